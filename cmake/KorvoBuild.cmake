@@ -1,0 +1,85 @@
+# Build conventions shared by every target of the project.
+#
+# Layout rules the functions below rely on:
+#   - a subsystem folder's public headers are the *.h files at its top; they
+#     compile as C11 and as C++20 and are installed;
+#   - internal headers are *.hpp (C++ only) and never installed;
+#   - sources are *.c and *.cc files at the top of the folder.
+
+# Warnings are errors for our own code, in C and in C++.
+function(korvo_warnings target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror>)
+endfunction()
+
+# Include paths, warnings and defaults of a library or program of ours.
+function(korvo_library_defaults target)
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${KORVO_INCLUDE_ROOT}>
+    $<INSTALL_INTERFACE:include/korvo>)
+  korvo_warnings(${target})
+endfunction()
+
+# Adds the sources of the calling folder to `target` and records its public
+# headers (for the C compile check and for installation).
+function(korvo_add_folder target)
+  file(GLOB sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.c ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  file(GLOB private_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.hpp)
+  target_sources(${target} PRIVATE ${sources} ${headers} ${private_headers})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  foreach(header IN LISTS headers)
+    set_property(GLOBAL APPEND PROPERTY KORVO_PUBLIC_HEADERS ${header})
+  endforeach()
+  if(headers)
+    install(FILES ${headers} DESTINATION include/korvo/${folder})
+  endif()
+endfunction()
+
+# A GoogleTest program; its tests are listed when ctest runs, so a program
+# that fails to start fails the suite instead of the build.
+#   korvo_add_gtest(NAME name SOURCES ... [LIBS ...] [TIMEOUT seconds])
+function(korvo_add_gtest)
+  cmake_parse_arguments(arg "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT arg_TIMEOUT)
+    set(arg_TIMEOUT 300)
+  endif()
+  add_executable(${arg_NAME} ${arg_SOURCES})
+  korvo_library_defaults(${arg_NAME})
+  target_link_libraries(${arg_NAME} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${arg_NAME}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${arg_TIMEOUT}
+    ENVIRONMENT "KORVO_TEST_BINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}")
+endfunction()
+
+# A libFuzzer target `fuzz_<name>` built from `source` (which defines
+# LLVMFuzzerTestOneInput). Whatever the compiler, the same source is also
+# linked with a replay driver and registered as the test
+# `fuzz_replay.<name>`, which runs every file of fuzz/corpus/<name>.
+#   korvo_add_fuzz_target(NAME name SOURCE file [LIBS ...])
+function(korvo_add_fuzz_target)
+  cmake_parse_arguments(arg "" "NAME;SOURCE" "LIBS" ${ARGN})
+  set(corpus ${KORVO_FUZZ_CORPUS_DIR}/${arg_NAME})
+  add_executable(replay_${arg_NAME} ${arg_SOURCE} ${KORVO_FUZZ_REPLAY_MAIN})
+  korvo_library_defaults(replay_${arg_NAME})
+  target_link_libraries(replay_${arg_NAME} PRIVATE ${arg_LIBS})
+  add_test(NAME fuzz_replay.${arg_NAME} COMMAND replay_${arg_NAME} ${corpus})
+  set_tests_properties(fuzz_replay.${arg_NAME} PROPERTIES TIMEOUT 300)
+  if(KORVO_FUZZ)
+    add_executable(fuzz_${arg_NAME} ${arg_SOURCE})
+    korvo_library_defaults(fuzz_${arg_NAME})
+    target_link_libraries(fuzz_${arg_NAME} PRIVATE ${arg_LIBS})
+    target_link_options(fuzz_${arg_NAME} PRIVATE -fsanitize=fuzzer)
+  endif()
+endfunction()
+
+# A Google Benchmark program `bench_<name>`.
+#   korvo_add_benchmark(NAME name SOURCES ... [LIBS ...])
+function(korvo_add_benchmark)
+  cmake_parse_arguments(arg "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(bench_${arg_NAME} ${arg_SOURCES})
+  korvo_library_defaults(bench_${arg_NAME})
+  target_link_libraries(bench_${arg_NAME} PRIVATE ${arg_LIBS} benchmark::benchmark)
+endfunction()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian (12 or later) machine for korvo: installs the packages
+# the build needs when they are missing, configures and builds into build/,
+# and runs the example program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+    || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build
+
+if [ -x build/tools/korvo_example ]; then
+  echo "== example program"
+  (cd build && ./tools/korvo_example)
+fi

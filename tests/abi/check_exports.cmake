@@ -1,0 +1,57 @@
+cmake_minimum_required(VERSION 3.25)
+# Compares the dynamic symbol table of LIBRARY with the names listed in the
+# *.syms files of EXPECTED_DIR (one name per line, '#' starts a comment).
+# Fails with the lists of missing and unexpected names.
+execute_process(COMMAND ${NM} -D --defined-only --format=posix ${LIBRARY}
+  OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_rc)
+if(NOT nm_rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+
+# Names the linker adds to every shared object.
+set(linker_names _init _fini _edata _end __bss_start)
+
+set(actual)
+string(REPLACE "\n" ";" nm_lines "${nm_out}")
+foreach(line IN LISTS nm_lines)
+  if(line MATCHES "^([^ ]+) ")
+    set(name ${CMAKE_MATCH_1})
+    string(REGEX REPLACE "@.*$" "" name "${name}")
+    # Sanitizer builds add instrumentation names of their own.
+    if(name MATCHES "^(__odr_asan|__asan|__ubsan|__sanitizer|__sancov|__start___sancov|__stop___sancov)")
+      continue()
+    endif()
+    if(NOT name IN_LIST linker_names)
+      list(APPEND actual ${name})
+    endif()
+  endif()
+endforeach()
+
+set(expected)
+file(GLOB lists ${EXPECTED_DIR}/*.syms)
+foreach(list_file IN LISTS lists)
+  file(STRINGS ${list_file} entries)
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "#.*$" "" entry "${entry}")
+    string(STRIP "${entry}" entry)
+    if(entry)
+      list(APPEND expected ${entry})
+    endif()
+  endforeach()
+endforeach()
+
+list(REMOVE_DUPLICATES actual)
+list(REMOVE_DUPLICATES expected)
+set(missing ${expected})
+list(REMOVE_ITEM missing ${actual})
+set(extra ${actual})
+list(REMOVE_ITEM extra ${expected})
+list(LENGTH expected n_expected)
+list(LENGTH actual n_actual)
+if(missing OR extra)
+  list(JOIN missing "\n  " missing_text)
+  list(JOIN extra "\n  " extra_text)
+  message(FATAL_ERROR "${LIBRARY}: ${n_actual} exported, ${n_expected} expected\n"
+    "missing:\n  ${missing_text}\nunexpected:\n  ${extra_text}")
+endif()
+message(STATUS "${LIBRARY}: all ${n_expected} expected names exported, nothing else")

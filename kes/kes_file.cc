@@ -1,0 +1,209 @@
+// Kes file operations on an open handle: open and close, read and write,
+// size, position and flush, and handles for the standard descriptors.
+#include "kes/kes_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "kes/kes_file_cell.hpp"
+#include "kes/kes_host_path.hpp"
+#include "kes/kes_syscall.hpp"
+
+using korvo::kes::FillStatus;
+using korvo::kes::RetryInterrupted;
+using korvo::kes::SystemError;
+
+namespace {
+
+// Kes open flags keep their own bit values and are translated here.
+int HostOpenFlags(int32_t flags) {
+    int host = O_CLOEXEC;
+    const bool read = (flags & KES_FILE_READ) != 0;
+    const bool write = (flags & KES_FILE_WRITE) != 0;
+    if ((flags & KES_FILE_READ_WRITE) != 0 || (read && write))
+        host |= O_RDWR;
+    else if (write)
+        host |= O_WRONLY;
+    else
+        host |= O_RDONLY;
+    if ((flags & KES_FILE_APPEND) != 0)
+        host |= O_APPEND;
+    if ((flags & KES_FILE_CREATE) != 0)
+        host |= O_CREAT;
+    if ((flags & KES_FILE_TRUNCATE) != 0)
+        host |= O_TRUNC;
+    if ((flags & KES_FILE_EXCLUSIVE) != 0)
+        host |= O_EXCL;
+    return host;
+}
+
+constexpr mode_t kCreateMode = S_IRUSR | S_IWUSR;
+
+size_t ClampCount(size_t count) {
+    return count > SSIZE_MAX ? SSIZE_MAX : count;
+}
+
+KesStatus *StandardHandle(KesStatus *status, KesFile *file, int descriptor) {
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    *file = korvo::kes::NewFileCell(descriptor);
+    if (*file == nullptr)
+        return FillStatus(status, KES_NO_MEMORY, 0, 1);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+// The descriptor's validity is what the original system checked by asking
+// for the system handle behind it.
+bool HasOpenDescriptor(KesFile file) {
+    return ::fcntl(file->descriptor, F_GETFD) != -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+KesStatus *KesFileOpen(KesStatus *status, KesFile *file, const char *path, int32_t flags) {
+    if (file != nullptr)
+        *file = nullptr;
+    if (file == nullptr || path == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const korvo::kes::HostPath host(path, korvo::kes::HostPath::Foreign::kRefuse);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 2);
+    KesFile cell = korvo::kes::NewFileCell(-1);
+    if (cell == nullptr)
+        return FillStatus(status, KES_NO_MEMORY, 0, 3);
+    *file = cell;
+    cell->descriptor =
+        RetryInterrupted([&] { return ::open(host.c_str(), HostOpenFlags(flags), kCreateMode); });
+    if (cell->descriptor < 0)
+        return SystemError(status, 3);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileClose(KesStatus *status, KesFile file) {
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const int descriptor = file->descriptor;
+    KesMemoryFree(file);
+    // close is not retried after EINTR: the descriptor is gone either way.
+    if (descriptor >= 0 && ::close(descriptor) != 0 && errno != EINTR)
+        return SystemError(status, 2);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileRead(KesStatus *status, KesFile file, void *buffer, size_t count, size_t *done) {
+    if (done != nullptr)
+        *done = 0;
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const ssize_t got =
+        RetryInterrupted([&] { return ::read(file->descriptor, buffer, ClampCount(count)); });
+    if (got < 0)
+        return SystemError(status, 2);
+    if (done != nullptr)
+        *done = static_cast<size_t>(got);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileWrite(KesStatus *status, KesFile file, const void *buffer, size_t count,
+                        size_t *done) {
+    if (done != nullptr)
+        *done = 0;
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const ssize_t put =
+        RetryInterrupted([&] { return ::write(file->descriptor, buffer, ClampCount(count)); });
+    if (put < 0)
+        return SystemError(status, 2);
+    if (done != nullptr)
+        *done = static_cast<size_t>(put);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileGetSize(KesStatus *status, KesFile file, int64_t *size) {
+    if (file == nullptr || size == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    struct stat info;
+    if (::fstat(file->descriptor, &info) != 0) {
+        *size = -1;
+        return SystemError(status, 2);
+    }
+    *size = info.st_size;
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileSetSize(KesStatus *status, KesFile file, int64_t size) {
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    if (!HasOpenDescriptor(file))
+        return SystemError(status, 2);
+    if (size < 0)
+        return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + EINVAL, 3);
+    if (RetryInterrupted([&] { return ::ftruncate(file->descriptor, size); }) != 0)
+        return korvo::kes::StandInError(status, 4);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileSetLocation(KesStatus *status, KesFile file, int64_t offset, int32_t origin) {
+    int whence;
+    switch (origin) {
+        case KES_FILE_FROM_START:
+            whence = SEEK_SET;
+            break;
+        case KES_FILE_FROM_CURRENT:
+            whence = SEEK_CUR;
+            break;
+        case KES_FILE_FROM_END:
+            whence = SEEK_END;
+            break;
+        default:
+            return FillStatus(status, KES_INVALID, 0, 1);
+    }
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    if (::lseek(file->descriptor, offset, whence) < 0)
+        return SystemError(status, 2);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileGetLocation(KesStatus *status, KesFile file, int64_t *location) {
+    if (file == nullptr || location == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 0);
+    const off_t position = ::lseek(file->descriptor, 0, SEEK_CUR);
+    if (position < 0)
+        return SystemError(status, 1);
+    *location = position;
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileFlushBuffers(KesStatus *status, KesFile file) {
+    if (file == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    if (!HasOpenDescriptor(file))
+        return SystemError(status, 2);
+    if (RetryInterrupted([&] { return ::fsync(file->descriptor); }) != 0)
+        return FillStatus(status, KES_FLUSH_FAILED, 0, 3);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileGetStdIn(KesStatus *status, KesFile *file) {
+    return StandardHandle(status, file, STDIN_FILENO);
+}
+
+KesStatus *KesFileGetStdOut(KesStatus *status, KesFile *file) {
+    return StandardHandle(status, file, STDOUT_FILENO);
+}
+
+KesStatus *KesFileGetStdErr(KesStatus *status, KesFile *file) {
+    return StandardHandle(status, file, STDERR_FILENO);
+}
+
+int32_t KesFileAccessType(void) {
+    return 3;
+}
+}

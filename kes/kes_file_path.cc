@@ -1,0 +1,131 @@
+// Kes file operations on a path: remove, rename, describe a file and name its
+// owner.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "kes/kes_block.hpp"
+#include "kes/kes_file.h"
+#include "kes/kes_host_path.hpp"
+#include "kes/kes_path_rules.hpp"
+#include "kes/kes_syscall.hpp"
+
+using korvo::kes::FillStatus;
+using korvo::kes::HostPath;
+using korvo::kes::StandInError;
+using korvo::kes::SystemError;
+
+namespace {
+
+HostPath FilePath(const char *path) {
+    return HostPath(path, HostPath::Foreign::kRefuse);
+}
+
+int64_t Milliseconds(const struct timespec &time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000;
+}
+
+// The account name of `uid` into `name` of `size` bytes; 0 or an errno.
+int AccountName(uid_t uid, char *name, size_t size) {
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    size_t scratchSize = hint > 0 ? static_cast<size_t>(hint) : 1024;
+    constexpr size_t kLargestScratch = size_t{1} << 20;
+    for (;;) {
+        korvo::kes::KesText scratch(static_cast<char *>(KesMemoryMalloc(scratchSize)));
+        if (!scratch)
+            return ENOMEM;
+        struct passwd entry;
+        struct passwd *found = nullptr;
+        const int rc = ::getpwuid_r(uid, &entry, scratch.get(), scratchSize, &found);
+        if (rc == ERANGE && scratchSize < kLargestScratch) {
+            scratchSize *= 2;
+            continue;
+        }
+        if (rc != 0)
+            return rc;
+        if (found == nullptr)
+            return ENOENT;
+        const std::string_view account(found->pw_name);
+        if (account.size() >= size)
+            return ERANGE;
+        korvo::kes::CopyCut(name, size, account);
+        return 0;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+KesStatus *KesFileRemove(KesStatus *status, const char *path) {
+    if (path == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const HostPath host = FilePath(path);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 0);
+    if (::unlink(host.c_str()) != 0)
+        return SystemError(status, 2);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileRename(KesStatus *status, const char *from, const char *to) {
+    if (from == nullptr || to == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const HostPath hostFrom = FilePath(from);
+    const HostPath hostTo = FilePath(to);
+    if (!hostFrom.usable() || !hostTo.usable())
+        return FillStatus(status, KES_INVALID, 0, 2);
+    if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0)
+        return SystemError(status, 2);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileGetInfo(KesStatus *status, const char *path, KesFileInfo *info) {
+    if (path == nullptr || info == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    std::memset(info, 0, sizeof(*info));
+    const HostPath host = FilePath(path);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 2);
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0)
+        return SystemError(status, 3);
+    info->changeTime = Milliseconds(st.st_ctim);
+    info->accessTime = Milliseconds(st.st_atim);
+    info->modificationTime = Milliseconds(st.st_mtim);
+    if ((st.st_mode & S_IRUSR) != 0)
+        info->permissions |= KES_FILE_PERMISSION_READ;
+    if ((st.st_mode & S_IWUSR) != 0)
+        info->permissions |= KES_FILE_PERMISSION_WRITE;
+    info->links = static_cast<int32_t>(st.st_nlink);
+    info->size = st.st_size;
+    info->device = static_cast<int32_t>(st.st_dev);
+    info->rawDevice = static_cast<int32_t>(st.st_rdev);
+    // An owner without an account name leaves the field empty; the record
+    // is still good.
+    if (AccountName(st.st_uid, info->owner, sizeof(info->owner)) != 0)
+        info->owner[0] = '\0';
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+KesStatus *KesFileGetOwner(KesStatus *status, char *name, const char *path, size_t size) {
+    if (path == nullptr || name == nullptr || size == 0)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    name[0] = '\0';
+    const HostPath host = FilePath(path);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 2);
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0)
+        return StandInError(status, 4);
+    if (const int error = AccountName(st.st_uid, name, size); error != 0) {
+        name[0] = '\0';
+        return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + error, 3);
+    }
+    return FillStatus(status, KES_OK, 0, 0);
+}
+}

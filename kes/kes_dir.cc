@@ -28,10 +28,10 @@ struct KesDir {
 
 namespace {
 
-// A directory path with this many bytes or more leaves no room for the
-// listing's wildcard in the original system's search pattern; such paths are
-// refused alike everywhere.
-constexpr size_t kLongestDirPath = KES_DIR_PATH_SIZE - 3;
+// A directory path of this many bytes or more leaves no room for a separator
+// and a wildcard in a search pattern of KES_DIR_PATH_SIZE bytes; such paths
+// are refused on every host alike.
+constexpr size_t kTooLongDirPath = KES_DIR_PATH_SIZE - 2;
 
 // The end of a listing keeps the original system's "no more files" number.
 constexpr int32_t kEndOfListing = korvo::kes::kSystemErrorBase + 18;
@@ -103,7 +103,7 @@ KesStatus *KesDirOpen(KesStatus *status, KesDir **dir, const char *path) {
         return SystemError(status, 2);
     if (!S_ISDIR(info.st_mode))
         return FillStatus(status, KES_NOT_DIRECTORY, 0, 3);
-    if (text.size() >= kLongestDirPath)
+    if (text.size() >= kTooLongDirPath)
         return FillStatus(status, KES_NAME_TOO_LONG, 0, 4);
     return FillStatus(status, KES_OK, 0, 0);
 }

@@ -4,8 +4,9 @@
  *
  * A KesFile is a cell on the Kes heap holding one descriptor. It comes from
  * KesFileOpen, KesFileOpenTemporary or KesFileGetStd* and is released by
- * KesFileClose (never by KesMemoryFree alone, which would leak the
- * descriptor). Descriptors are opened close-on-exec. Nothing else here
+ * KesFileClose, which closes the descriptor too (KesMemoryFree alone
+ * releases the cell and leaves the descriptor open, which is how a standard
+ * handle is dropped). Descriptors are opened close-on-exec. Nothing else here
  * allocates for the caller.
  *
  * Every operation takes the caller's status first, fills it and returns it.

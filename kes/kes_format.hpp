@@ -54,6 +54,8 @@ inline size_t RewrittenFormatSize(std::string_view format, std::string_view targ
 inline size_t RewriteFormat(std::string_view format, std::string_view target, char *out) {
     size_t length = 0;
     auto append = [&](std::string_view piece) {
+        if (piece.empty())
+            return;
         std::memcpy(out + length, piece.data(), piece.size());
         length += piece.size();
     };

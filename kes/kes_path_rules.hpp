@@ -108,7 +108,8 @@ inline size_t CopyCut(char *buffer, size_t size, std::string_view text) {
     if (size == 0)
         return 0;
     const size_t length = text.size() < size ? text.size() : size - 1;
-    std::memmove(buffer, text.data(), length);
+    if (length > 0)
+        std::memmove(buffer, text.data(), length);  // an empty view may have no data
     buffer[length] = '\0';
     return length;
 }

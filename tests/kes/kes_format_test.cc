@@ -1,0 +1,71 @@
+// The printf front end's rewriting of "ll" for the host C library, checked in
+// both of its forms, and KesStringSprintf on this host.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <string>
+
+#include "kes/kes_format.h"
+#include "kes/kes_format.hpp"
+
+namespace {
+
+std::string Rewrite(std::string_view format, std::string_view target) {
+    std::string out(korvo::kes::RewrittenFormatSize(format, target), '#');
+    const size_t length = korvo::kes::RewriteFormat(format, target, out.data());
+    EXPECT_LT(length, out.size());  // the size computed leaves room for the terminator
+    EXPECT_EQ(out[length], '\0');
+    out.resize(length);
+    return out;
+}
+
+}  // namespace
+
+TEST(KesFormatRewrite, WindowsRuntimeGetsI64InEachConversion) {
+    EXPECT_EQ(Rewrite("%lld and %lld", "I64"), "%I64d and %I64d");
+    EXPECT_EQ(Rewrite("%llu %llx %-08llX", "I64"), "%I64u %I64x %-08I64X");
+    EXPECT_EQ(Rewrite("%ld %5.2f %s %hd", "I64"), "%ld %5.2f %s %hd");
+    EXPECT_EQ(Rewrite("%I64d", "I64"), "%I64d");
+    EXPECT_EQ(Rewrite("100%% of %lld", "I64"), "100%% of %I64d");
+}
+
+TEST(KesFormatRewrite, OnlyTheFirstLetterAfterEachPercentIsExamined) {
+    // "ll" in plain text, before or after conversions, is left alone.
+    EXPECT_EQ(Rewrite("all %d balls, %s calls", "I64"), "all %d balls, %s calls");
+    EXPECT_EQ(Rewrite("no conversions: hello", "I64"), "no conversions: hello");
+    // A lone '%' at the end stops the scan and passes through unchanged.
+    EXPECT_EQ(Rewrite("%lld of 100%", "I64"), "%I64d of 100%");
+    EXPECT_EQ(Rewrite("50%", "I64"), "50%");
+    EXPECT_EQ(Rewrite("%", "I64"), "%");
+    EXPECT_EQ(Rewrite("%ll", "I64"), "%I64");
+    EXPECT_EQ(Rewrite("", "I64"), "");
+}
+
+TEST(KesFormatRewrite, GlibcTargetLeavesEveryFormatAsItIs) {
+    for (const char *format :
+         {"%lld and %lld", "%llx", "%hd", "%I64d", "all %d balls", "%lld of 100%", "%"}) {
+        EXPECT_EQ(Rewrite(format, "ll"), format);
+    }
+    EXPECT_EQ(korvo::kes::kHostLongLong, "ll");
+}
+
+TEST(KesStringSprintf, FormatsSixtyFourBitValues) {
+    char out[128];
+    const int64_t big = INT64_C(5) << 32;
+    EXPECT_EQ(KesStringSprintf(out, "%lld/%lld", static_cast<long long>(big),
+                               static_cast<long long>(-big)),
+              static_cast<int>(std::string("21474836480/-21474836480").size()));
+    EXPECT_STREQ(out, "21474836480/-21474836480");
+    KesStringSprintf(out, "%llx %hd %s", 0x123456789abcULL, static_cast<short>(-2), "ok");
+    EXPECT_STREQ(out, "123456789abc -2 ok");
+}
+
+TEST(KesStringSprintf, RefusesNullArguments) {
+    char out[8] = "stale";
+    EXPECT_EQ(KesStringSprintf(nullptr, "%d", 1), -1);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    EXPECT_EQ(KesStringSprintf(out, nullptr), -1);
+#pragma GCC diagnostic pop
+    EXPECT_STREQ(out, "");
+}

@@ -1,0 +1,53 @@
+// Test support for the Kes file and directory tests: a scratch directory of
+// the test's own, removed with everything in it, and a count of the
+// process's open descriptors to show that no operation leaves one behind.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+namespace kes_test {
+
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kes-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+        EXPECT_FALSE(path_.empty()) << "no scratch directory";
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+inline int OpenDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+// Fails the test when it ends with more descriptors open than it began with.
+class NoDescriptorLeak : public testing::Test {
+  protected:
+    void SetUp() override { before_ = OpenDescriptors(); }
+    void TearDown() override {
+        EXPECT_EQ(OpenDescriptors(), before_) << "a descriptor was left open";
+    }
+
+  private:
+    int before_ = 0;
+};
+
+}  // namespace kes_test

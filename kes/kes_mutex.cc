@@ -1,0 +1,183 @@
+// Machine-wide mutexes in POSIX shared memory.
+//
+// Creation protocol: every process opens the object with O_CREAT and takes an
+// exclusive flock on it before looking inside, and drops it once the object
+// is mapped. Under that file lock it sizes a new object, maps it and, unless
+// the segment is marked ready, initialises the mutex and marks it. A process
+// that dies while initialising loses its flock with its descriptors and its
+// mapping, and the next one finds the segment still unmarked and initialises
+// it again; nobody can be using an unmarked mutex.
+//
+// Mappings are never removed: a robust mutex that a thread holds is linked
+// into that thread's robust list by address, and the kernel walks the list
+// when the thread dies to hand the mutex on as abandoned. Unmapping a held
+// mutex would break that hand-over and corrupt the list, so the process keeps
+// one mapping per object for its whole life and every handle shares it.
+#include "kes/kes_mutex.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+
+namespace korvo::kes {
+namespace {
+
+// "KMTX" and a layout number: a segment of another layout is refused.
+constexpr uint32_t kReady = 0x4b4d5401;
+
+struct Segment {
+    uint32_t ready;  // kReady once `mutex` is initialised; zero in a new object
+    uint32_t reserved;
+    pthread_mutex_t mutex;
+};
+
+static_assert(std::atomic_ref<uint32_t>::is_always_lock_free,
+              "the ready mark is shared between processes");
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// An exclusive flock on an open object, dropped explicitly: a mapping keeps
+// the open file description alive, so closing the descriptor alone would not
+// release the lock.
+class FileLock {
+  public:
+    explicit FileLock(int fd) : fd_(fd) {
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error_ = errno;
+                return;
+            }
+        }
+    }
+    ~FileLock() {
+        if (error_ == 0)
+            ::flock(fd_, LOCK_UN);
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+    int error() const { return error_; }
+
+  private:
+    int fd_;
+    int error_ = 0;
+};
+
+// Maps the object and makes sure its mutex is ready; the caller holds no lock.
+int mapSegment(const std::string &objectName, Segment **out) {
+    Descriptor fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return errno;
+    const FileLock initialising(fd.get());
+    if (int rc = initialising.error())
+        return rc;
+
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return errno;
+    if (info.st_size == 0) {
+        if (::ftruncate(fd.get(), sizeof(Segment)) != 0)
+            return errno;
+    } else if (info.st_size != static_cast<off_t>(sizeof(Segment))) {
+        return EPROTO;  // not a lock of this layout
+    }
+    void *address =
+        ::mmap(nullptr, sizeof(Segment), PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+    if (address == MAP_FAILED)
+        return errno;
+    auto *segment = static_cast<Segment *>(address);
+
+    std::atomic_ref<uint32_t> ready(segment->ready);
+    const uint32_t mark = ready.load(std::memory_order_acquire);
+    if (mark != kReady) {
+        int rc = mark == 0 ? initRecursiveMutex(&segment->mutex, MutexScope::Shared) : EPROTO;
+        if (rc != 0) {
+            ::munmap(address, sizeof(Segment));
+            return rc;
+        }
+        ready.store(kReady, std::memory_order_release);
+    }
+    *out = segment;
+    return 0;
+}
+
+class Registry {
+  public:
+    int open(const std::string &objectName, pthread_mutex_t **mutex) {
+        std::lock_guard<std::mutex> hold(guard_);
+        auto found = mapped_.find(objectName);
+        if (found == mapped_.end()) {
+            Segment *segment = nullptr;
+            if (int rc = mapSegment(objectName, &segment))
+                return rc;
+            found = mapped_.emplace(objectName, &segment->mutex).first;
+        }
+        *mutex = found->second;
+        return 0;
+    }
+
+  private:
+    std::mutex guard_;
+    std::unordered_map<std::string, pthread_mutex_t *> mapped_;
+};
+
+Registry &registry() {
+    static Registry instance;
+    return instance;
+}
+
+}  // namespace
+
+int initRecursiveMutex(pthread_mutex_t *mutex, MutexScope scope) {
+    pthread_mutexattr_t attributes;
+    if (int rc = pthread_mutexattr_init(&attributes))
+        return rc;
+    int rc = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    if (rc == 0 && scope == MutexScope::Shared) {
+        rc = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+        if (rc == 0)
+            rc = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    }
+    if (rc == 0)
+        rc = pthread_mutex_init(mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    return rc;
+}
+
+int openNamedMutex(const std::string &objectName, pthread_mutex_t **mutex) {
+    return registry().open(objectName, mutex);
+}
+
+std::string sharedObjectName(const char *lockName) {
+    std::string objectName = "/korvo.";
+    const char *space = std::getenv("KORVO_LOCK_NAMESPACE");
+    if (space != nullptr && *space != '\0') {
+        objectName += space;
+        objectName += '.';
+    }
+    objectName += lockName;
+    return objectName;
+}
+
+}  // namespace korvo::kes

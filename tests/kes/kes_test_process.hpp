@@ -45,6 +45,7 @@ class Pipe {
         char byte;
         return ::read(fds_[0], &byte, 1) == 1 ? static_cast<unsigned char>(byte) : -1;
     }
+    int writeEnd() const { return fds_[1]; }
     void closeRead() { close(fds_[0]); }
     void closeWrite() { close(fds_[1]); }
 

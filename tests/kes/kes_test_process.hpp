@@ -1,5 +1,5 @@
-// Child processes, pipes and shared counters for tests that run several
-// processes. Every wait is bounded: a test that goes wrong fails instead of
+// Child processes, pipes and shared memory for tests that run several
+// processes. Every wait is bounded, so a test that goes wrong fails instead of
 // hanging, and every child arms its own watchdog.
 #pragma once
 
@@ -10,47 +10,39 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
+#include <cstdlib>
 #include <functional>
-#include <stdexcept>
 
 namespace korvo::test {
 
 inline constexpr int kWaitMilliseconds = 30000;
 
-// A pipe for ordering processes: one byte says "go".
+// A pipe for ordering processes.
 class Pipe {
   public:
     Pipe() {
         if (::pipe(fds_) != 0)
-            throw std::runtime_error("pipe");
+            std::abort();
     }
-    ~Pipe() {
-        closeRead();
-        closeWrite();
-    }
+    ~Pipe() { closeRead(), closeWrite(); }
     Pipe(const Pipe &) = delete;
     Pipe &operator=(const Pipe &) = delete;
 
-    void send(char byte = 'x') {
-        if (::write(fds_[1], &byte, 1) != 1)
-            throw std::runtime_error("pipe write");
-    }
-    // The next byte, or -1 when the writers are gone or the wait times out.
+    void send(char byte = 'x') { static_cast<void>(::write(fds_[1], &byte, 1)); }
+    // The next byte; -1 at the end of the pipe or when the wait times out.
     int receive(int milliseconds = kWaitMilliseconds) {
         pollfd ready{fds_[0], POLLIN, 0};
-        if (::poll(&ready, 1, milliseconds) != 1)
-            return -1;
         char byte;
-        return ::read(fds_[0], &byte, 1) == 1 ? static_cast<unsigned char>(byte) : -1;
+        if (::poll(&ready, 1, milliseconds) != 1 || ::read(fds_[0], &byte, 1) != 1)
+            return -1;
+        return static_cast<unsigned char>(byte);
     }
     int writeEnd() const { return fds_[1]; }
-    void closeRead() { close(fds_[0]); }
-    void closeWrite() { close(fds_[1]); }
+    void closeRead() { drop(fds_[0]); }
+    void closeWrite() { drop(fds_[1]); }
 
   private:
-    static void close(int &fd) {
+    static void drop(int &fd) {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
@@ -58,31 +50,28 @@ class Pipe {
     int fds_[2] = {-1, -1};
 };
 
-// A child process that runs `body` and exits with its result, at once (no
-// exit handlers of the test program run in it). A child still running when
-// its object goes is killed.
+// A child process that runs `body` and leaves at once with its result (no
+// exit handlers of the test program run in it); killed if still running when
+// the object goes.
 class Child {
   public:
-    explicit Child(const std::function<int()> &body) {
-        pid_ = ::fork();
+    explicit Child(const std::function<int()> &body) : pid_(::fork()) {
         if (pid_ < 0)
-            throw std::runtime_error("fork");
+            std::abort();
         if (pid_ == 0) {
             ::alarm(kWaitMilliseconds / 1000 + 5);
             ::_exit(body());
         }
     }
     ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0)
+            kill(), ::waitpid(pid_, nullptr, 0);
     }
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
-    // The child's exit status; 128 + the signal when a signal ended it; -1
-    // when it did not end in time (it is killed then).
+    // The exit status; 128 + the signal that ended the child; -1 when it did
+    // not end in time.
     int wait() {
         const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
         if (pidfd >= 0) {
@@ -90,41 +79,35 @@ class Child {
             const int ready = ::poll(&ended, 1, kWaitMilliseconds);
             ::close(pidfd);
             if (ready != 1)
-                return -1;  // the destructor kills it
+                return -1;
         }
         int status = 0;
         if (::waitpid(pid_, &status, 0) != pid_)
             return -1;
         pid_ = -1;
-        if (WIFEXITED(status))
-            return WEXITSTATUS(status);
-        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     void kill() { ::kill(pid_, SIGKILL); }
 
   private:
-    pid_t pid_ = -1;
+    pid_t pid_;
 };
 
-// Counters in memory that the children of this process share with it.
+// A value in memory that the children of this process share with it.
 template <typename T>
-class SharedMemory {
+class Shared {
   public:
-    SharedMemory() {
-        void *address =
-            ::mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (address == MAP_FAILED)
-            throw std::runtime_error("mmap");
-        value_ = new (address) T();
+    Shared()
+        : value_(static_cast<T *>(::mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE,
+                                         MAP_SHARED | MAP_ANONYMOUS, -1, 0))) {
+        if (value_ == MAP_FAILED)
+            std::abort();
+        new (value_) T();
     }
-    ~SharedMemory() {
-        value_->~T();
-        ::munmap(value_, sizeof(T));
-    }
-    SharedMemory(const SharedMemory &) = delete;
-    SharedMemory &operator=(const SharedMemory &) = delete;
+    ~Shared() { ::munmap(value_, sizeof(T)); }
+    Shared(const Shared &) = delete;
+    Shared &operator=(const Shared &) = delete;
     T *operator->() { return value_; }
-    T &operator*() { return *value_; }
 
   private:
     T *value_;

@@ -105,7 +105,8 @@ void playUntilStopped(Court &court, int me, Take take, Release release) {
 
 template <typename Take, typename Release>
 void hitOnce(Court &court, Take take, Release release) {
-    while (court.turn.load(std::memory_order_acquire) != 0) sched_yield();
+    while (court.turn.load(std::memory_order_acquire) != 0)
+        sched_yield();
     take();
     court.turn.store(1, std::memory_order_release);
     release();

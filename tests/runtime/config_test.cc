@@ -1,0 +1,158 @@
+// Configuration lookups, the key=value reader, path normalisation and the
+// portability services.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "runtime/config.h"
+#include "runtime/cpl.h"
+#include "runtime/mg_memory.h"
+
+namespace {
+
+std::string take(char *owned) {
+    std::string out = owned != nullptr ? owned : "(null)";
+    mg_free(owned);
+    return out;
+}
+
+// A fresh directory for one test, removed with its files afterwards.
+class Scratch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "korvo_config_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    std::string write(const std::string &name, const std::string &text) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    std::string dir_;
+};
+
+TEST(Configuration, LocationsComeFromTheEnvironment) {
+    setenv("KORVO_WORK_DIR", "/var/korvo/work", 1);
+    setenv("KORVO_CONFIG_FILE", "/etc/korvo/endpoint.cfg", 1);
+    EXPECT_EQ(take(mrt_get_work_dir()), "/var/korvo/work");
+    EXPECT_EQ(take(mrt_get_config_filespec()), "/etc/korvo/endpoint.cfg");
+    setenv("KORVO_WORK_DIR", "", 1);
+    unsetenv("KORVO_CONFIG_FILE");
+    EXPECT_EQ(mrt_get_work_dir(), nullptr);
+    EXPECT_EQ(mrt_get_config_filespec(), nullptr);
+    unsetenv("KORVO_WORK_DIR");
+}
+
+using ConfigFile = Scratch;
+
+TEST_F(ConfigFile, QueriesFillTheirSlotsFromTheFirstLineOfEachKey) {
+    const std::string path = write("endpoint.cfg",
+                                   "# depot_dir=/commented\n"
+                                   "; depot_dir=/also-commented\n"
+                                   "no equals sign\n"
+                                   "  depot_dir =  /var/depot dir  \r\n"
+                                   "depot_dir=/second\n"
+                                   "empty=\n"
+                                   "url=http://host/?a=b\n");
+    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {"empty", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {"missing", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {"url", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {nullptr, 0, 0, nullptr, nullptr}};
+    char *values[4] = {};
+    const MrtConfigQuery query{keys, 0, values};
+    ASSERT_EQ(mrt_get_config_from_file(path.c_str(), &query), 1);
+    EXPECT_EQ(take(values[0]), "/var/depot dir");
+    EXPECT_EQ(take(values[1]), "");
+    EXPECT_EQ(values[2], nullptr);
+    EXPECT_EQ(take(values[3]), "http://host/?a=b");
+}
+
+TEST_F(ConfigFile, FailuresLeaveTheSlotsAlone) {
+    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {nullptr, 0, 0, nullptr, nullptr}};
+    char *value = nullptr;
+    const MrtConfigQuery query{keys, 0, &value};
+    EXPECT_EQ(mrt_get_config_from_file((dir_ + "/absent.cfg").c_str(), &query), 0);
+    EXPECT_EQ(mrt_get_config_from_file(dir_.c_str(), &query), 0);  // a directory
+    const std::string path = write("endpoint.cfg", "depot_dir=/d\n");
+    static const MrtConfigKey numeric[] = {{"depot_dir", 0, 3, nullptr, nullptr},
+                                           {nullptr, 0, 0, nullptr, nullptr}};
+    const MrtConfigQuery wrong_kind{numeric, 0, &value};
+    EXPECT_EQ(mrt_get_config_from_file(path.c_str(), &wrong_kind), 0);
+    EXPECT_EQ(mrt_get_config_from_file(nullptr, &query), 0);
+    EXPECT_EQ(mrt_get_config_from_file(path.c_str(), nullptr), 0);
+    EXPECT_EQ(value, nullptr);
+}
+
+TEST(Configuration, CorrectPathNormalises) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"/var//korvo/./work/", "/var/korvo/work"},
+        {"/", "/"},
+        {"//", "/"},
+        {"", "."},
+        {"./", "."},
+        {"a/../b", "a/../b"},
+        {"relative/dir//", "relative/dir"},
+        {"C:\\work\\korvo", "C:/work/korvo"},
+        {"\\\\server\\share\\", "/server/share"},
+    };
+    for (const auto &[path, expected] : cases)
+        EXPECT_EQ(take(CorrectPath(path, 1)), expected) << path;
+    EXPECT_EQ(take(CorrectPath("a\\b//c", 0)), "a\\b/c");
+    EXPECT_EQ(CorrectPath(nullptr, 1), nullptr);
+}
+
+TEST(Portability, EnvironmentAndTemporaryDirectory) {
+    setenv("KORVO_TEST_VALUE", "v", 1);
+    EXPECT_STREQ(cpl_getenv("KORVO_TEST_VALUE"), "v");
+    EXPECT_EQ(cpl_getenv("KORVO_TEST_UNSET_VALUE"), nullptr);
+    EXPECT_EQ(cpl_getenv(nullptr), nullptr);
+    unsetenv("KORVO_TEST_VALUE");
+
+    const char *saved = std::getenv("TMPDIR");
+    const std::string saved_tmpdir = saved != nullptr ? saved : "";
+    setenv("KORVO_TMPDIR", "/korvo-tmp", 1);
+    setenv("TMPDIR", "/system-tmp", 1);
+    EXPECT_STREQ(cpl_tmpdir(), "/korvo-tmp");
+    setenv("KORVO_TMPDIR", "", 1);
+    EXPECT_STREQ(cpl_tmpdir(), "/system-tmp");
+    unsetenv("KORVO_TMPDIR");
+    unsetenv("TMPDIR");
+    EXPECT_STREQ(cpl_tmpdir(), "/tmp");
+    if (saved != nullptr)
+        setenv("TMPDIR", saved_tmpdir.c_str(), 1);
+}
+
+using Directory = Scratch;
+
+TEST_F(Directory, ListingGivesEveryNameTwoBytesIntoTheRecord) {
+    EXPECT_EQ(offsetof(CplDirEntry, name), 2u);
+    write("segment.toc", "");
+    write("Mixed Case.DAT", "");
+    CplDir *dir = cpl_opendir(dir_.c_str());
+    ASSERT_NE(dir, nullptr);
+    std::set<std::string> names;
+    while (CplDirEntry *entry = cpl_readdir(dir)) {
+        const char *raw = reinterpret_cast<const char *>(entry) + 2;
+        EXPECT_EQ(std::strlen(raw), entry->name_length);
+        names.insert(raw);
+    }
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "segment.toc", "Mixed Case.DAT"}));
+    EXPECT_EQ(cpl_readdir(dir), nullptr);
+    EXPECT_EQ(cpl_closedir(dir), 0);
+    EXPECT_EQ(cpl_opendir((dir_ + "/absent").c_str()), nullptr);
+    EXPECT_EQ(cpl_opendir(nullptr), nullptr);
+    EXPECT_EQ(cpl_readdir(nullptr), nullptr);
+    EXPECT_EQ(cpl_closedir(nullptr), 0);
+}
+
+}  // namespace

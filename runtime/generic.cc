@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "runtime/env.h"
@@ -330,11 +331,16 @@ void *generic_create(TypeCode type, ...) {
     std::vector<const void *> sources;
     va_list arguments;
     va_start(arguments, type);
-    for (uint32_t i = 0; i < member_count(tc); ++i) {
-        const void *source = va_arg(arguments, const void *);
-        if (source == nullptr)
-            break;
-        sources.push_back(source);
+    try {
+        for (uint32_t i = 0; i < member_count(tc); ++i) {
+            const void *source = va_arg(arguments, const void *);
+            if (source == nullptr)
+                break;
+            sources.push_back(source);
+        }
+    } catch (const std::bad_alloc &) {
+        va_end(arguments);
+        return nullptr;
     }
     va_end(arguments);
     void *block = mg_calloc(1, tc->size);

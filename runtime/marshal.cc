@@ -381,18 +381,16 @@ bool decode_any(AdrBuffer *b, Any &any) {
         return fail(b, ADR_E_BAD_LENGTH);
     const uint8_t *name = b->data + b->position;
     b->position += length;
-    TypeCode type = resolve_for_decode(b, name, length);
-    if (type == nullptr)
-        return false;
-    TypeCode tc = prepared(type);
-    if (!enter(b))
+    // A type the buffer has resolved is prepared already.
+    TypeCode tc = resolve_for_decode(b, name, length);
+    if (tc == nullptr || !enter(b))
         return false;
     bool ok = false;
     any.value = mg_calloc(1, tc->size);
     if (any.value == nullptr) {
         fail(b, ADR_E_NO_MEMORY);
     } else {
-        any.type = type;
+        any.type = tc;
         ok = decode_value(b, any.value, tc);
     }
     leave(b);
@@ -594,11 +592,17 @@ int marshal_item(AdrBuffer *buffer, TypeCode type, void *value) {
 }
 
 int adr_v_string(AdrBuffer *buffer, char **value) {
-    return usable(buffer, value) && marshal(buffer, value, TC_string);
+    if (!usable(buffer, value))
+        return 0;
+    return buffer->direction == ADR_ENCODE ? encode_string(buffer, *value)
+                                           : decode_string(buffer, *value);
 }
 
 int adr_v_long(AdrBuffer *buffer, int32_t *value) {
-    return usable(buffer, value) && marshal(buffer, value, TC_long);
+    if (!usable(buffer, value))
+        return 0;
+    return buffer->direction == ADR_ENCODE ? put_u32(buffer, static_cast<uint32_t>(*value))
+                                           : get_u32(buffer, *reinterpret_cast<uint32_t *>(value));
 }
 
 int adr_v_ulong(AdrBuffer *buffer, uint32_t *value) {
@@ -618,7 +622,10 @@ int adr_v_octet(AdrBuffer *buffer, uint8_t *value) {
 }
 
 int adr_v_any(AdrBuffer *buffer, Any *value) {
-    return usable(buffer, value) && marshal(buffer, value, TC_any);
+    if (!usable(buffer, value))
+        return 0;
+    return buffer->direction == ADR_ENCODE ? encode_any(buffer, *value)
+                                           : decode_any(buffer, *value);
 }
 
 int adr_v_Object(AdrBuffer *buffer, void *value) {

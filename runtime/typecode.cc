@@ -91,12 +91,8 @@ bool shape_ok(TypeCode tc) {
     switch (tc->kind) {
         case tk_struct:
         case tk_except:
-            if (tc->members == nullptr || tc->member_words % 2 != 1)
-                return false;
-            for (uint32_t i = 0; i < member_count(tc); ++i)
-                if (member_type(tc, i) == nullptr)
-                    return false;
-            return true;
+            // Member types are checked as walks reach them (for_each_member).
+            return tc->members != nullptr && tc->member_words % 2 == 1;
         case tk_sequence:
             return tc->size == sizeof(Sequence) && tc->members != nullptr &&
                    tc->member_words >= 1 && element_type(tc) != nullptr;

@@ -253,3 +253,28 @@ TEST(Environment, RecordsTheLatestFailureUntilTakenOrCleared) {
 }
 
 }  // namespace
+
+extern "C" {
+extern int c_released;
+void c_raise_through(const char *path);
+int c_catch_number(const char *path, char *text, size_t size);
+}
+
+namespace {
+
+TEST(CatchAdapter, ServesCodeWrittenInC) {
+    c_released = 0;
+    char text[128];
+    EXPECT_EQ(c_catch_number("/etc/none", text, sizeof text), 11);
+    EXPECT_STREQ(text, "Cannot open the file /etc/none.\n");
+    EXPECT_EQ(c_released, 1);
+    try {
+        korvo::rt::Frame frame;
+        c_raise_through("/x");
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.number(), 11);
+        EXPECT_EQ(c_released, 2);  // the frame released the C code's block
+    }
+}
+
+}  // namespace

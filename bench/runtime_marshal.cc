@@ -1,0 +1,112 @@
+// Encoding and decoding a TOC of 1 000 segments (ten properties each, of the
+// kinds a segment carries), against memcpy of the encoded bytes: the
+// physical limit of any decoder that must at least read them.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/generic.h"
+#include "runtime/marshal.h"
+#include "runtime/mg_memory.h"
+#include "tests/runtime/sample_types.hpp"
+
+namespace {
+
+constexpr int kSegments = 1000;
+
+sample::PropertiesList make_toc() {
+    sample::register_types();
+    sample::PropertiesList toc{};
+    for (int i = 0; i < kSegments; ++i) {
+        sample::Properties segment{};
+        const std::string id = "segment-" + std::to_string(i);
+        sample::add_property(segment, "id", sample::string_any(id.c_str()));
+        sample::add_property(segment, "version", sample::string_any("1.0"));
+        sample::add_property(segment, "hostname", sample::string_any("source.example.com"));
+        sample::add_property(segment, "checksum",
+                             sample::string_any("9f86d081884c7d659a2feaa0c55ad015"));
+        sample::add_property(segment, "data_path",
+                             sample::string_any(("/var/korvo/depot/" + id + ".dat").c_str()));
+        sample::add_property(segment, "size", sample::long_any(1 << 20));
+        sample::add_property(segment, "offset", sample::long_any(0));
+        sample::add_property(segment, "ctime", sample::long_any(1700000000 + i));
+        sample::add_property(segment, "mtime", sample::long_any(1700000000 + i));
+        auto *flag = static_cast<uint8_t *>(mg_malloc(1));
+        *flag = 1;
+        sample::add_property(segment, "disposable", Any{TC_boolean, flag});
+        seq_add(&toc, &segment, sizeof segment);
+    }
+    return toc;
+}
+
+sample::Bytes encoded_toc() {
+    sample::PropertiesList toc = make_toc();
+    sample::Bytes bytes = sample::encode(sample::TC_PropertiesList, &toc);
+    vem_free_generic(&toc, sample::TC_PropertiesList);
+    return bytes;
+}
+
+void BM_MemcpyOfTheEncodedToc(benchmark::State &state) {
+    const sample::Bytes bytes = encoded_toc();
+    std::vector<uint8_t> target(bytes.size());
+    for (auto _ : state) {
+        std::memcpy(target.data(), bytes.data(), bytes.size());
+        benchmark::DoNotOptimize(target.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_MemcpyOfTheEncodedToc);
+
+void BM_EncodeToc(benchmark::State &state) {
+    sample::PropertiesList toc = make_toc();
+    size_t length = 0;
+    for (auto _ : state) {
+        AdrBuffer *buffer = adr_init_encode_buffer(nullptr, 0);
+        marshal_item(buffer, sample::TC_PropertiesList, &toc);
+        length = buffer->length;
+        benchmark::DoNotOptimize(buffer->data);
+        adr_free_buf(buffer);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(length));
+    vem_free_generic(&toc, sample::TC_PropertiesList);
+}
+BENCHMARK(BM_EncodeToc);
+
+void BM_DecodeToc(benchmark::State &state) {
+    const sample::Bytes bytes = encoded_toc();
+    for (auto _ : state) {
+        sample::PropertiesList toc;
+        AdrBuffer *buffer =
+            adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        marshal_item(buffer, sample::TC_PropertiesList, &toc);
+        benchmark::DoNotOptimize(toc.buffer);
+        adr_free_buf(buffer);
+        state.PauseTiming();
+        vem_free_generic(&toc, sample::TC_PropertiesList);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_DecodeToc);
+
+// Decoding and freeing together: what a reader of a TOC pays in all.
+void BM_DecodeAndFreeToc(benchmark::State &state) {
+    const sample::Bytes bytes = encoded_toc();
+    for (auto _ : state) {
+        sample::PropertiesList toc;
+        AdrBuffer *buffer =
+            adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        marshal_item(buffer, sample::TC_PropertiesList, &toc);
+        adr_free_buf(buffer);
+        vem_free_generic(&toc, sample::TC_PropertiesList);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_DecodeAndFreeToc);
+
+}  // namespace
+
+BENCHMARK_MAIN();

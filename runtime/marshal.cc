@@ -41,6 +41,14 @@ bool has_own_marshal(TypeCode tc) {
     return tc->marshal != nullptr && tc->marshal != adr_v_dummy;
 }
 
+// A type's own marshal function; one that fails without saying why is
+// reported as a bad value.
+bool call_own_marshal(AdrBuffer *b, void *value, TypeCode tc) {
+    if (tc->marshal(b, value) != 0 && b->error == ADR_OK)
+        return true;
+    return fail(b, ADR_E_BAD_VALUE);
+}
+
 // ---- type names, remembered per buffer ----------------------------------
 
 void remember(AdrBuffer *b, TypeCode type, const char *name, uint32_t length) {
@@ -244,7 +252,7 @@ bool encode_sequence(AdrBuffer *b, const Sequence &seq, TypeCode tc) {
 
 bool encode_struct(AdrBuffer *b, const void *value, TypeCode tc) {
     if (has_own_marshal(tc))
-        return tc->marshal(b, const_cast<void *>(value)) != 0 && b->error == ADR_OK;
+        return call_own_marshal(b, const_cast<void *>(value), tc);
     if (!adr_start_struct(b))
         return false;
     bool ok = true;
@@ -464,7 +472,7 @@ bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
 
 bool decode_struct(AdrBuffer *b, void *value, TypeCode tc) {
     if (has_own_marshal(tc))
-        return tc->marshal(b, value) != 0 && b->error == ADR_OK;
+        return call_own_marshal(b, value, tc);
     if (!adr_start_struct(b))
         return false;
     bool ok = true;

@@ -37,20 +37,33 @@
 
 KORVO_BEGIN_DECLS
 
-/* Error codes of the buffer's error word. */
+/* Error codes of the buffer's error word (docs/encoding.md lists them too). */
 #define ADR_OK 0
-#define ADR_E_TRUNCATED 1    /* the input ends inside a fixed-width field */
-#define ADR_E_BAD_LENGTH 2   /* a string length or element count the rest of the input cannot hold \
-                              */
-#define ADR_E_UNKNOWN_TYPE 3 /* an any names a type no registered repository knows */
-#define ADR_E_TOO_DEEP 4     /* nesting deeper than ADR_MAX_DEPTH */
-#define ADR_E_BAD_VALUE 5    /* a boolean other than 0 or 1, a string holding a NUL byte */
-#define ADR_E_NO_MEMORY 6    /* memory exhausted */
-#define ADR_E_BAD_TYPE 7   /* a NULL or malformed type code, or a kind the runtime cannot marshal */
-#define ADR_E_BOUND 8      /* a sequence longer than its type's bound */
-#define ADR_E_NULL_VALUE 9 /* an any with a type but no value cell */
-#define ADR_E_BAD_ARGUMENT 10 /* a NULL value, or an operation for the other direction */
-#define ADR_E_TOO_LARGE 11    /* the encoding would exceed 4 GiB - 1 bytes */
+/* The input ends inside a fixed-width field. */
+#define ADR_E_TRUNCATED 1
+/* A string length or element count that the rest of the input cannot hold. */
+#define ADR_E_BAD_LENGTH 2
+/* An any names a type no registered repository knows (decoding), or its
+ * type is not registered under its name (encoding). */
+#define ADR_E_UNKNOWN_TYPE 3
+/* Nesting deeper than ADR_MAX_DEPTH. */
+#define ADR_E_TOO_DEEP 4
+/* A boolean other than 0 or 1, a string holding a NUL byte, or a type's own
+ * marshal function failing without a code of its own. */
+#define ADR_E_BAD_VALUE 5
+/* Memory exhausted. */
+#define ADR_E_NO_MEMORY 6
+/* A NULL or malformed type code, or a kind the runtime cannot marshal. */
+#define ADR_E_BAD_TYPE 7
+/* A sequence longer than its type's bound. */
+#define ADR_E_BOUND 8
+/* Encoding: an any with a type but no value cell, or a sequence with
+ * elements but no buffer. */
+#define ADR_E_NULL_VALUE 9
+/* A NULL value pointer, or a buffer of no known direction. */
+#define ADR_E_BAD_ARGUMENT 10
+/* The encoding would exceed 4 GiB - 1 bytes. */
+#define ADR_E_TOO_LARGE 11
 
 /* How deeply anys, structures and sequences may nest inside one another. */
 #define ADR_MAX_DEPTH 64

@@ -8,14 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The libraries are shared objects linked with --no-undefined, and clang
-# links its static sanitizer runtime into executables only: every module
-# therefore uses the shared runtime, found through an rpath.
-runtime_dir=$(dirname "$(clang -print-file-name=libclang_rt.asan-x86_64.so)")
-shared_runtime="-shared-libasan -Wl,-rpath,$runtime_dir"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKORVO_FUZZ=ON -DKORVO_TESTS=OFF -DKORVO_BENCH=OFF \
-  -DCMAKE_SHARED_LINKER_FLAGS="$shared_runtime" -DCMAKE_EXE_LINKER_FLAGS="$shared_runtime" >/dev/null
+  -DKORVO_FUZZ=ON -DKORVO_TESTS=OFF -DKORVO_BENCH=OFF >/dev/null
 if [ "${1:-}" = "--list" ] || [ -z "${1:-}" ]; then
   ls fuzz/corpus
   exit 0
@@ -30,9 +24,6 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$corpus"
 dict=()
 [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
-# libFuzzer's own C++ runtime comes before the shared ASan runtime in the
-# program's library list; the order is harmless here.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 status=0
 "build-fuzz/fuzz/fuzz_$target" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -artifact_prefix="$corpus/" "$work" "$corpus" || status=$?

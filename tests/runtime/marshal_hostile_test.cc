@@ -159,7 +159,8 @@ TEST_F(HostileDecode, NestingIsLimited) {
     auto nested = [](int layers) {
         const Bytes layer = str("any");
         Bytes bytes;
-        for (int i = 0; i < layers; ++i) bytes.insert(bytes.end(), layer.begin(), layer.end());
+        for (int i = 0; i < layers; ++i)
+            bytes.insert(bytes.end(), layer.begin(), layer.end());
         return bytes + u32(0xFFFFFFFF);
     };
     Any any{};

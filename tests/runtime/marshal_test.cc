@@ -21,7 +21,9 @@ Bytes operator+(Bytes a, const Bytes &b) {
     return a;
 }
 
-Bytes u32(uint32_t n) { return {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)}; }
+Bytes u32(uint32_t n) {
+    return {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+}
 
 // A counted string as the encoding writes it.
 Bytes str(const char *s) {

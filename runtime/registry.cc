@@ -66,6 +66,13 @@ class Registry {
     }
 
   private:
+    // A repository still holding its initialiser: a first word and no code
+    // in the first pair (a table of names always has a code there).
+    static bool unfilled(const TypeRepository *repository) {
+        return repository->types != nullptr && repository->types[0].repo_init != nullptr &&
+               repository->types[1].type == nullptr;
+    }
+
     // Completes `repository` and collects its names and those of the
     // repositories it uses.
     bool stage(TypeRepository *repository,
@@ -74,12 +81,8 @@ class Registry {
         if (repository == type_repository_null || registered_.count(repository) != 0 ||
             !visiting.insert(repository).second)
             return true;
-        if (repository->state == TC_STATE_UNFILLED) {
-            if (repository->types == nullptr || repository->types[0].repo_init == nullptr)
-                return false;
+        if (initialised_.insert(repository).second && unfilled(repository))
             repository->types[0].repo_init(repository);
-            repository->state = TC_STATE_READY;
-        }
         if (repository->types != nullptr) {
             for (const TcWord *word = repository->types;
                  word[0].name != nullptr && word[0].name[0] != '\0'; word += 2) {
@@ -99,6 +102,9 @@ class Registry {
     std::shared_mutex lock_;
     std::unordered_map<std::string, TypeCode, NameHash, std::equal_to<>> names_;
     std::unordered_set<TypeRepository *> registered_;
+    // Repositories whose initialiser has run (or that had none), so that it
+    // runs once even when a registration fails after it.
+    std::unordered_set<TypeRepository *> initialised_;
 };
 
 Registry &registry() {

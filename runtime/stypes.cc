@@ -114,6 +114,6 @@ TypeCodeRec TC_Vem_Types_XOpenMessage[1] = {{"Vem_Types::XOpenMessage", TC_STATE
 TypeCodeRec TC_ExErrorMsg[1] = {{"ExErrorMsg", TC_STATE_STATIC, tk_struct, sizeof(ErrorRecord),
                                  adr_v_dummy, 15, error_record_members}};
 
-TypeRepository stypes_type_repository[1] = {{standard_types, nullptr, TC_STATE_STATIC}};
-TypeRepository type_repository_null[1] = {{nullptr, nullptr, TC_STATE_STATIC}};
+TypeRepository stypes_type_repository[1] = {{standard_types, nullptr}};
+TypeRepository type_repository_null[1] = {{nullptr, nullptr}};
 }

@@ -122,16 +122,19 @@ struct TypeCodeRec {
     TcWord *members;
 };
 
-/* A type repository: a table of (name, type code) word pairs ended by a NULL
- * or empty name, and a NULL-ended table of the repositories whose types this
- * one relies on. Several names may give the same code (aliases). With state
- * TC_STATE_UNFILLED, types[0].repo_init holds the initialiser, which fills
- * both tables (types[0] included) and sets the state to TC_STATE_READY; it
- * runs once, when the repository is registered. */
+/* A type repository: two words, a table of (name, type code) word pairs
+ * ended by a NULL or empty name, and a NULL-ended table of the repositories
+ * whose types this one relies on. Several names may give the same code
+ * (aliases). A repository whose tables are filled on first use holds its
+ * initialiser in types[0].repo_init, with types[1] (the first pair's code)
+ * NULL; the initialiser fills both tables, types[0] and types[1] included.
+ * The runtime runs it once, when the repository is first registered, and
+ * keeps the record of which repositories it has initialised itself, so the
+ * repository stays exactly these two words. An empty table begins with a
+ * NULL name. */
 typedef struct TypeRepository {
     TcWord *types;
     TcWord *uses;
-    int32_t state;
 } TypeRepository;
 
 /* The runtime's standard repository (the codes of stypes.h) and the empty

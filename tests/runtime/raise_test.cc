@@ -45,7 +45,7 @@ TcWord child_members[17] = {{.name = "Sample::ExChild"},
 TypeCodeRec TC_ExChild[1] = {{"Sample::ExChild", TC_STATE_STATIC, tk_struct, sizeof(ChildRecord),
                               nullptr, 17, child_members}};
 TcWord child_types[] = {{.name = "Sample::ExChild"}, {.type = TC_ExChild}, {.name = nullptr}};
-TypeRepository child_repository[1] = {{child_types, nullptr, TC_STATE_STATIC}};
+TypeRepository child_repository[1] = {{child_types, nullptr}};
 
 #define CHILD_CHAIN EH_ERROR_CHAIN ":Sample::ExChild"
 

@@ -146,13 +146,12 @@ inline TcWord repository_types[] = {{.repo_init = init_repository},
                                     {.type = TC_AllKinds},
                                     {.name = ""}};
 inline TcWord repository_uses[2] = {{}, {.repo = nullptr}};
-inline TypeRepository repository[1] = {{repository_types, repository_uses, TC_STATE_UNFILLED}};
+inline TypeRepository repository[1] = {{repository_types, repository_uses}};
 
 inline void init_repository(TypeRepository *r) {
     r->types[0].name = "Vem_Korvo2::Property";
     r->types[1].type = TC_Property;
     r->uses[0].repo = stypes_type_repository;
-    r->state = TC_STATE_READY;
 }
 
 // Registers the sample repository (once is enough; again is harmless).

@@ -141,8 +141,11 @@ TEST(TypeRepository, StandardNamesAreAlwaysKnown) {
 }
 
 TEST(TypeRepository, RegistrationCompletesRepositoriesAndKeepsAliases) {
+    // A repository is two words; the runtime remembers which it completed.
+    static_assert(sizeof(TypeRepository) == 2 * sizeof(void *));
     ASSERT_EQ(sample::register_types(), 1);
-    EXPECT_EQ(sample::repository->state, TC_STATE_READY);
+    EXPECT_STREQ(sample::repository_types[0].name, "Vem_Korvo2::Property");
+    EXPECT_EQ(sample::repository_uses[0].repo, stypes_type_repository);
     EXPECT_EQ(tc_lookup("Vem_Korvo2::Property"), sample::TC_Property);
     EXPECT_EQ(tc_lookup("Vem_Korvo2::Properties"), sample::TC_Properties);
     EXPECT_EQ(tc_lookup("Vem_Korvo2::_sequence_Property_Properties"), sample::TC_Properties);
@@ -157,11 +160,18 @@ TcWord conflicting_types[] = {{.name = "Sample::Fresh"},
                               {.name = "string"},
                               {.type = TC_long},
                               {.name = nullptr}};
-TypeRepository conflicting[1] = {{conflicting_types, nullptr, TC_STATE_STATIC}};
+TypeRepository conflicting[1] = {{conflicting_types, nullptr}};
 TcWord agreeing_types[] = {{.name = "string"}, {.type = another_string}, {.name = ""}};
-TypeRepository agreeing[1] = {{agreeing_types, nullptr, TC_STATE_STATIC}};
-TcWord no_init[2] = {};
-TypeRepository broken[1] = {{no_init, nullptr, TC_STATE_UNFILLED}};
+TypeRepository agreeing[1] = {{agreeing_types, nullptr}};
+
+// An initialiser that leaves a name without its code, counting its runs.
+int broken_inits = 0;
+void init_broken(TypeRepository *repository) {
+    ++broken_inits;
+    repository->types[0].name = "Sample::Broken";
+}
+TcWord broken_types[3] = {{.repo_init = init_broken}, {}, {.name = nullptr}};
+TypeRepository broken[1] = {{broken_types, nullptr}};
 
 TEST(TypeRepository, ConflictingNamesRegisterNothing) {
     TypeRepository *list[] = {conflicting, nullptr};
@@ -175,8 +185,13 @@ TEST(TypeRepository, ConflictingNamesRegisterNothing) {
     EXPECT_EQ(adr_type_init(agreeing_list), 1);
     EXPECT_EQ(tc_lookup("string"), TC_string);
 
+    // A malformed table registers nothing, and its initialiser never runs
+    // twice.
     TypeRepository *broken_list[] = {broken, nullptr};
     EXPECT_EQ(adr_type_init(broken_list), 0);
+    EXPECT_EQ(adr_type_init(broken_list), 0);
+    EXPECT_EQ(broken_inits, 1);
+    EXPECT_EQ(tc_lookup("Sample::Broken"), nullptr);
     EXPECT_EQ(adr_type_init(nullptr), 0);
 }
 

@@ -1,0 +1,96 @@
+// Fuzzes decoding a property list. Whatever decodes must encode back to the
+// bytes it came from (short sequence names are aliases and come back under
+// their full names), decode again to an equal list, clone to an equal list
+// and answer a get of each of its keys with its own type. Whatever does not
+// decode must leave the header zeroed. Every list is freed, so leaks show.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "properties/korvo_properties.h"
+#include "properties/korvo_seq.h"
+#include "runtime/generic.h"
+#include "runtime/marshal.h"
+#include "runtime/mg_memory.h"
+
+namespace {
+
+constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+
+void check(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+// Whether the bytes name a type by one of the repository's short aliases.
+bool names_an_alias(std::string_view bytes) {
+    return bytes.find("Vem_Korvo2::Properties") != std::string_view::npos ||
+           bytes.find("Vem_Korvo2::StreamKey") != std::string_view::npos;
+}
+
+struct Encoded {
+    AdrBuffer *buffer;
+    explicit Encoded(Properties *list) : buffer(adr_init_encode_buffer(nullptr, 0)) {
+        check(buffer != nullptr && marshal_item(buffer, kProperties, list) == 1);
+    }
+    ~Encoded() { adr_free_buf(buffer); }
+    std::string_view bytes() const {
+        return {reinterpret_cast<const char *>(buffer->data), buffer->length};
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const int registered = korvo_init();
+    check(registered == 1);
+    if (size > UINT32_MAX)
+        return 0;
+
+    Properties list;
+    AdrBuffer *reader = adr_init_decode_buffer(data, static_cast<uint32_t>(size));
+    check(reader != nullptr);
+    const int decoded = marshal_item(reader, kProperties, &list);
+    const uint32_t consumed = reader->position;
+    check((decoded != 0) == (reader->error == ADR_OK) && consumed <= size);
+    adr_free_buf(reader);
+    if (!decoded) {
+        const Properties zero{};
+        check(std::memcmp(&list, &zero, sizeof list) == 0);
+        return 0;
+    }
+
+    const std::string_view input(reinterpret_cast<const char *>(data), consumed);
+    {
+        Encoded first(&list);
+        check(first.bytes() == input || names_an_alias(input));
+
+        Properties again;
+        AdrBuffer *second = adr_init_decode_buffer(first.buffer->data, first.buffer->length);
+        check(marshal_item(second, kProperties, &again) == 1);
+        check(second->position == first.buffer->length);
+        adr_free_buf(second);
+        Encoded rewritten(&again);
+        check(rewritten.bytes() == first.bytes());
+        check(qel_generic_equal(kProperties, nullptr, &list, &again) == 1);
+        properties_delete(&again);
+    }
+
+    Properties *copy = properties_clone(&list);
+    check(_t_generic_equal(kProperties, nullptr, &list, copy) == 1);
+    for (uint32_t i = 0; i < list.length; ++i) {
+        const Property &property = list.buffer[i];
+        const int32_t first = properties_get_property_index(&list, property.key);
+        check(first >= 0 && static_cast<uint32_t>(first) <= i);
+        if (static_cast<uint32_t>(first) == i) {
+            check(properties_get(&list, property.key, property.value.type, 1) ==
+                  property.value.value);
+            check(property_equal(&property, &copy->buffer[i]) == 1);
+        }
+    }
+    properties_delete(copy);
+    mg_free(copy);
+    properties_delete(&list);
+    return 0;
+}

@@ -24,9 +24,48 @@ inline bool tc_is_ready(TypeCode tc) {
     return std::atomic_ref<int32_t>(tc->state).load(std::memory_order_acquire) != TC_STATE_UNFILLED;
 }
 
+// The C size of a value of a basic kind (or of a sequence header); 0 for
+// structures and for kinds the runtime does not handle.
+inline size_t basic_size(int32_t kind) {
+    switch (kind) {
+        case tk_short:
+            return sizeof(int16_t);
+        case tk_long:
+        case tk_ulong:
+            return sizeof(int32_t);
+        case tk_boolean:
+        case tk_octet:
+            return sizeof(uint8_t);
+        case tk_string:
+        case tk_objref:
+            return sizeof(char *);
+        case tk_any:
+            return sizeof(Any);
+        case tk_sequence:
+            return sizeof(Sequence);
+        default:
+            return 0;
+    }
+}
+
 // Whether a ready record has the shape its kind needs (a member table where
-// one is needed, the C size of a basic kind).
-bool shape_ok(TypeCode tc);
+// one is needed, the C size of a basic kind). Inline: every walk asks it of
+// every type it meets.
+inline bool shape_ok(TypeCode tc) {
+    switch (tc->kind) {
+        case tk_struct:
+        case tk_except:
+            // Member types are checked as walks reach them (for_each_member).
+            return tc->members != nullptr && tc->member_words % 2 == 1;
+        case tk_sequence:
+            return tc->size == sizeof(Sequence) && tc->members != nullptr &&
+                   tc->member_words >= 1 && tc->members[0].type != nullptr;
+        default: {
+            const size_t size = basic_size(tc->kind);
+            return size != 0 && tc->size == size;
+        }
+    }
+}
 
 // tc_prepare without the call when the record is ready already. NULL when
 // `tc` is NULL or malformed.
@@ -61,9 +100,36 @@ inline size_t align_up(size_t offset, size_t alignment) {
     return (offset + alignment - 1) / alignment * alignment;
 }
 
+// The alignment of a structure: that of its most aligned member; 0 when a
+// member is malformed or unsupported.
+size_t struct_alignment(TypeCode tc, int depth);
+
 // The alignment of a value of the type, as the C compiler aligns it; 0 for a
 // malformed or unsupported type.
-size_t type_alignment(TypeCode tc, int depth = 0);
+inline size_t type_alignment(TypeCode tc, int depth = 0) {
+    switch (tc->kind) {
+        case tk_struct:
+        case tk_except:
+            return struct_alignment(tc, depth);
+        case tk_short:
+            return alignof(int16_t);
+        case tk_long:
+        case tk_ulong:
+            return alignof(int32_t);
+        case tk_boolean:
+        case tk_octet:
+            return 1;
+        case tk_string:
+        case tk_objref:
+            return alignof(char *);
+        case tk_any:
+            return alignof(Any);
+        case tk_sequence:
+            return alignof(Sequence);
+        default:
+            return 0;
+    }
+}
 
 // Calls fn(index, member type, offset) for each member of a structure, in
 // order; stops and returns false when fn returns false or a member type is

@@ -18,28 +18,6 @@ std::recursive_mutex &init_lock() {
     return lock;
 }
 
-size_t basic_size(int32_t kind) {
-    switch (kind) {
-        case tk_short:
-            return sizeof(int16_t);
-        case tk_long:
-        case tk_ulong:
-            return sizeof(int32_t);
-        case tk_boolean:
-        case tk_octet:
-            return sizeof(uint8_t);
-        case tk_string:
-        case tk_objref:
-            return sizeof(char *);
-        case tk_any:
-            return sizeof(Any);
-        case tk_sequence:
-            return sizeof(Sequence);
-        default:
-            return 0;
-    }
-}
-
 bool names_equal(const char *a, const char *b) {
     if (a == b)
         return true;
@@ -87,59 +65,21 @@ bool types_equal(TypeCode a, TypeCode b, int depth) {
 
 }  // namespace
 
-bool shape_ok(TypeCode tc) {
-    switch (tc->kind) {
-        case tk_struct:
-        case tk_except:
-            // Member types are checked as walks reach them (for_each_member).
-            return tc->members != nullptr && tc->member_words % 2 == 1;
-        case tk_sequence:
-            return tc->size == sizeof(Sequence) && tc->members != nullptr &&
-                   tc->member_words >= 1 && element_type(tc) != nullptr;
-        default: {
-            const size_t size = basic_size(tc->kind);
-            return size != 0 && tc->size == size;
-        }
-    }
-}
-
-size_t type_alignment(TypeCode tc, int depth) {
-    switch (tc->kind) {
-        case tk_short:
-            return alignof(int16_t);
-        case tk_long:
-        case tk_ulong:
-            return alignof(int32_t);
-        case tk_boolean:
-        case tk_octet:
-            return 1;
-        case tk_string:
-        case tk_objref:
-            return alignof(char *);
-        case tk_any:
-            return alignof(Any);
-        case tk_sequence:
-            return alignof(Sequence);
-        case tk_struct:
-        case tk_except: {
-            if (depth > kMaxTypeDepth)
-                return 0;
-            size_t alignment = 1;
-            for (uint32_t i = 0; i < member_count(tc); ++i) {
-                TypeCode member = prepared(member_type(tc, i));
-                if (member == nullptr)
-                    return 0;
-                const size_t a = type_alignment(member, depth + 1);
-                if (a == 0)
-                    return 0;
-                if (a > alignment)
-                    alignment = a;
-            }
-            return alignment;
-        }
-        default:
+size_t struct_alignment(TypeCode tc, int depth) {
+    if (depth > kMaxTypeDepth)
+        return 0;
+    size_t alignment = 1;
+    for (uint32_t i = 0; i < member_count(tc); ++i) {
+        TypeCode member = prepared(member_type(tc, i));
+        if (member == nullptr)
             return 0;
+        const size_t a = type_alignment(member, depth + 1);
+        if (a == 0)
+            return 0;
+        if (a > alignment)
+            alignment = a;
     }
+    return alignment;
 }
 
 }  // namespace korvo::rt

@@ -104,9 +104,10 @@ TypeCode resolve_for_decode(AdrBuffer *b, const uint8_t *name, uint32_t length) 
 
 // ---- encoding -------------------------------------------------------------
 
-bool reserve(AdrBuffer *b, size_t count) {
-    if (b->capacity - b->length >= count)
-        return true;
+// Grows the encoded bytes geometrically (doubling, at least 256 bytes), so
+// that an encoding of n bytes reallocates O(log n) times; out of line, as
+// most writes find room.
+[[gnu::noinline]] bool grow(AdrBuffer *b, size_t count) {
     const uint64_t needed = uint64_t{b->length} + count;
     if (needed > UINT32_MAX)
         return fail(b, ADR_E_TOO_LARGE);
@@ -118,6 +119,12 @@ bool reserve(AdrBuffer *b, size_t count) {
     b->data = static_cast<uint8_t *>(grown);
     b->capacity = static_cast<uint32_t>(capacity);
     return true;
+}
+
+inline bool reserve(AdrBuffer *b, size_t count) {
+    if (b->capacity - b->length >= count) [[likely]]
+        return true;
+    return grow(b, count);
 }
 
 inline uint8_t *write_u32(uint8_t *p, uint32_t v) {
@@ -134,7 +141,7 @@ inline uint8_t *write_u16(uint8_t *p, uint16_t v) {
     return p + 2;
 }
 
-bool put_u32(AdrBuffer *b, uint32_t v) {
+inline bool put_u32(AdrBuffer *b, uint32_t v) {
     if (!reserve(b, 4))
         return false;
     write_u32(b->data + b->length, v);
@@ -158,7 +165,7 @@ bool put_u8(AdrBuffer *b, uint8_t v) {
 }
 
 // A length prefix and `length` bytes.
-bool put_counted(AdrBuffer *b, const void *bytes, size_t length) {
+inline bool put_counted(AdrBuffer *b, const void *bytes, size_t length) {
     if (length >= kNullLength)
         return fail(b, ADR_E_TOO_LARGE);
     if (!reserve(b, 4 + length))
@@ -188,8 +195,10 @@ bool encode_any(AdrBuffer *b, const Any &any) {
         return fail(b, ADR_E_NULL_VALUE);
     if (!enter(b))
         return false;
-    const bool ok = put_counted(b, slot->name, slot->name_length) &&
-                    encode_value(b, any.value, prepared(any.type));
+    // The slot holds the prepared type; a nested any may reuse the slot.
+    const TypeCode type = slot->type;
+    const bool ok =
+        put_counted(b, slot->name, slot->name_length) && encode_value(b, any.value, type);
     leave(b);
     return ok;
 }
@@ -253,7 +262,7 @@ bool encode_sequence(AdrBuffer *b, const Sequence &seq, TypeCode tc) {
 bool encode_struct(AdrBuffer *b, const void *value, TypeCode tc) {
     if (has_own_marshal(tc))
         return call_own_marshal(b, const_cast<void *>(value), tc);
-    if (!adr_start_struct(b))
+    if (b->error != ADR_OK || !enter(b))
         return false;
     bool ok = true;
     if (!for_each_member(tc, [&](uint32_t, TypeCode member, size_t offset) {
@@ -261,7 +270,7 @@ bool encode_struct(AdrBuffer *b, const void *value, TypeCode tc) {
             return ok;
         }))
         ok = ok ? fail(b, ADR_E_BAD_TYPE) : false;
-    adr_end_struct(b);
+    leave(b);
     return ok;
 }
 
@@ -473,7 +482,7 @@ bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
 bool decode_struct(AdrBuffer *b, void *value, TypeCode tc) {
     if (has_own_marshal(tc))
         return call_own_marshal(b, value, tc);
-    if (!adr_start_struct(b))
+    if (b->error != ADR_OK || !enter(b))
         return false;
     bool ok = true;
     if (!for_each_member(tc, [&](uint32_t, TypeCode member, size_t offset) {
@@ -481,7 +490,7 @@ bool decode_struct(AdrBuffer *b, void *value, TypeCode tc) {
             return ok;
         }))
         ok = ok ? fail(b, ADR_E_BAD_TYPE) : false;
-    adr_end_struct(b);
+    leave(b);
     return ok;
 }
 

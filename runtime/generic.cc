@@ -39,7 +39,13 @@ void free_value(void *value, TypeCode tc) {
                 const bool owns = element->kind != tk_octet && element->kind != tk_boolean &&
                                   element->kind != tk_short && element->kind != tk_long &&
                                   element->kind != tk_ulong;
-                if (owns) {
+                if (owns && is_key_value_shape(element)) {
+                    auto *properties = static_cast<KeyValue *>(seq.buffer);
+                    for (uint32_t i = 0; i < seq.length; ++i) {
+                        mg_free(properties[i].key);
+                        free_value(&properties[i].value, TC_any);
+                    }
+                } else if (owns) {
                     auto *bytes = static_cast<char *>(seq.buffer);
                     for (uint32_t i = 0; i < seq.length; ++i)
                         free_value(bytes + size_t{i} * element->size, element);

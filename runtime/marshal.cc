@@ -5,7 +5,9 @@
 #include "runtime/marshal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 
 #include "runtime/generic.h"
@@ -19,26 +21,47 @@ namespace {
 constexpr uint32_t kNullLength = 0xFFFFFFFFu;
 constexpr uint32_t kInitialCapacity = 256;
 
-bool fail(AdrBuffer *b, int32_t code) {
+[[gnu::cold]] bool fail(AdrBuffer *b, int32_t code) {
     if (b->error == ADR_OK)
         b->error = code;
     return false;
 }
 
-bool enter(AdrBuffer *b) {
+inline bool enter(AdrBuffer *b) {
     if (b->depth >= ADR_MAX_DEPTH)
         return fail(b, ADR_E_TOO_DEEP);
     ++b->depth;
     return true;
 }
 
-void leave(AdrBuffer *b) {
+inline void leave(AdrBuffer *b) {
     if (b->depth > 0)
         --b->depth;
 }
 
+// Own marshal functions declared to do what the member walk does
+// (adr_declare_member_walk). Readers scan without a lock: entries are
+// published before the count that covers them.
+constexpr int kMaxMemberWalkers = 16;
+std::atomic<AdrMarshalFn> member_walkers[kMaxMemberWalkers];
+std::atomic<int> member_walker_count{0};
+
+bool walks_members(AdrMarshalFn fn) {
+    const int count = member_walker_count.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i)
+        if (member_walkers[i].load(std::memory_order_relaxed) == fn)
+            return true;
+    return false;
+}
+
 bool has_own_marshal(TypeCode tc) {
-    return tc->marshal != nullptr && tc->marshal != adr_v_dummy;
+    return tc->marshal != nullptr && tc->marshal != adr_v_dummy && !walks_members(tc->marshal);
+}
+
+// A walked structure of the property shape (tc_walk.hpp): sequences of
+// them are marshalled member by member without the general walk.
+bool is_key_value(TypeCode tc) {
+    return is_key_value_shape(tc) && !has_own_marshal(tc);
 }
 
 // A type's own marshal function; one that fails without saying why is
@@ -250,6 +273,14 @@ bool encode_sequence(AdrBuffer *b, const Sequence &seq, TypeCode tc) {
             break;
         default: {
             ok = put_u32(b, n);
+            if (is_key_value(element)) {
+                const auto *in = static_cast<const KeyValue *>(seq.buffer);
+                for (uint32_t i = 0; ok && i < n; ++i) {
+                    ok = enter(b) && encode_string(b, in[i].key) && encode_any(b, in[i].value);
+                    leave(b);
+                }
+                break;
+            }
             const auto *in = static_cast<const char *>(seq.buffer);
             for (uint32_t i = 0; ok && i < n; ++i)
                 ok = encode_value(b, in + size_t{i} * element->size, element);
@@ -314,7 +345,7 @@ inline uint16_t read_u16(const uint8_t *p) {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 
-bool get_u32(AdrBuffer *b, uint32_t &v) {
+inline bool get_u32(AdrBuffer *b, uint32_t &v) {
     if (remaining(b) < 4)
         return fail(b, ADR_E_TRUNCATED);
     v = read_u32(b->data + b->position);
@@ -322,7 +353,7 @@ bool get_u32(AdrBuffer *b, uint32_t &v) {
     return true;
 }
 
-bool get_u16(AdrBuffer *b, uint16_t &v) {
+inline bool get_u16(AdrBuffer *b, uint16_t &v) {
     if (remaining(b) < 2)
         return fail(b, ADR_E_TRUNCATED);
     v = read_u16(b->data + b->position);
@@ -330,7 +361,7 @@ bool get_u16(AdrBuffer *b, uint16_t &v) {
     return true;
 }
 
-bool get_u8(AdrBuffer *b, uint8_t &v) {
+inline bool get_u8(AdrBuffer *b, uint8_t &v) {
     if (remaining(b) < 1)
         return fail(b, ADR_E_TRUNCATED);
     v = b->data[b->position++];
@@ -470,6 +501,14 @@ bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
             break;
         }
         default: {
+            if (is_key_value(element)) {
+                auto *out = static_cast<KeyValue *>(buffer);
+                for (uint32_t i = 0; ok && i < n; ++i) {
+                    ok = enter(b) && decode_string(b, out[i].key) && decode_any(b, out[i].value);
+                    leave(b);
+                }
+                break;
+            }
             auto *out = static_cast<char *>(buffer);
             for (uint32_t i = 0; ok && i < n; ++i)
                 ok = decode_value(b, out + size_t{i} * element->size, element);
@@ -677,5 +716,20 @@ int adr_end_struct(AdrBuffer *buffer) {
 
 int adr_v_dummy(AdrBuffer *buffer, void *) {
     return buffer != nullptr && buffer->error == ADR_OK;
+}
+
+int adr_declare_member_walk(AdrMarshalFn fn) {
+    static std::mutex lock;
+    if (fn == nullptr)
+        return 0;
+    std::lock_guard guard(lock);
+    if (walks_members(fn))
+        return 1;
+    const int count = member_walker_count.load(std::memory_order_relaxed);
+    if (count == kMaxMemberWalkers)
+        return 0;
+    member_walkers[count].store(fn, std::memory_order_relaxed);
+    member_walker_count.store(count + 1, std::memory_order_release);
+    return 1;
 }
 }

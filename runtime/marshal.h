@@ -134,8 +134,20 @@ KORVO_EXPORT int adr_start_struct(AdrBuffer *buffer);
 KORVO_EXPORT int adr_end_struct(AdrBuffer *buffer);
 /* The marshal function of types the runtime walks itself (sequences):
  * marshals nothing, returns the buffer's state. marshal_item walks a type
- * whose marshal function is NULL or adr_v_dummy from its member table. */
+ * whose marshal function is NULL, adr_v_dummy or declared with
+ * adr_declare_member_walk from its member table. */
 KORVO_EXPORT int adr_v_dummy(AdrBuffer *buffer, void *value);
+
+/* Declares that `fn`, the own marshal function of one or more structure
+ * types, marshals exactly the structure's members in order with the adr_v_*
+ * building blocks and nothing else (between adr_start_struct and
+ * adr_end_struct), so that walking the member table gives the same bytes and
+ * the same errors. The runtime then walks such structures itself instead of
+ * calling `fn`, which saves several calls per structure in long lists; a
+ * sequence of structures of a string then an any is marshalled without the
+ * general walk. At most 16 functions can be declared. Returns 1 (also when
+ * `fn` was declared before), or 0 when `fn` is NULL or the table is full. */
+KORVO_EXPORT int adr_declare_member_walk(AdrMarshalFn fn);
 
 KORVO_END_DECLS
 

@@ -155,6 +155,23 @@ bool for_each_member(TypeCode tc, Fn &&fn) {
     return true;
 }
 
+// A structure of a string then an any, laid out as {char *key; Any value}:
+// the shape of a property, which lists hold by the thousand. Walks over
+// sequences of them handle both members directly instead of walking the
+// member table for every element.
+struct KeyValue {
+    char *key;
+    Any value;
+};
+
+inline bool is_key_value_shape(TypeCode tc) {
+    if (!is_struct_kind(tc->kind) || member_count(tc) != 2 || tc->size != sizeof(KeyValue))
+        return false;
+    TypeCode key = prepared(member_type(tc, 0));
+    TypeCode value = prepared(member_type(tc, 1));
+    return key != nullptr && key->kind == tk_string && value != nullptr && value->kind == tk_any;
+}
+
 // Value cells of the basic kinds.
 inline char *&string_at(void *p) {
     return *static_cast<char **>(p);

@@ -108,6 +108,56 @@ TEST_F(Marshal, BasicKindsHaveFixedBigEndianForms) {
     mg_free(repeater);
 }
 
+// A property-shaped structure whose own marshal function counts its calls.
+int counted_calls = 0;
+int marshal_counted(AdrBuffer *buffer, void *value) {
+    ++counted_calls;
+    return sample::marshal_property(buffer, value);
+}
+TcWord counted_members[5] = {{.name = "Sample::Counted"},
+                             {.name = "key"},
+                             {.type = TC_string},
+                             {.name = "value"},
+                             {.type = TC_any}};
+TypeCodeRec TC_Counted[1] = {{"Sample::Counted", TC_STATE_STATIC, tk_struct,
+                              sizeof(sample::Property), marshal_counted, 5, counted_members}};
+TcWord counted_list_members[2] = {{.type = TC_Counted}, {.bound = &_any_bound_zero}};
+TypeCodeRec TC_CountedList[1] = {{"Sample::CountedList", TC_STATE_STATIC, tk_sequence,
+                                  sizeof(sample::Properties), adr_v_dummy, 2,
+                                  counted_list_members}};
+
+TEST_F(Marshal, DeclaredMemberWalksGiveTheSameBytesWithoutTheCall) {
+    sample::Properties list{};
+    sample::add_property(list, "id", sample::string_any("s1"));
+    sample::add_property(list, "size", sample::long_any(7));
+    sample::add_property(list, "none", Any{nullptr, nullptr});
+    sample::Property single = list.buffer[0];
+
+    const Bytes called = sample::encode(TC_CountedList, &list);
+    const Bytes single_called = sample::encode(TC_Counted, &single);
+    sample::Properties decoded_called{};
+    ASSERT_EQ(sample::decode(TC_CountedList, called, &decoded_called), ADR_OK);
+    const Bytes cut(called.begin(), called.end() - 3);
+    sample::Properties scratch{};
+    const int32_t cut_error = sample::decode(TC_CountedList, cut, &scratch);
+    EXPECT_EQ(counted_calls, 3 + 1 + 3 + 3);
+
+    EXPECT_EQ(adr_declare_member_walk(nullptr), 0);
+    ASSERT_EQ(adr_declare_member_walk(marshal_counted), 1);
+    EXPECT_EQ(adr_declare_member_walk(marshal_counted), 1);
+    counted_calls = 0;
+    EXPECT_EQ(sample::encode(TC_CountedList, &list), called);
+    EXPECT_EQ(sample::encode(TC_Counted, &single), single_called);
+    sample::Properties decoded_walked{};
+    ASSERT_EQ(sample::decode(TC_CountedList, called, &decoded_walked), ADR_OK);
+    EXPECT_EQ(_t_generic_equal(TC_CountedList, nullptr, &decoded_called, &decoded_walked), 1);
+    EXPECT_EQ(sample::decode(TC_CountedList, cut, &scratch), cut_error);
+    EXPECT_EQ(counted_calls, 0);
+
+    for (auto *l : {&list, &decoded_called, &decoded_walked})
+        vem_free_generic(l, TC_CountedList);
+}
+
 sample::AllKinds full_value() {
     sample::AllKinds v{};
     v.s = INT16_MIN;

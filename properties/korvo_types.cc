@@ -9,6 +9,9 @@
 namespace {
 
 void init_property(TypeCodeRec *tc) {
+    // adr_v_Vem_Korvo2_Property writes the members in order and nothing
+    // else, so the runtime may walk lists of properties without calling it.
+    adr_declare_member_walk(adr_v_Vem_Korvo2_Property);
     tc->members[1].name = "key";
     tc->members[2].type = TC_string;
     tc->members[3].name = "value";

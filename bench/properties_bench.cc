@@ -131,6 +131,79 @@ void BM_DecodeAndFreeToc(benchmark::State &state) {
     decode_toc(state, true);
 }
 
+// The blocks a decoded TOC is made of, in the order decoding allocates them
+// and deleting frees them (the decode buffer included): each key, value cell,
+// string and sequence buffer is a block of its own, as the data model needs
+// so that any of them can be replaced or freed alone. Replaying just these
+// allocations is the floor of any decoder that builds the lists.
+struct Blocks {
+    std::vector<std::pair<size_t, bool>> allocations;  // size, zeroed
+    std::vector<size_t> frees;                         // indices, in order
+};
+
+Blocks blocks_of(const PropertiesList &toc) {
+    Blocks blocks;
+    const auto allocate = [&](size_t size, bool zeroed) {
+        blocks.allocations.emplace_back(size, zeroed);
+        return blocks.allocations.size() - 1;
+    };
+    const size_t buffer = allocate(sizeof(AdrBuffer), true);
+    const size_t list = allocate(toc.length * sizeof(Properties), true);
+    std::vector<size_t> order{buffer};
+    for (uint32_t s = 0; s < toc.length; ++s) {
+        const Properties &segment = toc.buffer[s];
+        const size_t properties = allocate(segment.length * sizeof(Property), true);
+        for (uint32_t p = 0; p < segment.length; ++p) {
+            const Property &property = segment.buffer[p];
+            order.push_back(allocate(std::strlen(property.key) + 1, false));
+            const size_t cell = allocate(property.value.type->size, true);
+            if (property.value.type == TC_string)
+                order.push_back(
+                    allocate(std::strlen(*static_cast<char **>(property.value.value)) + 1, false));
+            else if (property.value.type == TC_Vem_Types_OctetList)
+                order.push_back(
+                    allocate(static_cast<OctetList *>(property.value.value)->length, true));
+            order.push_back(cell);
+        }
+        order.push_back(properties);
+    }
+    order.push_back(list);
+    blocks.frees = order;
+    return blocks;
+}
+
+void BM_AllocationFloorOfADecodedToc(benchmark::State &state) {
+    const std::vector<uint8_t> bytes = encoded_toc();
+    PropertiesList toc;
+    AdrBuffer *reader = adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    marshal_item(reader, kToc, &toc);
+    adr_free_buf(reader);
+    const Blocks blocks = blocks_of(toc);
+    properties_list_delete(&toc);
+    std::vector<void *> held(blocks.allocations.size());
+    std::vector<uint8_t> target(bytes.size());
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            for (size_t i = 0; i < held.size(); ++i) {
+                const auto [size, zeroed] = blocks.allocations[i];
+                held[i] = zeroed ? mg_calloc(1, size) : mg_malloc(size);
+            }
+            benchmark::DoNotOptimize(held.data());
+            for (size_t i : blocks.frees)
+                mg_free(held[i]);
+        },
+        [&] {
+            std::memcpy(target.data(), bytes.data(), bytes.size());
+            benchmark::DoNotOptimize(target.data());
+            benchmark::ClobberMemory();
+        });
+    state.counters["blocks"] = static_cast<double>(held.size());
+    state.counters["ns_per_block"] = benchmark::Counter(
+        static_cast<double>(held.size()) * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 // properties_get_long of the key at position state.range(0) of 50.
 void BM_GetLong(benchmark::State &state) {
     korvo_init();
@@ -169,6 +242,7 @@ BENCHMARK(BM_MemcpyOfTheEncodedToc)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EncodeToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeAndFreeToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AllocationFloorOfADecodedToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GetLong)->Arg(0)->Arg(25)->Arg(49)->UseManualTime()->Unit(benchmark::kNanosecond);
 
 BENCHMARK_MAIN();

@@ -33,8 +33,12 @@ List *clone(TypeCode type, const List *list) {
     return copy.release();
 }
 
+// Keys compare byte by byte; a NULL key (which only a decoded list can
+// hold) equals only another NULL key.
 bool keys_equal(const char *a, const char *b) {
-    return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+    if (a == nullptr || b == nullptr)
+        return a == b;
+    return std::strcmp(a, b) == 0;
 }
 
 // The text of a string or reference value, or NULL for any other kind.

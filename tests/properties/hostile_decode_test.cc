@@ -1,12 +1,11 @@
-// Decoding property lists from bytes that were cut short, garbled or made up
-// to hurt: every failure is clean (error code, zeroed value, nothing leaked),
-// and whatever does decode encodes back to a list that decodes again.
+// Decoding property lists from bytes that were cut short or made up to hurt:
+// every failure is clean (its error code, a zeroed value, nothing leaked).
+// Garbled bytes at large are the fuzz target's (fuzz/properties_decode.cc).
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "properties/korvo_properties.h"
-#include "runtime/generic.h"
 #include "tests/properties/props_test_util.hpp"
 
 namespace {
@@ -64,29 +63,6 @@ TEST_F(HostileDecode, EveryTruncationFailsCleanly) {
         const int32_t error = decode(kPropertiesList, part, &toc);
         EXPECT_TRUE(error == ADR_E_TRUNCATED || error == ADR_E_BAD_LENGTH) << n << ": " << error;
         EXPECT_TRUE(all_zero(&toc, sizeof toc)) << n;
-    }
-}
-
-TEST_F(HostileDecode, EverySingleByteChangeFailsCleanlyOrRoundTrips) {
-    const Bytes whole = sample_toc();
-    for (size_t i = 0; i < whole.size(); ++i) {
-        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
-            Bytes bytes = whole;
-            bytes[i] ^= flip;
-            PropertiesList toc;
-            if (decode(kPropertiesList, bytes, &toc) != ADR_OK) {
-                EXPECT_TRUE(all_zero(&toc, sizeof toc)) << i;
-                continue;
-            }
-            int32_t error = ADR_OK;
-            const Bytes again = encode(kPropertiesList, &toc, &error);
-            EXPECT_EQ(error, ADR_OK) << i;
-            PropertiesList twice;
-            EXPECT_EQ(decode(kPropertiesList, again, &twice), ADR_OK) << i;
-            EXPECT_EQ(_t_generic_equal(kPropertiesList, nullptr, &toc, &twice), 1) << i;
-            properties_list_delete(&toc);
-            properties_list_delete(&twice);
-        }
     }
 }
 

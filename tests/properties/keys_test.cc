@@ -23,16 +23,16 @@ TEST(Keys, SpellingsThatAreEasyToGetWrong) {
 }
 
 TEST(Keys, EscalationKeysFollowTheirRule) {
-    const char *const messages[] = {
-        MESSAGE_ESCALATE_MSG_KEY_0, MESSAGE_ESCALATE_MSG_KEY_1, MESSAGE_ESCALATE_MSG_KEY_2,
-        MESSAGE_ESCALATE_MSG_KEY_3, MESSAGE_ESCALATE_MSG_KEY_4, MESSAGE_ESCALATE_MSG_KEY_5,
-        MESSAGE_ESCALATE_MSG_KEY_6, MESSAGE_ESCALATE_MSG_KEY_7, MESSAGE_ESCALATE_MSG_KEY_8,
-        MESSAGE_ESCALATE_MSG_KEY_9};
-    const char *const dates[] = {
-        MESSAGE_ESCALATE_DATE_KEY_0, MESSAGE_ESCALATE_DATE_KEY_1, MESSAGE_ESCALATE_DATE_KEY_2,
-        MESSAGE_ESCALATE_DATE_KEY_3, MESSAGE_ESCALATE_DATE_KEY_4, MESSAGE_ESCALATE_DATE_KEY_5,
-        MESSAGE_ESCALATE_DATE_KEY_6, MESSAGE_ESCALATE_DATE_KEY_7, MESSAGE_ESCALATE_DATE_KEY_8,
-        MESSAGE_ESCALATE_DATE_KEY_9};
+    const char *const messages[] = {MESSAGE_ESCALATE_MSG_KEY_0, MESSAGE_ESCALATE_MSG_KEY_1,
+                                    MESSAGE_ESCALATE_MSG_KEY_2, MESSAGE_ESCALATE_MSG_KEY_3,
+                                    MESSAGE_ESCALATE_MSG_KEY_4, MESSAGE_ESCALATE_MSG_KEY_5,
+                                    MESSAGE_ESCALATE_MSG_KEY_6, MESSAGE_ESCALATE_MSG_KEY_7,
+                                    MESSAGE_ESCALATE_MSG_KEY_8, MESSAGE_ESCALATE_MSG_KEY_9};
+    const char *const dates[] = {MESSAGE_ESCALATE_DATE_KEY_0, MESSAGE_ESCALATE_DATE_KEY_1,
+                                 MESSAGE_ESCALATE_DATE_KEY_2, MESSAGE_ESCALATE_DATE_KEY_3,
+                                 MESSAGE_ESCALATE_DATE_KEY_4, MESSAGE_ESCALATE_DATE_KEY_5,
+                                 MESSAGE_ESCALATE_DATE_KEY_6, MESSAGE_ESCALATE_DATE_KEY_7,
+                                 MESSAGE_ESCALATE_DATE_KEY_8, MESSAGE_ESCALATE_DATE_KEY_9};
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(messages[i], "escalate_msg." + std::to_string(i));
         EXPECT_EQ(dates[i], "escalate_date." + std::to_string(i));

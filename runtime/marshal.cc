@@ -455,12 +455,17 @@ bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
     const uint32_t bound = sequence_bound(tc);
     if (bound != 0 && n > bound)
         return fail(b, ADR_E_BOUND);
-    if (n == 0)
-        return true;
-    if (n > remaining(b) / min_encoded_size(element, 0))
-        return fail(b, ADR_E_BAD_LENGTH);
+    // An empty sequence is a nesting level too, as the encoder counts it.
     if (!enter(b))
         return false;
+    if (n == 0) {
+        leave(b);
+        return true;
+    }
+    if (n > remaining(b) / min_encoded_size(element, 0)) {
+        leave(b);
+        return fail(b, ADR_E_BAD_LENGTH);
+    }
     void *buffer = mg_calloc(n, element->size);
     if (buffer == nullptr) {
         leave(b);

@@ -170,6 +170,19 @@ TEST_F(HostileDecode, NestingIsLimited) {
     EXPECT_EQ(sample::decode(TC_any, nested(100000), &any), ADR_E_TOO_DEEP);
     EXPECT_TRUE(all_zero(&any, sizeof any));
 
+    // An empty sequence is a level too, for the decoder as for the encoder:
+    // whatever decodes must encode again.
+    auto empty_octets_in = [&](int anys) {
+        Bytes bytes = nested(anys);
+        bytes.resize(bytes.size() - 4);
+        return bytes + str("Vem_Types::OctetList") + u32(0);
+    };
+    const Bytes deepest = empty_octets_in(ADR_MAX_DEPTH - 2);
+    ASSERT_EQ(sample::decode(TC_any, deepest, &any), ADR_OK);
+    EXPECT_EQ(sample::encode(TC_any, &any), deepest);
+    vem_free_generic(&any, TC_any);
+    EXPECT_EQ(sample::decode(TC_any, empty_octets_in(ADR_MAX_DEPTH - 1), &any), ADR_E_TOO_DEEP);
+
     // Lists in lists in anys count too.
     Bytes lists;
     for (int i = 0; i < 40; ++i)

@@ -83,3 +83,18 @@ function(korvo_add_benchmark)
   korvo_library_defaults(bench_${arg_NAME})
   target_link_libraries(bench_${arg_NAME} PRIVATE ${arg_LIBS} benchmark::benchmark)
 endfunction()
+
+# A test folder: every *_test.cc of the calling folder goes into one test
+# program `<folder>_tests` linked with `library`; further programs (helper
+# processes, test libraries) are declared in *.cmake files of the folder.
+function(korvo_add_test_folder library)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  if(sources)
+    korvo_add_gtest(NAME ${folder}_tests SOURCES ${sources} LIBS ${library})
+  endif()
+  file(GLOB extras CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
+  foreach(extra IN LISTS extras)
+    include(${extra})
+  endforeach()
+endfunction()

@@ -1,0 +1,159 @@
+// The data file of an entry: opening it for reading and writing, its size,
+// and the questions a resumed transfer asks (DepotSetCheckpointOffset,
+// DepotEntryModified).
+#include "depot/depot_list.hpp"
+#include "depot/depot_lookup.hpp"
+#include "depot/depot_ops.h"
+#include "depot/depot_save.hpp"
+#include "depot/depot_trace.hpp"
+#include "kes/kes_file.h"
+
+using namespace korvo::depot;
+
+namespace {
+
+bool Usable(KesStatus *status, const char *op, const void *depot, const void *entry,
+            const void *out) {
+    if (depot != nullptr && entry != nullptr && out != nullptr)
+        return true;
+    Logger(kFailureLevel, "%s exit.  Invalid parameter\n", op);
+    Fill(status, KES_INVALID, 0, 0);
+    return false;
+}
+
+// Opens the data file with `flags` under "ENTRY" and, on success, counts
+// the open and saves the entry file after `touch` has set its times.
+template <typename Touch>
+KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file,
+                    int32_t flags, const char *op, Touch touch) {
+    *file = nullptr;
+    if (!TakeLock(status, &depot->entryLock, op, Abandoned::kFail))
+        return status;
+    if (!FilesBelongTo(depot, entry)) {
+        // The entry was removed by another process, and its data file may
+        // now be another segment's.
+        Fill(status, KES_END, 0, 0);
+    } else if (KesFileOpen(status, file, entry->location, flags)->code != KES_OK &&
+               *file != nullptr) {
+        KesStatus closed;
+        KesFileClose(&closed, *file);
+        *file = nullptr;
+    }
+    if (status->code != KES_OK) {
+        ReleaseLock(&depot->entryLock, op);
+        Logger(kFailureLevel, "%s exit.  Error %d opening segment data file\n", op, status->code);
+        return status;
+    }
+    entry->openCount += 1;
+    touch(entry);
+    KesStatus saved;
+    if (DepotSaveEntry_internal(&saved, depot, entry)->code != KES_OK)
+        Logger(kSurvivedLevel, "%s error %d updating segment attributes\n", op, saved.code);
+    ReleaseLock(&depot->entryLock, op);
+    TraceExit(op);
+    return status;
+}
+
+// The data file's size into entry->size (and *size), under "ENTRY".
+KesStatus *MeasureData(KesStatus *status, Depot *depot, DepotEntry *entry, uint64_t *size,
+                       const char *op) {
+    if (!TakeLock(status, &depot->entryLock, op, Abandoned::kFail))
+        return status;
+    KesFileInfo info;
+    if (KesFileGetInfo(status, entry->location, &info)->code == KES_OK) {
+        entry->size = static_cast<uint64_t>(info.size);
+        if (size != nullptr)
+            *size = entry->size;
+    }
+    ReleaseLock(&depot->entryLock, op);
+    TraceExit(op);
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+KesStatus *DepotFileOpenForRead(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file) {
+    constexpr const char *kOp = "DepotFileOpenForRead";
+    TraceEntry(kOp);
+    if (!Usable(status, kOp, depot, entry, file))
+        return status;
+    return OpenData(status, depot, entry, file, KES_FILE_READ | KES_FILE_BINARY, kOp,
+                    [](DepotEntry *opened) { opened->accessTime = Now(); });
+}
+
+KesStatus *DepotFileOpenForWrite(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file,
+                                 uint8_t truncate) {
+    constexpr const char *kOp = "DepotFileOpenForWrite";
+    TraceEntry(kOp);
+    // The time is taken before the wait for the lock.
+    const uint32_t now = Now();
+    if (!Usable(status, kOp, depot, entry, file))
+        return status;
+    const int32_t flags =
+        KES_FILE_READ_WRITE | KES_FILE_BINARY | (truncate ? KES_FILE_TRUNCATE : 0);
+    return OpenData(status, depot, entry, file, flags, kOp, [now](DepotEntry *opened) {
+        opened->writeCount += 1;
+        opened->accessTime = now;
+        opened->modifyTime = now;
+    });
+}
+
+KesStatus *DepotSetSegmentSize(KesStatus *status, Depot *depot, DepotEntry *entry) {
+    constexpr const char *kOp = "DepotSetSegmentSize";
+    TraceEntry(kOp);
+    if (!Usable(status, kOp, depot, entry, entry))
+        return status;
+    return MeasureData(status, depot, entry, nullptr, kOp);
+}
+
+KesStatus *DepotEntryGetFileSize(KesStatus *status, Depot *depot, DepotEntry *entry,
+                                 uint64_t *size) {
+    constexpr const char *kOp = "DepotEntryGetFileSize";
+    TraceEntry(kOp);
+    if (!Usable(status, kOp, depot, entry, size))
+        return status;
+    return MeasureData(status, depot, entry, size, kOp);
+}
+
+KesStatus *DepotSetCheckpointOffset(KesStatus *status, Depot *depot, const char *id,
+                                    const char *version, uint32_t time, uint64_t *offset) {
+    constexpr const char *kOp = "DepotSetCheckpointOffset";
+    TraceEntry(kOp);
+    if (!Usable(status, kOp, depot, depot, offset))
+        return status;
+    DepotEntry *entry = DepotGetEntry(depot, id, version);
+    if (entry == nullptr) {
+        TraceExit(kOp);
+        return Fill(status, KES_END, 0, 0);
+    }
+    if (!TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
+        return status;
+    Fill(status, KES_OK, 0, 0);
+    // The size of the data file is where a transfer that last wrote at
+    // `time` goes on.
+    if (entry->modifyTime == time)
+        DepotEntryGetFileSize(status, depot, entry, offset);
+    ReleaseLock(&depot->entryLock, kOp);
+    TraceExit(kOp);
+    return status;
+}
+
+uint8_t DepotEntryModified(Depot *depot, const char *id, const char *version, uint32_t time) {
+    constexpr const char *kOp = "DepotEntryModified";
+    TraceEntry(kOp);
+    DepotEntry *entry = depot != nullptr ? DepotGetEntry(depot, id, version) : nullptr;
+    if (entry == nullptr) {
+        TraceExit(kOp);
+        return 0;
+    }
+    KesStatus status;
+    if (!TakeLock(&status, &depot->entryLock, kOp, Abandoned::kFail))
+        return 0;
+    const bool modified = entry->modifyTime != time;
+    ReleaseLock(&depot->entryLock, kOp);
+    TraceExit(kOp);
+    return modified ? 1 : 0;
+}
+}

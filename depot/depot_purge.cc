@@ -1,0 +1,124 @@
+// The purges: DepotPurge removes every entry (referenced ones only when
+// forced), DepotPurgeExpiredEntries the complete entries whose deadline has
+// passed. Both hold "DEPOT" for the whole walk.
+#include "depot/depot_enum.h"
+#include "depot/depot_files.hpp"
+#include "depot/depot_list.hpp"
+#include "depot/depot_lookup.hpp"
+#include "depot/depot_release.hpp"
+#include "depot/depot_trace.hpp"
+
+using namespace korvo::depot;
+
+namespace {
+
+// Starts the walk of a purge, after clearing away the temporary files of
+// writers that died; on failure releases "DEPOT" and logs the purge's line.
+DepotEntryEnum *StartWalk(KesStatus *status, Depot *depot, const char *op) {
+    RemoveStaleTemporaries(depot->dir);
+    DepotEntryEnum *walk = nullptr;
+    if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
+        ReleaseLock(&depot->depotLock, op);
+        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", op, status->code);
+        return nullptr;
+    }
+    return walk;
+}
+
+// The walk read the object before "ENTRY" was held; read it again under the
+// lock, so that a process that completed or registered the entry meanwhile
+// is not overruled. False when the entry file no longer holds the segment.
+bool Refresh(Depot *depot, DepotEntry *entry) {
+    return DepotVerifyEntry_internal(depot, entry);
+}
+
+}  // namespace
+
+extern "C" {
+
+KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
+    constexpr const char *kOp = "DepotPurge";
+    TraceEntry(kOp);
+    if (depot == nullptr) {
+        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        return Fill(status, KES_INVALID, 0, 0);
+    }
+    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+        return status;
+    DepotEntryEnum *walk = StartWalk(status, depot, kOp);
+    if (walk == nullptr)
+        return status;
+    Fill(status, KES_OK, 0, 0);
+    while (DepotEntry *entry = DepotEntryEnumNextElement(walk)) {
+        KesStatus wait;
+        if (!Acquire(&wait, &depot->entryLock, Abandoned::kFail, kOp)) {
+            // DepotRemoveEntry_internal meets the same lock and reports it.
+            DepotRemoveEntry_internal(status, depot, entry, force);
+            Logger(kSurvivedLevel, "%s error %d removing depot entry\n", kOp, status->code);
+            continue;
+        }
+        if (!Refresh(depot, entry)) {
+            ReleaseLock(&depot->entryLock, kOp);
+            KesStatus freed;
+            DepotFreeEntry_internal(&freed, depot, entry);
+            continue;
+        }
+        DepotRemoveEntry_internal(status, depot, entry, force);
+        ReleaseLock(&depot->entryLock, kOp);
+        if (status->code != KES_OK)
+            Logger(kSurvivedLevel, "%s error %d removing depot entry\n", kOp, status->code);
+    }
+    KesStatus ended;
+    DepotEntryEnumDelete(&ended, walk);
+    ReleaseLock(&depot->depotLock, kOp);
+    TraceExit(kOp);
+    return status;
+}
+
+KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
+    constexpr const char *kOp = "DepotPurgeExpiredEntries";
+    TraceEntry(kOp);
+    if (depot == nullptr) {
+        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        return Fill(status, KES_INVALID, 0, 0);
+    }
+    KesStatus wait;
+    if (!Acquire(&wait, &depot->depotLock, Abandoned::kTolerate,
+                 "DepotPurgeExpiredEntries entry")) {
+        LogWaitFailure(kOp, wait);
+        *status = wait;
+        return status;
+    }
+    DepotEntryEnum *walk = StartWalk(status, depot, kOp);
+    if (walk == nullptr)
+        return status;
+    Fill(status, KES_OK, 0, 0);
+    while (DepotEntry *entry = DepotEntryEnumNextElement(walk)) {
+        if (!Acquire(&wait, &depot->entryLock, Abandoned::kFail, kOp)) {
+            // The object stays in the list; DepotFree releases it.
+            Logger(kSurvivedLevel, "%s error %d(%d) obtaining lock\n", kOp, wait.code,
+                   wait.osError);
+            continue;
+        }
+        // Complete entries expire once their deadline lies before now;
+        // pending and in-use entries never do.
+        const bool current = Refresh(depot, entry);
+        const bool expired =
+            current && entry->state == DepotStateComplete && entry->deadline < Now();
+        if (expired) {
+            DepotRemoveEntry_internal(status, depot, entry, 1);
+            if (status->code != KES_OK)
+                Logger(kSurvivedLevel, "%s error %d removing depot entry\n", kOp, status->code);
+        } else {
+            KesStatus freed;
+            DepotFreeEntry_internal(&freed, depot, entry);
+        }
+        ReleaseLock(&depot->entryLock, kOp);
+    }
+    KesStatus ended;
+    DepotEntryEnumDelete(&ended, walk);
+    ReleaseLock(&depot->depotLock, "DepotPurgeExpiredEntris");
+    TraceExit(kOp);
+    return status;
+}
+}

@@ -1,0 +1,121 @@
+// Space accounting: reservations against a handle's limit, giving back what
+// a segment did not use, and the total of the depot's data files.
+#include "depot/depot_space.h"
+
+#include <cstring>
+
+#include "depot/depot_enum.h"
+#include "depot/depot_ops.h"
+#include "depot/depot_trace.hpp"
+#include "kes/kes_file.h"
+
+using namespace korvo::depot;
+
+extern "C" {
+
+uint64_t ConvertDataSize(uint64_t bytes) {
+    TraceEntry("ConvertDataSize");
+    const uint64_t kb = bytes / 1024 + ((bytes & 0x3FF) != 0 ? 1 : 0);
+    TraceExit("ConvertDataSize");
+    return kb;
+}
+
+KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
+    constexpr const char *kOp = "DepotReserveDiskSpace";
+    TraceEntry(kOp);
+    if (depot == nullptr) {
+        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        return Fill(status, KES_INVALID, 0, 0);
+    }
+    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+        return status;
+    Fill(status, KES_OK, 0, 0);
+    if (depot->limitKb != 0) {
+        if (depot->availableKb < kb)
+            Fill(status, KES_NO_SPACE, 0, 0);
+        else
+            depot->availableKb -= kb;
+    }
+    ReleaseLock(&depot->depotLock, kOp);
+    TraceExit(kOp);
+    return status;
+}
+
+void DepotUnreserveDiskSpace(Depot *depot, uint32_t kb) {
+    constexpr const char *kOp = "DepotUnreserveDiskSpace";
+    TraceEntry(kOp);
+    if (depot == nullptr) {
+        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        return;
+    }
+    KesStatus status;
+    if (!TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail))
+        return;
+    if (depot->limitKb != 0)
+        depot->availableKb += kb;
+    ReleaseLock(&depot->depotLock, kOp);
+    TraceExit(kOp);
+}
+
+KesStatus *DepotAdjustReservedSpace(KesStatus *status, Depot *depot, const char *id,
+                                    const char *version) {
+    constexpr const char *kOp = "DepotAdjustReservedSpace";
+    TraceEntry(kOp);
+    DepotEntry *entry = depot != nullptr ? DepotGetEntry(depot, id, version) : nullptr;
+    if (entry == nullptr) {
+        Logger(kNoticeLevel, "%s unable to find depot entry %s^%s\n", kOp, id != nullptr ? id : "",
+               version != nullptr ? version : "");
+        TraceExit(kOp);
+        return Fill(status, KES_OK, 0, 0);
+    }
+    KesFileInfo info;
+    if (KesFileGetInfo(status, entry->location, &info)->code != KES_OK) {
+        TraceExit(kOp);
+        return status;
+    }
+    // A data file larger than the recorded size gives nothing back.
+    const auto used = static_cast<uint64_t>(info.size);
+    if (entry->size > used)
+        DepotUnreserveDiskSpace(depot, static_cast<uint32_t>(ConvertDataSize(entry->size - used)));
+    TraceExit(kOp);
+    return Fill(status, KES_OK, 0, 0);
+}
+
+KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total) {
+    constexpr const char *kOp = "DepotGetPermStorage";
+    TraceEntry(kOp);
+    if (depot == nullptr || total == nullptr) {
+        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        return Fill(status, KES_INVALID, 0, 0);
+    }
+    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+        return status;
+    DepotEntryEnum *walk = nullptr;
+    if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
+        ReleaseLock(&depot->depotLock, kOp);
+        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", kOp, status->code);
+        return status;
+    }
+    Fill(status, KES_OK, 0, 0);
+    const char *dir = depot->dir != nullptr ? depot->dir : "";
+    const size_t dirLength = std::strlen(dir);
+    while (DepotEntry *entry = DepotEntryEnumNextElement(walk)) {
+        // Only data files inside the depot directory count, by the bytes of
+        // the paths as stored.
+        if (entry->location == nullptr || std::strncmp(entry->location, dir, dirLength) != 0)
+            continue;
+        uint64_t size = 0;
+        if (DepotEntryGetFileSize(status, depot, entry, &size)->code != KES_OK) {
+            Logger(kFailureLevel, "%s error %d obtaining file size\n", kOp, status->code);
+            break;
+        }
+        *total += static_cast<uint32_t>(ConvertDataSize(size));
+    }
+    KesStatus ended;
+    if (DepotEntryEnumDelete(&ended, walk)->code != KES_OK)
+        Logger(kSurvivedLevel, "%s error %d freeing enumerator\n", kOp, ended.code);
+    ReleaseLock(&depot->depotLock, kOp);
+    TraceExit(kOp);
+    return status;
+}
+}

@@ -1,0 +1,143 @@
+// Test support for the depot: a lock namespace of the test's own (its
+// shared-memory objects removed afterwards), a scratch depot directory, an
+// open handle, and helpers to read and write the depot's files directly.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "depot/depot.h"
+#include "kes/kes_memory.h"
+#include "runtime/log_capture.hpp"
+
+namespace depot_test {
+
+// Sets KORVO_LOCK_NAMESPACE to a name unique to this test and removes the
+// lock objects made under it when it goes.
+class LockNamespace {
+  public:
+    LockNamespace()
+        : space_("depot" + std::to_string(::getpid()) + "x" +
+                 std::to_string(std::random_device()())) {
+        ::setenv("KORVO_LOCK_NAMESPACE", space_.c_str(), 1);
+    }
+    ~LockNamespace() {
+        for (const char *lock : {"DEPOT", "ENTRY", "ENUM"})
+            ::shm_unlink(("/korvo." + space_ + "." + lock).c_str());
+        ::unsetenv("KORVO_LOCK_NAMESPACE");
+    }
+    LockNamespace(const LockNamespace &) = delete;
+    LockNamespace &operator=(const LockNamespace &) = delete;
+    const std::string &name() const { return space_; }
+
+  private:
+    std::string space_;
+};
+
+// A scratch directory removed with its content.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "depot-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+inline std::string ReadBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline void WriteBytes(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline bool Exists(const std::string &path) {
+    return std::filesystem::exists(path);
+}
+
+// The names in a directory, sorted.
+inline std::vector<std::string> Names(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The record text of an entry file, up to its zero byte.
+inline std::string RecordOf(const std::string &path) {
+    const std::string bytes = ReadBytes(path);
+    return bytes.substr(0, bytes.find('\0'));
+}
+
+inline DepotPropertyBlock Bytes(const std::string &bytes) {
+    return DepotPropertyBlock{bytes.data(), static_cast<uint32_t>(bytes.size())};
+}
+
+// A depot on a scratch directory in a lock namespace of its own.
+class DepotTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir_.path().empty());
+        KesStatus status;
+        DepotNew(&status, &depot_, dir_.path().c_str(), 0);
+        ASSERT_EQ(status.code, 0);
+        ASSERT_NE(depot_, nullptr);
+    }
+    void TearDown() override {
+        KesStatus status;
+        DepotFree(&status, depot_);
+        EXPECT_EQ(status.code, 0);
+    }
+
+    // Adds and completes a segment; the entry file's path.
+    std::string Store(const char *id, const char *version, int32_t references = 1,
+                      uint32_t deadline = 0) {
+        std::string path;
+        for (int32_t i = 0; i < references; ++i) {
+            DepotEntry *entry = DepotAddEntry(depot_, id, version, Bytes(""));
+            EXPECT_NE(entry, nullptr) << id << " " << version;
+            if (entry == nullptr)
+                return path;
+            path = entry->entryFile;
+            KesStatus status;
+            DepotCompleteEntry(&status, depot_, entry, deadline);
+            EXPECT_EQ(status.code, 0);
+        }
+        return path;
+    }
+
+    LockNamespace space_;
+    ScratchDir dir_;
+    Depot *depot_ = nullptr;
+};
+
+}  // namespace depot_test

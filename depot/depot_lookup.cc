@@ -205,7 +205,7 @@ extern "C" {
 int32_t DepotFindEntryIndex(Depot *depot, const char *id, const char *version) {
     constexpr const char *kOp = "DepotFindEntryIndex";
     TraceEntry(kOp);
-    if (depot == nullptr || depot->entries == nullptr) {
+    if (depot == nullptr) {
         TraceExit(kOp);
         return -1;
     }

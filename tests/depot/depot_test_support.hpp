@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,5 +140,27 @@ class DepotTest : public ::testing::Test {
     ScratchDir dir_;
     Depot *depot_ = nullptr;
 };
+
+}  // namespace depot_test
+
+namespace depot_test {
+
+// Takes the machine-wide lock `name` (in the current lock namespace) in a
+// child process that ends without releasing it: the next wait for it meets
+// an abandoned lock.
+inline void AbandonLock(const char *name) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(30);
+        KesStatus status;
+        KesSem sem = nullptr;
+        KesInitSem(&status, &sem, name);
+        ::_exit(status.code == 0 || status.code == KES_WAIT_FAILED ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
 
 }  // namespace depot_test

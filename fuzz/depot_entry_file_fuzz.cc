@@ -67,13 +67,21 @@ void roundTrip(const std::string &text) {
     DepotEntry *entry = DepotEntryNewFromToc(nullptr, text.c_str());
     if (entry == nullptr)
         return;
+    // Strings that hold a tag may not even build (the record has no
+    // escaping); the others must build and read back unchanged.
+    const bool plain =
+        !holdsTags(entry->id) && !holdsTags(entry->version) && !holdsTags(entry->location);
     KesStatus status;
     char *record = nullptr;
     uint32_t length = 0;
     DepotEntrySetProperties(&status, nullptr, entry, &record, &length);
-    check(status.code == 0 && record != nullptr && length == std::strlen(record) + 1);
-    DepotEntry *again = DepotEntryNewFromToc(nullptr, record);
-    if (!holdsTags(entry->id) && !holdsTags(entry->version) && !holdsTags(entry->location)) {
+    check(status.code == 0 || (!plain && status.code == KES_INVALID));
+    DepotEntry *again = nullptr;
+    if (status.code == 0) {
+        check(record != nullptr && length == std::strlen(record) + 1);
+        again = DepotEntryNewFromToc(nullptr, record);
+    }
+    if (plain) {
         check(again != nullptr);
         check(std::strcmp(again->id, entry->id) == 0);
         check(std::strcmp(again->version, entry->version) == 0);

@@ -39,7 +39,6 @@ class LockNamespace {
     }
     LockNamespace(const LockNamespace &) = delete;
     LockNamespace &operator=(const LockNamespace &) = delete;
-    const std::string &name() const { return space_; }
 
   private:
     std::string space_;

@@ -54,6 +54,12 @@ class Vocabulary : public DepotTest {
         action();
         return capture.lines();
     }
+    std::vector<std::string> Texts(const std::function<void()> &action) {
+        std::vector<std::string> texts;
+        for (const LogLine &line : Trace(action))
+            texts.push_back(line.text);
+        return texts;
+    }
 };
 
 TEST_F(Vocabulary, EveryOperationOpensAndClosesItsTrace) {
@@ -141,44 +147,29 @@ TEST_F(Vocabulary, EveryOperationOpensAndClosesItsTrace) {
 }
 
 TEST_F(Vocabulary, InternalStepsTraceUnderTheirOwnNames) {
+    using Texts_ = std::vector<std::string>;
     DepotEntry *entry = DepotAddEntry(depot_, "seg1", "1.0", Bytes(""));
     KesStatus status;
-    std::vector<std::string> texts;
-    for (const LogLine &line : Trace([&] { DepotCompleteEntry(&status, depot_, entry, 1); }))
-        texts.push_back(line.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{
-                         "DepotCompleteEntry entry\n", "DepotSaveEntry_internal entry\n",
-                         "DepotEntrySetProperties entry\n", "DepotEntrySetProperties exit\n",
-                         "DepotSaveEntry_internal exit\n", "DepotFreeEntry entry\n",
-                         "DepotFreeEntry_internal entry\n", "DepotFreeEntry_internal exit\n",
-                         "DepotFreeEntry exit\n", "DepotCompleteEntry exit\n"}));
-
-    texts.clear();
-    for (const LogLine &line : Trace([&] {
-             DepotEntryNewFromToc(depot_, depot_test::RecordOf(dir_ / "00000108.0.xml").c_str());
-         }))
-        texts.push_back(line.text);
-    EXPECT_EQ(texts,
-              (std::vector<std::string>{"DepotEntryNewFromToc entry\n", "DepotEntryNew entry\n",
-                                        "DepotEntryNew exit\n", "DepotEntryNewFromToc exit\n"}));
-
+    EXPECT_EQ(Texts([&] { DepotCompleteEntry(&status, depot_, entry, 1); }),
+              (Texts_{"DepotCompleteEntry entry\n", "DepotSaveEntry_internal entry\n",
+                      "DepotEntrySetProperties entry\n", "DepotEntrySetProperties exit\n",
+                      "DepotSaveEntry_internal exit\n", "DepotFreeEntry entry\n",
+                      "DepotFreeEntry_internal entry\n", "DepotFreeEntry_internal exit\n",
+                      "DepotFreeEntry exit\n", "DepotCompleteEntry exit\n"}));
+    const std::string record = depot_test::RecordOf(dir_ / "00000108.0.xml");
+    EXPECT_EQ(Texts([&] { DepotEntryNewFromToc(depot_, record.c_str()); }),
+              (Texts_{"DepotEntryNewFromToc entry\n", "DepotEntryNew entry\n",
+                      "DepotEntryNew exit\n", "DepotEntryNewFromToc exit\n"}));
     // A failed parse ends without an exit line.
-    texts.clear();
-    for (const LogLine &line : Trace([&] { DepotEntryNewFromToc(depot_, "<<id>x</id>>"); }))
-        texts.push_back(line.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"DepotEntryNewFromToc entry\n",
-                                               "DepotEntryNew entry\n", "DepotEntryNew exit\n"}));
-
-    // The lookup of a held entry reads its file and nothing more.
-    texts.clear();
-    DepotEntry *held = DepotGetEntry(depot_, "seg1", "1.0");
-    for (const LogLine &line : Trace([&] { DepotGetEntry(depot_, "seg1", "1.0"); }))
-        texts.push_back(line.text);
-    EXPECT_EQ(texts,
-              (std::vector<std::string>{"DepotGetEntry entry\n", "DepotGetEntry_internal entry\n",
-                                        "DepotFindEntryIndex entry\n", "DepotFindEntryIndex exit\n",
-                                        "DepotGetEntry_internal exit\n", "DepotGetEntry exit\n"}));
-    EXPECT_NE(held, nullptr);
+    EXPECT_EQ(
+        Texts([&] { DepotEntryNewFromToc(depot_, "<<id>x</id>>"); }),
+        (Texts_{"DepotEntryNewFromToc entry\n", "DepotEntryNew entry\n", "DepotEntryNew exit\n"}));
+    // The lookup of a held entry finds it in the list and reads only its file.
+    ASSERT_NE(DepotGetEntry(depot_, "seg1", "1.0"), nullptr);
+    EXPECT_EQ(Texts([&] { DepotGetEntry(depot_, "seg1", "1.0"); }),
+              (Texts_{"DepotGetEntry entry\n", "DepotGetEntry_internal entry\n",
+                      "DepotFindEntryIndex entry\n", "DepotFindEntryIndex exit\n",
+                      "DepotGetEntry_internal exit\n", "DepotGetEntry exit\n"}));
 }
 
 TEST_F(Vocabulary, LinesThatDepartFromThePattern) {

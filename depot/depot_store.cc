@@ -136,7 +136,10 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     iterator.end(&ended, &iterator);
     for (DepotEntry *entry : held) {
         KesStatus freed;
-        DepotFreeEntry_internal(&freed, depot, entry);
+        // A lock abandoned by a dead process is usable again after the wait
+        // that reported it: the object is released on the second try.
+        if (DepotFreeEntry_internal(&freed, depot, entry)->code == KES_WAIT_FAILED)
+            DepotFreeEntry_internal(&freed, depot, entry);
     }
     KesList1Destroy(&depot->entries);
     KesMemoryFree(depot->dir);

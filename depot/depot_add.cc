@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "depot/depot_files.hpp"
+#include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
@@ -73,6 +74,8 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
     if (!TakeLock(&status, &depot->depotLock, kOp, Abandoned::kTolerate))
         return nullptr;
     LockHold depotHold(&depot->depotLock, kOp);
+    // One view of the directory for the lookup and the writing of the entry.
+    const DirectorySession session(depot->dir);
 
     std::vector<int32_t> numbers;
     Lookup found;

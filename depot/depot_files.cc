@@ -77,7 +77,7 @@ int32_t EntryNumber(std::string_view name) {
 KesStatus *ReplaceFile(KesStatus *status, DirectorySession &session, const char *path,
                        const char *record, size_t length) {
     char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%ld.%llu.tmp", static_cast<long>(::getpid()),
+    std::snprintf(suffix, sizeof suffix, ".%ld.%llu.tmp", static_cast<long>(ProcessId()),
                   static_cast<unsigned long long>(++temporaryCounter));
     std::string temporary;
     try {

@@ -2,9 +2,12 @@
 #include "depot/depot_index.hpp"
 
 #include <dirent.h>
+#include <limits.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -85,7 +88,7 @@ class Notifier {
     DirectoryState *open(const char *dir) {
         if (WatchDisabled())
             return nullptr;
-        if (owner_ != ::getpid())
+        if (owner_ != ProcessId())
             restart();
         if (fd_ < 0)
             return nullptr;
@@ -122,7 +125,7 @@ class Notifier {
             ::close(fd_);
         states_.clear();
         byWatch_.clear();
-        owner_ = ::getpid();
+        owner_ = ProcessId();
         fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     }
 
@@ -175,6 +178,10 @@ class Notifier {
                 apply(*event);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
+            // A read hands out every queued event that fits: one that left
+            // room for the longest event emptied the queue as it stood.
+            if (static_cast<size_t>(got) <= sizeof buffer - sizeof(inotify_event) - NAME_MAX - 1)
+                return;
         }
     }
 
@@ -239,6 +246,27 @@ Notifier &notifier() {
 
 }  // namespace
 
+namespace {
+
+std::atomic<pid_t> cachedProcessId{0};
+
+void ForgetProcessId() {
+    cachedProcessId.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+pid_t ProcessId() {
+    pid_t pid = cachedProcessId.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered = ::pthread_atfork(nullptr, nullptr, ForgetProcessId);
+        static_cast<void>(registered);
+        pid = ::getpid();
+        cachedProcessId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
 bool IsEntryFileName(std::string_view name) {
     return name.size() > 3 && name.substr(name.size() - 3) == "xml";
 }
@@ -283,11 +311,29 @@ ReadFailure ReadWholeFile(const char *path, std::string *text, KesStatus *status
     return ReadFailure::kNone;
 }
 
+namespace {
+
+// The outermost session of the calling thread.
+thread_local DirectorySession *outermost = nullptr;
+
+}  // namespace
+
 DirectorySession::DirectorySession(const char *dir) : lock_(notifier().mutex) {
     try {
-        if (dir != nullptr) {
-            dir_ = dir;
-            state_ = notifier().open(dir);
+        if (dir == nullptr)
+            return;
+        dir_ = dir;
+        // A session inside another one of the same operation and directory
+        // shares its view: the operation sees the directory as it was when
+        // it began, and pays for bringing it up to date once.
+        if (outermost != nullptr && outermost->dir_ == dir_) {
+            state_ = outermost->state_;
+            return;
+        }
+        state_ = notifier().open(dir);
+        if (outermost == nullptr) {
+            outermost = this;
+            outer_ = true;
         }
     } catch (const std::exception &) {
         dir_.clear();
@@ -295,7 +341,10 @@ DirectorySession::DirectorySession(const char *dir) : lock_(notifier().mutex) {
     }
 }
 
-DirectorySession::~DirectorySession() = default;
+DirectorySession::~DirectorySession() {
+    if (outer_)
+        outermost = nullptr;
+}
 
 std::vector<std::string> DirectorySession::bucketNames(std::string_view bucket) const {
     if (state_ == nullptr)

@@ -18,6 +18,8 @@
 // indexed: callers list the directory, and reads go to the disk.
 #pragma once
 
+#include <sys/types.h>
+
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -34,7 +36,8 @@ struct DirectoryState;
 
 // The index of one directory, held for the life of the session (a
 // process-wide recursive mutex, so one thread may open sessions inside
-// others).
+// others; an inner session of the same directory shares the outer one's
+// view without bringing it up to date again).
 class DirectorySession {
   public:
     explicit DirectorySession(const char *dir);
@@ -64,11 +67,15 @@ class DirectorySession {
     std::unique_lock<std::recursive_mutex> lock_;
     DirectoryState *state_ = nullptr;
     std::string dir_;
+    bool outer_ = false;  // the thread's outermost session
 };
 
 // Whether a directory name is taken for an entry file: longer than 3
 // characters and ending in "xml".
 bool IsEntryFileName(std::string_view name);
+
+// The id of the calling process, without a system call each time.
+pid_t ProcessId();
 
 // Reads the file at `path` whole from the disk.
 ReadFailure ReadWholeFile(const char *path, std::string *text, KesStatus *status);

@@ -1,5 +1,5 @@
-// The trace logger: one line formatted into a zero-filled buffer of 1024
-// bytes and handed to the runtime log as text.
+// The trace logger: one line formatted into a buffer of 1024 bytes and
+// handed to the runtime log as text.
 #include "depot/depot_logger.h"
 
 #include <cstdarg>
@@ -22,7 +22,7 @@ extern "C" void Logger(int32_t level, const char *format, ...) {
     const size_t formatLength = std::strlen(format);
     if (formatLength + kArgumentRoom > kLineSize)
         return;
-    char line[kLineSize] = {};
+    char line[kLineSize];
     va_list arguments;
     va_start(arguments, format);
     const int written = std::vsnprintf(line, sizeof line, format, arguments);

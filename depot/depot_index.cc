@@ -81,7 +81,7 @@ bool WatchDisabled() {
 
 class Notifier {
   public:
-    std::recursive_mutex mutex;
+    std::mutex mutex;
 
     // The current state of `dir`, or NULL when it cannot be indexed. The
     // caller holds `mutex`.
@@ -233,7 +233,7 @@ class Notifier {
 
 class Notifier {
   public:
-    std::recursive_mutex mutex;
+    std::mutex mutex;
     DirectoryState *open(const char *) { return nullptr; }
 };
 
@@ -318,19 +318,22 @@ thread_local DirectorySession *outermost = nullptr;
 
 }  // namespace
 
-DirectorySession::DirectorySession(const char *dir) : lock_(notifier().mutex) {
+DirectorySession::DirectorySession(const char *dir) {
     try {
         if (dir == nullptr)
             return;
         dir_ = dir;
         // A session inside another one of the same operation and directory
-        // shares its view: the operation sees the directory as it was when
-        // it began, and pays for bringing it up to date once.
+        // shares its view: the operation pays once for bringing it up to
+        // date.
         if (outermost != nullptr && outermost->dir_ == dir_) {
             state_ = outermost->state_;
             return;
         }
-        state_ = notifier().open(dir);
+        {
+            const std::lock_guard guard(notifier().mutex);
+            state_ = notifier().open(dir);
+        }
         if (outermost == nullptr) {
             outermost = this;
             outer_ = true;
@@ -346,11 +349,23 @@ DirectorySession::~DirectorySession() {
         outermost = nullptr;
 }
 
-std::vector<std::string> DirectorySession::bucketNames(std::string_view bucket) const {
+bool DirectorySession::bucketNames(std::string_view bucket, std::vector<std::string> *names) const {
     if (state_ == nullptr)
-        return {};
-    const auto found = state_->buckets.find(std::string(bucket));
-    return found == state_->buckets.end() ? std::vector<std::string>{} : found->second;
+        return false;
+    const std::lock_guard guard(notifier().mutex);
+    // Another thread's drain may have found the notifications overflowing
+    // since the session began: then the names are incomplete.
+    if (!state_->current)
+        return false;
+    try {
+        const auto found = state_->buckets.find(std::string(bucket));
+        names->clear();
+        if (found != state_->buckets.end())
+            *names = found->second;
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 std::string_view DirectorySession::nameOf(std::string_view path) const {
@@ -363,22 +378,26 @@ std::string_view DirectorySession::nameOf(std::string_view path) const {
 
 ReadFailure DirectorySession::read(const char *path, std::string *text, KesStatus *status) {
     const std::string_view name = state_ != nullptr ? nameOf(path) : std::string_view{};
+    if (name.empty())
+        return ReadWholeFile(path, text, status);
+    // The file is read under the index's lock, so that no drain can apply a
+    // later change of it before its text is noted.
+    const std::lock_guard guard(notifier().mutex);
+    if (!state_->current)
+        return ReadWholeFile(path, text, status);
     try {
-        if (!name.empty()) {
-            const auto cached = state_->texts.find(std::string(name));
-            if (cached != state_->texts.end()) {
-                *text = cached->second.text;
-                *status = KesStatus{KES_OK, 0, 0};
-                return ReadFailure::kNone;
-            }
+        const auto cached = state_->texts.find(std::string(name));
+        if (cached != state_->texts.end()) {
+            *text = cached->second.text;
+            *status = KesStatus{KES_OK, 0, 0};
+            return ReadFailure::kNone;
         }
         const ReadFailure failure = ReadWholeFile(path, text, status);
-        if (failure == ReadFailure::kNone && !name.empty())
+        if (failure == ReadFailure::kNone)
             state_->texts[std::string(name)].text = *text;
         return failure;
     } catch (const std::exception &) {
-        if (state_ != nullptr)
-            state_->texts.clear();
+        state_->texts.clear();
         *status = KesStatus{KES_NO_MEMORY, 0, 0};
         return ReadFailure::kMemory;
     }
@@ -386,12 +405,13 @@ ReadFailure DirectorySession::read(const char *path, std::string *text, KesStatu
 
 KesStatus *DirectorySession::replace(KesStatus *status, const char *temporary, const char *path,
                                      std::string_view text) {
-    // The rename and the note of it happen under the index's lock, so that
-    // no drain in between can take our own notification for a stranger's.
-    if (KesFileRename(status, temporary, path)->code != KES_OK)
-        return status;
     const std::string_view name = state_ != nullptr ? nameOf(path) : std::string_view{};
     if (name.empty())
+        return KesFileRename(status, temporary, path);
+    // The rename and the note of it happen under the index's lock, so that
+    // no drain in between can take our own notification for a stranger's.
+    const std::lock_guard guard(notifier().mutex);
+    if (KesFileRename(status, temporary, path)->code != KES_OK || !state_->current)
         return status;
     try {
         CachedText &cached = state_->texts[std::string(name)];

@@ -13,14 +13,15 @@
 // listing and a fresh read would. When the notifications overflow, the
 // directory is listed again.
 //
-// When the kernel cannot watch a directory (no inotify, a limit reached, a
-// process forked since), or KORVO_DEPOT_WATCH is "0", a session is not
-// indexed: callers list the directory, and reads go to the disk.
+// A process that forks gets an index of its own (sharing the parent's
+// notification queue, either would take the other's events). When the
+// kernel cannot watch a directory (no inotify, a limit reached), or
+// KORVO_DEPOT_WATCH is "0", the index does not serve it: callers list the
+// directory, and reads go to the disk.
 #pragma once
 
 #include <sys/types.h>
 
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +35,10 @@ enum class ReadFailure { kNone, kOpen, kSize, kMemory, kRead };
 
 struct DirectoryState;
 
-// The index of one directory, held for the life of the session (a
-// process-wide recursive mutex, so one thread may open sessions inside
-// others; an inner session of the same directory shares the outer one's
-// view without bringing it up to date again).
+// One operation's use of the index of a directory: made up to date when
+// the session begins, shared by the sessions of the same directory that the
+// operation opens inside it. The index's mutex is held only inside each call,
+// never while the caller waits for a depot lock.
 class DirectorySession {
   public:
     explicit DirectorySession(const char *dir);
@@ -45,11 +46,10 @@ class DirectorySession {
     DirectorySession(const DirectorySession &) = delete;
     DirectorySession &operator=(const DirectorySession &) = delete;
 
-    // Whether the index serves the directory.
-    bool indexed() const { return state_ != nullptr; }
     // The entry-file names (longer than 3 characters, ending in "xml") whose
-    // first 8 characters are `bucket`; only for an indexed session.
-    std::vector<std::string> bucketNames(std::string_view bucket) const;
+    // first 8 characters are `bucket`; false when the index cannot tell
+    // (the caller lists the directory).
+    bool bucketNames(std::string_view bucket, std::vector<std::string> *names) const;
     // Reads the file at `path` whole into `text`: from the index's copy when
     // nothing has touched the file since, else from the disk. `status` is
     // the failing Kes call's.
@@ -64,8 +64,7 @@ class DirectorySession {
     // not "<dir>/<name>".
     std::string_view nameOf(std::string_view path) const;
 
-    std::unique_lock<std::recursive_mutex> lock_;
-    DirectoryState *state_ = nullptr;
+    DirectoryState *state_ = nullptr;  // NULL: the index does not serve the directory
     std::string dir_;
     bool outer_ = false;  // the thread's outermost session
 };

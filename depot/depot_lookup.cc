@@ -34,10 +34,8 @@ bool SameSegment(const DepotEntry *entry, const char *id, const char *version) {
 // the directory; false when the directory cannot be listed.
 bool BucketNames(DirectorySession &session, const char *dir, const std::string &bucket,
                  std::vector<std::string> *names) {
-    if (session.indexed()) {
-        *names = session.bucketNames(bucket);
+    if (session.bucketNames(bucket, names))
         return true;
-    }
     KesDir *listing = nullptr;
     KesStatus status;
     bool listed = KesDirOpen(&status, &listing, dir)->code == KES_OK;

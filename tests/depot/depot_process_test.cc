@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "depot/depot.h"
 #include "depot_test_support.hpp"
@@ -115,6 +116,37 @@ TEST_P(AcrossProcesses, LookupsSeeWhatAnotherProcessLastWrote) {
               }),
               0);
     DepotFreeEntry(&status, depot_, held);
+}
+
+}  // namespace
+
+namespace {
+
+// Threads of one process, each with a handle of its own, take the depot's
+// locks and the process's directory index in every order their operations
+// meet them; the test ends (the watchdog fails it otherwise).
+TEST_P(AcrossProcesses, ThreadsOfOneProcessShareTheIndexWithoutDeadlock) {
+    ::alarm(60);
+    const auto work = [&](int thread) {
+        KesStatus status;
+        Depot *depot = nullptr;
+        DepotNew(&status, &depot, dir_.path().c_str(), 0);
+        for (int i = 0; i < 300; ++i) {
+            const std::string id = "seg" + std::to_string((i * 7 + thread) % 20);
+            if (DepotEntry *entry = DepotAddEntry(depot, id.c_str(), "1.0", Bytes(id)))
+                DepotCompleteEntry(&status, depot, entry, 0);
+            DepotEntry *found = i % 3 == 0 ? DepotGetEntry(depot, id.c_str(), "1.0") : nullptr;
+            if (found != nullptr)
+                DepotRemoveEntry(&status, depot, found, 1);
+            if (i % 50 == 0)
+                DepotPurgeExpiredEntries(&status, depot);
+        }
+        DepotFree(&status, depot);
+    };
+    std::thread first(work, 0), second(work, 1);
+    first.join();
+    second.join();
+    ::alarm(0);
 }
 
 }  // namespace

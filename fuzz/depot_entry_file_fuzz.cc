@@ -4,9 +4,11 @@
 // bucket for another segment; and read by a walk of the depot. Nothing may
 // crash or leak, and a record that parses (and whose strings hold no tag)
 // builds back into a record that parses to the same fields.
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,29 +30,47 @@ void check(bool condition) {
 
 void quiet(void *, int32_t, const char *) {}
 
-// A scratch depot in a lock namespace of this process, removed at exit.
+// A scratch depot in a lock namespace of this process. libFuzzer may end a
+// process without running destructors, so nothing is left to them: the
+// lock objects lose their names as soon as this process has mapped them
+// (it keeps its mappings), and directories of fuzzing processes that have
+// ended are removed when the next one starts.
 class Scratch {
   public:
     Scratch() {
-        space_ = "fuzz" + std::to_string(::getpid());
-        ::setenv("KORVO_LOCK_NAMESPACE", space_.c_str(), 1);
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "depot-fuzz-XXXXXX").string();
-        check(::mkdtemp(pattern.data()) != nullptr);
-        dir_ = pattern;
+        const std::string space = "fuzz" + std::to_string(::getpid());
+        ::setenv("KORVO_LOCK_NAMESPACE", space.c_str(), 1);
         log_set_capture(quiet, nullptr);
+        const auto temporary = std::filesystem::temp_directory_path();
+        for (const auto &entry : std::filesystem::directory_iterator(temporary)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("depot-fuzz-", 0) == 0 && ::kill(std::atoi(name.c_str() + 11), 0) != 0 &&
+                errno == ESRCH) {
+                std::error_code ignored;
+                std::filesystem::remove_all(entry.path(), ignored);
+            }
+        }
+        dir_ = (temporary / ("depot-fuzz-" + std::to_string(::getpid()))).string();
+        std::filesystem::create_directories(dir_);
+
+        KesStatus status;
+        Depot *depot = nullptr;
+        DepotNew(&status, &depot, dir_.c_str(), 0);
+        DepotEntryEnum *walk = nullptr;
+        DepotEnumNew(&status, depot, &walk);
+        DepotEntryEnumDelete(&status, walk);
+        DepotFree(&status, depot);
+        for (const char *lock : {"DEPOT", "ENTRY", "ENUM"})
+            ::shm_unlink(("/korvo." + space + "." + lock).c_str());
     }
     ~Scratch() {
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
-        for (const char *lock : {"DEPOT", "ENTRY", "ENUM"})
-            ::shm_unlink(("/korvo." + space_ + "." + lock).c_str());
     }
     const std::string &dir() const { return dir_; }
     std::string entryFile() const { return dir_ + "/00000108.0.xml"; }
 
   private:
-    std::string space_;
     std::string dir_;
 };
 

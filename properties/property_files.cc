@@ -1,0 +1,298 @@
+// Property encoding and the three property-file layouts.
+#include "properties/property_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "kes/catalog_raise.hpp"
+#include "properties/korvo_catalog.h"
+#include "properties/property_files.hpp"
+#include "runtime/marshal.h"
+#include "runtime/mg_memory.h"
+#include "runtime/raise.hpp"
+
+using korvo::helpers::raise_message;
+using korvo::rt::MgPtr;
+
+namespace {
+
+constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+constexpr uint32_t kMarker = 1;
+
+// Header sizes of the plain and marked layouts.
+constexpr uint32_t kPlainHeader = 4;
+constexpr uint32_t kMarkedHeader = 8;
+
+// The encoded bytes of a list, released when the writer ends.
+struct Encoded {
+    MgPtr<uint8_t> data;
+    uint32_t length = 0;
+
+    explicit Encoded(const Properties *list) {
+        void *bytes = nullptr;
+        properties_encode(kProperties, list, &bytes, &length);
+        data.reset(static_cast<uint8_t *>(bytes));
+    }
+};
+
+struct FileDelete {
+    void operator()(FileRecord *file) const noexcept {
+        if (file != nullptr)
+            file_delete(file);
+    }
+};
+using FilePtr = std::unique_ptr<FileRecord, FileDelete>;
+
+void put_le32(uint8_t *out, uint32_t n) {
+    out[0] = uint8_t(n), out[1] = uint8_t(n >> 8), out[2] = uint8_t(n >> 16),
+    out[3] = uint8_t(n >> 24);
+}
+void put_be32(uint8_t *out, uint32_t n) {
+    out[0] = uint8_t(n >> 24), out[1] = uint8_t(n >> 16), out[2] = uint8_t(n >> 8),
+    out[3] = uint8_t(n);
+}
+uint32_t get_le32(const uint8_t *in) {
+    return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
+}
+uint32_t get_be32(const uint8_t *in) {
+    return uint32_t(in[0]) << 24 | uint32_t(in[1]) << 16 | uint32_t(in[2]) << 8 | uint32_t(in[3]);
+}
+
+void write_all(FileRecord *file, const uint8_t *bytes, uint32_t length) {
+    if (length > INT32_MAX)
+        raise_message(KORVO_MSG_FILE_WRITE_FAILED, file->name, static_cast<int32_t>(length));
+    file_write(file, bytes, static_cast<int32_t>(length));
+}
+
+// Reads one 4-byte word of a header; a short read raises message 19 with
+// the length known so far (0 until the length word is read).
+void read_word(FileRecord *file, uint8_t *word) {
+    errno = 0;
+    if (file_read(file, word, 4) != 4)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, 0, errno);
+}
+
+// The size of the open file in bytes; message 19 when it cannot be had.
+uint64_t file_size(const FileRecord *file, uint32_t length) {
+    struct stat status;
+    if (::fstat(file->fd, &status) != 0)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, length, errno);
+    return static_cast<uint64_t>(status.st_size);
+}
+
+// Reads `length` bytes (all of them, or message 19 unless `partial`) and
+// decodes them into *list.
+void read_body(Properties *list, FileRecord *file, uint32_t length, bool partial) {
+    if (length > INT32_MAX)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, length, EFBIG);
+    MgPtr<uint8_t> body(static_cast<uint8_t *>(mg_malloc(length != 0 ? length : 1)));
+    if (body == nullptr)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, length, ENOMEM);
+    errno = 0;
+    const int32_t got = file_read(file, body.get(), static_cast<int32_t>(length));
+    if (got != static_cast<int32_t>(length) && !partial)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, length, errno);
+    properties_decode(kProperties, body.get(), static_cast<uint32_t>(got), list);
+}
+
+// Reads a list whose header (of `header` bytes) has just been read: the
+// file must be exactly the header and `length` bytes long.
+void read_checked(Properties *list, FileRecord *file, uint32_t length, uint32_t header) {
+    errno = 0;
+    if (file_size(file, length) != uint64_t(length) + header)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, length, errno);
+    read_body(list, file, length, false);
+}
+
+template <typename Writer>
+void save(const Properties *list, const char *path, Writer write) {
+    FilePtr file(file_create(path, O_WRONLY | O_TRUNC, 0600));
+    write(list, file.get());
+    file_close(file.get());
+}
+
+template <typename Reader>
+void load(Properties *list, const char *path, Reader read) {
+    FilePtr file(file_open(path, O_RDONLY));
+    read(list, file.get());
+}
+
+// A temporary file that is removed unless it was renamed into place.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(std::string name) : name_(std::move(name)) {
+        fd_ = ::mkostemps(name_.data(), 4, O_CLOEXEC);
+    }
+    ~TemporaryFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (fd_ >= 0 || closed_)
+            ::unlink(name_.c_str());
+    }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    int fd() const { return fd_; }
+    const char *name() const { return name_.c_str(); }
+    bool close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        closed_ = true;
+        return result == 0;
+    }
+    void renamed() { closed_ = false; }
+
+  private:
+    std::string name_;
+    int fd_ = -1;
+    bool closed_ = false;
+};
+
+bool write_fd(int fd, const uint8_t *bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t put = ::write(fd, bytes, length);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        bytes += put;
+        length -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+void properties_encode(TypeCode type, const void *value, void **data, uint32_t *length) {
+    AdrBuffer *buffer = adr_init_encode_buffer(nullptr, 0);
+    if (buffer == nullptr)
+        raise_message(KORVO_MSG_ENCODE_FAILED, ADR_E_NO_MEMORY);
+    if (!marshal_item(buffer, type, const_cast<void *>(value))) {
+        const int32_t error = buffer->error;
+        adr_free_buf(buffer);
+        raise_message(KORVO_MSG_ENCODE_FAILED, error);
+    }
+    if (data == nullptr || length == nullptr) {
+        adr_free_buf(buffer);
+        raise_message(KORVO_MSG_ENCODE_FAILED, ADR_E_BAD_ARGUMENT);
+    }
+    *data = buffer->data;
+    *length = buffer->length;
+    mg_free(buffer);  // the encoded bytes stay the caller's
+}
+
+void properties_decode(TypeCode type, const void *data, uint32_t length, void *value) {
+    AdrBuffer *buffer = adr_init_decode_buffer(data, length);
+    if (buffer == nullptr)
+        raise_message(KORVO_MSG_DECODE_FAILED, ADR_E_NO_MEMORY);
+    int32_t error = marshal_item(buffer, type, value) ? ADR_OK : buffer->error;
+    if (error == ADR_OK && buffer->position != length) {
+        // One value must fill the bytes: what is left over is not part of it.
+        vem_free_generic(value, type);
+        std::memset(value, 0, type->size);
+        error = ADR_E_BAD_LENGTH;
+    }
+    adr_free_buf(buffer);
+    if (error != ADR_OK)
+        raise_message(KORVO_MSG_DECODE_FAILED, error);
+}
+
+void properties_write(const Properties *list, FileRecord *file) {
+    const Encoded encoded(list);
+    uint8_t header[kPlainHeader];
+    put_le32(header, encoded.length);
+    write_all(file, header, sizeof header);
+    write_all(file, encoded.data.get(), encoded.length);
+}
+
+void properties_write_improved(const Properties *list, FileRecord *file) {
+    const Encoded encoded(list);
+    uint8_t header[kMarkedHeader];
+    put_be32(header, kMarker);
+    put_be32(header + 4, encoded.length);
+    write_all(file, header, sizeof header);
+    write_all(file, encoded.data.get(), encoded.length);
+}
+
+void properties_read(Properties *list, FileRecord *file) {
+    uint8_t word[4];
+    read_word(file, word);
+    read_checked(list, file, get_le32(word), kPlainHeader);
+}
+
+void properties_read_improved(Properties *list, FileRecord *file) {
+    uint8_t word[4];
+    read_word(file, word);  // the marker: read, not checked
+    read_word(file, word);
+    read_checked(list, file, get_be32(word), kMarkedHeader);
+}
+
+void properties_read_without_len(Properties *list, FileRecord *file) {
+    const uint64_t size = file_size(file, 0);
+    if (size > INT32_MAX)
+        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, static_cast<uint32_t>(size), EFBIG);
+    read_body(list, file, static_cast<uint32_t>(size), true);
+}
+
+void properties_save(const Properties *list, const char *path) {
+    save(list, path, properties_write);
+}
+
+void properties_save_improved(const Properties *list, const char *path) {
+    save(list, path, properties_write_improved);
+}
+
+void properties_save_without_len(const Properties *list, const char *path) {
+    save(list, path, [](const Properties *l, FileRecord *file) {
+        const Encoded encoded(l);
+        write_all(file, encoded.data.get(), encoded.length);
+    });
+}
+
+void properties_load(Properties *list, const char *path) {
+    load(list, path, properties_read);
+}
+
+void properties_load_improved(Properties *list, const char *path) {
+    load(list, path, properties_read_improved);
+}
+
+void properties_load_without_len(Properties *list, const char *path) {
+    load(list, path, properties_read_without_len);
+}
+}
+
+namespace korvo::props {
+
+void save_without_len_replacing(const Properties *list, const char *path) {
+    if (path == nullptr)
+        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, EFAULT);
+    const Encoded encoded(list);
+    // The temporary file lies in the same directory, so that the rename
+    // stays within one file system and replaces the file in one step. Its
+    // name does not end in the progress file's extension, so a leftover is
+    // never taken for a record.
+    const char *slash = std::strrchr(path, '/');
+    const std::string directory = slash != nullptr ? std::string(path, slash + 1) : std::string();
+    const char *name = slash != nullptr ? slash + 1 : path;
+    TemporaryFile temporary(directory + "." + name + ".XXXXXX.tmp");
+    if (temporary.fd() < 0)
+        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, errno);
+    if (!write_fd(temporary.fd(), encoded.data.get(), encoded.length) || !temporary.close())
+        raise_message(KORVO_MSG_FILE_WRITE_FAILED, path, encoded.length);
+    if (::rename(temporary.name(), path) != 0)
+        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, errno);
+    temporary.renamed();
+}
+
+}  // namespace korvo::props

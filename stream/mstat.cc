@@ -1,0 +1,164 @@
+// Progress records: a distribution's property list in its own file under
+// the work directory's "mstat" directory.
+#include "stream/mstat.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "kes/pathname.h"
+#include "properties/korvo_properties.h"
+#include "properties/property_files.h"
+#include "properties/property_files.hpp"
+#include "runtime/config.h"
+#include "runtime/cpl.h"
+#include "runtime/log.h"
+#include "runtime/mg_memory.h"
+#include "runtime/raise.hpp"
+#include "runtime/typecode.h"
+
+using korvo::rt::MgPtr;
+
+namespace {
+
+constexpr const char *kDirectory = "mstat";
+constexpr const char *kIdKey = "msid";
+
+struct PathDelete {
+    void operator()(char *buffer) const noexcept { pathname_delete(buffer); }
+};
+using PathPtr = std::unique_ptr<char, PathDelete>;
+
+// The progress file's path, built on first use: the directory, '/', the id,
+// '.', the suffix. False when it cannot be built.
+bool build_path(mstat *record) {
+    if (record == nullptr)
+        return false;
+    if (record->path != nullptr)
+        return true;
+    // An id with a '/' would put the file outside the progress directory.
+    if (std::strchr(record->distId, '/') != nullptr)
+        return false;
+    PathPtr path(pathname_clone(record->dir));
+    if (path == nullptr || pathname_append(path.get(), record->distId) != 0)
+        return false;
+    const size_t length = std::strlen(path.get());
+    const size_t suffix = std::strlen(record->suffix);
+    if (length + 1 + suffix >= PATHNAME_BUFFER_SIZE)
+        return false;
+    path.get()[length] = '.';
+    std::memcpy(path.get() + length + 1, record->suffix, suffix + 1);
+    record->path = path.release();
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+mstat *mstat_new(const char *distId, int16_t kind) {
+    if (distId == nullptr)
+        return nullptr;
+    MgPtr<mstat> record(static_cast<mstat *>(mg_calloc(1, sizeof(mstat))));
+    PathPtr dir(pathname_new());
+    if (record == nullptr || dir == nullptr)
+        return nullptr;
+
+    MgPtr<char> work(mrt_get_work_dir());
+    if (work == nullptr)
+        work.reset(mg_strdup(cpl_tmpdir()));
+    if (work == nullptr)
+        return nullptr;
+    const MgPtr<char> corrected(CorrectPath(work.get(), 1));
+    if (corrected == nullptr || std::strlen(corrected.get()) >= PATHNAME_BUFFER_SIZE)
+        return nullptr;
+    std::strcpy(dir.get(), corrected.get());
+    if (pathname_append(dir.get(), kDirectory) != 0)
+        return nullptr;
+
+    struct stat status;
+    if (::stat(dir.get(), &status) != 0 && errno == ENOENT)
+        ::mkdir(dir.get(), 0777);  // a failure shows at the first save
+
+    record->distId = mg_strdup(distId);
+    if (record->distId == nullptr)
+        return nullptr;
+    std::memcpy(record->suffix, kind != 0 ? "ads" : "mds", 4);
+    record->dir = dir.release();
+    return record.release();
+}
+
+void mstat_free(mstat *record) {
+    if (record == nullptr)
+        return;
+    pathname_delete(record->path);
+    pathname_delete(record->dir);
+    mg_free(record->distId);
+    properties_delete(&record->properties);
+    mg_free(record);
+}
+
+Properties *mstat_get_properties(mstat *record) {
+    return record != nullptr ? &record->properties : nullptr;
+}
+
+int32_t mstat_save(mstat *record) {
+    if (record == nullptr)
+        return -1;
+    // A "msid" of another type is replaced too: the record always names its
+    // distribution by a string.
+    const int32_t index = properties_get_property_index(&record->properties, kIdKey);
+    if (index < 0 ||
+        !TypeCode_equal(record->properties.buffer[index].value.type, nullptr, TC_string))
+        properties_put_string_dup(&record->properties, kIdKey, record->distId);
+    if (!build_path(record))
+        return -1;
+    korvo::props::save_without_len_replacing(&record->properties, record->path);
+    return 0;
+}
+
+int32_t mstat_load(mstat *record) {
+    if (!build_path(record))
+        return -1;
+    // Load into a list of our own and take it only when the whole file has
+    // been read, so that a failed load leaves the record as it was.
+    Properties loaded{};
+    properties_load_without_len(&loaded, record->path);
+    properties_delete(&record->properties);
+    record->properties = loaded;
+    return 0;
+}
+
+void mstat_done(mstat *record) {
+    if (!build_path(record))
+        return;
+    MgPtr<char> finished(mg_strdup(record->path));
+    if (finished == nullptr)
+        return;
+    // The file name must end in '.' and the suffix; only that extension
+    // changes, whatever the directories' names hold.
+    char *name = const_cast<char *>(pathname_get_name(finished.get()));
+    char *dot = std::strrchr(name, '.');
+    if (dot == nullptr || std::strcmp(dot + 1, record->suffix) != 0) {
+        LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "Error: Invalid pathname %1$s", finished.get());
+        return;
+    }
+    char *extension = dot + 1;
+    if (std::strcmp(extension, "ads") == 0 || std::strcmp(extension, "mds") == 0)
+        extension[2] = 'f';                     // "adf", "mdf"
+    std::rename(record->path, finished.get());  // a missing file is no error
+    std::strcpy(record->path, finished.get());
+    std::memcpy(record->suffix, extension, 4);
+}
+
+char *distid_get_filename(const char *distId) {
+    return pathname_clone(distId);
+}
+
+char *distid_get_next_filename(void) {
+    return nullptr;
+}
+}

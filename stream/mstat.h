@@ -1,0 +1,79 @@
+/* Progress records: one property list per distribution, kept in the file
+ * "<id>.<suffix>" of the progress directory "mstat" under the endpoint's
+ * work directory (KORVO_WORK_DIR through mrt_get_work_dir, else the
+ * temporary directory). The file holds the list in the bare layout of
+ * property files (properties/property_files.h). The suffix is "mds" for
+ * kind 0 and "ads" for any other kind; mstat_done turns it into "mdf" /
+ * "adf".
+ *
+ * Keys the library writes: "msid" (string, the id; every save adds it when
+ * missing), "t_len" and "c_len" (decimal strings: total and checkpointed
+ * byte counts), "err" (boolean), "err_msg" (string), "paused" and "close"
+ * (booleans). Callers may add their own on the list mstat_get_properties
+ * returns.
+ *
+ * Saves replace the file atomically: the list is written to a temporary
+ * file in the same directory (".<id>.<suffix>.XXXXXX.tmp", which is never
+ * taken for a progress file) and renamed over the old one, so a process
+ * killed at any moment leaves the previous record or the new one, never a
+ * torn one. The file's permission bits are 0600.
+ *
+ * Ownership: mstat_new returns a record the caller releases with
+ * mstat_free; the list, the id and the paths belong to the record.
+ * distid_get_filename returns a path-name buffer the caller owns
+ * (pathname_delete). One record is used by one thread at a time; two
+ * records of one id write the same file, the last save wins. */
+#ifndef KORVO_STREAM_MSTAT_H
+#define KORVO_STREAM_MSTAT_H
+
+#include <stdint.h>
+
+#include "properties/korvo_types.h"
+#include "runtime/korvo_export.h"
+
+KORVO_BEGIN_DECLS
+
+typedef struct mstat {
+    char *dir;             /* the progress directory (a path-name buffer) */
+    char *distId;          /* the distribution id */
+    char suffix[4];        /* "mds", "ads"; after mstat_done "mdf", "adf" */
+    char *path;            /* the progress file's path, NULL until first needed */
+    Properties properties; /* the record's contents */
+} mstat;
+
+/* A new empty record for distribution `distId` (kind 0: "mds", else "ads").
+ * Creates the progress directory when it does not exist (one level; a
+ * failure shows at the first save). The progress file is not touched. NULL
+ * when `distId` is NULL, memory is exhausted, or the progress directory's
+ * path does not fit a path-name buffer. */
+KORVO_EXPORT mstat *mstat_new(const char *distId, int16_t kind);
+/* Releases the record and everything it holds; NULL is ignored. */
+KORVO_EXPORT void mstat_free(mstat *record);
+/* The record's list (it stays the record's); NULL for NULL. */
+KORVO_EXPORT Properties *mstat_get_properties(mstat *record);
+
+/* Writes the record's list to its progress file, putting "msid" = the id
+ * first when the list has no string under "msid". Returns 0; -1 when the
+ * path cannot be built (NULL record, a path longer than a path-name buffer,
+ * an id holding a '/', exhausted memory). File failures raise: message 12
+ * (the file cannot be created or put in place), 21 (short write). */
+KORVO_EXPORT int32_t mstat_save(mstat *record);
+/* Replaces the record's list with the contents of its progress file.
+ * Returns 0; -1 when the path cannot be built. A missing file raises
+ * message 11, undecodable contents message 35 (the list is then left as it
+ * was). */
+KORVO_EXPORT int32_t mstat_load(mstat *record);
+/* Marks the record finished: renames its file from ".mds" to ".mdf" (or
+ * ".ads" to ".adf"; a missing file is no error) and saves go to the new name
+ * from then on. Does nothing when the path cannot be built. */
+KORVO_EXPORT void mstat_done(mstat *record);
+
+/* A new path-name buffer holding the id unchanged (a distribution's id is
+ * its file name). A NULL id raises message 32. */
+KORVO_EXPORT char *distid_get_filename(const char *distId);
+/* Always NULL: there is no next file name. */
+KORVO_EXPORT char *distid_get_next_filename(void);
+
+KORVO_END_DECLS
+
+#endif

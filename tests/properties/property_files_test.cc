@@ -1,0 +1,201 @@
+// Property encoding and the three file layouts: the bytes of each layout,
+// round trips, and the files a reader must refuse (empty, short, too long,
+// a wrong length, garbage) with the message and arguments each raises,
+// leaving the caller's header empty and no descriptor open.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "properties/property_files.h"
+#include "tests/kes/kes_scratch.hpp"
+#include "tests/properties/props_test_util.hpp"
+
+namespace {
+
+using props_test::Bytes;
+using props_test::operator+;
+using props_test::List;
+using props_test::raised_by;
+using props_test::str;
+using props_test::u32;
+using Args = std::vector<std::string>;
+
+constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+
+// The list {id = "seg1"} and its 28 encoded bytes.
+const Bytes kSeg1 = u32(1) + str("id") + str("string") + str("seg1");
+
+Bytes le32(uint32_t n) {
+    return {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
+}
+
+enum Layout { kPlain, kMarked, kBare };
+const char *const kLayoutNames[] = {"plain", "marked", "bare"};
+
+void save(Layout layout, const Properties *list, const std::string &path) {
+    if (layout == kPlain)
+        properties_save(list, path.c_str());
+    else if (layout == kMarked)
+        properties_save_improved(list, path.c_str());
+    else
+        properties_save_without_len(list, path.c_str());
+}
+
+void load(Layout layout, Properties *list, const std::string &path) {
+    if (layout == kPlain)
+        properties_load(list, path.c_str());
+    else if (layout == kMarked)
+        properties_load_improved(list, path.c_str());
+    else
+        properties_load_without_len(list, path.c_str());
+}
+
+class PropertyFiles : public kes_test::NoDescriptorLeak {
+  protected:
+    void SetUp() override {
+        NoDescriptorLeak::SetUp();
+        ASSERT_EQ(korvo_init(), 1);
+    }
+    Bytes contents(const std::string &name) {
+        std::ifstream in(scratch / name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string put(const std::string &name, const Bytes &bytes) {
+        std::ofstream(scratch / name, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        return scratch / name;
+    }
+    kes_test::ScratchDir scratch;
+};
+
+TEST_F(PropertyFiles, EachLayoutWritesItsBytes) {
+    List list;
+    properties_put_string_dup(&list, "id", "seg1");
+    const Bytes expected[] = {le32(28) + kSeg1, u32(1) + u32(28) + kSeg1, kSeg1};
+    for (Layout layout : {kPlain, kMarked, kBare}) {
+        SCOPED_TRACE(kLayoutNames[layout]);
+        const std::string path = scratch / kLayoutNames[layout];
+        save(layout, &list, path);
+        EXPECT_EQ(contents(kLayoutNames[layout]), expected[layout]);
+        struct stat status;
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+        List loaded;
+        load(layout, &loaded, path);
+        EXPECT_STREQ(properties_get_string(&loaded, "id"), "seg1");
+        EXPECT_EQ(loaded.length, 1u);
+    }
+}
+
+TEST_F(PropertyFiles, EmptyListsMarkersAndTruncation) {
+    List empty;
+    save(kPlain, &empty, scratch / "empty");
+    EXPECT_EQ(contents("empty"), le32(4) + u32(0));
+    List loaded;
+    load(kPlain, &loaded, scratch / "empty");
+    EXPECT_EQ(loaded.length, 0u);
+
+    // The marker is read but not checked.
+    List marked;
+    load(kMarked, &marked, put("marker7", u32(7) + u32(28) + kSeg1));
+    EXPECT_STREQ(properties_get_string(&marked, "id"), "seg1");
+
+    // A save over a longer file leaves only the new bytes.
+    put("long", Bytes(100, 0xAB));
+    save(kBare, &empty, scratch / "long");
+    EXPECT_EQ(contents("long"), u32(0));
+}
+
+TEST_F(PropertyFiles, BadFilesRaiseAndReleaseEverything) {
+    const Bytes garbage = u32(1) + u32(9) + Bytes{'a'};  // a key longer than the input
+    int32_t garbage_code = 0;
+    {
+        List ignored;
+        garbage_code = props_test::decode(kProperties, garbage, &ignored);
+    }
+    ASSERT_NE(garbage_code, ADR_OK);
+    const std::string code = std::to_string(garbage_code);
+    const uint32_t n = uint32_t(garbage.size());
+    struct Case {
+        Layout layout;
+        Bytes bytes;
+        int32_t number;
+        Args arguments;  // after the path for message 19
+    };
+    const Case cases[] = {
+        {kPlain, {}, 19, {"0", "0"}},
+        {kPlain, {28, 0}, 19, {"0", "0"}},
+        {kPlain, le32(28) + Bytes(10, 0), 19, {"28", "0"}},
+        {kPlain, le32(28) + kSeg1 + Bytes{0}, 19, {"28", "0"}},
+        {kPlain, le32(0xFFFFFFFF) + kSeg1, 19, {"4294967295", "0"}},
+        {kPlain, le32(n) + garbage, 35, {code}},
+        {kMarked, {}, 19, {"0", "0"}},
+        {kMarked, u32(1) + Bytes{0, 0}, 19, {"0", "0"}},
+        {kMarked, u32(1) + u32(28) + kSeg1 + Bytes{0}, 19, {"28", "0"}},
+        {kMarked, u32(1) + u32(29) + kSeg1, 19, {"29", "0"}},
+        {kMarked, u32(1) + u32(n) + garbage, 35, {code}},
+        {kBare, {}, 35, {std::to_string(ADR_E_TRUNCATED)}},
+        {kBare, kSeg1 + Bytes{0}, 35, {std::to_string(ADR_E_BAD_LENGTH)}},
+        {kBare, garbage, 35, {code}},
+    };
+    int i = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(kLayoutNames[c.layout]) + " case " + std::to_string(i));
+        const std::string path = put("bad" + std::to_string(i++), c.bytes);
+        List list;
+        const auto raised = raised_by([&] { load(c.layout, &list, path); });
+        EXPECT_EQ(raised.number, c.number);
+        Args expected = c.arguments;
+        if (c.number == 19)
+            expected.insert(expected.begin(), path);
+        EXPECT_EQ(raised.arguments, expected);
+        EXPECT_EQ(list.length, 0u);
+        EXPECT_EQ(list.buffer, nullptr);
+    }
+}
+
+TEST_F(PropertyFiles, EncodingAndFileFailures) {
+    // A TOC goes through encode and decode with its own type code.
+    props_test::Toc toc, decoded;
+    List segment;
+    properties_put_long_dup(&segment, "size", 1024);
+    korvo::rt::MgPtr<Properties> copy(properties_clone(&segment));
+    seq_add(reinterpret_cast<Sequence *>(&toc), copy.get(),
+            sizeof(Properties));  // takes the contents
+    void *data = nullptr;
+    uint32_t length = 0;
+    properties_encode(TC_Vem_Korvo2__sequence_Properties_PropertiesList, &toc, &data, &length);
+    properties_decode(TC_Vem_Korvo2__sequence_Properties_PropertiesList, data, length, &decoded);
+    EXPECT_EQ(properties_get_long(&decoded.buffer[0], "size"), 1024);
+    mg_free(data);
+
+    // A value cell missing from an any cannot be encoded.
+    Property hollow{const_cast<char *>("size"), {TC_long, nullptr}};
+    Properties broken{1, 1, &hollow};
+    const auto encode = raised_by([&] { properties_save(&broken, (scratch / "x").c_str()); });
+    EXPECT_EQ(encode.number, 34);
+    EXPECT_EQ(encode.text, "Failed to encode data. The error code is 9.\n");
+    const auto decode = raised_by([&] {
+        List list;
+        properties_decode(kProperties, kSeg1.data(), 27, &list);
+    });
+    EXPECT_EQ(decode.text, "Failed to decode data. The error code is 2.\n");
+
+    const std::string missing = scratch / "none/x";
+    List list;
+    EXPECT_EQ(raised_by([&] { properties_save(&list, missing.c_str()); }).number, 12);
+    EXPECT_EQ(raised_by([&] { properties_load(&list, missing.c_str()); }).number, 11);
+    const std::string path = put("ro", {});
+    FileRecord *read_only = file_open(path.c_str(), O_RDONLY);
+    const auto write = raised_by([&] { properties_write_improved(&list, read_only); });
+    EXPECT_EQ(write.number, 21);
+    EXPECT_EQ(write.arguments, (Args{path, "8"}));
+    file_delete(read_only);
+}
+
+}  // namespace

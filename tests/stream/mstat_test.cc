@@ -1,0 +1,240 @@
+// Progress records: where their files go and what they hold, the finished
+// names, load failures, and that a save survives the saving process being
+// killed at any moment.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+
+#include "kes/dir_enum.h"
+#include "kes/pathname.h"
+#include "properties/property_files.h"
+#include "runtime/log_capture.hpp"
+#include "stream/mstat.h"
+#include "tests/kes/kes_scratch.hpp"
+#include "tests/kes/kes_test_process.hpp"
+#include "tests/properties/props_test_util.hpp"
+
+namespace {
+
+using props_test::Bytes;
+using props_test::operator+;
+using props_test::raised_by;
+using props_test::str;
+using props_test::u32;
+
+struct MstatFree {
+    void operator()(mstat *record) const { mstat_free(record); }
+};
+using Record = std::unique_ptr<mstat, MstatFree>;
+
+class ProgressRecords : public kes_test::NoDescriptorLeak {
+  protected:
+    void SetUp() override {
+        NoDescriptorLeak::SetUp();
+        ASSERT_EQ(korvo_init(), 1);
+        ::setenv("KORVO_WORK_DIR", (scratch.path() + "//work/.").c_str(), 1);
+        std::filesystem::create_directory(scratch / "work");
+        dir = scratch / "work/mstat";
+    }
+    void TearDown() override {
+        ::unsetenv("KORVO_WORK_DIR");
+        NoDescriptorLeak::TearDown();
+    }
+    std::set<std::string> files() const {
+        std::set<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(dir))
+            names.insert(entry.path().filename());
+        return names;
+    }
+    Bytes contents(const std::string &name) const {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+
+    kes_test::ScratchDir scratch;
+    std::string dir;
+};
+
+TEST_F(ProgressRecords, ANewRecordSavesItsIdAlone) {
+    Record record(mstat_new("42", 0));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->dir, dir);  // the work directory normalised, then "mstat"
+    EXPECT_EQ(record->path, nullptr);
+    EXPECT_EQ(mstat_save(record.get()), 0);
+    EXPECT_EQ(record->path, dir + "/42.mds");
+    EXPECT_EQ(files(), std::set<std::string>{"42.mds"});  // no temporary file stays
+    EXPECT_EQ(contents("42.mds"), u32(1) + str("msid") + str("string") + str("42"));
+    struct stat status;
+    ASSERT_EQ(::stat(record->path, &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    Record kind1(mstat_new("42", 1));
+    EXPECT_EQ(mstat_save(kind1.get()), 0);
+    EXPECT_EQ(files(), (std::set<std::string>{"42.mds", "42.ads"}));
+}
+
+TEST_F(ProgressRecords, SavedKeysComeBackInALaterRecord) {
+    {
+        Record record(mstat_new("dist.7", 0));
+        Properties *list = mstat_get_properties(record.get());
+        properties_put_boolean_dup(list, "err", 0);
+        properties_put_long_dup(list, "msid", 7);  // not a string: replaced by the id
+        properties_put_string_dup(list, "t_len", "1048576");
+        properties_put_string_dup(list, "c_len", "16384");
+        EXPECT_EQ(mstat_save(record.get()), 0);
+        properties_put_string_dup(list, "c_len", "32768");
+        EXPECT_EQ(mstat_save(record.get()), 0);
+    }
+    Record again(mstat_new("dist.7", 0));
+    EXPECT_EQ(mstat_load(again.get()), 0);
+    const Properties *list = mstat_get_properties(again.get());
+    EXPECT_STREQ(properties_get_string(list, "msid"), "dist.7");
+    EXPECT_STREQ(properties_get_string(list, "c_len"), "32768");
+    EXPECT_EQ(properties_get_property_index(list, "msid"), 1);  // replaced in place
+    EXPECT_EQ(mstat_load(again.get()), 0);                      // loading again replaces
+    EXPECT_EQ(list->length, 4u);
+}
+
+TEST_F(ProgressRecords, DoneRenamesOnlyTheExtension) {
+    ::setenv("KORVO_WORK_DIR", (scratch / "work/x.mds").c_str(), 1);
+    std::filesystem::create_directory(scratch / "work/x.mds");
+    dir = scratch / "work/x.mds/mstat";
+    Record record(mstat_new("42", 0));
+    EXPECT_EQ(mstat_save(record.get()), 0);
+    mstat_done(record.get());
+    EXPECT_EQ(files(), std::set<std::string>{"42.mdf"});
+    EXPECT_STREQ(record->suffix, "mdf");
+    properties_put_string_dup(mstat_get_properties(record.get()), "close", "1");
+    EXPECT_EQ(mstat_save(record.get()), 0);
+    mstat_done(record.get());
+    EXPECT_EQ(files(), std::set<std::string>{"42.mdf"});
+    EXPECT_EQ(record->path, dir + "/42.mdf");
+    EXPECT_EQ(contents("42.mdf"), u32(2) + str("msid") + str("string") + str("42") + str("close") +
+                                      str("string") + str("1"));
+
+    // An ads record done before any save: nothing to rename, no failure.
+    Record ads(mstat_new("43", 2));
+    mstat_done(ads.get());
+    EXPECT_STREQ(ads->suffix, "adf");
+
+    // A path whose file name does not end in the suffix is left alone.
+    korvo::rt::LogCapture capture;
+    std::memcpy(record->suffix, "xyz", 4);
+    mstat_done(record.get());
+    EXPECT_EQ(capture.texts(1),
+              std::vector<std::string>{"Error: Invalid pathname " + dir + "/42.mdf"});
+    EXPECT_EQ(files(), std::set<std::string>{"42.mdf"});
+}
+
+TEST_F(ProgressRecords, WithoutAWorkDirectoryRecordsGoToTheTemporaryDirectory) {
+    ::unsetenv("KORVO_WORK_DIR");
+    ::setenv("KORVO_TMPDIR", scratch.path().c_str(), 1);
+    Record record(mstat_new("42", 0));
+    ::unsetenv("KORVO_TMPDIR");
+    EXPECT_EQ(record->dir, scratch / "mstat");
+    EXPECT_TRUE(std::filesystem::is_directory(scratch / "mstat"));
+}
+
+TEST_F(ProgressRecords, FailuresToLoadAndSave) {
+    Record record(mstat_new("42", 0));
+    const auto missing = raised_by([&] { mstat_load(record.get()); });
+    EXPECT_EQ(missing.number, 11);
+    EXPECT_EQ(missing.arguments, std::vector<std::string>{dir + "/42.mds"});
+
+    std::ofstream(dir + "/42.mds") << "not a list";
+    properties_put_string_dup(mstat_get_properties(record.get()), "c_len", "5");
+    EXPECT_EQ(raised_by([&] { mstat_load(record.get()); }).number, 35);
+    EXPECT_STREQ(properties_get_string(mstat_get_properties(record.get()), "c_len"), "5");
+
+    // Ids that cannot name a file of the progress directory.
+    for (const std::string &id : {std::string("a/b"), std::string(1020, 'i')}) {
+        Record bad(mstat_new(id.c_str(), 0));
+        EXPECT_EQ(mstat_save(bad.get()), -1);
+        EXPECT_EQ(mstat_load(bad.get()), -1);
+    }
+    EXPECT_EQ(mstat_save(nullptr), -1);
+    EXPECT_EQ(mstat_new(nullptr, 0), nullptr);
+
+    // A progress "directory" that is a file: the save fails, leaving nothing.
+    std::filesystem::remove_all(dir);
+    std::ofstream(dir) << "x";
+    Record blocked(mstat_new("42", 0));
+    const auto create = raised_by([&] { mstat_save(blocked.get()); });
+    EXPECT_EQ(create.number, 12);
+    EXPECT_EQ(create.arguments,
+              (std::vector<std::string>{dir + "/42.mds", std::to_string(ENOTDIR)}));
+
+    char *name = distid_get_filename("42");
+    EXPECT_STREQ(name, "42");
+    pathname_delete(name);
+    EXPECT_EQ(raised_by([] { distid_get_filename(nullptr); }).number, 32);
+    EXPECT_EQ(distid_get_next_filename(), nullptr);
+}
+
+// A child saves a growing checkpoint in a loop and is killed after a
+// number of saves drawn from a fixed seed; the file must then load and hold
+// a value the child had begun or finished saving.
+TEST_F(ProgressRecords, ASaveSurvivesTheProcessBeingKilled) {
+    struct Progress {
+        std::atomic<uint32_t> started, finished;
+    };
+    korvo::test::Shared<Progress> progress;
+    std::mt19937 random(20250131);
+    for (int round = 0; round < 100; ++round) {
+        korvo::test::Pipe saved;
+        korvo::test::Child child([&] {
+            saved.closeRead();
+            Record record(mstat_new("42", 0));
+            Properties *list = mstat_get_properties(record.get());
+            properties_put_string_dup(list, "t_len", "1073741824");
+            properties_put_boolean_dup(list, "err", 0);
+            properties_put_boolean_dup(list, "paused", 0);
+            properties_put_boolean_dup(list, "close", 0);
+            for (;;) {
+                const uint32_t next = progress->started + 1;
+                properties_put_string_dup(list, "c_len", std::to_string(next).c_str());
+                progress->started = next;
+                mstat_save(record.get());
+                progress->finished = next;
+                saved.send();
+            }
+            return 0;
+        });
+        saved.closeWrite();
+        const int saves = std::uniform_int_distribution<int>(1, 40)(random);
+        for (int i = 0; i < saves; ++i)
+            ASSERT_NE(saved.receive(), -1) << "the child stopped saving";
+        child.kill();
+        ASSERT_EQ(child.wait(), 128 + SIGKILL);
+
+        Record record(mstat_new("42", 0));
+        ASSERT_EQ(raised_by([&] { mstat_load(record.get()); }).number, -1) << "round " << round;
+        const uint32_t value = std::stoul(properties_get_string(&record->properties, "c_len"));
+        EXPECT_GE(value, progress->finished.load());
+        EXPECT_LE(value, progress->started.load());
+        EXPECT_EQ(record->properties.length, 6u);
+    }
+    // Whatever a killed save left behind is not a progress file.
+    DirRecord *listing = dir_new(dir.c_str());
+    DirEntryEnum *entries = dir_entries(listing, "*.mds");
+    ASSERT_TRUE(dir_entry_enum_has_more_elements(entries));
+    EXPECT_STREQ(dir_entry_enum_next_element(entries), "42.mds");
+    EXPECT_FALSE(dir_entry_enum_has_more_elements(entries));
+    dir_entry_enum_delete(entries);
+    dir_delete(listing);
+    for (const std::string &name : files())
+        EXPECT_TRUE(name == "42.mds" || (name.starts_with(".42.mds.") && name.ends_with(".tmp")))
+            << name;
+}
+
+}  // namespace

@@ -2,8 +2,9 @@
  *
  * 1. korvo_init registers the library's types with the runtime.
  * 2. A segment's property list is built with a few typed values.
- * 3. The list is encoded with the runtime's marshalling and saved to a file
- *    in a fresh temporary directory, then read back and decoded.
+ * 3. The list is saved to a property file (plain layout: its encoded
+ *    length, then the encoded list) in a fresh temporary directory and
+ *    loaded back.
  * 4. The loaded list is printed.
  * 5. A must-exist get of a missing key raises catalog message 36, which C
  *    code catches through the runtime's catch adapter. */
@@ -16,12 +17,10 @@
 
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
+#include "properties/property_files.h"
 #include "runtime/cpl.h"
-#include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.h"
-
-#define PROPERTIES TC_Vem_Korvo2__sequence_Property_Properties
 
 static void print_property(const Property *p) {
     const void *cell = p->value.value;
@@ -42,32 +41,18 @@ static void print_property(const Property *p) {
         printf("(%s)\n", p->value.type->name);
 }
 
-/* Encodes `list` and writes the bytes to `path`; 0 on success. */
-static int save(Properties *list, const char *path) {
-    AdrBuffer *buffer = adr_init_encode_buffer(NULL, 0);
-    FILE *file = fopen(path, "wb");
-    int failed = file == NULL || !marshal_item(buffer, PROPERTIES, list) ||
-                 fwrite(buffer->data, 1, buffer->length, file) != buffer->length;
-    if (file != NULL && fclose(file) != 0)
-        failed = 1;
-    if (!failed)
-        printf("saved %u bytes to %s\n", buffer->length, path);
-    adr_free_buf(buffer);
-    return failed;
-}
+/* Saves `list` to `path` and loads it back into `loaded`; both raise on
+ * failure, so they run under the catch adapter. */
+struct SaveLoad {
+    Properties *list, *loaded;
+    const char *path;
+};
 
-/* Reads the file at `path` and decodes it into `list`; 0 on success. */
-static int load(Properties *list, const char *path) {
-    unsigned char bytes[4096];
-    FILE *file = fopen(path, "rb");
-    if (file == NULL)
-        return 1;
-    const size_t length = fread(bytes, 1, sizeof bytes, file);
-    fclose(file);
-    AdrBuffer *buffer = adr_init_decode_buffer(bytes, (uint32_t)length);
-    const int failed = !marshal_item(buffer, PROPERTIES, list);
-    adr_free_buf(buffer);
-    return failed;
+static void save_and_load(void *context) {
+    struct SaveLoad *job = context;
+    properties_save(job->list, job->path);
+    printf("saved %d bytes to %s\n", file_get_size(job->path), job->path);
+    properties_load(job->loaded, job->path);
 }
 
 static void read_location(void *list) {
@@ -95,8 +80,13 @@ int main(void) {
 
     Properties loaded;
     properties_init(&loaded);
-    if (save(segment, path) != 0 || load(&loaded, path) != 0)
+    struct SaveLoad job = {segment, &loaded, path};
+    EhException *failed = eh_catch_call(save_and_load, &job);
+    if (failed != NULL) {
+        fprintf(stderr, "%s", eh_exception_text(failed));
+        eh_exception_free(failed);
         return 1;
+    }
     printf("loaded %u properties:\n", loaded.length);
     for (uint32_t i = 0; i < loaded.length; ++i)
         print_property(&loaded.buffer[i]);

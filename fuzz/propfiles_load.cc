@@ -1,0 +1,98 @@
+// Fuzzes loading property files: the same bytes are loaded as a plain, a
+// marked and a bare file. A load either gives a list whose encoding is the
+// file's body (and whose header words agree with the body's size), or raises
+// message 19 or 35 and leaves the caller's header empty. Everything is
+// freed, so leaks show. The file is a memory file reached by its
+// /proc/self/fd path, so that no disk is touched.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "properties/korvo_properties.h"
+#include "properties/property_files.h"
+#include "runtime/mg_memory.h"
+#include "runtime/raise.hpp"
+
+namespace {
+
+constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+
+void check(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+// Short sequence names are aliases that encode back under their full names.
+bool names_an_alias(std::string_view bytes) {
+    return bytes.find("Vem_Korvo2::Properties") != std::string_view::npos ||
+           bytes.find("Vem_Korvo2::StreamKey") != std::string_view::npos;
+}
+
+uint32_t le32(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint32_t be32(const uint8_t *p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+struct MemoryFile {
+    int fd = ::memfd_create("propfiles", MFD_CLOEXEC);
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    MemoryFile() { check(fd >= 0); }
+    void fill(const uint8_t *data, size_t size) {
+        check(::ftruncate(fd, 0) == 0);
+        check(size == 0 || ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+    }
+};
+
+// Loads the file in one layout; the header size of the layout is `header`
+// (0 for bare).
+void load_one(const std::string &path, const uint8_t *data, size_t size, size_t header,
+              void (*load)(Properties *, const char *)) {
+    Properties list{};
+    int32_t raised = 0;
+    try {
+        korvo::rt::Frame frame;
+        load(&list, path.c_str());
+    } catch (const korvo::rt::Exception &e) {
+        raised = e.number();
+    }
+    if (raised != 0) {
+        check(raised == 19 || raised == 35);
+        const Properties empty{};
+        check(std::memcmp(&list, &empty, sizeof list) == 0);
+        return;
+    }
+    check(size >= header);
+    if (header == 4)
+        check(le32(data) == size - header);
+    if (header == 8)
+        check(be32(data + 4) == size - header);
+    const std::string_view body(reinterpret_cast<const char *>(data) + header, size - header);
+    void *encoded = nullptr;
+    uint32_t length = 0;
+    properties_encode(kProperties, &list, &encoded, &length);
+    check(std::string_view(static_cast<const char *>(encoded), length) == body ||
+          names_an_alias(body));
+    mg_free(encoded);
+    properties_delete(&list);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const int registered = korvo_init();
+    static MemoryFile file;
+    check(registered == 1);
+    file.fill(data, size);
+    load_one(file.path, data, size, 4, properties_load);
+    load_one(file.path, data, size, 8, properties_load_improved);
+    load_one(file.path, data, size, 0, properties_load_without_len);
+    return 0;
+}

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -30,70 +31,56 @@ struct PathDelete {
 };
 using Path = std::unique_ptr<char, PathDelete>;
 
-std::string appended(const char *start, const char *name) {
-    Path buffer(pathname_clone(start));
-    EXPECT_EQ(pathname_append(buffer.get(), name), 0);
+// The text `start` after `edit` ran on a path-name buffer holding it.
+template <typename Edit>
+std::string edited(const std::string &start, Edit edit) {
+    Path buffer(pathname_clone(start.c_str()));
+    edit(buffer.get());
     return buffer.get();
 }
 
-TEST(PathNames, AppendPutsExactlyOneSeparator) {
-    EXPECT_EQ(appended("dir", "f"), "dir/f");
-    EXPECT_EQ(appended("dir/", "f"), "dir/f");
-    EXPECT_EQ(appended("", "f"), "/f");
-    EXPECT_EQ(Path(pathname_clone_and_append("/a", "b")).get(), std::string("/a/b"));
-
-    Path buffer(pathname_clone("dir"));
-    const auto raised = raised_by([&] { pathname_append(buffer.get(), nullptr); });
-    EXPECT_EQ(raised.number, 33);
-    EXPECT_EQ(raised.text, "Cannot append to a path name that is NULL.\n");
-    EXPECT_STREQ(buffer.get(), "dir/");  // the separator was added first
-}
-
-TEST(PathNames, TextsThatDoNotFitAreRefusedWhole) {
-    EXPECT_EQ(pathname_max_length(), 1024);
-    EXPECT_EQ(pathname_max_component_length(), 1024);
-    const std::string longest(1023, 'a');
-    EXPECT_NE(Path(pathname_clone(longest.c_str())), nullptr);
-    EXPECT_EQ(Path(pathname_clone((longest + "a").c_str())), nullptr);
-
-    Path buffer(pathname_clone(std::string(1020, 'd').c_str()));
-    EXPECT_EQ(pathname_append(buffer.get(), "abc"), -1);  // 1020 + '/' + 3 leaves no NUL
-    EXPECT_EQ(std::string(buffer.get()), std::string(1020, 'd'));
-    EXPECT_EQ(pathname_append(buffer.get(), "ab"), 0);
-    EXPECT_EQ(pathname_clone_and_append(std::string(1022, 'd').c_str(), "x"), nullptr);
-
-    const auto raised = raised_by([] { pathname_clone(nullptr); });
-    EXPECT_EQ(raised.number, 32);
-    EXPECT_EQ(raised.text, "Cannot clone a path name that is NULL.\n");
-}
-
 TEST(PathNames, SeparatorsAndNames) {
-    auto trimmed = [](const char *text) {
-        Path buffer(pathname_clone(text));
-        pathname_remove_separator(buffer.get());
-        return std::string(buffer.get());
-    };
-    EXPECT_EQ(trimmed("/"), "/");
-    EXPECT_EQ(trimmed("a//"), "a");
-    EXPECT_EQ(trimmed("//"), "/");
-    auto separated = [](const char *text) {
-        Path buffer(pathname_clone(text));
-        pathname_append_separator(buffer.get());
-        return std::string(buffer.get());
-    };
-    EXPECT_EQ(separated(""), "/");
-    EXPECT_EQ(separated("a"), "a/");
-    EXPECT_EQ(separated("a/"), "a/");
+    auto append_f = [](char *b) { EXPECT_EQ(pathname_append(b, "f"), 0); };
+    EXPECT_EQ(edited("dir", append_f), "dir/f");
+    EXPECT_EQ(edited("dir/", append_f), "dir/f");
+    EXPECT_EQ(edited("", append_f), "/f");
+    EXPECT_EQ(edited("", pathname_append_separator), "/");
+    EXPECT_EQ(edited("a/", pathname_append_separator), "a/");
+    EXPECT_EQ(edited("/", pathname_remove_separator), "/");
+    EXPECT_EQ(edited("a//", pathname_remove_separator), "a");
 
-    EXPECT_STREQ(pathname_get_name("a\\b/x\\y"), "x\\y");
-    EXPECT_STREQ(pathname_get_name("a/b\\c"), "b\\c");
+    EXPECT_STREQ(pathname_get_name("a\\b/x\\y"), "x\\y");  // a slash wins over a later backslash
     EXPECT_STREQ(pathname_get_name("c:\\d\\e"), "e");
     EXPECT_STREQ(pathname_get_name("plain"), "plain");
-    EXPECT_STREQ(pathname_get_name("dir/"), "");
-
     korvo::rt::MgPtr<char> built(pathname_build_filename("42", ".", "mds"));
     EXPECT_STREQ(built.get(), "42.mds");
     EXPECT_EQ(pathname_build_filename("a", nullptr, "c"), nullptr);
+
+    const auto raised = raised_by([] { pathname_clone(nullptr); });
+    EXPECT_EQ(raised.text, "Cannot clone a path name that is NULL.\n");
+    // A NULL name raises after the separator was added.
+    EXPECT_EQ(edited("dir",
+                     [](char *b) {
+                         EXPECT_EQ(raised_by([&] { pathname_append(b, nullptr); }).number, 33);
+                     }),
+              "dir/");
+}
+
+TEST(PathNames, TextsThatDoNotFitAreRefusedWhole) {
+    const std::string longest(pathname_max_length() - 1, 'a');
+    EXPECT_NE(Path(pathname_clone(longest.c_str())), nullptr);
+    EXPECT_EQ(Path(pathname_clone((longest + "a").c_str())), nullptr);
+    const std::string start(1020, 'd');
+    EXPECT_EQ(edited(start, [](char *b) { EXPECT_EQ(pathname_append(b, "abc"), -1); }), start);
+    EXPECT_EQ(edited(start, [](char *b) { EXPECT_EQ(pathname_append(b, "ab"), 0); }),
+              start + "/ab");
+    EXPECT_EQ(pathname_clone_and_append(std::string(1022, 'd').c_str(), "x"), nullptr);
+}
+
+void expect_raises(const std::function<void()> &call, int32_t number, const Args &arguments) {
+    const auto raised = raised_by(call);
+    EXPECT_EQ(raised.number, number);
+    EXPECT_EQ(raised.arguments, arguments);
 }
 
 class FileHelpers : public kes_test::NoDescriptorLeak {
@@ -119,14 +106,10 @@ TEST_F(FileHelpers, CreateWriteSeekReadCloseRemove) {
     EXPECT_FALSE(file_is_open(nullptr));
 
     // A closed file cannot be closed again, but it can still be removed.
-    const auto again = raised_by([&] { file_close(file); });
-    EXPECT_EQ(again.number, 14);
-    EXPECT_EQ(again.arguments, Args{path});
+    expect_raises([&] { file_close(file); }, 14, {path});
     EXPECT_EQ(file_remove(file), 0);
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
-    const auto gone = raised_by([&] { file_remove(file); });
-    EXPECT_EQ(gone.number, 16);
-    EXPECT_EQ(gone.text, "Cannot remove the file " + path + ".\n");
+    expect_raises([&] { file_remove(file); }, 16, {path});
     file_delete(file);
 
     // file_delete closes what is still open.
@@ -135,37 +118,27 @@ TEST_F(FileHelpers, CreateWriteSeekReadCloseRemove) {
 
 TEST_F(FileHelpers, EveryFailureRaisesItsMessageWithItsArguments) {
     const std::string missing = scratch / "none/file";
-    auto opened = raised_by([&] { file_open(missing.c_str(), O_RDONLY); });
-    EXPECT_EQ(opened.number, 11);
-    EXPECT_EQ(opened.text, "Cannot open the file " + missing + ".\n");
-    auto created = raised_by([&] { file_create(missing.c_str(), O_WRONLY, 0600); });
-    EXPECT_EQ(created.number, 12);
-    EXPECT_EQ(created.arguments, (Args{missing, std::to_string(ENOENT)}));
-    EXPECT_EQ(raised_by([&] { file_get_size(missing.c_str()); }).arguments, Args{missing});
-    EXPECT_EQ(raised_by([&] { file_get_size(missing.c_str()); }).number, 24);
-    const auto access = raised_by([&] { file_access(missing.c_str(), 4); });
-    EXPECT_EQ(access.number, 25);
-    EXPECT_EQ(access.text, "Failed to access the file " + missing + " with the mode 4.\n");
+    const char *m = missing.c_str();
+    EXPECT_EQ(raised_by([&] { file_open(m, O_RDONLY); }).text,
+              "Cannot open the file " + missing + ".\n");
+    expect_raises([&] { file_create(m, O_WRONLY, 0600); }, 12, {missing, std::to_string(ENOENT)});
+    expect_raises([&] { file_get_size(m); }, 24, {missing});
+    expect_raises([&] { file_access(m, 4); }, 25, {missing, "4"});
 
     const std::string path = scratch / "w";
     FileRecord *file = file_create(path.c_str(), O_WRONLY, 0600);
     char byte;
-    const auto read = raised_by([&] { file_read(file, &byte, 1); });  // write-only
-    EXPECT_EQ(read.number, 19);
-    EXPECT_EQ(read.arguments, (Args{path, "1", std::to_string(EBADF)}));
-    const auto seek = raised_by([&] { file_seek(file, -1); });
-    EXPECT_EQ(seek.number, 23);
-    EXPECT_EQ(seek.text, "A seek operation failed on the file " + path +
-                             ". The error code is errno=" + std::to_string(EINVAL) + ".\n");
+    expect_raises([&] { file_read(file, &byte, 1); }, 19, {path, "1", std::to_string(EBADF)});
+    expect_raises([&] { file_seek(file, -1); }, 23, {path, std::to_string(EINVAL)});
     file_delete(file);
 
     // No handle at all.
-    EXPECT_EQ(raised_by([] { file_close(nullptr); }).number, 13);
-    EXPECT_EQ(raised_by([] { file_remove(nullptr); }).number, 15);
-    EXPECT_EQ(raised_by([] { file_delete(nullptr); }).number, 17);
-    EXPECT_EQ(raised_by([&] { file_read(nullptr, &byte, 1); }).number, 18);
-    EXPECT_EQ(raised_by([&] { file_write(nullptr, &byte, 1); }).number, 20);
-    EXPECT_EQ(raised_by([] { file_seek(nullptr, 0); }).number, 22);
+    expect_raises([] { file_close(nullptr); }, 13, {});
+    expect_raises([] { file_remove(nullptr); }, 15, {});
+    expect_raises([] { file_delete(nullptr); }, 17, {});
+    expect_raises([&] { file_read(nullptr, &byte, 1); }, 18, {});
+    expect_raises([&] { file_write(nullptr, &byte, 1); }, 20, {});
+    expect_raises([] { file_seek(nullptr, 0); }, 22, {});
 }
 
 TEST_F(FileHelpers, AShortWriteRaises) {
@@ -176,9 +149,9 @@ TEST_F(FileHelpers, AShortWriteRaises) {
         const rlimit limit{4, 4};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         FileRecord *file = file_create(path.c_str(), O_WRONLY, 0600);
-        const auto raised = raised_by([&] { file_write(file, "0123456789", 10); });
+        expect_raises([&] { file_write(file, "0123456789", 10); }, 21, {path, "10"});
         file_delete(file);
-        return raised.number == 21 && raised.arguments == Args{path, "10"} ? 0 : 1;
+        return testing::Test::HasFailure() ? 1 : 0;
     });
     EXPECT_EQ(child.wait(), 0);
     EXPECT_EQ(file_get_size(path.c_str()), 4);
@@ -218,10 +191,8 @@ TEST_F(FileHelpers, DirectoriesAreCreatedAndRecognised) {
     EXPECT_FALSE(dir_is_directory((scratch / "file").c_str()));
     EXPECT_FALSE(dir_is_directory(nullptr));
 
-    const auto exists = raised_by([&] { dir_create_directory(sub.c_str()); });
-    EXPECT_EQ(exists.number, 10);
-    EXPECT_EQ(exists.text, "Cannot create the directory " + sub + ".\n");
-    EXPECT_EQ(raised_by([] { dir_create_directory(nullptr); }).number, 9);
+    expect_raises([&] { dir_create_directory(sub.c_str()); }, 10, {sub});
+    expect_raises([] { dir_create_directory(nullptr); }, 9, {});
 }
 
 TEST_F(FileHelpers, ListingMatchesIgnoringCaseAndKeepsNamesAsOnDisk) {

@@ -1,0 +1,194 @@
+// Property files and progress records at work, each timed next to the bare
+// system calls that write (and read) the same bytes, in the same iteration
+// (counter x_limit):
+//   - mstat_save of a typical progress record (msid, t_len, c_len, err,
+//     paused, close), which replaces the file through a temporary file and
+//     a rename, against open+write+close of the same bytes in place, and
+//     against open+write+close+rename;
+//   - the same bytes saved in place by properties_save_without_len;
+//   - the floor of a replace that also flushes the file (fsync), to show
+//     what a flush on every save would cost;
+//   - save and load of a 1 000-segment TOC in each layout, against writing
+//     and reading the same file bytes.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/kes_bench_timing.hpp"
+#include "properties/korvo_properties.h"
+#include "properties/property_files.h"
+#include "runtime/cpl.h"
+#include "runtime/mg_memory.h"
+#include "stream/mstat.h"
+
+namespace {
+
+// A scratch directory that is the work directory while it lives.
+class Scratch {
+  public:
+    Scratch() {
+        std::string pattern = std::string(cpl_tmpdir()) + "/korvo-bench-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        path_ = pattern;
+        ::setenv("KORVO_WORK_DIR", path_.c_str(), 1);
+    }
+    ~Scratch() {
+        ::unsetenv("KORVO_WORK_DIR");
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes, bool flush = false) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()) ||
+        (flush && ::fsync(fd) != 0))
+        std::abort();
+    ::close(fd);
+}
+
+void read_file(const std::string &path, std::vector<uint8_t> &bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::read(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+        std::abort();
+    ::close(fd);
+}
+
+std::vector<uint8_t> file_bytes(const std::string &path) {
+    std::vector<uint8_t> bytes(std::filesystem::file_size(path));
+    read_file(path, bytes);
+    return bytes;
+}
+
+// The record the stream keeps: the keys it puts when it opens, then the
+// totals of a transfer under way.
+mstat *typical_record() {
+    korvo_init();
+    mstat *record = mstat_new("1289442517.42", 0);
+    Properties *list = mstat_get_properties(record);
+    properties_put_string_dup(list, "msid", "1289442517.42");
+    properties_put_boolean_dup(list, "err", 0);
+    properties_put_boolean_dup(list, "close", 0);
+    properties_put_boolean_dup(list, "paused", 0);
+    properties_put_string_dup(list, "t_len", "734003200");
+    properties_put_string_dup(list, "c_len", "183500800");
+    return record;
+}
+
+enum class Floor { InPlace, Rename, RenameFlushed };
+
+void BM_MstatSave(benchmark::State &state) {
+    const Scratch scratch;
+    mstat *record = typical_record();
+    mstat_save(record);
+    const std::vector<uint8_t> bytes = file_bytes(record->path);
+    const std::string floor = scratch / "floor", temporary = scratch / ".floor.tmp";
+    const auto kind = static_cast<Floor>(state.range(0));
+    korvo::bench::timeAgainstLimit(
+        state, [&] { mstat_save(record); },
+        [&] {
+            if (kind == Floor::InPlace) {
+                write_file(floor, bytes);
+                return;
+            }
+            write_file(temporary, bytes, kind == Floor::RenameFlushed);
+            if (::rename(temporary.c_str(), floor.c_str()) != 0)
+                std::abort();
+        });
+    state.counters["bytes"] = double(bytes.size());
+    mstat_free(record);
+}
+BENCHMARK(BM_MstatSave)
+    ->ArgName("floor_inplace0_rename1_fsync2")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_SaveInPlace(benchmark::State &state) {
+    const Scratch scratch;
+    mstat *record = typical_record();
+    const std::string path = scratch / "inplace", floor = scratch / "floor";
+    properties_save_without_len(mstat_get_properties(record), path.c_str());
+    const std::vector<uint8_t> bytes = file_bytes(path);
+    korvo::bench::timeAgainstLimit(
+        state, [&] { properties_save_without_len(mstat_get_properties(record), path.c_str()); },
+        [&] { write_file(floor, bytes); });
+    mstat_free(record);
+}
+BENCHMARK(BM_SaveInPlace)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// A 1 000-segment TOC under one key, as segment description files hold
+// their segments.
+Properties make_toc_file() {
+    korvo_init();
+    PropertiesList toc{};
+    const uint8_t digest[16] = {0x9f, 0x86, 0xd0, 0x81, 0x88, 0x4c, 0x7d, 0x65,
+                                0x9a, 0x2f, 0xea, 0xa0, 0xc5, 0x5a, 0xd0, 0x15};
+    for (int i = 0; i < 1000; ++i) {
+        Properties segment{};
+        const std::string id = "segment-" + std::to_string(i);
+        properties_put_string_dup(&segment, "id", id.c_str());
+        properties_put_string_dup(&segment, "version", "1.0");
+        properties_put_long_dup(&segment, "size", 1 << 20);
+        properties_put_long_dup(&segment, "offset", i << 20);
+        properties_put_string_dup(&segment, "location",
+                                  ("/var/korvo/source/" + id + ".dat").c_str());
+        OctetList checksum{16, 16, const_cast<uint8_t *>(digest)};
+        properties_put_OctetList_dup(&segment, "checksum", &checksum);
+        seq_add(&toc, &segment, sizeof segment);
+    }
+    Properties file{};
+    properties_put_properties_list_dup(&file, "segment", &toc);
+    properties_list_delete(&toc);
+    return file;
+}
+
+using Save = void (*)(const Properties *, const char *);
+using Load = void (*)(Properties *, const char *);
+constexpr Save kSaves[] = {properties_save, properties_save_improved, properties_save_without_len};
+constexpr Load kLoads[] = {properties_load, properties_load_improved, properties_load_without_len};
+
+void BM_TocSaveLoad(benchmark::State &state) {
+    const Scratch scratch;
+    Properties toc = make_toc_file();
+    const std::string path = scratch / "toc", floor = scratch / "floor";
+    const Save save = kSaves[state.range(0)];
+    const Load load = kLoads[state.range(0)];
+    save(&toc, path.c_str());
+    std::vector<uint8_t> bytes = file_bytes(path), back(bytes.size());
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            save(&toc, path.c_str());
+            Properties loaded{};
+            load(&loaded, path.c_str());
+            properties_delete(&loaded);
+        },
+        [&] {
+            write_file(floor, bytes);
+            read_file(floor, back);
+        });
+    state.counters["bytes"] = double(bytes.size());
+    properties_delete(&toc);
+}
+BENCHMARK(BM_TocSaveLoad)
+    ->ArgName("plain0_marked1_bare2")
+    ->DenseRange(0, 2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

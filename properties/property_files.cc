@@ -67,7 +67,7 @@ uint32_t get_be32(const uint8_t *in) {
 }
 
 void write_all(FileRecord *file, const uint8_t *bytes, uint32_t length) {
-    if (length > INT32_MAX)
+    if (file != nullptr && length > INT32_MAX)
         raise_message(KORVO_MSG_FILE_WRITE_FAILED, file->name, static_cast<int32_t>(length));
     file_write(file, bytes, static_cast<int32_t>(length));
 }
@@ -192,6 +192,8 @@ void properties_encode(TypeCode type, const void *value, void **data, uint32_t *
 }
 
 void properties_decode(TypeCode type, const void *data, uint32_t length, void *value) {
+    if (data == nullptr && length != 0)
+        raise_message(KORVO_MSG_DECODE_FAILED, ADR_E_BAD_ARGUMENT);
     AdrBuffer *buffer = adr_init_decode_buffer(data, length);
     if (buffer == nullptr)
         raise_message(KORVO_MSG_DECODE_FAILED, ADR_E_NO_MEMORY);
@@ -238,6 +240,8 @@ void properties_read_improved(Properties *list, FileRecord *file) {
 }
 
 void properties_read_without_len(Properties *list, FileRecord *file) {
+    if (file == nullptr)
+        raise_message(KORVO_MSG_FILE_READ_NULL_HANDLE);
     const uint64_t size = file_size(file, 0);
     if (size > INT32_MAX)
         raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, static_cast<uint32_t>(size), EFBIG);

@@ -108,11 +108,9 @@ Properties *mstat_get_properties(mstat *record) {
 int32_t mstat_save(mstat *record) {
     if (record == nullptr)
         return -1;
-    // A "msid" of another type is replaced too: the record always names its
-    // distribution by a string.
-    const int32_t index = properties_get_property_index(&record->properties, kIdKey);
-    if (index < 0 ||
-        !TypeCode_equal(record->properties.buffer[index].value.type, nullptr, TC_string))
+    // The record names its distribution; a "msid" that a caller stored with
+    // another type is a wrong-type property (message 37), as for any get.
+    if (properties_get(&record->properties, kIdKey, TC_string, 0) == nullptr)
         properties_put_string_dup(&record->properties, kIdKey, record->distId);
     if (!build_path(record))
         return -1;

@@ -88,7 +88,6 @@ TEST_F(ProgressRecords, SavedKeysComeBackInALaterRecord) {
         Record record(mstat_new("dist.7", 0));
         Properties *list = mstat_get_properties(record.get());
         properties_put_boolean_dup(list, "err", 0);
-        properties_put_long_dup(list, "msid", 7);  // not a string: replaced by the id
         properties_put_string_dup(list, "t_len", "1048576");
         properties_put_string_dup(list, "c_len", "16384");
         EXPECT_EQ(mstat_save(record.get()), 0);
@@ -100,7 +99,7 @@ TEST_F(ProgressRecords, SavedKeysComeBackInALaterRecord) {
     const Properties *list = mstat_get_properties(again.get());
     EXPECT_STREQ(properties_get_string(list, "msid"), "dist.7");
     EXPECT_STREQ(properties_get_string(list, "c_len"), "32768");
-    EXPECT_EQ(properties_get_property_index(list, "msid"), 1);  // replaced in place
+    EXPECT_EQ(properties_get_property_index(list, "msid"), 3);  // added by the first save
     EXPECT_EQ(mstat_load(again.get()), 0);                      // loading again replaces
     EXPECT_EQ(list->length, 4u);
 }
@@ -150,6 +149,15 @@ TEST_F(ProgressRecords, FailuresToLoadAndSave) {
     const auto missing = raised_by([&] { mstat_load(record.get()); });
     EXPECT_EQ(missing.number, 11);
     EXPECT_EQ(missing.arguments, std::vector<std::string>{dir + "/42.mds"});
+
+    // A "msid" of another type is refused like any wrong-type get, and the
+    // file is not written.
+    properties_put_long_dup(mstat_get_properties(record.get()), "msid", 7);
+    const auto mistyped = raised_by([&] { mstat_save(record.get()); });
+    EXPECT_EQ(mistyped.number, 37);
+    EXPECT_EQ(mistyped.arguments, std::vector<std::string>{"msid"});
+    EXPECT_FALSE(std::filesystem::exists(dir + "/42.mds"));
+    properties_remove_and_destroy(mstat_get_properties(record.get()), "msid");
 
     std::ofstream(dir + "/42.mds") << "not a list";
     properties_put_string_dup(mstat_get_properties(record.get()), "c_len", "5");

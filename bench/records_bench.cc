@@ -1,0 +1,165 @@
+// Record views at work: the segment views of a TOC of 1 000 segments (the
+// usual six keys each: id, version, size, offset, location, checksum), and
+// the view of a message of 20 keys. Each is timed next to a memcpy of the
+// records it fills in the same iteration (counter x_limit): a view must at
+// least write its records.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/kes_bench_timing.hpp"
+#include "properties/korvo_properties.h"
+#include "records/korvo_message.h"
+#include "records/korvo_toc.h"
+#include "runtime/mg_memory.h"
+
+namespace {
+
+constexpr int kSegments = 1000;
+
+PropertiesList make_toc() {
+    PropertiesList toc{};
+    const uint8_t digest[16] = {0x9f, 0x86, 0xd0, 0x81, 0x88, 0x4c, 0x7d, 0x65,
+                                0x9a, 0x2f, 0xea, 0xa0, 0xc5, 0x5a, 0xd0, 0x15};
+    for (int i = 0; i < kSegments; ++i) {
+        Properties segment{};
+        const std::string id = "segment-" + std::to_string(i);
+        properties_put_string_dup(&segment, "id", id.c_str());
+        properties_put_string_dup(&segment, "version", "1.0");
+        properties_put_long_dup(&segment, "size", 1 << 20);
+        properties_put_long_dup(&segment, "offset", i << 20);
+        properties_put_string_dup(&segment, "location",
+                                  ("/var/korvo/source/" + id + ".dat").c_str());
+        OctetList checksum{16, 16, const_cast<uint8_t *>(digest)};
+        properties_put_OctetList_dup(&segment, "checksum", &checksum);
+        seq_add(&toc, &segment, sizeof segment);
+    }
+    return toc;
+}
+
+// toc_from_properties over the caller's list, then the views released
+// (toc_free_buffer) without the list, which the next iteration reuses.
+void BM_TocView(benchmark::State &state) {
+    PropertiesList list = make_toc();
+    std::vector<Segment> source(kSegments), target(kSegments);
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            Toc *toc = toc_from_properties(&list);
+            benchmark::DoNotOptimize(toc->segments);
+            toc_free_buffer(toc);
+            mg_free(toc);
+        },
+        [&] {
+            std::memcpy(target.data(), source.data(), kSegments * sizeof(Segment));
+            benchmark::DoNotOptimize(target.data());
+            benchmark::ClobberMemory();
+        });
+    state.counters["ns_per_segment"] =
+        benchmark::Counter(kSegments * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    properties_list_delete(&list);
+}
+
+// The least any view of the TOC must do: touch every property's key and
+// value cell once (a sum of their first bytes), here against the same
+// memcpy. The views chase the same pointers, so this is their memory floor.
+void BM_BareWalkOfTheToc(benchmark::State &state) {
+    PropertiesList list = make_toc();
+    std::vector<Segment> source(kSegments), target(kSegments);
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            unsigned sum = 0;
+            for (uint32_t s = 0; s < list.length; ++s) {
+                const Properties &segment = list.buffer[s];
+                for (uint32_t p = 0; p < segment.length; ++p)
+                    sum += static_cast<unsigned char>(segment.buffer[p].key[0]) +
+                           *static_cast<const unsigned char *>(segment.buffer[p].value.value);
+            }
+            benchmark::DoNotOptimize(sum);
+        },
+        [&] {
+            std::memcpy(target.data(), source.data(), kSegments * sizeof(Segment));
+            benchmark::DoNotOptimize(target.data());
+            benchmark::ClobberMemory();
+        });
+    state.counters["ns_per_segment"] =
+        benchmark::Counter(kSegments * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    properties_list_delete(&list);
+}
+
+// A TOC over a copy of the list, released with toc_delete: the deep copy
+// and its release come on top of the views.
+void BM_TocOverACopy(benchmark::State &state) {
+    PropertiesList list = make_toc();
+    std::vector<Segment> source(kSegments), target(kSegments);
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            Toc *toc = toc_new_from_properties(&list);
+            benchmark::DoNotOptimize(toc->segments);
+            toc_delete(toc);
+        },
+        [&] {
+            std::memcpy(target.data(), source.data(), kSegments * sizeof(Segment));
+            benchmark::DoNotOptimize(target.data());
+            benchmark::ClobberMemory();
+        });
+    state.counters["ns_per_segment"] =
+        benchmark::Counter(kSegments * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    properties_list_delete(&list);
+}
+
+// A message as a distribution brings it: 20 keys, among them the two it
+// must hold; the view reads 47.
+void BM_MessageView(benchmark::State &state) {
+    Properties list{};
+    properties_put_string_dup(&list, "app_id", "swdist");
+    properties_put_short_dup(&list, "type", 1);
+    properties_put_string_dup(&list, "id", "1234567890.42");
+    properties_put_string_dup(&list, "label", "Office suite 12.1 (en)");
+    properties_put_long_dup(&list, "size", 734003200);
+    properties_put_short_dup(&list, "pri", 2);
+    properties_put_long_dup(&list, "deadline", 1767225600);
+    properties_put_string_dup(&list, "recv_meth", "install_package");
+    properties_put_string_dup(&list, "cb_recv_meth", "report_result");
+    properties_put_object_dup(&list, "cb_target", "rpt://gateway-1/42");
+    properties_put_long_dup(&list, "notify_intv", 30);
+    properties_put_short_dup(&list, "data_source", 1);
+    properties_put_short_dup(&list, "target_action", 1);
+    properties_put_short_dup(&list, "meth_context", 2);
+    properties_put_boolean_dup(&list, "bulk_data_flag", 1);
+    properties_put_long_dup(&list, "send_timeout", 600);
+    properties_put_long_dup(&list, "result_timeout", 3600);
+    properties_put_string_dup(&list, "parent_dist_id", "1234567890.41");
+    properties_put_boolean_dup(&list, "roam_endpoints", 1);
+    properties_put_boolean_dup(&list, "bulk_checkpoint", 1);
+    Message source{}, target{};
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            Message *message = message_from_properties(&list);
+            benchmark::DoNotOptimize(message->recv_meth);
+            message_free_buffer(message);
+        },
+        [&] {
+            std::memcpy(&target, &source, sizeof target);
+            benchmark::DoNotOptimize(&target);
+            benchmark::ClobberMemory();
+        });
+    properties_delete(&list);
+}
+
+}  // namespace
+
+BENCHMARK(BM_TocView)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareWalkOfTheToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TocOverACopy)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MessageView)->UseManualTime()->Unit(benchmark::kNanosecond);
+
+BENCHMARK_MAIN();

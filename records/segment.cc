@@ -1,34 +1,53 @@
 // Segment views: reading a segment's fields from its property list, and the
 // segments that own a copy of their list.
+#include <cstddef>
+
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
+#include "records/field_reader.hpp"
 #include "records/korvo_segment.h"
 #include "records/records_internal.hpp"
 
 namespace korvo::records {
 
+namespace {
+
+// clang-format off
+#define SEGMENT_FIELD(field, key, kind, must_exist) \
+    FieldSpec{&key, FieldKind::kind, must_exist, offsetof(Segment, field), 0}
+// clang-format on
+
+// The fields in the order their keys are read: when several keys are faulty,
+// the first of them raises.
+constexpr FieldSpec kSegmentFields[] = {
+    SEGMENT_FIELD(id, SEGMENT_ID_KEY, String, true),
+    SEGMENT_FIELD(version, SEGMENT_VERSION_KEY, String, true),
+    SEGMENT_FIELD(location, SEGMENT_LOCATION_KEY, String, false),
+    SEGMENT_FIELD(size, SEGMENT_SIZE_KEY, Long, false),
+    SEGMENT_FIELD(offset, SEGMENT_OFFSET_KEY, Long, false),
+    SEGMENT_FIELD(ctime, SEGMENT_CTIME_KEY, Long, false),
+    SEGMENT_FIELD(mtime, SEGMENT_MTIME_KEY, Long, false),
+    SEGMENT_FIELD(checksum, SEGMENT_CHECKSUM_KEY, OctetList, false),
+    SEGMENT_FIELD(disposable, SEGMENT_DISPOSABLE_KEY, Boolean, false),
+    SEGMENT_FIELD(is_result, SEGMENT_IS_RESULT_KEY, Boolean, false),
+    SEGMENT_FIELD(is_collection, SEGMENT_IS_COLLECTION_KEY, Boolean, false),
+    SEGMENT_FIELD(del_at_src, SEGMENT_DELETE_AT_SOURCE_KEY, Boolean, false),
+    SEGMENT_FIELD(cds_manager, SEGMENT_CDS_MANAGER, String, false),
+    SEGMENT_FIELD(cds_packageid, SEGMENT_CDS_PACKAGEID, String, false),
+    SEGMENT_FIELD(cds_destination, SEGMENT_CDS_DESTINATION, String, false),
+    SEGMENT_FIELD(cds_username, SEGMENT_CDS_USERNAME, String, false),
+    SEGMENT_FIELD(cds_password, SEGMENT_CDS_PASSWORD, String, false),
+};
+
+#undef SEGMENT_FIELD
+
+}  // namespace
+
 SegmentView view_segment(Properties *properties) {
     SegmentView segment(new_record<Segment>("Segment").release());
-    Segment &s = *segment;
-    // The reading order decides which of several faulty keys raises first.
-    s.id = properties_get_string(properties, SEGMENT_ID_KEY);
-    s.version = properties_get_string(properties, SEGMENT_VERSION_KEY);
-    s.location = properties_get_string2(properties, SEGMENT_LOCATION_KEY, nullptr);
-    s.size = properties_get_long2(properties, SEGMENT_SIZE_KEY, 0);
-    s.offset = properties_get_long2(properties, SEGMENT_OFFSET_KEY, 0);
-    s.ctime = properties_get_long2(properties, SEGMENT_CTIME_KEY, 0);
-    s.mtime = properties_get_long2(properties, SEGMENT_MTIME_KEY, 0);
-    s.checksum = properties_get_OctetList2(properties, SEGMENT_CHECKSUM_KEY, nullptr);
-    s.disposable = properties_get_boolean2(properties, SEGMENT_DISPOSABLE_KEY, 0);
-    s.is_result = properties_get_boolean2(properties, SEGMENT_IS_RESULT_KEY, 0);
-    s.is_collection = properties_get_boolean2(properties, SEGMENT_IS_COLLECTION_KEY, 0);
-    s.del_at_src = properties_get_boolean2(properties, SEGMENT_DELETE_AT_SOURCE_KEY, 0);
-    s.cds_manager = properties_get_string2(properties, SEGMENT_CDS_MANAGER, nullptr);
-    s.cds_packageid = properties_get_string2(properties, SEGMENT_CDS_PACKAGEID, nullptr);
-    s.cds_destination = properties_get_string2(properties, SEGMENT_CDS_DESTINATION, nullptr);
-    s.cds_username = properties_get_string2(properties, SEGMENT_CDS_USERNAME, nullptr);
-    s.cds_password = properties_get_string2(properties, SEGMENT_CDS_PASSWORD, nullptr);
-    s.properties = properties;
+    static const FieldTable table(kSegmentFields);
+    table.read(properties, segment.get());
+    segment->properties = properties;
     return segment;
 }
 

@@ -106,6 +106,26 @@ TEST(SegmentView, ReadsItsKeysInOrderAndRaisesForTheFirstFaultyOne) {
               std::vector<std::string>{"id"});
 }
 
+// A decoded list may hold a key twice, or a property without a key: the
+// first property of a key counts, as for every lookup.
+TEST(SegmentView, TheFirstPropertyOfAKeyCounts) {
+    List list;
+    put_identity(&list, "seg-1", "1.0");
+    properties_put_long_dup(&list, "size", 5);
+    Property extra[2] = {{mg_strdup("size"), {TC_string, mg_calloc(1, sizeof(char *))}},
+                         {nullptr, {TC_long, mg_calloc(1, sizeof(int32_t))}}};
+    *static_cast<char **>(extra[0].value.value) = mg_strdup("not this one");
+    seq_add(&list, &extra[0], sizeof(Property));
+    seq_add(&list, &extra[1], sizeof(Property));
+    Segment *segment = segment_from_properties(&list);
+    ASSERT_NE(segment, nullptr);
+    EXPECT_EQ(segment->size, 5);
+    mg_free(segment);
+
+    properties_remove_and_destroy(&list, "size");  // the first "size" goes
+    EXPECT_EQ(raised_by([&] { segment_from_properties(&list); }).number, 37);
+}
+
 TEST(SegmentView, SizeHeldAsAStringRaises37) {
     List list;
     put_identity(&list, "seg-1", "1.0");

@@ -1,18 +1,18 @@
-// Helpers for the record tests: fields described by key, value kind and
-// place in their record, putting values of the right or a wrong type under a
-// key, reading a field back, and finding the order in which a view reads its
-// keys.
+// Checking a record view against its table of fields: each field's key
+// (the field's own name), value kind, offset and value when the key is
+// absent. The checks put values of the right or a wrong type under the keys
+// and read the fields back.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "properties/korvo_properties.h"
+#include "runtime/generic.h"
 #include "tests/properties/props_test_util.hpp"
 
 namespace records_test {
@@ -22,130 +22,106 @@ using props_test::raised_by;
 
 enum class Kind { String, Object, Any, Octets, Short, Long, Boolean };
 
-// A field of a record: its key, its value kind, its offset in the record
-// and its value when the key is absent (numbers only).
 struct Field {
     const char *key;
     Kind kind;
     size_t offset;
-    int32_t absent = 0;
+    int32_t absent = 0;  // numbers; absent pointers are NULL
 };
 
-// A value of the field's kind that differs from field to field (seeded by
-// `n`), put under its key.
-inline void put_valid(Properties *list, const Field &field, int32_t n) {
-    const std::string text = std::string(field.key) + "-" + std::to_string(n);
-    switch (field.kind) {
-        case Kind::String:
-            properties_put_string_dup(list, field.key, text.c_str());
-            break;
-        case Kind::Object:
-            properties_put_object_dup(list, field.key, text.c_str());
-            break;
-        case Kind::Any: {
-            Any any{TC_long, &n};
-            properties_put_any_dup(list, field.key, &any);
-            break;
+// A record view under test: it reads a list and releases what it made.
+using View = std::function<void *(Properties *)>;
+using Release = std::function<void(void *)>;
+
+inline TypeCode type_of(Kind kind) {
+    const TypeCode types[] = {TC_string, TC_Object, TC_any,    TC_Vem_Types_OctetList,
+                              TC_short,  TC_long,   TC_boolean};
+    return types[static_cast<int>(kind)];
+}
+
+// Puts a value that no absent key gives (numbers 100 + n, the other boolean)
+// or, with `wrong`, a value of another type.
+inline void put(Properties *list, const Field &f, int16_t n, bool wrong = false) {
+    const std::string text = std::string(f.key) + "-" + std::to_string(n);
+    const char *string = text.c_str();
+    int32_t number = 100 + n;
+    int16_t small = static_cast<int16_t>(number);
+    uint8_t flag = f.absent == 0 ? 1 : 0, bytes[] = {1, 2};
+    OctetList octets{2, 2, bytes};
+    Any any{TC_long, &number};
+    const void *values[] = {&string, &string, &any, &octets, &small, &number, &flag};
+    const Kind kind = !wrong ? f.kind : f.kind == Kind::String ? Kind::Long : Kind::String;
+    const TypeCode type = type_of(kind);
+    properties_put(list, f.key, type, _generic_copy(type, values[int(kind)], nullptr));
+}
+
+// Checks a field against what put(list, f, n) stored, or with n < 0 against
+// the value of an absent key. Pointer fields must point into the list.
+inline void expect_field(const void *record, const Field &f, const Properties *list, int n) {
+    SCOPED_TRACE(f.key);
+    const char *at = static_cast<const char *>(record) + f.offset;
+    if (f.kind <= Kind::Octets) {
+        void *cell = n < 0 ? nullptr : properties_get(list, f.key, type_of(f.kind), 1);
+        if (cell != nullptr && f.kind <= Kind::Object)
+            cell = *static_cast<char **>(cell);
+        EXPECT_EQ(*reinterpret_cast<void *const *>(at), cell);
+        return;
+    }
+    int32_t value = *reinterpret_cast<const uint8_t *>(at);
+    if (f.kind == Kind::Short)
+        value = *reinterpret_cast<const int16_t *>(at);
+    if (f.kind == Kind::Long)
+        std::memcpy(&value, at, sizeof value);
+    EXPECT_EQ(value, n < 0 ? f.absent : f.kind == Kind::Boolean ? f.absent == 0 : 100 + n);
+}
+
+// Every field read from its key; with only the `required` keys, every other
+// field holds its absent value.
+inline void expect_fields(const std::vector<Field> &fields, const std::vector<size_t> &required,
+                          const View &view, const Release &release) {
+    List full, minimal;
+    for (size_t i = 0; i < fields.size(); ++i)
+        put(&full, fields[i], static_cast<int16_t>(i));
+    for (size_t i : required)
+        put(&minimal, fields[i], static_cast<int16_t>(i));
+    for (List *list : {&full, &minimal}) {
+        void *record = view(list);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(*static_cast<Properties **>(record), list);  // the first field: borrowed
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const bool held = list == &full || std::count(required.begin(), required.end(), i);
+            expect_field(record, fields[i], list, held ? static_cast<int>(i) : -1);
         }
-        case Kind::Octets: {
-            uint8_t bytes[] = {uint8_t(n), uint8_t(n + 1)};
-            OctetList octets{2, 2, bytes};
-            properties_put_OctetList_dup(list, field.key, &octets);
-            break;
-        }
-        case Kind::Short:
-            properties_put_short_dup(list, field.key, static_cast<int16_t>(100 + n));
-            break;
-        case Kind::Long:
-            properties_put_long_dup(list, field.key, 100000 + n);
-            break;
-        case Kind::Boolean:
-            // Flip the field's value when the key is absent, so that reading the
-            // default instead would show.
-            properties_put_boolean_dup(list, field.key, field.absent != 0 ? 0 : 1);
-            break;
+        release(record);
     }
 }
 
-// A value of another type under the field's key.
-inline void put_wrong(Properties *list, const Field &field) {
-    if (field.kind == Kind::String)
-        properties_put_long_dup(list, field.key, 1);
-    else
-        properties_put_string_dup(list, field.key, "wrong");
-}
-
-// Checks the field of `record` against what put_valid(field, n) stored in
-// `list` (n < 0: against the value of an absent key). Strings, references,
-// anys and octet lists must point into the list, not at copies.
-inline void expect_field(const void *record, const Field &field, const Properties *list,
-                         int32_t n) {
-    SCOPED_TRACE(field.key);
-    const auto *at = static_cast<const char *>(record) + field.offset;
-    auto pointer = [&] { return *reinterpret_cast<void *const *>(at); };
-    switch (field.kind) {
-        case Kind::String:
-            EXPECT_EQ(pointer(), n < 0 ? nullptr : properties_get_string(list, field.key));
-            break;
-        case Kind::Object:
-            EXPECT_EQ(pointer(), n < 0 ? nullptr : properties_get_object(list, field.key));
-            break;
-        case Kind::Any:
-            EXPECT_EQ(pointer(), n < 0 ? nullptr : properties_get_any(list, field.key));
-            break;
-        case Kind::Octets:
-            EXPECT_EQ(pointer(), n < 0 ? nullptr : properties_get_OctetList(list, field.key));
-            break;
-        case Kind::Short: {
-            int16_t value;
-            std::memcpy(&value, at, sizeof value);
-            EXPECT_EQ(value, n < 0 ? field.absent : 100 + n);
-            break;
-        }
-        case Kind::Long: {
-            int32_t value;
-            std::memcpy(&value, at, sizeof value);
-            EXPECT_EQ(value, n < 0 ? field.absent : 100000 + n);
-            break;
-        }
-        case Kind::Boolean:
-            EXPECT_EQ(*reinterpret_cast<const uint8_t *>(at),
-                      n < 0 ? field.absent : (field.absent != 0 ? 0 : 1));
-            break;
-    }
-}
-
-// Puts a value of the wrong type under every key of `fields`, then lets
-// `view` read the list again and again, each time putting a right value
-// under the key it raised message 37 for, until it succeeds. Returns the
-// keys in the order they raised: the order in which the view reads them.
-inline std::vector<std::string> reading_order(const std::vector<Field> &fields,
-                                              const std::function<void(Properties *)> &view) {
+// Leaves the `required` keys out and puts a value of a wrong type under
+// every other key, then lets the view read the list again and again, each
+// time righting the key it raised for. The keys must raise in table order
+// (the reading order): 36 for a required key, 37 for the others.
+inline void expect_reading_order(const std::vector<Field> &fields,
+                                 const std::vector<size_t> &required, const View &view,
+                                 const Release &release) {
     List list;
-    for (const Field &field : fields)
-        put_wrong(&list, field);
-    std::vector<std::string> order;
-    for (size_t round = 0; round <= fields.size(); ++round) {
-        const auto raised = raised_by([&] { view(&list); });
-        if (raised.number == -1)
-            return order;
-        EXPECT_EQ(raised.number, 37) << raised.text;
-        if (raised.number != 37 || raised.arguments.size() != 1)
-            return order;
-        order.push_back(raised.arguments[0]);
-        for (const Field &field : fields)
-            if (order.back() == field.key)
-                put_valid(&list, field, 1);
+    std::vector<std::string> order, expected;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const bool must = std::count(required.begin(), required.end(), i) != 0;
+        if (!must)
+            put(&list, fields[i], 0, true);
+        expected.push_back((must ? "36 " : "37 ") + std::string(fields[i].key));
     }
-    ADD_FAILURE() << "the view kept raising";
-    return order;
-}
-
-inline std::vector<std::string> keys_of(const std::vector<Field> &fields) {
-    std::vector<std::string> keys;
-    for (const Field &field : fields)
-        keys.emplace_back(field.key);
-    return keys;
+    for (size_t round = 0; round < fields.size(); ++round) {
+        const auto raised = raised_by([&] { release(view(&list)); });
+        if (raised.number == -1)
+            break;
+        order.push_back(std::to_string(raised.number) + " " + raised.arguments.at(0));
+        for (const Field &f : fields)
+            if (raised.arguments.at(0) == f.key)
+                put(&list, f, 0);
+    }
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(raised_by([&] { release(view(&list)); }).number, -1);
 }
 
 }  // namespace records_test

@@ -8,6 +8,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_release.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_file.h"
@@ -67,7 +68,7 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
     constexpr const char *kOp = "DepotAddEntry";
     TraceEntry(kOp);
     if (depot == nullptr || id == nullptr || version == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        LogInvalidParameter(kOp);
         return nullptr;
     }
     KesStatus status;

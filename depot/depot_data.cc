@@ -4,6 +4,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_save.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_file.h"
@@ -11,15 +12,6 @@
 using namespace korvo::depot;
 
 namespace {
-
-bool Usable(KesStatus *status, const char *op, const void *depot, const void *entry,
-            const void *out) {
-    if (depot != nullptr && entry != nullptr && out != nullptr)
-        return true;
-    Logger(kFailureLevel, "%s exit.  Invalid parameter\n", op);
-    Fill(status, KES_INVALID, 0, 0);
-    return false;
-}
 
 // Opens the data file with `flags` under "ENTRY" and, on success, counts
 // the open and saves the entry file after `touch` has set its times.
@@ -103,7 +95,7 @@ KesStatus *DepotFileOpenForWrite(KesStatus *status, Depot *depot, DepotEntry *en
 KesStatus *DepotSetSegmentSize(KesStatus *status, Depot *depot, DepotEntry *entry) {
     constexpr const char *kOp = "DepotSetSegmentSize";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry, entry))
+    if (!Usable(status, kOp, depot, entry))
         return status;
     return MeasureData(status, depot, entry, nullptr, kOp);
 }
@@ -121,7 +113,7 @@ KesStatus *DepotSetCheckpointOffset(KesStatus *status, Depot *depot, const char 
                                     const char *version, uint32_t time, uint64_t *offset) {
     constexpr const char *kOp = "DepotSetCheckpointOffset";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, depot, offset))
+    if (!Usable(status, kOp, depot, offset))
         return status;
     DepotEntry *entry = DepotGetEntry(depot, id, version);
     if (entry == nullptr) {

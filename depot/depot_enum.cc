@@ -7,6 +7,7 @@
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_ops.h"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_path.h"
@@ -78,10 +79,8 @@ extern "C" {
 KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumerator) {
     constexpr const char *kOp = "DepotEnumNew";
     TraceEntry(kOp);
-    if (enumerator == nullptr || depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
+    if (!Usable(status, kOp, enumerator, depot))
+        return status;
     *enumerator = nullptr;
     auto *walk = static_cast<DepotEntryEnum *>(KesMemoryCalloc(1, sizeof(DepotEntryEnum)));
     if (walk == nullptr)
@@ -116,7 +115,7 @@ KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumer
 DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
     TraceEntry(kNext);
     if (enumerator == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kNext);
+        LogInvalidParameter(kNext);
         return nullptr;
     }
     KesStatus status;
@@ -138,11 +137,8 @@ DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
 KesStatus *DepotEntryEnumDelete(KesStatus *status, DepotEntryEnum *enumerator) {
     constexpr const char *kOp = "DepotEntryEnumDelete";
     TraceEntry(kOp);
-    if (enumerator == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
-    if (!TakeLock(status, &enumerator->enumLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, enumerator) ||
+        !TakeLock(status, &enumerator->enumLock, kOp, Abandoned::kFail))
         return status;
     KesStatus step;
     if (KesDirClose(&step, enumerator->dirHandle)->code != KES_OK)

@@ -10,6 +10,7 @@
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_ops.h"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_record.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_block.hpp"
@@ -231,7 +232,7 @@ DepotEntry *DepotGetEntry(Depot *depot, const char *id, const char *version) {
     constexpr const char *kOp = "DepotGetEntry";
     TraceEntry(kOp);
     if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        LogInvalidParameter(kOp);
         return nullptr;
     }
     KesStatus status;

@@ -5,6 +5,7 @@
 #include "depot/depot_files.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lookup.hpp"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_release.hpp"
 #include "depot/depot_trace.hpp"
 
@@ -39,11 +40,7 @@ extern "C" {
 KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
     constexpr const char *kOp = "DepotPurge";
     TraceEntry(kOp);
-    if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
-    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot) || !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
         return status;
     DepotEntryEnum *walk = StartWalk(status, depot, kOp);
     if (walk == nullptr)
@@ -78,10 +75,8 @@ KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
 KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
     constexpr const char *kOp = "DepotPurgeExpiredEntries";
     TraceEntry(kOp);
-    if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
+    if (!Usable(status, kOp, depot))
+        return status;
     KesStatus wait;
     if (!Acquire(&wait, &depot->depotLock, Abandoned::kTolerate,
                  "DepotPurgeExpiredEntries entry")) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "depot/depot_list.hpp"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_base64.h"
 #include "kes/kes_block.hpp"
@@ -16,6 +17,7 @@
 using korvo::depot::Fill;
 using korvo::depot::TraceEntry;
 using korvo::depot::TraceExit;
+using korvo::depot::Usable;
 
 namespace korvo::depot {
 namespace {
@@ -283,10 +285,8 @@ KesStatus *DepotEntrySetProperties(KesStatus *status, Depot * /*depot*/, DepotEn
                                    char **text, uint32_t *length) {
     constexpr const char *kOp = "DepotEntrySetProperties";
     TraceEntry(kOp);
-    if (entry == nullptr || text == nullptr || length == nullptr) {
-        Logger(korvo::depot::kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
+    if (!Usable(status, kOp, entry, text, length))
+        return status;
     if (korvo::depot::BuildRecord(status, entry, text, length)->code != KES_OK) {
         Logger(korvo::depot::kFailureLevel, "%s exit.  Error %d building entry record\n", kOp,
                status->code);

@@ -5,6 +5,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_save.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_file.h"
@@ -48,18 +49,6 @@ KesStatus *DepotRemoveEntry_internal(KesStatus *status, Depot *depot, DepotEntry
 }  // namespace korvo::depot
 
 using namespace korvo::depot;
-
-namespace {
-
-bool Usable(KesStatus *status, const char *op, const Depot *depot, const DepotEntry *entry) {
-    if (depot != nullptr && entry != nullptr)
-        return true;
-    Logger(kFailureLevel, "%s exit.  Invalid parameter\n", op);
-    Fill(status, KES_INVALID, 0, 0);
-    return false;
-}
-
-}  // namespace
 
 extern "C" {
 

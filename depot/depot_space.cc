@@ -6,6 +6,7 @@
 
 #include "depot/depot_enum.h"
 #include "depot/depot_ops.h"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_file.h"
 
@@ -23,11 +24,7 @@ uint64_t ConvertDataSize(uint64_t bytes) {
 KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
     constexpr const char *kOp = "DepotReserveDiskSpace";
     TraceEntry(kOp);
-    if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
-    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot) || !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
         return status;
     Fill(status, KES_OK, 0, 0);
     if (depot->limitKb != 0) {
@@ -45,7 +42,7 @@ void DepotUnreserveDiskSpace(Depot *depot, uint32_t kb) {
     constexpr const char *kOp = "DepotUnreserveDiskSpace";
     TraceEntry(kOp);
     if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        LogInvalidParameter(kOp);
         return;
     }
     KesStatus status;
@@ -84,11 +81,8 @@ KesStatus *DepotAdjustReservedSpace(KesStatus *status, Depot *depot, const char 
 KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total) {
     constexpr const char *kOp = "DepotGetPermStorage";
     TraceEntry(kOp);
-    if (depot == nullptr || total == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
-    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot, total) ||
+        !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
         return status;
     DepotEntryEnum *walk = nullptr;
     if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {

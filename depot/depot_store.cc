@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "depot/depot_list.hpp"
+#include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_dir.h"
 #include "kes/kes_memory.h"
@@ -59,10 +60,8 @@ extern "C" {
 KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t limitKb) {
     constexpr const char *kOp = "DepotNew";
     TraceEntry(kOp);
-    if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
+    if (!Usable(status, kOp, depot))
+        return status;
     *depot = nullptr;
     auto *handle = static_cast<Depot *>(KesMemoryCalloc(1, sizeof(Depot)));
     if (handle == nullptr) {
@@ -103,7 +102,7 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     constexpr const char *kOp = "DepotFree";
     TraceEntry(kOp);
     if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
+        LogInvalidParameter(kOp);
         return Fill(status, KES_OK, 0, 0);
     }
     if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate))
@@ -155,11 +154,7 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
 KesStatus *DepotSetDir(KesStatus *status, Depot *depot, const char *dir) {
     constexpr const char *kOp = "DepotSetDir";
     TraceEntry(kOp);
-    if (depot == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Invalid parameter\n", kOp);
-        return Fill(status, KES_INVALID, 0, 0);
-    }
-    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot) || !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
         return status;
     SetUpDirectory(status, depot, dir);
     ReleaseLock(&depot->depotLock, kOp);

@@ -1,0 +1,25 @@
+// The openings the depot operations share: the check of their parameters
+// with the line that refuses them.
+#pragma once
+
+#include "depot/depot_trace.hpp"
+#include "kes/kes_status.h"
+
+namespace korvo::depot {
+
+// "<op> exit.  Invalid parameter" at level 0: the line of an operation
+// refused for a missing parameter.
+void LogInvalidParameter(const char *op);
+
+// True when none of `parameters` is NULL; otherwise logs the refusal, fills
+// `status` with KES_INVALID and is false.
+template <typename... Pointers>
+bool Usable(KesStatus *status, const char *op, const Pointers *...parameters) {
+    if ((... && (parameters != nullptr)))
+        return true;
+    LogInvalidParameter(op);
+    Fill(status, KES_INVALID, 0, 0);
+    return false;
+}
+
+}  // namespace korvo::depot

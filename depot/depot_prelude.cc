@@ -1,10 +1,20 @@
-// The parameter check shared by the depot operations.
+// The parameter check and the walk opening shared by the depot operations.
 #include "depot/depot_prelude.hpp"
 
 namespace korvo::depot {
 
 void LogInvalidParameter(const char *op) {
     Logger(kFailureLevel, "%s exit.  Invalid parameter\n", op);
+}
+
+DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, const char *op) {
+    DepotEntryEnum *walk = nullptr;
+    if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
+        ReleaseLock(&depot->depotLock, op);
+        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", op, status->code);
+        return nullptr;
+    }
+    return walk;
 }
 
 }  // namespace korvo::depot

@@ -1,7 +1,10 @@
 // The openings the depot operations share: the check of their parameters
-// with the line that refuses them.
+// with the line that refuses them, and the start of a walk of the entry
+// files under "DEPOT".
 #pragma once
 
+#include "depot/depot_enum.h"
+#include "depot/depot_store.h"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_status.h"
 
@@ -21,5 +24,10 @@ bool Usable(KesStatus *status, const char *op, const Pointers *...parameters) {
     Fill(status, KES_INVALID, 0, 0);
     return false;
 }
+
+// A walk of the entry files for `op`, which holds "DEPOT"; NULL when it
+// cannot start, after releasing "DEPOT" and logging "<op> exit.  Error
+// <code> creating enumerator" at level 0.
+DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, const char *op);
 
 }  // namespace korvo::depot

@@ -14,16 +14,10 @@ using namespace korvo::depot;
 namespace {
 
 // Starts the walk of a purge, after clearing away the temporary files of
-// writers that died; on failure releases "DEPOT" and logs the purge's line.
+// writers that died.
 DepotEntryEnum *StartWalk(KesStatus *status, Depot *depot, const char *op) {
     RemoveStaleTemporaries(depot->dir);
-    DepotEntryEnum *walk = nullptr;
-    if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
-        ReleaseLock(&depot->depotLock, op);
-        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", op, status->code);
-        return nullptr;
-    }
-    return walk;
+    return OpenWalk(status, depot, op);
 }
 
 // The walk read the object before "ENTRY" was held; read it again under the

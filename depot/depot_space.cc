@@ -84,12 +84,9 @@ KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total)
     if (!Usable(status, kOp, depot, total) ||
         !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
         return status;
-    DepotEntryEnum *walk = nullptr;
-    if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
-        ReleaseLock(&depot->depotLock, kOp);
-        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", kOp, status->code);
+    DepotEntryEnum *walk = OpenWalk(status, depot, kOp);
+    if (walk == nullptr)
         return status;
-    }
     Fill(status, KES_OK, 0, 0);
     const char *dir = depot->dir != nullptr ? depot->dir : "";
     const size_t dirLength = std::strlen(dir);

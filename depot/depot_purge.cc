@@ -69,20 +69,16 @@ KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
 KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
     constexpr const char *kOp = "DepotPurgeExpiredEntries";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot))
+    if (!Usable(status, kOp, depot) ||
+        !TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate,
+                  "DepotPurgeExpiredEntries entry"))
         return status;
-    KesStatus wait;
-    if (!Acquire(&wait, &depot->depotLock, Abandoned::kTolerate,
-                 "DepotPurgeExpiredEntries entry")) {
-        LogWaitFailure(kOp, wait);
-        *status = wait;
-        return status;
-    }
     DepotEntryEnum *walk = StartWalk(status, depot, kOp);
     if (walk == nullptr)
         return status;
     Fill(status, KES_OK, 0, 0);
     while (DepotEntry *entry = DepotEntryEnumNextElement(walk)) {
+        KesStatus wait;
         if (!Acquire(&wait, &depot->entryLock, Abandoned::kFail, kOp)) {
             // The object stays in the list; DepotFree releases it.
             Logger(kSurvivedLevel, "%s error %d(%d) obtaining lock\n", kOp, wait.code,

@@ -55,14 +55,9 @@ extern "C" {
 KesStatus *DepotFreeEntry(KesStatus *status, Depot *depot, DepotEntry *entry) {
     constexpr const char *kOp = "DepotFreeEntry";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    if (!Usable(status, kOp, depot, entry) ||
+        !TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotFree"))
         return status;
-    KesStatus wait;
-    if (!Acquire(&wait, &depot->entryLock, Abandoned::kTolerate, "DepotFree")) {
-        LogWaitFailure(kOp, wait);
-        *status = wait;
-        return status;
-    }
     Unlist(depot, entry);
     DepotFreeEntry_internal(status, depot, entry);
     ReleaseLock(&depot->entryLock, kOp);

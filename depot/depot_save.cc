@@ -85,14 +85,9 @@ KesStatus *DepotCompleteEntry(KesStatus *status, Depot *depot, DepotEntry *entry
                               uint32_t deadline) {
     constexpr const char *kOp = "DepotCompleteEntry";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    if (!Usable(status, kOp, depot, entry) ||
+        !TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotCompleteEntry entry"))
         return status;
-    KesStatus wait;
-    if (!Acquire(&wait, &depot->entryLock, Abandoned::kTolerate, "DepotCompleteEntry entry")) {
-        LogWaitFailure(kOp, wait);
-        *status = wait;
-        return status;
-    }
     entry->state = DepotStateComplete;
     if (deadline > entry->deadline)
         entry->deadline = deadline;

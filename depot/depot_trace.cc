@@ -24,9 +24,9 @@ void LogWaitFailure(const char *op, const KesStatus &wait) {
     Logger(kFailureLevel, "%s exit.  Error %d(%d) obtaining lock\n", op, wait.code, wait.osError);
 }
 
-bool TakeLock(KesStatus *status, KesSem *sem, const char *op, Abandoned policy) {
+bool TakeLock(KesStatus *status, KesSem *sem, const char *op, Abandoned policy, const char *who) {
     KesStatus wait;
-    if (Acquire(&wait, sem, policy, op))
+    if (Acquire(&wait, sem, policy, who != nullptr ? who : op))
         return true;
     LogWaitFailure(op, wait);
     *status = wait;

@@ -43,8 +43,10 @@ bool Acquire(KesStatus *wait, KesSem *sem, Abandoned policy, const char *who);
 void LogWaitFailure(const char *op, const KesStatus &wait);
 
 // Acquire, logging the standard failure line as `op` and copying the wait's
-// status into `status` on failure.
-bool TakeLock(KesStatus *status, KesSem *sem, const char *op, Abandoned policy);
+// status into `status` on failure. `who` names the caller in the line of a
+// tolerated abandoned lock; it is `op` when NULL.
+bool TakeLock(KesStatus *status, KesSem *sem, const char *op, Abandoned policy,
+              const char *who = nullptr);
 
 // Releases `sem`; a failure is logged at level 1 as "<op> error <code>
 // releasing <what>".

@@ -64,16 +64,20 @@ void DestroyEntry(DepotEntry *entry) {
     KesMemoryFree(entry);
 }
 
-KesStatus *DepotFreeEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry) {
-    constexpr const char *kOp = "DepotFreeEntry_internal";
-    TraceEntry(kOp);
-    if (!TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
+KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, const char *op) {
+    if (!TakeLock(status, &depot->entryLock, op, Abandoned::kFail))
         return status;
     Unlist(depot, entry);
     DestroyEntry(entry);
-    ReleaseLock(&depot->entryLock, kOp);
-    TraceExit(kOp);
+    ReleaseLock(&depot->entryLock, op);
+    TraceExit(op);
     return Fill(status, KES_OK, 0, 0);
+}
+
+KesStatus *DepotFreeEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry) {
+    constexpr const char *kOp = "DepotFreeEntry_internal";
+    TraceEntry(kOp);
+    return FreeEntryAs(status, depot, entry, kOp);
 }
 
 uint32_t Now() {

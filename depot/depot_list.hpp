@@ -28,8 +28,11 @@ std::vector<DepotEntry *> ListedEntries(const Depot *depot);
 // Releases the object's strings, its property bytes and the object.
 void DestroyEntry(DepotEntry *entry);
 
-// Takes the object out of the list and releases it under "ENTRY"
-// (DepotFreeEntry_internal); a failed wait releases nothing.
+// Takes the object out of the list and releases it under "ENTRY", then logs
+// `op`'s exit line; a failed wait releases nothing. The lock lines carry `op`.
+KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, const char *op);
+
+// FreeEntryAs between the entry and exit lines of DepotFreeEntry_internal.
 KesStatus *DepotFreeEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry);
 
 // The current time in seconds since 1970, as the entry fields keep it.

@@ -74,13 +74,7 @@ KesStatus *DepotEntryFree(KesStatus *status, Depot *depot, DepotEntry *entry) {
         TraceExit(kOp);
         return Fill(status, KES_OK, 0, 0);
     }
-    if (!TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
-        return status;
-    Unlist(depot, entry);
-    DestroyEntry(entry);
-    ReleaseLock(&depot->entryLock, kOp);
-    TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FreeEntryAs(status, depot, entry, kOp);
 }
 
 KesStatus *DepotUnregisterEntry(KesStatus *status, Depot *depot, DepotEntry *entry, uint8_t force) {

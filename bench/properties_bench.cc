@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "properties/korvo_properties.h"
 #include "runtime/marshal.h"
@@ -20,29 +21,8 @@ namespace {
 constexpr int kSegments = 1000;
 constexpr TypeCode kToc = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
 
-PropertiesList make_toc() {
-    korvo_init();
-    PropertiesList toc{};
-    const uint8_t digest[16] = {0x9f, 0x86, 0xd0, 0x81, 0x88, 0x4c, 0x7d, 0x65,
-                                0x9a, 0x2f, 0xea, 0xa0, 0xc5, 0x5a, 0xd0, 0x15};
-    for (int i = 0; i < kSegments; ++i) {
-        Properties segment{};
-        const std::string id = "segment-" + std::to_string(i);
-        properties_put_string_dup(&segment, "id", id.c_str());
-        properties_put_string_dup(&segment, "version", "1.0");
-        properties_put_long_dup(&segment, "size", 1 << 20);
-        properties_put_long_dup(&segment, "offset", i << 20);
-        properties_put_string_dup(&segment, "location",
-                                  ("/var/korvo/source/" + id + ".dat").c_str());
-        OctetList checksum{16, 16, const_cast<uint8_t *>(digest)};
-        properties_put_OctetList_dup(&segment, "checksum", &checksum);
-        seq_add(&toc, &segment, sizeof segment);
-    }
-    return toc;
-}
-
 std::vector<uint8_t> encoded_toc() {
-    PropertiesList toc = make_toc();
+    PropertiesList toc = korvo::bench::makeToc(kSegments);
     AdrBuffer *buffer = adr_init_encode_buffer(nullptr, 0);
     marshal_item(buffer, kToc, &toc);
     std::vector<uint8_t> bytes(buffer->data, buffer->data + buffer->length);
@@ -63,7 +43,7 @@ void BM_MemcpyOfTheEncodedToc(benchmark::State &state) {
 }
 
 void BM_EncodeToc(benchmark::State &state) {
-    PropertiesList toc = make_toc();
+    PropertiesList toc = korvo::bench::makeToc(kSegments);
     const std::vector<uint8_t> bytes = encoded_toc();
     std::vector<uint8_t> target(bytes.size());
     korvo::bench::timeAgainstLimit(

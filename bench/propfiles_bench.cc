@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
@@ -133,23 +134,7 @@ BENCHMARK(BM_SaveInPlace)->UseManualTime()->Unit(benchmark::kMicrosecond);
 // A 1 000-segment TOC under one key, as segment description files hold
 // their segments.
 Properties make_toc_file() {
-    korvo_init();
-    PropertiesList toc{};
-    const uint8_t digest[16] = {0x9f, 0x86, 0xd0, 0x81, 0x88, 0x4c, 0x7d, 0x65,
-                                0x9a, 0x2f, 0xea, 0xa0, 0xc5, 0x5a, 0xd0, 0x15};
-    for (int i = 0; i < 1000; ++i) {
-        Properties segment{};
-        const std::string id = "segment-" + std::to_string(i);
-        properties_put_string_dup(&segment, "id", id.c_str());
-        properties_put_string_dup(&segment, "version", "1.0");
-        properties_put_long_dup(&segment, "size", 1 << 20);
-        properties_put_long_dup(&segment, "offset", i << 20);
-        properties_put_string_dup(&segment, "location",
-                                  ("/var/korvo/source/" + id + ".dat").c_str());
-        OctetList checksum{16, 16, const_cast<uint8_t *>(digest)};
-        properties_put_OctetList_dup(&segment, "checksum", &checksum);
-        seq_add(&toc, &segment, sizeof segment);
-    }
+    PropertiesList toc = korvo::bench::makeToc(1000);
     Properties file{};
     properties_put_properties_list_dup(&file, "segment", &toc);
     properties_list_delete(&toc);

@@ -6,9 +6,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <string>
 #include <vector>
 
+#include "bench/bench_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "properties/korvo_properties.h"
 #include "records/korvo_message.h"
@@ -19,30 +19,10 @@ namespace {
 
 constexpr int kSegments = 1000;
 
-PropertiesList make_toc() {
-    PropertiesList toc{};
-    const uint8_t digest[16] = {0x9f, 0x86, 0xd0, 0x81, 0x88, 0x4c, 0x7d, 0x65,
-                                0x9a, 0x2f, 0xea, 0xa0, 0xc5, 0x5a, 0xd0, 0x15};
-    for (int i = 0; i < kSegments; ++i) {
-        Properties segment{};
-        const std::string id = "segment-" + std::to_string(i);
-        properties_put_string_dup(&segment, "id", id.c_str());
-        properties_put_string_dup(&segment, "version", "1.0");
-        properties_put_long_dup(&segment, "size", 1 << 20);
-        properties_put_long_dup(&segment, "offset", i << 20);
-        properties_put_string_dup(&segment, "location",
-                                  ("/var/korvo/source/" + id + ".dat").c_str());
-        OctetList checksum{16, 16, const_cast<uint8_t *>(digest)};
-        properties_put_OctetList_dup(&segment, "checksum", &checksum);
-        seq_add(&toc, &segment, sizeof segment);
-    }
-    return toc;
-}
-
 // toc_from_properties over the caller's list, then the views released
 // (toc_free_buffer) without the list, which the next iteration reuses.
 void BM_TocView(benchmark::State &state) {
-    PropertiesList list = make_toc();
+    PropertiesList list = korvo::bench::makeToc(kSegments);
     std::vector<Segment> source(kSegments), target(kSegments);
     korvo::bench::timeAgainstLimit(
         state,
@@ -66,7 +46,7 @@ void BM_TocView(benchmark::State &state) {
 // What the TOC view would cost with one typed getter call per field, each
 // a scan of the segment's list: the way the table reader replaced.
 void BM_SegmentsByGetters(benchmark::State &state) {
-    PropertiesList list = make_toc();
+    PropertiesList list = korvo::bench::makeToc(kSegments);
     std::vector<Segment> source(kSegments), target(kSegments);
     korvo::bench::timeAgainstLimit(
         state,
@@ -111,7 +91,7 @@ void BM_SegmentsByGetters(benchmark::State &state) {
 // value cell once (a sum of their first bytes), here against the same
 // memcpy. The views chase the same pointers, so this is their memory floor.
 void BM_BareWalkOfTheToc(benchmark::State &state) {
-    PropertiesList list = make_toc();
+    PropertiesList list = korvo::bench::makeToc(kSegments);
     std::vector<Segment> source(kSegments), target(kSegments);
     korvo::bench::timeAgainstLimit(
         state,
@@ -139,7 +119,7 @@ void BM_BareWalkOfTheToc(benchmark::State &state) {
 // A TOC over a copy of the list, released with toc_delete: the deep copy
 // and its release come on top of the views.
 void BM_TocOverACopy(benchmark::State &state) {
-    PropertiesList list = make_toc();
+    PropertiesList list = korvo::bench::makeToc(kSegments);
     std::vector<Segment> source(kSegments), target(kSegments);
     korvo::bench::timeAgainstLimit(
         state,

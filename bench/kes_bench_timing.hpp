@@ -1,12 +1,17 @@
 // Timing of an operation next to its physical limit in the same benchmark:
 // each iteration times the operation and then the limit (a memcpy of the same
 // bytes, or the bare system calls), reports the operation's time as the
-// iteration's, and the ratio of the totals as the counter "x_limit".
+// iteration's, and the ratio of the totals as the counter "x_limit". Also the
+// usual limit itself, a memcpy the compiler must carry out, alone or as a
+// benchmark of its own.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace korvo::bench {
 
@@ -27,6 +32,24 @@ void timeAgainstLimit(benchmark::State &state, Operation operation, Limit limit)
     }
     if (limitSeconds > 0)
         state.counters["x_limit"] = operationSeconds / limitSeconds;
+}
+
+// A memcpy of `size` bytes that is neither dropped nor moved out of its
+// timed part.
+inline void copyBytes(void *target, const void *source, size_t size) {
+    std::memcpy(target, source, size);
+    benchmark::DoNotOptimize(target);
+    benchmark::ClobberMemory();
+}
+
+// The limit as a benchmark of its own: a copy of `bytes` each iteration,
+// reported as bytes processed.
+template <typename Bytes>
+void timeCopies(benchmark::State &state, const Bytes &bytes) {
+    Bytes target(bytes.size());
+    for (auto _ : state)
+        copyBytes(target.data(), bytes.data(), bytes.size());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
 
 }  // namespace korvo::bench

@@ -32,14 +32,7 @@ std::vector<uint8_t> encoded_toc() {
 }
 
 void BM_MemcpyOfTheEncodedToc(benchmark::State &state) {
-    const std::vector<uint8_t> bytes = encoded_toc();
-    std::vector<uint8_t> target(bytes.size());
-    for (auto _ : state) {
-        std::memcpy(target.data(), bytes.data(), bytes.size());
-        benchmark::DoNotOptimize(target.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+    korvo::bench::timeCopies(state, encoded_toc());
 }
 
 void BM_EncodeToc(benchmark::State &state) {
@@ -54,11 +47,7 @@ void BM_EncodeToc(benchmark::State &state) {
             benchmark::DoNotOptimize(buffer->data);
             adr_free_buf(buffer);
         },
-        [&] {
-            std::memcpy(target.data(), bytes.data(), bytes.size());
-            benchmark::DoNotOptimize(target.data());
-            benchmark::ClobberMemory();
-        });
+        [&] { korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size()); });
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
     state.counters["ns_per_property"] =
         benchmark::Counter(6.0 * kSegments * static_cast<double>(state.iterations()),
@@ -85,9 +74,7 @@ void decode_toc(benchmark::State &state, bool time_the_free) {
         if (time_the_free)
             properties_list_delete(&toc);
         const auto middle = Clock::now();
-        std::memcpy(target.data(), bytes.data(), bytes.size());
-        benchmark::DoNotOptimize(target.data());
-        benchmark::ClobberMemory();
+        korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size());
         const auto end = Clock::now();
         properties_list_delete(&toc);
         const double seconds = std::chrono::duration<double>(middle - start).count();
@@ -173,11 +160,7 @@ void BM_AllocationFloorOfADecodedToc(benchmark::State &state) {
             for (size_t i : blocks.frees)
                 mg_free(held[i]);
         },
-        [&] {
-            std::memcpy(target.data(), bytes.data(), bytes.size());
-            benchmark::DoNotOptimize(target.data());
-            benchmark::ClobberMemory();
-        });
+        [&] { korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size()); });
     state.counters["blocks"] = static_cast<double>(held.size());
     state.counters["ns_per_block"] = benchmark::Counter(
         static_cast<double>(held.size()) * static_cast<double>(state.iterations()),

@@ -5,7 +5,6 @@
 // least write its records.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <vector>
 
 #include "bench/bench_toc.hpp"
@@ -28,9 +27,7 @@ void time_toc_view(benchmark::State &state, View view) {
     korvo::bench::timeAgainstLimit(
         state, [&] { view(list); },
         [&] {
-            std::memcpy(target.data(), source.data(), kSegments * sizeof(Segment));
-            benchmark::DoNotOptimize(target.data());
-            benchmark::ClobberMemory();
+            korvo::bench::copyBytes(target.data(), source.data(), kSegments * sizeof(Segment));
         });
     state.counters["ns_per_segment"] =
         benchmark::Counter(kSegments * static_cast<double>(state.iterations()),
@@ -138,11 +135,7 @@ void BM_MessageView(benchmark::State &state) {
             benchmark::DoNotOptimize(message->recv_meth);
             message_free_buffer(message);
         },
-        [&] {
-            std::memcpy(&target, &source, sizeof target);
-            benchmark::DoNotOptimize(&target);
-            benchmark::ClobberMemory();
-        });
+        [&] { korvo::bench::copyBytes(&target, &source, sizeof target); });
     properties_delete(&list);
 }
 

@@ -3,10 +3,9 @@
 // physical limit of any decoder that must at least read them.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
+#include "bench/kes_bench_timing.hpp"
 #include "runtime/generic.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
@@ -49,14 +48,7 @@ sample::Bytes encoded_toc() {
 }
 
 void BM_MemcpyOfTheEncodedToc(benchmark::State &state) {
-    const sample::Bytes bytes = encoded_toc();
-    std::vector<uint8_t> target(bytes.size());
-    for (auto _ : state) {
-        std::memcpy(target.data(), bytes.data(), bytes.size());
-        benchmark::DoNotOptimize(target.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+    korvo::bench::timeCopies(state, encoded_toc());
 }
 BENCHMARK(BM_MemcpyOfTheEncodedToc);
 

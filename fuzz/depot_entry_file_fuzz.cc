@@ -17,16 +17,14 @@
 #include <string>
 
 #include "depot/depot.h"
+#include "fuzz/fuzz_check.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_string.h"
 #include "runtime/log.h"
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using korvo::fuzz::check;
 
 void quiet(void *, int32_t, const char *) {}
 

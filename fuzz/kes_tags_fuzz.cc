@@ -12,19 +12,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_check.hpp"
 #include "kes/kes_tag.h"
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using korvo::fuzz::check;
 
 bool within(const char *p, const char *first, const char *last) {
     return p == nullptr || (p >= first && p <= last);

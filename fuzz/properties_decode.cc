@@ -4,10 +4,10 @@
 // and answer a get of each of its keys with its own type. Whatever does not
 // decode must leave the header zeroed. Every list is freed, so leaks show.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "fuzz/fuzz_check.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/korvo_seq.h"
 #include "runtime/generic.h"
@@ -16,12 +16,9 @@
 
 namespace {
 
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+using korvo::fuzz::check;
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
 
 // Whether the bytes name a type by one of the repository's short aliases.
 bool names_an_alias(std::string_view bytes) {

@@ -9,11 +9,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_check.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "runtime/mg_memory.h"
@@ -21,12 +21,9 @@
 
 namespace {
 
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+using korvo::fuzz::check;
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
 
 // Short sequence names are aliases that encode back under their full names.
 bool names_an_alias(std::string_view bytes) {

@@ -3,9 +3,9 @@
 // decode again to an equal value and encode to the same bytes; whatever does
 // not must leave the value zeroed. Every value is freed, so leaks show.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_check.hpp"
 #include "runtime/generic.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
@@ -13,10 +13,7 @@
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using korvo::fuzz::check;
 
 TypeCode pick(uint8_t selector) {
     switch (selector % 5) {

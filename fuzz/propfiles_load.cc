@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_check.hpp"
+#include "fuzz/properties_fuzz.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "runtime/mg_memory.h"
@@ -22,14 +22,8 @@
 namespace {
 
 using korvo::fuzz::check;
-
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-
-// Short sequence names are aliases that encode back under their full names.
-bool names_an_alias(std::string_view bytes) {
-    return bytes.find("Vem_Korvo2::Properties") != std::string_view::npos ||
-           bytes.find("Vem_Korvo2::StreamKey") != std::string_view::npos;
-}
+using korvo::fuzz::check_encodes_back;
+using korvo::fuzz::kProperties;
 
 uint32_t le32(const uint8_t *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -75,8 +69,7 @@ void load_one(const std::string &path, const uint8_t *data, size_t size, size_t 
     void *encoded = nullptr;
     uint32_t length = 0;
     properties_encode(kProperties, &list, &encoded, &length);
-    check(std::string_view(static_cast<const char *>(encoded), length) == body ||
-          names_an_alias(body));
+    check_encodes_back(std::string_view(static_cast<const char *>(encoded), length), body);
     mg_free(encoded);
     properties_delete(&list);
 }

@@ -23,18 +23,8 @@ using depot_test::ReadBytes;
 using depot_test::RecordOf;
 using korvo::rt::LogCapture;
 
-class Operations : public depot_test::DepotTest, public ::testing::WithParamInterface<bool> {
+class Operations : public depot_test::IndexedDepotTest {
   protected:
-    void SetUp() override {
-        if (!GetParam())
-            ::setenv("KORVO_DEPOT_WATCH", "0", 1);
-        DepotTest::SetUp();
-    }
-    void TearDown() override {
-        DepotTest::TearDown();
-        ::unsetenv("KORVO_DEPOT_WATCH");
-    }
-
     // A second handle on the same directory, as another process would have.
     Depot *Other() {
         KesStatus status;
@@ -60,8 +50,7 @@ class Operations : public depot_test::DepotTest, public ::testing::WithParamInte
     Depot *other_ = nullptr;
 };
 
-INSTANTIATE_TEST_SUITE_P(Index, Operations, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "Watched" : "Listed"; });
+INSTANTIATE_TEST_SUITE_P(Index, Operations, ::testing::Bool(), depot_test::IndexRunName);
 
 TEST_P(Operations, AddingMakesAPendingEntryFileAndAnEmptyDataFile) {
     DepotEntry *entry = DepotAddEntry(depot_, "seg1", "1.0", Bytes("\1\2\3"));

@@ -21,18 +21,8 @@ using depot_test::Bytes;
 using depot_test::RecordOf;
 using korvo::test::Child;
 
-class AcrossProcesses : public depot_test::DepotTest, public ::testing::WithParamInterface<bool> {
+class AcrossProcesses : public depot_test::IndexedDepotTest {
   protected:
-    void SetUp() override {
-        if (!GetParam())
-            ::setenv("KORVO_DEPOT_WATCH", "0", 1);
-        DepotTest::SetUp();
-    }
-    void TearDown() override {
-        DepotTest::TearDown();
-        ::unsetenv("KORVO_DEPOT_WATCH");
-    }
-
     // Runs `body` with a depot handle of its own in a child process; the
     // child's result is body's.
     int InChild(const std::function<int(Depot *)> &body) {
@@ -50,8 +40,7 @@ class AcrossProcesses : public depot_test::DepotTest, public ::testing::WithPara
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Index, AcrossProcesses, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "Watched" : "Listed"; });
+INSTANTIATE_TEST_SUITE_P(Index, AcrossProcesses, ::testing::Bool(), depot_test::IndexRunName);
 
 TEST_P(AcrossProcesses, LookupsSeeWhatAnotherProcessLastWrote) {
     KesStatus status;

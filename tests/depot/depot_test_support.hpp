@@ -1,6 +1,7 @@
 // Test support for the depot: a lock namespace of the test's own (its
 // shared-memory objects removed afterwards), a scratch depot directory, an
-// open handle, and helpers to read and write the depot's files directly.
+// open handle (with and without the directory index), and helpers to read
+// and write the depot's files directly.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -139,6 +140,26 @@ class DepotTest : public ::testing::Test {
     ScratchDir dir_;
     Depot *depot_ = nullptr;
 };
+
+// A DepotTest run with the directory index (parameter true) and without it
+// (KORVO_DEPOT_WATCH=0); instantiate it with ::testing::Bool() and
+// IndexRunName.
+class IndexedDepotTest : public DepotTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        if (!GetParam())
+            ::setenv("KORVO_DEPOT_WATCH", "0", 1);
+        DepotTest::SetUp();
+    }
+    void TearDown() override {
+        DepotTest::TearDown();
+        ::unsetenv("KORVO_DEPOT_WATCH");
+    }
+};
+
+inline std::string IndexRunName(const ::testing::TestParamInfo<bool> &info) {
+    return info.param ? "Watched" : "Listed";
+}
 
 }  // namespace depot_test
 

@@ -10,6 +10,7 @@
 
 namespace {
 
+using props_test::all_zero;
 using props_test::Bytes;
 using props_test::decode;
 using props_test::encode;
@@ -24,14 +25,6 @@ class HostileDecode : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
 };
-
-bool all_zero(const void *value, size_t size) {
-    const auto *bytes = static_cast<const uint8_t *>(value);
-    for (size_t i = 0; i < size; ++i)
-        if (bytes[i] != 0)
-            return false;
-    return true;
-}
 
 // A TOC of two segments with a value of every kind a segment carries.
 Bytes sample_toc() {

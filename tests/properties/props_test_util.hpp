@@ -14,47 +14,17 @@
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
+#include "tests/runtime/encoded_bytes.hpp"
 
 namespace props_test {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-inline Bytes u32(uint32_t n) {
-    return {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-}
-
-// A counted string as the encoding writes it.
-inline Bytes str(const char *s) {
-    const size_t n = std::strlen(s);
-    return u32(static_cast<uint32_t>(n)) + Bytes(s, s + n);
-}
-
-// The encoding of one value; empty with *error set when it fails.
-inline Bytes encode(TypeCode type, const void *value, int32_t *error = nullptr) {
-    AdrBuffer *buffer = adr_init_encode_buffer(nullptr, 0);
-    marshal_item(buffer, type, const_cast<void *>(value));
-    Bytes bytes;
-    if (buffer->error == ADR_OK)
-        bytes.assign(buffer->data, buffer->data + buffer->length);
-    if (error != nullptr)
-        *error = buffer->error;
-    adr_free_buf(buffer);
-    return bytes;
-}
-
-// Decodes `bytes` into `value`; the buffer's error code.
-inline int32_t decode(TypeCode type, const Bytes &bytes, void *value) {
-    AdrBuffer *buffer = adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    marshal_item(buffer, type, value);
-    const int32_t error = buffer->error;
-    adr_free_buf(buffer);
-    return error;
-}
+using korvo::test::all_zero;
+using korvo::test::Bytes;
+using korvo::test::decode;
+using korvo::test::encode;
+using korvo::test::operator+;
+using korvo::test::str;
+using korvo::test::u32;
 
 // A Properties header on the stack whose contents are deleted with it.
 struct List : Properties {

@@ -12,30 +12,11 @@
 
 namespace {
 
+using korvo::test::all_zero;
+using korvo::test::operator+;
+using korvo::test::str;
+using korvo::test::u32;
 using sample::Bytes;
-
-Bytes u32(uint32_t n) {
-    return {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-}
-
-Bytes str(const std::string &s) {
-    Bytes out = u32(static_cast<uint32_t>(s.size()));
-    out.insert(out.end(), s.begin(), s.end());
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-bool all_zero(const void *p, size_t n) {
-    const auto *bytes = static_cast<const uint8_t *>(p);
-    for (size_t i = 0; i < n; ++i)
-        if (bytes[i] != 0)
-            return false;
-    return true;
-}
 
 // Decodes as a property list list; on success checks that the bytes are the
 // value's own encoding, on failure that nothing is left behind.

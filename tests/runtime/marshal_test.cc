@@ -2,6 +2,8 @@
 // determinism, and the failures an encoder reports.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "runtime/generic.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
@@ -9,27 +11,15 @@
 
 namespace {
 
+using korvo::test::operator+;
+using korvo::test::str;
+using korvo::test::u32;
 using sample::Bytes;
 
 class Marshal : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(sample::register_types(), 1); }
 };
-
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes u32(uint32_t n) {
-    return {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-}
-
-// A counted string as the encoding writes it.
-Bytes str(const char *s) {
-    const size_t n = std::strlen(s);
-    return u32(static_cast<uint32_t>(n)) + Bytes(s, s + n);
-}
 
 sample::Properties segment(const char *id, int32_t size) {
     sample::Properties list{};

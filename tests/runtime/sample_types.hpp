@@ -162,41 +162,14 @@ inline int register_types() {
 
 }  // namespace sample
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "runtime/mg_memory.h"
+#include "tests/runtime/encoded_bytes.hpp"
 
 namespace sample {
 
-using Bytes = std::vector<uint8_t>;
-
-// The bytes of one value, or an empty vector with *error set.
-inline Bytes encode(TypeCode type, const void *value, int32_t *error = nullptr) {
-    AdrBuffer *buffer = adr_init_encode_buffer(nullptr, 0);
-    marshal_item(buffer, type, const_cast<void *>(value));
-    Bytes bytes;
-    if (buffer->error == ADR_OK)
-        bytes.assign(buffer->data, buffer->data + buffer->length);
-    if (error != nullptr)
-        *error = buffer->error;
-    adr_free_buf(buffer);
-    return bytes;
-}
-
-// Decodes one value into `value`; the error code. *consumed, when given,
-// receives the bytes read.
-inline int32_t decode(TypeCode type, const Bytes &bytes, void *value,
-                      uint32_t *consumed = nullptr) {
-    AdrBuffer *buffer = adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    marshal_item(buffer, type, value);
-    const int32_t error = buffer->error;
-    if (consumed != nullptr)
-        *consumed = buffer->position;
-    adr_free_buf(buffer);
-    return error;
-}
+using korvo::test::Bytes;
+using korvo::test::decode;
+using korvo::test::encode;
 
 // Builders of owned values for tests.
 inline Any string_any(const char *text) {

@@ -13,11 +13,7 @@
 
 namespace {
 
-void ExpectStatus(const KesStatus &s, int32_t code, int32_t osError, int32_t step) {
-    EXPECT_EQ(s.code, code);
-    EXPECT_EQ(s.osError, osError);
-    EXPECT_EQ(s.step, step);
-}
+using kes_test::ExpectStatus;
 
 class KesDirTest : public kes_test::NoDescriptorLeak {
   protected:

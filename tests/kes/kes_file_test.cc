@@ -25,11 +25,7 @@ namespace {
 
 constexpr int64_t kGiB = INT64_C(1) << 30;
 
-void ExpectStatus(const KesStatus &s, int32_t code, int32_t osError, int32_t step) {
-    EXPECT_EQ(s.code, code);
-    EXPECT_EQ(s.osError, osError);
-    EXPECT_EQ(s.step, step);
-}
+using kes_test::ExpectStatus;
 
 class KesFileTest : public kes_test::NoDescriptorLeak {
   protected:

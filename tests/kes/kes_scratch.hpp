@@ -1,6 +1,7 @@
 // Test support for the Kes file and directory tests: a scratch directory of
-// the test's own, removed with everything in it, and a count of the
-// process's open descriptors to show that no operation leaves one behind.
+// the test's own, removed with everything in it, a count of the process's
+// open descriptors to show that no operation leaves one behind, and the
+// check of a whole status.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 
 #include <filesystem>
 #include <string>
+
+#include "kes/kes_status.h"
 
 namespace kes_test {
 
@@ -49,5 +52,12 @@ class NoDescriptorLeak : public testing::Test {
   private:
     int before_ = 0;
 };
+
+// Expects the three words of a status.
+inline void ExpectStatus(const KesStatus &s, int32_t code, int32_t osError, int32_t step) {
+    EXPECT_EQ(s.code, code);
+    EXPECT_EQ(s.osError, osError);
+    EXPECT_EQ(s.step, step);
+}
 
 }  // namespace kes_test

@@ -1,7 +1,9 @@
 // Timing of an operation next to its physical limit in the same benchmark:
 // each iteration times the operation and then the limit (a memcpy of the same
 // bytes, or the bare system calls), reports the operation's time as the
-// iteration's, and the ratio of the totals as the counter "x_limit". Also the
+// iteration's, and the ratio of the totals as the counter "x_limit"; work
+// that must stay out of both clocks (freeing what the operation made) runs
+// after them. Also the
 // usual limit itself, a memcpy the compiler must carry out, alone or as a
 // benchmark of its own.
 #pragma once
@@ -15,8 +17,8 @@
 
 namespace korvo::bench {
 
-template <typename Operation, typename Limit>
-void timeAgainstLimit(benchmark::State &state, Operation operation, Limit limit) {
+template <typename Operation, typename Limit, typename Untimed>
+void timeAgainstLimit(benchmark::State &state, Operation operation, Limit limit, Untimed untimed) {
     using Clock = std::chrono::steady_clock;
     double operationSeconds = 0, limitSeconds = 0;
     for (auto _ : state) {
@@ -25,6 +27,7 @@ void timeAgainstLimit(benchmark::State &state, Operation operation, Limit limit)
         const auto middle = Clock::now();
         limit();
         const auto end = Clock::now();
+        untimed();
         const double seconds = std::chrono::duration<double>(middle - start).count();
         operationSeconds += seconds;
         limitSeconds += std::chrono::duration<double>(end - middle).count();
@@ -32,6 +35,11 @@ void timeAgainstLimit(benchmark::State &state, Operation operation, Limit limit)
     }
     if (limitSeconds > 0)
         state.counters["x_limit"] = operationSeconds / limitSeconds;
+}
+
+template <typename Operation, typename Limit>
+void timeAgainstLimit(benchmark::State &state, Operation operation, Limit limit) {
+    timeAgainstLimit(state, operation, limit, [] {});
 }
 
 // A memcpy of `size` bytes that is neither dropped nor moved out of its

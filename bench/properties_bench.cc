@@ -5,7 +5,6 @@
 // keys.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,31 +58,22 @@ void BM_EncodeToc(benchmark::State &state) {
 // decoding with freeing, which is what a reader of a TOC pays in all. The
 // memcpy of the same bytes is timed in the same iterations.
 void decode_toc(benchmark::State &state, bool time_the_free) {
-    using Clock = std::chrono::steady_clock;
     const std::vector<uint8_t> bytes = encoded_toc();
     std::vector<uint8_t> target(bytes.size());
-    double decode_seconds = 0, limit_seconds = 0;
-    for (auto _ : state) {
-        PropertiesList toc;
-        const auto start = Clock::now();
-        AdrBuffer *buffer =
-            adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-        marshal_item(buffer, kToc, &toc);
-        benchmark::DoNotOptimize(toc.buffer);
-        adr_free_buf(buffer);
-        if (time_the_free)
-            properties_list_delete(&toc);
-        const auto middle = Clock::now();
-        korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size());
-        const auto end = Clock::now();
-        properties_list_delete(&toc);
-        const double seconds = std::chrono::duration<double>(middle - start).count();
-        decode_seconds += seconds;
-        limit_seconds += std::chrono::duration<double>(end - middle).count();
-        state.SetIterationTime(seconds);
-    }
-    if (limit_seconds > 0)
-        state.counters["x_limit"] = decode_seconds / limit_seconds;
+    PropertiesList toc;
+    korvo::bench::timeAgainstLimit(
+        state,
+        [&] {
+            AdrBuffer *buffer =
+                adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+            marshal_item(buffer, kToc, &toc);
+            benchmark::DoNotOptimize(toc.buffer);
+            adr_free_buf(buffer);
+            if (time_the_free)
+                properties_list_delete(&toc);
+        },
+        [&] { korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size()); },
+        [&] { properties_list_delete(&toc); });
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
     state.counters["ns_per_property"] =
         benchmark::Counter(6.0 * kSegments * static_cast<double>(state.iterations()),

@@ -12,12 +12,20 @@ function(korvo_warnings target)
     $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror>)
 endfunction()
 
-# Include paths, warnings and defaults of a library or program of ours.
+# Include paths, warnings and defaults of a library or program of ours. A
+# shared library calls its own exported functions directly (mg_malloc from
+# the marshaller, say) instead of through the symbol table: they are not
+# meant to be replaced by another object's definitions.
 function(korvo_library_defaults target)
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${KORVO_INCLUDE_ROOT}>
     $<INSTALL_INTERFACE:include/korvo>)
   korvo_warnings(${target})
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+    target_link_options(${target} PRIVATE "LINKER:-Bsymbolic-functions")
+  endif()
 endfunction()
 
 # Adds the sources of the calling folder to `target` and records its public

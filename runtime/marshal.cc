@@ -105,10 +105,27 @@ const AdrTypeCacheSlot *resolve_for_encode(AdrBuffer *b, TypeCode type) {
     return &b->cache[(b->cache_next - 1) % ADR_TYPE_CACHE_SLOTS];
 }
 
+// Whether two byte ranges of `length` bytes are equal; inline, as type names
+// and keys are short and a call to memcmp costs more than comparing them.
+inline bool same_bytes(const void *a, const void *b, uint32_t length) {
+    const auto *x = static_cast<const uint8_t *>(a);
+    const auto *y = static_cast<const uint8_t *>(b);
+    for (; length >= 8; length -= 8, x += 8, y += 8) {
+        uint64_t u, v;
+        std::memcpy(&u, x, 8);
+        std::memcpy(&v, y, 8);
+        if (u != v)
+            return false;
+    }
+    for (; length > 0; --length)
+        if (*x++ != *y++)
+            return false;
+    return true;
+}
+
 TypeCode resolve_for_decode(AdrBuffer *b, const uint8_t *name, uint32_t length) {
     for (const AdrTypeCacheSlot &slot : b->cache)
-        if (slot.verified && slot.name_length == length &&
-            std::memcmp(slot.name, name, length) == 0)
+        if (slot.verified && slot.name_length == length && same_bytes(slot.name, name, length))
             return slot.type;
     const char *stable = nullptr;
     TypeCode found =
@@ -368,6 +385,23 @@ inline bool get_u8(AdrBuffer *b, uint8_t &v) {
     return true;
 }
 
+// Whether `length` bytes hold a zero byte: eight at a time, inline, as most
+// strings are a few dozen bytes and a call to memchr costs more than that.
+inline bool has_zero_byte(const uint8_t *bytes, uint32_t length) {
+    constexpr uint64_t kLow = 0x0101010101010101u;
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    for (; length >= 8; length -= 8, bytes += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        if (((word - kLow) & ~word & kHigh) != 0)
+            return true;
+    }
+    for (; length > 0; --length)
+        if (*bytes++ == 0)
+            return true;
+    return false;
+}
+
 bool decode_string(AdrBuffer *b, char *&out) {
     uint32_t length = 0;
     if (!get_u32(b, length))
@@ -379,7 +413,7 @@ bool decode_string(AdrBuffer *b, char *&out) {
     if (length > remaining(b))
         return fail(b, ADR_E_BAD_LENGTH);
     const uint8_t *bytes = b->data + b->position;
-    if (std::memchr(bytes, 0, length) != nullptr)
+    if (has_zero_byte(bytes, length))
         return fail(b, ADR_E_BAD_VALUE);
     auto *text = static_cast<char *>(mg_malloc(size_t{length} + 1));
     if (text == nullptr)
@@ -462,7 +496,10 @@ bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
         leave(b);
         return true;
     }
-    if (n > remaining(b) / min_encoded_size(element, 0)) {
+    // A key and an any encode to two length words at least.
+    const bool key_values = is_key_value(element);
+    const uint32_t least = key_values ? 8 : min_encoded_size(element, 0);
+    if (n > remaining(b) / least) {
         leave(b);
         return fail(b, ADR_E_BAD_LENGTH);
     }
@@ -506,7 +543,7 @@ bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
             break;
         }
         default: {
-            if (is_key_value(element)) {
+            if (key_values) {
                 auto *out = static_cast<KeyValue *>(buffer);
                 for (uint32_t i = 0; ok && i < n; ++i) {
                     ok = enter(b) && decode_string(b, out[i].key) && decode_any(b, out[i].value);

@@ -122,6 +122,18 @@ TEST_F(HostileDecode, MalformedValuesAreNamed) {
     EXPECT_TRUE(all_zero(&any, sizeof any));
     char *text = nullptr;
     EXPECT_EQ(sample::decode(TC_string, str(std::string("a\0b", 3)), &text), ADR_E_BAD_VALUE);
+    // A zero anywhere in a longer string, and bytes that only look like
+    // zeros to a careless word-at-a-time check (0x80, 0x01 after 0x00).
+    for (size_t at = 0; at < 21; ++at) {
+        std::string bytes(21, '\x80');
+        bytes[at] = '\0';
+        EXPECT_EQ(sample::decode(TC_string, str(bytes), &text), ADR_E_BAD_VALUE) << at;
+    }
+    const std::string high("\x80\x81\xff\x01\x80\x80\x80\x01\x81\x80\x01", 11);
+    ASSERT_EQ(sample::decode(TC_string, str(high), &text), ADR_OK);
+    EXPECT_EQ(std::string(text), high);
+    mg_free(text);
+    text = nullptr;
     EXPECT_EQ(sample::decode(TC_string, {}, &text), ADR_E_TRUNCATED);
     StringList strings{};
     EXPECT_EQ(sample::decode(TC_Vem_Types_StringList, u32(1) + u32(0xFFFFFFFF), &strings), ADR_OK);

@@ -2,7 +2,9 @@
  * the property, record, stream and CDS families comes from here and is
  * released with mg_free; blocks of the Kes layer and the depot come from the
  * C heap and are released with KesMemoryFree. The caller owns every block
- * these functions return. */
+ * these functions return. Blocks of up to 256 bytes come from a pool that
+ * keeps freed memory for reuse instead of returning it to the system; no
+ * block of this family may be given to free() or realloc(). */
 #ifndef KORVO_RUNTIME_MG_MEMORY_H
 #define KORVO_RUNTIME_MG_MEMORY_H
 

@@ -5,8 +5,10 @@
 // that allocated them, or left behind by threads that ended).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -143,6 +145,66 @@ TEST(MgMemory, BlocksFreedByOtherThreadsAreNeverHandedOutTwice) {
         live.allocate(200, 24);
         ASSERT_NO_FATAL_FAILURE(live.expect_distinct());
     }
+}
+
+// Four threads at once allocate marked blocks, trade half of them through a
+// shared exchange and free what the others allocated, so that magazines
+// move between threads and the shared pool concurrently. A block handed out
+// twice, or reused while still in use, shows as a broken mark.
+TEST(MgMemory, ThreadsTradingBlocksConcurrentlyKeepEveryMark) {
+    struct Marked {
+        uint32_t *block;
+        size_t size;
+        uint32_t seed;
+    };
+    std::mutex lock;
+    std::vector<Marked> exchange;
+    std::atomic<int> broken{0};
+    const auto work = [&](uint32_t thread) {
+        std::vector<Marked> own;
+        for (uint32_t i = 0; i < 20000; ++i) {
+            const size_t size = 8 + (i * 7 + thread * 13) % 300;
+            const uint32_t seed = thread * 100000 + i;
+            auto *block = static_cast<uint32_t *>(mg_malloc(size));
+            fill(block, size, seed);
+            Marked marked{block, size, seed};
+            if (i % 2 == 0) {
+                own.push_back(marked);
+                continue;
+            }
+            std::lock_guard guard(lock);
+            exchange.push_back(marked);
+            if (exchange.size() > 64) {
+                for (int k = 0; k < 32; ++k) {
+                    own.push_back(exchange.back());
+                    exchange.pop_back();
+                }
+            }
+            if (own.size() > 500) {
+                for (const Marked &held : own) {
+                    if (!holds(held.block, held.size, held.seed))
+                        ++broken;
+                    mg_free(held.block);
+                }
+                own.clear();
+            }
+        }
+        for (const Marked &held : own) {
+            if (!holds(held.block, held.size, held.seed))
+                ++broken;
+            mg_free(held.block);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < 4; ++t)
+        threads.emplace_back(work, t);
+    for (std::thread &thread : threads)
+        thread.join();
+    for (const Marked &held : exchange) {
+        EXPECT_TRUE(holds(held.block, held.size, held.seed));
+        mg_free(held.block);
+    }
+    EXPECT_EQ(broken.load(), 0);
 }
 
 // Threads that end with blocks in their free lists give them back; blocks

@@ -12,11 +12,15 @@
  * (booleans). Callers may add their own on the list mstat_get_properties
  * returns.
  *
- * Saves replace the file atomically: the list is written to a temporary
+ * A process killed at any moment leaves the previous record or the new one,
+ * never a torn one. A save whose encoded list has another size than the
+ * file replaces the file atomically: the list is written to a temporary
  * file in the same directory (".<id>.<suffix>.XXXXXX.tmp", which is never
- * taken for a progress file) and renamed over the old one, so a process
- * killed at any moment leaves the previous record or the new one, never a
- * torn one. The file's permission bits are 0600.
+ * taken for a progress file) and renamed over the old one. The record then
+ * keeps the new file open, and a later save of the same size (a checkpoint
+ * whose "c_len" has as many digits) rewrites it in place with one write
+ * within its first page, which the page cache takes whole; records over a
+ * page are always replaced. The file's permission bits are 0600.
  *
  * Ownership: mstat_new returns a record the caller releases with
  * mstat_free; the list, the id and the paths belong to the record.

@@ -1,0 +1,111 @@
+// The gateway's end of a method's channel.
+#include "tools/gateway/peer_link.hpp"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace korvo::gateway {
+
+using korvo::rt::channel::Fault;
+using korvo::rt::channel::Header;
+using korvo::rt::channel::kHeaderSize;
+using korvo::rt::channel::kPacketPayloadMax;
+
+PeerLink::PeerLink(int fd, int32_t session) : fd_(fd), session_(session) {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+}
+
+PeerLink::~PeerLink() {
+    ::close(fd_);
+}
+
+std::vector<uint8_t> &PeerLink::add_packet(uint8_t kind, std::size_t length, bool more) {
+    Header header;
+    header.kind = kind;
+    header.more = more;
+    header.session = session_;
+    header.length = static_cast<uint32_t>(length);
+    std::vector<uint8_t> &packet = out_.emplace_back(kHeaderSize + length);
+    korvo::rt::channel::write_header(packet.data(), header);
+    return packet;
+}
+
+void PeerLink::queue(uint8_t kind, const uint8_t *payload, std::size_t length) {
+    std::size_t sent = 0;
+    do {
+        const std::size_t part = std::min(length - sent, kPacketPayloadMax);
+        std::vector<uint8_t> &packet = add_packet(kind, part, sent + part < length);
+        if (part != 0)
+            std::memcpy(packet.data() + kHeaderSize, payload + sent, part);
+        sent += part;
+    } while (sent < length);
+}
+
+PeerLink::Flow PeerLink::flush(std::string &why) {
+    while (!out_.empty()) {
+        const std::vector<uint8_t> &packet = out_.front();
+        const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return Flow::Blocked;
+            why = std::strerror(errno);
+            return Flow::Failed;
+        }
+        out_.pop_front();
+    }
+    return Flow::Done;
+}
+
+PeerLink::In PeerLink::receive(Message &message, std::string &why) {
+    for (;;) {
+        uint8_t *room = assembler_.room();
+        if (room == nullptr) {
+            why = "no memory for a message";
+            return In::Refused;
+        }
+        uint8_t head[kHeaderSize];
+        iovec pieces[2] = {{head, kHeaderSize}, {room, kPacketPayloadMax}};
+        msghdr received{};
+        received.msg_iov = pieces;
+        received.msg_iovlen = 2;
+        const ssize_t n = ::recvmsg(fd_, &received, MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return In::Nothing;
+            if (errno == ECONNRESET)
+                return In::Closed;
+            why = std::strerror(errno);
+            return In::Refused;
+        }
+        if (n == 0)
+            return In::Closed;
+        Header header;
+        Fault fault = (received.msg_flags & MSG_TRUNC) != 0
+                          ? Fault::TooLong
+                          : korvo::rt::channel::read_header(head, static_cast<std::size_t>(n), header);
+        if (fault == Fault::None)
+            fault = assembler_.commit(header);
+        if (fault != Fault::None) {
+            assembler_.reset();
+            why = korvo::rt::channel::fault_text(fault);
+            return In::Refused;
+        }
+        if (assembler_.complete()) {
+            message.kind = assembler_.kind();
+            message.length = assembler_.length();
+            message.payload.reset(assembler_.take());
+            return In::Message;
+        }
+    }
+}
+
+}  // namespace korvo::gateway

@@ -81,7 +81,8 @@ KORVO_EXPORT int32_t send_methstat(IomHandle *handle, int32_t kind, const Gatewa
 KORVO_EXPORT int32_t recv_struct(IomHandle *handle, int32_t kind, GatewayReply *reply);
 
 /* The stream's next packet from the gateway. When `toc` is not NULL its bytes
- * are first sent up as the stream's modified TOC. Returns the packet's size,
+ * are first sent up as the modified TOC of a new stream (which ends an
+ * earlier stream's "nothing more comes"). Returns the packet's size,
  * code byte included, with the packet in *data (an mg block: the code byte,
  * then the data); 0 with *data NULL at an empty packet (the end of a
  * segment) and, from then on, once the gateway said that nothing more comes;

@@ -111,6 +111,11 @@ struct IomHandle {
 
     int32_t send(uint8_t kind, const void *data, std::size_t length, int32_t session);
     int32_t receive_stream(char **data, Wait wait, bool take);
+    // A new stream handed its TOC over: what comes next is its packets.
+    void begin_stream() {
+        std::lock_guard guard(receive_lock_);
+        ended_ = false;
+    }
     int32_t receive_reply(GatewayReply *reply);
     void close();
 
@@ -500,6 +505,7 @@ int32_t ep_korvo_recv(char **data, const OctetList *toc) {
             return -1;
         if (channel->send(GATEWAY_KIND_TOC, toc->buffer, toc->length, channel->session()) != 0)
             return -1;
+        channel->begin_stream();
     }
     return channel->receive_stream(data, Wait::Yes, true);
 }

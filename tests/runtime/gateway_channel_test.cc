@@ -47,6 +47,8 @@ TEST(GatewayChannel, PacketsCarryTheDocumentedBytes) {
         CHILD_CHECK(n == 0 && data == nullptr);
         n = ep_korvo_recv(&data, nullptr);  // and from then on, without waiting
         CHILD_CHECK(n == 0 && data == nullptr);
+        n = ep_korvo_recv(&data, &toc);  // the TOC of a new stream starts over
+        CHILD_CHECK(n == 2 && take(data, n) == (Bytes{1, 'q'}));
 
         const GatewayStatus status{{0, 1, -1, 0x01020304, 0, 0, 5}};
         CHILD_CHECK(send_methstat(channel, GATEWAY_KIND_STATUS, &status) == 0);
@@ -71,6 +73,8 @@ TEST(GatewayChannel, PacketsCarryTheDocumentedBytes) {
     gateway.send(Bytes{31, 0, 1, 0, 0, 0, 0, 7, 0, 0, 0, 3, 1, 'x', 'y'});
     gateway.send(packet(GATEWAY_KIND_STREAM, {}));
     gateway.send(packet(GATEWAY_KIND_END_OF_STREAM, {}));
+    EXPECT_EQ(gateway.receive(), packet(30, text("abc")));
+    gateway.send(packet(GATEWAY_KIND_STREAM, {1, 'q'}));
     EXPECT_EQ(gateway.receive(), packet(20, u32(0) + u32(1) + u32(0xffffffff) + u32(0x01020304) +
                                                 u32(0) + u32(0) + u32(5)));
     gateway.send(packet(GATEWAY_KIND_REPLY, u32(20) + u32(16384)));

@@ -111,6 +111,10 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
             return false;
         }
         const PeerLink::Flow flow = link.flush(why);
+        if (flow == PeerLink::Flow::Closed) {
+            transcript.line("the method closed the channel");
+            return true;
+        }
         if (flow == PeerLink::Flow::Failed) {
             transcript.line("cannot send: %s", why.c_str());
             return false;

@@ -55,6 +55,8 @@ PeerLink::Flow PeerLink::flush(std::string &why) {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return Flow::Blocked;
+            if (errno == EPIPE || errno == ECONNRESET)
+                return Flow::Closed;
             why = std::strerror(errno);
             return Flow::Failed;
         }

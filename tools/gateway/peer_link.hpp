@@ -57,8 +57,9 @@ class PeerLink {
     }
     std::size_t queued() const { return out_.size(); }
 
-    enum class Flow { Done, Blocked, Failed };
-    // Sends queued packets until none is left or the socket would block.
+    enum class Flow { Done, Blocked, Closed, Failed };
+    // Sends queued packets until none is left or the socket would block;
+    // Closed when the method's end is gone.
     Flow flush(std::string &why);
 
     enum class In { Message, Nothing, Closed, Refused };

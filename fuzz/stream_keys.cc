@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -106,10 +108,15 @@ void make_key(const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // A scratch work directory for the whole run, removed at its end.
     static const bool ready = [] {
-        char work[] = "/tmp/korvo-fuzz-keys-XXXXXX";
+        static char work[] = "/tmp/korvo-fuzz-keys-XXXXXX";
         check(mkdtemp(work) != nullptr);
         setenv("KORVO_WORK_DIR", work, 1);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(work, ignored);
+        });
         return korvo_init() == 1;
     }();
     check(ready);

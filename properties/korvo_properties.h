@@ -161,7 +161,7 @@ KORVO_EXPORT int32_t properties_remove_and_destroy(Properties *list, const char 
 /* 1 when the keys are equal and the values encode to the same bytes. */
 KORVO_EXPORT int32_t property_equal(const Property *a, const Property *b);
 /* Keys must be equal. A string pattern value is a wildcard pattern (see
- * kes_match.h) that the candidate's string value must fit; a candidate value
+ * match.h) that the candidate's string value must fit; a candidate value
  * that is not a string (or reference) does not fit. Other pattern values
  * compare as property_equal. 1 or 0. */
 KORVO_EXPORT int32_t property_match(const Property *pattern, const Property *candidate);

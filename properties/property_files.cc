@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 #include "properties/korvo_catalog.h"
 #include "properties/property_files.hpp"
 #include "runtime/marshal.h"

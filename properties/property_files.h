@@ -12,7 +12,7 @@
  *   bare    the encoded list alone, its length being the file's size
  *           properties_read_without_len / _save_without_len /
  *           _load_without_len
- * Writers and readers work on an open FileRecord (kes/file_helpers.h) at its
+ * Writers and readers work on an open FileRecord (properties/file_helpers.h) at its
  * current position; saves create or truncate the file at a path (permission
  * bits 0600) and loads open it read-only.
  *
@@ -33,7 +33,7 @@
 
 #include <stdint.h>
 
-#include "kes/file_helpers.h"
+#include "properties/file_helpers.h"
 #include "properties/korvo_types.h"
 #include "runtime/korvo_export.h"
 #include "runtime/typecode.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "kes/pathname.h"
+#include "properties/pathname.h"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "properties/property_files.hpp"

@@ -15,8 +15,8 @@
 #include <set>
 #include <string>
 
-#include "kes/dir_enum.h"
-#include "kes/pathname.h"
+#include "properties/dir_enum.h"
+#include "properties/pathname.h"
 #include "properties/property_files.h"
 #include "runtime/log_capture.hpp"
 #include "stream/mstat.h"

@@ -6,8 +6,8 @@
  * the next character literal unless the locale's multibyte rules say the
  * backslash is the trailing byte of a double-byte character. Nothing is
  * allocated for the caller. */
-#ifndef KORVO_KES_KES_MATCH_H
-#define KORVO_KES_KES_MATCH_H
+#ifndef KORVO_PROPERTIES_MATCH_H
+#define KORVO_PROPERTIES_MATCH_H
 
 #include "runtime/korvo_export.h"
 

@@ -11,8 +11,8 @@
  * Ownership: file_open and file_create return a FileRecord the caller owns
  * and releases with file_delete (which closes it when it is still open);
  * the record's name is a copy on the runtime's heap. */
-#ifndef KORVO_KES_FILE_HELPERS_H
-#define KORVO_KES_FILE_HELPERS_H
+#ifndef KORVO_PROPERTIES_FILE_HELPERS_H
+#define KORVO_PROPERTIES_FILE_HELPERS_H
 
 #include <stdint.h>
 #include <sys/stat.h>

@@ -9,9 +9,10 @@
 #include <cerrno>
 #include <climits>
 
+#include "kes/kes_fd.hpp"
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::RetryInterrupted;

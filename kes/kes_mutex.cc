@@ -28,6 +28,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "kes/kes_fd.hpp"
+
 namespace korvo::kes {
 namespace {
 
@@ -42,21 +44,6 @@ struct Segment {
 
 static_assert(std::atomic_ref<uint32_t>::is_always_lock_free,
               "the ready mark is shared between processes");
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // An exclusive flock on an open object, dropped explicitly: a mapping keeps
 // the open file description alive, so closing the descriptor alone would not
@@ -86,7 +73,7 @@ class FileLock {
 
 // Maps the object and makes sure its mutex is ready; the caller holds no lock.
 int mapSegment(const std::string &objectName, Segment **out) {
-    Descriptor fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    korvo::kes::UniqueFd fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         return errno;
     const FileLock initialising(fd.get());

@@ -36,9 +36,12 @@ typedef struct KesFileCell {
 } KesFileCell;
 typedef KesFileCell *KesFile;
 
-/* Open flags of KesFileOpen. Read and write together, or KES_FILE_READ_WRITE,
- * open for both. Text and binary mean nothing on this host; other bits are
- * ignored. A created file gets the mode 0600 (owner read and write). */
+/* Open flags of KesFileOpen, translated bit by bit: KES_FILE_READ adds
+ * nothing (no access bit means read-only), KES_FILE_WRITE gives write-only,
+ * KES_FILE_READ_WRITE read-write. So READ | WRITE opens write-only, and WRITE
+ * | READ_WRITE names no access mode: the open fails with -4, EINVAL, step 3.
+ * Text and binary mean nothing on this host; other bits are ignored. A
+ * created file gets the mode 0600 (owner read and write). */
 #define KES_FILE_READ 0x1
 #define KES_FILE_WRITE 0x2
 #define KES_FILE_READ_WRITE 0x4

@@ -93,8 +93,10 @@ KesStatus *KesFileClose(KesStatus *status, KesFile file) {
         return FillStatus(status, KES_INVALID, 0, 1);
     const int descriptor = file->descriptor;
     KesMemoryFree(file);
-    // close is not retried after EINTR: the descriptor is gone either way.
-    if (descriptor >= 0 && ::close(descriptor) != 0 && errno != EINTR)
+    // close is not retried after EINTR: the descriptor is gone either way. A
+    // handle whose open failed holds no descriptor: its close fails (EBADF)
+    // and the handle is released all the same.
+    if (::close(descriptor) != 0 && errno != EINTR)
         return SystemError(status, 2);
     return FillStatus(status, KES_OK, 0, 0);
 }

@@ -90,7 +90,8 @@ KORVO_EXPORT KesStatus *KesFileOpen(KesStatus *status, KesFile *file, const char
                                     int32_t flags);
 /* Closes the descriptor (a standard one too) and releases the handle, which
  * must not be used again. NULL: 21, 0, 1; close fails: -4, errno, 2 (the
- * handle is released all the same). A handle of a failed open closes with 0. */
+ * handle is released all the same). A handle of a failed open holds no
+ * descriptor: its close gives -4, EBADF, 2 and releases it. */
 KORVO_EXPORT KesStatus *KesFileClose(KesStatus *status, KesFile file);
 /* One read of at most `count` bytes; *done (when not NULL) gets the count
  * read, 0 at the end of the file. NULL file: 21, 0, 1; failure: -4, errno, 2. */

@@ -140,12 +140,14 @@ int initRecursiveMutex(pthread_mutex_t *mutex, MutexScope scope) {
     pthread_mutexattr_t attributes;
     if (int rc = pthread_mutexattr_init(&attributes))
         return rc;
+    // Robust in both scopes: a holder that ends without releasing (a thread
+    // of this process, or a whole process) hands the lock to the next waiter
+    // as abandoned instead of leaving it taken for good.
     int rc = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    if (rc == 0 && scope == MutexScope::Shared) {
+    if (rc == 0)
+        rc = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    if (rc == 0 && scope == MutexScope::Shared)
         rc = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-        if (rc == 0)
-            rc = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-    }
     if (rc == 0)
         rc = pthread_mutex_init(mutex, &attributes);
     pthread_mutexattr_destroy(&attributes);

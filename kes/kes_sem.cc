@@ -100,9 +100,17 @@ KesStatus *KesDestSem(KesStatus *status, KesSem *sem) {
         // have taken it several times.
         while (pthread_mutex_unlock(&cell->own) == 0) {
         }
-        if (const int rc = pthread_mutex_destroy(&cell->own)) {
-            // Another thread holds it: the handle stays valid for that
-            // thread, which releases and closes it.
+        // A robust lock can be destroyed while held, so ask first: a lock
+        // that another living thread holds stays valid for that thread,
+        // which releases and closes it; one whose holder ended is free.
+        int rc = pthread_mutex_trylock(&cell->own);
+        if (rc == EOWNERDEAD)
+            rc = pthread_mutex_consistent(&cell->own);
+        if (rc == 0)
+            pthread_mutex_unlock(&cell->own);
+        if (rc == 0)
+            rc = pthread_mutex_destroy(&cell->own);
+        if (rc != 0) {
             static_cast<void>(cell.release());
             return FillStatus(status, KES_SYSTEM_ERROR, rc, 0);
         }

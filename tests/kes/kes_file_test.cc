@@ -63,7 +63,9 @@ TEST_F(KesFileTest, FailedOpenStillHandsBackAHandleToClose) {
                  KES_SYSTEM_ERROR, ENOENT, 3);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->descriptor, -1);
-    ExpectStatus(*KesFileClose(&status, file), KES_OK, 0, 0);
+    // Closing it releases the handle and reports the failed close of no
+    // descriptor.
+    ExpectStatus(*KesFileClose(&status, file), KES_SYSTEM_ERROR, EBADF, 2);
 
     ExpectStatus(*KesFileOpen(&status, &file, nullptr, KES_FILE_READ), KES_INVALID, 0, 1);
     EXPECT_EQ(file, nullptr);
@@ -164,7 +166,7 @@ TEST_F(KesFileTest, AccessBitsTranslateOneByOne) {
                      3);
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(file->descriptor, -1);
-        Close(file);
+        KesFileClose(&status, file);
     }
     EXPECT_EQ(Contents(path), "wx");
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "kes/kes_fd.hpp"
 #include "properties/catalog_raise.hpp"
 #include "properties/korvo_catalog.h"
 #include "properties/property_files.hpp"
@@ -72,12 +73,22 @@ void write_all(FileRecord *file, const uint8_t *bytes, uint32_t length) {
     file_write(file, bytes, static_cast<int32_t>(length));
 }
 
-// Reads one 4-byte word of a header; a short read raises message 19 with
-// the length known so far (0 until the length word is read).
+// Reads one 4-byte word of a header. A word that cannot be read whole, by a
+// short file or a failed read, raises message 19 with the length read so far
+// (none: the header's length is the word being read, or the next one) and
+// the read's errno.
 void read_word(FileRecord *file, uint8_t *word) {
+    if (file == nullptr)
+        raise_message(KORVO_MSG_FILE_READ_NULL_HANDLE);
     errno = 0;
-    if (file_read(file, word, 4) != 4)
-        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, 0, errno);
+    size_t done = 0;
+    while (done < 4) {
+        const ssize_t got =
+            korvo::kes::RetryInterrupted([&] { return ::read(file->fd, word + done, 4 - done); });
+        if (got <= 0)
+            raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, 0, got < 0 ? errno : 0);
+        done += static_cast<size_t>(got);
+    }
 }
 
 // The size of the open file in bytes; message 19 when it cannot be had.

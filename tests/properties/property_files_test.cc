@@ -159,6 +159,30 @@ TEST_F(PropertyFiles, BadFilesRaiseAndReleaseEverything) {
     }
 }
 
+// A header that cannot be read at all (a directory, a write-only handle)
+// raises message 19 with the length read so far, none, and the read's errno.
+TEST_F(PropertyFiles, UnreadableHeadersGiveTheLengthReadSoFar) {
+    const std::string written = put("written", le32(28) + kSeg1);
+    struct Case {
+        std::string path;
+        int32_t flags;
+        int error;
+    };
+    const Case cases[] = {{scratch.path(), O_RDONLY | O_DIRECTORY, EISDIR},
+                          {written, O_WRONLY, EBADF}};
+    for (const Case &c : cases) {
+        for (auto reader : {properties_read, properties_read_improved}) {
+            SCOPED_TRACE(c.path);
+            FileRecord *file = file_open(c.path.c_str(), c.flags);
+            List list;
+            const auto raised = raised_by([&] { reader(&list, file); });
+            file_delete(file);
+            EXPECT_EQ(raised.number, 19);
+            EXPECT_EQ(raised.arguments, (Args{c.path, "0", std::to_string(c.error)}));
+        }
+    }
+}
+
 TEST_F(PropertyFiles, EncodingAndFileFailures) {
     // A TOC goes through encode and decode with its own type code.
     props_test::Toc toc, decoded;

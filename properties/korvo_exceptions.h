@@ -110,7 +110,10 @@ KORVO_EXCEPTION_CHILDREN(KORVO_DECLARE_EXCEPTION)
  * it: arguments in placeholder order, numbers stored unsigned, "$errno" as
  * the text of errno, an illegal format kept as "Format has illegal types
  * (%1$s)". The record (large enough for any korvo type) has `type_name`,
- * default_msg "%7$M", the current time and the entry; catalog NULL, key 0. */
+ * default_msg "%7$M", the current time and the entry; catalog NULL, key 0.
+ * A `type_name` outside the error chain (NULL, "", a name that does not
+ * begin with EH_ERROR_CHAIN) names no record type and is replaced by
+ * KORVO_EXCEPTION_CHAIN, so that the record is freed whole when caught. */
 KORVO_NORETURN KORVO_EXPORT void vaMThrow(const char *type_name, const char *catalog,
                                           int32_t number, const char *default_text, ...);
 

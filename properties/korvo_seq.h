@@ -25,7 +25,9 @@ KORVO_EXPORT void seq_free(void *seq);
 
 /* Copies the `size` bytes at `element` over slot `index` and returns a new
  * block holding the slot's previous bytes. An index not below the length
- * raises catalog message 39 (index, length) and changes nothing. */
+ * raises catalog message 39 (index, length) and changes nothing; so does a
+ * NULL `element`, with the runtime's message (number -1) "The item was not
+ * replaced in the sequence: the element is NULL.\n". */
 KORVO_EXPORT void *seq_replace(void *seq, const void *element, uint32_t index, size_t size);
 
 /* 1 when `a` and `b`, two values of `type`, encode to the same bytes (the

@@ -75,6 +75,32 @@ TEST_F(Exceptions, VaMThrowRaisesAKorvoRecord) {
     }
 }
 
+// A type name outside the error chain names no record type the runtime could
+// free the record as: the raise is the korvo base exception, with the message
+// asked for, and nothing of the record is lost (the sanitizer build checks).
+TEST_F(Exceptions, ATypeNameOutsideTheErrorChainRaisesTheBaseException) {
+    for (const char *name : {"Foo", "", static_cast<const char *>(nullptr)}) {
+        try {
+            vaMThrow(name, Korvo2Catalog[0], KORVO_MSG_PROPERTY_NOT_FOUND,
+                     Korvo2Catalog[KORVO_MSG_PROPERTY_NOT_FOUND], "size");
+            FAIL() << "vaMThrow returned";
+        } catch (const Exception &e) {
+            EXPECT_STREQ(e.type_chain(), KORVO_EXCEPTION_CHAIN);
+            EXPECT_EQ(e.type(), TC_Vem_Korvo2_ExKorvoException);
+            EXPECT_STREQ(e.what(), "Unable to find the property associated with the key size.\n");
+        }
+    }
+    try {
+        ExDistributionDeferred deferred{};
+        deferred.defer_time = 30;
+        vaMThrowChild("Bar", &deferred, sizeof deferred, Korvo2Catalog[0], 1, "deferred");
+        FAIL() << "vaMThrowChild returned";
+    } catch (const Exception &e) {
+        EXPECT_STREQ(e.type_chain(), KORVO_EXCEPTION_CHAIN);
+        EXPECT_STREQ(e.what(), "deferred");
+    }
+}
+
 TEST_F(Exceptions, MessageArgumentsFollowTheCatalogRules) {
     const auto raise = [](const char *text, auto... arguments) {
         try {

@@ -9,10 +9,9 @@
 #include <cstring>
 #include <memory>
 
-#include "properties/pathname.h"
 #include "properties/korvo_properties.h"
+#include "properties/pathname.h"
 #include "properties/property_files.h"
-#include "properties/property_files.hpp"
 #include "runtime/config.h"
 #include "runtime/cpl.h"
 #include "runtime/log.h"
@@ -114,7 +113,7 @@ int32_t mstat_save(mstat *record) {
         properties_put_string_dup(&record->properties, kIdKey, record->distId);
     if (!build_path(record))
         return -1;
-    korvo::props::save_without_len_replacing(&record->properties, record->path);
+    properties_save_without_len(&record->properties, record->path);
     return 0;
 }
 

@@ -12,11 +12,12 @@
  * (booleans). Callers may add their own on the list mstat_get_properties
  * returns.
  *
- * Saves replace the file atomically: the list is written to a temporary
- * file in the same directory (".<id>.<suffix>.XXXXXX.tmp", which is never
- * taken for a progress file) and renamed over the old one, so a process
- * killed at any moment leaves the previous record or the new one, never a
- * torn one. The file's permission bits are 0600.
+ * Saves replace the file atomically (properties_save_without_len): the list
+ * is written to a temporary file in the same directory (".korvo-XXXXXX",
+ * which is never taken for a progress file) and renamed over the old one,
+ * so a process killed at any moment, or a full disk, leaves the previous
+ * record or the new one, never a torn one. The file's permission bits are
+ * 0600.
  *
  * Ownership: mstat_new returns a record the caller releases with
  * mstat_free; the list, the id and the paths belong to the record.

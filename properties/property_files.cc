@@ -152,9 +152,21 @@ void save(const Properties *list, const char *path, Layout layout) {
     raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, file.error());
 }
 
+// Opens the file at `path` for reading without blocking (a FIFO would wait
+// for a writer in open) and keeps it only when it is a regular file; message
+// 11 (path) otherwise.
+FilePtr open_regular(const char *path) {
+    FilePtr file(file_open(path, O_RDONLY | O_NONBLOCK));
+    struct stat status;
+    if (::fstat(file->fd, &status) != 0 || !S_ISREG(status.st_mode))
+        raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
+    ::fcntl(file->fd, F_SETFL, ::fcntl(file->fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
 template <typename Reader>
 void load(Properties *list, const char *path, Reader read) {
-    FilePtr file(file_open(path, O_RDONLY));
+    FilePtr file(open_regular(path));
     read(list, file.get());
 }
 

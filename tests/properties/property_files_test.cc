@@ -18,6 +18,7 @@
 
 #include "properties/property_files.h"
 #include "tests/kes/kes_scratch.hpp"
+#include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"
 
 namespace {
@@ -262,6 +263,25 @@ TEST_F(PropertyFiles, SavesReplaceOnlyRegularFiles) {
     struct stat status;
     ASSERT_EQ(::stat(shared.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+// Loads read regular files only: a FIFO is refused with message 11 at once,
+// instead of waiting for a writer in open (run in a child, so that a wait
+// fails the test).
+TEST_F(PropertyFiles, LoadsReadOnlyRegularFiles) {
+    const std::string fifo = scratch / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    korvo::test::Child child([&] {
+        for (Layout layout : {kPlain, kMarked, kBare}) {
+            List list;
+            const auto raised = raised_by([&] { load(layout, &list, fifo); });
+            if (raised.number != 11 || raised.arguments != Args{fifo})
+                return 1;
+        }
+        List list;
+        return raised_by([&] { load(kPlain, &list, scratch.path()); }).number == 11 ? 0 : 2;
+    });
+    EXPECT_EQ(child.wait(), 0);
 }
 
 TEST_F(PropertyFiles, EncodingAndFileFailures) {

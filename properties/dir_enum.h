@@ -11,7 +11,10 @@
  *
  * Failures: dir_create_directory raises catalog message 9 (NULL path) or 10
  * (path); dir_new raises as pathname_clone does. The rest report by their
- * result. */
+ * result.
+ *
+ * Threads: a DirRecord or DirEntryEnum is used by one thread at a time.
+ */
 #ifndef KORVO_PROPERTIES_DIR_ENUM_H
 #define KORVO_PROPERTIES_DIR_ENUM_H
 

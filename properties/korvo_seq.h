@@ -3,7 +3,10 @@
  *
  * Ownership: seq_replace returns a block (the slot's old bytes) that the
  * caller owns and releases with mg_free; what those bytes point to is the
- * caller's too. seq_free releases a header from the runtime's allocator. */
+ * caller's too. seq_free releases a header from the runtime's allocator.
+ *
+ * Threads: a sequence is used by one thread at a time.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_SEQ_H
 #define KORVO_PROPERTIES_KORVO_SEQ_H
 

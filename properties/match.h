@@ -5,7 +5,10 @@
  * member, the end of the pattern closes an open set), and a backslash makes
  * the next character literal unless the locale's multibyte rules say the
  * backslash is the trailing byte of a double-byte character. Nothing is
- * allocated for the caller. */
+ * allocated for the caller.
+ *
+ * Threads: any thread; nothing is shared.
+ */
 #ifndef KORVO_PROPERTIES_MATCH_H
 #define KORVO_PROPERTIES_MATCH_H
 

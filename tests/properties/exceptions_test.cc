@@ -20,6 +20,7 @@ extern "C" {
 // tests/properties/c_callers.c
 int c_raise_deferred(int32_t seconds, int32_t *defer_time, char *text, size_t size);
 int c_missing_key(char *text, size_t size);
+int c_remove_and_free(void);
 }
 
 namespace {
@@ -168,6 +169,9 @@ TEST_F(Exceptions, CCallersCatchByChain) {
                  "busy.  Retry in 600 seconds.");
     EXPECT_EQ(c_missing_key(text, sizeof text), KORVO_MSG_PROPERTY_NOT_FOUND);
     EXPECT_STREQ(text, "Unable to find the property associated with the key size.\n");
+    // A removed property freed from C as its header says (the sanitizer build
+    // checks that nothing is lost or freed twice).
+    EXPECT_EQ(c_remove_and_free(), 1);
 }
 
 TEST_F(Exceptions, TypeCodesDescribeTheRecords) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "kes/file_helpers.h"
+#include "properties/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"

@@ -18,7 +18,7 @@
 
 #include <stdint.h>
 
-#include "kes/file_helpers.h"
+#include "properties/file_helpers.h"
 #include "runtime/korvo_export.h"
 #include "stream/net_stream.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 #include "properties/korvo_catalog.h"
 #include "properties/korvo_properties.h"
 #include "records/korvo_toc.h"

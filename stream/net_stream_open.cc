@@ -2,9 +2,9 @@
 #include <cstring>
 #include <string>
 
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 #include "depot/depot_ops.h"
-#include "kes/file_helpers.h"
+#include "properties/file_helpers.h"
 #include "properties/korvo_catalog.h"
 #include "properties/korvo_properties.h"
 #include "records/korvo_length.h"

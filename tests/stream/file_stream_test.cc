@@ -121,6 +121,14 @@ TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
     EXPECT_EQ(raised.arguments, std::vector<std::string>{missing});
     EXPECT_EQ(read(stream.get()), contents(c));  // the failed name was taken
 
+    // A seek that fails leaves no file open at the segment's start: the next
+    // read goes on with the next name.
+    Toc odd({{"a", 10, -5, a}, {"c", 20, 0, c}});
+    Stream seeking = open({a, c}, false);
+    net_stream_save_modified_toc(seeking.get(), &odd);
+    EXPECT_EQ(raised_by([&] { read(seeking.get()); }).number, 23);
+    EXPECT_EQ(read(seeking.get()), contents(c));
+
     // Without a comma the text is the id and the list is empty; without a TOC
     // no name matches.
     Stream bare = open({}, false);
@@ -220,6 +228,18 @@ TEST_F(FileStreams, FailedSavesAreLoggedAndTheReadGoesOn) {
                                     failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(14, ' ') + "x/y\n",
                                 }));
+
+    // A save that raises (its file is a directory) also logs why.
+    std::filesystem::create_directories(work + "/mstat/r.mds");
+    stream_test::RawKey refused(NET_STREAM_FILES, 1, "r");
+    Stream other(net_stream_open(&refused.key));
+    capture.clear();
+    net_stream_set_status(other.get(), "x");
+    EXPECT_EQ(capture.texts(2), std::vector<std::string>{failed + std::string(18, ' ') + "r\n"});
+    const auto why = capture.texts(1);
+    ASSERT_EQ(why.size(), 1u);
+    EXPECT_TRUE(why[0].starts_with("korvo: ")) << why[0];
+    EXPECT_NE(why[0].find(work + "/mstat/r.mds"), std::string::npos) << why[0];
 }
 
 }  // namespace

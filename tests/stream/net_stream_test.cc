@@ -7,6 +7,7 @@
 #include <string>
 
 #include "properties/korvo_properties.h"
+#include "runtime/log_capture.hpp"
 #include "tests/properties/props_test_util.hpp"
 #include "tests/stream/stream_test_support.hpp"
 
@@ -32,6 +33,14 @@ TEST_F(NetStreams, KeysThatOpenNothing) {
     StreamKey empty{0, 0, nullptr};
     EXPECT_EQ(net_stream_open(&empty), nullptr);
     EXPECT_TRUE(progress("d").empty());
+
+    // A stream that must keep progress and cannot make its record.
+    ::setenv("KORVO_WORK_DIR", (work + "/" + std::string(1100, 'w')).c_str(), 1);
+    korvo::rt::LogCapture capture;
+    RawKey network(NET_STREAM_NETWORK, 1, "d");
+    EXPECT_EQ(net_stream_open(&network.key), nullptr);
+    EXPECT_EQ(capture.texts(2), std::vector<std::string>{
+                                    "korvo: Cannot make the progress record of distribution d\n"});
 }
 
 TEST_F(NetStreams, TheProgressFlagCutsTheKeyAtItsComma) {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_scratch.hpp"
 #include "bench/bench_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "properties/korvo_properties.h"
@@ -33,26 +34,7 @@
 
 namespace {
 
-// A scratch directory that is the work directory while it lives.
-class Scratch {
-  public:
-    Scratch() {
-        std::string pattern = std::string(cpl_tmpdir()) + "/korvo-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        path_ = pattern;
-        ::setenv("KORVO_WORK_DIR", path_.c_str(), 1);
-    }
-    ~Scratch() {
-        ::unsetenv("KORVO_WORK_DIR");
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using korvo::bench::Scratch;
 
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes, bool flush = false) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

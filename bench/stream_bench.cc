@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_scratch.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "properties/korvo_properties.h"
 #include "runtime/cpl.h"
@@ -42,16 +43,11 @@ constexpr std::size_t kTotal = kFiles * kFileSize;
 class Distribution {
   public:
     Distribution() {
-        std::string pattern = std::string(cpl_tmpdir()) + "/korvo-bench-stream-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        dir_ = pattern;
-        ::setenv("KORVO_WORK_DIR", dir_.c_str(), 1);
         std::vector<char> bytes(kFileSize);
         for (std::size_t i = 0; i < bytes.size(); ++i)
             bytes[i] = static_cast<char>(i * 131);
         for (int i = 0; i < kFiles; ++i) {
-            files_.push_back(dir_ + "/segment" + std::to_string(i));
+            files_.push_back(scratch_ / ("segment" + std::to_string(i)));
             const int fd = ::open(files_.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
                 std::abort();
@@ -60,7 +56,7 @@ class Distribution {
         korvo_init();
         for (const std::string &file : files_) {
             Properties segment{};
-            properties_put_string_dup(&segment, "id", file.substr(dir_.size() + 1).c_str());
+            properties_put_string_dup(&segment, "id", file.substr(scratch_.path().size() + 1).c_str());
             properties_put_string_dup(&segment, "version", "1");
             properties_put_long_dup(&segment, "size", static_cast<int32_t>(kFileSize));
             properties_put_long_dup(&segment, "offset", 0);
@@ -68,16 +64,12 @@ class Distribution {
             seq_add(&toc_, &segment, sizeof segment);
         }
     }
-    ~Distribution() {
-        properties_list_delete(&toc_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    ~Distribution() { properties_list_delete(&toc_); }
     const std::vector<std::string> &files() const { return files_; }
     const PropertiesList *toc() const { return &toc_; }
 
   private:
-    std::string dir_;
+    korvo::bench::Scratch scratch_;
     std::vector<std::string> files_;
     PropertiesList toc_{};
 };
@@ -227,22 +219,32 @@ std::vector<uint8_t> key_bytes(uint8_t type, bool progress) {
     return bytes;
 }
 
-void BM_FileStream(benchmark::State &state) {
+// Times reading the whole distribution through a stream of `type` against
+// `limit`, the bare loop over the same bytes.
+template <typename Limit>
+void time_stream(benchmark::State &state, uint8_t type, Limit limit) {
     const Distribution &dist = distribution();
     const bool progress = state.range(0) != 0;
-    bare_reads(dist.files());  // the files are in the page cache
     korvo::bench::timeAgainstLimit(
         state,
         [&] {
-            std::vector<uint8_t> bytes = key_bytes(NET_STREAM_FILES, progress);
+            std::vector<uint8_t> bytes = key_bytes(type, progress);
             StreamKey key{uint32_t(bytes.size()), uint32_t(bytes.size()), bytes.data()};
             NetStream *stream = net_stream_open(&key);
             net_stream_save_modified_toc(stream, dist.toc());
             drain(stream, kFiles);
+            char *data = nullptr;
+            if (net_stream_read(stream, &data) != 0)  // the end of the stream
+                std::abort();
             net_stream_close(stream);
         },
-        [&] { bare_reads(dist.files()); });
+        limit);
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kTotal));
+}
+
+void BM_FileStream(benchmark::State &state) {
+    bare_reads(distribution().files());  // the files are in the page cache
+    time_stream(state, NET_STREAM_FILES, [] { bare_reads(distribution().files()); });
 }
 BENCHMARK(BM_FileStream)
     ->ArgName("progress")
@@ -253,24 +255,8 @@ BENCHMARK(BM_FileStream)
     ->Unit(benchmark::kMillisecond);
 
 void BM_NetworkStream(benchmark::State &state) {
-    const Distribution &dist = distribution();
     static Gateway gateway;
-    const bool progress = state.range(0) != 0;
-    korvo::bench::timeAgainstLimit(
-        state,
-        [&] {
-            std::vector<uint8_t> bytes = key_bytes(NET_STREAM_NETWORK, progress);
-            StreamKey key{uint32_t(bytes.size()), uint32_t(bytes.size()), bytes.data()};
-            NetStream *stream = net_stream_open(&key);
-            net_stream_save_modified_toc(stream, dist.toc());
-            drain(stream, kFiles);
-            char *data = nullptr;
-            if (net_stream_read(stream, &data) != 0)  // the end of the stream
-                std::abort();
-            net_stream_close(stream);
-        },
-        [&] { bare_packets(); });
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kTotal));
+    time_stream(state, NET_STREAM_NETWORK, [] { bare_packets(); });
 }
 BENCHMARK(BM_NetworkStream)
     ->ArgName("progress")

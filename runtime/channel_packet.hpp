@@ -115,4 +115,17 @@ class Assembler {
     bool cut_ = false;
 };
 
+// What one receive from a socket did.
+enum class Arrival {
+    Packet,   // a sound packet went into the assembler (the message may be complete)
+    Nothing,  // no packet is waiting
+    Closed,   // the other end closed the channel (or reset it)
+    Failed,   // a refused packet (`fault` says why; the assembler is empty)
+              // or a system error (`fault` None, errno says which)
+};
+
+// Receives one packet from the SOCK_SEQPACKET socket `fd` without waiting,
+// its payload straight into the assembler's room, and checks it.
+Arrival receive_packet(int fd, Assembler &assembler, Fault &fault);
+
 }  // namespace korvo::rt::channel

@@ -28,6 +28,7 @@
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"
 
+using korvo::rt::channel::Arrival;
 using korvo::rt::channel::Assembler;
 using korvo::rt::channel::Fault;
 using korvo::rt::channel::Header;
@@ -287,56 +288,36 @@ Got IomHandle::receive_message(Message &message, Wait wait) {
     for (;;) {
         if (!ready())
             return Got::Failed;
-        uint8_t *room = assembler_.room();
-        if (room == nullptr) {
-            fail("no memory for a message");
-            return Got::Failed;
-        }
-        uint8_t head[kHeaderSize];
-        iovec pieces[2] = {{head, kHeaderSize}, {room, kPacketPayloadMax}};
-        msghdr received{};
-        received.msg_iov = pieces;
-        received.msg_iovlen = 2;
-        const ssize_t n = ::recvmsg(fd_, &received, MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (wait == Wait::No && !assembler_.in_progress())
-                    return Got::Nothing;
-                if (!wait_for(POLLIN))
-                    return Got::Failed;
-                continue;
+        Fault fault;
+        switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
+        case Arrival::Packet:
+            if (assembler_.complete()) {
+                message.kind = assembler_.kind();
+                message.length = assembler_.length();
+                message.payload = assembler_.take();
+                return Got::Message;
             }
-            fail("cannot receive from the gateway", std::strerror(errno));
-            return Got::Failed;
-        }
-        if (n == 0) {
-            // The gateway closed the channel. After it said that nothing more
-            // comes this is the normal end; before, data was lost.
-            if (ended_ && !assembler_.in_progress()) {
+            continue;
+        case Arrival::Nothing:
+            if (wait == Wait::No && !assembler_.in_progress())
+                return Got::Nothing;
+            if (!wait_for(POLLIN))
+                return Got::Failed;
+            continue;
+        case Arrival::Closed:
+            // After the gateway said that nothing more comes this is the
+            // normal end; before, data was lost.
+            if (ended_ && !assembler_.in_progress())
                 state_ = State::Closed;
-            } else {
+            else
                 fail("the gateway closed the channel in the middle of a transfer");
-            }
             return Got::Failed;
-        }
-        Header header;
-        Fault fault = (received.msg_flags & MSG_TRUNC) != 0
-                          ? Fault::TooLong
-                          : korvo::rt::channel::read_header(head, static_cast<std::size_t>(n), header);
-        if (fault == Fault::None)
-            fault = assembler_.commit(header);
-        if (fault != Fault::None) {
-            assembler_.reset();
-            fail("refused a packet", korvo::rt::channel::fault_text(fault));
+        case Arrival::Failed:
+            if (fault != Fault::None)
+                fail("refused a packet", korvo::rt::channel::fault_text(fault));
+            else
+                fail("cannot receive from the gateway", std::strerror(errno));
             return Got::Failed;
-        }
-        if (assembler_.complete()) {
-            message.kind = assembler_.kind();
-            message.length = assembler_.length();
-            message.payload = assembler_.take();
-            return Got::Message;
         }
     }
 }

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,21 +82,7 @@ class Program {
     }
     // The exit status; 128 + the signal that ended it; -1 when it did not
     // end within the bounded wait.
-    int wait() {
-        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-        if (pidfd >= 0) {
-            pollfd ended{pidfd, POLLIN, 0};
-            const int ready = ::poll(&ended, 1, korvo::test::kWaitMilliseconds);
-            ::close(pidfd);
-            if (ready != 1)
-                return -1;
-        }
-        int status = 0;
-        if (::waitpid(pid_, &status, 0) != pid_)
-            return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    int wait() { return korvo::test::wait_for_exit(pid_); }
 
   private:
     pid_t pid_ = -1;

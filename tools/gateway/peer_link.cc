@@ -67,45 +67,21 @@ PeerLink::Flow PeerLink::flush(std::string &why) {
 
 PeerLink::In PeerLink::receive(Message &message, std::string &why) {
     for (;;) {
-        uint8_t *room = assembler_.room();
-        if (room == nullptr) {
-            why = "no memory for a message";
+        Fault fault;
+        switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
+        case korvo::rt::channel::Arrival::Packet:
+            if (assembler_.complete()) {
+                message.kind = assembler_.kind();
+                message.length = assembler_.length();
+                message.payload.reset(assembler_.take());
+                return In::Message;
+            }
+            continue;
+        case korvo::rt::channel::Arrival::Nothing: return In::Nothing;
+        case korvo::rt::channel::Arrival::Closed: return In::Closed;
+        case korvo::rt::channel::Arrival::Failed:
+            why = fault != Fault::None ? korvo::rt::channel::fault_text(fault) : std::strerror(errno);
             return In::Refused;
-        }
-        uint8_t head[kHeaderSize];
-        iovec pieces[2] = {{head, kHeaderSize}, {room, kPacketPayloadMax}};
-        msghdr received{};
-        received.msg_iov = pieces;
-        received.msg_iovlen = 2;
-        const ssize_t n = ::recvmsg(fd_, &received, MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return In::Nothing;
-            if (errno == ECONNRESET)
-                return In::Closed;
-            why = std::strerror(errno);
-            return In::Refused;
-        }
-        if (n == 0)
-            return In::Closed;
-        Header header;
-        Fault fault = (received.msg_flags & MSG_TRUNC) != 0
-                          ? Fault::TooLong
-                          : korvo::rt::channel::read_header(head, static_cast<std::size_t>(n), header);
-        if (fault == Fault::None)
-            fault = assembler_.commit(header);
-        if (fault != Fault::None) {
-            assembler_.reset();
-            why = korvo::rt::channel::fault_text(fault);
-            return In::Refused;
-        }
-        if (assembler_.complete()) {
-            message.kind = assembler_.kind();
-            message.length = assembler_.length();
-            message.payload.reset(assembler_.take());
-            return In::Message;
         }
     }
 }

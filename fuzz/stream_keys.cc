@@ -48,7 +48,7 @@ void open_raw(const uint8_t *data, size_t size) {
     const bool accepted = type >= 2 && type <= 10 && type != 5;
     check((stream != nullptr) == accepted);
     if (stream == nullptr) {
-        check(std::memcmp(bytes.data(), data, size) == 0);
+        check(size == 0 || std::memcmp(bytes.data(), data, size) == 0);
         return;
     }
     const std::string full = size > 3 ? std::string(reinterpret_cast<const char *>(data) + 3,
@@ -68,7 +68,7 @@ void open_raw(const uint8_t *data, size_t size) {
     } else {
         check(stream->sourceDir == nullptr);
     }
-    check(std::memcmp(bytes.data(), data, size) == 0);
+    check(size == 0 || std::memcmp(bytes.data(), data, size) == 0);
     if (type == NET_STREAM_FILES)
         check(stream->distId != nullptr && stream->distId == full.substr(0, comma));
     close_quietly(stream);

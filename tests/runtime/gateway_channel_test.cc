@@ -114,12 +114,13 @@ TEST(GatewayChannel, LongMessagesAreCutIntoPacketsAndJoined) {
 }
 
 TEST(GatewayChannel, MessagesWaitForTheirOwnReaders) {
-    korvo::test::Pipe polled;
+    korvo::test::Pipe polled, sent;
     MethodProcess method([&] {
         IomHandle *channel = ecp_get_ipc_handle();
         char *command = nullptr;
         CHILD_CHECK(ep_korvo_poll(&command) == 0 && command == nullptr);  // nothing yet
         polled.send();
+        CHILD_CHECK(sent.receive() == 'x');  // all four packets are there
         GatewayReply reply{};
         // The stream packet in front of the reply is kept for the stream.
         CHILD_CHECK(recv_struct(channel, GATEWAY_KIND_REPLY, &reply) == 0 && reply.value == 99);
@@ -138,6 +139,7 @@ TEST(GatewayChannel, MessagesWaitForTheirOwnReaders) {
     gateway.send(packet(21, u32(20) + u32(99)));
     gateway.send(packet(31, {}));
     gateway.send(packet(31, {1, 'z'}));
+    sent.send();
     EXPECT_EQ(method.wait(), 0);
 }
 

@@ -119,14 +119,14 @@ TEST_P(KesAclTest, GrantAndRevokeChangeOneAccountAtATime) {
     const char *path = file.c_str();
     ExpectStatus(*KesFileGrantPermission(&status, "nobody", kRead, path), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file), (Entries{{"nobody", kRead}}));
-    // Any bit of a right's group asks for it.
+    // Any bit of a right's group asks for it, in grants and in revokes.
     KesFileGrantPermission(&status, "nobody", 0x20, path);
     EXPECT_EQ(ReadAcl(file), (Entries{{"nobody", kRead | kWrite}}));
 
     // An account without an entry gets a denying one; the list is in account
     // number order (daemon is 1).
     ExpectStatus(*KesFileRevokePermission(&status, "daemon", kWrite, path), KES_OK, 0, 0);
-    KesFileRevokePermission(&status, "nobody", kWrite, path);
+    KesFileRevokePermission(&status, "nobody", 0x40, path);
     EXPECT_EQ(ReadAcl(file), (Entries{{"daemon", kDeny}, {"nobody", kRead}}));
     EXPECT_EQ(ReadAcl(file, 1), (Entries{{"daemon", kDeny}})) << "cut at the room, no error";
     EXPECT_EQ(ReadAcl(file, 0), Entries{});

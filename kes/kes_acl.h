@@ -10,9 +10,12 @@
  * returns it; statuses are written (code, osError, step), and "errno + 200"
  * marks a call that stands in for the original system's own security call.
  * Paths must be native (on this host every path is) and are followed when
- * they are symbolic links. The operations hold no locks; grant and revoke
- * read, change and write the list back, so two processes changing one
- * file's list at once may lose one of the changes.
+ * they are symbolic links.
+ *
+ * Threads: any thread may call these operations; they keep no state and hold
+ * no locks. Grant and revoke read, change and write the list back, so two
+ * threads or processes changing one file's list at once may lose one of the
+ * changes.
  *
  * How access lists map onto POSIX ACLs
  *   - An entry is a named-user entry of the file's access ACL; its name is

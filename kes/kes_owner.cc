@@ -10,7 +10,7 @@
 #include "kes/kes_account.hpp"
 #include "kes/kes_acl.h"
 #include "kes/kes_host_path.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::StandInError;

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "kes/kes_account.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 namespace korvo::kes {
 namespace {

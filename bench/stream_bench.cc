@@ -56,7 +56,8 @@ class Distribution {
         korvo_init();
         for (const std::string &file : files_) {
             Properties segment{};
-            properties_put_string_dup(&segment, "id", file.substr(scratch_.path().size() + 1).c_str());
+            properties_put_string_dup(&segment, "id",
+                                      file.substr(scratch_.path().size() + 1).c_str());
             properties_put_string_dup(&segment, "version", "1");
             properties_put_long_dup(&segment, "size", static_cast<int32_t>(kFileSize));
             properties_put_long_dup(&segment, "offset", 0);
@@ -127,8 +128,18 @@ void send_packets(int fd, bool end_of_stream) {
         return bytes;
     }();
     const auto header = [](uint8_t *out, uint8_t kind, uint32_t length) {
-        const uint8_t bytes[12] = {kind, 0, 1, 0, 0, 0, 0, 0, uint8_t(length >> 24),
-                                   uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
+        const uint8_t bytes[12] = {kind,
+                                   0,
+                                   1,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   uint8_t(length >> 24),
+                                   uint8_t(length >> 16),
+                                   uint8_t(length >> 8),
+                                   uint8_t(length)};
         std::memcpy(out, bytes, 12);
     };
     header(data.data(), GATEWAY_KIND_STREAM, 1 + kChunk);

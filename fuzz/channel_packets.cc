@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Header header;
         const Fault read = read_header(datagram, length, header);
         if (read != Fault::None) {
-            check(read != Fault::Length || (length >= kHeaderSize &&
-                                            be32(datagram + 8) != length - kHeaderSize));
+            check(read != Fault::Length ||
+                  (length >= kHeaderSize && be32(datagram + 8) != length - kHeaderSize));
             continue;
         }
         check(length == kHeaderSize + header.length && kind_is_known(header.kind));

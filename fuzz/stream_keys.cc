@@ -51,16 +51,15 @@ void open_raw(const uint8_t *data, size_t size) {
         check(size == 0 || std::memcmp(bytes.data(), data, size) == 0);
         return;
     }
-    const std::string full = size > 3 ? std::string(reinterpret_cast<const char *>(data) + 3,
-                                                     strnlen(reinterpret_cast<const char *>(data) + 3,
-                                                             size - 3))
-                                       : std::string();
+    const std::string full =
+        size > 3 ? std::string(reinterpret_cast<const char *>(data) + 3,
+                               strnlen(reinterpret_cast<const char *>(data) + 3, size - 3))
+                 : std::string();
     const std::size_t comma = full.find(',');
     const bool progress = size > 2 && data[2] == 1 && type != NET_STREAM_SEND;
     check(stream->type == type && (stream->keepsProgress == 1) == progress);
     if (progress) {
-        check(stream->progress != nullptr &&
-              stream->progress->distId == full.substr(0, comma));
+        check(stream->progress != nullptr && stream->progress->distId == full.substr(0, comma));
     }
     if (progress && type != NET_STREAM_FILES && comma != std::string::npos) {
         check(stream->sourceDir != nullptr && stream->sourceDir == full.substr(comma + 1));

@@ -27,15 +27,24 @@ uint32_t get_be32(const uint8_t *in) {
 
 const char *fault_text(Fault fault) {
     switch (fault) {
-    case Fault::None: return "no fault";
-    case Fault::Short: return "a packet shorter than its header";
-    case Fault::Version: return "a packet of an unknown version or with reserved bits set";
-    case Fault::Kind: return "a packet of an unknown kind";
-    case Fault::Length: return "a packet whose length word disagrees with its size";
-    case Fault::TooLong: return "a packet or message over its maximum size";
-    case Fault::Shape: return "a payload of the wrong size for its kind";
-    case Fault::Interleaved: return "a packet of another message inside a cut message";
-    case Fault::NoMemory: return "no memory for a message";
+        case Fault::None:
+            return "no fault";
+        case Fault::Short:
+            return "a packet shorter than its header";
+        case Fault::Version:
+            return "a packet of an unknown version or with reserved bits set";
+        case Fault::Kind:
+            return "a packet of an unknown kind";
+        case Fault::Length:
+            return "a packet whose length word disagrees with its size";
+        case Fault::TooLong:
+            return "a packet or message over its maximum size";
+        case Fault::Shape:
+            return "a payload of the wrong size for its kind";
+        case Fault::Interleaved:
+            return "a packet of another message inside a cut message";
+        case Fault::NoMemory:
+            return "no memory for a message";
     }
     return "an unknown fault";
 }
@@ -51,14 +60,16 @@ void write_header(uint8_t *out, const Header &header) {
 
 bool kind_is_known(uint8_t kind) {
     switch (kind) {
-    case GATEWAY_KIND_DATA:
-    case GATEWAY_KIND_STATUS:
-    case GATEWAY_KIND_REPLY:
-    case GATEWAY_KIND_END:
-    case GATEWAY_KIND_TOC:
-    case GATEWAY_KIND_STREAM:
-    case GATEWAY_KIND_END_OF_STREAM: return true;
-    default: return false;
+        case GATEWAY_KIND_DATA:
+        case GATEWAY_KIND_STATUS:
+        case GATEWAY_KIND_REPLY:
+        case GATEWAY_KIND_END:
+        case GATEWAY_KIND_TOC:
+        case GATEWAY_KIND_STREAM:
+        case GATEWAY_KIND_END_OF_STREAM:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -83,14 +94,22 @@ Fault read_header(const uint8_t *packet, std::size_t size, Header &header) {
 Fault check_message_shape(uint8_t kind, std::size_t length, bool cut) {
     std::size_t fixed;
     switch (kind) {
-    case GATEWAY_KIND_DATA:
-    case GATEWAY_KIND_TOC:
-    case GATEWAY_KIND_STREAM: return length <= kMessageMax ? Fault::None : Fault::TooLong;
-    case GATEWAY_KIND_STATUS: fixed = sizeof(GatewayStatus); break;
-    case GATEWAY_KIND_REPLY: fixed = sizeof(GatewayReply); break;
-    case GATEWAY_KIND_END:
-    case GATEWAY_KIND_END_OF_STREAM: fixed = 0; break;
-    default: return Fault::Kind;
+        case GATEWAY_KIND_DATA:
+        case GATEWAY_KIND_TOC:
+        case GATEWAY_KIND_STREAM:
+            return length <= kMessageMax ? Fault::None : Fault::TooLong;
+        case GATEWAY_KIND_STATUS:
+            fixed = sizeof(GatewayStatus);
+            break;
+        case GATEWAY_KIND_REPLY:
+            fixed = sizeof(GatewayReply);
+            break;
+        case GATEWAY_KIND_END:
+        case GATEWAY_KIND_END_OF_STREAM:
+            fixed = 0;
+            break;
+        default:
+            return Fault::Kind;
     }
     // Fixed-size messages always travel in one packet.
     return length == fixed && !cut ? Fault::None : Fault::Shape;

@@ -39,14 +39,14 @@ struct Header {
 // Why a packet or a message was refused.
 enum class Fault {
     None,
-    Short,         // fewer bytes than a header
-    Version,       // a version other than 1, or a reserved byte or flag set
-    Kind,          // a kind the channel does not know
-    Length,        // the length word disagrees with the bytes that arrived
-    TooLong,       // a payload or a message over its maximum
-    Shape,         // a payload of the wrong size for its kind, or a kind that cannot be cut
-    Interleaved,   // a packet of another kind or session in the middle of a message
-    NoMemory,      // the message buffer could not grow
+    Short,        // fewer bytes than a header
+    Version,      // a version other than 1, or a reserved byte or flag set
+    Kind,         // a kind the channel does not know
+    Length,       // the length word disagrees with the bytes that arrived
+    TooLong,      // a payload or a message over its maximum
+    Shape,        // a payload of the wrong size for its kind, or a kind that cannot be cut
+    Interleaved,  // a packet of another kind or session in the middle of a message
+    NoMemory,     // the message buffer could not grow
 };
 
 // A short English phrase for a fault, for log lines.

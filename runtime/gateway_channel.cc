@@ -145,8 +145,8 @@ struct IomHandle {
 };
 
 void IomHandle::open() {
-    session_ = static_cast<int32_t>(
-        environment_number("KORVO_GATEWAY_SESSION", 0, INT32_MIN, INT32_MAX));
+    session_ =
+        static_cast<int32_t>(environment_number("KORVO_GATEWAY_SESSION", 0, INT32_MIN, INT32_MAX));
     const long seconds =
         environment_number("KORVO_GATEWAY_TIMEOUT", kDefaultTimeoutSeconds, 0, INT_MAX / 1000);
     timeout_ms_ = seconds == 0 ? -1 : static_cast<int>(seconds * 1000);
@@ -186,8 +186,8 @@ void IomHandle::open() {
         }
         std::strcpy(address.sun_path, spec);
         fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&address),
-                                sizeof address) != 0) {
+        if (fd < 0 ||
+            ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
             const std::string detail = std::string(spec) + ": " + std::strerror(errno);
             if (fd >= 0)
                 ::close(fd);
@@ -290,34 +290,34 @@ Got IomHandle::receive_message(Message &message, Wait wait) {
             return Got::Failed;
         Fault fault;
         switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
-        case Arrival::Packet:
-            if (assembler_.complete()) {
-                message.kind = assembler_.kind();
-                message.length = assembler_.length();
-                message.payload = assembler_.take();
-                return Got::Message;
-            }
-            continue;
-        case Arrival::Nothing:
-            if (wait == Wait::No && !assembler_.in_progress())
-                return Got::Nothing;
-            if (!wait_for(POLLIN))
+            case Arrival::Packet:
+                if (assembler_.complete()) {
+                    message.kind = assembler_.kind();
+                    message.length = assembler_.length();
+                    message.payload = assembler_.take();
+                    return Got::Message;
+                }
+                continue;
+            case Arrival::Nothing:
+                if (wait == Wait::No && !assembler_.in_progress())
+                    return Got::Nothing;
+                if (!wait_for(POLLIN))
+                    return Got::Failed;
+                continue;
+            case Arrival::Closed:
+                // After the gateway said that nothing more comes this is the
+                // normal end; before, data was lost.
+                if (ended_ && !assembler_.in_progress())
+                    state_ = State::Closed;
+                else
+                    fail("the gateway closed the channel in the middle of a transfer");
                 return Got::Failed;
-            continue;
-        case Arrival::Closed:
-            // After the gateway said that nothing more comes this is the
-            // normal end; before, data was lost.
-            if (ended_ && !assembler_.in_progress())
-                state_ = State::Closed;
-            else
-                fail("the gateway closed the channel in the middle of a transfer");
-            return Got::Failed;
-        case Arrival::Failed:
-            if (fault != Fault::None)
-                fail("refused a packet", korvo::rt::channel::fault_text(fault));
-            else
-                fail("cannot receive from the gateway", std::strerror(errno));
-            return Got::Failed;
+            case Arrival::Failed:
+                if (fault != Fault::None)
+                    fail("refused a packet", korvo::rt::channel::fault_text(fault));
+                else
+                    fail("cannot receive from the gateway", std::strerror(errno));
+                return Got::Failed;
         }
     }
 }
@@ -335,7 +335,8 @@ bool IomHandle::take_pending(Message &message, uint8_t kind, uint8_t also) {
 }
 
 bool IomHandle::keep_pending(Message &&message) {
-    if (pending_.size() >= kPendingMessagesMax || pending_bytes_ + message.length > kPendingBytesMax) {
+    if (pending_.size() >= kPendingMessagesMax ||
+        pending_bytes_ + message.length > kPendingBytesMax) {
         fail("too many packets arrived that nobody reads");
         return false;
     }
@@ -418,8 +419,7 @@ IomHandle *process_channel() {
 }
 
 IomHandle *usable_channel(IomHandle *handle) {
-    return handle != nullptr && handle == process_channel() && handle->usable() ? handle
-                                                                                 : nullptr;
+    return handle != nullptr && handle == process_channel() && handle->usable() ? handle : nullptr;
 }
 
 }  // namespace

@@ -53,16 +53,16 @@ KORVO_BEGIN_DECLS
 /* Stream types (byte 0 of the key). Types below NET_STREAM_FILES read the
  * gateway channel ("network kind"); NET_STREAM_FILES and above read a list
  * of data files ("file kind"). 0, 5 and values above 11 open nothing. */
-#define NET_STREAM_IOM 1          /* a runtime I/O handle; reads give 0 */
-#define NET_STREAM_NETWORK 2      /* the gateway channel */
-#define NET_STREAM_SEND 3         /* sending only; reads give 0 */
-#define NET_STREAM_FILES 4        /* the data files named in the key */
-#define NET_STREAM_CD 6           /* description files on CD drives */
-#define NET_STREAM_REMOTE 7       /* the directories listed in "remote.dir" */
-#define NET_STREAM_REMOTE_CD 8    /* "remote.dir", then CD drives */
-#define NET_STREAM_DIRECTORY 9    /* the directory named after the key's comma */
-#define NET_STREAM_DEPOT 10       /* the endpoint's depot */
-#define NET_STREAM_CDS 11         /* packages downloaded by the CDS client */
+#define NET_STREAM_IOM 1       /* a runtime I/O handle; reads give 0 */
+#define NET_STREAM_NETWORK 2   /* the gateway channel */
+#define NET_STREAM_SEND 3      /* sending only; reads give 0 */
+#define NET_STREAM_FILES 4     /* the data files named in the key */
+#define NET_STREAM_CD 6        /* description files on CD drives */
+#define NET_STREAM_REMOTE 7    /* the directories listed in "remote.dir" */
+#define NET_STREAM_REMOTE_CD 8 /* "remote.dir", then CD drives */
+#define NET_STREAM_DIRECTORY 9 /* the directory named after the key's comma */
+#define NET_STREAM_DEPOT 10    /* the endpoint's depot */
+#define NET_STREAM_CDS 11      /* packages downloaded by the CDS client */
 
 /* Bytes per file read and per write chunk of a new stream. */
 #define NET_STREAM_CHUNK_SIZE 16384

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string>
 
-#include "properties/catalog_raise.hpp"
 #include "depot/depot_ops.h"
+#include "properties/catalog_raise.hpp"
 #include "properties/file_helpers.h"
 #include "properties/korvo_catalog.h"
 #include "properties/korvo_properties.h"
@@ -181,29 +181,29 @@ void net_stream_close(NetStream *stream) {
     if (stream == nullptr)
         return;
     switch (stream->type) {
-    case NET_STREAM_IOM:
-        iom_close(static_cast<IomHandle *>(stream->source));
-        stream->source = nullptr;
-        break;
-    case NET_STREAM_NETWORK:
-    case NET_STREAM_FILES:
-    case NET_STREAM_CD:
-    case NET_STREAM_REMOTE:
-    case NET_STREAM_REMOTE_CD:
-    case NET_STREAM_DIRECTORY:
-    case NET_STREAM_DEPOT:
-    case NET_STREAM_CDS:
-        if (stream->keepsProgress != 0 && stream->progress != nullptr) {
-            try {
-                put_flag(stream, "close", true);
-            } catch (const korvo::rt::Exception &e) {
-                LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
+        case NET_STREAM_IOM:
+            iom_close(static_cast<IomHandle *>(stream->source));
+            stream->source = nullptr;
+            break;
+        case NET_STREAM_NETWORK:
+        case NET_STREAM_FILES:
+        case NET_STREAM_CD:
+        case NET_STREAM_REMOTE:
+        case NET_STREAM_REMOTE_CD:
+        case NET_STREAM_DIRECTORY:
+        case NET_STREAM_DEPOT:
+        case NET_STREAM_CDS:
+            if (stream->keepsProgress != 0 && stream->progress != nullptr) {
+                try {
+                    put_flag(stream, "close", true);
+                } catch (const korvo::rt::Exception &e) {
+                    LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
+                }
+                save_progress(stream, SaveAfter::Closing);
             }
-            save_progress(stream, SaveAfter::Closing);
-        }
-        break;
-    default:
-        korvo::helpers::raise_message(KORVO_MSG_STREAM_CLOSE_BAD_TYPE, stream->type);
+            break;
+        default:
+            korvo::helpers::raise_message(KORVO_MSG_STREAM_CLOSE_BAD_TYPE, stream->type);
     }
     stream->fill = 0;
     free_stream(stream);

@@ -76,36 +76,37 @@ int32_t read_stream(NetStream *stream, char **data) {
 
     int32_t n = 0;
     switch (stream->type) {
-    case NET_STREAM_NETWORK:
-        n = ep_korvo_recv(data, octets.get());
-        stream->started = 1;
-        if (stream->keepsProgress != 0)
-            account(stream, n);
-        break;
-    case NET_STREAM_CD:
-    case NET_STREAM_REMOTE:
-    case NET_STREAM_REMOTE_CD:
-    case NET_STREAM_CDS:
-    case NET_STREAM_FILES:
-    case NET_STREAM_DIRECTORY:
-    case NET_STREAM_DEPOT:
-        if (polls_commands(stream->type)) {
-            n = is_stream_stopped(data);
-            if (n != 0) {
+        case NET_STREAM_NETWORK:
+            n = ep_korvo_recv(data, octets.get());
+            stream->started = 1;
+            if (stream->keepsProgress != 0)
+                account(stream, n);
+            break;
+        case NET_STREAM_CD:
+        case NET_STREAM_REMOTE:
+        case NET_STREAM_REMOTE_CD:
+        case NET_STREAM_CDS:
+        case NET_STREAM_FILES:
+        case NET_STREAM_DIRECTORY:
+        case NET_STREAM_DEPOT:
+            if (polls_commands(stream->type)) {
+                n = is_stream_stopped(data);
+                if (n != 0) {
+                    mg_free(*data);
+                    *data = nullptr;
+                    return n;
+                }
+                // Another packet that was waiting is of no use to a file stream.
                 mg_free(*data);
                 *data = nullptr;
-                return n;
             }
-            // Another packet that was waiting is of no use to a file stream.
-            mg_free(*data);
-            *data = nullptr;
-        }
-        stream->started = 1;
-        n = file_stream_read(stream, data);
-        if (stream->keepsProgress != 0)
-            account(stream, n + 1);
-        break;
-    default: break;
+            stream->started = 1;
+            n = file_stream_read(stream, data);
+            if (stream->keepsProgress != 0)
+                account(stream, n + 1);
+            break;
+        default:
+            break;
     }
 
     if (n == 0 || (n < 0 && *data == nullptr)) {
@@ -163,13 +164,14 @@ int32_t is_stream_stopped(char **command) {
     if (ep_korvo_poll(command) == 0 || command == nullptr || *command == nullptr)
         return 0;
     switch (static_cast<uint8_t>((*command)[0])) {
-    case KORVO_COMMAND_CANCEL:
-        LogQ("from_file distribution has been canceled");
-        return -KORVO_COMMAND_CANCEL;
-    case KORVO_COMMAND_PAUSE:
-        LogQ("from_file distribution has been paused");
-        return -KORVO_COMMAND_PAUSE;
-    default: return 0;
+        case KORVO_COMMAND_CANCEL:
+            LogQ("from_file distribution has been canceled");
+            return -KORVO_COMMAND_CANCEL;
+        case KORVO_COMMAND_PAUSE:
+            LogQ("from_file distribution has been paused");
+            return -KORVO_COMMAND_PAUSE;
+        default:
+            return 0;
     }
 }
 

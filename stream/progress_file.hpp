@@ -18,7 +18,7 @@
 namespace korvo::stream {
 
 struct ProgressFile {
-    bool open;      // `fd` holds the record's file
+    bool open;  // `fd` holds the record's file
     int32_t fd;
     uint32_t size;  // the bytes the file holds
 };

@@ -18,8 +18,8 @@
 namespace korvo::stream {
 
 struct StreamBlock {
-    NetStream stream;           // first, so that a NetStream * is a StreamBlock *
-    bool ownsState = false;     // `source` is a FileStreamState of the stream's own
+    NetStream stream;        // first, so that a NetStream * is a StreamBlock *
+    bool ownsState = false;  // `source` is a FileStreamState of the stream's own
 };
 
 inline StreamBlock *block_of(NetStream *stream) {

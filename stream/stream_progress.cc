@@ -27,9 +27,12 @@ constexpr const char *kClosingSaveFailed =
 
 const char *failure_text(SaveAfter after) {
     switch (after) {
-    case SaveAfter::Checkpoint: return kCheckpointSaveFailed;
-    case SaveAfter::Status: return kStatusSaveFailed;
-    case SaveAfter::Closing: return kClosingSaveFailed;
+        case SaveAfter::Checkpoint:
+            return kCheckpointSaveFailed;
+        case SaveAfter::Status:
+            return kStatusSaveFailed;
+        case SaveAfter::Closing:
+            return kClosingSaveFailed;
     }
     return kStatusSaveFailed;
 }

@@ -36,12 +36,16 @@ static void output_path(char *path, size_t size, const char *dir, const Properti
 }
 
 /* Releasers that the frame calls when the callback ends, however it ends. */
-static void free_record(void *record) { mstat_free(record); }
+static void free_record(void *record) {
+    mstat_free(record);
+}
 static void free_list(void *list) {
     properties_delete(list);
     mg_free(list);
 }
-static void close_stream(void *stream) { net_stream_close(stream); }
+static void close_stream(void *stream) {
+    net_stream_close(stream);
+}
 
 /* The checkpoint of an earlier run ("c_len"); a missing record raises. */
 struct Resume {
@@ -87,8 +91,10 @@ static void run(void *context) {
         output_path(path, sizeof path, job->outDir, segment);
         struct stat status;
         long long done = stat(path, &status) == 0 ? status.st_size : 0;
-        if (done > size) done = size;
-        if (done > left) done = left;
+        if (done > size)
+            done = size;
+        if (done > left)
+            done = left;
         left = done < size ? 0 : left - done;
         int fd = open(path, O_WRONLY | O_CREAT, 0644);
         if (fd < 0 || ftruncate(fd, done) != 0) {

@@ -103,7 +103,8 @@ TEST(GatewayChannel, LongMessagesAreCutIntoPacketsAndJoined) {
     std::size_t at = 0;
     for (const std::size_t part : {65536u, 65536u, 65536u, 3392u}) {
         const bool more = at + part < toc.size();
-        EXPECT_EQ(gateway.receive(), packet(30, Bytes(toc.begin() + at, toc.begin() + at + part), more))
+        EXPECT_EQ(gateway.receive(),
+                  packet(30, Bytes(toc.begin() + at, toc.begin() + at + part), more))
             << "packet at " << at;
         at += part;
     }
@@ -163,11 +164,16 @@ TEST(GatewayChannel, MalformedPacketsFailTheReadAndBreakTheChannel) {
         {"unknown flag", {flags}, "a packet of an unknown version or with reserved bits set"},
         {"unknown kind", {packet(99, {1})}, "a packet of an unknown kind"},
         {"length word too large", {length}, "a packet whose length word disagrees with its size"},
-        {"payload over 64 KiB", {packet(31, Bytes(70000, 1))}, "a packet or message over its maximum size"},
+        {"payload over 64 KiB",
+         {packet(31, Bytes(70000, 1))},
+         "a packet or message over its maximum size"},
         {"reply of 7 bytes", {packet(21, Bytes(7))}, "a payload of the wrong size for its kind"},
-        {"reply cut in two", {packet(21, Bytes(4), true)}, "a payload of the wrong size for its kind"},
+        {"reply cut in two",
+         {packet(21, Bytes(4), true)},
+         "a payload of the wrong size for its kind"},
         {"end of stream with bytes", {packet(32, {1})}, "a payload of the wrong size for its kind"},
-        {"another kind inside a cut message", {packet(31, {1}, true), packet(21, Bytes(8))},
+        {"another kind inside a cut message",
+         {packet(31, {1}, true), packet(21, Bytes(8))},
          "a packet of another message inside a cut message"},
         {"another session inside a cut message",
          {packet(31, {1}, true), packet(31, {2}, false, 8)},
@@ -239,9 +245,9 @@ TEST(GatewayChannel, AGatewayThatGoesAwayOrQuietFailsTheWait) {
             korvo::rt::LogCapture capture;
             char *data = nullptr;
             CHILD_CHECK(ep_korvo_recv(&data, nullptr) == -1);
-            CHILD_CHECK(capture.texts(1) == std::vector<std::string>{
-                                                "korvo: gateway channel: no answer from the "
-                                                "gateway within KORVO_GATEWAY_TIMEOUT\n"});
+            CHILD_CHECK(capture.texts(1) ==
+                        std::vector<std::string>{"korvo: gateway channel: no answer from the "
+                                                 "gateway within KORVO_GATEWAY_TIMEOUT\n"});
             return 0;
         });
         method.gateway.send(packet(31, {1, 2, 3}, true));
@@ -260,10 +266,11 @@ TEST(GatewayChannel, WithoutAGatewayTheChannelIsAbsent) {
     } cases[] = {
         {nullptr, "korvo: gateway channel: absent (KORVO_GATEWAY is not set)\n"},
         {"fd:x", "korvo: gateway channel: KORVO_GATEWAY names no descriptor: fd:x\n"},
-        {"fd:0", "korvo: gateway channel: KORVO_GATEWAY is not a SOCK_SEQPACKET Unix-domain "
-                 "socket: fd:0\n"},
-        {path.c_str(), "korvo: gateway channel: cannot connect: " + path +
-                           ": No such file or directory\n"},
+        {"fd:0",
+         "korvo: gateway channel: KORVO_GATEWAY is not a SOCK_SEQPACKET Unix-domain "
+         "socket: fd:0\n"},
+        {path.c_str(),
+         "korvo: gateway channel: cannot connect: " + path + ": No such file or directory\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value != nullptr ? c.value : "unset");

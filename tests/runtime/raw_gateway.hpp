@@ -105,11 +105,11 @@ class MethodProcess {
 
 // A check inside a method process: on failure the child says which and ends
 // with status 1, which the test sees in MethodProcess::wait.
-#define CHILD_CHECK(condition)                                                              \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
+#define CHILD_CHECK(condition)                                                             \
+    do {                                                                                   \
+        if (!(condition)) {                                                                \
             std::fprintf(stderr, "method check failed at %s:%d: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                       \
-            return 1;                                                                       \
-        }                                                                                   \
+                         #condition);                                                      \
+            return 1;                                                                      \
+        }                                                                                  \
     } while (0)

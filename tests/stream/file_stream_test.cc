@@ -49,7 +49,8 @@ TEST(StreamKeys, FileListKeysHoldTheirExactBytes) {
 
     // Other keys' data begins at their progress flag.
     stream_test::RawKey network(NET_STREAM_NETWORK, 1, "d");
-    EXPECT_EQ(stream_key_get_data(&network.key), reinterpret_cast<char *>(network.bytes.data()) + 2);
+    EXPECT_EQ(stream_key_get_data(&network.key),
+              reinterpret_cast<char *>(network.bytes.data()) + 2);
     network.key.length = 1;
     EXPECT_EQ(stream_key_get_data(&network.key), nullptr);
     EXPECT_EQ(stream_key_get_data(nullptr), nullptr);
@@ -150,7 +151,7 @@ TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     // Each read, then "c_len" as the file holds it.
     const std::vector<std::pair<std::string, std::string>> steps = {
         {"16384", "16384"}, {"16384", "32768"}, {"7232", "32768"},  // 7232 waits
-        {"<0>", "32768"},   {"100", "40100"},   // the total reached: a checkpoint
+        {"<0>", "32768"},   {"100", "40100"},  // the total reached: a checkpoint
         {"<0>", "40100"},
     };
     for (const auto &[got, c_len] : steps) {

@@ -57,9 +57,9 @@ TEST_F(NetStreams, TheProgressFlagCutsTheKeyAtItsComma) {
     EXPECT_EQ(key.text(), "dist1");  // the comma became the text's end
     EXPECT_EQ(std::string(reinterpret_cast<char *>(key.bytes.data()) + 9), "/data");
     stream.reset();
-    EXPECT_EQ(progress("dist1"), (std::map<std::string, std::string>{
-                                     {"msid", "dist1"}, {"err", "false"}, {"close", "true"},
-                                     {"paused", "false"}}));
+    EXPECT_EQ(progress("dist1"),
+              (std::map<std::string, std::string>{
+                  {"msid", "dist1"}, {"err", "false"}, {"close", "true"}, {"paused", "false"}}));
 
     RawKey quiet(NET_STREAM_DIRECTORY, 2, "dist2,/data");
     Stream plain(net_stream_open(&quiet.key));
@@ -155,8 +155,8 @@ TEST_F(NetStreams, ADistributionAlreadyCompleteIsRecordedAtOnce) {
     EXPECT_TRUE(progress("done").empty());
     EXPECT_EQ(stream->source, &key.key);  // a network stream keeps its key
 
-    Toc complete({{"a", 5, 5}, {"b", 0, 0}, {"c", 2000000000, 2000000000},
-                  {"d", 2000000000, 2000000000}});
+    Toc complete(
+        {{"a", 5, 5}, {"b", 0, 0}, {"c", 2000000000, 2000000000}, {"d", 2000000000, 2000000000}});
     net_stream_save_modified_toc(stream.get(), &complete);
     EXPECT_EQ(progress("done")["t_len"], "4000000005");
     EXPECT_EQ(progress("done")["c_len"], "4000000005");

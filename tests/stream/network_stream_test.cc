@@ -135,9 +135,9 @@ TEST_F(NetworkStreams, PollingFindsCancelAndPause) {
         CHILD_CHECK(is_stream_stopped(&command) == 0);  // another packet stays with the caller
         CHILD_CHECK(command != nullptr && command[0] == 1 && command[1] == 'd');
         mg_free(command);
-        CHILD_CHECK(capture.texts(2) == (std::vector<std::string>{
-                                            "from_file distribution has been canceled",
-                                            "from_file distribution has been paused"}));
+        CHILD_CHECK(capture.texts(2) ==
+                    (std::vector<std::string>{"from_file distribution has been canceled",
+                                              "from_file distribution has been paused"}));
         return 0;
     });
     ASSERT_EQ(polled.receive(), 'x');

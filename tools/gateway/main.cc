@@ -135,27 +135,33 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
             }
             received = true;
             switch (message.kind) {
-            case GATEWAY_KIND_TOC:
-                if (!serving) {
-                    transcript.line("received a TOC but serves no distribution (--toc)");
-                    link.queue(GATEWAY_KIND_END_OF_STREAM, nullptr, 0);
+                case GATEWAY_KIND_TOC:
+                    if (!serving) {
+                        transcript.line("received a TOC but serves no distribution (--toc)");
+                        link.queue(GATEWAY_KIND_END_OF_STREAM, nullptr, 0);
+                        break;
+                    }
+                    try {
+                        serving->begin(decode_handed_toc(message.payload.get(), message.length),
+                                       transcript);
+                    } catch (const std::runtime_error &e) {
+                        transcript.line("cannot serve: %s", e.what());
+                        return false;
+                    }
                     break;
-                }
-                try {
-                    serving->begin(decode_handed_toc(message.payload.get(), message.length),
-                                   transcript);
-                } catch (const std::runtime_error &e) {
-                    transcript.line("cannot serve: %s", e.what());
+                case GATEWAY_KIND_STATUS:
+                    uploads.on_status(link, transcript);
+                    break;
+                case GATEWAY_KIND_DATA:
+                    uploads.on_data(link, message, transcript);
+                    break;
+                case GATEWAY_KIND_END:
+                    uploads.on_end(transcript);
+                    break;
+                default:
+                    transcript.line("refused a packet from the method: kind %u goes the other way",
+                                    message.kind);
                     return false;
-                }
-                break;
-            case GATEWAY_KIND_STATUS: uploads.on_status(link, transcript); break;
-            case GATEWAY_KIND_DATA: uploads.on_data(link, message, transcript); break;
-            case GATEWAY_KIND_END: uploads.on_end(transcript); break;
-            default:
-                transcript.line("refused a packet from the method: kind %u goes the other way",
-                                message.kind);
-                return false;
             }
         }
         // More to send and the socket took everything: go on producing.

@@ -111,7 +111,8 @@ Options parse_options(int argc, char **argv, bool &help) {
         } else if (arg == "--listen") {
             options.listen = value("--listen");
         } else if (arg == "--session") {
-            options.session = static_cast<int32_t>(number(arg, value("--session"), INT32_MIN, INT32_MAX));
+            options.session =
+                static_cast<int32_t>(number(arg, value("--session"), INT32_MIN, INT32_MAX));
         } else if (arg == "--timeout") {
             options.timeout = static_cast<int>(number(arg, value("--timeout"), 0, INT_MAX / 1000));
         } else if (arg == "--quiet" || arg == "-q") {

@@ -17,16 +17,16 @@ struct Options {
     uint8_t command = 0;         // --command NAME@N: the code, 0 for none
     uint64_t commandAfter = 0;   //   and the data bytes sent before it
     // Uploads.
-    int32_t grant = 16384;       // --grant
-    int32_t refuseCode = 0;      // --refuse CODE@N: 0 for none
-    int32_t refuseAt = 0;        //   N: 0 the status, 1 the first chunk ...
-    std::string uploads;         // --uploads DIR
+    int32_t grant = 16384;   // --grant
+    int32_t refuseCode = 0;  // --refuse CODE@N: 0 for none
+    int32_t refuseAt = 0;    //   N: 0 the status, 1 the first chunk ...
+    std::string uploads;     // --uploads DIR
     // The method.
-    std::string listen;              // --listen PATH
+    std::string listen;                // --listen PATH
     std::vector<std::string> program;  // -- PROGRAM ARG...
-    int32_t session = 1;             // --session
-    int timeout = 0;                 // --timeout S: 0 waits without limit
-    bool quiet = false;              // --quiet
+    int32_t session = 1;               // --session
+    int timeout = 0;                   // --timeout S: 0 waits without limit
+    bool quiet = false;                // --quiet
 };
 
 // Parses the arguments; throws std::invalid_argument with a message for

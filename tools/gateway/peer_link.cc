@@ -69,19 +69,22 @@ PeerLink::In PeerLink::receive(Message &message, std::string &why) {
     for (;;) {
         Fault fault;
         switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
-        case korvo::rt::channel::Arrival::Packet:
-            if (assembler_.complete()) {
-                message.kind = assembler_.kind();
-                message.length = assembler_.length();
-                message.payload.reset(assembler_.take());
-                return In::Message;
-            }
-            continue;
-        case korvo::rt::channel::Arrival::Nothing: return In::Nothing;
-        case korvo::rt::channel::Arrival::Closed: return In::Closed;
-        case korvo::rt::channel::Arrival::Failed:
-            why = fault != Fault::None ? korvo::rt::channel::fault_text(fault) : std::strerror(errno);
-            return In::Refused;
+            case korvo::rt::channel::Arrival::Packet:
+                if (assembler_.complete()) {
+                    message.kind = assembler_.kind();
+                    message.length = assembler_.length();
+                    message.payload.reset(assembler_.take());
+                    return In::Message;
+                }
+                continue;
+            case korvo::rt::channel::Arrival::Nothing:
+                return In::Nothing;
+            case korvo::rt::channel::Arrival::Closed:
+                return In::Closed;
+            case korvo::rt::channel::Arrival::Failed:
+                why = fault != Fault::None ? korvo::rt::channel::fault_text(fault)
+                                           : std::strerror(errno);
+                return In::Refused;
         }
     }
 }

@@ -39,16 +39,17 @@ void Serving::begin(const std::vector<HandedSegment> &handed, const Transcript &
     for (std::size_t i = 0; i < handed.size(); ++i) {
         const SegmentSource &own = segments_[i];
         if (handed[i].id != own.id || handed[i].version != own.version)
-            throw std::runtime_error("segment " + std::to_string(i + 1) + " of the method's TOC is " +
-                                     handed[i].id + "^" + handed[i].version + ", not " + own.id +
-                                     "^" + own.version);
+            throw std::runtime_error("segment " + std::to_string(i + 1) +
+                                     " of the method's TOC is " + handed[i].id + "^" +
+                                     handed[i].version + ", not " + own.id + "^" + own.version);
         const int32_t offset = std::clamp(handed[i].offset, 0, own.size);
         offsets_.push_back(offset);
         total += static_cast<uint64_t>(own.size);
         resumed += static_cast<uint64_t>(offset);
     }
     transcript.line("TOC of %zu segments, %llu bytes, resuming at %llu", segments_.size(),
-                    static_cast<unsigned long long>(total), static_cast<unsigned long long>(resumed));
+                    static_cast<unsigned long long>(total),
+                    static_cast<unsigned long long>(resumed));
     close_file();
     stage_ = Stage::Sending;
     index_ = 0;
@@ -97,14 +98,16 @@ void Serving::produce(PeerLink &link, const Transcript &transcript) {
         if (fd_ < 0)
             throw std::runtime_error(segment.location + ": " + std::strerror(errno));
     }
-    std::size_t length = std::min<std::size_t>(packet_, static_cast<std::size_t>(segment.size - position_));
+    std::size_t length =
+        std::min<std::size_t>(packet_, static_cast<std::size_t>(segment.size - position_));
     if (command_ != 0)
         length = std::min<std::size_t>(length, commandAfter_ - sent_);
     const off_t at = position_;
     const bool read = link.queue_stream(KORVO_COMMAND_DATA, length, [&](uint8_t *data) {
         std::size_t done = 0;
         while (done < length) {
-            const ssize_t n = ::pread(fd_, data + done, length - done, at + static_cast<off_t>(done));
+            const ssize_t n =
+                ::pread(fd_, data + done, length - done, at + static_cast<off_t>(done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)

@@ -47,10 +47,10 @@ class Serving {
     uint64_t commandAfter_;
     Stage stage_ = Stage::Waiting;
     std::size_t index_ = 0;
-    int64_t position_ = 0;      // in the current segment
-    int64_t firstByte_ = 0;     // where this run began in it
+    int64_t position_ = 0;   // in the current segment
+    int64_t firstByte_ = 0;  // where this run began in it
     int fd_ = -1;
-    uint64_t sent_ = 0;         // data bytes sent on this connection
+    uint64_t sent_ = 0;  // data bytes sent on this connection
     uint64_t packets_ = 0;
 };
 

@@ -73,7 +73,8 @@ void make_toc_file(const std::string &path, const std::vector<std::string> &file
             Properties segment{};
             properties_put_string_dup(&segment, SEGMENT_ID_KEY, id.c_str());
             properties_put_string_dup(&segment, SEGMENT_VERSION_KEY, "1");
-            properties_put_long_dup(&segment, SEGMENT_SIZE_KEY, static_cast<int32_t>(status.st_size));
+            properties_put_long_dup(&segment, SEGMENT_SIZE_KEY,
+                                    static_cast<int32_t>(status.st_size));
             properties_put_long_dup(&segment, SEGMENT_OFFSET_KEY, 0);
             properties_put_string_dup(&segment, SEGMENT_LOCATION_KEY, location.c_str());
             if (seq_add(&toc, &segment, sizeof segment) < 0) {

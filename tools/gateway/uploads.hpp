@@ -36,8 +36,8 @@ class Uploads {
     int32_t refuseCode_;
     int32_t refuseAt_;
     std::string dir_;
-    int32_t number_ = 0;      // uploads begun
-    bool open_ = false;       // one is in progress
+    int32_t number_ = 0;  // uploads begun
+    bool open_ = false;   // one is in progress
     int32_t chunks_ = 0;
     uint64_t bytes_ = 0;
     std::FILE *file_ = nullptr;

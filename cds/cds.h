@@ -35,8 +35,8 @@ KORVO_BEGIN_DECLS
 
 /* What the client's DownloadFile answers, as far as the library relies on
  * it. */
-#define CDS_DOWNLOAD_STARTED 0       /* the completion callback will report the end */
-#define CDS_DOWNLOAD_BUSY 5          /* the server is too busy; retry later */
+#define CDS_DOWNLOAD_STARTED 0        /* the completion callback will report the end */
+#define CDS_DOWNLOAD_BUSY 5           /* the server is too busy; retry later */
 #define CDS_DOWNLOAD_ALREADY_THERE 16 /* the package is there; no callback follows */
 
 /* The levels the library passes to cds_log. */

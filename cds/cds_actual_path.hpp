@@ -52,12 +52,11 @@ inline rt::MgPtr<char> copy_path(const char *path) {
 
 // The file of `package_id` downloaded under `handle` by the client `funcs`,
 // or NULL when the client answers no directory.
-inline rt::MgPtr<char> actual_path(const CdsFuncs &funcs, uint32_t handle,
-                                   const char *package_id) {
+inline rt::MgPtr<char> actual_path(const CdsFuncs &funcs, uint32_t handle, const char *package_id) {
     const char *directory =
         funcs.GetDownloadDirectory != nullptr ? funcs.GetDownloadDirectory(handle) : nullptr;
-    cds_log(CDS_LOG_TRACE, "korvo: cds_get_actual_path: Start. cds_handle=%u cds_path=%s\n",
-            handle, directory != nullptr ? directory : "<null>");
+    cds_log(CDS_LOG_TRACE, "korvo: cds_get_actual_path: Start. cds_handle=%u cds_path=%s\n", handle,
+            directory != nullptr ? directory : "<null>");
     if (directory == nullptr)
         return nullptr;
     struct stat record {};

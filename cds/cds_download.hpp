@@ -48,14 +48,14 @@ struct PackageRequest {
 };
 
 struct DownloadHooks {
-    StopPoll stopped;                // empty: the wait is never stopped
-    std::function<void()> counted;   // the download counts as made (started or already there)
+    StopPoll stopped;               // empty: the wait is never stopped
+    std::function<void()> counted;  // the download counts as made (started or already there)
     WaitStep wait = wait_on_condition;
 };
 
 struct DownloadOutcome {
-    int32_t stop = 0;        // the stop code that ended the wait, or 0
-    rt::MgPtr<char> path;    // the package's file, when the client knows one
+    int32_t stop = 0;      // the stop code that ended the wait, or 0
+    rt::MgPtr<char> path;  // the package's file, when the client knows one
 };
 
 // A client handle that is released when it ends, unless released before.
@@ -99,16 +99,15 @@ inline const char *or_null(const char *text) {
 [[noreturn]] inline void raise_deferred(const char *package_id, int32_t seconds) {
     ExDistributionDeferred deferred{};
     deferred.defer_time = seconds;
-    vaMThrowChild(KORVO_EXCEPTION_CHILD_CHAIN("ExDistributionDeferred"), &deferred,
-                  sizeof deferred, Korvo2Catalog[0], KORVO_MSG_CDS_DEPOT_BUSY,
+    vaMThrowChild(KORVO_EXCEPTION_CHILD_CHAIN("ExDistributionDeferred"), &deferred, sizeof deferred,
+                  Korvo2Catalog[0], KORVO_MSG_CDS_DEPOT_BUSY,
                   Korvo2Catalog[KORVO_MSG_CDS_DEPOT_BUSY], package_id, seconds);
 }
 
 // Downloads the package `request` names through the session's client,
 // handing `callback` (which must end in session.complete) to DownloadFile.
 inline DownloadOutcome download_package(Session &session, CdsStatusCallback callback,
-                                        const PackageRequest &request,
-                                        const DownloadHooks &hooks) {
+                                        const PackageRequest &request, const DownloadHooks &hooks) {
     std::unique_lock lock(session.mutex);
     session.finished = false;
     uint32_t handle = 0;
@@ -125,25 +124,25 @@ inline DownloadOutcome download_package(Session &session, CdsStatusCallback call
     ClientHandle owned(session.funcs, handle);
     DownloadOutcome outcome;
     switch (rc) {
-    case CDS_DOWNLOAD_STARTED:
-        if (hooks.counted)
-            hooks.counted();
-        outcome.stop = wait_for_download(session, lock, handle, hooks.stopped, hooks.wait);
-        if (outcome.stop != 0)
-            return outcome;
-        outcome.path = actual_path(session.funcs, handle, request.package_id);
-        break;
-    case CDS_DOWNLOAD_ALREADY_THERE:
-        if (hooks.counted)
-            hooks.counted();
-        outcome.path = actual_path(session.funcs, handle, request.package_id);
-        break;
-    case CDS_DOWNLOAD_BUSY:
-        owned.release();
-        raise_deferred(request.package_id, request.deferred);
-    default:
-        owned.release();
-        helpers::raise_message(KORVO_MSG_CDS_COMMAND_FAILED, "DownloadFile", 0u, rc);
+        case CDS_DOWNLOAD_STARTED:
+            if (hooks.counted)
+                hooks.counted();
+            outcome.stop = wait_for_download(session, lock, handle, hooks.stopped, hooks.wait);
+            if (outcome.stop != 0)
+                return outcome;
+            outcome.path = actual_path(session.funcs, handle, request.package_id);
+            break;
+        case CDS_DOWNLOAD_ALREADY_THERE:
+            if (hooks.counted)
+                hooks.counted();
+            outcome.path = actual_path(session.funcs, handle, request.package_id);
+            break;
+        case CDS_DOWNLOAD_BUSY:
+            owned.release();
+            raise_deferred(request.package_id, request.deferred);
+        default:
+            owned.release();
+            helpers::raise_message(KORVO_MSG_CDS_COMMAND_FAILED, "DownloadFile", 0u, rc);
     }
     owned.release();
     return outcome;
@@ -172,8 +171,8 @@ inline rt::MgPtr<char> list_with(const char *untaken, const char *path) {
 // exists. Returns 0, or the stop code that ended the wait (the segment is
 // left as it was). A path with a comma, which a file list cannot carry,
 // raises a runtime error.
-inline int32_t download_segment(Session &session, CdsStatusCallback callback,
-                                Properties *segment, const DownloadHooks &hooks,
+inline int32_t download_segment(Session &session, CdsStatusCallback callback, Properties *segment,
+                                const DownloadHooks &hooks,
                                 const std::function<void(const char *path)> &append) {
     PackageRequest request;
     request.manager = properties_get_string2(segment, SEGMENT_CDS_MANAGER, nullptr);
@@ -197,7 +196,8 @@ inline int32_t download_segment(Session &session, CdsStatusCallback callback,
     struct stat record {};
     if (::stat(path, &record) == 0) {
         if (record.st_size <= INT32_MAX)
-            properties_put_long_dup(segment, SEGMENT_SIZE_KEY, static_cast<int32_t>(record.st_size));
+            properties_put_long_dup(segment, SEGMENT_SIZE_KEY,
+                                    static_cast<int32_t>(record.st_size));
         else
             cds_log(CDS_LOG_FAILURE,
                     "korvo: The CDS file %s is too large for a segment's size; the size is left "

@@ -125,7 +125,8 @@ void receive(std::shared_ptr<Download> download, std::string url, Credentials cr
     transfer.on_head([&](const HttpAnswer &answer) {
         int32_t code = code_for_status(answer.status());
         // A package comes whole (200), with an end the client can check.
-        if (code == CDS_OK && (answer.status() != 200 || (!answer.content_length() && !answer.chunked())))
+        if (code == CDS_OK &&
+            (answer.status() != 200 || (!answer.content_length() && !answer.chunked())))
             code = CDS_BAD_ANSWER;
         body_follows = download->publish(code) && code == CDS_OK;
         return body_follows;
@@ -258,8 +259,8 @@ int32_t Downloads::start(const DownloadRequest &request, uint32_t *handle) {
     }
     try {
         std::lock_guard lock(mutex_);
-        workers_.push_back(Worker{std::thread(receive, download, *url, std::move(credentials),
-                                              part, std::move(file), request.completion),
+        workers_.push_back(Worker{std::thread(receive, download, *url, std::move(credentials), part,
+                                              std::move(file), request.completion),
                                   download});
     } catch (const std::system_error &) {
         ::unlink(part.c_str());

@@ -94,8 +94,7 @@ class HttpAnswer {
             return;
         }
         const size_t space = line.find(' ');
-        if (space == std::string_view::npos || space == kPrefix.size() ||
-            line.size() < space + 4) {
+        if (space == std::string_view::npos || space == kPrefix.size() || line.size() < space + 4) {
             malformed_ = true;
             return;
         }

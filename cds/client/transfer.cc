@@ -76,45 +76,45 @@ int32_t code_for_status(int status) {
     if (status >= 200 && status <= 299)
         return CDS_OK;
     switch (status) {
-    case 401:
-    case 403:
-        return CDS_DENIED;
-    case 404:
-    case 410:
-        return CDS_NOT_FOUND;
-    case 503:
-        return CDS_BUSY;
-    default:
-        return CDS_BAD_ANSWER;
+        case 401:
+        case 403:
+            return CDS_DENIED;
+        case 404:
+        case 410:
+            return CDS_NOT_FOUND;
+        case 503:
+            return CDS_BUSY;
+        default:
+            return CDS_BAD_ANSWER;
     }
 }
 
 int32_t code_for_curl(CURLcode result) {
     switch (result) {
-    case CURLE_OK:
-        return CDS_OK;
-    case CURLE_OUT_OF_MEMORY:
-        return CDS_NO_MEMORY;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-        return CDS_UNREACHABLE;
-    case CURLE_OPERATION_TIMEDOUT:
-        return CDS_TIMED_OUT;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-        return CDS_INCOMPLETE;
-    case CURLE_LOGIN_DENIED:
-        return CDS_DENIED;
-    case CURLE_URL_MALFORMAT:
-        return CDS_INVALID_ARGUMENT;
-    case CURLE_ABORTED_BY_CALLBACK:
-        return CDS_CANCELLED;
-    case CURLE_WRITE_ERROR:
-        return CDS_CACHE_FAILED;
-    default:
-        return CDS_BAD_ANSWER;
+        case CURLE_OK:
+            return CDS_OK;
+        case CURLE_OUT_OF_MEMORY:
+            return CDS_NO_MEMORY;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_CONNECT:
+            return CDS_UNREACHABLE;
+        case CURLE_OPERATION_TIMEDOUT:
+            return CDS_TIMED_OUT;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+            return CDS_INCOMPLETE;
+        case CURLE_LOGIN_DENIED:
+            return CDS_DENIED;
+        case CURLE_URL_MALFORMAT:
+            return CDS_INVALID_ARGUMENT;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return CDS_CANCELLED;
+        case CURLE_WRITE_ERROR:
+            return CDS_CACHE_FAILED;
+        default:
+            return CDS_BAD_ANSWER;
     }
 }
 

@@ -2,9 +2,9 @@
 // cache on threads of the client's own, the answers a server can give, the
 // package ids and servers the client refuses, and releasing.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -24,7 +24,9 @@ using namespace std::chrono_literals;
 
 class ClientTest : public testing::Test {
   protected:
-    std::string cached(const std::string &id) const { return home / ("cache/files/1/" + id + "-1"); }
+    std::string cached(const std::string &id) const {
+        return home / ("cache/files/1/" + id + "-1");
+    }
 
     // Starts a download of `id` from the test server; the handle in *handle.
     int32_t download(const std::string &id, uint32_t *handle, const char *user = nullptr,
@@ -83,8 +85,8 @@ TEST_F(ClientTest, RefusedAnswersStartNothingAndLeaveNothing) {
         int32_t expected;
     };
     const Case cases[] = {
-        {Answer::kBusy, "p2", CDS_BUSY},          {Answer::kServe, "unknown", CDS_NOT_FOUND},
-        {Answer::kGarbage, "p2", CDS_BAD_ANSWER}, {Answer::kBadLength, "p2", CDS_BAD_ANSWER},
+        {Answer::kBusy, "p2", CDS_BUSY},           {Answer::kServe, "unknown", CDS_NOT_FOUND},
+        {Answer::kGarbage, "p2", CDS_BAD_ANSWER},  {Answer::kBadLength, "p2", CDS_BAD_ANSWER},
         {Answer::kNoLength, "p2", CDS_BAD_ANSWER},
     };
     for (const Case &c : cases) {
@@ -152,7 +154,8 @@ TEST_F(ClientTest, LateAnswers) {
         uint32_t handle = 99;
         EXPECT_EQ(download("p5", &handle), CDS_TIMED_OUT);
         EXPECT_EQ(handle, 0u);
-        EXPECT_TRUE(cds_test::eventually([&] { return cds_test::files_under(home.path()).empty(); }));
+        EXPECT_TRUE(
+            cds_test::eventually([&] { return cds_test::files_under(home.path()).empty(); }));
     }
     server.release_delayed();
     // A head on time and a late body: started, and reported once the body
@@ -180,8 +183,8 @@ TEST_F(ClientTest, ReleaseStopsARunningDownloadWithoutACallback) {
     ASSERT_EQ(download("p6", &handle), CDS_OK);
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
     EXPECT_TRUE(cds_test::eventually([&] { return cds_test::files_under(home.path()).empty(); }));
-    EXPECT_TRUE(cds_test::eventually(
-        [&] { return std::filesystem::is_empty(home / "downloads"); }));
+    EXPECT_TRUE(
+        cds_test::eventually([&] { return std::filesystem::is_empty(home / "downloads"); }));
     server.release_delayed();
     EXPECT_FALSE(Completions::instance().seen(handle));
     EXPECT_FALSE(std::filesystem::exists(cached("p6")));
@@ -213,7 +216,8 @@ TEST_F(ClientTest, ConcurrentDownloadsEachEndOnce) {
     uint32_t handles[kCount] = {};
     std::vector<std::thread> threads;
     for (int i = 0; i < kCount; ++i)
-        threads.emplace_back([&, i] { EXPECT_EQ(download("c" + std::to_string(i), &handles[i]), CDS_OK); });
+        threads.emplace_back(
+            [&, i] { EXPECT_EQ(download("c" + std::to_string(i), &handles[i]), CDS_OK); });
     for (std::thread &thread : threads)
         thread.join();
     for (int i = 0; i < kCount; ++i) {
@@ -245,17 +249,20 @@ TEST_F(ClientTest, HostileIdsAndServersAreRefusedBeforeAnyRequest) {
                   CDS_INVALID_ARGUMENT);
     }
     EXPECT_EQ(cds_test::files_under(home.path()), std::vector<std::string>{"source"});
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(home.path()).parent_path() / "escape-1"));
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::path(home.path()).parent_path() / "escape-1"));
 
     uint32_t handle = 99;
     const char *servers[] = {"ftp://127.0.0.1:21", "file:///etc", "", nullptr, "http://bad host"};
     for (const char *manager : servers) {
         SCOPED_TRACE(manager != nullptr ? manager : "NULL");
-        EXPECT_EQ(DownloadFile(manager, "p8", nullptr, nullptr, nullptr, &Completions::record, &handle),
-                  CDS_INVALID_ARGUMENT);
+        EXPECT_EQ(
+            DownloadFile(manager, "p8", nullptr, nullptr, nullptr, &Completions::record, &handle),
+            CDS_INVALID_ARGUMENT);
     }
-    EXPECT_EQ(DownloadFile(server.address().c_str(), "p8", nullptr, nullptr, nullptr, nullptr, &handle),
-              CDS_INVALID_ARGUMENT);
+    EXPECT_EQ(
+        DownloadFile(server.address().c_str(), "p8", nullptr, nullptr, nullptr, nullptr, &handle),
+        CDS_INVALID_ARGUMENT);
     EXPECT_EQ(DownloadFile(server.address().c_str(), "p8", nullptr, nullptr, nullptr,
                            &Completions::record, nullptr),
               CDS_INVALID_ARGUMENT);
@@ -319,9 +326,9 @@ TEST_F(ClientTest, SizesComeFromTheServer) {
         Answer answer;
         int32_t expected;
     };
-    for (const Case &c : {Case{Answer::kBusy, CDS_BUSY}, Case{Answer::kGarbage, CDS_BAD_ANSWER},
-                          Case{Answer::kNoLength, CDS_BAD_ANSWER},
-                          Case{Answer::kHugeLength, CDS_TOO_LARGE}}) {
+    for (const Case &c :
+         {Case{Answer::kBusy, CDS_BUSY}, Case{Answer::kGarbage, CDS_BAD_ANSWER},
+          Case{Answer::kNoLength, CDS_BAD_ANSWER}, Case{Answer::kHugeLength, CDS_TOO_LARGE}}) {
         server.answer_with(c.answer);
         EXPECT_EQ(GetSingleFileSize(server.address().c_str(), "s1", nullptr, nullptr, &size),
                   c.expected)
@@ -354,7 +361,8 @@ TEST_F(ClientTest, PublishedFilesCanBeDownloaded) {
               CDS_INVALID_ARGUMENT);
     EXPECT_EQ(PublishFile(server.address().c_str(), "f", (home / "absent").c_str(), "bob", "pw"),
               CDS_INVALID_ARGUMENT);
-    EXPECT_EQ(PublishFile(server.address().c_str(), "f", nullptr, "bob", "pw"), CDS_INVALID_ARGUMENT);
+    EXPECT_EQ(PublishFile(server.address().c_str(), "f", nullptr, "bob", "pw"),
+              CDS_INVALID_ARGUMENT);
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ std::string base64(const std::string &text) {
     std::string out;
     size_t i = 0;
     for (; i + 2 < text.size(); i += 3) {
-        const uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
+        const uint32_t v =
+            (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
         out += kDigits[v >> 18];
         out += kDigits[(v >> 12) & 63];
         out += kDigits[(v >> 6) & 63];
@@ -353,26 +354,26 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
 
     const bool with_body = method == "GET";
     switch (behaviour.answer) {
-    case Answer::kBusy:
-        return send_text(fd, head(503, "Service Unavailable",
-                                  "Retry-After: 30\r\nContent-Length: 0\r\n"));
-    case Answer::kGarbage: {
-        static constexpr char kGarbage[] = "\x16\x03\x01 not a web server\r\n\x00\xff\r\n\r\n";
-        send_all(fd, kGarbage, sizeof kGarbage - 1);
-        return false;
-    }
-    case Answer::kBadLength:
-        send_text(fd, head(200, "OK", "Content-Length: 12ab\r\n") + "twelve bytes");
-        return false;
-    case Answer::kHugeLength:
-        send_text(fd, head(200, "OK", "Content-Length: 5000000000\r\n"));
-        return false;
-    case Answer::kLateHead:
-        if (!wait_for(behaviour.delay))
+        case Answer::kBusy:
+            return send_text(
+                fd, head(503, "Service Unavailable", "Retry-After: 30\r\nContent-Length: 0\r\n"));
+        case Answer::kGarbage: {
+            static constexpr char kGarbage[] = "\x16\x03\x01 not a web server\r\n\x00\xff\r\n\r\n";
+            send_all(fd, kGarbage, sizeof kGarbage - 1);
             return false;
-        break;
-    default:
-        break;
+        }
+        case Answer::kBadLength:
+            send_text(fd, head(200, "OK", "Content-Length: 12ab\r\n") + "twelve bytes");
+            return false;
+        case Answer::kHugeLength:
+            send_text(fd, head(200, "OK", "Content-Length: 5000000000\r\n"));
+            return false;
+        case Answer::kLateHead:
+            if (!wait_for(behaviour.delay))
+                return false;
+            break;
+        default:
+            break;
     }
     if (!package)
         return send_text(fd, head(404, "Not Found", "Content-Length: 0\r\n"));

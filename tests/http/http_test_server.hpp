@@ -27,15 +27,15 @@ namespace korvo::test {
 
 // How the server answers a GET or HEAD of a package.
 enum class Answer {
-    kServe,      // 200 with the package and its length; 404 for an unknown id
-    kBusy,       // 503 Service Unavailable
-    kCut,        // the whole head, half the body, then the connection closes
-    kGarbage,    // bytes that are not HTTP, then the connection closes
-    kBadLength,  // 200 with a Content-Length that is not a number
-    kNoLength,   // 200 without a length; the body ends when the connection closes
-    kHugeLength, // 200 claiming 5 000 000 000 bytes, then the connection closes
-    kLateHead,   // waits `delay` (or until release_delayed) before answering
-    kLateBody,   // sends the head, waits `delay`, then the body
+    kServe,       // 200 with the package and its length; 404 for an unknown id
+    kBusy,        // 503 Service Unavailable
+    kCut,         // the whole head, half the body, then the connection closes
+    kGarbage,     // bytes that are not HTTP, then the connection closes
+    kBadLength,   // 200 with a Content-Length that is not a number
+    kNoLength,    // 200 without a length; the body ends when the connection closes
+    kHugeLength,  // 200 claiming 5 000 000 000 bytes, then the connection closes
+    kLateHead,    // waits `delay` (or until release_delayed) before answering
+    kLateBody,    // sends the head, waits `delay`, then the body
 };
 
 class HttpTestServer {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "cds/client/descriptor.hpp"
 #include "cds/client/transfer.hpp"
 
 namespace cdsclient {
@@ -20,29 +21,6 @@ namespace {
 constexpr int32_t kNoAnswerYet = -1;
 // Seconds DownloadFile waits for the server's answer to begin.
 constexpr long kAnswerSeconds = 60;
-
-// A file descriptor that is closed when it ends, unless taken.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(Descriptor &&other) noexcept : fd_(other.take()) {}
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    Descriptor &operator=(Descriptor &&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int take() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 bool write_all(int fd, const char *data, size_t size) {
     while (size > 0) {

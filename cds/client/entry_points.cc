@@ -9,6 +9,7 @@
 
 #include "cds/client/cds_client.h"
 #include "cds/client/client_home.hpp"
+#include "cds/client/descriptor.hpp"
 #include "cds/client/downloads.hpp"
 #include "cds/client/transfer.hpp"
 
@@ -89,13 +90,10 @@ int32_t publish_file(const char *manager, const char *package_id, const char *so
     if (!url)
         return CDS_INVALID_ARGUMENT;
     // Non-blocking open: a FIFO in the file's place must not hold the caller.
-    int fd = ::open(source_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const Descriptor file(::open(source_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    int fd = file.get();
     if (fd < 0)
         return CDS_INVALID_ARGUMENT;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat record {};
     if (::fstat(fd, &record) != 0 || !S_ISREG(record.st_mode))
         return CDS_INVALID_ARGUMENT;

@@ -108,12 +108,12 @@ inline const char *or_null(const char *text) {
 // handing `callback` (which must end in session.complete) to DownloadFile.
 inline DownloadOutcome download_package(Session &session, CdsStatusCallback callback,
                                         const PackageRequest &request, const DownloadHooks &hooks) {
-    std::unique_lock lock(session.mutex);
-    session.finished = false;
+    std::unique_lock lock(session.cds_mutex);
+    session.cds_finished = false;
     uint32_t handle = 0;
     const int32_t rc =
-        session.funcs.DownloadFile(request.manager, request.package_id, request.destination,
-                                   request.user_name, request.password, callback, &handle);
+        session.cds_funcs.DownloadFile(request.manager, request.package_id, request.destination,
+                                       request.user_name, request.password, callback, &handle);
     // The password is never written: only whether there is one.
     cds_log(CDS_LOG_TRACE,
             "korvo: Started a new CDS download: DownloadFile(%s, %s, %s, %s, %s, %p, %u).  "
@@ -121,7 +121,7 @@ inline DownloadOutcome download_package(Session &session, CdsStatusCallback call
             or_null(request.manager), or_null(request.package_id), or_null(request.destination),
             or_null(request.user_name), request.password != nullptr ? "<??}" : "<null>",
             reinterpret_cast<void *>(callback), handle, rc);
-    ClientHandle owned(session.funcs, handle);
+    ClientHandle owned(session.cds_funcs, handle);
     DownloadOutcome outcome;
     switch (rc) {
         case CDS_DOWNLOAD_STARTED:
@@ -130,12 +130,12 @@ inline DownloadOutcome download_package(Session &session, CdsStatusCallback call
             outcome.stop = wait_for_download(session, lock, handle, hooks.stopped, hooks.wait);
             if (outcome.stop != 0)
                 return outcome;
-            outcome.path = actual_path(session.funcs, handle, request.package_id);
+            outcome.path = actual_path(session.cds_funcs, handle, request.package_id);
             break;
         case CDS_DOWNLOAD_ALREADY_THERE:
             if (hooks.counted)
                 hooks.counted();
-            outcome.path = actual_path(session.funcs, handle, request.package_id);
+            outcome.path = actual_path(session.cds_funcs, handle, request.package_id);
             break;
         case CDS_DOWNLOAD_BUSY:
             owned.release();

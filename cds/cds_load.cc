@@ -64,7 +64,7 @@ Session &process_session() {
 
 bool client_ready() {
     cds_init();
-    return process_session().loaded;
+    return process_session().cds_loaded;
 }
 
 }  // namespace korvo::cds
@@ -87,9 +87,9 @@ int cds_load(void) {
                 return -1;
         }
     }
-    if (!resolve_entry_points(module, session.funcs))
+    if (!resolve_entry_points(module, session.cds_funcs))
         return -1;
-    session.loaded = true;
+    session.cds_loaded = true;
     return 0;
 }
 
@@ -104,9 +104,9 @@ void cds_status_callback(uint32_t handle, int32_t status) {
 
 char *cds_get_actual_path(uint32_t handle, const char *package_id) {
     korvo::cds::Session &session = korvo::cds::process_session();
-    if (!session.loaded)
+    if (!session.cds_loaded)
         return nullptr;
-    return korvo::cds::actual_path(session.funcs, handle, package_id).release();
+    return korvo::cds::actual_path(session.cds_funcs, handle, package_id).release();
 }
 
 }  // extern "C"

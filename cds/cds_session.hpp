@@ -2,13 +2,14 @@
 // the client's completion callback. The process has one (cds_load.cc); tests
 // make their own around a client they load themselves.
 //
-// A download step holds `mutex` from before DownloadFile until it ends,
-// except while it waits on `done`; the completion callback takes `mutex`,
+// A download step holds `cds_mutex` from before DownloadFile until it ends,
+// except while it waits on `cds_done`; the completion callback takes it,
 // so a callback that comes before the step waits is handled once the wait
 // has begun and is never lost. Only the callback of the handle the step waits
 // for ends the wait: the callback of a download that an earlier step gave up
-// (a stop during its wait) only leaves its log line. `funcs` is written once,
-// before `loaded` is set and before any step runs, and read without the lock.
+// (a stop during its wait) only leaves its log line. `cds_funcs` is written
+// once, before `cds_loaded` is set and before any step runs, and read without
+// the lock.
 #pragma once
 
 #include <atomic>
@@ -21,24 +22,24 @@
 namespace korvo::cds {
 
 struct Session {
-    CdsFuncs funcs{};
-    std::atomic<bool> loaded{false};
+    CdsFuncs cds_funcs{};
+    std::atomic<bool> cds_loaded{false};
 
-    std::mutex mutex;
-    std::condition_variable done;
-    bool waiting = false;   // a step waits for `awaited`
-    uint32_t awaited = 0;   // the handle of the download it waits for
-    bool finished = false;  // that download has ended
+    std::mutex cds_mutex;
+    std::condition_variable cds_done;
+    bool waiting = false;       // a step waits for `awaited`
+    uint32_t awaited = 0;       // the handle of the download it waits for
+    bool cds_finished = false;  // that download has ended
 
     // What the completion callback does for (handle, status).
     void complete(uint32_t handle, int32_t status) {
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(cds_mutex);
         if (status != 0)
             cds_log(CDS_LOG_FAILURE, "korvo: Received a bad status of %d for CDS handle of %u\n",
                     status, handle);
         if (waiting && handle == awaited) {
-            finished = true;
-            done.notify_all();
+            cds_finished = true;
+            cds_done.notify_all();
         }
     }
 };

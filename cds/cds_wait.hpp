@@ -45,15 +45,15 @@ inline int32_t wait_for_download(Session &session, std::unique_lock<std::mutex> 
         ~NotWaiting() { session.waiting = false; }
     } not_waiting{session};
     int32_t waited = 0;
-    while (!session.finished && waited < kWaitLimitSeconds) {
+    while (!session.cds_finished && waited < kWaitLimitSeconds) {
         if (stopped) {
             if (const int32_t stop = stopped(); stop != 0)
                 return stop;
         }
-        wait(lock, session.done, std::chrono::seconds(kWaitStepSeconds));
+        wait(lock, session.cds_done, std::chrono::seconds(kWaitStepSeconds));
         waited += kWaitStepSeconds;
     }
-    if (!session.finished)
+    if (!session.cds_finished)
         helpers::raise_message(KORVO_MSG_CDS_COMMAND_TIMED_OUT, "DownloadFile", handle,
                                kWaitLimitSeconds);
     return 0;

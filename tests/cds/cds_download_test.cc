@@ -70,8 +70,8 @@ class DownloadStepTest : public testing::Test {
     ~DownloadStepTest() override { current_session = nullptr; }
 
     void use_real_client() {
-        session.funcs = {&DownloadFile, &GetDownloadDirectory, &GetSingleFileSize, &PublishFile,
-                         &ReleaseFile};
+        session.cds_funcs = {&DownloadFile, &GetDownloadDirectory, &GetSingleFileSize, &PublishFile,
+                             &ReleaseFile};
     }
 
     // Runs one step for `segment`; the files it hands on go to `appended`.
@@ -320,9 +320,9 @@ class FakeClientTest : public DownloadStepTest {
   protected:
     FakeClientTest() {
         fake = &client;
-        session.funcs.DownloadFile = &fake_download;
-        session.funcs.GetDownloadDirectory = &fake_directory;
-        session.funcs.ReleaseFile = &fake_release;
+        session.cds_funcs.DownloadFile = &fake_download;
+        session.cds_funcs.GetDownloadDirectory = &fake_directory;
+        session.cds_funcs.ReleaseFile = &fake_release;
         segment.put(SEGMENT_CDS_PACKAGEID, "pkg");
     }
     ~FakeClientTest() override {

@@ -148,6 +148,23 @@ inline DownloadOutcome download_package(Session &session, CdsStatusCallback call
     return outcome;
 }
 
+// The size of the segment's package as the client's server states it
+// (GetSingleFileSize with the segment's manager, package id, user name and
+// password). Raises message 203 ("GetSingleFileSize", 0, result) when the
+// client fails, and the property errors of the segment's keys.
+inline uint32_t package_size(const Session &session, Properties *segment) {
+    const char *manager = properties_get_string2(segment, SEGMENT_CDS_MANAGER, nullptr);
+    const char *package_id = properties_get_string(segment, SEGMENT_CDS_PACKAGEID);
+    const char *user_name = properties_get_string2(segment, SEGMENT_CDS_USERNAME, nullptr);
+    const char *password = properties_get_string2(segment, SEGMENT_CDS_PASSWORD, nullptr);
+    uint32_t size = 0;
+    const int32_t result =
+        session.cds_funcs.GetSingleFileSize(manager, package_id, user_name, password, &size);
+    if (result != 0)
+        helpers::raise_message(KORVO_MSG_CDS_COMMAND_FAILED, "GetSingleFileSize", 0u, result);
+    return size;
+}
+
 // The file list after `path` is appended to its untaken part `untaken`
 // (NULL when nothing is left): a copy of the path, or the untaken part, a
 // comma and the path. A runtime block the caller owns.

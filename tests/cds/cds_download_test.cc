@@ -221,6 +221,19 @@ TEST_F(DownloadStepTest, RefusalsRaiseTheirMessages) {
     EXPECT_EQ(server.requests("GET", "p3"), 2);
 }
 
+TEST_F(DownloadStepTest, PackageSizesComeFromTheServer) {
+    use_real_client();
+    server.put_package("s1", cds_test::package_bytes(4321, 5));
+    server.require_credentials("alice", "s3cret");
+    Segment segment;
+    segment.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "s1");
+    EXPECT_EQ(raised_by([&] { korvo::cds::package_size(session, &segment); }).arguments,
+              (std::vector<std::string>{"GetSingleFileSize", "0", "13"}));
+    segment.put(SEGMENT_CDS_USERNAME, "alice").put(SEGMENT_CDS_PASSWORD, "s3cret");
+    EXPECT_EQ(korvo::cds::package_size(session, &segment), 4321u);
+    EXPECT_EQ(server.requests("GET", "s1"), 0);
+}
+
 TEST_F(DownloadStepTest, CommandsDuringTheWaitEndTheStep) {
     use_real_client();
     server.put_package("p4", "slow");

@@ -1,5 +1,5 @@
 // What the CDS files share inside the library: the process's session (the
-// loaded client and the download wait), the contract's internal steps, and
+// loaded client and the download wait), the loader's internal steps, and
 // the entry the CDS stream uses to load the client on open.
 #pragma once
 

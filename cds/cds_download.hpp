@@ -25,7 +25,7 @@
 #include "cds/cds_actual_path.hpp"
 #include "cds/cds_session.hpp"
 #include "cds/cds_wait.hpp"
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 #include "properties/korvo_exceptions.h"
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"

@@ -13,7 +13,7 @@
 #include <mutex>
 
 #include "cds/cds_session.hpp"
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 
 namespace korvo::cds {
 

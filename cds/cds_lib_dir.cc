@@ -11,6 +11,7 @@
 #include "cds/cds_config.hpp"
 #include "cds/cds_internal.hpp"
 #include "cds/cds_registry.hpp"
+#include "kes/kes_fd.hpp"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"
 
@@ -28,20 +29,15 @@ constexpr size_t kRegistryValueMax = 259;
 // be opened or is not a regular file. A FIFO or a device in its place is
 // refused without blocking.
 std::optional<std::string> read_configuration(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const kes::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat record {};
-    if (::fstat(fd, &record) != 0 || !S_ISREG(record.st_mode))
+    if (!file || ::fstat(file.get(), &record) != 0 || !S_ISREG(record.st_mode))
         return std::nullopt;
     std::string text;
     char piece[8192];
     while (text.size() < kMaxFileBytes) {
-        const ssize_t got = ::read(fd, piece, sizeof piece);
+        const ssize_t got =
+            kes::RetryInterrupted([&] { return ::read(file.get(), piece, sizeof piece); });
         if (got < 0)
             return std::nullopt;
         if (got == 0)

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
-packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
   libcurl4-openssl-dev curl)
 missing=()
 for package in "${packages[@]}"; do

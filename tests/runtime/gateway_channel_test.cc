@@ -185,8 +185,10 @@ TEST(GatewayChannel, MalformedPacketsFailTheReadAndBreakTheChannel) {
             char text[128];
         };
         korvo::test::Shared<Line> logged;
+        korvo::test::Pipe sent;
         MethodProcess method([&] {
             korvo::rt::LogCapture capture;
+            CHILD_CHECK(sent.receive() == 'x');  // every packet is there
             char *data = nullptr;
             CHILD_CHECK(ep_korvo_recv(&data, nullptr) == -1 && data == nullptr);
             CHILD_CHECK(ep_korvo_recv(&data, nullptr) == -1);  // broken for good
@@ -199,6 +201,7 @@ TEST(GatewayChannel, MalformedPacketsFailTheReadAndBreakTheChannel) {
         for (const Bytes &bytes : c.packets)
             method.gateway.send(bytes);
         method.gateway.send(good);
+        sent.send();
         EXPECT_EQ(method.wait(), 0);
         EXPECT_EQ(std::string(logged->text),
                   std::string("korvo: gateway channel: refused a packet: ") + c.fault + "\n");

@@ -7,16 +7,20 @@
 
 namespace korvo::depot {
 
+// Whether the object's ownership of its files is still to be checked, or
+// the caller has just refreshed it (Refresh) under the same hold of "ENTRY".
+enum class Ownership { kCheck, kRefreshed };
+
 // DepotSaveEntry_internal: builds the object's record and replaces its entry
 // file with it. An object the depot handed out is written only over an entry
 // file that still holds its segment: otherwise (2, 0, 0) and nothing is
 // written, so that a removed entry does not come back and a reused name is
-// not overwritten.
-KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry);
+// not overwritten. A record larger than the depot reads is refused: (21, 0,
+// 3).
+KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry,
+                                   Ownership ownership = Ownership::kCheck);
 
-// Sets the state and writes the entry file even when the state does not
-// change (traced as DepotEntryChangeState), so that a changed
-// reference_count reaches the file.
-KesStatus *SaveWithState(KesStatus *status, Depot *depot, DepotEntry *entry, int32_t state);
+// Logs the line of a save refused because the object lost its file.
+void LogDisowned(const char *op, const DepotEntry *entry);
 
 }  // namespace korvo::depot

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "depot/depot_enum.h"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
@@ -24,7 +25,10 @@ uint64_t ConvertDataSize(uint64_t bytes) {
 KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
     constexpr const char *kOp = "DepotReserveDiskSpace";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot) || !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot))
+        return status;
+    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
         return status;
     Fill(status, KES_OK, 0, 0);
     if (depot->limitKb != 0) {
@@ -33,7 +37,7 @@ KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
         else
             depot->availableKb -= kb;
     }
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     TraceExit(kOp);
     return status;
 }
@@ -46,11 +50,12 @@ void DepotUnreserveDiskSpace(Depot *depot, uint32_t kb) {
         return;
     }
     KesStatus status;
-    if (!TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail))
+    LockHold depotHold = TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
         return;
     if (depot->limitKb != 0)
         depot->availableKb += kb;
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     TraceExit(kOp);
 }
 
@@ -81,10 +86,12 @@ KesStatus *DepotAdjustReservedSpace(KesStatus *status, Depot *depot, const char 
 KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total) {
     constexpr const char *kOp = "DepotGetPermStorage";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, total) ||
-        !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot, total))
         return status;
-    DepotEntryEnum *walk = OpenWalk(status, depot, kOp);
+    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
+        return status;
+    DepotEntryEnum *walk = OpenWalk(status, depot, depotHold, kOp);
     if (walk == nullptr)
         return status;
     Fill(status, KES_OK, 0, 0);
@@ -105,7 +112,7 @@ KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total)
     KesStatus ended;
     if (DepotEntryEnumDelete(&ended, walk)->code != KES_OK)
         Logger(kSurvivedLevel, "%s error %d freeing enumerator\n", kOp, ended.code);
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     TraceExit(kOp);
     return status;
 }

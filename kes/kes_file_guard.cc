@@ -1,0 +1,169 @@
+// Guarded opens and reads, advisory file locks, shared directories and the
+// cached process id (see kes_file_guard.hpp).
+#include "kes/kes_file_guard.hpp"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "kes/kes_file_cell.hpp"
+#include "kes/kes_host_path.hpp"
+#include "kes/kes_syscall.hpp"
+
+namespace korvo::kes {
+namespace {
+
+int HostFlags(int32_t flags) {
+    int host = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    const bool read = (flags & KES_FILE_READ) != 0;
+    const bool write = (flags & KES_FILE_WRITE) != 0;
+    if ((flags & KES_FILE_READ_WRITE) != 0 || (read && write))
+        host |= O_RDWR;
+    else if (write)
+        host |= O_WRONLY;
+    else
+        host |= O_RDONLY;
+    if ((flags & KES_FILE_APPEND) != 0)
+        host |= O_APPEND;
+    if ((flags & KES_FILE_CREATE) != 0)
+        host |= O_CREAT;
+    if ((flags & KES_FILE_EXCLUSIVE) != 0)
+        host |= O_EXCL;
+    return host;
+}
+
+std::atomic<pid_t> cachedProcessId{0};
+
+void ForgetProcessId() {
+    cachedProcessId.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, int32_t flags) {
+    if (file != nullptr)
+        *file = nullptr;
+    if (file == nullptr || path == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const HostPath host(path, HostPath::Foreign::kRefuse);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 2);
+    // Truncation waits until the file is known to be regular: O_TRUNC on a
+    // FIFO or device would act before the check.
+    UniqueFd fd(RetryInterrupted(
+        [&] { return ::open(host.c_str(), HostFlags(flags), static_cast<mode_t>(kSharedFileMode)); }));
+    if (!fd)
+        return SystemError(status, 3);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return SystemError(status, 3);
+    if (!S_ISREG(info.st_mode))
+        return FillStatus(status, KES_SYSTEM_ERROR, S_ISDIR(info.st_mode) ? EISDIR : ENXIO, 3);
+    // Reads and writes of a regular file never wait anyway; the flag goes so
+    // that the descriptor behaves as KesFileOpen's do.
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    if ((flags & KES_FILE_TRUNCATE) != 0 &&
+        RetryInterrupted([&] { return ::ftruncate(fd.get(), 0); }) != 0)
+        return SystemError(status, 3);
+    KesFile cell = NewFileCell(fd.get());
+    if (cell == nullptr)
+        return FillStatus(status, KES_NO_MEMORY, 0, 3);
+    static_cast<void>(fd.release());
+    *file = cell;
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+ReadStep ReadRegularFile(const char *path, size_t limit, std::string *text, KesStatus *status) {
+    KesFile file = nullptr;
+    if (OpenRegularFile(status, &file, path, KES_FILE_READ)->code != KES_OK)
+        return ReadStep::kOpen;
+    UniqueFd fd(file->descriptor);
+    KesMemoryFree(file);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        SystemError(status, 2);
+        return ReadStep::kSize;
+    }
+    if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > limit) {
+        FillStatus(status, KES_SYSTEM_ERROR, EFBIG, 2);
+        return ReadStep::kSize;
+    }
+    try {
+        text->resize(static_cast<size_t>(info.st_size));
+    } catch (const std::exception &) {
+        FillStatus(status, KES_NO_MEMORY, 0, 0);
+        return ReadStep::kMemory;
+    }
+    size_t total = 0;
+    while (total < text->size()) {
+        const ssize_t got = RetryInterrupted(
+            [&] { return ::read(fd.get(), text->data() + total, text->size() - total); });
+        if (got < 0) {
+            SystemError(status, 2);
+            return ReadStep::kRead;
+        }
+        if (got == 0)
+            break;
+        total += static_cast<size_t>(got);
+    }
+    text->resize(total);
+    FillStatus(status, KES_OK, 0, 0);
+    return ReadStep::kNone;
+}
+
+bool TryLockFile(KesFile file) {
+    return file != nullptr &&
+           RetryInterrupted([&] { return ::flock(file->descriptor, LOCK_EX | LOCK_NB); }) == 0;
+}
+
+void UnlockFile(KesFile file) {
+    if (file != nullptr)
+        ::flock(file->descriptor, LOCK_UN);
+}
+
+bool PathExists(const char *path) {
+    struct stat info {};
+    const HostPath host(path, HostPath::Foreign::kRefuse);
+    return host.usable() && ::lstat(host.c_str(), &info) == 0;
+}
+
+bool IdentityOf(const char *path, FileIdentity *identity) {
+    struct stat info {};
+    const HostPath host(path, HostPath::Foreign::kPassUnchanged);
+    if (!host.usable() || ::stat(host.c_str(), &info) != 0)
+        return false;
+    *identity = FileIdentity{info.st_dev, info.st_ino};
+    return true;
+}
+
+KesStatus *CreateSharedDirectory(KesStatus *status, const char *path) {
+    const HostPath host(path, HostPath::Foreign::kPassUnchanged);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 0);
+    if (::mkdir(host.c_str(), static_cast<mode_t>(kSharedDirectoryMode)) != 0)
+        return SystemError(status, 1);
+    return FillStatus(status, KES_OK, 0, 0);
+}
+
+pid_t ProcessId() {
+    pid_t pid = cachedProcessId.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered = ::pthread_atfork(nullptr, nullptr, ForgetProcessId);
+        static_cast<void>(registered);
+        pid = ::getpid();
+        cachedProcessId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+bool ProcessEnded(pid_t pid) {
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+}  // namespace korvo::kes

@@ -66,9 +66,9 @@ std::vector<std::string> &ownDirectories() {
 
 std::string scratchDir(const std::string &label) {
     const char *base = std::getenv("KORVO_TMPDIR");
-    const std::filesystem::path root =
-        base != nullptr && *base != '\0' ? std::filesystem::path(base)
-                                         : std::filesystem::temp_directory_path();
+    const std::filesystem::path root = base != nullptr && *base != '\0'
+                                           ? std::filesystem::path(base)
+                                           : std::filesystem::temp_directory_path();
     std::string pattern = (root / ("depot-bench-" + label + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr)
         std::abort();
@@ -131,7 +131,8 @@ std::string filledDepot(Ids kind, int count, const std::string &label) {
                   "<<id>" + id +
                       "</id><version>1</version><reference_count>1</reference_count><state>1</"
                       "state><checksum>0</checksum><deadline>0</deadline><location>" +
-                      stem + ".dat</location><properties>cA==</properties>>" + std::string(1, '\0'));
+                      stem + ".dat</location><properties>cA==</properties>>" +
+                      std::string(1, '\0'));
         writeFile(stem + ".dat", "");
     }
     return dir;
@@ -219,7 +220,8 @@ const std::string &lookupDepot(Ids kind, int count) {
     static std::map<std::tuple<Ids, int>, std::string> made;
     auto found = made.find({kind, count});
     if (found == made.end())
-        found = made.emplace(std::make_tuple(kind, count), filledDepot(kind, count, "lookup")).first;
+        found =
+            made.emplace(std::make_tuple(kind, count), filledDepot(kind, count, "lookup")).first;
     return found->second;
 }
 
@@ -368,22 +370,44 @@ void sizes(benchmark::internal::Benchmark *b) {
 
 BENCHMARK_CAPTURE(BM_AddComplete, Spread, Ids::kSpread)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_AddComplete, Shared, Ids::kShared)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_Lookup, Held/Spread, Found::kHeld, Ids::kSpread)
-    ->Arg(100)->Arg(1000)->Arg(10000)->Arg(50000)->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Present/Spread, Found::kPresent, Ids::kSpread)
-    ->Arg(100)->Arg(1000)->Arg(10000)->Arg(50000)->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Missing/Spread, Found::kMissing, Ids::kSpread)
-    ->Arg(100)->Arg(1000)->Arg(10000)->Arg(50000)->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Held/Shared, Found::kHeld, Ids::kShared)->Arg(50000)->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Present/Shared, Found::kPresent, Ids::kShared)
-    ->Arg(50000)->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Missing/Shared, Found::kMissing, Ids::kShared)
-    ->Arg(50000)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Lookup, Held / Spread, Found::kHeld, Ids::kSpread)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(50000)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_Lookup, Present / Spread, Found::kPresent, Ids::kSpread)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(50000)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_Lookup, Missing / Spread, Found::kMissing, Ids::kSpread)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(50000)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_Lookup, Held / Shared, Found::kHeld, Ids::kShared)
+    ->Arg(50000)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_Lookup, Present / Shared, Found::kPresent, Ids::kShared)
+    ->Arg(50000)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_Lookup, Missing / Shared, Found::kMissing, Ids::kShared)
+    ->Arg(50000)
+    ->UseManualTime();
 BENCHMARK_CAPTURE(BM_Walk, Spread, Ids::kSpread)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_Walk, Shared, Ids::kShared)->Arg(50000)->UseManualTime()->Iterations(1)
+BENCHMARK_CAPTURE(BM_Walk, Shared, Ids::kShared)
+    ->Arg(50000)
+    ->UseManualTime()
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Purge, Spread, Ids::kSpread)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_Purge, Shared, Ids::kShared)->Arg(50000)->UseManualTime()->Iterations(1)
+BENCHMARK_CAPTURE(BM_Purge, Shared, Ids::kShared)
+    ->Arg(50000)
+    ->UseManualTime()
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

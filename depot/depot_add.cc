@@ -147,7 +147,8 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
     DepotEntry *entry = NewPendingEntry(depot, id, version, found.bucket, number, properties);
     if (entry == nullptr)
         return nullptr;
-    if (DepotSaveEntry(&status, depot, entry)->code != KES_OK) {
+    std::optional<uint64_t> written;
+    if (SaveEntry(&status, depot, entry, &written)->code != KES_OK) {
         DestroyEntry(entry);
         return nullptr;
     }
@@ -157,6 +158,7 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
         DestroyEntry(entry);
         return nullptr;
     }
+    NoteSeen(depot, entry, written);
     // The data file is made empty, or kept as it is when it exists; this
     // handle holds its writer's lock until it releases the object.
     KesFile locked = LockDataFile(&status, depot, entry);

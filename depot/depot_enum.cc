@@ -6,8 +6,8 @@
 
 #include "depot/depot_files.hpp"
 #include "depot/depot_index.hpp"
-#include "depot/depot_lock.hpp"
 #include "depot/depot_list.hpp"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"

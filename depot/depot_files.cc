@@ -80,8 +80,7 @@ void LogReadFailure(const char *op, ReadStep step, const KesStatus &status, cons
             Logger(kSurvivedLevel, "%s error %d opening file %s\n", op, status.code, path);
             break;
         case ReadStep::kSize:
-            Logger(kSurvivedLevel, "%s error %d %s of file %s\n", op, status.code, sizeWords,
-                   path);
+            Logger(kSurvivedLevel, "%s error %d %s of file %s\n", op, status.code, sizeWords, path);
             break;
         case ReadStep::kMemory:
             Logger(kSurvivedLevel, memoryLine, op, path);
@@ -95,7 +94,8 @@ void LogReadFailure(const char *op, ReadStep step, const KesStatus &status, cons
 }
 
 KesStatus *ReplaceFile(KesStatus *status, IndexSession &session, const char *path,
-                       const char *record, size_t length, uint64_t segment) {
+                       const char *record, size_t length, uint64_t segment,
+                       std::optional<uint64_t> *generation) {
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, ".%ld.%llu.tmp",
                   static_cast<long>(korvo::kes::ProcessId()),
@@ -127,7 +127,7 @@ KesStatus *ReplaceFile(KesStatus *status, IndexSession &session, const char *pat
     if (status->code == KES_OK && closed.code != KES_OK)
         *status = closed;
     if (status->code == KES_OK)
-        session.replace(status, temporary.c_str(), path, segment);
+        session.replace(status, temporary.c_str(), path, segment, generation);
     if (status->code != KES_OK) {
         KesStatus ignored;
         KesFileRemove(&ignored, temporary.c_str());

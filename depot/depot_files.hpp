@@ -55,9 +55,11 @@ void LogReadFailure(const char *op, ReadStep step, const KesStatus &status, cons
 
 // Writes `length` bytes of `record` as the content of the file `path`,
 // replacing it in one step (see above), and notes in the session's index
-// that the file holds `segment`. The status is the first failing Kes call's.
+// that the file holds `segment` (*generation: the file's new generation).
+// The status is the first failing Kes call's.
 KesStatus *ReplaceFile(KesStatus *status, IndexSession &session, const char *path,
-                       const char *record, size_t length, uint64_t segment);
+                       const char *record, size_t length, uint64_t segment,
+                       std::optional<uint64_t> *generation = nullptr);
 
 // The path inside the depot directory of a data file `location`: "<dir>/
 // <name>" when `location` is a plain name in the depot directory (by its

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +44,9 @@ struct HeldObject {
     int32_t slot = -1;
     std::string key;  // the segment it is filed under
     WriterLock writer;
+    // The generation of the entry file when the object was last read from
+    // it or written to it (see IndexSession::generationOf).
+    std::optional<uint64_t> seen;
 };
 
 // Which directory index a handle uses; changed under the index's mutex.

@@ -2,6 +2,7 @@
 #include "depot/depot_index.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -84,10 +85,18 @@ class NumberSet {
     std::map<int32_t, int32_t> runs_;  // first -> last of each run
 };
 
+// Every change of a name's file gets a number never given before, so that an
+// object can tell whether its file changed since it last read or wrote it.
+uint64_t NextGeneration() {
+    static std::atomic<uint64_t> counter{0};
+    return ++counter;
+}
+
 struct NameInfo {
     int32_t number = 0;
-    bool known = false;     // the file was read or written since its last change
-    bool segment = false;   // known, and it held a segment: `hint`
+    uint64_t generation = NextGeneration();
+    bool known = false;    // the file was read or written since its last change
+    bool segment = false;  // known, and it held a segment: `hint`
     uint64_t hint = 0;
     int ownReplacements = 0;  // our renames over the name not yet seen as changes
 };
@@ -142,10 +151,12 @@ struct DirectoryIndex {
         BucketIndex &bucket = *bucketOf(name, true);
         const auto found = bucket.names.find(name);
         if (found != bucket.names.end()) {
-            if (found->second.ownReplacements > 0)
+            if (found->second.ownReplacements > 0) {
                 --found->second.ownReplacements;
-            else
+            } else {
+                found->second.generation = NextGeneration();
                 modified(bucket, found->first, found->second);
+            }
             return true;
         }
         if (++nameCount > kMaxIndexedNames)
@@ -174,6 +185,7 @@ struct DirectoryIndex {
     }
 
     void modified(BucketIndex &bucket, const std::string &name, NameInfo &info) {
+        info.generation = NextGeneration();
         if (!info.known)
             return;
         bucket.forgetHint(name, info);
@@ -489,7 +501,9 @@ std::string_view IndexSession::nameOf(std::string_view path) const {
 }
 
 KesStatus *IndexSession::replace(KesStatus *status, const char *temporary, const char *path,
-                                 uint64_t segment) {
+                                 uint64_t segment, std::optional<uint64_t> *generation) {
+    if (generation != nullptr)
+        generation->reset();
     const std::string_view name = index_ != nullptr ? nameOf(path) : std::string_view{};
     if (name.empty() || !IsEntryFileName(name) || name.size() < 8)
         return KesFileRename(status, temporary, path);
@@ -506,12 +520,33 @@ KesStatus *IndexSession::replace(KesStatus *status, const char *temporary, const
         BucketIndex &bucket = *index_->bucketOf(name, true);
         const std::string copy(name);
         index_->note(bucket, copy, segment);
-        ++bucket.names.find(copy)->second.ownReplacements;
+        NameInfo &info = bucket.names.find(copy)->second;
+        ++info.ownReplacements;
+        info.generation = NextGeneration();
+        if (generation != nullptr)
+            *generation = info.generation;
     } catch (const std::exception &) {
         // Listed again at the next session rather than trusted half-noted.
         index_->forget();
     }
     return status;
+}
+
+std::optional<uint64_t> IndexSession::generationOf(const char *path) const {
+    const std::string_view name =
+        index_ != nullptr && path != nullptr ? nameOf(path) : std::string_view{};
+    if (name.empty() || name.size() < 8)
+        return std::nullopt;
+    const std::lock_guard guard(notifier().mutex);
+    if (!index_->current)
+        return std::nullopt;
+    const BucketIndex *bucket = index_->bucketOf(name, false);
+    if (bucket == nullptr)
+        return std::nullopt;
+    const auto found = bucket->names.find(name);
+    if (found == bucket->names.end())
+        return std::nullopt;
+    return found->second.generation;
 }
 
 void DetachIndex(Depot *depot) {

@@ -75,9 +75,16 @@ class IndexSession {
                      const Visit &visit);
 
     // Renames the written `temporary` over `path` and notes that the file
-    // now holds `segment`.
-    KesStatus *replace(KesStatus *status, const char *temporary, const char *path,
-                       uint64_t segment);
+    // now holds `segment`; *generation (when given) gets the file's new
+    // generation, or nothing when the index does not serve it.
+    KesStatus *replace(KesStatus *status, const char *temporary, const char *path, uint64_t segment,
+                       std::optional<uint64_t> *generation = nullptr);
+
+    // The generation of the file at `path`: a number that changes whenever
+    // the file is changed, by this process or another (through a name of
+    // the directory). Nothing when the index does not serve the directory
+    // or does not hold the name.
+    std::optional<uint64_t> generationOf(const char *path) const;
 
   private:
     std::string_view nameOf(std::string_view path) const;

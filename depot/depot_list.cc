@@ -12,8 +12,7 @@
 
 namespace korvo::depot {
 
-static_assert(std::is_standard_layout_v<DepotHandle>,
-              "a Depot pointer must convert to its handle");
+static_assert(std::is_standard_layout_v<DepotHandle>, "a Depot pointer must convert to its handle");
 
 void WriterLock::reset() {
     if (file_ == nullptr)
@@ -131,7 +130,8 @@ bool Listed(const Depot *depot, const DepotEntry *entry) {
 int32_t NewestSlot(const Depot *depot, const char *id, const char *version) {
     HandleState &state = StateOf(depot);
     try {
-        const std::string key = SegmentKey(id != nullptr ? id : "", version != nullptr ? version : "");
+        const std::string key =
+            SegmentKey(id != nullptr ? id : "", version != nullptr ? version : "");
         const std::lock_guard guard(state.mutex);
         const auto found = state.bySegment.find(key);
         if (found == state.bySegment.end() || found->second.empty())
@@ -189,6 +189,20 @@ bool KeepWriterLock(Depot *depot, DepotEntry *entry, KesFile locked) {
         return false;
     found->second.writer = std::move(lock);
     return true;
+}
+
+std::optional<uint64_t> SeenGeneration(const Depot *depot, const DepotEntry *entry) {
+    HandleState &state = StateOf(depot);
+    const std::lock_guard guard(state.mutex);
+    const auto found = state.held.find(entry);
+    return found != state.held.end() ? found->second.seen : std::nullopt;
+}
+
+void NoteSeen(Depot *depot, const DepotEntry *entry, std::optional<uint64_t> generation) {
+    HandleState &state = StateOf(depot);
+    const std::lock_guard guard(state.mutex);
+    if (const auto found = state.held.find(entry); found != state.held.end())
+        found->second.seen = generation;
 }
 
 void DestroyEntry(DepotEntry *entry) {

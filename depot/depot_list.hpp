@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,11 @@ void Refile(Depot *depot, DepotEntry *entry);
 // writer's lock of the listed object; it is closed when the object leaves
 // the list. False (and `locked` closed) when the object is not listed.
 bool KeepWriterLock(Depot *depot, DepotEntry *entry, KesFile locked);
+
+// The generation of the object's entry file when the object last matched
+// it, and noting it; nothing for an object not listed.
+std::optional<uint64_t> SeenGeneration(const Depot *depot, const DepotEntry *entry);
+void NoteSeen(Depot *depot, const DepotEntry *entry, std::optional<uint64_t> generation);
 
 // Releases the object's strings, its property bytes and the object.
 void DestroyEntry(DepotEntry *entry);

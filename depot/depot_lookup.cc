@@ -87,7 +87,7 @@ void SearchBucket(Depot *depot, const char *id, const char *version, Lookup &fou
             LogReadFailure(kLookup, step, status, path.c_str(), "retrieving size", kLookupMemory);
             return std::nullopt;
         }
-            const std::optional<uint64_t> segment = SegmentOf(text.c_str());
+        const std::optional<uint64_t> segment = SegmentOf(text.c_str());
         if (!RecordHolds(text.c_str(), id, version))
             return segment;
         DepotEntry *entry = DepotEntryNewFromToc(depot, text.c_str());
@@ -157,7 +157,7 @@ FileHolds ReadOwnFile(const DepotEntry *entry, std::string *text) {
         // Only a file known to be gone disowns the object; one that cannot
         // be read leaves the decision to the operation.
         return step == ReadStep::kOpen && status.osError == ENOENT ? FileHolds::kOther
-                                                                    : FileHolds::kUnknown;
+                                                                   : FileHolds::kUnknown;
     }
     return RecordHolds(text->c_str(), entry->id, entry->version) ? FileHolds::kSegment
                                                                  : FileHolds::kOther;
@@ -168,10 +168,19 @@ FileHolds ReadOwnFile(const DepotEntry *entry, std::string *text) {
 bool Refresh(Depot *depot, DepotEntry *entry) {
     if (!Listed(depot, entry) || entry->entryFile == nullptr)
         return true;
+    // A file whose generation has not moved since the object last matched
+    // it holds what the object holds: no process changed it through the
+    // directory since.
+    const IndexSession session(depot);
+    const std::optional<uint64_t> generation = session.generationOf(entry->entryFile);
+    if (generation && generation == SeenGeneration(depot, entry))
+        return true;
     std::string text;
     const FileHolds holds = ReadOwnFile(entry, &text);
-    if (holds == FileHolds::kSegment)
+    if (holds == FileHolds::kSegment) {
         DepotEntryReloadFromToc_internal(entry, text.c_str());
+        NoteSeen(depot, entry, generation);
+    }
     return holds != FileHolds::kOther;
 }
 

@@ -43,8 +43,7 @@ bool WriterGone(const Depot *depot, const DepotEntry *entry) {
         return false;
     KesFile file = nullptr;
     KesStatus status;
-    if (korvo::kes::OpenRegularFile(&status, &file, data->c_str(), KES_FILE_READ)->code !=
-        KES_OK)
+    if (korvo::kes::OpenRegularFile(&status, &file, data->c_str(), KES_FILE_READ)->code != KES_OK)
         return !korvo::kes::PathExists(data->c_str());
     const bool gone = korvo::kes::TryLockFile(file);
     korvo::kes::UnlockFile(file);

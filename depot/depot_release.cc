@@ -27,8 +27,7 @@ bool RemoveFiles(KesStatus *status, Depot *depot, const DepotEntry *entry) {
     if (!inside) {
         // Another account may have planted the record: a file elsewhere is
         // not the depot's to remove.
-        Logger(kSurvivedLevel, "%s error data file %s lies outside the depot\n", kRemove,
-               location);
+        Logger(kSurvivedLevel, "%s error data file %s lies outside the depot\n", kRemove, location);
         Fill(status, KES_SYSTEM_ERROR, EPERM, 2);
     } else if (KesFileRemove(&removed, inside->c_str())->code != KES_OK) {
         Logger(kSurvivedLevel, "%s exit.  Error %d removing file %s\n", kRemove, removed.code,

@@ -19,7 +19,7 @@ void LogDisowned(const char *op, const DepotEntry *entry) {
 }
 
 KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry,
-                                   Ownership ownership) {
+                                   Ownership ownership, std::optional<uint64_t> *generation) {
     constexpr const char *kOp = "DepotSaveEntry_internal";
     TraceEntry(kOp);
     if (entry->entryFile == nullptr)
@@ -41,8 +41,27 @@ KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *
     }
     const uint64_t segment = SegmentHash(entry->id != nullptr ? entry->id : "",
                                          entry->version != nullptr ? entry->version : "");
-    if (ReplaceFile(status, session, entry->entryFile, text, length, segment)->code != KES_OK)
+    std::optional<uint64_t> written;
+    if (ReplaceFile(status, session, entry->entryFile, text, length, segment, &written)->code !=
+        KES_OK)
         return status;
+    NoteSeen(depot, entry, written);
+    if (generation != nullptr)
+        *generation = written;
+    TraceExit(kOp);
+    return status;
+}
+
+KesStatus *SaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry,
+                     std::optional<uint64_t> *generation) {
+    constexpr const char *kOp = "DepotSaveEntry";
+    TraceEntry(kOp);
+    if (!Usable(status, kOp, depot, entry))
+        return status;
+    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    if (!entryHold)
+        return status;
+    DepotSaveEntry_internal(status, depot, entry, Ownership::kCheck, generation);
     TraceExit(kOp);
     return status;
 }
@@ -54,16 +73,7 @@ using namespace korvo::depot;
 extern "C" {
 
 KesStatus *DepotSaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry) {
-    constexpr const char *kOp = "DepotSaveEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
-        return status;
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
-    if (!entryHold)
-        return status;
-    DepotSaveEntry_internal(status, depot, entry);
-    TraceExit(kOp);
-    return status;
+    return SaveEntry(status, depot, entry, nullptr);
 }
 
 KesStatus *DepotEntryChangeState(KesStatus *status, Depot *depot, DepotEntry *entry,

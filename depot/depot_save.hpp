@@ -1,6 +1,9 @@
 // Writing entry files; the caller holds "ENTRY".
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "depot/depot_entry.h"
 #include "depot/depot_store.h"
 #include "kes/kes_status.h"
@@ -17,8 +20,14 @@ enum class Ownership { kCheck, kRefreshed };
 // written, so that a removed entry does not come back and a reused name is
 // not overwritten. A record larger than the depot reads is refused: (21, 0,
 // 3).
+// *generation (when given) gets the written file's generation.
 KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry,
-                                   Ownership ownership = Ownership::kCheck);
+                                   Ownership ownership = Ownership::kCheck,
+                                   std::optional<uint64_t> *generation = nullptr);
+
+// DepotSaveEntry, telling the written file's generation.
+KesStatus *SaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry,
+                     std::optional<uint64_t> *generation);
 
 // Logs the line of a save refused because the object lost its file.
 void LogDisowned(const char *op, const DepotEntry *entry);

@@ -70,15 +70,13 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
         Logger(kFailureLevel, "%s exit.  Error allocating depot handle\n", kOp);
         return Fill(status, KES_NO_MEMORY, 0, 0);
     }
-    LockHold depotHold =
-        CreateLock(status, &handle->depotLock, "DEPOT", "DepotNew depot", "depot");
+    LockHold depotHold = CreateLock(status, &handle->depotLock, "DEPOT", "DepotNew depot", "depot");
     if (!depotHold) {
         DestroyHandle(handle);
         return status;
     }
     depotHold.reportAs("DepotSetDir", "depot lock");
-    LockHold entryHold =
-        CreateLock(status, &handle->entryLock, "ENTRY", "DepotNew entry", "entry");
+    LockHold entryHold = CreateLock(status, &handle->entryLock, "ENTRY", "DepotNew entry", "entry");
     if (!entryHold) {
         depotHold.release();
         CloseLock(&handle->depotLock);

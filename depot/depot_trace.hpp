@@ -6,6 +6,7 @@
 
 #include "depot/depot_logger.h"
 #include "kes/kes_status.h"
+#include "runtime/log.h"
 
 namespace korvo::depot {
 
@@ -14,11 +15,15 @@ inline constexpr int32_t kSurvivedLevel = 1;
 inline constexpr int32_t kNoticeLevel = 2;
 inline constexpr int32_t kTraceLevel = 3;
 
+// The entry and exit lines go to the runtime log directly: they carry only
+// an operation's name, so they are the lines Logger would hand over, and
+// the log formats them only when it keeps them (most operations write
+// twenty of them, which the default level drops).
 inline void TraceEntry(const char *op) {
-    Logger(kTraceLevel, "%s entry\n", op);
+    LogMsg(kTraceLevel, 0, 0, -1, "%s entry\n", op);
 }
 inline void TraceExit(const char *op) {
-    Logger(kTraceLevel, "%s exit\n", op);
+    LogMsg(kTraceLevel, 0, 0, -1, "%s exit\n", op);
 }
 
 inline KesStatus *Fill(KesStatus *status, int32_t code, int32_t osError, int32_t step) {

@@ -35,7 +35,8 @@ class InotifyWatcher final : public DirWatcher {
     void drain(const Sink &sink) override {
         alignas(inotify_event) char buffer[64 * 1024];
         for (;;) {
-            const ssize_t got = RetryInterrupted([&] { return ::read(fd_.get(), buffer, sizeof buffer); });
+            const ssize_t got =
+                RetryInterrupted([&] { return ::read(fd_.get(), buffer, sizeof buffer); });
             if (got <= 0) {
                 // EAGAIN: the queue is empty. Any other failure may have
                 // dropped events.

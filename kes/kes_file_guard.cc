@@ -46,7 +46,8 @@ void ForgetProcessId() {
 
 }  // namespace
 
-KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, int32_t flags) {
+KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, int32_t flags,
+                           int64_t *size) {
     if (file != nullptr)
         *file = nullptr;
     if (file == nullptr || path == nullptr)
@@ -56,18 +57,21 @@ KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, i
         return FillStatus(status, KES_INVALID, 0, 2);
     // Truncation waits until the file is known to be regular: O_TRUNC on a
     // FIFO or device would act before the check.
-    UniqueFd fd(RetryInterrupted(
-        [&] { return ::open(host.c_str(), HostFlags(flags), static_cast<mode_t>(kSharedFileMode)); }));
+    UniqueFd fd(RetryInterrupted([&] {
+        return ::open(host.c_str(), HostFlags(flags), static_cast<mode_t>(kSharedFileMode));
+    }));
     if (!fd)
         return SystemError(status, 3);
+    // A file this open created is regular; anything else is looked at. The
+    // flag that kept the open from waiting means nothing for a regular file.
+    const bool created = (flags & KES_FILE_CREATE) != 0 && (flags & KES_FILE_EXCLUSIVE) != 0;
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (!created && ::fstat(fd.get(), &info) != 0)
         return SystemError(status, 3);
-    if (!S_ISREG(info.st_mode))
+    if (!created && !S_ISREG(info.st_mode))
         return FillStatus(status, KES_SYSTEM_ERROR, S_ISDIR(info.st_mode) ? EISDIR : ENXIO, 3);
-    // Reads and writes of a regular file never wait anyway; the flag goes so
-    // that the descriptor behaves as KesFileOpen's do.
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    if (size != nullptr)
+        *size = created ? 0 : info.st_size;
     if ((flags & KES_FILE_TRUNCATE) != 0 &&
         RetryInterrupted([&] { return ::ftruncate(fd.get(), 0); }) != 0)
         return SystemError(status, 3);
@@ -81,21 +85,17 @@ KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, i
 
 ReadStep ReadRegularFile(const char *path, size_t limit, std::string *text, KesStatus *status) {
     KesFile file = nullptr;
-    if (OpenRegularFile(status, &file, path, KES_FILE_READ)->code != KES_OK)
+    int64_t size = 0;
+    if (OpenRegularFile(status, &file, path, KES_FILE_READ, &size)->code != KES_OK)
         return ReadStep::kOpen;
     UniqueFd fd(file->descriptor);
     KesMemoryFree(file);
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        SystemError(status, 2);
-        return ReadStep::kSize;
-    }
-    if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > limit) {
+    if (size < 0 || static_cast<uint64_t>(size) > limit) {
         FillStatus(status, KES_SYSTEM_ERROR, EFBIG, 2);
         return ReadStep::kSize;
     }
     try {
-        text->resize(static_cast<size_t>(info.st_size));
+        text->resize(static_cast<size_t>(size));
     } catch (const std::exception &) {
         FillStatus(status, KES_NO_MEMORY, 0, 0);
         return ReadStep::kMemory;

@@ -30,9 +30,10 @@ inline constexpr uint32_t kSharedDirectoryMode = 0770;
 // symbolic link at the last component fails (-4, ELOOP, 3), the open never
 // waits for a FIFO's other end or a device, and a file that is not regular
 // is refused: (-4, EISDIR, 3) for a directory, (-4, ENXIO, 3) for anything
-// else. A created file gets kSharedFileMode. On every failure *file is
-// NULL.
-KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, int32_t flags);
+// else. A created file gets kSharedFileMode. *size (when given) gets the
+// file's size. On every failure *file is NULL.
+KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, int32_t flags,
+                           int64_t *size = nullptr);
 
 // The step at which a whole read failed.
 enum class ReadStep { kNone, kOpen, kSize, kMemory, kRead };

@@ -151,12 +151,14 @@ TEST_P(Hostile, AnEntryFileLargerThanAnyRecordIsNotRead) {
     DepotEntryEnumDelete(&status, walk);
     EXPECT_EQ(walked, 1);
     EXPECT_LT(resident() - before, 64L << 20);
-    EXPECT_TRUE(Contains(capture.texts(1), "DepotEntryEnumNextElement error -4 obtaining size of "
-                                           "file " +
-                                               (dir_ / "00000108.0.xml") + "\n"));
-    EXPECT_TRUE(Contains(capture.texts(1), "DepotGetEntry_internal error -4 retrieving size of "
-                                           "file " +
-                                               (dir_ / "00000108.0.xml") + "\n"));
+    EXPECT_TRUE(Contains(capture.texts(1),
+                         "DepotEntryEnumNextElement error -4 obtaining size of "
+                         "file " +
+                             (dir_ / "00000108.0.xml") + "\n"));
+    EXPECT_TRUE(Contains(capture.texts(1),
+                         "DepotGetEntry_internal error -4 retrieving size of "
+                         "file " +
+                             (dir_ / "00000108.0.xml") + "\n"));
 }
 
 TEST_P(Hostile, PropertiesThatWouldMakeARecordTooLargeToReadAreRefused) {
@@ -222,9 +224,9 @@ TEST_P(Hostile, APurgeMeetingAnAbandonedEntryLockLeavesThatEntry) {
     for (const LogLine &line : capture.lines())
         if (line.level < 3)
             failures.push_back(line);
-    EXPECT_EQ(failures,
-              (std::vector<LogLine>{{0, "DepotRemoveEntry_internal exit.  Error -2(0) obtaining lock\n"},
-                                    {1, "DepotPurge error -2 removing depot entry\n"}}));
+    EXPECT_EQ(failures, (std::vector<LogLine>{
+                            {0, "DepotRemoveEntry_internal exit.  Error -2(0) obtaining lock\n"},
+                            {1, "DepotPurge error -2 removing depot entry\n"}}));
     // The next purge finds the lock usable again.
     DepotPurge(&status, depot_, 1);
     EXPECT_EQ(status.code, 0);
@@ -288,9 +290,9 @@ TEST_P(Hostile, APendingEntryWhoseWriterEndedIsTakenOver) {
     EXPECT_EQ(taken->state, DepotStatePending);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(taken->properties), taken->propertiesLength),
               "new");
-    EXPECT_EQ(capture.texts(1), std::vector<std::string>{"DepotAddEntry taking over entry " +
-                                                         (dir_ / "00000108.0.xml") +
-                                                         " of a writer that ended\n"});
+    EXPECT_EQ(capture.texts(1),
+              std::vector<std::string>{"DepotAddEntry taking over entry " +
+                                       (dir_ / "00000108.0.xml") + " of a writer that ended\n"});
     // Now this handle is its writer.
     EXPECT_EQ(DepotAddEntry(depot_, "seg1", "1.0", Bytes("")), nullptr);
     DepotCompleteEntry(&status, other, taken, 0);

@@ -11,9 +11,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
-#include <fstream>
 #include <thread>
 
 #include "depot/depot.h"

@@ -83,11 +83,11 @@ TEST_F(Walking, NamesThatAreNoReadableFilesArePassedOver) {
     EXPECT_EQ(Walk(), std::vector<std::string>{"a"});
     std::vector<std::string> lines = capture.texts(1);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"DepotEntryEnumNextElement error -4 opening file " +
-                                            (dir_ / "broken.xml") + "\n",
-                                        "DepotEntryEnumNextElement error -4 opening file " +
-                                            (dir_ / "linked.xml") + "\n"}));
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "DepotEntryEnumNextElement error -4 opening file " + (dir_ / "broken.xml") + "\n",
+            "DepotEntryEnumNextElement error -4 opening file " + (dir_ / "linked.xml") + "\n"}));
 }
 
 TEST_F(Walking, TheExpiryPurgeRemovesCompleteEntriesPastTheirDeadline) {
@@ -95,7 +95,7 @@ TEST_F(Walking, TheExpiryPurgeRemovesCompleteEntriesPastTheirDeadline) {
     Put("00000001.0", "past", 1, 2, now - 1);
     Put("00000002.0", "future", 1, 0, now + 3600);
     Put("00000003.0", "inuse", 2, 0, 0);
-    Put("00000004.0", "orphan", 0, 0, 0);  // pending, and no writer holds it
+    Put("00000004.0", "orphan", 0, 0, 0);              // pending, and no writer holds it
     Put("00000005.0", "wrapped", 1, 0, 4294967295LL);  // written as -1
     DepotEntry *pending = DepotAddEntry(depot_, "pending", "1", Bytes(""));  // its writer lives
     ASSERT_NE(pending, nullptr);

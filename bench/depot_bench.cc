@@ -19,7 +19,7 @@
 // bucket once before (a process's first lookup in a bucket reads the
 // bucket's files once).
 //
-// BM_Lookup/<found>/<kind>/<n>: DepotGetEntry of an entry the handle holds,
+// BM_Lookup/<found><kind>/<n>: DepotGetEntry of an entry the handle holds,
 // of one present but not held (released again, as a stream's close does),
 // and of a missing one. Limit: reading the entry file (open, fstat, read,
 // close), or for a miss one stat of the directory.
@@ -370,31 +370,31 @@ void sizes(benchmark::internal::Benchmark *b) {
 
 BENCHMARK_CAPTURE(BM_AddComplete, Spread, Ids::kSpread)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_AddComplete, Shared, Ids::kShared)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_Lookup, Held / Spread, Found::kHeld, Ids::kSpread)
+BENCHMARK_CAPTURE(BM_Lookup, HeldSpread, Found::kHeld, Ids::kSpread)
     ->Arg(100)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(50000)
     ->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Present / Spread, Found::kPresent, Ids::kSpread)
+BENCHMARK_CAPTURE(BM_Lookup, PresentSpread, Found::kPresent, Ids::kSpread)
     ->Arg(100)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(50000)
     ->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Missing / Spread, Found::kMissing, Ids::kSpread)
+BENCHMARK_CAPTURE(BM_Lookup, MissingSpread, Found::kMissing, Ids::kSpread)
     ->Arg(100)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(50000)
     ->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Held / Shared, Found::kHeld, Ids::kShared)
+BENCHMARK_CAPTURE(BM_Lookup, HeldShared, Found::kHeld, Ids::kShared)
     ->Arg(50000)
     ->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Present / Shared, Found::kPresent, Ids::kShared)
+BENCHMARK_CAPTURE(BM_Lookup, PresentShared, Found::kPresent, Ids::kShared)
     ->Arg(50000)
     ->UseManualTime();
-BENCHMARK_CAPTURE(BM_Lookup, Missing / Shared, Found::kMissing, Ids::kShared)
+BENCHMARK_CAPTURE(BM_Lookup, MissingShared, Found::kMissing, Ids::kShared)
     ->Arg(50000)
     ->UseManualTime();
 BENCHMARK_CAPTURE(BM_Walk, Spread, Ids::kSpread)->Apply(sizes);

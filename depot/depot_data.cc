@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "depot/depot_files.hpp"
+#include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
@@ -28,6 +29,7 @@ KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile 
     const LockHold entryHold = TakeLock(status, &depot->entryLock, op, Abandoned::kFail);
     if (!entryHold)
         return status;
+    const IndexSession session(depot);
     const bool owned = Refresh(depot, entry);
     const char *location = entry->location != nullptr ? entry->location : "";
     std::optional<std::string> target = std::string(location);

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "depot/depot_files.hpp"
+#include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
@@ -57,6 +58,7 @@ KesStatus *DepotRemoveEntry_internal(KesStatus *status, Depot *depot, DepotEntry
     LockHold entryHold = TakeLock(status, &depot->entryLock, kRemove, Abandoned::kFail);
     if (!entryHold)
         return status;
+    const IndexSession session(depot);
     Fill(status, KES_OK, 0, 0);
     // The count decides from the file: another process may have registered
     // the segment since this object was read.
@@ -129,6 +131,7 @@ KesStatus *DepotUnregisterEntry(KesStatus *status, Depot *depot, DepotEntry *ent
         return status;
     }
     entryHold.reportAs(kOp, "entry lock");
+    const IndexSession session(depot);
     Fill(status, KES_OK, 0, 0);
     // The holder is counted off the file's count, under one hold of
     // "ENTRY" with the removal or the save that follows.

@@ -85,6 +85,9 @@ KesStatus *DepotEntryChangeState(KesStatus *status, Depot *depot, DepotEntry *en
     const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
     if (!entryHold)
         return status;
+    // One view of the directory, brought up to date under "ENTRY", for the
+    // read and the write of the record.
+    const IndexSession session(depot);
     Fill(status, KES_OK, 0, 0);
     // The state is compared with the file's, which another process may have
     // changed since this object was read.
@@ -109,6 +112,7 @@ KesStatus *DepotCompleteEntry(KesStatus *status, Depot *depot, DepotEntry *entry
         TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotCompleteEntry entry");
     if (!entryHold)
         return status;
+    const IndexSession session(depot);
     // One more holder counts from the file's count, not from the object's,
     // so that no other process's completion is lost.
     if (!Refresh(depot, entry)) {

@@ -19,23 +19,11 @@
 namespace korvo::kes {
 namespace {
 
+// KesFileOpen's flags, without truncation (which waits for the check of
+// the file's type), never following a link at the last component and never
+// waiting for a FIFO's other end.
 int HostFlags(int32_t flags) {
-    int host = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    const bool read = (flags & KES_FILE_READ) != 0;
-    const bool write = (flags & KES_FILE_WRITE) != 0;
-    if ((flags & KES_FILE_READ_WRITE) != 0 || (read && write))
-        host |= O_RDWR;
-    else if (write)
-        host |= O_WRONLY;
-    else
-        host |= O_RDONLY;
-    if ((flags & KES_FILE_APPEND) != 0)
-        host |= O_APPEND;
-    if ((flags & KES_FILE_CREATE) != 0)
-        host |= O_CREAT;
-    if ((flags & KES_FILE_EXCLUSIVE) != 0)
-        host |= O_EXCL;
-    return host;
+    return (HostOpenFlags(flags) & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK;
 }
 
 std::atomic<pid_t> cachedProcessId{0};

@@ -55,6 +55,16 @@ class Hostile : public depot_test::IndexedDepotTest {
         ::alarm(0);
     }
     void Fifo(const std::string &name) { ASSERT_EQ(::mkfifo((dir_ / name).c_str(), 0600), 0); }
+    // Adds seg1/1.0 in a process that ends without completing it.
+    void AddAndEnd(const char *properties) {
+        korvo::test::Child writer([&] {
+            KesStatus status;
+            Depot *depot = nullptr;
+            DepotNew(&status, &depot, dir_.path().c_str(), 0);
+            return DepotAddEntry(depot, "seg1", "1.0", Bytes(properties)) != nullptr ? 0 : 1;
+        });
+        ASSERT_EQ(writer.wait(), 0);
+    }
 };
 
 INSTANTIATE_TEST_SUITE_P(Index, Hostile, ::testing::Bool(), depot_test::IndexRunName);
@@ -267,14 +277,7 @@ TEST_P(Hostile, AForcedPurgeRemovesEntriesThatArriveWhileItWalks) {
 }
 
 TEST_P(Hostile, APendingEntryWhoseWriterEndedIsTakenOver) {
-    // A writer that ends after adding, before completing.
-    korvo::test::Child writer([&] {
-        KesStatus status;
-        Depot *depot = nullptr;
-        DepotNew(&status, &depot, dir_.path().c_str(), 0);
-        return DepotAddEntry(depot, "seg1", "1.0", Bytes("old")) != nullptr ? 0 : 1;
-    });
-    ASSERT_EQ(writer.wait(), 0);
+    AddAndEnd("old");
 
     // A writer that lives keeps its entry.
     DepotEntry *live = DepotAddEntry(depot_, "seg2", "2", Bytes(""));
@@ -302,13 +305,7 @@ TEST_P(Hostile, APendingEntryWhoseWriterEndedIsTakenOver) {
 }
 
 TEST_P(Hostile, AnExpiryPurgeRemovesPendingEntriesWhoseWriterEnded) {
-    korvo::test::Child writer([&] {
-        KesStatus status;
-        Depot *depot = nullptr;
-        DepotNew(&status, &depot, dir_.path().c_str(), 0);
-        return DepotAddEntry(depot, "seg1", "1.0", Bytes("")) != nullptr ? 0 : 1;
-    });
-    ASSERT_EQ(writer.wait(), 0);
+    AddAndEnd("");
     ASSERT_NE(DepotAddEntry(depot_, "seg2", "2", Bytes("")), nullptr);
     KesStatus status;
     DepotPurgeExpiredEntries(&status, depot_);

@@ -2,10 +2,10 @@
 // entry files.
 #include "depot/depot_files.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 
 #include "depot/depot_trace.hpp"
@@ -49,14 +49,20 @@ pid_t TemporaryWriter(std::string_view name) {
 }  // namespace
 
 char *FilePath(const char *dir, const char *bucket, int32_t number, const char *suffix) {
-    const int needed = std::snprintf(nullptr, 0, "%s/%s.%d.%s", dir, bucket, number, suffix);
-    if (needed < 0)
-        return nullptr;
-    char *path = static_cast<char *>(KesMemoryMalloc(static_cast<size_t>(needed) + 1));
+    char digits[16];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+    const std::string_view parts[] = {
+        dir, "/", bucket, ".", std::string_view(digits, end - digits), ".", suffix};
+    size_t length = 0;
+    for (const std::string_view part : parts)
+        length += part.size();
+    char *path = static_cast<char *>(KesMemoryMalloc(length + 1));
     if (path == nullptr)
         return nullptr;
-    std::snprintf(path, static_cast<size_t>(needed) + 1, "%s/%s.%d.%s", dir, bucket, number,
-                  suffix);
+    char *at = path;
+    for (const std::string_view part : parts)
+        at = std::copy(part.begin(), part.end(), at);
+    *at = '\0';
     KesPathLocalize(path);
     return path;
 }
@@ -96,13 +102,15 @@ void LogReadFailure(const char *op, ReadStep step, const KesStatus &status, cons
 KesStatus *ReplaceFile(KesStatus *status, IndexSession &session, const char *path,
                        const char *record, size_t length, uint64_t segment,
                        std::optional<uint64_t> *generation) {
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%ld.%llu.tmp",
-                  static_cast<long>(korvo::kes::ProcessId()),
-                  static_cast<unsigned long long>(++temporaryCounter));
+    // "<path>.<pid>.<counter>.tmp"
     std::string temporary;
     try {
-        temporary = std::string(path) + suffix;
+        temporary.append(path)
+            .append(".")
+            .append(std::to_string(korvo::kes::ProcessId()))
+            .append(".")
+            .append(std::to_string(++temporaryCounter))
+            .append(kTemporarySuffix);
     } catch (const std::exception &) {
         return Fill(status, KES_NO_MEMORY, 0, 1);
     }

@@ -2,6 +2,7 @@
 // parsing one back into a new or an existing object.
 #include "depot/depot_record.hpp"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -148,12 +149,13 @@ KesStatus *BuildRecord(KesStatus *status, const DepotEntry *entry, char **text, 
     std::memcpy(record.text.get(), kTemplate, sizeof kTemplate);
     record.length = sizeof kTemplate - 1;
 
+    // Signed decimal, as "%d" writes it; a deadline above 2147483647 is
+    // written negative.
     char numbers[4][16];
-    std::snprintf(numbers[0], sizeof numbers[0], "%d", entry->reference_count);
-    std::snprintf(numbers[1], sizeof numbers[1], "%d", entry->state);
-    std::snprintf(numbers[2], sizeof numbers[2], "%d", entry->checksum);
-    // A deadline above 2147483647 is written negative.
-    std::snprintf(numbers[3], sizeof numbers[3], "%d", static_cast<int32_t>(entry->deadline));
+    const int32_t values[4] = {entry->reference_count, entry->state, entry->checksum,
+                               static_cast<int32_t>(entry->deadline)};
+    for (int i = 0; i < 4; ++i)
+        *std::to_chars(numbers[i], numbers[i] + sizeof numbers[i] - 1, values[i]).ptr = '\0';
 
     char *encoded = nullptr;
     uint32_t encodedLength = 0;

@@ -4,8 +4,8 @@
 // A watcher watches any number of directories and queues, in the order they
 // happen, the changes that other calls (of any process) make to their
 // names: a name added (created, or renamed into the directory), removed
-// (deleted, or renamed away), or whose file changed (written, truncated,
-// closed after writing, or its attributes changed); the directory itself
+// (deleted, or renamed away), or whose file changed (written, truncated, or
+// its attributes changed); the directory itself
 // changed (its attributes) or gone (removed, renamed, unmounted); and a
 // loss (the queue overflowed), after which nothing the caller knows of any
 // watched directory may be trusted. A change is queued before the call that

@@ -14,11 +14,12 @@
 namespace korvo::kes {
 namespace {
 
-// Writes through a descriptor kept open show as IN_MODIFY; the kernel folds
-// a run of them on one file into one queued event.
+// Every write and truncation shows as IN_MODIFY (also through a descriptor
+// kept open; the kernel folds a run of them on one file into one queued
+// event), so the close after writing tells nothing more and is not asked
+// for: each event costs the writer and the reader.
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
-                                IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
-                                IN_ONLYDIR;
+                                IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr uint32_t kEndsWatch = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
 class InotifyWatcher final : public DirWatcher {
@@ -72,7 +73,7 @@ class InotifyWatcher final : public DirWatcher {
             sink(event.wd, DirChange::kRemoved, name);
         if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0)
             sink(event.wd, DirChange::kAdded, name);
-        if ((event.mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) != 0)
+        if ((event.mask & (IN_MODIFY | IN_ATTRIB)) != 0)
             sink(event.wd, DirChange::kModified, name);
     }
 

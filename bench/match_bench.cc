@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kes/kes_match.h"
+#include "properties/match.h"
 
 namespace {
 

@@ -67,7 +67,7 @@ DepotEntry *NewPendingEntry(const Depot *depot, const char *id, const char *vers
 KesFile LockDataFile(KesStatus *status, const Depot *depot, const DepotEntry *entry) {
     const std::optional<std::string> data = InsideDepot(depot, entry->location);
     if (!data) {
-        Fill(status, KES_SYSTEM_ERROR, EPERM, 3);
+        FillStatus(status, KES_SYSTEM_ERROR, EPERM, 3);
         return nullptr;
     }
     KesFile file = nullptr;
@@ -77,7 +77,7 @@ KesFile LockDataFile(KesStatus *status, const Depot *depot, const DepotEntry *en
     if (!korvo::kes::TryLockFile(file)) {
         KesStatus closed;
         KesFileClose(&closed, file);
-        Fill(status, KES_SYSTEM_ERROR, EWOULDBLOCK, 3);
+        FillStatus(status, KES_SYSTEM_ERROR, EWOULDBLOCK, 3);
         return nullptr;
     }
     return file;
@@ -98,7 +98,7 @@ bool TakeOver(Depot *depot, DepotEntry *entry, const DepotPropertyBlock &propert
     if (!KeepWriterLock(depot, entry, locked) || !CopyProperties(entry, properties) ||
         DepotSaveEntry_internal(&status, depot, entry, Ownership::kRefreshed)->code != KES_OK)
         return false;
-    Logger(kSurvivedLevel, "%s taking over entry %s of a writer that ended\n", kOp,
+    Logger(LOG_LEVEL_SURVIVED, "%s taking over entry %s of a writer that ended\n", kOp,
            entry->entryFile != nullptr ? entry->entryFile : "");
     return true;
 }
@@ -129,7 +129,8 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
         DepotEntry *existing = found.entry;
         if (existing->state != DepotStateComplete &&
             !(existing->state == DepotStatePending && TakeOver(depot, existing, properties))) {
-            Logger(kSurvivedLevel, "%s unable to use entry due to in-progress operations\n", kOp);
+            Logger(LOG_LEVEL_SURVIVED, "%s unable to use entry due to in-progress operations\n",
+                   kOp);
             existing = nullptr;
         }
         depotHold.release();

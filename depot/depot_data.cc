@@ -36,22 +36,23 @@ KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile 
     if (!owned) {
         // The entry was removed by another process, and its data file may
         // now be another segment's.
-        Fill(status, KES_END, 0, 0);
+        FillStatus(status, KES_END, 0, 0);
     } else if (changes && !(target = InsideDepot(depot, location))) {
-        Logger(kSurvivedLevel, "%s error data file %s lies outside the depot\n", op, location);
-        Fill(status, KES_SYSTEM_ERROR, EPERM, 3);
+        Logger(LOG_LEVEL_SURVIVED, "%s error data file %s lies outside the depot\n", op, location);
+        FillStatus(status, KES_SYSTEM_ERROR, EPERM, 3);
     } else {
         korvo::kes::OpenRegularFile(status, file, target->c_str(), flags);
     }
     if (status->code != KES_OK) {
-        Logger(kFailureLevel, "%s exit.  Error %d opening segment data file\n", op, status->code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d opening segment data file\n", op,
+               status->code);
         return status;
     }
     entry->openCount += 1;
     touch(entry);
     KesStatus saved;
     if (DepotSaveEntry_internal(&saved, depot, entry, Ownership::kRefreshed)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d updating segment attributes\n", op, saved.code);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d updating segment attributes\n", op, saved.code);
     TraceExit(op);
     return status;
 }
@@ -128,12 +129,12 @@ KesStatus *DepotSetCheckpointOffset(KesStatus *status, Depot *depot, const char 
     DepotEntry *entry = DepotGetEntry(depot, id, version);
     if (entry == nullptr) {
         TraceExit(kOp);
-        return Fill(status, KES_END, 0, 0);
+        return FillStatus(status, KES_END, 0, 0);
     }
     const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
     if (!entryHold)
         return status;
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     // The size of the data file is where a transfer that last wrote at
     // `time` goes on.
     if (entry->modifyTime == time)

@@ -40,12 +40,12 @@ DepotEntry *NextEntry(DepotEntryEnum *walk, std::string &text) {
         }
         DepotEntry *entry = DepotEntryNewFromToc(depot, text.c_str());
         if (entry == nullptr) {
-            Logger(kSurvivedLevel, "%s null returned by DepotEntryNewFromToc\n", kNext);
+            Logger(LOG_LEVEL_SURVIVED, "%s null returned by DepotEntryNewFromToc\n", kNext);
             continue;
         }
         entry->entryFile = KesStringDup(path.c_str());
         if (entry->entryFile == nullptr) {
-            Logger(kSurvivedLevel, "%s KesStringDup of %s failed\n", kNext, path.c_str());
+            Logger(LOG_LEVEL_SURVIVED, "%s KesStringDup of %s failed\n", kNext, path.c_str());
             KesStatus freed;
             DepotFreeEntry(&freed, depot, entry);
             continue;
@@ -67,7 +67,7 @@ KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumer
     *enumerator = nullptr;
     auto *walk = static_cast<DepotEntryEnum *>(KesMemoryCalloc(1, sizeof(DepotEntryEnum)));
     if (walk == nullptr)
-        return Fill(status, KES_NO_MEMORY, 0, 3);
+        return FillStatus(status, KES_NO_MEMORY, 0, 3);
     walk->depot = depot;
     // Creating the lock takes it; a lock abandoned by its holder is refused
     // here like any other failure.
@@ -83,7 +83,7 @@ KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumer
         return status;
     };
     if (status->code != KES_OK) {
-        Logger(kFailureLevel, "%s error %d creating lock\n", kOp, status->code);
+        Logger(LOG_LEVEL_FAILURE, "%s error %d creating lock\n", kOp, status->code);
         return giveUp();
     }
     if (KesDirOpen(status, &walk->dirHandle, depot->dir)->code != KES_OK) {
@@ -94,7 +94,7 @@ KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumer
     *enumerator = walk;
     enumHold.reportAs(kOp, "enum lock").release();
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
@@ -113,7 +113,7 @@ DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
         std::string text;
         entry = NextEntry(enumerator, text);
     } catch (const std::exception &) {
-        Logger(kSurvivedLevel, "%s error allocating memory to read file %s\n", kNext, "");
+        Logger(LOG_LEVEL_SURVIVED, "%s error allocating memory to read file %s\n", kNext, "");
     }
     enumHold.release();
     TraceExit(kNext);
@@ -130,12 +130,12 @@ KesStatus *DepotEntryEnumDelete(KesStatus *status, DepotEntryEnum *enumerator) {
         return status;
     KesStatus step;
     if (KesDirClose(&step, enumerator->dirHandle)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d closing directory handle\n", kOp, step.code);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d closing directory handle\n", kOp, step.code);
     enumHold.release();
     if (KesCloseSem(&step, &enumerator->enumLock)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d freeing lock\n", kOp, step.code);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d freeing lock\n", kOp, step.code);
     KesMemoryFree(enumerator);
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 }

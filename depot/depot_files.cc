@@ -83,16 +83,17 @@ void LogReadFailure(const char *op, ReadStep step, const KesStatus &status, cons
                     const char *sizeWords, const char *memoryLine) {
     switch (step) {
         case ReadStep::kOpen:
-            Logger(kSurvivedLevel, "%s error %d opening file %s\n", op, status.code, path);
+            Logger(LOG_LEVEL_SURVIVED, "%s error %d opening file %s\n", op, status.code, path);
             break;
         case ReadStep::kSize:
-            Logger(kSurvivedLevel, "%s error %d %s of file %s\n", op, status.code, sizeWords, path);
+            Logger(LOG_LEVEL_SURVIVED, "%s error %d %s of file %s\n", op, status.code, sizeWords,
+                   path);
             break;
         case ReadStep::kMemory:
-            Logger(kSurvivedLevel, memoryLine, op, path);
+            Logger(LOG_LEVEL_SURVIVED, memoryLine, op, path);
             break;
         case ReadStep::kRead:
-            Logger(kSurvivedLevel, "%s error %d reading file %s\n", op, status.code, path);
+            Logger(LOG_LEVEL_SURVIVED, "%s error %d reading file %s\n", op, status.code, path);
             break;
         case ReadStep::kNone:
             break;
@@ -112,7 +113,7 @@ KesStatus *ReplaceFile(KesStatus *status, IndexSession &session, const char *pat
             .append(std::to_string(++temporaryCounter))
             .append(kTemporarySuffix);
     } catch (const std::exception &) {
-        return Fill(status, KES_NO_MEMORY, 0, 1);
+        return FillStatus(status, KES_NO_MEMORY, 0, 1);
     }
     KesFile file = nullptr;
     if (korvo::kes::OpenRegularFile(status, &file, temporary.c_str(),
@@ -125,7 +126,7 @@ KesStatus *ReplaceFile(KesStatus *status, IndexSession &session, const char *pat
         if (KesFileWrite(status, file, record + written, length - written, &done)->code != KES_OK)
             break;
         if (done == 0) {
-            Fill(status, KES_SYSTEM_ERROR, ENOSPC, 2);
+            FillStatus(status, KES_SYSTEM_ERROR, ENOSPC, 2);
             break;
         }
         written += done;

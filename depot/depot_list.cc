@@ -223,7 +223,7 @@ KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, const
     Unlist(depot, entry);
     DestroyEntry(entry);
     TraceExit(op);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotFreeEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry) {

@@ -14,7 +14,7 @@ LockHold::LockHold(KesStatus *wait, KesSem *sem, Abandoned policy, const char *w
     if (wait->code != KES_WAIT_FAILED)
         return;
     if (policy == Abandoned::kTolerate) {
-        Logger(kSurvivedLevel, "%s continue. Ignore WAIT_TIMEOUT\n", who);
+        Logger(LOG_LEVEL_SURVIVED, "%s continue. Ignore WAIT_TIMEOUT\n", who);
         sem_ = sem;
         return;
     }
@@ -48,11 +48,12 @@ void LockHold::release() {
     KesStatus released;
     KesPostSem(&released, std::exchange(sem_, nullptr));
     if (released.code != KES_OK && op_ != nullptr)
-        Logger(kSurvivedLevel, "%s error %d releasing %s\n", op_, released.code, what_);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d releasing %s\n", op_, released.code, what_);
 }
 
 void LogWaitFailure(const char *op, const KesStatus &wait) {
-    Logger(kFailureLevel, "%s exit.  Error %d(%d) obtaining lock\n", op, wait.code, wait.osError);
+    Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d(%d) obtaining lock\n", op, wait.code,
+           wait.osError);
 }
 
 LockHold TakeLock(KesStatus *status, KesSem *sem, const char *op, Abandoned policy,

@@ -42,7 +42,7 @@ bool ListBucket(const char *dir, const std::string &bucket, std::vector<std::str
     KesStatus closed;
     KesDirClose(&closed, listing);
     if (listed && closed.code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d closing directory handle\n", kLookup, closed.code);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d closing directory handle\n", kLookup, closed.code);
     return listed;
 }
 
@@ -94,7 +94,7 @@ void SearchBucket(Depot *depot, const char *id, const char *version, Lookup &fou
         if (entry == nullptr) {
             // A damaged record of the segment: not an entry, but a new entry
             // of the segment takes its place rather than a second name.
-            Logger(kSurvivedLevel, "%s call to DepotEntryNewFromToc returned null\n", kLookup);
+            Logger(LOG_LEVEL_SURVIVED, "%s call to DepotEntryNewFromToc returned null\n", kLookup);
             if (found.damagedNumber < 0)
                 found.damagedNumber = EntryNumber(name);
             return segment;
@@ -215,7 +215,7 @@ Lookup DepotGetEntry_internal(Depot *depot, const char *id, const char *version)
         found.bucket = bucket.get();
         SearchBucket(depot, id != nullptr ? id : "", version != nullptr ? version : "", found);
     } catch (const std::exception &) {
-        Logger(kSurvivedLevel, kLookupMemory, kLookup);
+        Logger(LOG_LEVEL_SURVIVED, kLookupMemory, kLookup);
         found.failed = true;
     }
     TraceExit(kLookup);

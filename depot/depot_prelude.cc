@@ -4,14 +4,14 @@
 namespace korvo::depot {
 
 void LogInvalidParameter(const char *op) {
-    Logger(kFailureLevel, "%s exit.  Invalid parameter\n", op);
+    Logger(LOG_LEVEL_FAILURE, "%s exit.  Invalid parameter\n", op);
 }
 
 DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, LockHold &depotHold, const char *op) {
     DepotEntryEnum *walk = nullptr;
     if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
         depotHold.release();
-        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", op, status->code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d creating enumerator\n", op, status->code);
         return nullptr;
     }
     return walk;

@@ -22,7 +22,7 @@ bool Usable(KesStatus *status, const char *op, const Pointers *...parameters) {
     if ((... && (parameters != nullptr)))
         return true;
     LogInvalidParameter(op);
-    Fill(status, KES_INVALID, 0, 0);
+    FillStatus(status, KES_INVALID, 0, 0);
     return false;
 }
 

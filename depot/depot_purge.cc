@@ -64,14 +64,14 @@ KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
     if (!depotHold)
         return status;
     RemoveStaleTemporaries(depot->dir);
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     for (int pass = 0; pass < kMostWalks; ++pass) {
         int removedCount = 0;
         const bool walked = Walk(status, depot, depotHold, kOp, [&](DepotEntry *entry) {
             bool removed = false;
             DepotRemoveEntry_internal(status, depot, entry, force, Ownership::kCheck, &removed);
             if (status->code != KES_OK)
-                Logger(kSurvivedLevel, "%s error %d removing depot entry\n", kOp, status->code);
+                Logger(LOG_LEVEL_SURVIVED, "%s error %d removing depot entry\n", kOp, status->code);
             removedCount += removed ? 1 : 0;
         });
         if (!walked)
@@ -96,13 +96,13 @@ KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
     // Its release line has always carried this spelling; tests pin it.
     depotHold.reportAs("DepotPurgeExpiredEntris");
     RemoveStaleTemporaries(depot->dir);
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     const bool walked = Walk(status, depot, depotHold, kOp, [&](DepotEntry *entry) {
         KesStatus wait;
         LockHold entryHold(&wait, &depot->entryLock, Abandoned::kFail, kOp);
         if (!entryHold) {
             // The object stays in the list; DepotFree releases it.
-            Logger(kSurvivedLevel, "%s error %d(%d) obtaining lock\n", kOp, wait.code,
+            Logger(LOG_LEVEL_SURVIVED, "%s error %d(%d) obtaining lock\n", kOp, wait.code,
                    wait.osError);
             return;
         }
@@ -120,7 +120,7 @@ KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
         if (expired) {
             DepotRemoveEntry_internal(status, depot, entry, 1, Ownership::kRefreshed);
             if (status->code != KES_OK)
-                Logger(kSurvivedLevel, "%s error %d removing depot entry\n", kOp, status->code);
+                Logger(LOG_LEVEL_SURVIVED, "%s error %d removing depot entry\n", kOp, status->code);
         } else {
             KesStatus freed;
             DepotFreeEntry_internal(&freed, depot, entry);

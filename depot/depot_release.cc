@@ -28,10 +28,11 @@ bool RemoveFiles(KesStatus *status, Depot *depot, const DepotEntry *entry) {
     if (!inside) {
         // Another account may have planted the record: a file elsewhere is
         // not the depot's to remove.
-        Logger(kSurvivedLevel, "%s error data file %s lies outside the depot\n", kRemove, location);
-        Fill(status, KES_SYSTEM_ERROR, EPERM, 2);
+        Logger(LOG_LEVEL_SURVIVED, "%s error data file %s lies outside the depot\n", kRemove,
+               location);
+        FillStatus(status, KES_SYSTEM_ERROR, EPERM, 2);
     } else if (KesFileRemove(&removed, inside->c_str())->code != KES_OK) {
-        Logger(kSurvivedLevel, "%s exit.  Error %d removing file %s\n", kRemove, removed.code,
+        Logger(LOG_LEVEL_SURVIVED, "%s exit.  Error %d removing file %s\n", kRemove, removed.code,
                location);
         *status = removed;
     }
@@ -40,7 +41,7 @@ bool RemoveFiles(KesStatus *status, Depot *depot, const DepotEntry *entry) {
     if (korvo::kes::PathExists(inside ? inside->c_str() : location))
         return false;
     if (KesFileRemove(&removed, entry->entryFile)->code != KES_OK) {
-        Logger(kSurvivedLevel, "%s exit.  Error %d removing file %s\n", kRemove, removed.code,
+        Logger(LOG_LEVEL_SURVIVED, "%s exit.  Error %d removing file %s\n", kRemove, removed.code,
                entry->entryFile != nullptr ? entry->entryFile : "");
         *status = removed;
         return false;
@@ -59,7 +60,7 @@ KesStatus *DepotRemoveEntry_internal(KesStatus *status, Depot *depot, DepotEntry
     if (!entryHold)
         return status;
     const IndexSession session(depot);
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     // The count decides from the file: another process may have registered
     // the segment since this object was read.
     const bool owned = ownership == Ownership::kRefreshed || Refresh(depot, entry);
@@ -105,7 +106,7 @@ KesStatus *DepotEntryFree(KesStatus *status, Depot *depot, DepotEntry *entry) {
         // An object of no depot is in no list and needs no lock.
         DestroyEntry(entry);
         TraceExit(kOp);
-        return Fill(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_OK, 0, 0);
     }
     return FreeEntryAs(status, depot, entry, kOp);
 }
@@ -118,7 +119,7 @@ KesStatus *DepotUnregisterEntry(KesStatus *status, Depot *depot, DepotEntry *ent
     KesStatus wait;
     LockHold depotHold(&wait, &depot->depotLock, Abandoned::kFail, kOp);
     if (!depotHold) {
-        Logger(kFailureLevel, "%s exit.  Error %d obtaining depot lock\n", kOp, wait.code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d obtaining depot lock\n", kOp, wait.code);
         *status = wait;
         return status;
     }
@@ -126,13 +127,13 @@ KesStatus *DepotUnregisterEntry(KesStatus *status, Depot *depot, DepotEntry *ent
     LockHold entryHold(&wait, &depot->entryLock, Abandoned::kFail, kOp);
     if (!entryHold) {
         depotHold.release();
-        Logger(kFailureLevel, "%s exit.  Error %d obtaining entry lock\n", kOp, wait.code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d obtaining entry lock\n", kOp, wait.code);
         *status = wait;
         return status;
     }
     entryHold.reportAs(kOp, "entry lock");
     const IndexSession session(depot);
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     // The holder is counted off the file's count, under one hold of
     // "ENTRY" with the removal or the save that follows.
     if (!Refresh(depot, entry)) {

@@ -13,7 +13,7 @@
 namespace korvo::depot {
 
 void LogDisowned(const char *op, const DepotEntry *entry) {
-    Logger(kSurvivedLevel, "%s error entry file %s no longer holds %s^%s\n", op,
+    Logger(LOG_LEVEL_SURVIVED, "%s error entry file %s no longer holds %s^%s\n", op,
            entry->entryFile != nullptr ? entry->entryFile : "",
            entry->id != nullptr ? entry->id : "", entry->version != nullptr ? entry->version : "");
 }
@@ -23,7 +23,7 @@ KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *
     constexpr const char *kOp = "DepotSaveEntry_internal";
     TraceEntry(kOp);
     if (entry->entryFile == nullptr)
-        return Fill(status, KES_INVALID, 0, 0);
+        return FillStatus(status, KES_INVALID, 0, 0);
     char *text = nullptr;
     uint32_t length = 0;
     if (DepotEntrySetProperties(status, depot, entry, &text, &length)->code != KES_OK)
@@ -31,12 +31,12 @@ KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *
     const korvo::kes::KesText record(text);
     // Readers refuse larger files: such a record could never be read back.
     if (length > kMaxRecordBytes)
-        return Fill(status, KES_INVALID, 0, 3);
+        return FillStatus(status, KES_INVALID, 0, 3);
     IndexSession session(depot);
     if (ownership == Ownership::kCheck) {
         if (!OwnsFiles(depot, entry)) {
             LogDisowned(kOp, entry);
-            return Fill(status, KES_END, 0, 0);
+            return FillStatus(status, KES_END, 0, 0);
         }
     }
     const uint64_t segment = SegmentHash(entry->id != nullptr ? entry->id : "",
@@ -88,12 +88,12 @@ KesStatus *DepotEntryChangeState(KesStatus *status, Depot *depot, DepotEntry *en
     // One view of the directory, brought up to date under "ENTRY", for the
     // read and the write of the record.
     const IndexSession session(depot);
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     // The state is compared with the file's, which another process may have
     // changed since this object was read.
     if (!Refresh(depot, entry)) {
         LogDisowned(kOp, entry);
-        Fill(status, KES_END, 0, 0);
+        FillStatus(status, KES_END, 0, 0);
     } else if (entry->state != state) {
         entry->state = state;
         DepotSaveEntry_internal(status, depot, entry, Ownership::kRefreshed);
@@ -117,7 +117,7 @@ KesStatus *DepotCompleteEntry(KesStatus *status, Depot *depot, DepotEntry *entry
     // so that no other process's completion is lost.
     if (!Refresh(depot, entry)) {
         LogDisowned(kOp, entry);
-        Fill(status, KES_END, 0, 0);
+        FillStatus(status, KES_END, 0, 0);
     } else {
         entry->state = DepotStateComplete;
         if (deadline > entry->deadline)

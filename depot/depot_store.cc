@@ -24,11 +24,11 @@ constexpr int32_t kListSlots = 256;
 KesStatus *SetUpDirectory(KesStatus *status, Depot *depot, const char *dir) {
     char *copy = KesStringDup(dir != nullptr ? dir : kDefaultDir);
     if (copy == nullptr)
-        return Fill(status, KES_NO_MEMORY, 0, 1);
+        return FillStatus(status, KES_NO_MEMORY, 0, 1);
     KesMemoryFree(depot->dir);
     depot->dir = copy;
     if (KesDirIsDirectory(depot->dir))
-        return Fill(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_OK, 0, 0);
     return korvo::kes::CreateSharedDirectory(status, depot->dir);
 }
 
@@ -40,11 +40,11 @@ LockHold CreateLock(KesStatus *status, KesSem *sem, const char *name, const char
     if (status->code == KES_OK)
         return LockHold::Adopt(sem);
     if (status->code == KES_WAIT_FAILED) {
-        Logger(kSurvivedLevel, "%s continue. Ignore WAIT_TIMEOUT\n", who);
+        Logger(LOG_LEVEL_SURVIVED, "%s continue. Ignore WAIT_TIMEOUT\n", who);
         return LockHold::Adopt(sem);
     }
-    Logger(kFailureLevel, "DepotNew KesInitSem failed\n");
-    Logger(kFailureLevel, "DepotNew exit.  Error %d(%d) creating %s synchronization object\n",
+    Logger(LOG_LEVEL_FAILURE, "DepotNew KesInitSem failed\n");
+    Logger(LOG_LEVEL_FAILURE, "DepotNew exit.  Error %d(%d) creating %s synchronization object\n",
            status->code, status->osError, what);
     return LockHold();
 }
@@ -67,8 +67,8 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
     *depot = nullptr;
     Depot *handle = NewHandle();
     if (handle == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Error allocating depot handle\n", kOp);
-        return Fill(status, KES_NO_MEMORY, 0, 0);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error allocating depot handle\n", kOp);
+        return FillStatus(status, KES_NO_MEMORY, 0, 0);
     }
     LockHold depotHold = CreateLock(status, &handle->depotLock, "DEPOT", "DepotNew depot", "depot");
     if (!depotHold) {
@@ -89,8 +89,8 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
         CloseLock(&handle->entryLock);
         CloseLock(&handle->depotLock);
         DestroyHandle(handle);
-        Logger(kFailureLevel, "%s exit.  Error creating depot entry list\n", kOp);
-        return Fill(status, KES_NO_MEMORY, 0, 0);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error creating depot entry list\n", kOp);
+        return FillStatus(status, KES_NO_MEMORY, 0, 0);
     }
     handle->availableKb = handle->limitKb = limitKb;
     // A directory that cannot be made shows in the operations that use it.
@@ -101,7 +101,7 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
     depotHold.release();
     *depot = handle;
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotFree(KesStatus *status, Depot *depot) {
@@ -109,7 +109,7 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     TraceEntry(kOp);
     if (depot == nullptr) {
         LogInvalidParameter(kOp);
-        return Fill(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_OK, 0, 0);
     }
     LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate);
     if (!depotHold)
@@ -120,7 +120,7 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     KesList1Iterator iterator{};
     if (KesList1IteratorCreate(status, depot->entries, &iterator)->code != KES_OK) {
         depotHold.release();
-        Logger(kFailureLevel, "%s exit.  Error %d creating iterator for depot entries\n", kOp,
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d creating iterator for depot entries\n", kOp,
                status->code);
         return status;
     }
@@ -132,12 +132,13 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
         while (iterator.next(status, &iterator, &index, &value)->code == KES_OK)
             held.push_back(reinterpret_cast<DepotEntry *>(value));
     } catch (const std::exception &) {
-        Fill(status, KES_NO_MEMORY, 0, 0);
+        FillStatus(status, KES_NO_MEMORY, 0, 0);
     }
     iterator.end(&ended, &iterator);
     if (status->code != KES_END_OF_LIST) {
         depotHold.release();
-        Logger(kFailureLevel, "%s exit.  Error %d interating depot entries\n", kOp, status->code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d interating depot entries\n", kOp,
+               status->code);
         return status;
     }
     for (DepotEntry *entry : held) {

@@ -1,34 +1,28 @@
-// Trace lines shared by the depot operations: the levels, the entry and
-// exit lines, and the filling of a status.
+// Trace lines shared by the depot operations: the entry and exit lines (at
+// the runtime log's levels, LOG_LEVEL_*), and the filling of a status.
 #pragma once
 
 #include <cstdint>
 
 #include "depot/depot_logger.h"
 #include "kes/kes_status.h"
+#include "kes/kes_status.hpp"
 #include "runtime/log.h"
 
 namespace korvo::depot {
-
-inline constexpr int32_t kFailureLevel = 0;
-inline constexpr int32_t kSurvivedLevel = 1;
-inline constexpr int32_t kNoticeLevel = 2;
-inline constexpr int32_t kTraceLevel = 3;
 
 // The entry and exit lines go to the runtime log directly: they carry only
 // an operation's name, so they are the lines Logger would hand over, and
 // the log formats them only when it keeps them (most operations write
 // twenty of them, which the default level drops).
 inline void TraceEntry(const char *op) {
-    LogMsg(kTraceLevel, 0, 0, -1, "%s entry\n", op);
+    LogMsg(LOG_LEVEL_TRACE, 0, 0, -1, "%s entry\n", op);
 }
 inline void TraceExit(const char *op) {
-    LogMsg(kTraceLevel, 0, 0, -1, "%s exit\n", op);
+    LogMsg(LOG_LEVEL_TRACE, 0, 0, -1, "%s exit\n", op);
 }
 
-inline KesStatus *Fill(KesStatus *status, int32_t code, int32_t osError, int32_t step) {
-    *status = KesStatus{code, osError, step};
-    return status;
-}
+// Statuses are filled by the Kes layer's one helper.
+using korvo::kes::FillStatus;
 
 }  // namespace korvo::depot

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "kes/kes_match.h"
-#include "tests/kes/match_reference.hpp"
+#include "properties/match.h"
+#include "tests/properties/match_reference.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string input(reinterpret_cast<const char *>(data), size);

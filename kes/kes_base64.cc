@@ -12,11 +12,14 @@
 
 #include "kes/kes_base64_tables.hpp"
 #include "kes/kes_memory.h"
+#include "kes/kes_status.hpp"
 
 extern "C" const char Base64Digits[65] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 namespace {
+
+using korvo::kes::FillStatus;
 
 using namespace korvo::kes::base64;
 
@@ -166,11 +169,6 @@ void allocateWork(Byte **buffer, uint32_t *capacity, uint32_t *count, uint32_t n
     *count = 0;
 }
 
-KesStatus *report(KesStatus *status, int32_t code) {
-    *status = KesStatus{code, 0, 0};
-    return status;
-}
-
 }  // namespace
 
 extern "C" {
@@ -199,21 +197,21 @@ KesStatus *Decode(KesStatus *status, const char *text, uint32_t length, unsigned
     if (status == nullptr)
         return nullptr;
     if (data == nullptr || dataLength == nullptr)
-        return report(status, KES_INVALID);
+        return FillStatus(status, KES_INVALID);
     *data = nullptr;
     *dataLength = 0;
     if (length == 0)
-        return report(status, KES_OK);
+        return FillStatus(status, KES_OK);
     if (text == nullptr)
-        return report(status, KES_INVALID);
+        return FillStatus(status, KES_INVALID);
     auto *out = static_cast<unsigned char *>(KesMemoryMalloc(size_t{length} / 4 * 3 + 8));
     if (out == nullptr)
-        return report(status, KES_NO_MEMORY);
+        return FillStatus(status, KES_NO_MEMORY);
     const size_t produced = decodeAll(reinterpret_cast<const unsigned char *>(text), length, out);
     out[produced] = 0;  // not counted; a convenience for callers that print the bytes
     *data = out;
     *dataLength = static_cast<uint32_t>(produced);
-    return report(status, KES_OK);
+    return FillStatus(status, KES_OK);
 }
 
 void EncodeToBuffer(Base64Group group, char *out) {
@@ -252,7 +250,7 @@ void Clear(Base64Group *group) {
 }
 
 KesStatus *init(KesStatus *status) {
-    return status == nullptr ? nullptr : report(status, KES_OK);
+    return status == nullptr ? nullptr : FillStatus(status, KES_OK);
 }
 
 void AllocEncode(char **buffer, uint32_t *capacity, uint32_t *count, uint32_t need) {

@@ -4,7 +4,11 @@
  *
  * Encode and Decode return new buffers on the Kes heap that belong to the
  * caller (KesMemoryFree), as do the buffers of AllocEncode and AllocDecode.
- * Lengths are 32-bit byte counts. */
+ * Lengths are 32-bit byte counts.
+ *
+ * Threads: any thread; the functions keep no state, and a buffer is used by
+ * one thread at a time.
+ */
 #ifndef KORVO_KES_KES_BASE64_H
 #define KORVO_KES_KES_BASE64_H
 

@@ -13,7 +13,7 @@
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_path_rules.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;

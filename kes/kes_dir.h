@@ -6,7 +6,11 @@
  * caller's buffers. Statuses are (code, osError, step); osError is errno, or
  * errno + 200 where the call stands in for the original system's own
  * directory call, as noted. Paths that are not native are passed to the
- * system unchanged. */
+ * system unchanged.
+ *
+ * Threads: a KesDir is used by one thread at a time; the path operations
+ * keep no state.
+ */
 #ifndef KORVO_KES_KES_DIR_H
 #define KORVO_KES_KES_DIR_H
 

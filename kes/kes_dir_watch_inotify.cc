@@ -1,15 +1,14 @@
 // The directory watcher over inotify (see kes_dir_watch.hpp).
 #include "kes/kes_dir_watch.hpp"
 
-#if KORVO_DIR_WATCH_INOTIFY
-
 #include <limits.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_fd.hpp"
+#include "kes/kes_status.hpp"
 
 namespace korvo::kes {
 namespace {
@@ -90,5 +89,3 @@ std::unique_ptr<DirWatcher> NewDirWatcher() {
 }
 
 }  // namespace korvo::kes
-
-#endif

@@ -1,8 +1,7 @@
 // The plain directory watcher: it watches nothing, so its callers list their
-// directories every time. Built where inotify is not chosen.
+// directories every time. Built when the build chooses it
+// (KORVO_DIR_WATCH=plain).
 #include "kes/kes_dir_watch.hpp"
-
-#if !KORVO_DIR_WATCH_INOTIFY
 
 namespace korvo::kes {
 namespace {
@@ -21,5 +20,3 @@ std::unique_ptr<DirWatcher> NewDirWatcher() {
 }
 
 }  // namespace korvo::kes
-
-#endif

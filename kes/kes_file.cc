@@ -9,9 +9,10 @@
 #include <cerrno>
 #include <climits>
 
+#include "kes/kes_fd.hpp"
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::RetryInterrupted;
@@ -19,17 +20,16 @@ using korvo::kes::SystemError;
 
 namespace korvo::kes {
 
-// Kes open flags keep their own bit values and are translated here.
+// Kes open flags keep their own bit values and are translated here, bit by
+// bit: read adds nothing (read-only is no bit), write gives write-only,
+// read-write gives read-write. Read with write is therefore write-only; write
+// with read-write names no access mode, and the result is -1.
 int HostOpenFlags(int32_t flags) {
-    int host = O_CLOEXEC;
-    const bool read = (flags & KES_FILE_READ) != 0;
     const bool write = (flags & KES_FILE_WRITE) != 0;
-    if ((flags & KES_FILE_READ_WRITE) != 0 || (read && write))
-        host |= O_RDWR;
-    else if (write)
-        host |= O_WRONLY;
-    else
-        host |= O_RDONLY;
+    const bool readWrite = (flags & KES_FILE_READ_WRITE) != 0;
+    if (write && readWrite)
+        return -1;
+    int host = O_CLOEXEC | (readWrite ? O_RDWR : write ? O_WRONLY : O_RDONLY);
     if ((flags & KES_FILE_APPEND) != 0)
         host |= O_APPEND;
     if ((flags & KES_FILE_CREATE) != 0)
@@ -84,8 +84,11 @@ KesStatus *KesFileOpen(KesStatus *status, KesFile *file, const char *path, int32
     if (cell == nullptr)
         return FillStatus(status, KES_NO_MEMORY, 0, 3);
     *file = cell;
+    const int hostFlags = HostOpenFlags(flags);
+    if (hostFlags == -1)
+        return FillStatus(status, KES_SYSTEM_ERROR, EINVAL, 3);
     cell->descriptor =
-        RetryInterrupted([&] { return ::open(host.c_str(), HostOpenFlags(flags), kCreateMode); });
+        RetryInterrupted([&] { return ::open(host.c_str(), hostFlags, kCreateMode); });
     if (cell->descriptor < 0)
         return SystemError(status, 3);
     return FillStatus(status, KES_OK, 0, 0);
@@ -96,8 +99,10 @@ KesStatus *KesFileClose(KesStatus *status, KesFile file) {
         return FillStatus(status, KES_INVALID, 0, 1);
     const int descriptor = file->descriptor;
     KesMemoryFree(file);
-    // close is not retried after EINTR: the descriptor is gone either way.
-    if (descriptor >= 0 && ::close(descriptor) != 0 && errno != EINTR)
+    // close is not retried after EINTR: the descriptor is gone either way. A
+    // handle whose open failed holds no descriptor: its close fails (EBADF)
+    // and the handle is released all the same.
+    if (::close(descriptor) != 0 && errno != EINTR)
         return SystemError(status, 2);
     return FillStatus(status, KES_OK, 0, 0);
 }

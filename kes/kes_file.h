@@ -36,9 +36,12 @@ typedef struct KesFileCell {
 } KesFileCell;
 typedef KesFileCell *KesFile;
 
-/* Open flags of KesFileOpen. Read and write together, or KES_FILE_READ_WRITE,
- * open for both. Text and binary mean nothing on this host; other bits are
- * ignored. A created file gets the mode 0600 (owner read and write). */
+/* Open flags of KesFileOpen, translated bit by bit: KES_FILE_READ adds
+ * nothing (no access bit means read-only), KES_FILE_WRITE gives write-only,
+ * KES_FILE_READ_WRITE read-write. So READ | WRITE opens write-only, and WRITE
+ * | READ_WRITE names no access mode: the open fails with -4, EINVAL, step 3.
+ * Text and binary mean nothing on this host; other bits are ignored. A
+ * created file gets the mode 0600 (owner read and write). */
 #define KES_FILE_READ 0x1
 #define KES_FILE_WRITE 0x2
 #define KES_FILE_READ_WRITE 0x4
@@ -87,7 +90,8 @@ KORVO_EXPORT KesStatus *KesFileOpen(KesStatus *status, KesFile *file, const char
                                     int32_t flags);
 /* Closes the descriptor (a standard one too) and releases the handle, which
  * must not be used again. NULL: 21, 0, 1; close fails: -4, errno, 2 (the
- * handle is released all the same). A handle of a failed open closes with 0. */
+ * handle is released all the same). A handle of a failed open holds no
+ * descriptor: its close gives -4, EBADF, 2 and releases it. */
 KORVO_EXPORT KesStatus *KesFileClose(KesStatus *status, KesFile file);
 /* One read of at most `count` bytes; *done (when not NULL) gets the count
  * read, 0 at the end of the file. NULL file: 21, 0, 1; failure: -4, errno, 2. */

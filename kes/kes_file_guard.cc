@@ -12,9 +12,10 @@
 #include <atomic>
 #include <cerrno>
 
+#include "kes/kes_fd.hpp"
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 namespace korvo::kes {
 namespace {
@@ -22,8 +23,10 @@ namespace {
 // KesFileOpen's flags, without truncation (which waits for the check of
 // the file's type), never following a link at the last component and never
 // waiting for a FIFO's other end.
+// -1 for flags that name no access mode.
 int HostFlags(int32_t flags) {
-    return (HostOpenFlags(flags) & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK;
+    const int host = HostOpenFlags(flags);
+    return host == -1 ? -1 : (host & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK;
 }
 
 std::atomic<pid_t> cachedProcessId{0};
@@ -45,9 +48,11 @@ KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, i
         return FillStatus(status, KES_INVALID, 0, 2);
     // Truncation waits until the file is known to be regular: O_TRUNC on a
     // FIFO or device would act before the check.
-    UniqueFd fd(RetryInterrupted([&] {
-        return ::open(host.c_str(), HostFlags(flags), static_cast<mode_t>(kSharedFileMode));
-    }));
+    const int hostFlags = HostFlags(flags);
+    if (hostFlags == -1)
+        return FillStatus(status, KES_SYSTEM_ERROR, EINVAL, 3);
+    UniqueFd fd(RetryInterrupted(
+        [&] { return ::open(host.c_str(), hostFlags, static_cast<mode_t>(kSharedFileMode)); }));
     if (!fd)
         return SystemError(status, 3);
     // A file this open created is regular; anything else is looked at. The

@@ -12,7 +12,7 @@
 #include "kes/kes_file.h"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_path_rules.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;

@@ -6,7 +6,7 @@
 #include "kes/kes_block.hpp"
 #include "kes/kes_file.h"
 #include "kes/kes_format.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 

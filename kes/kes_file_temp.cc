@@ -14,10 +14,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kes/kes_fd.hpp"
 #include "kes/kes_file.h"
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
-#include "kes/kes_syscall.hpp"
+#include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;

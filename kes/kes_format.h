@@ -2,7 +2,10 @@
  * conversions with the portable 64-bit length modifier "ll" (%lld, %llu,
  * %llx), which the layer passes to the host's C library in the form that
  * library understands. Nothing here allocates for the caller: the result is
- * written into the caller's buffer. */
+ * written into the caller's buffer.
+ *
+ * Threads: any thread; nothing is shared.
+ */
 #ifndef KORVO_KES_KES_FORMAT_H
 #define KORVO_KES_KES_FORMAT_H
 

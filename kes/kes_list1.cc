@@ -8,18 +8,16 @@
 
 #include "kes/kes_list.h"
 #include "kes/kes_memory.h"
+#include "kes/kes_status.hpp"
 
 namespace {
+
+using korvo::kes::FillStatus;
 
 struct IteratorState {
     KesList1 *list;
     int32_t current;  // index returned last, -1 before the first step
 };
-
-KesStatus *Fill(KesStatus *status, int32_t code, int32_t step) {
-    *status = KesStatus{code, 0, step};
-    return status;
-}
 
 bool InUse(const KesList1 *list, int32_t index) {
     return list != nullptr && index >= 0 && index < list->capacity && list->slots[index].inUse == 1;
@@ -45,32 +43,32 @@ bool Grow(KesList1 *list) {
 KesStatus *IteratorNext(KesStatus *status, KesList1Iterator *iterator, int32_t *index,
                         intptr_t *value) {
     if (iterator == nullptr)
-        return Fill(status, KES_INVALID, 0);
+        return FillStatus(status, KES_INVALID, 0, 0);
     if (index == nullptr)
-        return Fill(status, KES_INVALID, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     if (value == nullptr)
-        return Fill(status, KES_INVALID, 2);
+        return FillStatus(status, KES_INVALID, 0, 2);
     auto *state = static_cast<IteratorState *>(iterator->state);
     if (state == nullptr)
-        return Fill(status, KES_INVALID, 3);
+        return FillStatus(status, KES_INVALID, 0, 3);
     const KesList1 *list = state->list;
     const int32_t candidate = state->current == -1 ? list->last : list->slots[state->current].link;
     // A candidate that is not an entry can only come from a removal behind
     // the iterator's back; it ends the walk rather than leave the array.
     if (!InUse(list, candidate))
-        return Fill(status, KES_END_OF_LIST, 4);
+        return FillStatus(status, KES_END_OF_LIST, 0, 4);
     state->current = candidate;
     *index = candidate;
     *value = list->slots[candidate].value;
-    return Fill(status, KES_OK, 5);
+    return FillStatus(status, KES_OK, 0, 5);
 }
 
 KesStatus *IteratorEnd(KesStatus *status, KesList1Iterator *iterator) {
     if (iterator == nullptr)
-        return Fill(status, KES_INVALID, 0);
+        return FillStatus(status, KES_INVALID, 0, 0);
     KesMemoryFree(iterator->state);
     iterator->state = nullptr;
-    return Fill(status, KES_OK, 1);
+    return FillStatus(status, KES_OK, 0, 1);
 }
 
 }  // namespace
@@ -165,14 +163,14 @@ intptr_t KesList1Access(const KesList1 *list, int32_t index) {
 
 KesStatus *KesList1IteratorCreate(KesStatus *status, KesList1 *list, KesList1Iterator *iterator) {
     if (iterator == nullptr)
-        return Fill(status, KES_INVALID, 0);
+        return FillStatus(status, KES_INVALID, 0, 0);
     if (list == nullptr)
-        return Fill(status, KES_INVALID, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     auto *state = static_cast<IteratorState *>(KesMemoryMalloc(sizeof(IteratorState)));
     if (state == nullptr)
-        return Fill(status, KES_NO_MEMORY, 3);
+        return FillStatus(status, KES_NO_MEMORY, 0, 3);
     *state = IteratorState{list, -1};
     *iterator = KesList1Iterator{state, IteratorNext, IteratorEnd};
-    return Fill(status, KES_OK, 4);
+    return FillStatus(status, KES_OK, 0, 4);
 }
 }

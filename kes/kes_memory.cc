@@ -4,9 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kes/kes_status.hpp"
+
 extern "C" {
 
-void *KesMemoryMalloc(size_t size) { return size == 0 ? nullptr : std::malloc(size); }
+void *KesMemoryMalloc(size_t size) {
+    return size == 0 ? nullptr : std::malloc(size);
+}
 
 void *KesMemoryCalloc(size_t count, size_t size) {
     return (count == 0 || size == 0) ? nullptr : std::calloc(count, size);
@@ -17,12 +21,17 @@ void *KesMemoryRealloc(void *block, size_t size) {
     return size == 0 ? nullptr : std::realloc(block, size);
 }
 
-void KesMemoryFree(void *block) { std::free(block); }
+void KesMemoryFree(void *block) {
+    std::free(block);
+}
 
 int KesMemoryCmp(const void *a, const void *b, size_t n) {
-    if (a == b) return 0;
-    if (a == nullptr) return -1;
-    if (b == nullptr) return 1;
+    if (a == b)
+        return 0;
+    if (a == nullptr)
+        return -1;
+    if (b == nullptr)
+        return 1;
     return std::memcmp(a, b, n);
 }
 
@@ -39,12 +48,9 @@ void *KesMemoryMove(void *dst, const void *src, ptrdiff_t n) {
 }
 
 KesStatus *KesMemorySet(KesStatus *status, void *dst, ptrdiff_t n, int byte) {
-    *status = KesStatus{KES_OK, 0, 0};
-    if (dst == nullptr || n < 1) {
-        status->code = KES_INVALID;
-        return status;
-    }
+    if (dst == nullptr || n < 1)
+        return korvo::kes::FillStatus(status, KES_INVALID);
     std::memset(dst, byte, static_cast<size_t>(n));
-    return status;
+    return korvo::kes::FillStatus(status, KES_OK);
 }
 }

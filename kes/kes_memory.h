@@ -1,6 +1,9 @@
 /* Memory operations of the Kes layer over the C heap. Everything a Kes
  * operation allocates for its caller (strings, handles, Base64 buffers) comes
- * from here and is released with KesMemoryFree, never with mg_free. */
+ * from here and is released with KesMemoryFree, never with mg_free.
+ *
+ * Threads: any thread (the C heap).
+ */
 #ifndef KORVO_KES_KES_MEMORY_H
 #define KORVO_KES_KES_MEMORY_H
 

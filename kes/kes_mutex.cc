@@ -28,6 +28,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "kes/kes_fd.hpp"
+
 namespace korvo::kes {
 namespace {
 
@@ -42,21 +44,6 @@ struct Segment {
 
 static_assert(std::atomic_ref<uint32_t>::is_always_lock_free,
               "the ready mark is shared between processes");
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // An exclusive flock on an open object, dropped explicitly: a mapping keeps
 // the open file description alive, so closing the descriptor alone would not
@@ -108,7 +95,8 @@ int checkOwner(int fd, const struct stat &info) {
 
 // Maps the object and makes sure its mutex is ready; the caller holds no lock.
 int mapSegment(const std::string &objectName, Segment **out) {
-    Descriptor fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kObjectMode));
+    korvo::kes::UniqueFd fd(
+        ::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kObjectMode));
     if (fd.get() < 0)
         return errno;
     const FileLock initialising(fd.get());
@@ -178,12 +166,14 @@ int initRecursiveMutex(pthread_mutex_t *mutex, MutexScope scope) {
     pthread_mutexattr_t attributes;
     if (int rc = pthread_mutexattr_init(&attributes))
         return rc;
+    // Robust in both scopes: a holder that ends without releasing (a thread
+    // of this process, or a whole process) hands the lock to the next waiter
+    // as abandoned instead of leaving it taken for good.
     int rc = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    if (rc == 0 && scope == MutexScope::Shared) {
+    if (rc == 0)
+        rc = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    if (rc == 0 && scope == MutexScope::Shared)
         rc = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-        if (rc == 0)
-            rc = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-    }
     if (rc == 0)
         rc = pthread_mutex_init(mutex, &attributes);
     pthread_mutexattr_destroy(&attributes);

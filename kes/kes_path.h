@@ -9,7 +9,11 @@
  * size - 1 bytes and always terminated (nothing is written when size is 0);
  * the functions return that buffer, or NULL where stated. The buffer may be
  * the path's own storage, except for KesPathMakeAbsolute of a relative path.
- * Nothing here allocates. */
+ * Nothing here allocates.
+ *
+ * Threads: any thread; pure text functions, except that KesPathMakeAbsolute
+ * reads the process's current directory.
+ */
 #ifndef KORVO_KES_KES_PATH_H
 #define KORVO_KES_KES_PATH_H
 

@@ -1,6 +1,9 @@
 /* Libraries loaded at run time by a short name (the CDS client loader uses
  * this). A module handle comes from KesRtlLoad and goes back with
- * KesRtlUnload; symbol addresses stay valid while the module is loaded. */
+ * KesRtlUnload; symbol addresses stay valid while the module is loaded.
+ *
+ * Threads: any thread (the system's dynamic loader is thread-safe).
+ */
 #ifndef KORVO_KES_KES_RTL_H
 #define KORVO_KES_KES_RTL_H
 

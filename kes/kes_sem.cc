@@ -14,6 +14,7 @@
 
 #include "kes/kes_memory.h"
 #include "kes/kes_mutex.hpp"
+#include "kes/kes_status.hpp"
 
 struct KesSemCell {
     pthread_mutex_t *mutex;  // the lock: in shared memory, or `own`
@@ -23,17 +24,14 @@ struct KesSemCell {
 
 namespace {
 
+using korvo::kes::FillStatus;
+
 using korvo::kes::MutexScope;
 
 struct CellRelease {
     void operator()(KesSemCell *cell) const { KesMemoryFree(cell); }
 };
 using CellOwner = std::unique_ptr<KesSemCell, CellRelease>;
-
-KesStatus *report(KesStatus *status, int32_t code, int32_t osError, int32_t step) {
-    *status = KesStatus{code, osError, step};
-    return status;
-}
 
 bool usable(const KesSem *sem) {
     return sem != nullptr && *sem != nullptr;
@@ -45,13 +43,13 @@ extern "C" {
 
 KesStatus *KesInitSem(KesStatus *status, KesSem *sem, const char *name) {
     if (sem == nullptr)
-        return report(status, KES_INVALID, 0, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     *sem = nullptr;
 
     errno = 0;
     CellOwner cell(static_cast<KesSemCell *>(KesMemoryCalloc(1, sizeof(KesSemCell))));
     if (!cell)
-        return report(status, KES_NO_MEMORY, errno, 0);
+        return FillStatus(status, KES_NO_MEMORY, errno, 0);
 
     int rc = 0;
     if (name == nullptr || *name == '\0') {
@@ -62,7 +60,7 @@ KesStatus *KesInitSem(KesStatus *status, KesSem *sem, const char *name) {
         cell->shared = 1;
     }
     if (rc != 0)
-        return report(status, KES_SYSTEM_ERROR, rc, 0);
+        return FillStatus(status, KES_SYSTEM_ERROR, rc, 0);
 
     *sem = cell.release();
     return KesWaitSem(status, sem);
@@ -70,43 +68,51 @@ KesStatus *KesInitSem(KesStatus *status, KesSem *sem, const char *name) {
 
 KesStatus *KesWaitSem(KesStatus *status, KesSem *sem) {
     if (!usable(sem))
-        return report(status, KES_INVALID, 0, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     pthread_mutex_t *mutex = (*sem)->mutex;
     const int rc = pthread_mutex_lock(mutex);
     if (rc == 0)
-        return report(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_OK, 0, 0);
     if (rc == EOWNERDEAD) {
         // The holder died: the lock is ours now and usable again.
         pthread_mutex_consistent(mutex);
-        return report(status, KES_WAIT_FAILED, 0, 3);
+        return FillStatus(status, KES_WAIT_FAILED, 0, 3);
     }
-    return report(status, KES_SYSTEM_ERROR, rc, 2);
+    return FillStatus(status, KES_SYSTEM_ERROR, rc, 2);
 }
 
 KesStatus *KesPostSem(KesStatus *status, KesSem *sem) {
     if (!usable(sem))
-        return report(status, KES_INVALID, 0, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     const int rc = pthread_mutex_unlock((*sem)->mutex);
     if (rc != 0)
-        return report(status, KES_SYSTEM_ERROR, rc, 0);
-    return report(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_SYSTEM_ERROR, rc, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *KesDestSem(KesStatus *status, KesSem *sem) {
     if (!usable(sem))
-        return report(status, KES_INVALID, 0, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     CellOwner cell(*sem);
-    report(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     if (!cell->shared) {
         // Closing the last handle of a held lock lets it go; the holder may
         // have taken it several times.
         while (pthread_mutex_unlock(&cell->own) == 0) {
         }
-        if (const int rc = pthread_mutex_destroy(&cell->own)) {
-            // Another thread holds it: the handle stays valid for that
-            // thread, which releases and closes it.
+        // A robust lock can be destroyed while held, so ask first: a lock
+        // that another living thread holds stays valid for that thread,
+        // which releases and closes it; one whose holder ended is free.
+        int rc = pthread_mutex_trylock(&cell->own);
+        if (rc == EOWNERDEAD)
+            rc = pthread_mutex_consistent(&cell->own);
+        if (rc == 0)
+            pthread_mutex_unlock(&cell->own);
+        if (rc == 0)
+            rc = pthread_mutex_destroy(&cell->own);
+        if (rc != 0) {
             static_cast<void>(cell.release());
-            return report(status, KES_SYSTEM_ERROR, rc, 0);
+            return FillStatus(status, KES_SYSTEM_ERROR, rc, 0);
         }
     }
     return status;

@@ -15,9 +15,13 @@
  *
  * Every lock is recursive: the holding thread may take it again without
  * blocking and releases it as often as it took it; a release by a thread that
- * does not hold it is refused. When the holder of a named lock ends without
- * releasing it (its process or thread dies), the next taker gets the lock
- * with code KES_WAIT_FAILED, step 3: it holds the lock, which is usable again.
+ * does not hold it is refused. When the holder of a lock ends without
+ * releasing it (its thread ends or, for a named lock, its process dies), the
+ * next taker gets the lock with code KES_WAIT_FAILED, step 3: it holds the
+ * lock, which is usable again.
+ *
+ * Threads: a handle may be shared by the threads of a process; each takes
+ * and releases for itself. A named lock is shared by processes.
  *
  * Statuses (code, osError, step): a NULL KesSem address, or a KesSem that is
  * NULL, gives (KES_INVALID, 0, 1). Failed system calls give
@@ -55,7 +59,8 @@ KORVO_EXPORT KesStatus *KesPostSem(KesStatus *status, KesSem *sem);
  * calling thread (other handles of it may release it). A private lock that
  * the calling thread holds is let go first. A private lock that another
  * thread holds is not destroyed under it: (KES_SYSTEM_ERROR, EBUSY, 0), and
- * the handle stays valid for that thread, which releases and closes it. */
+ * the handle stays valid for that thread, which releases and closes it; one
+ * whose holder ended is closed as usual. */
 KORVO_EXPORT KesStatus *KesDestSem(KesStatus *status, KesSem *sem);
 /* The same as KesDestSem. */
 KORVO_EXPORT KesStatus *KesCloseSem(KesStatus *status, KesSem *sem);

@@ -3,7 +3,10 @@
  * fill it and return its address; code 0 is success. `osError` holds the
  * system's error number when `code` is KES_SYSTEM_ERROR (errno, or errno + 200
  * where a file or directory call of the host replaced the original one), and
- * `step` tells which step of the operation produced the status. */
+ * `step` tells which step of the operation produced the status.
+ *
+ * Threads: a status record belongs to the caller that passed it.
+ */
 #ifndef KORVO_KES_KES_STATUS_H
 #define KORVO_KES_KES_STATUS_H
 

@@ -3,7 +3,10 @@
  * Strings are NUL-terminated and treated as bytes (multibyte text passes
  * through unchanged). The only allocating operation is KesStringDup, whose
  * copy comes from the Kes heap and is released with KesMemoryFree. Results
- * that point into a string point into the caller's own text. */
+ * that point into a string point into the caller's own text.
+ *
+ * Threads: any thread; nothing is shared.
+ */
 #ifndef KORVO_KES_KES_STRING_H
 #define KORVO_KES_KES_STRING_H
 

@@ -6,7 +6,12 @@
  * library loads and filled from uname (system name, machine, release; at most
  * 31 characters, always terminated) by the first call of the matching getter.
  * They keep their text for the life of the process and belong to the
- * library: callers read them and never free them. */
+ * library: callers read them and never free them.
+ *
+ * Threads: any thread; the system-information buffers are filled once, and
+ * two threads filling one at the same time write the same text.
+ * KesSystemRandom shares the C library's generator.
+ */
 #ifndef KORVO_KES_KES_SYSTEM_H
 #define KORVO_KES_KES_SYSTEM_H
 

@@ -11,7 +11,10 @@
  * the opening tag closes it (elements of the same name inside are not
  * counted). Nothing is returned that the caller must free; no function reads
  * or writes outside the caller's text and buffer, whatever positions and
- * limits it is given. */
+ * limits it is given.
+ *
+ * Threads: any thread; a text is edited by one thread at a time.
+ */
 #ifndef KORVO_KES_KES_TAG_H
 #define KORVO_KES_KES_TAG_H
 

@@ -5,7 +5,10 @@
  * in placeholder order ("%1$s" a string, "%2$d" a signed and "%2$u" an
  * unsigned 32-bit number). The numbers and the texts are part of the interface:
  * other programs of the service raise and display the same messages by number.
- * The table and its strings are static; nobody frees them. */
+ * The table and its strings are static; nobody frees them.
+ *
+ * Threads: the table is constant; any thread may read it.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_CATALOG_H
 #define KORVO_PROPERTIES_KORVO_CATALOG_H
 

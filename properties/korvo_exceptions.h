@@ -14,9 +14,24 @@
  * korvo_init under "Vem_Korvo2::<type>", which lets the runtime free and
  * render a caught record as its own type.
  *
+ * Which chain a failure carries: the library's own failures (a missing key,
+ * a file that cannot be read, a decoding error ... every catalog message the
+ * property, record, file, stream and CDS functions raise) are raised with
+ * vaThrow and carry the runtime's error chain, EH_ERROR_CHAIN, with an
+ * ErrorRecord; catch them by EH_ERROR_CHAIN and read the message number. Only
+ * vaMThrow and vaMThrowChild raise korvo exceptions (KORVO_EXCEPTION_CHAIN
+ * and its children): the library does so for a CDS package whose depot
+ * server is too busy (message 206, ExDistributionDeferred), and methods do
+ * so for their own failures. Catching by EH_ERROR_CHAIN receives both.
+ *
  * Ownership: create_Vem_Korvo2_<type> returns an mg block the caller owns
  * (vem_free_generic with the type's code, then mg_free); the raising
- * functions hand the record they build to the exception. */
+ * functions hand the record they build to the exception.
+ *
+ * Threads: any thread may raise; a caught exception is used by the thread
+ * that caught it. The type codes are filled once (korvo_init) and then only
+ * read.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_EXCEPTIONS_H
 #define KORVO_PROPERTIES_KORVO_EXCEPTIONS_H
 
@@ -110,7 +125,10 @@ KORVO_EXCEPTION_CHILDREN(KORVO_DECLARE_EXCEPTION)
  * it: arguments in placeholder order, numbers stored unsigned, "$errno" as
  * the text of errno, an illegal format kept as "Format has illegal types
  * (%1$s)". The record (large enough for any korvo type) has `type_name`,
- * default_msg "%7$M", the current time and the entry; catalog NULL, key 0. */
+ * default_msg "%7$M", the current time and the entry; catalog NULL, key 0.
+ * A `type_name` outside the error chain (NULL, "", a name that does not
+ * begin with EH_ERROR_CHAIN) names no record type and is replaced by
+ * KORVO_EXCEPTION_CHAIN, so that the record is freed whole when caught. */
 KORVO_NORETURN KORVO_EXPORT void vaMThrow(const char *type_name, const char *catalog,
                                           int32_t number, const char *default_text, ...);
 

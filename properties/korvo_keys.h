@@ -9,7 +9,10 @@
  * text that stands for a distribution id that is not valid.
  *
  * The list is written once, as KORVO_KEY(symbol, "text") lines, and expanded
- * here into declarations and in the library into definitions. */
+ * here into declarations and in the library into definitions.
+ *
+ * Threads: the key names are constant; any thread may read them.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_KEYS_H
 #define KORVO_PROPERTIES_KORVO_KEYS_H
 

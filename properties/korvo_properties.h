@@ -24,12 +24,18 @@
  *     block, with everything it points to), also when they fail. The _dup
  *     putters copy what they are given; the caller keeps it.
  *   - properties_remove returns a Property block the caller owns (key, value
- *     cell and block).
+ *     cell and block): vem_free_generic(p, TC_Vem_Korvo2_Property) frees
+ *     the key and the value, then mg_free(p) the block.
  *
  * Failures are raised through the runtime (raise.h): catalog message 36 for
  * a missing key in a must-exist get, 37 for a value of another type in any
  * get (also when a default was given), deep-copy failures as the runtime
- * reports them. The list is unchanged when a get raises. */
+ * reports them. The list is unchanged when a get raises.
+ *
+ * Threads: a list is used by one thread at a time; different lists may be
+ * used by different threads. korvo_init may be called from any thread, once
+ * or many times.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_PROPERTIES_H
 #define KORVO_PROPERTIES_KORVO_PROPERTIES_H
 
@@ -151,7 +157,10 @@ KORVO_EXPORT int32_t properties_put_properties_list_dup(Properties *list, const 
 /* ---- removing ------------------------------------------------------------ */
 
 /* Takes the first property with `key` out of the list and returns it in a new
- * block (key and value included); NULL when absent. */
+ * block (key and value included); NULL when absent. The caller frees it with
+ * what it owns in two steps:
+ *   vem_free_generic(removed, TC_Vem_Korvo2_Property);   key and value cell
+ *   mg_free(removed);                                    the block itself */
 KORVO_EXPORT Property *properties_remove(Properties *list, const char *key);
 /* The same, then frees the removed property entirely; 0, or -1 when absent. */
 KORVO_EXPORT int32_t properties_remove_and_destroy(Properties *list, const char *key);
@@ -161,7 +170,7 @@ KORVO_EXPORT int32_t properties_remove_and_destroy(Properties *list, const char 
 /* 1 when the keys are equal and the values encode to the same bytes. */
 KORVO_EXPORT int32_t property_equal(const Property *a, const Property *b);
 /* Keys must be equal. A string pattern value is a wildcard pattern (see
- * kes_match.h) that the candidate's string value must fit; a candidate value
+ * match.h) that the candidate's string value must fit; a candidate value
  * that is not a string (or reference) does not fit. Other pattern values
  * compare as property_equal. 1 or 0. */
 KORVO_EXPORT int32_t property_match(const Property *pattern, const Property *candidate);

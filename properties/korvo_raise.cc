@@ -25,6 +25,16 @@ namespace {
 constexpr size_t kLargestRecord =
     std::max(sizeof(ExKorvoException), sizeof(ExDistributionDeferred));
 
+// The chain a record is raised under. One outside the error chain names no
+// record type, so whoever catches it could free the record only as a block,
+// losing its strings and its message: such a raise is the korvo base
+// exception instead, with the same message.
+const char *raised_chain(const char *type_name) {
+    if (type_name == nullptr || !eh_chain_matches(type_name, EH_ERROR_CHAIN))
+        return KORVO_EXCEPTION_CHAIN;
+    return type_name;
+}
+
 // A zeroed record of at least `size` bytes holding the common members.
 ExKorvoException *new_record(size_t size, const char *type_name, const char *catalog,
                              int32_t number, const char *text, va_list arguments) {
@@ -35,7 +45,7 @@ ExKorvoException *new_record(size_t size, const char *type_name, const char *cat
     auto *record = static_cast<ExKorvoException *>(mg_calloc(1, std::max(size, kLargestRecord)));
     if (record == nullptr)
         out_of_memory();
-    record->type_name = mg_strdup(type_name != nullptr ? type_name : "");
+    record->type_name = mg_strdup(raised_chain(type_name));
     record->default_msg = mg_strdup("%7$M");
     if (record->type_name == nullptr || record->default_msg == nullptr)
         out_of_memory();

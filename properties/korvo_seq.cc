@@ -54,6 +54,8 @@ void *seq_replace(void *seq, const void *element, uint32_t index, size_t size) {
     if (index >= length || header->buffer == nullptr)
         vaThrow(Korvo2Catalog[0], KORVO_MSG_SEQUENCE_BAD_INDEX,
                 Korvo2Catalog[KORVO_MSG_SEQUENCE_BAD_INDEX], index, length);
+    if (element == nullptr)
+        vaThrow(nullptr, -1, "The item was not replaced in the sequence: the element is NULL.\n");
     void *previous = mg_malloc(size);
     if (previous == nullptr)
         vaThrow(nullptr, -1, "Not enough memory to replace an item of %1$d bytes.\n",

@@ -3,7 +3,10 @@
  *
  * Ownership: seq_replace returns a block (the slot's old bytes) that the
  * caller owns and releases with mg_free; what those bytes point to is the
- * caller's too. seq_free releases a header from the runtime's allocator. */
+ * caller's too. seq_free releases a header from the runtime's allocator.
+ *
+ * Threads: a sequence is used by one thread at a time.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_SEQ_H
 #define KORVO_PROPERTIES_KORVO_SEQ_H
 
@@ -25,7 +28,9 @@ KORVO_EXPORT void seq_free(void *seq);
 
 /* Copies the `size` bytes at `element` over slot `index` and returns a new
  * block holding the slot's previous bytes. An index not below the length
- * raises catalog message 39 (index, length) and changes nothing. */
+ * raises catalog message 39 (index, length) and changes nothing; so does a
+ * NULL `element`, with the runtime's message (number -1) "The item was not
+ * replaced in the sequence: the element is NULL.\n". */
 KORVO_EXPORT void *seq_replace(void *seq, const void *element, uint32_t index, size_t size);
 
 /* 1 when `a` and `b`, two values of `type`, encode to the same bytes (the

@@ -29,7 +29,11 @@
  * exception types of korvo_exceptions.h.
  *
  * Copies returned by the copy_ glue belong to the caller (vem_free_generic
- * with the type's code releases what they own). */
+ * with the type's code releases what they own).
+ *
+ * Threads: the type codes are filled once (korvo_init, or the first use)
+ * and then only read, from any thread.
+ */
 #ifndef KORVO_PROPERTIES_KORVO_TYPES_H
 #define KORVO_PROPERTIES_KORVO_TYPES_H
 

@@ -2,7 +2,7 @@
 // comparing and matching single properties.
 #include <cstring>
 
-#include "kes/kes_match.h"
+#include "properties/match.h"
 #include "properties/korvo_properties.h"
 #include "properties/korvo_seq.h"
 #include "properties/properties_internal.hpp"

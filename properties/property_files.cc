@@ -12,9 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "kes/catalog_raise.hpp"
+#include "kes/kes_fd.hpp"
+#include "kes/kes_replace.hpp"
+#include "properties/catalog_raise.hpp"
 #include "properties/korvo_catalog.h"
-#include "properties/property_files.hpp"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
@@ -72,12 +73,22 @@ void write_all(FileRecord *file, const uint8_t *bytes, uint32_t length) {
     file_write(file, bytes, static_cast<int32_t>(length));
 }
 
-// Reads one 4-byte word of a header; a short read raises message 19 with
-// the length known so far (0 until the length word is read).
+// Reads one 4-byte word of a header. A word that cannot be read whole, by a
+// short file or a failed read, raises message 19 with the length read so far
+// (none: the header's length is the word being read, or the next one) and
+// the read's errno.
 void read_word(FileRecord *file, uint8_t *word) {
+    if (file == nullptr)
+        raise_message(KORVO_MSG_FILE_READ_NULL_HANDLE);
     errno = 0;
-    if (file_read(file, word, 4) != 4)
-        raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, 0, errno);
+    size_t done = 0;
+    while (done < 4) {
+        const ssize_t got =
+            korvo::kes::RetryInterrupted([&] { return ::read(file->fd, word + done, 4 - done); });
+        if (got <= 0)
+            raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, 0, got < 0 ? errno : 0);
+        done += static_cast<size_t>(got);
+    }
 }
 
 // The size of the open file in bytes; message 19 when it cannot be had.
@@ -112,61 +123,51 @@ void read_checked(Properties *list, FileRecord *file, uint32_t length, uint32_t 
     read_body(list, file, length, false);
 }
 
-template <typename Writer>
-void save(const Properties *list, const char *path, Writer write) {
-    FilePtr file(file_create(path, O_WRONLY | O_TRUNC, 0600));
-    write(list, file.get());
-    file_close(file.get());
+enum class Layout { kPlain, kMarked, kBare };
+
+// Saves the list in `layout` by replacing the file at `path` in one step
+// (kes_replace.hpp), so that a failure leaves the old file as it was. The
+// list is encoded before anything on disk is touched.
+void save(const Properties *list, const char *path, Layout layout) {
+    if (path == nullptr)
+        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, EFAULT);
+    const Encoded encoded(list);
+    uint8_t header[kMarkedHeader];
+    uint32_t header_length = 0;
+    if (layout == Layout::kPlain) {
+        put_le32(header, encoded.length);
+        header_length = kPlainHeader;
+    } else if (layout == Layout::kMarked) {
+        put_be32(header, kMarker);
+        put_be32(header + 4, encoded.length);
+        header_length = kMarkedHeader;
+    }
+    korvo::kes::FileReplacement file(path);
+    const bool header_written = file.write(header, header_length);
+    if (header_written && file.write(encoded.data.get(), encoded.length) && file.commit())
+        return;
+    if (file.failed() == korvo::kes::FileReplacement::Stage::kWrite)
+        raise_message(KORVO_MSG_FILE_WRITE_FAILED, path,
+                      header_written ? encoded.length : header_length);
+    raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, file.error());
+}
+
+// Opens the file at `path` for reading without blocking (a FIFO would wait
+// for a writer in open) and keeps it only when it is a regular file; message
+// 11 (path) otherwise.
+FilePtr open_regular(const char *path) {
+    FilePtr file(file_open(path, O_RDONLY | O_NONBLOCK));
+    struct stat status;
+    if (::fstat(file->fd, &status) != 0 || !S_ISREG(status.st_mode))
+        raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
+    ::fcntl(file->fd, F_SETFL, ::fcntl(file->fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
 }
 
 template <typename Reader>
 void load(Properties *list, const char *path, Reader read) {
-    FilePtr file(file_open(path, O_RDONLY));
+    FilePtr file(open_regular(path));
     read(list, file.get());
-}
-
-// A temporary file that is removed unless it was renamed into place.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(std::string name) : name_(std::move(name)) {
-        fd_ = ::mkostemps(name_.data(), 4, O_CLOEXEC);
-    }
-    ~TemporaryFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (fd_ >= 0 || closed_)
-            ::unlink(name_.c_str());
-    }
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
-
-    int fd() const { return fd_; }
-    const char *name() const { return name_.c_str(); }
-    bool close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        closed_ = true;
-        return result == 0;
-    }
-    void renamed() { closed_ = false; }
-
-  private:
-    std::string name_;
-    int fd_ = -1;
-    bool closed_ = false;
-};
-
-bool write_fd(int fd, const uint8_t *bytes, size_t length) {
-    while (length > 0) {
-        const ssize_t put = ::write(fd, bytes, length);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        bytes += put;
-        length -= static_cast<size_t>(put);
-    }
-    return true;
 }
 
 }  // namespace
@@ -249,18 +250,15 @@ void properties_read_without_len(Properties *list, FileRecord *file) {
 }
 
 void properties_save(const Properties *list, const char *path) {
-    save(list, path, properties_write);
+    save(list, path, Layout::kPlain);
 }
 
 void properties_save_improved(const Properties *list, const char *path) {
-    save(list, path, properties_write_improved);
+    save(list, path, Layout::kMarked);
 }
 
 void properties_save_without_len(const Properties *list, const char *path) {
-    save(list, path, [](const Properties *l, FileRecord *file) {
-        const Encoded encoded(l);
-        write_all(file, encoded.data.get(), encoded.length);
-    });
+    save(list, path, Layout::kBare);
 }
 
 void properties_load(Properties *list, const char *path) {
@@ -275,28 +273,3 @@ void properties_load_without_len(Properties *list, const char *path) {
     load(list, path, properties_read_without_len);
 }
 }
-
-namespace korvo::props {
-
-void save_without_len_replacing(const Properties *list, const char *path) {
-    if (path == nullptr)
-        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, EFAULT);
-    const Encoded encoded(list);
-    // The temporary file lies in the same directory, so that the rename
-    // stays within one file system and replaces the file in one step. Its
-    // name does not end in the progress file's extension, so a leftover is
-    // never taken for a record.
-    const char *slash = std::strrchr(path, '/');
-    const std::string directory = slash != nullptr ? std::string(path, slash + 1) : std::string();
-    const char *name = slash != nullptr ? slash + 1 : path;
-    TemporaryFile temporary(directory + "." + name + ".XXXXXX.tmp");
-    if (temporary.fd() < 0)
-        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, errno);
-    if (!write_fd(temporary.fd(), encoded.data.get(), encoded.length) || !temporary.close())
-        raise_message(KORVO_MSG_FILE_WRITE_FAILED, path, encoded.length);
-    if (::rename(temporary.name(), path) != 0)
-        raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, errno);
-    temporary.renamed();
-}
-
-}  // namespace korvo::props

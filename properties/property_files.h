@@ -12,9 +12,17 @@
  *   bare    the encoded list alone, its length being the file's size
  *           properties_read_without_len / _save_without_len /
  *           _load_without_len
- * Writers and readers work on an open FileRecord (kes/file_helpers.h) at its
- * current position; saves create or truncate the file at a path (permission
- * bits 0600) and loads open it read-only.
+ * Writers and readers work on an open FileRecord (properties/file_helpers.h)
+ * at its current position. Saves replace the file at a path in one step: the
+ * list goes to a temporary file beside it (".korvo-XXXXXX", 0600, or the old
+ * file's permission bits) that is renamed over it, so a full disk or a
+ * process killed at any moment leaves the old file or the new one, whole. A
+ * path that exists and is not a regular file, or that the caller may not
+ * write, is refused (message 12). Loads open the file read-only, without
+ * blocking, and refuse anything but a regular file (message 11).
+ *
+ * Threads: no state is shared; a list or a FileRecord is used by one thread
+ * at a time.
  *
  * Ownership: the data block properties_encode stores is the caller's
  * (mg_free). Readers, loads and properties_decode fill the caller's storage
@@ -33,7 +41,7 @@
 
 #include <stdint.h>
 
-#include "kes/file_helpers.h"
+#include "properties/file_helpers.h"
 #include "properties/korvo_types.h"
 #include "runtime/korvo_export.h"
 #include "runtime/typecode.h"
@@ -61,7 +69,10 @@ KORVO_EXPORT void properties_read(Properties *list, FileRecord *file);
 KORVO_EXPORT void properties_read_improved(Properties *list, FileRecord *file);
 KORVO_EXPORT void properties_read_without_len(Properties *list, FileRecord *file);
 
-/* Saves: create or truncate `path` (0600) and write the list. */
+/* Saves: replace the file at `path` with the list, in one step. The list is
+ * encoded before anything is written (34 leaves the file alone); 12 (path,
+ * errno) when the file is refused or the temporary file cannot be created or
+ * put in place, 21 (path, count) when a write falls short. */
 KORVO_EXPORT void properties_save(const Properties *list, const char *path);
 KORVO_EXPORT void properties_save_improved(const Properties *list, const char *path);
 KORVO_EXPORT void properties_save_without_len(const Properties *list, const char *path);

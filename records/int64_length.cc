@@ -1,5 +1,6 @@
-// int64_length: a byte count kept as thousands and units, summed with 64-bit
-// arithmetic so that no carry between the two words is lost.
+// int64_length: a byte count kept as thousands and units, two unsigned 32-bit
+// words with the record's own carry rule.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -10,22 +11,19 @@
 
 namespace {
 
-constexpr uint64_t kUnitsPerThousand = 1000;
-constexpr uint64_t kLargest = UINT32_MAX * kUnitsPerThousand + (kUnitsPerThousand - 1);
+constexpr uint32_t kUnitsPerThousand = 1000;
 
-// Decimal text as one word: below 0 gives 0, above the word's range its
-// largest value. The caller's errno is left as it was.
+// Decimal text as strtol reads it into the runtime's 32-bit long (numbers
+// beyond its range stop at its ends), stored as an unsigned word: "-1" is
+// 4294967295. The caller's errno is left as it was.
 uint32_t word_of(const char *text) {
     if (text == nullptr)
         return 0;
     const int saved = errno;
     const long long value = std::strtoll(text, nullptr, 10);
     errno = saved;
-    if (value < 0)
-        return 0;
-    if (static_cast<unsigned long long>(value) > UINT32_MAX)
-        return UINT32_MAX;
-    return static_cast<uint32_t>(value);
+    return static_cast<uint32_t>(
+        static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX)));
 }
 
 int64_length *new_length(uint32_t thousands, uint32_t units) {
@@ -66,13 +64,14 @@ int32_t int64_length_equal(const int64_length *a, const int64_length *b) {
 void int64_length_add(int64_length *length, int32_t n) {
     if (length == nullptr || n < 0)
         return;
-    // At most 4.3e12 + 4.3e9 + 2.1e9: far inside 64 bits.
-    uint64_t total =
-        length->thousands * kUnitsPerThousand + length->units + static_cast<uint64_t>(n);
-    if (total > kLargest)
-        total = kLargest;
-    length->thousands = static_cast<uint32_t>(total / kUnitsPerThousand);
-    length->units = static_cast<uint32_t>(total % kUnitsPerThousand);
+    // Unsigned 32-bit arithmetic: the words wrap round as such words do.
+    const auto count = static_cast<uint32_t>(n);
+    length->thousands += count / kUnitsPerThousand;
+    length->units += count % kUnitsPerThousand;
+    if (length->units >= kUnitsPerThousand) {
+        length->units -= kUnitsPerThousand;
+        length->thousands += 1;
+    }
 }
 
 char *int64_length_to_string(const int64_length *length) {

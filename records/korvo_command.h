@@ -1,6 +1,9 @@
 /* Stream command codes: the byte in front of a gateway packet that says
  * what the packet is, and their names. decode_command returns a static
- * string that nobody frees. */
+ * string that nobody frees.
+ *
+ * Threads: any thread; the names are constant.
+ */
 #ifndef KORVO_RECORDS_KORVO_COMMAND_H
 #define KORVO_RECORDS_KORVO_COMMAND_H
 

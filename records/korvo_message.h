@@ -29,7 +29,10 @@
  *     release it with message_delete, which frees the copy too.
  * Failures are raised (raise.h): messages 36 and 37 as above, deep-copy
  * failures as the runtime reports them, exhausted memory as a runtime
- * error. Nothing is left allocated when a function raises. */
+ * error. Nothing is left allocated when a function raises.
+ *
+ * Threads: a Message is used by one thread at a time, as the list it views.
+ */
 #ifndef KORVO_RECORDS_KORVO_MESSAGE_H
 #define KORVO_RECORDS_KORVO_MESSAGE_H
 

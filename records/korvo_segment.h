@@ -35,7 +35,10 @@
  *     mg header, released with properties_delete then mg_free).
  * Failures are raised (raise.h): messages 36 and 37 as above, deep-copy
  * failures as the runtime reports them, exhausted memory as a runtime
- * error. Nothing is left allocated when a function raises. */
+ * error. Nothing is left allocated when a function raises.
+ *
+ * Threads: a Segment is used by one thread at a time, as the list it views.
+ */
 #ifndef KORVO_RECORDS_KORVO_SEGMENT_H
 #define KORVO_RECORDS_KORVO_SEGMENT_H
 

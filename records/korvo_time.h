@@ -1,6 +1,9 @@
 /* The time text of progress output: a time in seconds since 1970 as local
  * time, "YYYY/MM/DD HH:MM:SS " (with a trailing space). The text is written
- * into the caller's buffer; nothing is allocated. */
+ * into the caller's buffer; nothing is allocated.
+ *
+ * Threads: any thread (localtime_r).
+ */
 #ifndef KORVO_RECORDS_KORVO_TIME_H
 #define KORVO_RECORDS_KORVO_TIME_H
 

@@ -17,7 +17,10 @@
  * and releases with toc_delete, which also frees the list (an mg header:
  * properties_list_delete, then mg_free), every segment record and every
  * segment's owned_data. A function that raises leaves nothing allocated;
- * toc_from_properties then leaves the list with the caller. */
+ * toc_from_properties then leaves the list with the caller.
+ *
+ * Threads: a Toc is used by one thread at a time, as the list it views.
+ */
 #ifndef KORVO_RECORDS_KORVO_TOC_H
 #define KORVO_RECORDS_KORVO_TOC_H
 

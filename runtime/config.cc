@@ -2,18 +2,99 @@
 // reader and path normalisation.
 #include "runtime/config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "runtime/log.h"
 #include "runtime/mg_memory.h"
 
 namespace {
+
+// The configuration file, opened without blocking (a FIFO would wait for a
+// writer) and kept only when it is a regular file; closed with the reader.
+class ConfigReader {
+  public:
+    explicit ConfigReader(const char *path) : path_(path) {
+        fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat status;
+        if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
+            LogMsg(LOG_LEVEL_FAILURE, 0, 0, -1,
+                   "Configuration file %1$s is not a regular file; it is not read.", path);
+            close();
+        }
+        if (fd_ >= 0)
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    }
+    ~ConfigReader() { close(); }
+    ConfigReader(const ConfigReader &) = delete;
+    ConfigReader &operator=(const ConfigReader &) = delete;
+
+    bool usable() const { return fd_ >= 0; }
+
+    // Hands each line (without its '\n') to `take`; false when the file
+    // cannot be read or a line is longer than MRT_CONFIG_MAX_LINE bytes
+    // without its "\n" or "\r\n", which is logged. At most one line and one chunk are held at a time.
+    template <typename Take>
+    bool for_each_line(Take take) {
+        std::string pending;
+        char chunk[16384];
+        int32_t number = 0;
+        for (;;) {
+            const ssize_t got = ::read(fd_, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return false;
+            pending.append(chunk, static_cast<size_t>(got));
+            size_t start = 0;
+            for (size_t end; (end = pending.find('\n', start)) != std::string::npos;
+                 start = end + 1) {
+                const bool crlf = end > start && pending[end - 1] == '\r';
+                if (!fits(end - start - (crlf ? 1 : 0), ++number))
+                    return false;
+                take(std::string_view(pending).substr(start, end - start));
+            }
+            pending.erase(0, start);
+            if (got == 0) {
+                if (!pending.empty() && fits(pending.size(), ++number))
+                    take(std::string_view(pending));
+                return pending.empty() || pending.size() <= MRT_CONFIG_MAX_LINE;
+            }
+            // An unfinished line may still end in "\r\n".
+            if (pending.size() > MRT_CONFIG_MAX_LINE + 1 && !fits(pending.size(), number + 1))
+                return false;
+        }
+    }
+
+  private:
+    bool fits(size_t length, int32_t number) const {
+        if (length <= MRT_CONFIG_MAX_LINE)
+            return true;
+        LogMsg(LOG_LEVEL_FAILURE, 0, 0, -1,
+               "Configuration file %1$s: line %2$d is longer than %3$d bytes; the file is not "
+               "read.",
+               path_, number, MRT_CONFIG_MAX_LINE);
+        return false;
+    }
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+    const char *path_;
+    int fd_ = -1;
+};
 
 char *copy_of_variable(const char *name) {
     const char *value = std::getenv(name);
@@ -53,19 +134,18 @@ int mrt_get_config_from_file(const char *path, const MrtConfigQuery *query) {
                 return 0;
             keys.emplace_back(key->name);
         }
-        std::ifstream file(path, std::ios::binary);
-        if (!file)
+        ConfigReader file(path);
+        if (!file.usable())
             return 0;
         std::vector<std::string> values(keys.size());
         std::vector<bool> found(keys.size(), false);
-        std::string line;
-        while (std::getline(file, line)) {
+        const bool read = file.for_each_line([&](std::string_view line) {
             const std::string_view text = trim(line);
             if (text.empty() || text[0] == '#' || text[0] == ';')
-                continue;
+                return;
             const size_t equals = text.find('=');
             if (equals == std::string_view::npos)
-                continue;
+                return;
             const std::string_view key = trim(text.substr(0, equals));
             for (size_t i = 0; i < keys.size(); ++i) {
                 if (!found[i] && keys[i] == key) {
@@ -73,8 +153,8 @@ int mrt_get_config_from_file(const char *path, const MrtConfigQuery *query) {
                     found[i] = true;
                 }
             }
-        }
-        if (file.bad())
+        });
+        if (!read)
             return 0;
         std::vector<char *> copies(keys.size(), nullptr);
         for (size_t i = 0; i < keys.size(); ++i) {

@@ -8,7 +8,12 @@
  *   KORVO_CONFIG_FILE  the endpoint's configuration file
  * The configuration file holds one `key=value` per line; blanks around the
  * key and the value are ignored, lines starting with '#' or ';' and lines
- * without '=' are skipped, and the first line for a key gives its value. */
+ * without '=' are skipped, and the first line for a key gives its value.
+ * Only a regular file is read (opened without blocking, so a FIFO in its
+ * place is refused at once), and no line may be longer than
+ * MRT_CONFIG_MAX_LINE bytes; either failure is logged at level 0.
+ *
+ * Threads: any thread; nothing is shared between calls. */
 #ifndef KORVO_RUNTIME_CONFIG_H
 #define KORVO_RUNTIME_CONFIG_H
 
@@ -24,6 +29,10 @@ KORVO_EXPORT char *mrt_get_work_dir(void);
 /* The configuration file's path (KORVO_CONFIG_FILE), or NULL when it is not
  * set or empty. The file need not exist. */
 KORVO_EXPORT char *mrt_get_config_filespec(void);
+
+/* The longest line the configuration reader reads, in bytes without its end
+ * of line. */
+#define MRT_CONFIG_MAX_LINE 65536
 
 /* Value kinds of a configuration key. */
 #define MRT_CONFIG_STRING 4 /* an owned copy of the value's text */
@@ -48,7 +57,8 @@ typedef struct MrtConfigQuery {
 } MrtConfigQuery;
 
 /* Reads the file at `path` and fills the query's slots. Returns 1, or 0 when
- * the file cannot be read, an argument is NULL, a key has a kind other than
+ * the file cannot be read (absent, not a regular file, a line too long), an
+ * argument is NULL, a key has a kind other than
  * MRT_CONFIG_STRING or memory is exhausted (then no slot is changed).
  *
  *   static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, 0, 0}, {0}};

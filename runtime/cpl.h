@@ -2,7 +2,10 @@
  * listing. cpl_getenv and cpl_tmpdir return strings the caller does not own
  * (copy them to keep them); a directory handle belongs to the caller until
  * cpl_closedir, and an entry record to its handle until the next
- * cpl_readdir or cpl_closedir. */
+ * cpl_readdir or cpl_closedir.
+ *
+ * Threads: any thread; a directory handle is used by one thread at a time.
+ */
 #ifndef KORVO_RUNTIME_CPL_H
 #define KORVO_RUNTIME_CPL_H
 

@@ -3,7 +3,10 @@
  * and afterwards either raises what was recorded (ev_to_exception) or
  * inspects and releases it (env_clear). A nonzero first word means that an
  * exception is recorded; the exception belongs to the Env until one of those
- * two calls takes it. */
+ * two calls takes it.
+ *
+ * Threads: an environment record is used by one thread at a time.
+ */
 #ifndef KORVO_RUNTIME_ENV_H
 #define KORVO_RUNTIME_ENV_H
 

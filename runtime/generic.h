@@ -8,7 +8,10 @@
  * points to (strings, value cells, sequence buffers), which comes from the
  * runtime's allocator. Failures (memory exhausted, a malformed type code) are
  * recorded in the caller's Env (env.h); `env` may be NULL when the caller
- * does not want the details. */
+ * does not want the details.
+ *
+ * Threads: any thread; a value is used by one thread at a time.
+ */
 #ifndef KORVO_RUNTIME_GENERIC_H
 #define KORVO_RUNTIME_GENERIC_H
 

@@ -2,7 +2,10 @@
  * korvo_runtime. KORVO_EXPORT marks a function or data symbol that leaves the
  * shared object; everything else is hidden. KORVO_BEGIN_DECLS/KORVO_END_DECLS
  * give C linkage to the names between them when the header is read by C++.
- * KORVO_NORETURN marks a function that never returns (it raises). */
+ * KORVO_NORETURN marks a function that never returns (it raises).
+ *
+ * Threads: macros only.
+ */
 #ifndef KORVO_EXPORT_H
 #define KORVO_EXPORT_H
 

@@ -12,7 +12,11 @@
  * (UTC time, process id, 'L' and the level, the text; a line feed is added
  * when the text does not end with one). Tests capture lines instead with
  * log_set_capture (log_capture.hpp's korvo::rt::LogCapture wraps it for C++).
- * Nothing here fails or raises; a line that cannot be written is dropped. */
+ * Nothing here fails or raises; a line that cannot be written is dropped.
+ *
+ * Threads: any thread; each line is written whole, under the log's own
+ * lock.
+ */
 #ifndef KORVO_RUNTIME_LOG_H
 #define KORVO_RUNTIME_LOG_H
 

@@ -25,7 +25,11 @@
  * marshal_item decode fails, everything it allocated is released and the
  * value's storage is left zeroed. Names in decoded `any` values resolve
  * through the repositories registered with adr_type_init; an encoded `any`
- * must have a type registered there too, so that it can be decoded again. */
+ * must have a type registered there too, so that it can be decoded again.
+ *
+ * Threads: a buffer is used by one thread at a time; registering
+ * repositories (adr_type_init) may run on any thread.
+ */
 #ifndef KORVO_RUNTIME_MARSHAL_H
 #define KORVO_RUNTIME_MARSHAL_H
 

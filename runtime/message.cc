@@ -18,7 +18,6 @@ namespace korvo::rt {
 namespace {
 
 constexpr const char *kIllegalFormat = "Format has illegal types (%1$s)";
-constexpr uint32_t kSlotStep = 10;
 
 std::string errno_text(int error) {
     if (const char *text = strerrordesc_np(error))
@@ -82,12 +81,12 @@ bool fill_entry(MessageEntry &entry, const char *catalog, int32_t number, const 
     entry.args = Any{TC_Vem_Types_StringList, list};
     if (arguments.empty())
         return true;
+    // The list is {count, count, array}: exactly as many slots as strings.
     const auto count = static_cast<uint32_t>(arguments.size());
-    const uint32_t slots = (count + kSlotStep - 1) / kSlotStep * kSlotStep;
-    list->buffer = static_cast<char **>(mg_calloc(slots, sizeof(char *)));
+    list->buffer = static_cast<char **>(mg_calloc(count, sizeof(char *)));
     if (list->buffer == nullptr)
         return false;
-    list->maximum = slots;
+    list->maximum = count;
     for (const std::string &argument : arguments) {
         char *copy = mg_strdup(argument.c_str());
         if (copy == nullptr)
@@ -104,8 +103,13 @@ std::string render_entry(const MessageEntry &entry) {
     if (entry.args.value != nullptr &&
         TypeCode_equal(entry.args.type, nullptr, TC_Vem_Types_StringList))
         arguments = static_cast<const StringList *>(entry.args.value);
-    return render_placeholders(entry.default_msg, [&](uint32_t n, char, std::string &out) {
-        if (arguments == nullptr || n == 0 || n > arguments->length)
+    // The arguments were stored in the order the placeholders appear, so the
+    // n-th placeholder that appears takes the n-th argument, whatever its
+    // number says (a text may number its placeholders out of order).
+    uint32_t appeared = 0;
+    return render_placeholders(entry.default_msg, [&](uint32_t, char, std::string &out) {
+        const uint32_t n = ++appeared;
+        if (arguments == nullptr || n > arguments->length)
             return false;
         const char *argument = arguments->buffer[n - 1];
         if (argument == nullptr)

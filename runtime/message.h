@@ -11,11 +11,16 @@
  * when it has none); a NULL string is stored as "(null)". Any other letter,
  * or a missing '$', makes the entry a format error: default text "Format has
  * illegal types (%1$s)", the faulty text as its only argument, no catalog,
- * number 0. The argument list grows 10 slots at a time.
+ * number 0. The argument list is {count, count, array}: exactly as many
+ * slots as strings.
  *
- * Rendering replaces each "%N$x" by argument N (any letter x; the arguments
- * are strings already) and "%%" by '%'; a placeholder without its argument
- * is kept as it stands. */
+ * Rendering replaces the n-th placeholder "%N$x" that appears by the n-th
+ * argument (any letter x; the arguments are strings already), whatever its
+ * number N, since the arguments were stored in that order; "%%" becomes '%'.
+ * A placeholder without its argument is kept as it stands.
+ *
+ * Threads: an entry is used by one thread at a time; building and rendering
+ * different entries may run on any threads. */
 #ifndef KORVO_RUNTIME_MESSAGE_H
 #define KORVO_RUNTIME_MESSAGE_H
 

@@ -4,7 +4,11 @@
  * C heap and are released with KesMemoryFree. The caller owns every block
  * these functions return. Blocks of up to 256 bytes come from a pool that
  * keeps freed memory for reuse instead of returning it to the system; no
- * block of this family may be given to free() or realloc(). */
+ * block of this family may be given to free() or realloc().
+ *
+ * Threads: any thread; a block may be freed by another thread than the one
+ * that allocated it.
+ */
 #ifndef KORVO_RUNTIME_MG_MEMORY_H
 #define KORVO_RUNTIME_MG_MEMORY_H
 

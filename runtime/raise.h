@@ -11,10 +11,33 @@
  * a prefix of whole names: EH_ERROR_CHAIN catches the runtime's errors and
  * every exception type derived from them.
  *
+ * From C: every function that raises (vaThrow, eh_throw, and every
+ * function of korvo documented as raising a catalog message) must be called
+ * inside the catch adapter, eh_catch_call, directly or through functions that
+ * its callback calls: write the work as a callback, run it with
+ * eh_catch_call, and read what it raised from the EhException it returns. A
+ * raise that no adapter or C++ catch receives ends the process
+ * (std::terminate): C frames cannot stop an exception, they are only passed
+ * through, and what they hold is released only when it was handed to a frame
+ * with ex_delegate.
+ *
+ *   static void load(void *context) { properties_load(context, "seg.plist"); }
+ *   ...
+ *   Properties list = {0};
+ *   EhException *failure = eh_catch_call(load, &list);
+ *   if (failure != NULL) {
+ *       fprintf(stderr, "%s", eh_exception_text(failure));
+ *       eh_exception_free(failure);
+ *   }
+ *
  * Ownership: eh_throw takes the record; an EhException returned by
  * eh_catch_call belongs to the caller (eh_exception_free, or
  * eh_exception_rethrow which consumes it); strings and lists its accessors
- * return live as long as it does. */
+ * return live as long as it does.
+ *
+ * Threads: any thread raises and catches on its own frames; an EhException
+ * is used by one thread at a time.
+ */
 #ifndef KORVO_RUNTIME_RAISE_H
 #define KORVO_RUNTIME_RAISE_H
 

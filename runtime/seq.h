@@ -6,7 +6,10 @@
  *
  * The buffer belongs to the sequence and is released with seq_free_buffer (or
  * by vem_free_generic, which also frees what the elements own). A block that
- * seq_remove returns belongs to the caller (release with mg_free). */
+ * seq_remove returns belongs to the caller (release with mg_free).
+ *
+ * Threads: a sequence is used by one thread at a time.
+ */
 #ifndef KORVO_RUNTIME_SEQ_H
 #define KORVO_RUNTIME_SEQ_H
 

@@ -10,7 +10,11 @@
  *   TC_Vem_Types_OctetList, TC_Vem_Types_StringList, TC__sequence_any_MsgContext,
  *   TC_Vem_Types_XOpenMessage: the sequence headers below.
  * Everything a value points to is owned by the value and comes from the
- * runtime's allocator; vem_free_generic releases it. */
+ * runtime's allocator; vem_free_generic releases it.
+ *
+ * Threads: the standard type codes are constant once prepared; any thread
+ * may read them.
+ */
 #ifndef KORVO_RUNTIME_STYPES_H
 #define KORVO_RUNTIME_STYPES_H
 

@@ -48,7 +48,11 @@
  * bound word may be static: {.bound = &_any_bound_zero}). The runtime runs an
  * initialiser at most once, under its own lock, the first time it meets the
  * type (tc_prepare); initialisers must not raise. The records returned by the
- * functions here are static data: nobody frees them. */
+ * functions here are static data: nobody frees them.
+ *
+ * Threads: type codes are prepared once and then only read, from any
+ * thread.
+ */
 #ifndef KORVO_RUNTIME_TYPECODE_H
 #define KORVO_RUNTIME_TYPECODE_H
 

@@ -3,16 +3,16 @@
 #include "stream/mstat.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "kes/pathname.h"
 #include "properties/korvo_properties.h"
+#include "properties/pathname.h"
 #include "properties/property_files.h"
-#include "properties/property_files.hpp"
 #include "runtime/config.h"
 #include "runtime/cpl.h"
 #include "runtime/log.h"
@@ -32,6 +32,25 @@ struct PathDelete {
 };
 using PathPtr = std::unique_ptr<char, PathDelete>;
 
+// Whether the progress directory may hold this account's records. One that
+// another account made (or a link that another account planted, or one to
+// such a directory) could hold forged records and is refused, with a log
+// line. One that does not exist, or is no directory, is left to the save,
+// which reports why it cannot write there.
+bool owned_directory(const char *dir) {
+    struct stat entry, target;
+    if (::lstat(dir, &entry) != 0 || ::stat(dir, &target) != 0 || !S_ISDIR(target.st_mode))
+        return true;
+    const uid_t self = ::geteuid();
+    if (entry.st_uid == self && target.st_uid == self)
+        return true;
+    LogMsg(LOG_LEVEL_FAILURE, 0, 0, -1,
+           "korvo: The progress directory %1$s belongs to another account; no progress record "
+           "is kept there.",
+           dir);
+    return false;
+}
+
 // The progress file's path, built on first use: the directory, '/', the id,
 // '.', the suffix. False when it cannot be built.
 bool build_path(mstat *record) {
@@ -39,6 +58,8 @@ bool build_path(mstat *record) {
         return false;
     if (record->path != nullptr)
         return true;
+    if (!owned_directory(record->dir))
+        return false;
     // An id with a '/' would put the file outside the progress directory.
     if (std::strchr(record->distId, '/') != nullptr)
         return false;
@@ -79,9 +100,10 @@ mstat *mstat_new(const char *distId, int16_t kind) {
     if (pathname_append(dir.get(), kDirectory) != 0)
         return nullptr;
 
+    // For the owner only: nobody else may plant or read records there.
     struct stat status;
-    if (::stat(dir.get(), &status) != 0 && errno == ENOENT)
-        ::mkdir(dir.get(), 0777);  // a failure shows at the first save
+    if (::lstat(dir.get(), &status) != 0 && errno == ENOENT)
+        ::mkdir(dir.get(), 0700);  // a failure shows at the first save
 
     record->distId = mg_strdup(distId);
     if (record->distId == nullptr)
@@ -114,7 +136,7 @@ int32_t mstat_save(mstat *record) {
         properties_put_string_dup(&record->properties, kIdKey, record->distId);
     if (!build_path(record))
         return -1;
-    korvo::props::save_without_len_replacing(&record->properties, record->path);
+    properties_save_without_len(&record->properties, record->path);
     return 0;
 }
 

@@ -12,11 +12,18 @@
  * (booleans). Callers may add their own on the list mstat_get_properties
  * returns.
  *
- * Saves replace the file atomically: the list is written to a temporary
- * file in the same directory (".<id>.<suffix>.XXXXXX.tmp", which is never
- * taken for a progress file) and renamed over the old one, so a process
- * killed at any moment leaves the previous record or the new one, never a
- * torn one. The file's permission bits are 0600.
+ * Saves replace the file atomically (properties_save_without_len): the list
+ * is written to a temporary file in the same directory (".korvo-XXXXXX",
+ * which is never taken for a progress file) and renamed over the old one,
+ * so a process killed at any moment, or a full disk, leaves the previous
+ * record or the new one, never a torn one. The file's permission bits are
+ * 0600.
+ *
+ * The progress directory is created for its owner only (0700). One that
+ * belongs to another account (or a link to one, or a link planted by one)
+ * is refused: saves and loads answer -1 and log "korvo: The progress
+ * directory <dir> belongs to another account; no progress record is kept
+ * there." at level 0, since it could hold forged records.
  *
  * Ownership: mstat_new returns a record the caller releases with
  * mstat_free; the list, the id and the paths belong to the record.
@@ -42,8 +49,8 @@ typedef struct mstat {
 } mstat;
 
 /* A new empty record for distribution `distId` (kind 0: "mds", else "ads").
- * Creates the progress directory when it does not exist (one level; a
- * failure shows at the first save). The progress file is not touched. NULL
+ * Creates the progress directory (0700) when it does not exist (one level;
+ * a failure shows at the first save). The progress file is not touched. NULL
  * when `distId` is NULL, memory is exhausted, or the progress directory's
  * path does not fit a path-name buffer. */
 KORVO_EXPORT mstat *mstat_new(const char *distId, int16_t kind);
@@ -55,7 +62,8 @@ KORVO_EXPORT Properties *mstat_get_properties(mstat *record);
 /* Writes the record's list to its progress file, putting "msid" = the id
  * first when the list has no string under "msid". Returns 0; -1 when the
  * path cannot be built (NULL record, a path longer than a path-name buffer,
- * an id holding a '/', exhausted memory). File failures raise: message 12
+ * an id holding a '/', exhausted memory, a progress directory of another
+ * account). File failures raise: message 12
  * (the file cannot be created or put in place), 21 (short write). */
 KORVO_EXPORT int32_t mstat_save(mstat *record);
 /* Replaces the record's list with the contents of its progress file.

@@ -1,11 +1,17 @@
 cmake_minimum_required(VERSION 3.25)
 # Compares the dynamic symbol table of LIBRARY with the names listed in the
 # *.syms files of EXPECTED_DIR (one name per line, '#' starts a comment).
-# Fails with the lists of missing and unexpected names.
+# Fails with the lists of missing and unexpected names, and when the library's
+# SONAME is not SONAME.
 execute_process(COMMAND ${NM} -D --defined-only --format=posix ${LIBRARY}
   OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_rc)
 if(NOT nm_rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+
+execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic)
+if(NOT dynamic MATCHES "Library soname: \\[([^]]+)\\]" OR NOT CMAKE_MATCH_1 STREQUAL SONAME)
+  message(FATAL_ERROR "${LIBRARY}: SONAME '${CMAKE_MATCH_1}', expected '${SONAME}'")
 endif()
 
 # Names the linker adds to every shared object.

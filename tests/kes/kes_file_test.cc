@@ -63,7 +63,9 @@ TEST_F(KesFileTest, FailedOpenStillHandsBackAHandleToClose) {
                  KES_SYSTEM_ERROR, ENOENT, 3);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->descriptor, -1);
-    ExpectStatus(*KesFileClose(&status, file), KES_OK, 0, 0);
+    // Closing it releases the handle and reports the failed close of no
+    // descriptor.
+    ExpectStatus(*KesFileClose(&status, file), KES_SYSTEM_ERROR, EBADF, 2);
 
     ExpectStatus(*KesFileOpen(&status, &file, nullptr, KES_FILE_READ), KES_INVALID, 0, 1);
     EXPECT_EQ(file, nullptr);
@@ -72,7 +74,7 @@ TEST_F(KesFileTest, FailedOpenStillHandsBackAHandleToClose) {
 
 TEST_F(KesFileTest, ReadsWritesAndPositions) {
     const std::string path = scratch / "data";
-    KesFile file = Open(path, KES_FILE_READ | KES_FILE_WRITE | KES_FILE_CREATE);
+    KesFile file = Open(path, KES_FILE_READ_WRITE | KES_FILE_CREATE);
     Write(file, "0123456789");
     int64_t where = -1;
     KesFileGetLocation(&status, file, &where);
@@ -130,6 +132,43 @@ TEST_F(KesFileTest, OpenFlagsKeepTheirMeaning) {
     struct stat info;
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// The access bits translate one by one into the host's access modes: read
+// adds nothing (read-only), write gives write-only and read-write gives
+// read-write. So read with write opens write-only, and write with read-write
+// names no access mode at all, which the open refuses.
+TEST_F(KesFileTest, AccessBitsTranslateOneByOne) {
+    const std::string path = scratch / "access";
+    Close(Open(path, KES_FILE_WRITE | KES_FILE_CREATE));
+    size_t done = 0;
+    char byte = 0;
+
+    KesFile file = Open(path, KES_FILE_READ | KES_FILE_WRITE);
+    ExpectStatus(*KesFileWrite(&status, file, "w", 1, &done), KES_OK, 0, 0);
+    ExpectStatus(*KesFileRead(&status, file, &byte, 1, &done), KES_SYSTEM_ERROR, EBADF, 2);
+    Close(file);
+
+    file = Open(path, KES_FILE_READ | KES_FILE_READ_WRITE);
+    ExpectStatus(*KesFileRead(&status, file, &byte, 1, &done), KES_OK, 0, 0);
+    EXPECT_EQ(byte, 'w');
+    ExpectStatus(*KesFileWrite(&status, file, "x", 1, &done), KES_OK, 0, 0);
+    Close(file);
+
+    file = Open(path, 0);  // no access bit: read-only
+    ExpectStatus(*KesFileWrite(&status, file, "y", 1, &done), KES_SYSTEM_ERROR, EBADF, 2);
+    Close(file);
+
+    for (int32_t flags : {KES_FILE_WRITE | KES_FILE_READ_WRITE,
+                          KES_FILE_READ | KES_FILE_WRITE | KES_FILE_READ_WRITE | KES_FILE_CREATE}) {
+        file = nullptr;
+        ExpectStatus(*KesFileOpen(&status, &file, path.c_str(), flags), KES_SYSTEM_ERROR, EINVAL,
+                     3);
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->descriptor, -1);
+        KesFileClose(&status, file);
+    }
+    EXPECT_EQ(Contents(path), "wx");
 }
 
 TEST_F(KesFileTest, SparseFileGrowsPastFourGibibytes) {

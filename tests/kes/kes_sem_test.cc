@@ -268,6 +268,39 @@ TEST_F(KesSemTest, PrivateLocks) {
     EXPECT_EQ(byHolder, kOk);
 }
 
+// A thread that ends holding a private lock abandons it: the next waiter gets
+// it with -2 (step 3) instead of waiting forever, and closing such a lock
+// works. Run in a child, so that a wait that never ends fails the test.
+TEST_F(KesSemTest, APrivateLockLeftByAnEndedThreadIsAbandoned) {
+    Child child([] {
+        KesSem sem = nullptr;
+        if (init(&sem, nullptr) != kOk || release(&sem) != kOk)
+            return 1;
+        std::thread([&] { take(&sem); }).join();
+        if (take(&sem) != kAbandoned)
+            return 2;
+        if (release(&sem) != kOk || take(&sem) != kOk || release(&sem) != kOk)
+            return 3;  // consistent again: taken and released as usual
+        std::thread([&] { take(&sem); }).join();
+        return close(&sem) == kOk ? 0 : 4;
+    });
+    EXPECT_EQ(child.wait(), 0);
+}
+
+// A lock whose creation failed leaves no handle; closing it is the invalid
+// argument, as for any null handle.
+TEST_F(KesSemTest, ALockWhoseCreationFailedHasNoHandle) {
+    KesSem sem = reinterpret_cast<KesSem>(&sem);
+    const std::string name(300, 'n');  // longer than a shared memory name can be
+    const Status failed = init(&sem, name.c_str());
+    EXPECT_EQ(failed.code, KES_SYSTEM_ERROR);
+    EXPECT_NE(failed.osError, 0);
+    EXPECT_EQ(failed.step, 0);
+    EXPECT_EQ(sem, nullptr);
+    EXPECT_EQ(close(&sem), kInvalid);
+    EXPECT_EQ(run(KesCloseSem, &sem), kInvalid);
+}
+
 TEST_F(KesSemTest, NamesAndArguments) {
     // Without a namespace the object is named after the lock alone.
     unsetenv("KORVO_LOCK_NAMESPACE");

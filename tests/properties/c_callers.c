@@ -5,6 +5,7 @@
 #include "properties/korvo_catalog.h"
 #include "properties/korvo_exceptions.h"
 #include "properties/korvo_properties.h"
+#include "runtime/generic.h"
 #include "runtime/mg_memory.h"
 
 static void copy_text(const EhException *caught, char *text, size_t size) {
@@ -58,4 +59,24 @@ int c_missing_key(char *text, size_t size) {
     properties_delete(list);
     mg_free(list);
     return number;
+}
+
+/* Removes a property and frees it as korvo_properties.h says: its key and
+ * value with vem_free_generic, then the block. The number of properties
+ * left, or -1 when the removal failed. */
+int c_remove_and_free(void) {
+    Properties *list = properties_new();
+    Property *removed;
+    int left;
+    properties_put_string_dup(list, "id", "seg1");
+    properties_put_long_dup(list, "size", 42);
+    removed = properties_remove(list, "id");
+    if (removed == NULL || strcmp(removed->key, "id") != 0)
+        return -1;
+    vem_free_generic(removed, TC_Vem_Korvo2_Property);
+    mg_free(removed);
+    left = (int)list->length;
+    properties_delete(list);
+    mg_free(list);
+    return left;
 }

@@ -20,6 +20,7 @@ extern "C" {
 // tests/properties/c_callers.c
 int c_raise_deferred(int32_t seconds, int32_t *defer_time, char *text, size_t size);
 int c_missing_key(char *text, size_t size);
+int c_remove_and_free(void);
 }
 
 namespace {
@@ -72,6 +73,32 @@ TEST_F(Exceptions, VaMThrowRaisesAKorvoRecord) {
         EXPECT_GE(record->time_stamp, before);
         EXPECT_EQ(record->msg_context.length, 0u);
         EXPECT_EQ(record->emsg.length, 1u);
+    }
+}
+
+// A type name outside the error chain names no record type the runtime could
+// free the record as: the raise is the korvo base exception, with the message
+// asked for, and nothing of the record is lost (the sanitizer build checks).
+TEST_F(Exceptions, ATypeNameOutsideTheErrorChainRaisesTheBaseException) {
+    for (const char *name : {"Foo", "", static_cast<const char *>(nullptr)}) {
+        try {
+            vaMThrow(name, Korvo2Catalog[0], KORVO_MSG_PROPERTY_NOT_FOUND,
+                     Korvo2Catalog[KORVO_MSG_PROPERTY_NOT_FOUND], "size");
+            FAIL() << "vaMThrow returned";
+        } catch (const Exception &e) {
+            EXPECT_STREQ(e.type_chain(), KORVO_EXCEPTION_CHAIN);
+            EXPECT_EQ(e.type(), TC_Vem_Korvo2_ExKorvoException);
+            EXPECT_STREQ(e.what(), "Unable to find the property associated with the key size.\n");
+        }
+    }
+    try {
+        ExDistributionDeferred deferred{};
+        deferred.defer_time = 30;
+        vaMThrowChild("Bar", &deferred, sizeof deferred, Korvo2Catalog[0], 1, "deferred");
+        FAIL() << "vaMThrowChild returned";
+    } catch (const Exception &e) {
+        EXPECT_STREQ(e.type_chain(), KORVO_EXCEPTION_CHAIN);
+        EXPECT_STREQ(e.what(), "deferred");
     }
 }
 
@@ -142,6 +169,9 @@ TEST_F(Exceptions, CCallersCatchByChain) {
                  "busy.  Retry in 600 seconds.");
     EXPECT_EQ(c_missing_key(text, sizeof text), KORVO_MSG_PROPERTY_NOT_FOUND);
     EXPECT_STREQ(text, "Unable to find the property associated with the key size.\n");
+    // A removed property freed from C as its header says (the sanitizer build
+    // checks that nothing is lost or freed twice).
+    EXPECT_EQ(c_remove_and_free(), 1);
 }
 
 TEST_F(Exceptions, TypeCodesDescribeTheRecords) {

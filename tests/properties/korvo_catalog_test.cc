@@ -7,6 +7,8 @@
 #include <string>
 
 #include "properties/korvo_catalog.h"
+#include "runtime/raise.h"
+#include "runtime/raise.hpp"
 
 namespace {
 
@@ -79,6 +81,27 @@ TEST(Catalog, MessagesTheLibraryRaises) {
 // Guards every text, spacing and typos included, against accidental edits: a
 // 16-bit digest per message names the message that changed, the 64-bit digest
 // of the whole table catches what the short ones might miss.
+std::string Raised(int32_t number, int32_t command, const char *first, const char *second) {
+    try {
+        vaThrow(Korvo2Catalog[0], number, Korvo2Catalog[number], command, first, second);
+    } catch (const korvo::rt::Exception &e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+// Messages 60 and 61 are the texts whose placeholders appear out of number
+// order. Raised with the arguments in the order the placeholders appear, they
+// read right.
+TEST(Catalog, MessagesWithPlaceholdersOutOfOrderReadRight) {
+    EXPECT_EQ(Raised(60, 7, "endpoint-3", "dist-42"),
+              "The command 7 was not executed for target endpoint-3 because the distribution "
+              "dist-42 could not be found.\n");
+    EXPECT_EQ(Raised(61, 5, "dist-42", "endpoint-3"),
+              "The 5 command would not be executed for the distribution dist-42 because the "
+              "target endpoint-3 is invalid.\n");
+}
+
 TEST(Catalog, NoTextChanged) {
     const std::string pinned =
         "c279f82ad1b9132c270457ca7d601341b34285d9cfe68c6de40e078c1250fcab885e283130cb6c0622ac1a8d"

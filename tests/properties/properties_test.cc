@@ -324,6 +324,12 @@ TEST(Sequences, ReplaceInitAndFree) {
               "length 3.\n");
     EXPECT_EQ(static_cast<int32_t *>(seq->buffer)[2], 30);
     EXPECT_EQ(raised_by([&] { seq_replace(nullptr, &replacement, 0, 4); }).number, 39);
+
+    // No element to copy in: a clean raise, and the sequence is unchanged.
+    const auto nothing = raised_by([&] { seq_replace(seq, nullptr, 0, sizeof replacement); });
+    EXPECT_EQ(nothing.number, -1);
+    EXPECT_EQ(nothing.text, "The item was not replaced in the sequence: the element is NULL.\n");
+    EXPECT_EQ(static_cast<int32_t *>(seq->buffer)[0], 10);
     seq_free(seq);  // buffer and header
     seq_free(nullptr);
 }

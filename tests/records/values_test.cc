@@ -34,25 +34,40 @@ TEST(Int64Length, AdditionCarriesUnitsIntoThousands) {
     EXPECT_EQ(sum("0", "0", {999, 2}), "1/1 1001");
     EXPECT_EQ(sum("0", "0", {999, 1}), "1/0 1000");
     EXPECT_EQ(sum("0", "1", {INT32_MAX}), "2147483/648 2147483648");
-    EXPECT_EQ(sum("1", "2500", {}), "1/2500 12500");  // units read as they are...
-    EXPECT_EQ(sum("1", "2500", {0}), "3/500 3500");   // ...and carried by the next addition
-    EXPECT_EQ(sum("7", "0", {-1}), "7/0 7000");       // a negative count takes nothing off
+    EXPECT_EQ(sum("7", "0", {-1}), "7/0 7000");  // a negative count takes nothing off
     std::initializer_list<int32_t> many = {1999, 1999, 1999, 1999, 1999, 1999, 1999, 1999};
     EXPECT_EQ(sum("0", "0", many), "15/992 15992");
 }
 
-TEST(Int64Length, StopsAtItsLargestValueInsteadOfWrapping) {
-    EXPECT_EQ(sum("4294967294", "999", {1}), "4294967295/0 4294967295000");
-    EXPECT_EQ(sum("4294967295", "998", {1, 1, INT32_MAX}), "4294967295/999 4294967295999");
-    // The longest text fits its 32-byte block.
-    EXPECT_EQ(sum("4294967295", "4294967295", {}), "4294967295/4294967295 42949672954294967295");
+// Units read from text are taken as they are; each addition carries at most
+// one thousand out of them, as the record's carry rule says.
+TEST(Int64Length, EachAdditionCarriesOneThousandAtMost) {
+    EXPECT_EQ(sum("1", "2500", {}), "1/2500 12500");
+    EXPECT_EQ(sum("1", "2500", {0}), "2/1500 21500");
+    EXPECT_EQ(sum("1", "2500", {0, 0}), "3/500 3500");
+    EXPECT_EQ(sum("1", "2500", {0, 0, 0}), "3/500 3500");
+    EXPECT_EQ(sum("0", "999", {1999}), "2/998 2998");
 }
 
-TEST(Int64Length, ReadsDecimalTextsAndCompares) {
+// The words are unsigned 32-bit numbers and wrap round like them.
+TEST(Int64Length, WordsWrapRoundAsUnsigned32BitNumbers) {
+    EXPECT_EQ(sum("-2", "999", {1}), "4294967295/0 4294967295000");
+    EXPECT_EQ(sum("-1", "999", {1}), "0/0 0000");
+    EXPECT_EQ(sum("-1", "-1", {}), "4294967295/4294967295 42949672954294967295");
+    EXPECT_EQ(sum("-1", "-1", {0}), "0/4294966295 04294966295");
+}
+
+// Texts are read as strtol reads them into a 32-bit long, and the long is
+// stored as an unsigned word: "-1" is 4294967295, and numbers beyond the
+// long's range stop at its ends.
+TEST(Int64Length, ReadsDecimalTextsAsStrtolAndCompares) {
     EXPECT_EQ(sum(" +7", "08", {}), "7/8 7008");  // decimal, not octal
     EXPECT_EQ(sum("12abc", "0x1F", {}), "12/0 12000");
     EXPECT_EQ(sum("", nullptr, {}), "0/0 0000");
-    EXPECT_EQ(sum("-1", "99999999999999999999", {}), "0/4294967295 04294967295");
+    EXPECT_EQ(sum("-1", "-2", {}), "4294967295/4294967294 42949672954294967294");
+    EXPECT_EQ(sum("99999999999999999999", "2147483648", {}),
+              "2147483647/2147483647 21474836472147483647");
+    EXPECT_EQ(sum("-2147483648", "-99999999999", {}), "2147483648/2147483648 21474836482147483648");
 
     int64_length *a = int64_length_new2("5", "5");
     int64_length *b = int64_length_clone(a);

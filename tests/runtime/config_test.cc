@@ -1,6 +1,7 @@
 // Configuration lookups, the key=value reader, path normalisation and the
 // portability services.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -12,7 +13,9 @@
 
 #include "runtime/config.h"
 #include "runtime/cpl.h"
+#include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
+#include "tests/kes/kes_test_process.hpp"
 
 namespace {
 
@@ -91,6 +94,44 @@ TEST_F(ConfigFile, FailuresLeaveTheSlotsAlone) {
     EXPECT_EQ(mrt_get_config_from_file(nullptr, &query), 0);
     EXPECT_EQ(mrt_get_config_from_file(path.c_str(), nullptr), 0);
     EXPECT_EQ(value, nullptr);
+}
+
+// Lines are bounded: a line longer than MRT_CONFIG_MAX_LINE bytes fails the
+// whole read with a log line saying where, instead of growing without end.
+TEST_F(ConfigFile, ALineLongerThanTheLimitFailsTheRead) {
+    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {nullptr, 0, 0, nullptr, nullptr}};
+    char *value = nullptr;
+    const MrtConfigQuery query{keys, 0, &value};
+    const std::string longest = "x=" + std::string(MRT_CONFIG_MAX_LINE - 2, 'v');
+    const std::string fits = write("fits.cfg", longest + "\r\n" + longest + "\ndepot_dir=/d");
+    ASSERT_EQ(mrt_get_config_from_file(fits.c_str(), &query), 1);
+    EXPECT_EQ(take(value), "/d");
+    value = nullptr;
+
+    const std::string path = write("long.cfg", "# first\n" + longest + "v\ndepot_dir=/d\n");
+    korvo::rt::LogCapture capture;
+    EXPECT_EQ(mrt_get_config_from_file(path.c_str(), &query), 0);
+    EXPECT_EQ(value, nullptr);
+    EXPECT_EQ(capture.texts(LOG_LEVEL_FAILURE),
+              std::vector<std::string>{"Configuration file " + path + ": line 2 is longer than " +
+                                       std::to_string(MRT_CONFIG_MAX_LINE) +
+                                       " bytes; the file is not read."});
+}
+
+// Only a regular file is read; a FIFO is refused at once instead of waiting
+// for a writer (the read runs in a child, so that a wait fails the test).
+TEST_F(ConfigFile, OnlyRegularFilesAreRead) {
+    const std::string fifo = dir_ + "/fifo.cfg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    korvo::test::Child child([&] {
+        static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                            {nullptr, 0, 0, nullptr, nullptr}};
+        char *value = nullptr;
+        const MrtConfigQuery query{keys, 0, &value};
+        return mrt_get_config_from_file(fifo.c_str(), &query) == 0 && value == nullptr ? 0 : 1;
+    });
+    EXPECT_EQ(child.wait(), 0);
 }
 
 TEST(Configuration, CorrectPathNormalises) {

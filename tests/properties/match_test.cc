@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "kes/kes_match.h"
-#include "tests/kes/match_reference.hpp"
+#include "properties/match.h"
+#include "tests/properties/match_reference.hpp"
 #include "tests/runtime/test_locale.hpp"
 
 namespace {

@@ -5,9 +5,12 @@
  * member, the end of the pattern closes an open set), and a backslash makes
  * the next character literal unless the locale's multibyte rules say the
  * backslash is the trailing byte of a double-byte character. Nothing is
- * allocated for the caller. */
-#ifndef KORVO_KES_KES_MATCH_H
-#define KORVO_KES_KES_MATCH_H
+ * allocated for the caller.
+ *
+ * Threads: any thread; nothing is shared.
+ */
+#ifndef KORVO_PROPERTIES_MATCH_H
+#define KORVO_PROPERTIES_MATCH_H
 
 #include "runtime/korvo_export.h"
 

@@ -14,11 +14,11 @@
 #include <set>
 #include <string>
 
-#include "kes/dir_enum.h"
-#include "kes/file_helpers.h"
-#include "kes/pathname.h"
-#include "kes_scratch.hpp"
-#include "kes_test_process.hpp"
+#include "properties/dir_enum.h"
+#include "properties/file_helpers.h"
+#include "properties/pathname.h"
+#include "tests/kes/kes_scratch.hpp"
+#include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"
 
 namespace {

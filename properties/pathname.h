@@ -10,9 +10,12 @@
  *
  * Failures: a NULL path to clone raises catalog message 32, a NULL name to
  * append message 33 (raise.h). A text that would not fit a buffer is never
- * cut short: the operation refuses it and says so in its result. */
-#ifndef KORVO_KES_PATHNAME_H
-#define KORVO_KES_PATHNAME_H
+ * cut short: the operation refuses it and says so in its result.
+ *
+ * Threads: a buffer is used by one thread at a time.
+ */
+#ifndef KORVO_PROPERTIES_PATHNAME_H
+#define KORVO_PROPERTIES_PATHNAME_H
 
 #include <stdint.h>
 

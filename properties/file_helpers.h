@@ -10,9 +10,13 @@
  *
  * Ownership: file_open and file_create return a FileRecord the caller owns
  * and releases with file_delete (which closes it when it is still open);
- * the record's name is a copy on the runtime's heap. */
-#ifndef KORVO_KES_FILE_HELPERS_H
-#define KORVO_KES_FILE_HELPERS_H
+ * the record's name is a copy on the runtime's heap.
+ *
+ * Threads: a FileRecord is used by one thread at a time; the queries by
+ * path keep no state.
+ */
+#ifndef KORVO_PROPERTIES_FILE_HELPERS_H
+#define KORVO_PROPERTIES_FILE_HELPERS_H
 
 #include <stdint.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
 // Path-name buffers on the runtime's allocator.
-#include "kes/pathname.h"
+#include "properties/pathname.h"
 
 #include <cstring>
 
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 #include "properties/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"

@@ -1,6 +1,6 @@
 // File helpers: a file object over a host descriptor, and queries by path,
 // raising the catalog's messages.
-#include "kes/file_helpers.h"
+#include "properties/file_helpers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "kes/catalog_raise.hpp"
+#include "properties/catalog_raise.hpp"
 #include "properties/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"

@@ -1,14 +1,14 @@
 // Directory helpers and the case-insensitive entry enumerator.
-#include "kes/dir_enum.h"
+#include "properties/dir_enum.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
 #include <string>
 
-#include "kes/catalog_raise.hpp"
-#include "kes/kes_match.h"
-#include "kes/pathname.h"
+#include "properties/catalog_raise.hpp"
+#include "properties/match.h"
+#include "properties/pathname.h"
 #include "properties/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"

@@ -1,0 +1,2 @@
+#pragma once
+#include "runtime/korvo_export.h"

@@ -26,7 +26,8 @@ namespace korvo::kes {
 inline constexpr uint32_t kSharedFileMode = 0660;
 inline constexpr uint32_t kSharedDirectoryMode = 0770;
 
-// Opens `path` with Kes open `flags` as KesFileOpen does, except that a
+// Opens `path` with Kes open `flags` as KesFileOpen does (flags that name
+// no access mode: (-4, EINVAL, 3)), except that a
 // symbolic link at the last component fails (-4, ELOOP, 3), the open never
 // waits for a FIFO's other end or a device, and a file that is not regular
 // is refused: (-4, EISDIR, 3) for a directory, (-4, ENXIO, 3) for anything

@@ -258,14 +258,19 @@ int Watches() {
 }
 
 TEST_P(AcrossProcesses, ADirectorysIndexGoesWithItsLastHandle) {
+#if KORVO_DIR_WATCH_PLAIN
+    const int watching = 0;  // the build's watcher watches nothing
+#else
+    const int watching = GetParam() ? 1 : 0;
+#endif
     Store("seg1", "1.0");
-    EXPECT_EQ(Watches(), GetParam() ? 1 : 0);
+    EXPECT_EQ(Watches(), watching);
     Depot *second = nullptr;
     KesStatus status;
     DepotNew(&status, &second, dir_.path().c_str(), 0);
     EXPECT_NE(DepotGetEntry(second, "seg1", "1.0"), nullptr);
     DepotFree(&status, second);
-    EXPECT_EQ(Watches(), GetParam() ? 1 : 0);
+    EXPECT_EQ(Watches(), watching);
     DepotFree(&status, depot_);
     depot_ = nullptr;
     EXPECT_EQ(Watches(), 0);

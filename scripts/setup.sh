@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang)
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl)
+# libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
+  libcurl4-openssl-dev curl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -12,4 +12,6 @@ namespace korvo::stream {
     return 0;
 }
 
+[[gnu::weak]] void cds_source_size_query(NetStream *, Toc *) {}
+
 }  // namespace korvo::stream

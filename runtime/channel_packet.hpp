@@ -27,7 +27,7 @@ inline constexpr uint8_t kVersion = 1;
 inline constexpr uint8_t kFlagMore = 0x01;
 // The largest payload of one packet, and of one reassembled message.
 inline constexpr std::size_t kPacketPayloadMax = 65536;
-inline constexpr std::size_t kMessageMax = 64u << 20;
+inline constexpr std::size_t kMessageMax = GATEWAY_MESSAGE_MAX;
 
 struct Header {
     uint8_t kind = 0;

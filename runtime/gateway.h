@@ -42,6 +42,10 @@ KORVO_BEGIN_DECLS
 #define GATEWAY_KIND_STREAM 31        /* down: a command byte, then data; empty: end of a segment */
 #define GATEWAY_KIND_END_OF_STREAM 32 /* down: nothing more comes; no payload */
 
+/* The largest message the channel carries: longer ones are refused. A
+ * message travels as packets of at most 65536 payload bytes. */
+#define GATEWAY_MESSAGE_MAX (64 << 20)
+
 /* A runtime I/O handle. The only one the runtime makes is the gateway
  * channel's. */
 typedef struct IomHandle IomHandle;

@@ -28,15 +28,6 @@ using stream_test::Program;
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
 constexpr const char *kMethod = KORVO_SAMPLE_METHOD_PROGRAM;
 
-// The peer's lines (the method shares its output).
-std::vector<std::string> transcript(Program &peer) {
-    std::vector<std::string> lines;
-    for (const std::string &line : peer.lines())
-        if (line.starts_with("gateway: "))
-            lines.push_back(line);
-    return lines;
-}
-
 class EndToEnd : public stream_test::StreamTest {
   protected:
     void SetUp() override {
@@ -67,7 +58,7 @@ class EndToEnd : public stream_test::StreamTest {
         argv.insert(argv.end(), options.begin(), options.end());
         argv.insert(argv.end(), {"--", kMethod, "dist", toc, out});
         peer = std::make_unique<Program>(argv);
-        return transcript(*peer);
+        return peer->lines_starting();
     }
     uint64_t written() const {
         uint64_t bytes = 0;
@@ -153,6 +144,27 @@ TEST_F(EndToEnd, EveryCommandStopsTheMethod) {
     }
 }
 
+TEST_F(EndToEnd, TheSampleMethodSendsItsReportUpOnceComplete) {
+    distribution({{"a.bin", 30000}});
+    const std::string report = scratch / "report.txt";
+    const std::string uploads = scratch / "uploads";
+    stream_test::write_file(report, stream_test::pattern(20000, 9));
+    std::filesystem::create_directory(uploads);
+    peer = std::make_unique<Program>(std::vector<std::string>{kGateway, "--toc", toc, "--timeout",
+                                                              "30", "--uploads", uploads, "--",
+                                                              kMethod, "dist", toc, out, report});
+    const auto lines = peer->lines();
+    EXPECT_EQ(peer->wait(), 0);
+    const auto has = [&](const std::string &line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has("sent " + report + " up"));
+    EXPECT_TRUE(has("gateway: upload 1: 20000 bytes in 2 chunks (16384, 3616), kept in " + uploads +
+                    "/upload-1"));
+    EXPECT_TRUE(contents(uploads + "/upload-1") == contents(report));
+    expect_complete();
+}
+
 TEST_F(EndToEnd, UploadsAreAnsweredAndKept) {
     const std::string uploads = scratch / "uploads";
     const std::string socket = scratch / "gateway.sock";
@@ -183,14 +195,15 @@ TEST_F(EndToEnd, UploadsAreAnsweredAndKept) {
         return 0;
     });
     EXPECT_EQ(method.wait(), 0);
-    EXPECT_EQ(transcript(gateway),
+    EXPECT_EQ(gateway.lines_starting(),
               (std::vector<std::string>{
                   "gateway: method connected",
                   "gateway: upload 1: status, granted 1000",
                   "gateway: upload 1: chunk 3 of 500 bytes refused with -7",
-                  "gateway: upload 1: 2500 bytes in 3 chunks, kept in " + uploads + "/upload-1",
+                  "gateway: upload 1: 2500 bytes in 3 chunks (1000 x 2, 500), kept in " + uploads +
+                      "/upload-1",
                   "gateway: upload 2: status, granted 1000",
-                  "gateway: upload 2: 10 bytes in 1 chunks, kept in " + uploads + "/upload-2",
+                  "gateway: upload 2: 10 bytes in 1 chunk (10), kept in " + uploads + "/upload-2",
                   "gateway: the method closed the channel",
               }));
     EXPECT_EQ(gateway.wait(), 0);

@@ -84,6 +84,16 @@ class Program {
     // end within the bounded wait.
     int wait() { return korvo::test::wait_for_exit(pid_); }
 
+    // The gateway peer's transcript lines until the end of the output (a
+    // method it started shares its output), those that begin with `prefix`.
+    std::vector<std::string> lines_starting(const std::string &prefix = "gateway: ") {
+        std::vector<std::string> kept;
+        for (const std::string &next : lines())
+            if (next.starts_with(prefix))
+                kept.push_back(next);
+        return kept;
+    }
+
   private:
     pid_t pid_ = -1;
     int out_ = -1;

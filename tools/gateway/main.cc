@@ -200,7 +200,7 @@ int run(const Options &options) {
     {
         PeerLink link(fd, options.session);
         clean = converse(link, serving, uploads, options, transcript);
-        uploads.on_end(transcript);
+        uploads.on_close(transcript);
     }  // the channel closes: a method still reading sees its end
     if (child < 0)
         return clean ? 0 : 1;

@@ -35,12 +35,25 @@ void Uploads::reply(PeerLink &link, int32_t kind, int32_t value) {
     link.queue(GATEWAY_KIND_REPLY, words, sizeof words);
 }
 
+std::string Uploads::chunk_sizes() const {
+    std::string text;
+    for (const auto &[size, count] : runs_) {
+        if (!text.empty())
+            text += ", ";
+        text += std::to_string(size);
+        if (count > 1)
+            text += " x " + std::to_string(count);
+    }
+    return text;
+}
+
 void Uploads::open_next(const Transcript &transcript) {
-    on_end(transcript);
+    finish(transcript, false);
     ++number_;
     open_ = true;
     chunks_ = 0;
     bytes_ = 0;
+    runs_.clear();
     if (dir_.empty())
         return;
     path_ = dir_ + "/upload-" + std::to_string(number_);
@@ -65,6 +78,10 @@ void Uploads::on_data(PeerLink &link, const Message &message, const Transcript &
         open_next(transcript);  // data without a status still counts
     ++chunks_;
     bytes_ += message.length;
+    if (!runs_.empty() && runs_.back().first == message.length)
+        ++runs_.back().second;
+    else
+        runs_.emplace_back(message.length, 1);
     if (file_ != nullptr && message.length != 0 &&
         std::fwrite(message.payload.get(), 1, message.length, file_) != message.length)
         transcript.line("upload %d: cannot write %s: %s", number_, path_.c_str(),
@@ -77,18 +94,29 @@ void Uploads::on_data(PeerLink &link, const Message &message, const Transcript &
 }
 
 void Uploads::on_end(const Transcript &transcript) {
+    finish(transcript, true);
+}
+
+void Uploads::on_close(const Transcript &transcript) {
+    finish(transcript, false);
+}
+
+void Uploads::finish(const Transcript &transcript, bool ended) {
     if (!open_)
         return;
     open_ = false;
+    std::string summary = std::to_string(bytes_) + " bytes in " + std::to_string(chunks_) +
+                          (chunks_ == 1 ? " chunk" : " chunks");
+    if (chunks_ > 0)
+        summary += " (" + chunk_sizes() + ")";
     if (file_ != nullptr) {
-        std::fclose(file_);
+        const bool kept = std::fclose(file_) == 0;
         file_ = nullptr;
-        transcript.line("upload %d: %llu bytes in %d chunks, kept in %s", number_,
-                        static_cast<unsigned long long>(bytes_), chunks_, path_.c_str());
-    } else {
-        transcript.line("upload %d: %llu bytes in %d chunks", number_,
-                        static_cast<unsigned long long>(bytes_), chunks_);
+        summary += kept ? ", kept in " + path_ : ", cannot write " + path_;
     }
+    if (!ended)
+        summary += "; no end of transfer came";
+    transcript.line("upload %d: %s", number_, summary.c_str());
 }
 
 }  // namespace korvo::gateway

@@ -1,6 +1,6 @@
 /* korvo_sample_method: a receiving method, in C.
  *
- *   korvo_sample_method DIST_ID TOC_FILE OUT_DIR
+ *   korvo_sample_method DIST_ID TOC_FILE OUT_DIR [REPORT]
  *
  * Reads the distribution DIST_ID from the gateway (KORVO_GATEWAY, set by the
  * gateway that starts it) and writes each segment to OUT_DIR/<segment id>.
@@ -8,6 +8,9 @@
  * The progress record (under KORVO_WORK_DIR) makes a restart resume: each
  * output file is cut back to the checkpoint, the segments' offsets are set,
  * and the modified TOC handed over again tells the gateway where to go on.
+ * With REPORT, the method sends that file up to the gateway once the
+ * distribution is complete (net_stream_send_file, in the chunks the gateway
+ * grants).
  * Exit status: 0 complete, 3 stopped by a gateway command, 1 a failure. */
 #define _POSIX_C_SOURCE 200809L
 
@@ -25,9 +28,10 @@
 #include "runtime/mg_memory.h"
 #include "runtime/raise.h"
 #include "stream/net_stream.h"
+#include "stream/net_stream_write.h"
 
 struct Job {
-    const char *id, *tocPath, *outDir;
+    const char *id, *tocPath, *outDir, *report;
     int status;
 };
 
@@ -144,16 +148,26 @@ static void run(void *context) {
         }
         close(fd);
     }
+    if (job->status == 0 && job->report != NULL) {
+        /* Up the same stream; a refusal is the gateway's negative code. */
+        const int32_t sent = net_stream_send_file(stream, job->report, 0);
+        if (sent < 0) {
+            printf("report refused: %d\n", sent);
+            job->status = 1;
+        } else {
+            printf("sent %s up\n", job->report);
+        }
+    }
 }
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: korvo_sample_method DIST_ID TOC_FILE OUT_DIR\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: korvo_sample_method DIST_ID TOC_FILE OUT_DIR [REPORT]\n");
         return 2;
     }
     if (korvo_init() != 1)
         return 1;
-    struct Job job = {argv[1], argv[2], argv[3], 0};
+    struct Job job = {argv[1], argv[2], argv[3], argc == 5 ? argv[4] : NULL, 0};
     EhException *failure = eh_catch_call(run, &job);
     if (failure != NULL) {
         fprintf(stderr, "korvo_sample_method: %s", eh_exception_text(failure));

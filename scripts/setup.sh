@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang)
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang
+  libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

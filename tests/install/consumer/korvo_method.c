@@ -26,7 +26,9 @@
 
 /* Raising calls run inside the catch adapter: this one asks a list for a
  * key it does not hold, which raises catalog message 36. */
-static void read_missing_key(void *list) { properties_get_string(list, "no-such-key"); }
+static void read_missing_key(void *list) {
+    properties_get_string(list, "no-such-key");
+}
 
 static int keep_segment(const char *dir) {
     KesStatus status;
@@ -50,8 +52,8 @@ static int keep_segment(const char *dir) {
     if (found != NULL) {
         uint64_t size = 0;
         DepotEntryGetFileSize(&status, depot, found, &size);
-        printf("depot: %s %s state %d, %llu bytes in %s\n", found->id, found->version,
-               found->state, (unsigned long long)size, found->location);
+        printf("depot: %s %s state %d, %llu bytes in %s\n", found->id, found->version, found->state,
+               (unsigned long long)size, found->location);
         DepotRemoveEntry(&status, depot, found, 1);
     }
     DepotFree(&status, depot);

@@ -4,8 +4,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
+#include "command_registry.hpp"
 #include "failure.hpp"
+#include "progress_bar.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "property_view.hpp"
@@ -96,6 +99,30 @@ size_t walk_entries(DepotHandle &depot, const std::function<bool(const EntryInfo
     }
     DepotEntryEnumDelete(&status, walk);
     return visited;
+}
+
+size_t read_entries(DepotHandle &depot, const std::function<bool(const EntryInfo &)> &visit) {
+    ProgressBar bar("reading the depot", ProgressUnit::kEntries, count_entry_files(depot.dir()),
+                    !global_options().quiet, ProgressBar::Transient{});
+    size_t visited = 0;
+    size_t walked = walk_entries(depot, [&](const EntryInfo &entry) {
+        bar.update(++visited);
+        return visit(entry);
+    });
+    bar.clear();
+    return walked;
+}
+
+bool is_entry_file_name(const std::string &name) {
+    return name.size() > 3 && name.compare(name.size() - 3, 3, "xml") == 0;
+}
+
+size_t count_entry_files(const std::string &dir) {
+    size_t count = 0;
+    std::error_code error;
+    for (const auto &item : std::filesystem::directory_iterator(dir, error))
+        count += is_entry_file_name(item.path().filename().string());
+    return count;
 }
 
 std::optional<EntryInfo> find_entry(DepotHandle &depot, const std::string &id,

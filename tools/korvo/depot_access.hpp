@@ -63,6 +63,15 @@ EntryInfo read_entry(Depot *depot, DepotEntry *entry);
 // file that cannot be read ends the library's walk early; verify finds the
 // entry files a walk did not return.
 size_t walk_entries(DepotHandle &depot, const std::function<bool(const EntryInfo &)> &visit);
+// The same with a transient progress display (ProgressBar::Transient) for
+// walks that only gather what a command prints.
+size_t read_entries(DepotHandle &depot, const std::function<bool(const EntryInfo &)> &visit);
+
+// The names the depot takes for entry files: longer than 3 characters,
+// ending in "xml".
+bool is_entry_file_name(const std::string &name);
+// The number of such names in the depot directory.
+size_t count_entry_files(const std::string &dir);
 
 // The entry of a segment (DepotGetEntry), or nothing.
 std::optional<EntryInfo> find_entry(DepotHandle &depot, const std::string &id,

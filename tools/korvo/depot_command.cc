@@ -43,7 +43,7 @@ std::string deadline_text(const EntryInfo &entry, std::time_t now) {
 int run_list(const DepotOptions &shared, const ListOptions &options) {
     DepotHandle depot(depot_dir_or_configured(shared.dir));
     std::vector<EntryInfo> entries;
-    walk_entries(depot, [&](const EntryInfo &entry) {
+    read_entries(depot, [&](const EntryInfo &entry) {
         entries.push_back(entry);
         return true;
     });
@@ -108,7 +108,7 @@ int run_show(const DepotOptions &shared, const ShowOptions &options) {
 int run_usage(const DepotOptions &shared, const UsageOptions &options) {
     DepotHandle depot(depot_dir_or_configured(shared.dir), options.limit_kb);
     uint64_t count = 0, by_state[4] = {0, 0, 0, 0}, data_bytes = 0, reserved_kb = 0;
-    walk_entries(depot, [&](const EntryInfo &entry) {
+    read_entries(depot, [&](const EntryInfo &entry) {
         ++count;
         ++by_state[entry.state >= 0 && entry.state <= 2 ? entry.state : 3];
         uint64_t size = entry.data_size.value_or(0);

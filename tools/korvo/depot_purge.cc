@@ -9,7 +9,7 @@
 // expected victims that have gone, for the progress display.
 #include <sys/stat.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -109,10 +109,13 @@ int run_purge(const DepotOptions &shared, const PurgeOptions &options) {
 
     // What the purge would remove, by the purge's own rule.
     std::vector<EntryInfo> candidates;
-    walk_entries(depot, [&](const EntryInfo &entry) {
+    read_entries(depot, [&](const EntryInfo &entry) {
         if (options.expired ? is_expired(entry, now) : entry.reference_count == 0)
             candidates.push_back(entry);
         return true;
+    });
+    std::sort(candidates.begin(), candidates.end(), [](const EntryInfo &a, const EntryInfo &b) {
+        return std::tie(a.id, a.version) < std::tie(b.id, b.version);
     });
 
     if (options.dry_run) {
@@ -133,7 +136,9 @@ int run_purge(const DepotOptions &shared, const PurgeOptions &options) {
 
     KesStatus status{};
     {
-        InterruptScope interrupts;
+        InterruptScope interrupts(
+            "korvo: a purge cannot stop halfway; it goes on to its end (press Ctrl-C again to "
+            "stop at once: the system then frees the depot's locks)");
         ProgressBar bar("purging", ProgressUnit::kEntries, candidates.size(),
                         !global_options().quiet);
         {

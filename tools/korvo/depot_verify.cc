@@ -289,10 +289,7 @@ std::string counted(size_t count, const char *one, const char *many) {
 
 int run_verify(const DepotOptions &shared, const VerifyOptions &options) {
     DepotHandle depot(depot_dir_or_configured(shared.dir));
-    std::vector<DirectoryName> before = list_directory(depot.dir());
-    size_t entry_files = 0;
-    for (const DirectoryName &item : before)
-        entry_files += is_entry_file_name(item.name);
+    size_t entry_files = count_entry_files(depot.dir());
 
     Verifier verifier(depot);
     InterruptScope interrupts;

@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int> arrived{0};
+const char *notice_text = InterruptScope::kStopNotice;
+size_t notice_length = 0;
 struct sigaction previous[sizeof kSignals / sizeof kSignals[0]];
 
 void on_signal(int number) {
@@ -23,16 +25,19 @@ void on_signal(int number) {
         ::raise(number);
         return;
     }
-    static const char notice[] =
-        "\nkorvo: stopping at the next safe point (press Ctrl-C again to stop at once)\n";
-    ssize_t ignored = ::write(STDERR_FILENO, notice, sizeof notice - 1);
+    // Only async-signal-safe calls here: three writes.
+    ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+    ignored = ::write(STDERR_FILENO, notice_text, notice_length);
+    ignored = ::write(STDERR_FILENO, "\n", 1);
     (void)ignored;
 }
 
 }  // namespace
 
-InterruptScope::InterruptScope() {
+InterruptScope::InterruptScope(const char *notice) {
     arrived = 0;
+    notice_text = notice;
+    notice_length = std::strlen(notice);
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = on_signal;

@@ -13,10 +13,15 @@ namespace korvo::cli {
 
 class InterruptScope {
   public:
-    InterruptScope();
+    // `notice` (a string that outlives the scope) is what the first signal
+    // shows; the default tells that the work stops at its next safe point.
+    explicit InterruptScope(const char *notice = kStopNotice);
     ~InterruptScope();
     InterruptScope(const InterruptScope &) = delete;
     InterruptScope &operator=(const InterruptScope &) = delete;
+
+    static constexpr const char *kStopNotice =
+        "korvo: stopping at the next safe point (press Ctrl-C again to stop at once)";
 
     // True once a signal arrived.
     static bool requested();

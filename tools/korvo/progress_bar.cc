@@ -14,6 +14,7 @@ namespace {
 constexpr double kTerminalRedrawSeconds = 0.1;
 constexpr double kDefaultPlainInterval = 5;
 constexpr double kRateWindowSeconds = 5;
+constexpr double kTransientDelaySeconds = 0.5;
 
 double plain_interval() {
     const char *text = std::getenv("KORVO_PROGRESS_INTERVAL");
@@ -62,9 +63,33 @@ ProgressBar::ProgressBar(std::string label, ProgressUnit unit, uint64_t total, b
     samples_.push_back({start_, 0});
 }
 
+ProgressBar::ProgressBar(std::string label, ProgressUnit unit, uint64_t total, bool enabled,
+                         Transient)
+    : ProgressBar(std::move(label), unit, total, enabled) {
+    transient_ = true;
+    enabled_ = enabled_ && terminal_;
+    last_draw_ = start_ -
+                 std::chrono::duration_cast<Clock::duration>(
+                     std::chrono::duration<double>(kTerminalRedrawSeconds)) +
+                 std::chrono::duration_cast<Clock::duration>(
+                     std::chrono::duration<double>(kTransientDelaySeconds));
+}
+
 ProgressBar::~ProgressBar() {
-    if (!finished_)
+    if (transient_)
+        clear();
+    else if (!finished_)
         finish("stopped");
+}
+
+void ProgressBar::clear() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    if (drawn_) {
+        std::fprintf(out_, "\r\033[K");
+        std::fflush(out_);
+        drawn_ = false;
+    }
 }
 
 void ProgressBar::set_total(uint64_t total) {
@@ -88,6 +113,10 @@ void ProgressBar::update(uint64_t done) {
 }
 
 void ProgressBar::finish(const std::string &outcome) {
+    if (transient_) {
+        clear();
+        return;
+    }
     std::lock_guard lock(mutex_);
     if (finished_)
         return;

@@ -33,6 +33,12 @@ class ProgressBar {
     // `enabled` false shows nothing at all (--quiet).
     ProgressBar(std::string label, ProgressUnit unit, uint64_t total, bool enabled = true,
                 std::FILE *out = stderr);
+
+    // A display for work that is usually quick (reading a depot before
+    // listing it): it appears only on a terminal, only once the work has
+    // taken half a second, and goes without a summary line.
+    struct Transient {};
+    ProgressBar(std::string label, ProgressUnit unit, uint64_t total, bool enabled, Transient);
     ~ProgressBar();
     ProgressBar(const ProgressBar &) = delete;
     ProgressBar &operator=(const ProgressBar &) = delete;
@@ -42,8 +48,10 @@ class ProgressBar {
     void update(uint64_t done);
     // The summary line: "<label> <outcome>: 240/240 entries in 1.2s, 200 entries/s".
     // Later updates are ignored. The destructor finishes with "stopped" when
-    // nobody did.
+    // nobody did (a transient display is cleared).
     void finish(const std::string &outcome);
+    // Ends the display leaving no line behind.
+    void clear();
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -74,6 +82,7 @@ class ProgressBar {
     bool terminal_;
     bool finished_ = false;
     bool drawn_ = false;
+    bool transient_ = false;
     std::FILE *out_;
     double interval_;
     Clock::time_point start_;

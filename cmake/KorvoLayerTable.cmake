@@ -18,7 +18,8 @@
 korvo_layer(runtime FILES runtime/*)
 
 # The Kes layer: the platform (files, directories, locks, paths, lists,
-# Base64, tags, atomic file replacement). Only the OS and the C/C++ library.
+# Base64, tags, atomic file replacement, access lists). Only the OS, the C/C++
+# library and libacl.
 korvo_layer(kes FILES kes/*)
 
 # The catalog, korvo exceptions and raising them.

@@ -1,19 +1,18 @@
 // Kes file operations on a path: remove, rename, describe a file and name its
 // owner.
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 
-#include "kes/kes_block.hpp"
+#include "kes/kes_account.hpp"
 #include "kes/kes_file.h"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_path_rules.hpp"
 #include "kes/kes_status.hpp"
 
+using korvo::kes::AccountName;
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;
 using korvo::kes::StandInError;
@@ -27,34 +26,6 @@ HostPath FilePath(const char *path) {
 
 int64_t Milliseconds(const struct timespec &time) {
     return static_cast<int64_t>(time.tv_sec) * 1000;
-}
-
-// The account name of `uid` into `name` of `size` bytes; 0 or an errno.
-int AccountName(uid_t uid, char *name, size_t size) {
-    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    size_t scratchSize = hint > 0 ? static_cast<size_t>(hint) : 1024;
-    constexpr size_t kLargestScratch = size_t{1} << 20;
-    for (;;) {
-        korvo::kes::KesText scratch(static_cast<char *>(KesMemoryMalloc(scratchSize)));
-        if (!scratch)
-            return ENOMEM;
-        struct passwd entry;
-        struct passwd *found = nullptr;
-        const int rc = ::getpwuid_r(uid, &entry, scratch.get(), scratchSize, &found);
-        if (rc == ERANGE && scratchSize < kLargestScratch) {
-            scratchSize *= 2;
-            continue;
-        }
-        if (rc != 0)
-            return rc;
-        if (found == nullptr)
-            return ENOENT;
-        const std::string_view account(found->pw_name);
-        if (account.size() >= size)
-            return ERANGE;
-        korvo::kes::CopyCut(name, size, account);
-        return 0;
-    }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
   libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file)
 missing=()
 for package in "${packages[@]}"; do

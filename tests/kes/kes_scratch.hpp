@@ -16,8 +16,10 @@ namespace kes_test {
 
 class ScratchDir {
   public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kes-test-XXXXXX").string();
+    // A new directory in `base`, by default the system's temporary directory.
+    explicit ScratchDir(
+        const std::filesystem::path &base = std::filesystem::temp_directory_path()) {
+        std::string pattern = (base / "kes-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr)
             path_ = pattern;
         EXPECT_FALSE(path_.empty()) << "no scratch directory";

@@ -108,6 +108,7 @@ class Shared {
     Shared(const Shared &) = delete;
     Shared &operator=(const Shared &) = delete;
     T *operator->() { return value_; }
+    T *get() { return value_; }
 
   private:
     T *value_;

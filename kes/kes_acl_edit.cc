@@ -1,0 +1,88 @@
+// Granting and revoking one account's rights: the file's access list is read,
+// the account's entry changed (or appended), and the list written back. Both
+// work from one reading of the file's ACL, so the entries the list does not
+// express are written back as they were read.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "kes/kes_acl.h"
+#include "kes/kes_block.hpp"
+#include "kes/kes_host_path.hpp"
+#include "kes/kes_path_rules.hpp"
+#include "kes/kes_posix_acl.hpp"
+#include "kes/kes_status.hpp"
+
+using korvo::kes::FillStatus;
+
+namespace {
+
+enum class Change { kGrant, kRevoke };
+
+// Applies `change` to the entry of `account` in the `*count` entries of
+// `list`, or appends an entry for it; `list` has room for one more entry.
+void ChangeEntry(Change change, KesAclEntry *list, size_t *count, const char *account,
+                 int32_t rights) {
+    KesAclEntry *const end = list + *count;
+    KesAclEntry *const entry = std::find_if(list, end, [account](const KesAclEntry &candidate) {
+        return std::strcmp(candidate.name, account) == 0;
+    });
+    if (entry == end) {
+        korvo::kes::CopyCut(entry->name, sizeof(entry->name), account);
+        entry->rights = change == Change::kGrant ? rights : rights | KES_FILE_PERMISSION_DENY;
+        ++*count;
+        return;
+    }
+    const bool denies = (entry->rights & KES_FILE_PERMISSION_DENY) != 0;
+    if (change == Change::kGrant)
+        entry->rights = denies ? rights : entry->rights | rights;
+    else
+        entry->rights = denies ? entry->rights | rights : entry->rights & ~rights;
+}
+
+KesStatus *ChangePermission(KesStatus *status, Change change, const char *account, int32_t rights,
+                            const char *path) {
+    if (account == nullptr || path == nullptr)
+        return FillStatus(status, KES_INVALID, 0, 1);
+    const korvo::kes::HostPath host(path, korvo::kes::HostPath::Foreign::kRefuse);
+    if (!host.usable())
+        return FillStatus(status, KES_INVALID, 0, 2);
+    const korvo::kes::AclHandle acl = korvo::kes::ReadAccessAcl(host.c_str());
+    if (!acl)
+        return korvo::kes::StandInError(status, 3);
+    size_t count = korvo::kes::CountAclEntries(acl.get());
+    const std::unique_ptr<KesAclEntry[], korvo::kes::KesBlockFree> list(
+        static_cast<KesAclEntry *>(KesMemoryCalloc(count + 1, sizeof(KesAclEntry))));
+    if (!list)
+        return FillStatus(status, KES_NO_MEMORY, 0, 4);
+    // A list read only in part is not written back: the entries missing from
+    // it would be lost.
+    if (korvo::kes::CollectAccountEntries(status, acl.get(), list.get(), &count)->code != KES_OK) {
+        status->step = 5;
+        return status;
+    }
+    // No account has a name that does not fit an entry.
+    if (std::strlen(account) >= sizeof(list[0].name))
+        return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + ENOENT, 6);
+    ChangeEntry(change, list.get(), &count, account, korvo::kes::CanonicalRights(rights));
+    if (korvo::kes::StoreAccountEntries(status, acl.get(), list.get(), count, host.c_str())->code !=
+        KES_OK)
+        status->step = 6;
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+KesStatus *KesFileGrantPermission(KesStatus *status, const char *account, int32_t rights,
+                                  const char *path) {
+    return ChangePermission(status, Change::kGrant, account, rights, path);
+}
+
+KesStatus *KesFileRevokePermission(KesStatus *status, const char *account, int32_t rights,
+                                   const char *path) {
+    return ChangePermission(status, Change::kRevoke, account, rights, path);
+}
+}

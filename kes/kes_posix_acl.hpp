@@ -1,0 +1,62 @@
+// The Kes access list over a file's POSIX access ACL (libacl): reading the
+// ACL, taking its named-user entries out as Kes entries, and storing a new
+// ACL whose named-user entries are the Kes entries given. kes_acl.h says how
+// the two map. The ACL handles are owned by the caller; one thread uses one
+// handle.
+#pragma once
+
+#include <sys/acl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+
+#include "kes/kes_acl.h"
+#include "kes/kes_status.h"
+
+namespace korvo::kes {
+
+struct AclRelease {
+    void operator()(void *object) const noexcept { acl_free(object); }
+};
+using AclHandle = std::unique_ptr<std::remove_pointer_t<acl_t>, AclRelease>;
+
+// The rights word with each right asked for by any of its bits reduced to the
+// bit that reports it (0x1, 0x10, 0x100), and the deny bit kept.
+inline int32_t CanonicalRights(int32_t rights) {
+    int32_t canonical = rights & KES_FILE_PERMISSION_DENY;
+    if ((rights & KES_FILE_PERMISSION_READ_ANY) != 0)
+        canonical |= KES_FILE_PERMISSION_READ;
+    if ((rights & KES_FILE_PERMISSION_WRITE_ANY) != 0)
+        canonical |= KES_FILE_PERMISSION_WRITE;
+    if ((rights & KES_FILE_PERMISSION_EXECUTE_ANY) != 0)
+        canonical |= KES_FILE_PERMISSION_EXECUTE;
+    return canonical;
+}
+
+// The access ACL of the file at `path` (a host path); null with errno set
+// when it cannot be read. A file on a file system without ACLs answers the
+// ACL its mode bits make.
+AclHandle ReadAccessAcl(const char *path);
+
+// How many entries `acl` holds, of every kind: room enough for its account
+// entries.
+size_t CountAclEntries(acl_t acl);
+
+// Fills `entries`, which has room for *count, with the account entries of
+// `acl` in its order, and sets *count to the number filled. Statuses as
+// KesFileGetAcl's steps 4 and 5; 0 when every entry was read.
+KesStatus *CollectAccountEntries(KesStatus *status, acl_t acl, KesAclEntry *entries, size_t *count);
+
+// The status of a failure to build a new ACL: 12, 0, 3 when memory is
+// exhausted, else -4, errno + 200, 4.
+KesStatus *AclBuildFailure(KesStatus *status, int error);
+
+// Stores on `path` the ACL made of `current` (the file's ACL as read) with
+// its named-user entries replaced by the `count` entries given. Statuses as
+// KesFileSetAcl's steps 3 to 5.
+KesStatus *StoreAccountEntries(KesStatus *status, acl_t current, const KesAclEntry *entries,
+                               size_t count, const char *path);
+
+}  // namespace korvo::kes

@@ -79,6 +79,17 @@ find_package)
     fail "building the consumer"
   }
   "$work/consumer/korvo_method"
+  # The README's tour: a method keeps a segment and a progress record in a
+  # work directory; the installed korvo shows them.
+  "$work/consumer/korvo_method" "$work/endpoint" >/dev/null
+  korvo=("$prefix/bin/korvo" --quiet)
+  "${korvo[@]}" depot list --depot "$work/endpoint/depot" | grep -q '^seg-1  1.0      complete     1  ' ||
+    fail "korvo depot list does not show the method's segment"
+  "${korvo[@]}" depot verify --depot "$work/endpoint/depot" >/dev/null ||
+    fail "korvo depot verify finds fault with the method's depot"
+  "${korvo[@]}" progress list --work-dir "$work/endpoint" | grep -q '^dist-1        open    50%' ||
+    fail "korvo progress list does not show the method's record"
+  echo "find_package: the method and the korvo command work together"
   ;;
 pkg_config)
   install_prefix

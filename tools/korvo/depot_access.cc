@@ -61,7 +61,7 @@ DepotHandle::~DepotHandle() {
     DepotFree(&ignored, depot_);
 }
 
-EntryInfo read_entry(Depot *depot, DepotEntry *entry) {
+EntryInfo copy_entry(const DepotEntry *entry) {
     EntryInfo info;
     info.id = text_of(entry->id);
     info.version = text_of(entry->version);
@@ -73,6 +73,11 @@ EntryInfo read_entry(Depot *depot, DepotEntry *entry) {
     info.entry_file = text_of(entry->entryFile);
     if (entry->properties != nullptr)
         info.properties.assign(entry->properties, entry->properties + entry->propertiesLength);
+    return info;
+}
+
+EntryInfo read_entry(Depot *depot, DepotEntry *entry) {
+    EntryInfo info = copy_entry(entry);
     KesStatus status;
     uint64_t size = 0;
     if (DepotEntryGetFileSize(&status, depot, entry, &size)->code == 0)

@@ -55,7 +55,10 @@ struct EntryInfo {
     std::vector<uint8_t> properties;    // the caller's property bytes
 };
 
-// Copies what the object holds and measures its data file.
+// Copies what the object holds.
+EntryInfo copy_entry(const DepotEntry *entry);
+// Copies what the object holds and measures its data file through the
+// depot.
 EntryInfo read_entry(Depot *depot, DepotEntry *entry);
 
 // Walks the depot with its enumerator. `visit` gets every entry the walk

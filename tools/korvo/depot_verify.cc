@@ -122,16 +122,8 @@ std::optional<EntryInfo> parse_entry_file(Depot *depot, const std::string &path,
         why = "it does not parse as an entry record";
         return std::nullopt;
     }
-    EntryInfo info;
-    info.id = entry->id ? entry->id : "";
-    info.version = entry->version ? entry->version : "";
-    info.state = entry->state;
-    info.reference_count = entry->reference_count;
-    info.deadline = entry->deadline;
-    info.location = entry->location ? entry->location : "";
+    EntryInfo info = copy_entry(entry);
     info.entry_file = path;
-    if (entry->properties != nullptr)
-        info.properties.assign(entry->properties, entry->properties + entry->propertiesLength);
     KesStatus ignored;
     DepotEntryFree(&ignored, depot, entry);
     return info;

@@ -35,27 +35,39 @@ bool same_type(TypeCode a, TypeCode b) {
                       std::strcmp(a->name, b->name) == 0);
 }
 
-Kind kind_of(TypeCode type) {
-    struct Known {
-        TypeCode type;
-        Kind kind;
+// The types the command knows, with the names users see.
+struct KnownType {
+    TypeCode type;
+    Kind kind;
+    const char *name;
+};
+
+const std::vector<KnownType> &known_types() {
+    static const std::vector<KnownType> known = {
+        {TC_string, Kind::kString, "string"},
+        {TC_Object, Kind::kObject, "object"},
+        {TC_long, Kind::kLong, "long"},
+        {TC_short, Kind::kShort, "short"},
+        {TC_ulong, Kind::kULong, "ulong"},
+        {TC_boolean, Kind::kBoolean, "boolean"},
+        {TC_Vem_Types_OctetList, Kind::kOctets, "octets"},
+        {TC_any, Kind::kAny, "any"},
+        {TC_Vem_Korvo2__sequence_Property_Properties, Kind::kProperties, "properties"},
+        {TC_Vem_Korvo2__sequence_Properties_PropertiesList, Kind::kList, "list"},
     };
-    const Known known[] = {
-        {TC_string, Kind::kString},
-        {TC_Object, Kind::kObject},
-        {TC_long, Kind::kLong},
-        {TC_short, Kind::kShort},
-        {TC_ulong, Kind::kULong},
-        {TC_boolean, Kind::kBoolean},
-        {TC_Vem_Types_OctetList, Kind::kOctets},
-        {TC_any, Kind::kAny},
-        {TC_Vem_Korvo2__sequence_Property_Properties, Kind::kProperties},
-        {TC_Vem_Korvo2__sequence_Properties_PropertiesList, Kind::kList},
-    };
-    for (const Known &k : known)
+    return known;
+}
+
+const KnownType *known_type(TypeCode type) {
+    for (const KnownType &k : known_types())
         if (same_type(type, k.type))
-            return k.kind;
-    return Kind::kOther;
+            return &k;
+    return nullptr;
+}
+
+Kind kind_of(TypeCode type) {
+    const KnownType *known = known_type(type);
+    return known != nullptr ? known->kind : Kind::kOther;
 }
 
 std::string hex(const OctetList &octets) {
@@ -220,30 +232,9 @@ PropertyList::~PropertyList() {
 }
 
 std::string type_name(TypeCode type) {
-    switch (kind_of(type)) {
-        case Kind::kString:
-            return "string";
-        case Kind::kObject:
-            return "object";
-        case Kind::kLong:
-            return "long";
-        case Kind::kShort:
-            return "short";
-        case Kind::kULong:
-            return "ulong";
-        case Kind::kBoolean:
-            return "boolean";
-        case Kind::kOctets:
-            return "octets";
-        case Kind::kAny:
-            return "any";
-        case Kind::kProperties:
-            return "properties";
-        case Kind::kList:
-            return "list";
-        default:
-            return type != nullptr && type->name != nullptr ? type->name : "unknown";
-    }
+    if (const KnownType *known = known_type(type))
+        return known->name;
+    return type != nullptr && type->name != nullptr ? type->name : "unknown";
 }
 
 void print_properties(const Properties &list, int indent) {

@@ -179,32 +179,45 @@ TEST_F(DepotCommand, VerifyNamesEveryProblemAndStrayFileAndChangesNothing) {
 TEST_F(DepotCommand, PurgeRunsTheDepotsPurgesAndADryRunRemovesNothing) {
     Store("fresh", "1", "f", 1);
     std::string expired = Store("expired", "1", "e", 2, 1000);
-    std::string pending = Store("pending", "1", "p", 0);
+    // Pending, and its writer (this test) has let it go.
+    std::string abandoned = Store("abandoned", "1", "p", 0);
     auto before = Snapshot(dir_);
 
     Outcome run = Korvo({"depot", "purge", "--expired", "--dry-run", "--json"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Ids(run.json()["would_remove"]), (std::vector<std::string>{"expired 1"}));
+    EXPECT_EQ(Ids(run.json()["would_remove"]),
+              (std::vector<std::string>{"abandoned 1", "expired 1"}));
     run = Korvo({"depot", "purge", "--unreferenced", "-n", "--json"});
-    EXPECT_EQ(Ids(run.json()["would_remove"]), (std::vector<std::string>{"pending 1"}));
+    EXPECT_EQ(Ids(run.json()["would_remove"]), (std::vector<std::string>{"abandoned 1"}));
     EXPECT_EQ(Snapshot(dir_), before);
+
+    run = Korvo({"depot", "purge", "--unreferenced"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("removed 1 entry."), std::string::npos) << run.out;
+    EXPECT_FALSE(depot_test::Exists(abandoned));
+    EXPECT_TRUE(depot_test::Exists(expired));
 
     run = Korvo({"depot", "purge", "--expired", "--json"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(Ids(run.json()["removed"]), (std::vector<std::string>{"expired 1"}));
     EXPECT_FALSE(depot_test::Exists(expired));
-    EXPECT_TRUE(depot_test::Exists(pending));
-
-    run = Korvo({"depot", "purge", "--unreferenced"});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("removed 1 entry."), std::string::npos) << run.out;
-    EXPECT_FALSE(depot_test::Exists(pending));
     EXPECT_EQ(Ids(Korvo({"depot", "list", "--json"}).json()["entries"]),
               (std::vector<std::string>{"fresh 1"}));
 
     run = Korvo({"depot", "purge"});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_NE(run.err.find("--expired or --unreferenced"), std::string::npos);
+}
+
+TEST_F(DepotCommand, AnExpiryPurgeLeavesAPendingEntryWhoseWriterLives) {
+    DepotEntry *writing = DepotAddEntry(depot_, "writing", "1", DepotPropertyBlock{nullptr, 0});
+    ASSERT_NE(writing, nullptr);
+    Outcome run = Korvo({"depot", "purge", "--expired", "-n", "--json"});
+    EXPECT_EQ(run.json()["would_remove"].size(), 0u) << run.out;
+    ASSERT_EQ(Korvo({"depot", "purge", "--expired"}).exit_code, 0);
+    EXPECT_TRUE(depot_test::Exists(writing->location));
+    KesStatus status;
+    DepotFreeEntry(&status, depot_, writing);
 }
 
 TEST_F(DepotCommand, IdsThatAreNotTextStillGiveValidJson) {

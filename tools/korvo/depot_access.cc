@@ -1,10 +1,14 @@
 #include "depot_access.hpp"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "command_registry.hpp"
 #include "failure.hpp"
@@ -157,6 +161,47 @@ std::string state_name(int32_t state) {
 bool is_expired(const EntryInfo &entry, std::time_t now) {
     return entry.state == DepotStateComplete &&
            static_cast<uint64_t>(entry.deadline) < static_cast<uint64_t>(now);
+}
+
+namespace {
+
+std::string file_identity(dev_t device, ino_t inode) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02x:%02x:%llu", major(device), minor(device),
+                  static_cast<unsigned long long>(inode));
+    return text;
+}
+
+}  // namespace
+
+WriterLocks::WriterLocks() {
+    // "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234567 0 EOF"
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream words(line);
+        std::string number, kind, advisory, access, pid, identity;
+        if (words >> number >> kind >> advisory >> access >> pid >> identity && kind == "FLOCK") {
+            // The device is shown in hexadecimal and may be wider than two
+            // digits; normalise it the way file_identity writes it.
+            unsigned major_number = 0, minor_number = 0;
+            unsigned long long inode = 0;
+            if (std::sscanf(identity.c_str(), "%x:%x:%llu", &major_number, &minor_number, &inode) ==
+                3)
+                files_.insert(file_identity(makedev(major_number, minor_number), inode));
+        }
+    }
+}
+
+bool WriterLocks::held(const std::string &data_file) const {
+    struct stat status {};
+    return stat(data_file.c_str(), &status) == 0 &&
+           files_.count(file_identity(status.st_dev, status.st_ino)) != 0;
+}
+
+bool purged_by_expiry(const EntryInfo &entry, std::time_t now, const WriterLocks &writers) {
+    return is_expired(entry, now) ||
+           (entry.state == DepotStatePending && !writers.held(entry.location));
 }
 
 std::optional<uint64_t> recorded_size(const EntryInfo &entry) {

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,23 @@ bool is_expired(const EntryInfo &entry, std::time_t now);
 // Decodes the property bytes into the empty `list` when they are an encoded
 // property list; false otherwise.
 bool entry_properties(const EntryInfo &entry, PropertyList &list);
+// Which data files a writer holds: a pending entry is its writer's while
+// the writer's process holds an advisory lock on the entry's data file; an
+// expiry purge removes pending entries that nobody holds. Read from
+// /proc/locks, so that looking takes no lock a depot operation would meet.
+class WriterLocks {
+  public:
+    WriterLocks();
+    bool held(const std::string &data_file) const;
+
+  private:
+    std::set<std::string> files_;  // "major:minor:inode" as /proc/locks shows them
+};
+
+// An entry the expiry purge removes: complete with its deadline passed, or
+// pending with no writer.
+bool purged_by_expiry(const EntryInfo &entry, std::time_t now, const WriterLocks &writers);
+
 // The segment size the property bytes record under "size", when they are an
 // encoded property list that has one.
 std::optional<uint64_t> recorded_size(const EntryInfo &entry);

@@ -1,5 +1,6 @@
 // korvo depot purge: runs the depot's own purges. --expired removes the
-// complete entries whose deadline has passed (DepotPurgeExpiredEntries),
+// complete entries whose deadline has passed and the pending entries whose
+// writer has ended (DepotPurgeExpiredEntries),
 // --unreferenced every entry that no distribution holds
 // (DepotPurge without force). --dry-run walks the depot and lists what the
 // purge would remove, removing nothing.
@@ -109,8 +110,9 @@ int run_purge(const DepotOptions &shared, const PurgeOptions &options) {
 
     // What the purge would remove, by the purge's own rule.
     std::vector<EntryInfo> candidates;
+    WriterLocks writers;
     read_entries(depot, [&](const EntryInfo &entry) {
-        if (options.expired ? is_expired(entry, now) : entry.reference_count == 0)
+        if (options.expired ? purged_by_expiry(entry, now, writers) : entry.reference_count == 0)
             candidates.push_back(entry);
         return true;
     });
@@ -189,7 +191,8 @@ void attach_depot_purge(CLI::App &depot, std::shared_ptr<DepotOptions> shared, A
         depot.add_subcommand("purge", "Remove expired or unreferenced entries")->fallthrough();
     auto options = std::make_shared<PurgeOptions>();
     purge->add_flag("--expired", options->expired,
-                    "Remove complete entries whose deadline has passed, held or not");
+                    "Remove complete entries whose deadline has passed, held or not, and pending "
+                    "ones whose writer has ended");
     purge->add_flag("--unreferenced", options->unreferenced,
                     "Remove every entry no distribution holds (reference count 0), pending "
                     "ones included");

@@ -6,8 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
+# genisoimage: the ISO 9660 image the CD search test mounts (as root, where the kernel can).
 packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
-  libcurl4-openssl-dev curl)
+  libcurl4-openssl-dev curl genisoimage)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

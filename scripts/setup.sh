@@ -8,8 +8,9 @@ cd "$(dirname "$0")/.."
 # libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
 # libcli11-dev, nlohmann-json3-dev: the korvo command; pkgconf, dpkg-dev, file:
 # the install tests (pkg-config, cpack -G DEB).
+# genisoimage: the ISO 9660 image the CD search test mounts (as root, where the kernel can).
 packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
-  libcurl4-openssl-dev curl libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file)
+  libcurl4-openssl-dev curl libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file genisoimage)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

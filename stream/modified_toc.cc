@@ -1,13 +1,14 @@
-// The modified-TOC step: the stream's own copy of the TOC, the segments it
-// can already locate, the file list a file-kind stream reads, and a
-// complete distribution recorded as such.
+// The modified-TOC step: the stream's own copy of the TOC, its segments
+// located, the file list a file-kind stream reads, and a complete
+// distribution recorded as such.
 //
 // Locating works on a Toc view of the stream's copy: a located segment is
-// marked and its data file appended to the file list. Today a segment is
-// located when an earlier size query wrote its "dat_file"; the local depot
-// check of network streams and the searches of description files, remote
-// directories and CD drives are further steps of locate_segments.
-#include <memory>
+// marked and its data file appended to the file list. A network stream
+// looks into the endpoint's depot and becomes a depot stream when every
+// segment is there. A file-kind stream takes the segments an earlier size
+// query located ("dat_file"), then searches its sources by type; every
+// segment must be found. A CDS stream locates nothing here: its downloads
+// fill the list while it reads.
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "records/korvo_toc.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
+#include "stream/locating.hpp"
 #include "stream/net_stream.h"
 #include "stream/stream_internal.hpp"
 #include "stream/stream_progress.hpp"
@@ -25,23 +27,8 @@ namespace korvo::stream {
 
 namespace {
 
-// A view over the stream's copy: the segment records go with it, the list
-// stays the stream's.
-struct TocViewFree {
-    void operator()(Toc *toc) const noexcept {
-        toc_free_buffer(toc);
-        mg_free(toc);
-    }
-};
-using TocView = std::unique_ptr<Toc, TocViewFree>;
-
-void mark(Toc *toc, Segment *segment) {
-    segment->marked = 1;
-    ++toc->marked_count;
-}
-
 // Segments whose "dat_file" an earlier size query wrote are located there.
-void take_known_data_files(Toc *toc, std::vector<std::string> &paths) {
+void take_known_data_files(Toc *toc, FoundPaths &paths) {
     for (int32_t i = 0; i < toc->count; ++i) {
         Segment *segment = toc->segments[i];
         if (segment->marked != 0)
@@ -51,17 +38,10 @@ void take_known_data_files(Toc *toc, std::vector<std::string> &paths) {
             continue;
         const std::string copy(path);
         properties_put_string_dup(segment->properties, "data_path", copy.c_str());
-        paths.push_back(copy);
-        mark(toc, segment);
+        paths.add(copy);
+        segment->marked = 1;
+        ++toc->marked_count;
     }
-}
-
-[[noreturn]] void raise_first_unmarked(const Toc *toc) {
-    for (int32_t i = 0; i < toc->count; ++i)
-        if (toc->segments[i]->marked == 0)
-            korvo::helpers::raise_message(KORVO_MSG_SEGMENT_NOT_FOUND, toc->segments[i]->id,
-                                          toc->segments[i]->version);
-    korvo::helpers::raise_message(KORVO_MSG_SEGMENT_NOT_FOUND, "", "");
 }
 
 std::string join(const std::vector<std::string> &paths) {
@@ -75,16 +55,23 @@ std::string join(const std::vector<std::string> &paths) {
 }
 
 void locate_segments(NetStream *stream) {
-    TocView toc(toc_from_properties(stream->toc));
-    std::vector<std::string> paths;
-    const bool cds = stream->type == NET_STREAM_CDS;
-    if (stream->type != NET_STREAM_NETWORK && !cds) {
+    const TocView toc(toc_from_properties(stream->toc));
+    if (toc == nullptr)
+        return;
+    std::vector<std::string> list;
+    FoundPaths paths(&list);
+    if (stream->type == NET_STREAM_NETWORK) {
+        check_local_depot(stream, toc.get(), paths);
+    } else if (stream->type != NET_STREAM_CDS) {
         take_known_data_files(toc.get(), paths);
-        if (toc->marked_count < toc->count)
+        search_sources(stream, toc.get(), paths);
+        if (!all_marked(toc.get()))
             raise_first_unmarked(toc.get());
     }
-    if (!cds && toc->marked_count == toc->count) {
-        FileStreamState *state = new_state(join(paths).c_str());
+    // A network stream that found everything in the depot is a depot stream
+    // now and reads the list like any file-kind stream.
+    if (is_file_kind(stream) && stream->type != NET_STREAM_CDS && all_marked(toc.get())) {
+        FileStreamState *state = new_state(join(list).c_str());
         if (state == nullptr)
             vaThrow(nullptr, -1, "Not enough memory for a %1$s.\n", "file list");
         adopt_state(stream, state);

@@ -100,10 +100,33 @@ typedef struct NetStream {
  * record of the text before it is made (not saved yet). */
 KORVO_EXPORT NetStream *net_stream_open(StreamKey *key);
 
-/* Gives the stream its own copy of `toc` (and, for a file-list stream, the
- * list of the segments' data files). A stream that keeps progress takes its
- * totals from the TOC at its first read, so call this before. A NULL TOC
- * raises message 31. */
+/* Locates every segment of the caller's `toc` ahead of the transfer, for
+ * the streams that read files from places they search: CD drives (type 6),
+ * the directories of "remote.dir" (7; 8 then also CD drives), the key's
+ * directory (9, segment_search.h), the CDS client (11, which downloads the
+ * packages). Each located segment gets "data_path", "dat_file" and "size"
+ * in the caller's list. Other types: nothing. Raises message 182 for the
+ * first segment not found, 170 when "remote.dir" cannot be read, and what
+ * reading a description file raises. */
+KORVO_EXPORT void net_stream_get_size(NetStream *stream, PropertiesList *toc);
+
+/* Gives the stream its own copy of `toc` and locates its segments:
+ *   - a network stream (type 2) looks into the endpoint's depot
+ *     ("depot_dir" of the configuration file, else QEL_DATDIR/depot); when
+ *     every segment is complete there it claims them and becomes a depot
+ *     stream (type 10) reading their data files; otherwise it stays a
+ *     network stream, holding the entries claimed before the first missing
+ *     one until its close. Each step is logged ("korvo: ...").
+ *   - a file-kind stream (6 to 10) takes what a size query located
+ *     ("dat_file"), searches its sources as net_stream_get_size does, and
+ *     gets the list of the data files it reads; a segment not found raises
+ *     message 182, an unreadable "remote.dir" message 170.
+ *   - a CDS stream (11) locates nothing here (its downloads fill its list).
+ * With progress kept, a TOC whose every segment is already complete
+ * ("offset" = "size") is recorded complete at once. A stream that keeps
+ * progress takes its totals from the TOC at its first read, so call this
+ * before. A NULL TOC raises message 31. A second call on a network stream
+ * does not look into the depot again. */
 KORVO_EXPORT void net_stream_save_modified_toc(NetStream *stream, const PropertiesList *toc);
 
 /* Reads the next piece of data. Returns the number of bytes now at *data (a

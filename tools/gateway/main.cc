@@ -23,6 +23,7 @@
 #include <string>
 
 #include "properties/korvo_types.h"
+#include "records/korvo_command.h"
 #include "runtime/gateway.h"
 #include "tools/gateway/options.hpp"
 #include "tools/gateway/peer_link.hpp"
@@ -199,6 +200,12 @@ int run(const Options &options) {
     bool clean;
     {
         PeerLink link(fd, options.session);
+        if (!serving && options.command != 0) {
+            // No distribution to wait for: the command goes out at once, for
+            // methods that poll before they read their files.
+            link.queue_stream(options.command, 0, [](uint8_t *) { return true; });
+            transcript.line("sent %s before any data", decode_command(options.command));
+        }
         clean = converse(link, serving, uploads, options, transcript);
         uploads.on_close(transcript);
     }  // the channel closes: a method still reading sees its end

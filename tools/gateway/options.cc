@@ -26,7 +26,8 @@ const char *const kUsage =
     "  --toc TOC               serve the distribution of TOC\n"
     "  --packet N              data bytes per packet (default 16384)\n"
     "  --command NAME@N        send NAME (cancel, pause, expire, roam) once N data\n"
-    "                          bytes were sent\n"
+    "                          bytes were sent; without --toc, NAME@0 sends it as\n"
+    "                          soon as the method is there\n"
     "  --grant N               chunk size granted to uploads (default 16384)\n"
     "  --refuse CODE@N         answer chunk N of each upload (0: its status) with\n"
     "                          CODE, a negative number\n"
@@ -123,6 +124,8 @@ Options parse_options(int argc, char **argv, bool &help) {
     }
     if (!options.makeToc.empty())
         return options;
+    if (options.command != 0 && options.toc.empty() && options.commandAfter != 0)
+        throw std::invalid_argument("--command: without --toc no data goes out; use NAME@0");
     if (options.program.empty() == options.listen.empty())
         throw std::invalid_argument("give either -- PROGRAM or --listen SOCKET");
     return options;

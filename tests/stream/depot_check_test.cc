@@ -1,0 +1,265 @@
+// The local depot check of network streams against a real depot that other
+// processes fill and read with the depot's own operations: a distribution
+// whose segments are all complete there is read from the depot's data
+// files, one with a segment missing stays on the network holding what it
+// claimed, and every reason to go without the depot is logged.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "depot/depot.h"
+#include "runtime/log_capture.hpp"
+#include "tests/depot/depot_test_support.hpp"
+#include "tests/kes/kes_test_process.hpp"
+#include "tests/stream/locate_test_support.hpp"
+
+namespace {
+
+using korvo::test::Child;
+using locate_test::read_all;
+using locate_test::text_of;
+using stream_test::RawKey;
+using stream_test::Stream;
+using stream_test::Toc;
+
+struct Stored {
+    std::string id;
+    std::string bytes;
+    int holders;  // completions: the distributions that hold it
+};
+
+// What another process finds of a segment: "-" for no entry, else the state
+// and the reference count ("2/1").
+using Seen = std::vector<std::string>;
+
+class LocalDepot : public locate_test::LocateTest {
+  protected:
+    void SetUp() override {
+        // The depot watches its directories through one notification
+        // descriptor per process, made at its first lookup and kept: make it
+        // before the fixture counts the open descriptors.
+        KesStatus status{};
+        Depot *warm = nullptr;
+        DepotNew(&status, &warm, (scratch / "warm").c_str(), 0);
+        DepotGetEntry(warm, "warm", "1");
+        DepotFree(&status, warm);
+        LocateTest::SetUp();
+        depot = directory("depot");
+        configure("depot_dir=" + depot + "\n");
+    }
+    void configure(const std::string &lines) {
+        stream_test::write_file(scratch / "endpoint.cfg", lines);
+        ::setenv("KORVO_CONFIG_FILE", (scratch / "endpoint.cfg").c_str(), 1);
+    }
+    // Another process stores the segments: added, written, completed once
+    // per holder; holders 0 leaves the entry pending.
+    void store(const std::vector<Stored> &segments, const std::string &where = {}) {
+        const std::string dir = where.empty() ? depot : where;
+        Child writer([&] {
+            KesStatus status{};
+            Depot *handle = nullptr;
+            DepotNew(&status, &handle, dir.c_str(), 0);
+            for (const Stored &segment : segments) {
+                DepotEntry *entry =
+                    DepotAddEntry(handle, segment.id.c_str(), "1", DepotPropertyBlock{nullptr, 0});
+                KesFile file = nullptr;
+                if (entry == nullptr ||
+                    DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0)
+                    return 1;
+                KesFileWrite(&status, file, segment.bytes.data(), segment.bytes.size(), nullptr);
+                KesFileClose(&status, file);
+                for (int i = 0; i < segment.holders; ++i) {
+                    DepotCompleteEntry(&status, handle, entry, 0);
+                    entry = i + 1 < segment.holders
+                                ? DepotAddEntry(handle, segment.id.c_str(), "1", {nullptr, 0})
+                                : nullptr;
+                }
+            }
+            DepotFree(&status, handle);
+            return 0;
+        });
+        ASSERT_EQ(writer.wait(), 0);
+    }
+    // What another process finds of each segment.
+    Seen seen(const std::vector<std::string> &ids) {
+        struct Found {
+            char text[16][8];
+        };
+        korvo::test::Shared<Found> found;
+        Child reader([&] {
+            KesStatus status{};
+            Depot *handle = nullptr;
+            DepotNew(&status, &handle, depot.c_str(), 0);
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                const DepotEntry *entry = DepotGetEntry(handle, ids[i].c_str(), "1");
+                std::snprintf(found->text[i], 8, "%s",
+                              entry == nullptr ? "-"
+                                               : (std::to_string(entry->state) + "/" +
+                                                  std::to_string(entry->reference_count))
+                                                     .c_str());
+            }
+            DepotFree(&status, handle);
+            return 0;
+        });
+        EXPECT_EQ(reader.wait(), 0);
+        Seen states;
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            states.emplace_back(found->text[i]);
+        return states;
+    }
+    // The stream's own lines ("korvo: ..."), without the depot's trace.
+    static std::vector<std::string> stream_lines(const korvo::rt::LogCapture &capture) {
+        std::vector<std::string> lines;
+        for (const std::string &text : capture.texts(2))
+            if (text.starts_with("korvo: "))
+                lines.push_back(text);
+        return lines;
+    }
+
+    depot_test::LockNamespace space;
+    std::string depot;
+};
+
+TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
+    store({{"a", "alpha", 2}, {"b", "bravo!", 1}, {"c", "charlie", 2}});
+    korvo::rt::LogCapture capture;
+    Toc list({{"a", 5}, {"b", 6, 2}, {"c", 7}});
+    RawKey key(NET_STREAM_NETWORK, 1, "dep1");
+    Stream stream(net_stream_open(&key.key));
+    net_stream_save_modified_toc(stream.get(), &list);
+    EXPECT_EQ(stream_lines(capture),
+              std::vector<std::string>{"korvo: All segments available locally, resetting "
+                                       "stream type."});
+    EXPECT_EQ(stream->type, NET_STREAM_DEPOT);
+    ASSERT_EQ(stream->claimed.length, 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        const DepotEntry *entry = stream->claimed.buffer[i];
+        EXPECT_EQ(text_of(*stream->toc, i, "dat_file"), entry->location);
+        EXPECT_EQ(text_of(*stream->toc, i, "data_path"), entry->location);
+        EXPECT_EQ(std::string(entry->location).rfind(depot + "/", 0), 0u);
+    }
+    EXPECT_EQ(text_of(list, 0, "dat_file"), "");  // the caller's TOC is left alone
+    // Another process sees the entries in use while the stream holds them.
+    EXPECT_EQ(seen({"a", "b", "c"}), (Seen{"2/2", "2/1", "2/2"}));
+
+    EXPECT_EQ(read_all(stream.get()), "alpha|avo!|charlie||");
+    stream.reset();
+    EXPECT_EQ(progress("dep1").at("c_len"), "18");
+    // Released at the close: complete again with one holder less; "b" went
+    // with its last holder.
+    EXPECT_EQ(seen({"a", "b", "c"}), (Seen{"1/1", "-", "1/1"}));
+    EXPECT_EQ(depot_test::Names(depot).size(), 4u);
+}
+
+TEST_F(LocalDepot, AMissingSegmentKeepsTheNetworkStreamHoldingTheSegmentsBeforeIt) {
+    store({{"a", "alpha", 2}, {"b", "bravo", 2}, {"c", "pending", 0}});
+    korvo::rt::LogCapture capture;
+    Toc list({{"a", 5}, {"b", 5}, {"c", 7}, {"d", 1}});
+    RawKey key(NET_STREAM_NETWORK, 2, "dep2");
+    Stream stream(net_stream_open(&key.key));
+    net_stream_save_modified_toc(stream.get(), &list);
+    EXPECT_EQ(stream_lines(capture),
+              std::vector<std::string>{"korvo: Unable to find entry for segment c^1."});
+    EXPECT_EQ(stream->type, NET_STREAM_NETWORK);
+    EXPECT_EQ(stream->source, &key.key);
+    EXPECT_EQ(stream->claimed.length, 2u);
+    EXPECT_EQ(text_of(*stream->toc, 1, "data_path"), stream->claimed.buffer[1]->location);
+    EXPECT_EQ(text_of(*stream->toc, 2, "data_path"), "");
+    EXPECT_EQ(seen({"a", "b", "c", "d"}), (Seen{"2/2", "2/2", "0/0", "-"}));
+    stream.reset();
+    EXPECT_EQ(seen({"a", "b", "c"}), (Seen{"1/1", "1/1", "0/0"}));
+
+    // A first segment that is missing is the only line, and nothing is claimed.
+    capture.clear();
+    Toc missing({{"x", 1}, {"a", 5}});
+    RawKey other(NET_STREAM_NETWORK, 2, "dep3");
+    Stream first(net_stream_open(&other.key));
+    net_stream_save_modified_toc(first.get(), &missing);
+    EXPECT_EQ(stream_lines(capture),
+              std::vector<std::string>{"korvo: Unable to find entry for segment x^1."});
+    EXPECT_EQ(first->claimed.length, 0u);
+    EXPECT_EQ(seen({"a"}), Seen{"1/1"});
+}
+
+TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
+    store({{"a", "alpha", 2}, {"b", "bravo", 2}});
+    Toc list({{"a", 5}, {"b", 5}});
+    const auto lines_of_a_stream = [&] {
+        korvo::rt::LogCapture capture;
+        RawKey key(NET_STREAM_NETWORK, 2, "why");
+        Stream stream(net_stream_open(&key.key));
+        net_stream_save_modified_toc(stream.get(), &list);
+        std::vector<std::string> lines = stream_lines(capture);
+        lines.push_back(stream->type == NET_STREAM_DEPOT ? "type 10" : "type 2");
+        return lines;
+    };
+    const std::string config = scratch / "endpoint.cfg";
+
+    ::unsetenv("KORVO_CONFIG_FILE");
+    EXPECT_EQ(lines_of_a_stream(),
+              (std::vector<std::string>{"korvo: Unable to locate QEL config file.", "type 2"}));
+
+    ::setenv("KORVO_CONFIG_FILE", (scratch / "missing.cfg").c_str(), 1);
+    EXPECT_EQ(lines_of_a_stream(),
+              (std::vector<std::string>{
+                  "korvo: Error reading config file " + (scratch / "missing.cfg") + ".",
+                  "korvo: Local depot directory is not configured.", "type 2"}));
+
+    // Without "depot_dir" the data directory's "depot" serves, when it is one.
+    configure("other_key=1\n");
+    const std::string data = directory("data");
+    ::setenv("QEL_DATDIR", data.c_str(), 1);
+    EXPECT_EQ(
+        lines_of_a_stream(),
+        (std::vector<std::string>{"korvo: Local depot directory is not configured.", "type 2"}));
+    directory("data/depot");
+    store({{"a", "alpha", 2}, {"b", "bravo", 2}}, data + "/depot");
+    EXPECT_EQ(lines_of_a_stream(),
+              (std::vector<std::string>{
+                  "korvo: All segments available locally, resetting stream type.", "type 10"}));
+
+    // A data file gone behind the depot's back: its entry stays claimed and
+    // the check goes on with the next segment.
+    configure("depot_dir=" + depot + "\n");
+    const std::string location = [&] {
+        RawKey key(NET_STREAM_NETWORK, 2, "loc");
+        Stream stream(net_stream_open(&key.key));
+        net_stream_save_modified_toc(stream.get(), &list);
+        return std::string(stream->claimed.buffer[0]->location);
+    }();
+    std::filesystem::remove(location);
+    EXPECT_EQ(lines_of_a_stream(),
+              (std::vector<std::string>{"korvo: Stat of " + location + " failed.", "type 2"}));
+
+    // A depot whose machine-wide lock is not one (in a lock namespace this
+    // process has not used yet): the depot cannot be opened.
+    const std::string broken = std::string(std::getenv("KORVO_LOCK_NAMESPACE")) + "broken";
+    const std::string lock = "/korvo." + broken + ".DEPOT";
+    const int fd = ::shm_open(lock.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, 3), 0);
+    ::close(fd);
+    ::setenv("KORVO_LOCK_NAMESPACE", broken.c_str(), 1);
+    const std::vector<std::string> lines = lines_of_a_stream();
+    ::shm_unlink(lock.c_str());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "korvo: Failure opening depot directory " + depot + ".", "type 2"}));
+}
+
+TEST_F(LocalDepot, AnEmptyTocBecomesAnEmptyDepotStream) {
+    Toc empty({});
+    RawKey key(NET_STREAM_NETWORK, 1, "dep0");
+    Stream stream(net_stream_open(&key.key));
+    net_stream_save_modified_toc(stream.get(), &empty);
+    EXPECT_EQ(stream->type, NET_STREAM_DEPOT);
+    EXPECT_NE(stream->source, &key.key);
+    EXPECT_EQ(read_all(stream.get()), "||");
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Streams that poll the gateway before each read (CD, remote, remote then
+// CD): under the real gateway peer, a CANCEL or PAUSE waiting in the channel
+// ends the first read with -2 or -3 before any data file is opened.
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/stream/locate_test_support.hpp"
+#include "tests/stream/program.hpp"
+
+namespace {
+
+using locate_test::place;
+using stream_test::Program;
+using stream_test::Toc;
+
+constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
+constexpr const char *kMethod = KORVO_POLLING_METHOD_PROGRAM;
+
+class PollingStreams : public locate_test::LocateTest {
+  protected:
+    // The TOC file the method reads ("j_toc", plain layout).
+    std::string toc_file(const PropertiesList &toc) {
+        const std::string path = scratch / "job.toc";
+        Properties file{};
+        properties_put_properties_list_dup(&file, "j_toc", &toc);
+        properties_save(&file, path.c_str());
+        properties_delete(&file);
+        return path;
+    }
+};
+
+TEST_F(PollingStreams, AWaitingCommandEndsTheReadBeforeAnyDataFileIsOpened) {
+    const std::string remote = directory("remote"), cd = directory("cd");
+    place(remote, "a", "alpha");
+    place(cd, "b", "bravo");
+    remote_dir(remote + "\n");
+    mount_table({{cd, "iso9660"}});
+
+    struct Notes {
+        int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        ~Notes() { ::close(fd); }
+    } notes;
+    ASSERT_GE(notes.fd, 0);
+    for (const std::string &data : {remote + "/a.dat", cd + "/b.dat"})
+        ASSERT_GE(::inotify_add_watch(notes.fd, data.c_str(), IN_OPEN | IN_ACCESS), 0);
+
+    struct Case {
+        uint8_t type;
+        std::vector<stream_test::SegmentSpec> segments;
+    };
+    const Case cases[] = {{NET_STREAM_CD, {{"b", 5}}},
+                          {NET_STREAM_REMOTE, {{"a", 5}}},
+                          {NET_STREAM_REMOTE_CD, {{"a", 5}, {"b", 5}}}};
+    for (const Case &c : cases) {
+        const Toc toc(c.segments);
+        const std::string job = toc_file(toc);
+        for (const std::string command : {"cancel", "pause"}) {
+            SCOPED_TRACE(std::to_string(c.type) + " " + command);
+            const std::string id = "poll" + std::to_string(c.type) + command;
+            Program peer({kGateway, "--command", command + "@0", "--timeout", "30", "--", kMethod,
+                          std::to_string(c.type), id, job});
+            const std::vector<std::string> lines = peer.lines();
+            EXPECT_EQ(peer.wait(), 0);
+            const auto has = [&](const std::string &line) {
+                return std::find(lines.begin(), lines.end(), line) != lines.end();
+            };
+            const std::string upper = command == "cancel" ? "CANCEL" : "PAUSE";
+            EXPECT_TRUE(has("gateway: sent " + upper + " before any data"));
+            EXPECT_TRUE(has(command == "cancel" ? "read -2 started 0" : "read -3 started 0"));
+            EXPECT_TRUE(has("gateway: method exited with status 0"));
+            // A stop polled before a read is no error and, unlike a PAUSE in
+            // the data, leaves "paused" alone.
+            const auto record = progress(id);
+            EXPECT_EQ(record.at("err"), "false");
+            EXPECT_EQ(record.at("paused"), "false");
+            EXPECT_EQ(record.at("close"), "true");
+        }
+    }
+    char events[4096];
+    EXPECT_LT(::read(notes.fd, events, sizeof events), 0) << "a data file was opened";
+}
+
+TEST(PollingPeer, ACommandWithoutADistributionGoesAtOnceOnly) {
+    // Without --toc no data goes out, so a later point cannot come.
+    Program peer({kGateway, "--command", "cancel@10", "--", "/bin/true"});
+    EXPECT_EQ(peer.wait(), 2);
+}
+
+}  // namespace

@@ -8,16 +8,13 @@
 // table of offsets. Decoding checks that 32 characters are all plain digits
 // by looking up both halves of each byte, turns them into values with a
 // table of offsets, and packs 4 values into 3 bytes with two multiply-adds;
-// 32 characters that hold anything else are decoded a group at a time.
-// Dropping white space moves the kept bytes of each 8 together with a
-// shuffle whose pattern comes from a table of 256.
+// it stops at the first group that holds anything else.
 #include "kes/kes_base64_kernels.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 
 #include <immintrin.h>
 
-#include <array>
 #include <cstdint>
 
 #include "kes/kes_base64_tables.hpp"
@@ -65,55 +62,10 @@ KORVO_AVX2 void encodeAvx2(const unsigned char *in, size_t length, char *out) {
     kScalarKernels.encode(in + i, length - i, out);
 }
 
-// The indices of the bytes of 8 that a mask of white space keeps, in order;
-// 0x80 (a zero byte) after them.
-constexpr auto kKeep = [] {
-    std::array<std::array<uint8_t, 8>, 256> table{};
-    for (int mask = 0; mask < 256; ++mask) {
-        int kept = 0;
-        for (int i = 0; i < 8; ++i)
-            if (!(mask & (1 << i)))
-                table[mask][kept++] = static_cast<uint8_t>(i);
-        while (kept < 8)
-            table[mask][kept++] = 0x80;
-    }
-    return table;
-}();
-
-KORVO_AVX2 size_t compactAvx2(const unsigned char *in, size_t length, unsigned char *out) {
-    size_t kept = 0;
-    size_t i = 0;
-    for (; length - i >= 32; i += 32) {
-        const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
-        // White space: the space, or 7 to 13 (c - 7 no more than 6, unsigned).
-        const __m256i shifted = _mm256_sub_epi8(text, _mm256_set1_epi8(7));
-        const __m256i control =
-            _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(6)), shifted);
-        const __m256i space = _mm256_cmpeq_epi8(text, _mm256_set1_epi8(' '));
-        const auto mask =
-            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(control, space)));
-        if (mask == 0) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + kept), text);
-            kept += 32;
-            continue;
-        }
-        for (int part = 0; part < 4; ++part) {
-            const uint32_t white = (mask >> (8 * part)) & 0xff;
-            const __m128i eight =
-                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + i + 8 * part));
-            const __m128i order =
-                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kKeep[white].data()));
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + kept),
-                             _mm_shuffle_epi8(eight, order));
-            kept += 8 - static_cast<size_t>(__builtin_popcount(white));
-        }
-    }
-    return kept + kScalarKernels.compact(in + i, length - i, out + kept);
-}
-
-// Whether 32 characters are all plain digits, and if so their 24 bytes in
-// the low 24 bytes of `bytes`.
-KORVO_AVX2 bool decode32(const unsigned char *in, __m256i &bytes) {
+// The bytes of 32 characters in the low 24 bytes of `bytes`, and how many
+// of the 8 groups, from the first, are plain digits (the bytes of those
+// are right; the rest are not).
+KORVO_AVX2 unsigned decode32(const unsigned char *in, __m256i &bytes) {
     const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in));
     const __m256i high = _mm256_and_si256(_mm256_srli_epi32(text, 4), _mm256_set1_epi8(0x0f));
     const __m256i low = _mm256_and_si256(text, _mm256_set1_epi8(0x0f));
@@ -127,8 +79,8 @@ KORVO_AVX2 bool decode32(const unsigned char *in, __m256i &bytes) {
         _mm256_shuffle_epi8(twice(_mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08,
                                                 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10)),
                             high);
-    if (!_mm256_testz_si256(lowClasses, highClasses))
-        return false;
+    const auto bad = ~static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi8(_mm256_and_si256(lowClasses, highClasses), _mm256_setzero_si256())));
     // Value = character + offset of its range, chosen by the high half ('/'
     // shares its high half with '+' and takes the entry before it).
     const __m256i slash = _mm256_cmpeq_epi8(text, _mm256_set1_epi8('/'));
@@ -144,26 +96,36 @@ KORVO_AVX2 bool decode32(const unsigned char *in, __m256i &bytes) {
     const __m256i packed = _mm256_shuffle_epi8(
         groups, twice(_mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1)));
     bytes = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
-    return true;
+    return bad == 0 ? 8 : static_cast<unsigned>(__builtin_ctz(bad)) / 4;
 }
 
-KORVO_AVX2 size_t decodeGroupsAvx2(const unsigned char *in, size_t length, unsigned char *out) {
+KORVO_AVX2 size_t decodePlainAvx2(const unsigned char *in, size_t length, unsigned char *out,
+                                  size_t &made) {
     size_t i = 0;
     size_t produced = 0;
     while (length - i >= 32) {
         __m256i bytes;
-        if (decode32(in + i, bytes)) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + produced), bytes);
-            produced += 24;
-            i += 32;
+        const unsigned plain = decode32(in + i, bytes);
+        // All 24 bytes are stored; those of groups that are not plain are
+        // overwritten later.
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + produced), bytes);
+        i += 4 * plain;
+        produced += 3 * plain;
+        if (plain == 8)
             continue;
+        if (!isWhiteSpace(in[i])) {
+            made = produced;
+            return i;
         }
-        for (const size_t end = i + 32; i < end; i += 4)
-            produced += decodeGroup(in + i, out + produced);
+        do  // a line break between two groups
+            ++i;
+        while (i < length && isWhiteSpace(in[i]));
     }
-    for (; i < length; i += 4)
-        produced += decodeGroup(in + i, out + produced);
-    return produced;
+    // Fewer than 32 characters left.
+    size_t more = 0;
+    i += kScalarKernels.decodePlain(in + i, length - i, out + produced, more);
+    made = produced + more;
+    return i;
 }
 
 }  // namespace
@@ -172,7 +134,7 @@ bool avx2Supported() {
     return __builtin_cpu_supports("avx2");
 }
 
-const Kernels kAvx2Kernels = {encodeAvx2, compactAvx2, decodeGroupsAvx2};
+const Kernels kAvx2Kernels = {encodeAvx2, decodePlainAvx2};
 
 }  // namespace korvo::kes::base64
 

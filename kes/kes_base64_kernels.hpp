@@ -3,11 +3,12 @@
 // (kes_base64_avx2.cc); kes_base64.cc picks one when it is first used. Both
 // give the same bytes for every input.
 //
-// Decoding runs in two steps per chunk of text: the white space is dropped
-// (compact), then the kept characters are decoded 4 at a time (decodeGroups).
-// A group of plain digits gives 3 bytes; every other group (padding,
-// characters outside the alphabet) goes through decodeSpecialGroup, which
-// follows the character-by-character rules.
+// Decoding reads runs of groups of 4 plain digits with decodePlain (3 bytes
+// a group). White space between two groups (line breaks) is passed over
+// where it lies; any other group (padding, characters outside the alphabet,
+// white space inside it) is gathered character by character, white space
+// skipped, and decoded by decodeSpecialGroup, which follows the
+// character-by-character rules; then the runs go on.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +18,13 @@ namespace korvo::kes::base64 {
 struct Kernels {
     // Writes the 4 * ceil(length / 3) characters of `in`.
     void (*encode)(const unsigned char *in, size_t length, char *out);
-    // Copies the characters of `in` that are not white space to `out` (room
-    // for `length` + 32: the loops store whole words); returns how many.
-    size_t (*compact)(const unsigned char *in, size_t length, unsigned char *out);
-    // Decodes `length` (a multiple of 4) kept characters; returns the bytes
-    // written. `out` has room for 3 * length / 4 + 8 bytes: the loops store
-    // whole words and leave what follows the bytes to be overwritten.
-    size_t (*decodeGroups)(const unsigned char *in, size_t length, unsigned char *out);
+    // Decodes the groups at the start of `in` (of `length` characters) while
+    // they are 4 plain digits, passing over white space between two groups;
+    // returns how many characters it read and puts the bytes it wrote in
+    // `made`. `out` has room for 3 bytes a group and 8
+    // more for the runs of groups that are read: the loops store whole words
+    // and leave what follows the bytes to be overwritten.
+    size_t (*decodePlain)(const unsigned char *in, size_t length, unsigned char *out, size_t &made);
 };
 
 extern const Kernels kScalarKernels;
@@ -39,12 +40,8 @@ void encodeGroup(const unsigned char bytes[3], int count, char *out);
 // The 3 bytes of 4 digit values, each kept to its low 8 bits.
 void decodeValues(const unsigned char value[4], unsigned char *out);
 
-// The bytes of one group of 4 kept characters; returns how many. Stores a
-// whole word of 8 bytes.
-size_t decodeGroup(const unsigned char *group, unsigned char *out);
-
-// The bytes of one group of 4 kept characters that are not all plain
-// digits; returns how many (3, less one for each '=' in the last two places).
+// The bytes of one group of 4 kept characters; returns how many (3, less
+// one for each '=' in the last two places).
 size_t decodeSpecialGroup(const unsigned char *group, unsigned char *out);
 
 // The 1 or 2 bytes of the last 2 or 3 kept characters of a text; returns

@@ -54,24 +54,14 @@ void encodeScalar(const unsigned char *in, size_t length, char *out) {
     }
 }
 
-size_t compactScalar(const unsigned char *in, size_t length, unsigned char *out) {
-    size_t kept = 0;
-    for (size_t i = 0; i < length; ++i) {
-        out[kept] = in[i];
-        kept += !isWhiteSpace(in[i]);
-    }
-    return kept;
-}
-
 uint32_t shiftedGroup(const unsigned char *in) {
     return kShifted[0][in[0]] | kShifted[1][in[1]] | kShifted[2][in[2]] | kShifted[3][in[3]];
 }
 
-size_t decodeGroupsScalar(const unsigned char *in, size_t length, unsigned char *out) {
+size_t decodePlainScalar(const unsigned char *in, size_t length, unsigned char *out, size_t &made) {
     size_t i = 0;
     size_t produced = 0;
-    while (i < length) {
-        // Plain digits, 8 and then 4 at a time.
+    for (;;) {
         for (; length - i >= 8; i += 8, produced += 6) {
             const uint32_t first = shiftedGroup(in + i);
             const uint32_t second = shiftedGroup(in + i + 4);
@@ -79,12 +69,20 @@ size_t decodeGroupsScalar(const unsigned char *in, size_t length, unsigned char 
                 break;
             storeBigEndian64(out + produced, uint64_t{first} << 40 | uint64_t{second} << 16);
         }
-        if (i == length)
+        for (; length - i >= 4; i += 4, produced += 3) {
+            const uint32_t bits = shiftedGroup(in + i);
+            if (bits & kSpecial)
+                break;
+            storeBigEndian64(out + produced, uint64_t{bits} << 40);
+        }
+        if (i == length || !isWhiteSpace(in[i]))
             break;
-        produced += decodeGroup(in + i, out + produced);
-        i += 4;
+        do  // a line break between two groups
+            ++i;
+        while (i < length && isWhiteSpace(in[i]));
     }
-    return produced;
+    made = produced;
+    return i;
 }
 
 }  // namespace
@@ -103,14 +101,6 @@ void decodeValues(const uint8_t value[4], unsigned char *out) {
     out[0] = static_cast<unsigned char>(value[0] << 2 | ((value[1] >> 4) & 3));
     out[1] = static_cast<unsigned char>(value[1] << 4 | ((value[2] >> 2) & 15));
     out[2] = static_cast<unsigned char>(value[2] << 6 | (value[3] & 63));
-}
-
-size_t decodeGroup(const unsigned char *group, unsigned char *out) {
-    const uint32_t bits = shiftedGroup(group);
-    if (bits & kSpecial)
-        return decodeSpecialGroup(group, out);
-    storeBigEndian64(out, uint64_t{bits} << 40);
-    return 3;
 }
 
 size_t decodeSpecialGroup(const unsigned char *group, unsigned char *out) {
@@ -139,25 +129,26 @@ size_t decodeTail(const unsigned char *tail, size_t count, unsigned char *out) {
 
 size_t decodeText(const Kernels &kernels, const unsigned char *in, size_t length,
                   unsigned char *out) {
-    // Text is taken a chunk at a time so that its kept characters stay in
-    // the first-level cache between the two steps; the 0 to 3 characters of
-    // a group cut by the chunk's end are carried to the front of the next.
-    constexpr size_t kChunk = 8192;
-    alignas(32) unsigned char kept[kChunk + 64];
-    size_t carried = 0;
     size_t produced = 0;
-    for (size_t at = 0; at < length;) {
-        const size_t take = length - at < kChunk ? length - at : kChunk;
-        const size_t count = carried + kernels.compact(in + at, take, kept + carried);
-        at += take;
-        const size_t whole = count & ~size_t{3};
-        produced += kernels.decodeGroups(kept, whole, out + produced);
-        carried = count - whole;
-        std::memmove(kept, kept + whole, carried);
+    for (size_t at = 0;;) {
+        size_t made = 0;
+        at += kernels.decodePlain(in + at, length - at, out + produced, made);
+        produced += made;
+        // A group that is not plain: its 4 characters that are not white
+        // space, gathered one at a time.
+        unsigned char group[4];
+        size_t count = 0;
+        while (at < length && count < 4) {
+            const unsigned char c = in[at++];
+            if (!isWhiteSpace(c))
+                group[count++] = c;
+        }
+        if (count < 4)
+            return produced + decodeTail(group, count, out + produced);
+        produced += decodeSpecialGroup(group, out + produced);
     }
-    return produced + decodeTail(kept, carried, out + produced);
 }
 
-const Kernels kScalarKernels = {encodeScalar, compactScalar, decodeGroupsScalar};
+const Kernels kScalarKernels = {encodeScalar, decodePlainScalar};
 
 }  // namespace korvo::kes::base64

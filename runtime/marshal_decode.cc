@@ -318,9 +318,12 @@ const uint8_t *decode_pair(AdrBuffer *b, const uint8_t *p, const uint8_t *end, K
     return p + size;
 }
 
-// The pairs of a list, each flat when it can be. The running decode's
-// carver is cut from through a local cursor, put back around everything
-// else that may cut from it.
+// The pairs of a list, each flat when it can be, into an array that is not
+// zeroed yet: each pair is written whole, or zeroed before the general walk
+// fills it, and when that fails the pairs not reached are zeroed, so that a
+// generic free can undo the list. The running decode's carver is cut from
+// through a local cursor, put back around everything else that may cut
+// from it.
 bool decode_pairs(AdrBuffer *b, KeyValue *out, uint32_t n, DecodeMemo &memo) {
     pool::Carver *carver = active_decoding != nullptr ? &active_decoding->carver : nullptr;
     pool::Carver::Cursor cursor = carver != nullptr ? carver->cursor() : pool::Carver::Cursor{};
@@ -339,8 +342,11 @@ bool decode_pairs(AdrBuffer *b, KeyValue *out, uint32_t n, DecodeMemo &memo) {
         }
         if (carver != nullptr)
             carver->resume(cursor);
+        out[i] = KeyValue{};
         ok = enter(b) && decode_string(b, out[i].key) && decode_any(b, out[i].value);
         leave(b);
+        if (!ok)
+            std::memset(static_cast<void *>(out + i + 1), 0, sizeof(KeyValue) * (n - i - 1));
         if (carver != nullptr)
             cursor = carver->cursor();
     }
@@ -374,11 +380,13 @@ static bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
     const bool key_values =
         is_pair_list_element(element, decoding != nullptr ? decoding->pairs : unknown);
     const uint32_t least = key_values ? 8 : min_encoded_size(element, 0);
-    if (n > remaining(b) / least) {
+    if (uint64_t{n} * least > remaining(b)) {
         leave(b);
         return fail(b, ADR_E_BAD_LENGTH);
     }
-    void *buffer = new_zeroed_block(n, element->size);
+    // An array of pairs is filled whole by decode_pairs; others start zeroed.
+    void *buffer = key_values ? new_block(size_t{n} * element->size)
+                              : new_zeroed_block(n, element->size);
     if (buffer == nullptr) {
         leave(b);
         return fail(b, ADR_E_NO_MEMORY);

@@ -3,6 +3,7 @@
 // marshal.cc share. A buffer is used by one thread at a time.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -118,6 +119,16 @@ struct EncodeMemo {
 // TOC) hold the same types at the same places, so the type found at each of
 // the first places of a list is tried first at that place of the next.
 struct DecodeMemo {
+    // Masks of a word's first 0 to 7 bytes in memory (a table: a shift by a
+    // variable count is slow).
+    static constexpr std::array<uint64_t, 8> kFirstBytes = [] {
+        std::array<uint64_t, 8> masks{};
+        for (int n = 0; n < 8; ++n)
+            masks[n] = std::endian::native == std::endian::little
+                           ? (uint64_t{1} << (8 * n)) - 1
+                           : (n == 0 ? 0 : ~uint64_t{0} << (64 - 8 * n));
+        return masks;
+    }();
     struct Entry {
         uint64_t head;  // the name's first 8 bytes, zero-padded
         uint32_t length;
@@ -158,12 +169,8 @@ struct DecodeMemo {
         uint64_t head = 0;
         if (available >= 8) {
             std::memcpy(&head, name, 8);
-            if (length < 8) {  // keep the name's bytes, the first in memory
-                if constexpr (std::endian::native == std::endian::little)
-                    head &= (uint64_t{1} << (8 * length)) - 1;
-                else
-                    head &= length == 0 ? 0 : ~uint64_t{0} << (64 - 8 * length);
-            }
+            if (length < 8)  // keep the name's bytes, the first in memory
+                head &= kFirstBytes[length];
         } else {
             uint8_t bytes[8] = {};
             for (uint32_t i = 0; i < length && i < 8; ++i)

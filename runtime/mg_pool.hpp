@@ -157,9 +157,9 @@ class Carver {
     char *slab_ = nullptr;
     char *next_ = nullptr;  // where the next block's tag goes
     char *end_ = nullptr;
-    std::int64_t carved_ = 0;  // blocks cut from the current slab
-    std::size_t hint_;
-    unsigned slabs_ = 0;  // slabs taken so far
+    std::int64_t carved_ = 0;              // blocks cut from the current slab
+    [[maybe_unused]] std::size_t hint_;    // (the sanitizer build carves nothing)
+    [[maybe_unused]] unsigned slabs_ = 0;  // slabs taken so far
 };
 
 // A carver's slab: the count of its blocks not yet freed (plus a large bias

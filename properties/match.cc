@@ -49,7 +49,6 @@ namespace {
 struct ByteSet {
     uint64_t words[4] = {0, 0, 0, 0};
 
-    void add(unsigned char c) { words[c >> 6] |= uint64_t{1} << (c & 63); }
     // The unsigned byte values from `low` to `high`, both included.
     void add_range(unsigned low, unsigned high) {
         for (unsigned w = low >> 6; w <= high >> 6; ++w) {
@@ -140,7 +139,9 @@ class Pattern {
         return p_[at] == '\0' || (p_[at] == '*' && p_[at + 1] == '\0');
     }
 
-    // The element at `at` (neither '*' nor the end); `at` moves past it.
+    // The element at `at` (neither '*' nor the end), with what a set admits
+    // read into a map, for elements tried against many characters; `at`
+    // moves past it.
     Element element(size_t &at) {
         Element e;
         switch (p_[at]) {
@@ -148,76 +149,107 @@ class Pattern {
                 e.kind = Element::kAny;
                 ++at;
                 return e;
-            case '[':
-                e.kind = set(at, &e.set) ? Element::kSet : Element::kMalformed;
+            case '[': {
+                const SetWalk walk = walk_set(at, [&](signed char low, signed char high) {
+                    e.set.add_signed_range(low, high);
+                });
+                e.kind = walk.complete ? Element::kSet : Element::kMalformed;
+                if (walk.negated)
+                    e.set.invert();
                 return e;
-            case '\\':
-                // An escape, unless the backslash is the second byte of a
-                // double-byte character; a final backslash stands for itself.
-                if (p_[at + 1] != '\0' && types_.at(at) != VRI_MBC_TRAIL)
-                    ++at;
-                break;
+            }
             default:
-                break;
+                e.literal = literal(at);
+                return e;
         }
-        e.literal = p_[at++];
-        return e;
+    }
+
+    // Whether the element at `at` (neither '*' nor the end) admits `c`, for
+    // elements tried once: a set is read member by member against `c`.
+    // `at` moves past the element; a malformed set admits nothing and sets
+    // `malformed`.
+    bool admits(size_t &at, char c, bool &malformed) {
+        switch (p_[at]) {
+            case '?':
+                ++at;
+                return true;
+            case '[': {
+                const auto value = static_cast<signed char>(c);
+                bool found = false;
+                const SetWalk walk = walk_set(at, [&](signed char low, signed char high) {
+                    found |= value >= low && value <= high;
+                });
+                malformed = !walk.complete;
+                return walk.complete && found != walk.negated;
+            }
+            default:
+                return literal(at) == c;
+        }
     }
 
     // Moves `at` past the element there without reading what it admits.
     void skip(size_t &at) {
-        if (p_[at] == '[') {
-            set(at, nullptr);
-            return;
-        }
-        if (p_[at] == '\\' && p_[at + 1] != '\0' && types_.at(at) != VRI_MBC_TRAIL)
-            ++at;
-        ++at;
+        if (p_[at] == '[')
+            walk_set(at, [](signed char, signed char) {});
+        else
+            literal(at);
     }
 
   private:
-    // The set at `at` ('['): its members go into `bits` when given. False
-    // when the end of the pattern cuts it off ("[", "[^", "[a-"), with `at`
-    // at the end; otherwise `at` moves past the ']' (or to the end that
-    // closes the set).
-    bool set(size_t &at, ByteSet *bits) {
+    // The character of a plain or escaped element; `at` moves past it.
+    char literal(size_t &at) {
+        // An escape, unless the backslash is the second byte of a double-byte
+        // character; a final backslash stands for itself.
+        if (p_[at] == '\\' && p_[at + 1] != '\0' && types_.at(at) != VRI_MBC_TRAIL)
+            ++at;
+        return p_[at++];
+    }
+
+    struct SetWalk {
+        bool complete;  // false: the end of the pattern cuts the set off
+        bool negated;
+    };
+
+    // Walks the set at `at` ('['), calling member(low, high) for each member
+    // (a single character as a range of one), compared as signed bytes.
+    // Incomplete when the end of the pattern cuts it off ("[", "[^", "[a-"),
+    // with `at` at the end; otherwise `at` moves past the ']' (or to the end
+    // that closes the set).
+    template <typename Member>
+    SetWalk walk_set(size_t &at, Member &&member) {
         size_t i = at + 1;
-        bool negated = false;
+        SetWalk walk{true, false};
         if (p_[i] == '^') {
-            negated = true;
+            walk.negated = true;
             ++i;
         }
         if (p_[i] == '\0') {  // "[" or "[^" at the end
             at = i;
-            return false;
+            walk.complete = false;
+            return walk;
         }
-        ByteSet members;
         while (p_[i] != ']' && p_[i] != '\0') {
             // "\]" makes ']' a member instead of the end of the set.
             if (p_[i] == '\\' && p_[i + 1] == ']' && types_.at(i) == VRI_MBC_SINGLE)
                 ++i;
+            const auto first = static_cast<signed char>(p_[i]);
             if (p_[i + 1] == '-') {
                 if (p_[i + 2] == '\0') {
                     at = i + 2;
-                    return false;
+                    walk.complete = false;
+                    return walk;
                 }
-                members.add_signed_range(static_cast<signed char>(p_[i]),
-                                         static_cast<signed char>(p_[i + 2]));
+                member(first, static_cast<signed char>(p_[i + 2]));
                 i += 3;
             } else {
-                members.add(static_cast<unsigned char>(p_[i]));
+                member(first, first);
                 ++i;
             }
         }
         if (p_[i] == ']')
             ++i;
         at = i;
-        if (bits != nullptr) {
-            if (negated)
-                members.invert();
-            *bits = members;
-        }
-        return true;
+        return walk;
     }
 
     const char *p_;
@@ -247,8 +279,9 @@ Segment measure(Pattern &pattern, size_t at) {
 // Whether the segment matches the name from `from` (which has segment.length
 // characters left at least). Behind a star a malformed set never matches.
 bool matches_at(Pattern &pattern, const Segment &segment, const char *name) {
+    bool malformed = false;
     for (size_t at = segment.begin; at < segment.end; ++name) {
-        if (!pattern.element(at).matches(*name))
+        if (!pattern.admits(at, *name, malformed))
             return false;
     }
     return true;
@@ -317,11 +350,9 @@ extern "C" int match(const char *text, const char *name) {
             break;
         if (pattern[at] == '\0')
             return KES_MATCH_NO;
-        const Element element = pattern.element(at);
-        if (element.kind == Element::kMalformed)
-            return KES_MATCH_BAD_PATTERN;
-        if (!element.matches(name[i]))
-            return KES_MATCH_NO;
+        bool malformed = false;
+        if (!pattern.admits(at, name[i], malformed))
+            return malformed ? KES_MATCH_BAD_PATTERN : KES_MATCH_NO;
         ++i;
     }
 

@@ -359,7 +359,7 @@ void release_carved(void *block, std::uint64_t tag) {
         freed.limit = live < kCarving ? live : 0;
 }
 
-bool is_carved(std::uint64_t tag) {
+bool carved_tag(std::uint64_t tag) {
     return tag >= kClasses && tag != kLarge;
 }
 
@@ -374,7 +374,7 @@ std::size_t capacity(const void *block) {
     const std::uint64_t tag = tag_of(block);
     if (tag == kLarge)
         return header_of(block)->capacity;
-    return is_carved(tag) ? tag & 0xffffffffu : class_capacity(tag);
+    return carved_tag(tag) ? tag & 0xffffffffu : class_capacity(tag);
 }
 
 void *allocate_large(std::size_t size) {

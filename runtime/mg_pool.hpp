@@ -198,6 +198,15 @@ extern constinit thread_local FreedCarved freed_carved [[gnu::tls_model("initial
 
 // release() for every block but one that FreedCarved counts quickly.
 void release_other(void *block);
+
+// Whether a block was cut by a carver: its tag (the 8 bytes before it) holds
+// its distance from its slab in the high half, where the tag of a pool
+// block holds 0 (a size class) or all ones (a block of the C heap).
+inline bool is_carved(const void *block) {
+    std::uint64_t tag;
+    std::memcpy(&tag, static_cast<const char *>(block) - 8, sizeof tag);
+    return tag >> 32 != 0 && tag != ~std::uint64_t{0};
+}
 // Subtracts the frees freed_carved counts from their slab's count.
 void settle_freed_carved();
 
@@ -223,6 +232,12 @@ class Releaser {
 #ifndef KORVO_POOL_PLAIN_HEAP
         if (freed_.count_quickly(block))
             return;
+        // Only a carved block has the thread's count of freed carved blocks
+        // changed.
+        if (block == nullptr || !is_carved(block)) {
+            release_other(block);
+            return;
+        }
 #endif
         suspend();
         release_other(block);

@@ -1,17 +1,20 @@
 // Adding a segment to the depot: DepotAddEntry.
-#include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <vector>
+#include <optional>
+#include <string>
 
 #include "depot/depot_files.hpp"
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_release.hpp"
-#include "depot/depot_trace.hpp"
+#include "depot/depot_save.hpp"
 #include "kes/kes_file.h"
+#include "kes/kes_file_guard.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_string.h"
 
@@ -19,17 +22,22 @@ using namespace korvo::depot;
 
 namespace {
 
-// The smallest non-negative number not taken.
-int32_t FreeNumber(std::vector<int32_t> taken) {
-    std::sort(taken.begin(), taken.end());
-    int32_t candidate = 0;
-    for (const int32_t number : taken) {
-        if (number == candidate)
-            ++candidate;
-        else if (number > candidate)
-            break;
+constexpr const char *kOp = "DepotAddEntry";
+
+// A copy of the caller's property bytes into the object; false without
+// memory.
+bool CopyProperties(DepotEntry *entry, const DepotPropertyBlock &properties) {
+    unsigned char *copy = nullptr;
+    if (properties.bytes != nullptr && properties.length > 0) {
+        copy = static_cast<unsigned char *>(KesMemoryMalloc(properties.length));
+        if (copy == nullptr)
+            return false;
+        std::memcpy(copy, properties.bytes, properties.length);
     }
-    return candidate;
+    KesMemoryFree(entry->properties);
+    entry->properties = copy;
+    entry->propertiesLength = copy != nullptr ? properties.length : 0;
+    return true;
 }
 
 // A new pending object for the segment with its two paths and a copy of
@@ -44,70 +52,104 @@ DepotEntry *NewPendingEntry(const Depot *depot, const char *id, const char *vers
     entry->version = KesStringDup(version);
     entry->entryFile = FilePath(depot->dir, bucket.c_str(), number, "xml");
     entry->location = FilePath(depot->dir, bucket.c_str(), number, "dat");
-    if (properties.bytes != nullptr && properties.length > 0) {
-        entry->properties = static_cast<unsigned char *>(KesMemoryMalloc(properties.length));
-        if (entry->properties != nullptr) {
-            std::memcpy(entry->properties, properties.bytes, properties.length);
-            entry->propertiesLength = properties.length;
-        }
-    }
-    const bool propertiesCopied =
-        properties.bytes == nullptr || properties.length == 0 || entry->properties != nullptr;
     if (entry->id == nullptr || entry->version == nullptr || entry->entryFile == nullptr ||
-        entry->location == nullptr || !propertiesCopied) {
+        entry->location == nullptr || !CopyProperties(entry, properties)) {
         DestroyEntry(entry);
         return nullptr;
     }
     return entry;
 }
 
+// Opens (creating it when missing, keeping its bytes otherwise) the data
+// file of a pending entry inside the depot and takes its writer's lock.
+// NULL when the file cannot be made or another open of it holds the lock
+// (its writer lives); `status` tells which.
+KesFile LockDataFile(KesStatus *status, const Depot *depot, const DepotEntry *entry) {
+    const std::optional<std::string> data = InsideDepot(depot, entry->location);
+    if (!data) {
+        FillStatus(status, KES_SYSTEM_ERROR, EPERM, 3);
+        return nullptr;
+    }
+    KesFile file = nullptr;
+    if (korvo::kes::OpenRegularFile(status, &file, data->c_str(), KES_FILE_WRITE | KES_FILE_CREATE)
+            ->code != KES_OK)
+        return nullptr;
+    if (!korvo::kes::TryLockFile(file)) {
+        KesStatus closed;
+        KesFileClose(&closed, file);
+        FillStatus(status, KES_SYSTEM_ERROR, EWOULDBLOCK, 3);
+        return nullptr;
+    }
+    return file;
+}
+
+// A pending entry whose writer has gone (its process ended or released the
+// object without completing it) is this caller's to write now: it takes
+// the writer's lock and the new property bytes. False when its writer
+// lives, or the entry is not pending any more.
+bool TakeOver(Depot *depot, DepotEntry *entry, const DepotPropertyBlock &properties) {
+    KesStatus status;
+    const LockHold entryHold = TakeLock(&status, &depot->entryLock, kOp, Abandoned::kFail);
+    if (!entryHold || !Refresh(depot, entry) || entry->state != DepotStatePending)
+        return false;
+    KesFile locked = LockDataFile(&status, depot, entry);
+    if (locked == nullptr)
+        return false;
+    if (!KeepWriterLock(depot, entry, locked) || !CopyProperties(entry, properties) ||
+        DepotSaveEntry_internal(&status, depot, entry, Ownership::kRefreshed)->code != KES_OK)
+        return false;
+    Logger(LOG_LEVEL_SURVIVED, "%s taking over entry %s of a writer that ended\n", kOp,
+           entry->entryFile != nullptr ? entry->entryFile : "");
+    return true;
+}
+
 }  // namespace
 
 extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *version,
                                      DepotPropertyBlock properties) {
-    constexpr const char *kOp = "DepotAddEntry";
     TraceEntry(kOp);
     if (depot == nullptr || id == nullptr || version == nullptr) {
         LogInvalidParameter(kOp);
         return nullptr;
     }
     KesStatus status;
-    if (!TakeLock(&status, &depot->depotLock, kOp, Abandoned::kTolerate))
+    LockHold depotHold = TakeLock(&status, &depot->depotLock, kOp, Abandoned::kTolerate);
+    if (!depotHold)
         return nullptr;
-    LockHold depotHold(&depot->depotLock, kOp);
     // One view of the directory for the lookup and the writing of the entry.
-    const DirectorySession session(depot->dir);
+    IndexSession session(depot);
 
-    std::vector<int32_t> numbers;
     Lookup found;
     try {
-        found = DepotGetEntry_internal(depot, id, version, &numbers);
+        found = DepotGetEntry_internal(depot, id, version);
     } catch (const std::exception &) {
         return nullptr;
     }
     if (found.entry != nullptr) {
         DepotEntry *existing = found.entry;
-        if (existing->state != DepotStateComplete) {
-            Logger(kSurvivedLevel, "%s unable to use entry due to in-progress operations\n", kOp);
+        if (existing->state != DepotStateComplete &&
+            !(existing->state == DepotStatePending && TakeOver(depot, existing, properties))) {
+            Logger(LOG_LEVEL_SURVIVED, "%s unable to use entry due to in-progress operations\n",
+                   kOp);
             existing = nullptr;
         }
         depotHold.release();
         TraceExit(kOp);
         return existing;
     }
-    // A bucket that could not be searched to its end may hold the segment,
-    // or a number we did not see: adding now could duplicate either.
-    if (found.failed || depot->dir == nullptr) {
+    if (found.failed || depot->dir == nullptr || found.freeNumber < 0) {
         depotHold.release();
         TraceExit(kOp);
         return nullptr;
     }
-
-    DepotEntry *entry = NewPendingEntry(depot, id, version, found.bucket,
-                                        FreeNumber(std::move(numbers)), properties);
+    // A damaged record of the segment gives its number to the new entry,
+    // so that the segment never has two entry files.
+    const int32_t number = found.damagedNumber >= 0 ? found.damagedNumber : found.freeNumber;
+    DepotEntry *entry = NewPendingEntry(depot, id, version, found.bucket, number, properties);
     if (entry == nullptr)
         return nullptr;
-    if (DepotSaveEntry(&status, depot, entry)->code != KES_OK) {
+    std::optional<uint64_t> written;
+    if (SaveEntry(&status, depot, entry, &written)->code != KES_OK) {
         DestroyEntry(entry);
         return nullptr;
     }
@@ -117,13 +159,11 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
         DestroyEntry(entry);
         return nullptr;
     }
-    // The data file is made empty, or kept as it is when it exists.
-    KesFile data = nullptr;
-    KesFileOpen(&status, &data, entry->location, KES_FILE_WRITE | KES_FILE_CREATE);
-    KesStatus closed;
-    if (data != nullptr)
-        KesFileClose(&closed, data);
-    if (status.code != KES_OK) {
+    NoteSeen(depot, entry, written);
+    // The data file is made empty, or kept as it is when it exists; this
+    // handle holds its writer's lock until it releases the object.
+    KesFile locked = LockDataFile(&status, depot, entry);
+    if (locked == nullptr || !KeepWriterLock(depot, entry, locked)) {
         KesStatus removed;
         DepotRemoveEntry_internal(&removed, depot, entry, 0);
         depotHold.release();

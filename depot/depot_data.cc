@@ -1,47 +1,58 @@
 // The data file of an entry: opening it for reading and writing, its size,
 // and the questions a resumed transfer asks (DepotSetCheckpointOffset,
 // DepotEntryModified).
+#include <cerrno>
+
+#include "depot/depot_files.hpp"
+#include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_save.hpp"
-#include "depot/depot_trace.hpp"
 #include "kes/kes_file.h"
+#include "kes/kes_file_guard.hpp"
 
 using namespace korvo::depot;
 
 namespace {
 
 // Opens the data file with `flags` under "ENTRY" and, on success, counts
-// the open and saves the entry file after `touch` has set its times.
+// the open and saves the entry file after `touch` has set its times. The
+// file is opened without following a link and only when it is regular; one
+// that the open may change (write) must lie inside the depot.
 template <typename Touch>
 KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file,
-                    int32_t flags, const char *op, Touch touch) {
+                    int32_t flags, bool changes, const char *op, Touch touch) {
     *file = nullptr;
-    if (!TakeLock(status, &depot->entryLock, op, Abandoned::kFail))
+    const LockHold entryHold = TakeLock(status, &depot->entryLock, op, Abandoned::kFail);
+    if (!entryHold)
         return status;
-    if (!FilesBelongTo(depot, entry)) {
+    const IndexSession session(depot);
+    const bool owned = Refresh(depot, entry);
+    const char *location = entry->location != nullptr ? entry->location : "";
+    std::optional<std::string> target = std::string(location);
+    if (!owned) {
         // The entry was removed by another process, and its data file may
         // now be another segment's.
-        Fill(status, KES_END, 0, 0);
-    } else if (KesFileOpen(status, file, entry->location, flags)->code != KES_OK &&
-               *file != nullptr) {
-        KesStatus closed;
-        KesFileClose(&closed, *file);
-        *file = nullptr;
+        FillStatus(status, KES_END, 0, 0);
+    } else if (changes && !(target = InsideDepot(depot, location))) {
+        Logger(LOG_LEVEL_SURVIVED, "%s error data file %s lies outside the depot\n", op, location);
+        FillStatus(status, KES_SYSTEM_ERROR, EPERM, 3);
+    } else {
+        korvo::kes::OpenRegularFile(status, file, target->c_str(), flags);
     }
     if (status->code != KES_OK) {
-        ReleaseLock(&depot->entryLock, op);
-        Logger(kFailureLevel, "%s exit.  Error %d opening segment data file\n", op, status->code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d opening segment data file\n", op,
+               status->code);
         return status;
     }
     entry->openCount += 1;
     touch(entry);
     KesStatus saved;
-    if (DepotSaveEntry_internal(&saved, depot, entry)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d updating segment attributes\n", op, saved.code);
-    ReleaseLock(&depot->entryLock, op);
+    if (DepotSaveEntry_internal(&saved, depot, entry, Ownership::kRefreshed)->code != KES_OK)
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d updating segment attributes\n", op, saved.code);
     TraceExit(op);
     return status;
 }
@@ -49,7 +60,8 @@ KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile 
 // The data file's size into entry->size (and *size), under "ENTRY".
 KesStatus *MeasureData(KesStatus *status, Depot *depot, DepotEntry *entry, uint64_t *size,
                        const char *op) {
-    if (!TakeLock(status, &depot->entryLock, op, Abandoned::kFail))
+    const LockHold entryHold = TakeLock(status, &depot->entryLock, op, Abandoned::kFail);
+    if (!entryHold)
         return status;
     KesFileInfo info;
     if (KesFileGetInfo(status, entry->location, &info)->code == KES_OK) {
@@ -57,7 +69,6 @@ KesStatus *MeasureData(KesStatus *status, Depot *depot, DepotEntry *entry, uint6
         if (size != nullptr)
             *size = entry->size;
     }
-    ReleaseLock(&depot->entryLock, op);
     TraceExit(op);
     return status;
 }
@@ -71,7 +82,7 @@ KesStatus *DepotFileOpenForRead(KesStatus *status, Depot *depot, DepotEntry *ent
     TraceEntry(kOp);
     if (!Usable(status, kOp, depot, entry, file))
         return status;
-    return OpenData(status, depot, entry, file, KES_FILE_READ | KES_FILE_BINARY, kOp,
+    return OpenData(status, depot, entry, file, KES_FILE_READ | KES_FILE_BINARY, false, kOp,
                     [](DepotEntry *opened) { opened->accessTime = Now(); });
 }
 
@@ -85,7 +96,7 @@ KesStatus *DepotFileOpenForWrite(KesStatus *status, Depot *depot, DepotEntry *en
         return status;
     const int32_t flags =
         KES_FILE_READ_WRITE | KES_FILE_BINARY | (truncate ? KES_FILE_TRUNCATE : 0);
-    return OpenData(status, depot, entry, file, flags, kOp, [now](DepotEntry *opened) {
+    return OpenData(status, depot, entry, file, flags, true, kOp, [now](DepotEntry *opened) {
         opened->writeCount += 1;
         opened->accessTime = now;
         opened->modifyTime = now;
@@ -118,16 +129,16 @@ KesStatus *DepotSetCheckpointOffset(KesStatus *status, Depot *depot, const char 
     DepotEntry *entry = DepotGetEntry(depot, id, version);
     if (entry == nullptr) {
         TraceExit(kOp);
-        return Fill(status, KES_END, 0, 0);
+        return FillStatus(status, KES_END, 0, 0);
     }
-    if (!TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
+    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    if (!entryHold)
         return status;
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     // The size of the data file is where a transfer that last wrote at
     // `time` goes on.
     if (entry->modifyTime == time)
         DepotEntryGetFileSize(status, depot, entry, offset);
-    ReleaseLock(&depot->entryLock, kOp);
     TraceExit(kOp);
     return status;
 }
@@ -141,10 +152,11 @@ uint8_t DepotEntryModified(Depot *depot, const char *id, const char *version, ui
         return 0;
     }
     KesStatus status;
-    if (!TakeLock(&status, &depot->entryLock, kOp, Abandoned::kFail))
+    LockHold entryHold = TakeLock(&status, &depot->entryLock, kOp, Abandoned::kFail);
+    if (!entryHold)
         return 0;
     const bool modified = entry->modifyTime != time;
-    ReleaseLock(&depot->entryLock, kOp);
+    entryHold.release();
     TraceExit(kOp);
     return modified ? 1 : 0;
 }

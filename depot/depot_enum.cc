@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "depot/depot_files.hpp"
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
@@ -19,50 +21,31 @@ namespace {
 
 constexpr const char *kNext = "DepotEntryEnumNextElement";
 
-void LogReadFailure(ReadFailure failure, const KesStatus &status, const char *path) {
-    switch (failure) {
-        case ReadFailure::kOpen:
-            Logger(kSurvivedLevel, "%s error %d opening file %s\n", kNext, status.code, path);
-            break;
-        case ReadFailure::kSize:
-            Logger(kSurvivedLevel, "%s error %d obtaining size of file %s\n", kNext, status.code,
-                   path);
-            break;
-        case ReadFailure::kMemory:
-            Logger(kSurvivedLevel, "%s error allocating memory to read file %s\n", kNext, path);
-            break;
-        case ReadFailure::kRead:
-            Logger(kSurvivedLevel, "%s error %d reading file %s\n", kNext, status.code, path);
-            break;
-        case ReadFailure::kNone:
-            break;
-    }
-}
-
-// The next entry of the walk; the caller holds "ENUM".
+// The next entry of the walk; the caller holds "ENUM". Names that are not
+// readable entry files are reported and passed over: a stray directory,
+// FIFO or oversized file must not end the walk (a purge would stop there).
 DepotEntry *NextEntry(DepotEntryEnum *walk, std::string &text) {
     Depot *depot = walk->depot;
     char name[KES_DIR_NAME_SIZE];
     KesStatus status;
-    DirectorySession session(depot->dir);
     while (KesDirReadDirectory(&status, name, walk->dirHandle)->code == KES_OK) {
         if (!IsEntryFileName(name))
             continue;
-        std::string path = std::string(depot->dir) + "/" + name;
-        KesPathLocalize(path.data());
-        if (const ReadFailure failure = session.read(path.c_str(), &text, &status);
-            failure != ReadFailure::kNone) {
-            LogReadFailure(failure, status, path.c_str());
-            return nullptr;
+        const std::string path = PathIn(depot->dir, name);
+        if (const ReadStep step = ReadEntryFile(path.c_str(), &text, &status);
+            step != ReadStep::kNone) {
+            LogReadFailure(kNext, step, status, path.c_str(), "obtaining size",
+                           "%s error allocating memory to read file %s\n");
+            continue;
         }
         DepotEntry *entry = DepotEntryNewFromToc(depot, text.c_str());
         if (entry == nullptr) {
-            Logger(kSurvivedLevel, "%s null returned by DepotEntryNewFromToc\n", kNext);
+            Logger(LOG_LEVEL_SURVIVED, "%s null returned by DepotEntryNewFromToc\n", kNext);
             continue;
         }
         entry->entryFile = KesStringDup(path.c_str());
         if (entry->entryFile == nullptr) {
-            Logger(kSurvivedLevel, "%s KesStringDup of %s failed\n", kNext, path.c_str());
+            Logger(LOG_LEVEL_SURVIVED, "%s KesStringDup of %s failed\n", kNext, path.c_str());
             KesStatus freed;
             DepotFreeEntry(&freed, depot, entry);
             continue;
@@ -84,32 +67,34 @@ KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumer
     *enumerator = nullptr;
     auto *walk = static_cast<DepotEntryEnum *>(KesMemoryCalloc(1, sizeof(DepotEntryEnum)));
     if (walk == nullptr)
-        return Fill(status, KES_NO_MEMORY, 0, 3);
+        return FillStatus(status, KES_NO_MEMORY, 0, 3);
     walk->depot = depot;
     // Creating the lock takes it; a lock abandoned by its holder is refused
     // here like any other failure.
-    if (KesInitSem(status, &walk->enumLock, "ENUM")->code != KES_OK) {
-        Logger(kFailureLevel, "%s error %d creating lock\n", kOp, status->code);
+    KesInitSem(status, &walk->enumLock, "ENUM");
+    LockHold enumHold = LockHold::Adopt(&walk->enumLock);
+    const auto giveUp = [&] {
+        enumHold.release();
         if (walk->enumLock != nullptr) {
             KesStatus ignored;
-            KesPostSem(&ignored, &walk->enumLock);
             KesCloseSem(&ignored, &walk->enumLock);
         }
         KesMemoryFree(walk);
         return status;
+    };
+    if (status->code != KES_OK) {
+        Logger(LOG_LEVEL_FAILURE, "%s error %d creating lock\n", kOp, status->code);
+        return giveUp();
     }
     if (KesDirOpen(status, &walk->dirHandle, depot->dir)->code != KES_OK) {
         KesStatus ignored;
         KesDirClose(&ignored, walk->dirHandle);
-        KesPostSem(&ignored, &walk->enumLock);
-        KesCloseSem(&ignored, &walk->enumLock);
-        KesMemoryFree(walk);
-        return status;
+        return giveUp();
     }
     *enumerator = walk;
-    ReleaseLock(&walk->enumLock, kOp, "enum lock");
+    enumHold.reportAs(kOp, "enum lock").release();
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
@@ -119,7 +104,8 @@ DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
         return nullptr;
     }
     KesStatus status;
-    if (!TakeLock(&status, &enumerator->enumLock, kNext, Abandoned::kFail))
+    LockHold enumHold = TakeLock(&status, &enumerator->enumLock, kNext, Abandoned::kFail);
+    if (!enumHold)
         return nullptr;
     DepotEntry *entry = nullptr;
     try {
@@ -127,9 +113,9 @@ DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
         std::string text;
         entry = NextEntry(enumerator, text);
     } catch (const std::exception &) {
-        Logger(kSurvivedLevel, "%s error allocating memory to read file %s\n", kNext, "");
+        Logger(LOG_LEVEL_SURVIVED, "%s error allocating memory to read file %s\n", kNext, "");
     }
-    ReleaseLock(&enumerator->enumLock, kNext);
+    enumHold.release();
     TraceExit(kNext);
     return entry;
 }
@@ -137,17 +123,19 @@ DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
 KesStatus *DepotEntryEnumDelete(KesStatus *status, DepotEntryEnum *enumerator) {
     constexpr const char *kOp = "DepotEntryEnumDelete";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, enumerator) ||
-        !TakeLock(status, &enumerator->enumLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, enumerator))
+        return status;
+    LockHold enumHold = TakeLock(status, &enumerator->enumLock, kOp, Abandoned::kFail);
+    if (!enumHold)
         return status;
     KesStatus step;
     if (KesDirClose(&step, enumerator->dirHandle)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d closing directory handle\n", kOp, step.code);
-    ReleaseLock(&enumerator->enumLock, kOp);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d closing directory handle\n", kOp, step.code);
+    enumHold.release();
     if (KesCloseSem(&step, &enumerator->enumLock)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d freeing lock\n", kOp, step.code);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d freeing lock\n", kOp, step.code);
     KesMemoryFree(enumerator);
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 }

@@ -7,7 +7,7 @@
 #include "depot/depot_trace.hpp"
 #include "kes/kes_memory.h"
 
-using korvo::depot::Fill;
+using korvo::depot::FillStatus;
 using korvo::depot::TraceEntry;
 using korvo::depot::TraceExit;
 
@@ -57,7 +57,7 @@ KesStatus *DepotHashFunction(KesStatus *status, const char *text, uint32_t *hash
     if (hash != nullptr)
         *hash = h % modulus;
     TraceExit("DepotHashFunction");
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 char *DepotFindBucket(const char *id, const char *version) {

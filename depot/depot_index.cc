@@ -1,110 +1,261 @@
-// The directory index over inotify (see depot_index.hpp).
+// The directory index (see depot_index.hpp).
 #include "depot/depot_index.hpp"
 
-#include <dirent.h>
-#include <limits.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <new>
+#include <mutex>
+#include <set>
 #include <unordered_map>
-#include <utility>
+#include <vector>
 
+#include "depot/depot_handle.hpp"
+#include "depot/depot_list.hpp"
+#include "kes/kes_dir.h"
+#include "kes/kes_dir_watch.hpp"
 #include "kes/kes_file.h"
-
-#if defined(__linux__)
-#include <sys/inotify.h>
-#define KORVO_DEPOT_HAS_INOTIFY 1
-#endif
+#include "kes/kes_file_guard.hpp"
 
 namespace korvo::depot {
+namespace {
 
-struct CachedText {
-    std::string text;
-    // Renames of our own over the name whose notification has not come in
-    // yet: each one is expected, and leaves the text in place.
-    int ownReplacements = 0;
+// The numbers the names of a bucket carry, with the smallest one free: runs
+// of consecutive numbers, and how many names carry each number.
+class NumberSet {
+  public:
+    void add(int32_t number) {
+        if (number >= 0 && ++counts_[number] == 1)
+            insert(number);
+    }
+    void remove(int32_t number) {
+        const auto found = counts_.find(number);
+        if (found == counts_.end() || --found->second > 0)
+            return;
+        counts_.erase(found);
+        erase(number);
+    }
+    // -1 when every number is taken.
+    int32_t smallestFree() const {
+        if (runs_.empty() || runs_.begin()->first > 0)
+            return 0;
+        const int64_t next = static_cast<int64_t>(runs_.begin()->second) + 1;
+        return next > INT32_MAX ? -1 : static_cast<int32_t>(next);
+    }
+
+  private:
+    void insert(int32_t number) {
+        auto next = runs_.upper_bound(number);
+        const bool joinsNext = next != runs_.end() && next->first - 1 == number;
+        if (next != runs_.begin()) {
+            const auto previous = std::prev(next);
+            if (static_cast<int64_t>(previous->second) + 1 == number) {
+                previous->second = joinsNext ? next->second : number;
+                if (joinsNext)
+                    runs_.erase(next);
+                return;
+            }
+        }
+        if (joinsNext) {
+            const int32_t last = next->second;
+            runs_.erase(next);
+            runs_.emplace(number, last);
+        } else {
+            runs_.emplace(number, number);
+        }
+    }
+    void erase(int32_t number) {
+        auto run = runs_.upper_bound(number);
+        if (run == runs_.begin())
+            return;
+        --run;
+        const auto [first, last] = *run;
+        if (last < number)
+            return;
+        runs_.erase(run);
+        if (first < number)
+            runs_.emplace(first, number - 1);
+        if (number < last)
+            runs_.emplace(number + 1, last);
+    }
+
+    std::unordered_map<int32_t, int> counts_;
+    std::map<int32_t, int32_t> runs_;  // first -> last of each run
 };
 
-struct DirectoryState {
-    int watch = -1;
-    bool current = false;  // the names are complete and the texts valid
-    std::unordered_map<std::string, std::vector<std::string>> buckets;
-    std::unordered_map<std::string, CachedText> texts;
+// Every change of a name's file gets a number never given before, so that an
+// object can tell whether its file changed since it last read or wrote it.
+uint64_t NextGeneration() {
+    static std::atomic<uint64_t> counter{0};
+    return ++counter;
+}
 
-    void addName(const std::string &name) {
-        if (!IsEntryFileName(name) || name.size() < 8)
-            return;
-        std::vector<std::string> &names = buckets[name.substr(0, 8)];
-        for (const std::string &known : names)
-            if (known == name)
-                return;
-        names.push_back(name);
+struct NameInfo {
+    int32_t number = 0;
+    uint64_t generation = NextGeneration();
+    bool known = false;    // the file was read or written since its last change
+    bool segment = false;  // known, and it held a segment: `hint`
+    uint64_t hint = 0;
+    int ownReplacements = 0;  // our renames over the name not yet seen as changes
+};
+
+struct BucketIndex {
+    std::map<std::string, NameInfo, std::less<>> names;
+    std::set<std::string, std::less<>> unknown;
+    std::unordered_multimap<uint64_t, std::string> byHint;
+    NumberSet numbers;
+
+    void forgetHint(const std::string &name, NameInfo &info) {
+        if (info.segment) {
+            auto [first, last] = byHint.equal_range(info.hint);
+            for (; first != last; ++first)
+                if (first->second == name) {
+                    byHint.erase(first);
+                    break;
+                }
+        }
+        info.segment = false;
+        info.known = false;
     }
-    void removeName(const std::string &name) {
-        if (name.size() < 8)
-            return;
-        const auto bucket = buckets.find(name.substr(0, 8));
-        if (bucket == buckets.end())
-            return;
-        std::erase(bucket->second, name);
-    }
+};
+
+}  // namespace
+
+struct DirectoryIndex {
+    int watch = -1;
+    bool current = false;  // the names are complete
+    size_t nameCount = 0;
+    int users = 0;  // handles attached
+    std::unordered_map<std::string, BucketIndex> buckets;
+
     void forget() {
         current = false;
+        nameCount = 0;
         buckets.clear();
-        texts.clear();
+    }
+
+    BucketIndex *bucketOf(std::string_view name, bool create) {
+        const std::string bucket(name.substr(0, 8));
+        if (create)
+            return &buckets[bucket];
+        const auto found = buckets.find(bucket);
+        return found == buckets.end() ? nullptr : &found->second;
+    }
+
+    // A name appeared (or was replaced); false when the index grew too big.
+    bool added(std::string_view name) {
+        if (!IsEntryFileName(name) || name.size() < 8)
+            return true;
+        BucketIndex &bucket = *bucketOf(name, true);
+        const auto found = bucket.names.find(name);
+        if (found != bucket.names.end()) {
+            if (found->second.ownReplacements > 0) {
+                --found->second.ownReplacements;
+            } else {
+                found->second.generation = NextGeneration();
+                modified(bucket, found->first, found->second);
+            }
+            return true;
+        }
+        if (++nameCount > kMaxIndexedNames)
+            return false;
+        const std::string copy(name);
+        NameInfo info;
+        info.number = EntryNumber(name);
+        bucket.names.emplace(copy, info);
+        bucket.unknown.insert(copy);
+        bucket.numbers.add(info.number);
+        return true;
+    }
+
+    void removed(std::string_view name) {
+        BucketIndex *bucket = name.size() >= 8 ? bucketOf(name, false) : nullptr;
+        if (bucket == nullptr)
+            return;
+        const auto found = bucket->names.find(name);
+        if (found == bucket->names.end())
+            return;
+        bucket->forgetHint(found->first, found->second);
+        bucket->unknown.erase(found->first);
+        bucket->numbers.remove(found->second.number);
+        bucket->names.erase(found);
+        --nameCount;
+    }
+
+    void modified(BucketIndex &bucket, const std::string &name, NameInfo &info) {
+        info.generation = NextGeneration();
+        if (!info.known)
+            return;
+        bucket.forgetHint(name, info);
+        bucket.unknown.insert(name);
+    }
+
+    void modified(std::string_view name) {
+        BucketIndex *bucket = name.size() >= 8 ? bucketOf(name, false) : nullptr;
+        if (bucket == nullptr)
+            return;
+        const auto found = bucket->names.find(name);
+        if (found != bucket->names.end())
+            modified(*bucket, found->first, found->second);
+    }
+
+    void note(BucketIndex &bucket, const std::string &name, std::optional<uint64_t> segment) {
+        const auto found = bucket.names.find(name);
+        if (found == bucket.names.end())
+            return;
+        NameInfo &info = found->second;
+        bucket.forgetHint(found->first, info);
+        bucket.unknown.erase(found->first);
+        info.known = true;
+        if (segment) {
+            info.segment = true;
+            info.hint = *segment;
+            bucket.byHint.emplace(*segment, found->first);
+        }
     }
 };
 
 namespace {
-
-#if defined(KORVO_DEPOT_HAS_INOTIFY)
-
-constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
-                                IN_ONLYDIR;
-constexpr uint32_t kTouchesText =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB;
-constexpr uint32_t kEndsWatch = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
 bool WatchDisabled() {
     const char *setting = std::getenv("KORVO_DEPOT_WATCH");
     return setting != nullptr && std::strcmp(setting, "0") == 0;
 }
 
+struct IdentityOrder {
+    bool operator()(const korvo::kes::FileIdentity &a, const korvo::kes::FileIdentity &b) const {
+        return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+    }
+};
+
 class Notifier {
   public:
     std::mutex mutex;
 
-    // The current state of `dir`, or NULL when it cannot be indexed. The
-    // caller holds `mutex`.
-    DirectoryState *open(const char *dir) {
+    // The up-to-date index of the handle's directory `dir`, attaching the
+    // handle to it; NULL when it cannot be indexed. The caller holds `mutex`.
+    DirectoryIndex *open(HandleState &handle, const char *dir) {
         if (WatchDisabled())
             return nullptr;
-        if (owner_ != ProcessId())
+        if (owner_ != korvo::kes::ProcessId())
             restart();
-        if (fd_ < 0)
+        if (!watcher_)
             return nullptr;
-        struct stat info {};
-        if (::stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
+        korvo::kes::FileIdentity identity;
+        if (!korvo::kes::IdentityOf(dir, &identity))
             return nullptr;
         try {
+            DirectoryIndex &index = attach(handle, identity);
             drain();
-            DirectoryState &state = stateOf(info.st_dev, info.st_ino);
-            // The listing is repeated when notifications overflow meanwhile.
-            for (int attempt = 0; attempt < 3 && !state.current; ++attempt) {
-                if (!rebuild(state, dir))
+            // The listing is repeated when notifications were lost meanwhile.
+            for (int attempt = 0; attempt < 3 && !index.current; ++attempt) {
+                if (!rebuild(index, dir))
                     return nullptr;
                 drain();
             }
-            return state.current ? &state : nullptr;
+            return index.current ? &index : nullptr;
         } catch (const std::exception &) {
             // Out of memory half-way: nothing the index holds can be trusted.
             forgetAll();
@@ -112,263 +263,236 @@ class Notifier {
         }
     }
 
-    void forgetAll() {
-        for (auto &[identity, state] : states_)
-            state->forget();
+    void detach(HandleState &handle) {
+        IndexAttachment &attachment = handle.index;
+        if (attachment.attached && attachment.epoch == epoch_) {
+            const auto found = indexes_.find(attachment.identity);
+            if (found != indexes_.end() && --found->second->users <= 0) {
+                if (found->second->watch >= 0) {
+                    byWatch_.erase(found->second->watch);
+                    watcher_->unwatch(found->second->watch);
+                }
+                indexes_.erase(found);
+            }
+        }
+        attachment.attached = false;
     }
 
   private:
     // A process that forked shares the parent's notification queue, where
-    // either would steal the other's events: each process starts its own.
+    // either would take the other's changes: each process starts its own.
     void restart() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        states_.clear();
+        indexes_.clear();
         byWatch_.clear();
-        owner_ = ProcessId();
-        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ++epoch_;
+        owner_ = korvo::kes::ProcessId();
+        watcher_ = korvo::kes::NewDirWatcher();
     }
 
-    DirectoryState &stateOf(dev_t device, ino_t inode) {
-        std::unique_ptr<DirectoryState> &slot = states_[{device, inode}];
+    DirectoryIndex &attach(HandleState &handle, const korvo::kes::FileIdentity &identity) {
+        IndexAttachment &attachment = handle.index;
+        if (attachment.attached &&
+            (attachment.epoch != epoch_ || !(attachment.identity == identity)))
+            detach(handle);
+        std::unique_ptr<DirectoryIndex> &slot = indexes_[identity];
         if (!slot)
-            slot = std::make_unique<DirectoryState>();
+            slot = std::make_unique<DirectoryIndex>();
+        if (!attachment.attached) {
+            ++slot->users;
+            attachment = IndexAttachment{true, identity, epoch_};
+        }
         return *slot;
     }
 
-    // Watches the directory and lists it; events queued from here on are
+    // Watches the directory and lists it; changes queued from here on are
     // applied by the next drain, which makes the names exact.
-    bool rebuild(DirectoryState &state, const char *dir) {
-        const int watch = ::inotify_add_watch(fd_, dir, kWatchMask);
+    bool rebuild(DirectoryIndex &index, const char *dir) {
+        const int watch = watcher_->watch(dir);
         if (watch < 0)
             return false;
-        if (state.watch != watch) {
-            if (const auto old = byWatch_.find(state.watch);
-                old != byWatch_.end() && old->second == &state)
+        if (index.watch != watch) {
+            if (const auto old = byWatch_.find(index.watch);
+                old != byWatch_.end() && old->second == &index)
                 byWatch_.erase(old);
-            state.watch = watch;
-            byWatch_[watch] = &state;
+            index.watch = watch;
+            byWatch_[watch] = &index;
         }
-        state.forget();
-        DIR *listing = ::opendir(dir);
-        if (listing == nullptr)
+        index.forget();
+        KesDir *listing = nullptr;
+        KesStatus status;
+        if (KesDirOpen(&status, &listing, dir)->code != KES_OK) {
+            KesDirClose(&status, listing);
             return false;
-        errno = 0;
-        while (const dirent *entry = ::readdir(listing))
-            state.addName(entry->d_name);
-        const bool complete = errno == 0;
-        ::closedir(listing);
-        state.current = complete;
+        }
+        char name[KES_DIR_NAME_SIZE];
+        bool fits = true;
+        while (fits && KesDirReadDirectory(&status, name, listing)->code == KES_OK)
+            fits = index.added(name);
+        const bool complete = fits && status.code == KES_END;
+        KesDirClose(&status, listing);
+        if (!complete)
+            index.forget();
+        index.current = complete;
         return complete;
     }
 
     void drain() {
-        alignas(inotify_event) char buffer[64 * 1024];
-        for (;;) {
-            const ssize_t got = ::read(fd_, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                if (got < 0 && errno != EAGAIN)
-                    forgetAll();
-                return;
-            }
-            for (ssize_t at = 0; at < got;) {
-                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-                apply(*event);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-            // A read hands out every queued event that fits: one that left
-            // room for the longest event emptied the queue as it stood.
-            if (static_cast<size_t>(got) <= sizeof buffer - sizeof(inotify_event) - NAME_MAX - 1)
-                return;
+        watcher_->drain([this](int watch, korvo::kes::DirChange change, std::string_view name) {
+            apply(watch, change, name);
+        });
+    }
+
+    void apply(int watch, korvo::kes::DirChange change, std::string_view name) {
+        using korvo::kes::DirChange;
+        if (change == DirChange::kLost)
+            return forgetAll();
+        const auto found = byWatch_.find(watch);
+        if (found == byWatch_.end())
+            return;
+        DirectoryIndex &index = *found->second;
+        if (change == DirChange::kDirectoryGone) {
+            index.forget();
+            index.watch = -1;
+            byWatch_.erase(found);
+            return;
+        }
+        if (!index.current)
+            return;
+        switch (change) {
+            case DirChange::kAdded:
+                if (!index.added(name))
+                    index.forget();
+                break;
+            case DirChange::kRemoved:
+                index.removed(name);
+                break;
+            case DirChange::kModified:
+                index.modified(name);
+                break;
+            case DirChange::kDirectoryChanged:
+                // What can be read may have changed for every name.
+                for (auto &[bucketName, bucket] : index.buckets)
+                    for (auto &[entryName, info] : bucket.names)
+                        index.modified(bucket, entryName, info);
+                break;
+            default:
+                break;
         }
     }
 
-    void apply(const inotify_event &event) {
-        if ((event.mask & IN_Q_OVERFLOW) != 0) {
-            forgetAll();
-            return;
-        }
-        const auto found = byWatch_.find(event.wd);
-        if (found == byWatch_.end())
-            return;
-        DirectoryState &state = *found->second;
-        if ((event.mask & kEndsWatch) != 0) {
-            state.forget();
-            if ((event.mask & IN_IGNORED) != 0) {
-                state.watch = -1;
-                byWatch_.erase(found);
-            }
-            return;
-        }
-        if (!state.current)
-            return;
-        if (event.len == 0) {
-            // The directory itself changed (its permissions, say).
-            state.texts.clear();
-            return;
-        }
-        const std::string name(event.name);
-        if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0)
-            state.addName(name);
-        if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0)
-            state.removeName(name);
-        const auto cached = state.texts.find(name);
-        if (cached == state.texts.end() || (event.mask & kTouchesText) == 0)
-            return;
-        if ((event.mask & IN_MOVED_TO) != 0 && cached->second.ownReplacements > 0)
-            --cached->second.ownReplacements;
-        else
-            state.texts.erase(cached);
+    void forgetAll() {
+        for (auto &[identity, index] : indexes_)
+            index->forget();
     }
 
     pid_t owner_ = 0;
-    int fd_ = -1;
-    std::map<std::pair<dev_t, ino_t>, std::unique_ptr<DirectoryState>> states_;
-    std::unordered_map<int, DirectoryState *> byWatch_;
+    uint64_t epoch_ = 0;
+    std::unique_ptr<korvo::kes::DirWatcher> watcher_;
+    std::map<korvo::kes::FileIdentity, std::unique_ptr<DirectoryIndex>, IdentityOrder> indexes_;
+    std::unordered_map<int, DirectoryIndex *> byWatch_;
 };
-
-#else
-
-class Notifier {
-  public:
-    std::mutex mutex;
-    DirectoryState *open(const char *) { return nullptr; }
-};
-
-#endif
 
 Notifier &notifier() {
     static Notifier instance;
     return instance;
 }
 
-}  // namespace
-
-namespace {
-
-std::atomic<pid_t> cachedProcessId{0};
-
-void ForgetProcessId() {
-    cachedProcessId.store(0, std::memory_order_relaxed);
-}
-
-}  // namespace
-
-pid_t ProcessId() {
-    pid_t pid = cachedProcessId.load(std::memory_order_relaxed);
-    if (pid == 0) {
-        static const int registered = ::pthread_atfork(nullptr, nullptr, ForgetProcessId);
-        static_cast<void>(registered);
-        pid = ::getpid();
-        cachedProcessId.store(pid, std::memory_order_relaxed);
-    }
-    return pid;
-}
-
-bool IsEntryFileName(std::string_view name) {
-    return name.size() > 3 && name.substr(name.size() - 3) == "xml";
-}
-
-ReadFailure ReadWholeFile(const char *path, std::string *text, KesStatus *status) {
-    KesFile file = nullptr;
-    if (KesFileOpen(status, &file, path, KES_FILE_READ)->code != KES_OK) {
-        if (file != nullptr) {
-            KesStatus ignored;
-            KesFileClose(&ignored, file);
-        }
-        return ReadFailure::kOpen;
-    }
-    struct Closer {
-        KesFile file;
-        ~Closer() {
-            KesStatus ignored;
-            KesFileClose(&ignored, file);
-        }
-    } closer{file};
-    int64_t size = 0;
-    if (KesFileGetSize(status, file, &size)->code != KES_OK)
-        return ReadFailure::kSize;
-    try {
-        text->assign(static_cast<size_t>(size), '\0');
-    } catch (const std::exception &) {
-        *status = KesStatus{KES_NO_MEMORY, 0, 0};
-        return ReadFailure::kMemory;
-    }
-    size_t total = 0;
-    while (total < text->size()) {
-        size_t done = 0;
-        if (KesFileRead(status, file, text->data() + total, text->size() - total, &done)->code !=
-            KES_OK)
-            return ReadFailure::kRead;
-        if (done == 0)
-            break;
-        total += done;
-    }
-    text->resize(total);
-    *status = KesStatus{KES_OK, 0, 0};
-    return ReadFailure::kNone;
-}
-
-namespace {
-
 // The outermost session of the calling thread.
-thread_local DirectorySession *outermost = nullptr;
+thread_local IndexSession *outermost = nullptr;
+thread_local const std::string *outermostDir = nullptr;
+thread_local DirectoryIndex *outermostIndex = nullptr;
 
 }  // namespace
 
-DirectorySession::DirectorySession(const char *dir) {
+uint64_t SegmentHash(std::string_view id, std::string_view version) {
+    // FNV-1a over the id, a separator no text holds, and the version.
+    uint64_t hash = 0xcbf29ce484222325u;
+    const auto mix = [&](unsigned char byte) {
+        hash ^= byte;
+        hash *= 0x100000001b3u;
+    };
+    for (const char c : id)
+        mix(static_cast<unsigned char>(c));
+    mix(0);
+    for (const char c : version)
+        mix(static_cast<unsigned char>(c));
+    return hash;
+}
+
+IndexSession::IndexSession(Depot *depot) {
     try {
-        if (dir == nullptr)
+        if (depot == nullptr || depot->dir == nullptr)
             return;
-        dir_ = dir;
-        // A session inside another one of the same operation and directory
-        // shares its view: the operation pays once for bringing it up to
-        // date.
-        if (outermost != nullptr && outermost->dir_ == dir_) {
-            state_ = outermost->state_;
+        dir_ = depot->dir;
+        // A session inside another one of the same directory shares its view:
+        // the operation pays once for bringing it up to date.
+        if (outermost != nullptr && *outermostDir == dir_) {
+            index_ = outermostIndex;
             return;
         }
         {
             const std::lock_guard guard(notifier().mutex);
-            state_ = notifier().open(dir);
+            index_ = notifier().open(StateOf(depot), depot->dir);
         }
         if (outermost == nullptr) {
             outermost = this;
+            outermostDir = &dir_;
+            outermostIndex = index_;
             outer_ = true;
         }
     } catch (const std::exception &) {
         dir_.clear();
-        state_ = nullptr;
+        index_ = nullptr;
     }
 }
 
-DirectorySession::~DirectorySession() {
-    if (outer_)
+IndexSession::~IndexSession() {
+    if (outer_) {
         outermost = nullptr;
+        outermostDir = nullptr;
+        outermostIndex = nullptr;
+    }
 }
 
-bool DirectorySession::bucketNames(std::string_view bucket, std::vector<std::string> *names) const {
-    if (state_ == nullptr)
+bool IndexSession::visitBucket(std::string_view bucketName, uint64_t segment, int32_t *freeNumber,
+                               const Visit &visit) {
+    if (index_ == nullptr)
         return false;
     const std::lock_guard guard(notifier().mutex);
-    // Another thread's drain may have found the notifications overflowing
-    // since the session began: then the names are incomplete.
-    if (!state_->current)
+    // Another thread's drain may have found the notifications lost since the
+    // session began: then the names are incomplete.
+    if (!index_->current)
         return false;
-    try {
-        const auto found = state_->buckets.find(std::string(bucket));
-        names->clear();
-        if (found != state_->buckets.end())
-            *names = found->second;
+    const auto found = index_->buckets.find(std::string(bucketName));
+    if (found == index_->buckets.end()) {
+        *freeNumber = 0;
         return true;
-    } catch (const std::exception &) {
-        return false;
     }
+    BucketIndex &bucket = found->second;
+    *freeNumber = bucket.numbers.smallestFree();
+    bool stop = false;
+    const std::vector<std::string> unknown(bucket.unknown.begin(), bucket.unknown.end());
+    for (const std::string &name : unknown) {
+        const std::optional<uint64_t> held = visit(name, &stop);
+        index_->note(bucket, name, held);
+        if (stop)
+            return true;
+    }
+    std::vector<std::string> hinted;
+    for (auto [first, last] = bucket.byHint.equal_range(segment); first != last; ++first)
+        if (!std::binary_search(unknown.begin(), unknown.end(), first->second))
+            hinted.push_back(first->second);
+    std::sort(hinted.begin(), hinted.end());
+    for (const std::string &name : hinted) {
+        const std::optional<uint64_t> held = visit(name, &stop);
+        index_->note(bucket, name, held);
+        if (stop)
+            return true;
+    }
+    return true;
 }
 
-std::string_view DirectorySession::nameOf(std::string_view path) const {
+std::string_view IndexSession::nameOf(std::string_view path) const {
     if (dir_.empty() || path.size() <= dir_.size() + 1 || path.substr(0, dir_.size()) != dir_ ||
         path[dir_.size()] != '/')
         return {};
@@ -376,53 +500,79 @@ std::string_view DirectorySession::nameOf(std::string_view path) const {
     return name.find('/') == std::string_view::npos ? name : std::string_view{};
 }
 
-ReadFailure DirectorySession::read(const char *path, std::string *text, KesStatus *status) {
-    const std::string_view name = state_ != nullptr ? nameOf(path) : std::string_view{};
-    if (name.empty())
-        return ReadWholeFile(path, text, status);
-    // The file is read under the index's lock, so that no drain can apply a
-    // later change of it before its text is noted.
-    const std::lock_guard guard(notifier().mutex);
-    if (!state_->current)
-        return ReadWholeFile(path, text, status);
-    try {
-        const auto cached = state_->texts.find(std::string(name));
-        if (cached != state_->texts.end()) {
-            *text = cached->second.text;
-            *status = KesStatus{KES_OK, 0, 0};
-            return ReadFailure::kNone;
-        }
-        const ReadFailure failure = ReadWholeFile(path, text, status);
-        if (failure == ReadFailure::kNone)
-            state_->texts[std::string(name)].text = *text;
-        return failure;
-    } catch (const std::exception &) {
-        state_->texts.clear();
-        *status = KesStatus{KES_NO_MEMORY, 0, 0};
-        return ReadFailure::kMemory;
-    }
-}
-
-KesStatus *DirectorySession::replace(KesStatus *status, const char *temporary, const char *path,
-                                     std::string_view text) {
-    const std::string_view name = state_ != nullptr ? nameOf(path) : std::string_view{};
-    if (name.empty())
+KesStatus *IndexSession::replace(KesStatus *status, const char *temporary, const char *path,
+                                 uint64_t segment, std::optional<uint64_t> *generation) {
+    if (generation != nullptr)
+        generation->reset();
+    const std::string_view name = index_ != nullptr ? nameOf(path) : std::string_view{};
+    if (name.empty() || !IsEntryFileName(name) || name.size() < 8)
         return KesFileRename(status, temporary, path);
-    // The rename and the note of it happen under the index's lock, so that
-    // no drain in between can take our own notification for a stranger's.
+    // The rename and the note of it happen under the index's mutex, so that
+    // no drain in between takes our own change for a stranger's.
     const std::lock_guard guard(notifier().mutex);
-    if (KesFileRename(status, temporary, path)->code != KES_OK || !state_->current)
+    if (KesFileRename(status, temporary, path)->code != KES_OK || !index_->current)
         return status;
     try {
-        CachedText &cached = state_->texts[std::string(name)];
-        cached.text.assign(text);
-        ++cached.ownReplacements;
-        state_->addName(std::string(name));
+        if (!index_->added(name)) {
+            index_->forget();
+            return status;
+        }
+        BucketIndex &bucket = *index_->bucketOf(name, true);
+        const std::string copy(name);
+        index_->note(bucket, copy, segment);
+        NameInfo &info = bucket.names.find(copy)->second;
+        ++info.ownReplacements;
+        info.generation = NextGeneration();
+        if (generation != nullptr)
+            *generation = info.generation;
     } catch (const std::exception &) {
         // Listed again at the next session rather than trusted half-noted.
-        state_->forget();
+        index_->forget();
     }
     return status;
+}
+
+std::optional<uint64_t> IndexSession::generationOf(const char *path) const {
+    const std::string_view name =
+        index_ != nullptr && path != nullptr ? nameOf(path) : std::string_view{};
+    if (name.empty() || name.size() < 8)
+        return std::nullopt;
+    const std::lock_guard guard(notifier().mutex);
+    if (!index_->current)
+        return std::nullopt;
+    const BucketIndex *bucket = index_->bucketOf(name, false);
+    if (bucket == nullptr)
+        return std::nullopt;
+    const auto found = bucket->names.find(name);
+    if (found == bucket->names.end())
+        return std::nullopt;
+    return found->second.generation;
+}
+
+void DetachIndex(Depot *depot) {
+    const std::lock_guard guard(notifier().mutex);
+    notifier().detach(StateOf(depot));
+}
+
+bool IsEntryFileName(std::string_view name) {
+    return name.size() > 3 && name.substr(name.size() - 3) == "xml";
+}
+
+int32_t EntryNumber(std::string_view name) {
+    if (name.size() < 10)
+        return -1;
+    size_t i = 9;
+    while (i < name.size() && (name[i] == ' ' || (name[i] >= '\t' && name[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < name.size() && (name[i] == '+' || name[i] == '-'))
+        negative = name[i++] == '-';
+    int64_t value = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i)
+        value = std::min<int64_t>(value * 10 + (name[i] - '0'), int64_t{INT32_MAX} + 1);
+    if (negative)
+        return static_cast<int32_t>(std::max<int64_t>(-value, INT32_MIN));
+    return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
 }
 
 }  // namespace korvo::depot

@@ -4,17 +4,22 @@
 namespace korvo::depot {
 
 void LogInvalidParameter(const char *op) {
-    Logger(kFailureLevel, "%s exit.  Invalid parameter\n", op);
+    Logger(LOG_LEVEL_FAILURE, "%s exit.  Invalid parameter\n", op);
 }
 
-DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, const char *op) {
+DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, LockHold &depotHold, const char *op) {
     DepotEntryEnum *walk = nullptr;
     if (DepotEnumNew(status, depot, &walk)->code != KES_OK) {
-        ReleaseLock(&depot->depotLock, op);
-        Logger(kFailureLevel, "%s exit.  Error %d creating enumerator\n", op, status->code);
+        depotHold.release();
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d creating enumerator\n", op, status->code);
         return nullptr;
     }
     return walk;
+}
+
+void CloseWalk(DepotEntryEnum *walk) {
+    KesStatus ended;
+    DepotEntryEnumDelete(&ended, walk);
 }
 
 }  // namespace korvo::depot

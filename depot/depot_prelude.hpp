@@ -4,6 +4,7 @@
 #pragma once
 
 #include "depot/depot_enum.h"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_store.h"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_status.h"
@@ -21,13 +22,16 @@ bool Usable(KesStatus *status, const char *op, const Pointers *...parameters) {
     if ((... && (parameters != nullptr)))
         return true;
     LogInvalidParameter(op);
-    Fill(status, KES_INVALID, 0, 0);
+    FillStatus(status, KES_INVALID, 0, 0);
     return false;
 }
 
-// A walk of the entry files for `op`, which holds "DEPOT"; NULL when it
-// cannot start, after releasing "DEPOT" and logging "<op> exit.  Error
-// <code> creating enumerator" at level 0.
-DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, const char *op);
+// A walk of the entry files for `op`, which holds "DEPOT" in `depotHold`;
+// NULL when it cannot start, after releasing "DEPOT" and logging "<op>
+// exit.  Error <code> creating enumerator" at level 0.
+DepotEntryEnum *OpenWalk(KesStatus *status, Depot *depot, LockHold &depotHold, const char *op);
+
+// Ends a walk that OpenWalk started.
+void CloseWalk(DepotEntryEnum *walk);
 
 }  // namespace korvo::depot

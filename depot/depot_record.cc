@@ -2,6 +2,7 @@
 // parsing one back into a new or an existing object.
 #include "depot/depot_record.hpp"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,7 +15,7 @@
 #include "kes/kes_memory.h"
 #include "kes/kes_tag.h"
 
-using korvo::depot::Fill;
+using korvo::depot::FillStatus;
 using korvo::depot::TraceEntry;
 using korvo::depot::TraceExit;
 using korvo::depot::Usable;
@@ -121,18 +122,18 @@ KesStatus *FillElement(KesStatus *status, RecordBuffer &record, const char *name
             return nullptr;
         }
         if (result.last == nullptr)
-            return Fill(status, KES_INVALID, 0, 2);
+            return FillStatus(status, KES_INVALID, 0, 2);
         if (attempt == 1)
             break;
         const size_t needed = static_cast<size_t>(result.last - text) + 2;
         char *grown = static_cast<char *>(KesMemoryRealloc(text, needed));
         if (grown == nullptr)
-            return Fill(status, KES_NO_MEMORY, 0, 2);
+            return FillStatus(status, KES_NO_MEMORY, 0, 2);
         static_cast<void>(record.text.release());
         record.text.reset(grown);
         record.capacity = needed;
     }
-    return Fill(status, KES_INVALID, 0, 1);
+    return FillStatus(status, KES_INVALID, 0, 1);
 }
 
 KesStatus *BuildRecord(KesStatus *status, const DepotEntry *entry, char **text, uint32_t *length) {
@@ -144,23 +145,24 @@ KesStatus *BuildRecord(KesStatus *status, const DepotEntry *entry, char **text, 
                       entry->propertiesLength + kRecordRoom;
     record.text.reset(static_cast<char *>(KesMemoryMalloc(record.capacity)));
     if (!record.text)
-        return Fill(status, KES_NO_MEMORY, 0, 1);
+        return FillStatus(status, KES_NO_MEMORY, 0, 1);
     std::memcpy(record.text.get(), kTemplate, sizeof kTemplate);
     record.length = sizeof kTemplate - 1;
 
+    // Signed decimal, as "%d" writes it; a deadline above 2147483647 is
+    // written negative.
     char numbers[4][16];
-    std::snprintf(numbers[0], sizeof numbers[0], "%d", entry->reference_count);
-    std::snprintf(numbers[1], sizeof numbers[1], "%d", entry->state);
-    std::snprintf(numbers[2], sizeof numbers[2], "%d", entry->checksum);
-    // A deadline above 2147483647 is written negative.
-    std::snprintf(numbers[3], sizeof numbers[3], "%d", static_cast<int32_t>(entry->deadline));
+    const int32_t values[4] = {entry->reference_count, entry->state, entry->checksum,
+                               static_cast<int32_t>(entry->deadline)};
+    for (int i = 0; i < 4; ++i)
+        *std::to_chars(numbers[i], numbers[i] + sizeof numbers[i] - 1, values[i]).ptr = '\0';
 
     char *encoded = nullptr;
     uint32_t encodedLength = 0;
     if (entry->propertiesLength > 0) {
         Encode(entry->properties, entry->propertiesLength, &encoded, &encodedLength);
         if (encoded == nullptr)
-            return Fill(status, KES_NO_MEMORY, 0, 1);
+            return FillStatus(status, KES_NO_MEMORY, 0, 1);
     }
     const korvo::kes::KesText encodedOwner(encoded);
 
@@ -181,10 +183,10 @@ KesStatus *BuildRecord(KesStatus *status, const DepotEntry *entry, char **text, 
             return failed;
     }
     if (record.length + 1 > UINT32_MAX)
-        return Fill(status, KES_INVALID, 0, 1);
+        return FillStatus(status, KES_INVALID, 0, 1);
     *length = static_cast<uint32_t>(record.length + 1);
     *text = record.text.release();
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 }  // namespace
@@ -288,8 +290,7 @@ KesStatus *DepotEntrySetProperties(KesStatus *status, Depot * /*depot*/, DepotEn
     if (!Usable(status, kOp, entry, text, length))
         return status;
     if (korvo::depot::BuildRecord(status, entry, text, length)->code != KES_OK) {
-        Logger(korvo::depot::kFailureLevel, "%s exit.  Error %d building entry record\n", kOp,
-               status->code);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d building entry record\n", kOp, status->code);
         return status;
     }
     TraceExit(kOp);

@@ -3,45 +3,65 @@
 
 #include "depot/depot_files.hpp"
 #include "depot/depot_index.hpp"
+#include "depot/depot_list.hpp"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
-#include "depot/depot_trace.hpp"
 #include "kes/kes_block.hpp"
 
 namespace korvo::depot {
 
-KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry) {
+void LogDisowned(const char *op, const DepotEntry *entry) {
+    Logger(LOG_LEVEL_SURVIVED, "%s error entry file %s no longer holds %s^%s\n", op,
+           entry->entryFile != nullptr ? entry->entryFile : "",
+           entry->id != nullptr ? entry->id : "", entry->version != nullptr ? entry->version : "");
+}
+
+KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry,
+                                   Ownership ownership, std::optional<uint64_t> *generation) {
     constexpr const char *kOp = "DepotSaveEntry_internal";
     TraceEntry(kOp);
     if (entry->entryFile == nullptr)
-        return Fill(status, KES_INVALID, 0, 0);
+        return FillStatus(status, KES_INVALID, 0, 0);
     char *text = nullptr;
     uint32_t length = 0;
     if (DepotEntrySetProperties(status, depot, entry, &text, &length)->code != KES_OK)
         return status;
     const korvo::kes::KesText record(text);
-    DirectorySession session(depot->dir);
-    if (!FilesBelongTo(depot, entry, session)) {
-        Logger(kSurvivedLevel, "%s error entry file %s no longer holds %s^%s\n", kOp,
-               entry->entryFile, entry->id != nullptr ? entry->id : "",
-               entry->version != nullptr ? entry->version : "");
-        return Fill(status, KES_END, 0, 0);
+    // Readers refuse larger files: such a record could never be read back.
+    if (length > kMaxRecordBytes)
+        return FillStatus(status, KES_INVALID, 0, 3);
+    IndexSession session(depot);
+    if (ownership == Ownership::kCheck) {
+        if (!OwnsFiles(depot, entry)) {
+            LogDisowned(kOp, entry);
+            return FillStatus(status, KES_END, 0, 0);
+        }
     }
-    if (ReplaceFile(status, session, entry->entryFile, text, length)->code != KES_OK)
+    const uint64_t segment = SegmentHash(entry->id != nullptr ? entry->id : "",
+                                         entry->version != nullptr ? entry->version : "");
+    std::optional<uint64_t> written;
+    if (ReplaceFile(status, session, entry->entryFile, text, length, segment, &written)->code !=
+        KES_OK)
         return status;
+    NoteSeen(depot, entry, written);
+    if (generation != nullptr)
+        *generation = written;
     TraceExit(kOp);
     return status;
 }
 
-KesStatus *SaveWithState(KesStatus *status, Depot *depot, DepotEntry *entry, int32_t state) {
-    constexpr const char *kOp = "DepotEntryChangeState";
+KesStatus *SaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry,
+                     std::optional<uint64_t> *generation) {
+    constexpr const char *kOp = "DepotSaveEntry";
     TraceEntry(kOp);
-    if (!TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot, entry))
         return status;
-    entry->state = state;
-    DepotSaveEntry_internal(status, depot, entry);
-    ReleaseLock(&depot->entryLock, kOp);
+    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    if (!entryHold)
+        return status;
+    DepotSaveEntry_internal(status, depot, entry, Ownership::kCheck, generation);
     TraceExit(kOp);
     return status;
 }
@@ -53,30 +73,31 @@ using namespace korvo::depot;
 extern "C" {
 
 KesStatus *DepotSaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry) {
-    constexpr const char *kOp = "DepotSaveEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry) ||
-        !TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
-        return status;
-    DepotSaveEntry_internal(status, depot, entry);
-    ReleaseLock(&depot->entryLock, kOp);
-    TraceExit(kOp);
-    return status;
+    return SaveEntry(status, depot, entry, nullptr);
 }
 
 KesStatus *DepotEntryChangeState(KesStatus *status, Depot *depot, DepotEntry *entry,
                                  int32_t state) {
     constexpr const char *kOp = "DepotEntryChangeState";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry) ||
-        !TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot, entry))
         return status;
-    Fill(status, KES_OK, 0, 0);
-    if (entry->state != state) {
+    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    if (!entryHold)
+        return status;
+    // One view of the directory, brought up to date under "ENTRY", for the
+    // read and the write of the record.
+    const IndexSession session(depot);
+    FillStatus(status, KES_OK, 0, 0);
+    // The state is compared with the file's, which another process may have
+    // changed since this object was read.
+    if (!Refresh(depot, entry)) {
+        LogDisowned(kOp, entry);
+        FillStatus(status, KES_END, 0, 0);
+    } else if (entry->state != state) {
         entry->state = state;
-        DepotSaveEntry_internal(status, depot, entry);
+        DepotSaveEntry_internal(status, depot, entry, Ownership::kRefreshed);
     }
-    ReleaseLock(&depot->entryLock, kOp);
     TraceExit(kOp);
     return status;
 }
@@ -85,15 +106,26 @@ KesStatus *DepotCompleteEntry(KesStatus *status, Depot *depot, DepotEntry *entry
                               uint32_t deadline) {
     constexpr const char *kOp = "DepotCompleteEntry";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry) ||
-        !TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotCompleteEntry entry"))
+    if (!Usable(status, kOp, depot, entry))
         return status;
-    entry->state = DepotStateComplete;
-    if (deadline > entry->deadline)
-        entry->deadline = deadline;
-    entry->reference_count += 1;
-    DepotSaveEntry_internal(status, depot, entry);
-    ReleaseLock(&depot->entryLock, kOp);
+    LockHold entryHold =
+        TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotCompleteEntry entry");
+    if (!entryHold)
+        return status;
+    const IndexSession session(depot);
+    // One more holder counts from the file's count, not from the object's,
+    // so that no other process's completion is lost.
+    if (!Refresh(depot, entry)) {
+        LogDisowned(kOp, entry);
+        FillStatus(status, KES_END, 0, 0);
+    } else {
+        entry->state = DepotStateComplete;
+        if (deadline > entry->deadline)
+            entry->deadline = deadline;
+        entry->reference_count += 1;
+        DepotSaveEntry_internal(status, depot, entry, Ownership::kRefreshed);
+    }
+    entryHold.release();
     KesStatus freed;
     DepotFreeEntry(&freed, depot, entry);
     TraceExit(kOp);

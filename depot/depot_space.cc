@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "depot/depot_enum.h"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
@@ -24,16 +25,19 @@ uint64_t ConvertDataSize(uint64_t bytes) {
 KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
     constexpr const char *kOp = "DepotReserveDiskSpace";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot) || !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot))
         return status;
-    Fill(status, KES_OK, 0, 0);
+    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
+        return status;
+    FillStatus(status, KES_OK, 0, 0);
     if (depot->limitKb != 0) {
         if (depot->availableKb < kb)
-            Fill(status, KES_NO_SPACE, 0, 0);
+            FillStatus(status, KES_NO_SPACE, 0, 0);
         else
             depot->availableKb -= kb;
     }
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     TraceExit(kOp);
     return status;
 }
@@ -46,11 +50,12 @@ void DepotUnreserveDiskSpace(Depot *depot, uint32_t kb) {
         return;
     }
     KesStatus status;
-    if (!TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail))
+    LockHold depotHold = TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
         return;
     if (depot->limitKb != 0)
         depot->availableKb += kb;
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     TraceExit(kOp);
 }
 
@@ -60,10 +65,10 @@ KesStatus *DepotAdjustReservedSpace(KesStatus *status, Depot *depot, const char 
     TraceEntry(kOp);
     DepotEntry *entry = depot != nullptr ? DepotGetEntry(depot, id, version) : nullptr;
     if (entry == nullptr) {
-        Logger(kNoticeLevel, "%s unable to find depot entry %s^%s\n", kOp, id != nullptr ? id : "",
-               version != nullptr ? version : "");
+        Logger(LOG_LEVEL_NOTICE, "%s unable to find depot entry %s^%s\n", kOp,
+               id != nullptr ? id : "", version != nullptr ? version : "");
         TraceExit(kOp);
-        return Fill(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_OK, 0, 0);
     }
     KesFileInfo info;
     if (KesFileGetInfo(status, entry->location, &info)->code != KES_OK) {
@@ -75,19 +80,21 @@ KesStatus *DepotAdjustReservedSpace(KesStatus *status, Depot *depot, const char 
     if (entry->size > used)
         DepotUnreserveDiskSpace(depot, static_cast<uint32_t>(ConvertDataSize(entry->size - used)));
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total) {
     constexpr const char *kOp = "DepotGetPermStorage";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, total) ||
-        !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot, total))
         return status;
-    DepotEntryEnum *walk = OpenWalk(status, depot, kOp);
+    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
+        return status;
+    DepotEntryEnum *walk = OpenWalk(status, depot, depotHold, kOp);
     if (walk == nullptr)
         return status;
-    Fill(status, KES_OK, 0, 0);
+    FillStatus(status, KES_OK, 0, 0);
     const char *dir = depot->dir != nullptr ? depot->dir : "";
     const size_t dirLength = std::strlen(dir);
     while (DepotEntry *entry = DepotEntryEnumNextElement(walk)) {
@@ -97,15 +104,15 @@ KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total)
             continue;
         uint64_t size = 0;
         if (DepotEntryGetFileSize(status, depot, entry, &size)->code != KES_OK) {
-            Logger(kFailureLevel, "%s error %d obtaining file size\n", kOp, status->code);
+            Logger(LOG_LEVEL_FAILURE, "%s error %d obtaining file size\n", kOp, status->code);
             break;
         }
         *total += static_cast<uint32_t>(ConvertDataSize(size));
     }
     KesStatus ended;
     if (DepotEntryEnumDelete(&ended, walk)->code != KES_OK)
-        Logger(kSurvivedLevel, "%s error %d freeing enumerator\n", kOp, ended.code);
-    ReleaseLock(&depot->depotLock, kOp);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d freeing enumerator\n", kOp, ended.code);
+    depotHold.release();
     TraceExit(kOp);
     return status;
 }

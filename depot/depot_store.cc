@@ -3,10 +3,12 @@
 
 #include <vector>
 
+#include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
+#include "depot/depot_lock.hpp"
 #include "depot/depot_prelude.hpp"
-#include "depot/depot_trace.hpp"
 #include "kes/kes_dir.h"
+#include "kes/kes_file_guard.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_string.h"
 
@@ -17,39 +19,39 @@ namespace {
 constexpr const char *kDefaultDir = "depot";
 constexpr int32_t kListSlots = 256;
 
-// Makes `dir` (or "depot") the handle's directory and creates it when it is
-// missing; the caller holds "DEPOT".
+// Makes `dir` (or "depot") the handle's directory and creates it, for the
+// owner and the group, when it is missing; the caller holds "DEPOT".
 KesStatus *SetUpDirectory(KesStatus *status, Depot *depot, const char *dir) {
     char *copy = KesStringDup(dir != nullptr ? dir : kDefaultDir);
     if (copy == nullptr)
-        return Fill(status, KES_NO_MEMORY, 0, 1);
+        return FillStatus(status, KES_NO_MEMORY, 0, 1);
     KesMemoryFree(depot->dir);
     depot->dir = copy;
     if (KesDirIsDirectory(depot->dir))
-        return Fill(status, KES_OK, 0, 0);
-    return KesDirCreateDirectory(status, depot->dir);
+        return FillStatus(status, KES_OK, 0, 0);
+    return korvo::kes::CreateSharedDirectory(status, depot->dir);
 }
 
-// Creates and takes the named lock for DepotNew; false (after the failure
-// lines) when it cannot be had.
-bool CreateLock(KesStatus *status, KesSem *sem, const char *name, const char *who,
-                const char *what) {
+// Creates and takes the named lock for DepotNew; the hold is empty (after
+// the failure lines) when it cannot be had.
+LockHold CreateLock(KesStatus *status, KesSem *sem, const char *name, const char *who,
+                    const char *what) {
     KesInitSem(status, sem, name);
     if (status->code == KES_OK)
-        return true;
+        return LockHold::Adopt(sem);
     if (status->code == KES_WAIT_FAILED) {
-        Logger(kSurvivedLevel, "%s continue. Ignore WAIT_TIMEOUT\n", who);
-        return true;
+        Logger(LOG_LEVEL_SURVIVED, "%s continue. Ignore WAIT_TIMEOUT\n", who);
+        return LockHold::Adopt(sem);
     }
-    Logger(kFailureLevel, "DepotNew KesInitSem failed\n");
-    Logger(kFailureLevel, "DepotNew exit.  Error %d(%d) creating %s synchronization object\n",
+    Logger(LOG_LEVEL_FAILURE, "DepotNew KesInitSem failed\n");
+    Logger(LOG_LEVEL_FAILURE, "DepotNew exit.  Error %d(%d) creating %s synchronization object\n",
            status->code, status->osError, what);
-    return false;
+    return LockHold();
 }
 
+// Closes a lock the handle made (after its hold went).
 void CloseLock(KesSem *sem) {
     KesStatus ignored;
-    KesPostSem(&ignored, sem);
     KesCloseSem(&ignored, sem);
 }
 
@@ -63,28 +65,32 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
     if (!Usable(status, kOp, depot))
         return status;
     *depot = nullptr;
-    auto *handle = static_cast<Depot *>(KesMemoryCalloc(1, sizeof(Depot)));
+    Depot *handle = NewHandle();
     if (handle == nullptr) {
-        Logger(kFailureLevel, "%s exit.  Error allocating depot handle\n", kOp);
-        return Fill(status, KES_NO_MEMORY, 0, 0);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error allocating depot handle\n", kOp);
+        return FillStatus(status, KES_NO_MEMORY, 0, 0);
     }
-    if (!CreateLock(status, &handle->depotLock, "DEPOT", "DepotNew depot", "depot")) {
-        KesMemoryFree(handle);
+    LockHold depotHold = CreateLock(status, &handle->depotLock, "DEPOT", "DepotNew depot", "depot");
+    if (!depotHold) {
+        DestroyHandle(handle);
         return status;
     }
-    if (!CreateLock(status, &handle->entryLock, "ENTRY", "DepotNew entry", "entry")) {
+    depotHold.reportAs("DepotSetDir", "depot lock");
+    LockHold entryHold = CreateLock(status, &handle->entryLock, "ENTRY", "DepotNew entry", "entry");
+    if (!entryHold) {
+        depotHold.release();
         CloseLock(&handle->depotLock);
-        KesMemoryFree(handle);
+        DestroyHandle(handle);
         return status;
     }
-    ReleaseLock(&handle->entryLock, "DepotSetDir", "entry lock");
+    entryHold.reportAs("DepotSetDir", "entry lock").release();
     if (KesList1Create(&handle->entries, kListSlots, kListSlots) != 0) {
-        KesStatus ignored;
-        KesCloseSem(&ignored, &handle->entryLock);
+        depotHold.release();
+        CloseLock(&handle->entryLock);
         CloseLock(&handle->depotLock);
-        KesMemoryFree(handle);
-        Logger(kFailureLevel, "%s exit.  Error creating depot entry list\n", kOp);
-        return Fill(status, KES_NO_MEMORY, 0, 0);
+        DestroyHandle(handle);
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error creating depot entry list\n", kOp);
+        return FillStatus(status, KES_NO_MEMORY, 0, 0);
     }
     handle->availableKb = handle->limitKb = limitKb;
     // A directory that cannot be made shows in the operations that use it.
@@ -92,10 +98,10 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
     KesStatus setUp;
     SetUpDirectory(&setUp, handle, dir);
     TraceExit("DepotSetDir");
-    ReleaseLock(&handle->depotLock, "DepotSetDir", "depot lock");
+    depotHold.release();
     *depot = handle;
     TraceExit(kOp);
-    return Fill(status, KES_OK, 0, 0);
+    return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotFree(KesStatus *status, Depot *depot) {
@@ -103,17 +109,18 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     TraceEntry(kOp);
     if (depot == nullptr) {
         LogInvalidParameter(kOp);
-        return Fill(status, KES_OK, 0, 0);
+        return FillStatus(status, KES_OK, 0, 0);
     }
-    if (!TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate))
+    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate);
+    if (!depotHold)
         return status;
     // The objects are gathered first: releasing the one an iterator just
     // returned would end the walk.
     std::vector<DepotEntry *> held;
     KesList1Iterator iterator{};
     if (KesList1IteratorCreate(status, depot->entries, &iterator)->code != KES_OK) {
-        ReleaseLock(&depot->depotLock, kOp);
-        Logger(kFailureLevel, "%s exit.  Error %d creating iterator for depot entries\n", kOp,
+        depotHold.release();
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d creating iterator for depot entries\n", kOp,
                status->code);
         return status;
     }
@@ -121,18 +128,19 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     intptr_t value = 0;
     KesStatus ended;
     try {
+        held.reserve(static_cast<size_t>(KesList1GetSize(depot->entries)));
         while (iterator.next(status, &iterator, &index, &value)->code == KES_OK)
             held.push_back(reinterpret_cast<DepotEntry *>(value));
     } catch (const std::exception &) {
-        Fill(status, KES_NO_MEMORY, 0, 0);
-    }
-    if (status->code != KES_END_OF_LIST) {
-        iterator.end(&ended, &iterator);
-        ReleaseLock(&depot->depotLock, kOp);
-        Logger(kFailureLevel, "%s exit.  Error %d interating depot entries\n", kOp, status->code);
-        return status;
+        FillStatus(status, KES_NO_MEMORY, 0, 0);
     }
     iterator.end(&ended, &iterator);
+    if (status->code != KES_END_OF_LIST) {
+        depotHold.release();
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d interating depot entries\n", kOp,
+               status->code);
+        return status;
+    }
     for (DepotEntry *entry : held) {
         KesStatus freed;
         // A lock abandoned by a dead process is usable again after the wait
@@ -140,13 +148,15 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
         if (DepotFreeEntry_internal(&freed, depot, entry)->code == KES_WAIT_FAILED)
             DepotFreeEntry_internal(&freed, depot, entry);
     }
+    DetachIndex(depot);
     KesList1Destroy(&depot->entries);
     KesMemoryFree(depot->dir);
+    depot->dir = nullptr;
     KesStatus closed;
     KesCloseSem(&closed, &depot->entryLock);
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     KesCloseSem(status, &depot->depotLock);
-    KesMemoryFree(depot);
+    DestroyHandle(depot);
     TraceExit(kOp);
     return status;
 }
@@ -154,10 +164,13 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
 KesStatus *DepotSetDir(KesStatus *status, Depot *depot, const char *dir) {
     constexpr const char *kOp = "DepotSetDir";
     TraceEntry(kOp);
-    if (!Usable(status, kOp, depot) || !TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail))
+    if (!Usable(status, kOp, depot))
+        return status;
+    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    if (!depotHold)
         return status;
     SetUpDirectory(status, depot, dir);
-    ReleaseLock(&depot->depotLock, kOp);
+    depotHold.release();
     TraceExit(kOp);
     return status;
 }

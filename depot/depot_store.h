@@ -25,11 +25,43 @@
 
 KORVO_BEGIN_DECLS
 
+/* Lock rules.
+ *
+ * The locks are machine-wide recursive mutexes shared by every process and
+ * every handle: "DEPOT" (depotLock), "ENUM" (each enumerator's enumLock) and
+ * "ENTRY" (entryLock). A thread that holds several took them in the order
+ * DEPOT, ENUM, ENTRY, and waits for none of them while it holds the
+ * handle's private bookkeeping mutex or the process's directory index (both
+ * are taken innermost and held only for in-memory work). Waits have no time
+ * limit; none is made while blocked on a file (files are opened without
+ * waiting for FIFOs or devices).
+ *
+ *   DEPOT guards     the set of entries of the directory: adding an entry
+ *                    (choosing its number, writing its first record,
+ *                    creating its data file), looking one up, removing one,
+ *                    the purges' walks, and a handle's dir, availableKb and
+ *                    limitKb.
+ *   ENUM guards      an enumerator's dirHandle, name by name.
+ *   ENTRY guards     every entry file's content: a record is read, changed
+ *                    and written back under one hold (so that no count or
+ *                    state written by another process is lost), and the
+ *                    fields of entry objects that mirror it (reference_count,
+ *                    state, checksum, deadline, location, properties) plus
+ *                    the memory-only openCount, writeCount, accessTime,
+ *                    modifyTime and size; also the release of objects.
+ *   entries          is the handle's own: it changes only under the
+ *                    handle's private mutex, whichever depot lock the caller
+ *                    holds.
+ *
+ * A pending entry belongs to the process that added it for as long as that
+ * process holds the object: it keeps an advisory lock on the entry's data
+ * file, which ends with the process. An entry that is pending without such
+ * a lock has lost its writer. */
 typedef struct Depot {
     KesSem depotLock;     /* "DEPOT": the depot as a whole */
     KesSem entryLock;     /* "ENTRY": entry objects and entry files */
-    char *dir;            /* the depot directory (owned) */
-    uint32_t availableKb; /* kilobytes not yet reserved */
+    char *dir;            /* the depot directory (owned); under DEPOT */
+    uint32_t availableKb; /* kilobytes not yet reserved; under DEPOT */
     uint32_t limitKb;     /* the limit given to DepotNew; 0: no accounting */
     KesList1 *entries;    /* DepotEntry pointers handed out and not yet released */
 } Depot;

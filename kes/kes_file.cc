@@ -18,7 +18,7 @@ using korvo::kes::FillStatus;
 using korvo::kes::RetryInterrupted;
 using korvo::kes::SystemError;
 
-namespace {
+namespace korvo::kes {
 
 // Kes open flags keep their own bit values and are translated here, bit by
 // bit: read adds nothing (read-only is no bit), write gives write-only,
@@ -40,6 +40,12 @@ int HostOpenFlags(int32_t flags) {
         host |= O_EXCL;
     return host;
 }
+
+}  // namespace korvo::kes
+
+namespace {
+
+using korvo::kes::HostOpenFlags;
 
 constexpr mode_t kCreateMode = S_IRUSR | S_IWUSR;
 

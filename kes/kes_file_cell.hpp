@@ -1,10 +1,14 @@
-// Making the heap cell behind a KesFile.
+// Making the heap cell behind a KesFile, and the host's open flags of Kes
+// open flags.
 #pragma once
 
 #include "kes/kes_file.h"
 #include "kes/kes_memory.h"
 
 namespace korvo::kes {
+
+// The host's open flags (O_*, close-on-exec included) of Kes open `flags`.
+int HostOpenFlags(int32_t flags);
 
 // A new cell holding `descriptor`; null when memory is exhausted.
 inline KesFile NewFileCell(int descriptor) {

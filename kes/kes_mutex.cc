@@ -71,9 +71,32 @@ class FileLock {
     int error_ = 0;
 };
 
+// Lock objects are for the owner and the group: accounts of one group may
+// share depots, other accounts may not reach the locks.
+constexpr mode_t kObjectMode = 0660;
+
+// 0 when the object may be used: it is a regular object owned by this
+// account, or by an account of this account's group when it grants nothing
+// to others. An object of ours that grants others access loses it. EACCES
+// otherwise: another account could hold the lock for ever or fake its
+// state.
+int checkOwner(int fd, const struct stat &info) {
+    if (!S_ISREG(info.st_mode))
+        return EACCES;
+    const bool ours = info.st_uid == ::geteuid();
+    const bool others = (info.st_mode & S_IRWXO) != 0;
+    if (ours) {
+        if (others && ::fchmod(fd, info.st_mode & 0770) != 0)
+            return errno;
+        return 0;
+    }
+    return info.st_gid == ::getegid() && !others ? 0 : EACCES;
+}
+
 // Maps the object and makes sure its mutex is ready; the caller holds no lock.
 int mapSegment(const std::string &objectName, Segment **out) {
-    korvo::kes::UniqueFd fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    korvo::kes::UniqueFd fd(
+        ::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kObjectMode));
     if (fd.get() < 0)
         return errno;
     const FileLock initialising(fd.get());
@@ -83,8 +106,11 @@ int mapSegment(const std::string &objectName, Segment **out) {
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         return errno;
+    if (int rc = checkOwner(fd.get(), info))
+        return rc;
     if (info.st_size == 0) {
-        if (::ftruncate(fd.get(), sizeof(Segment)) != 0)
+        // A new object: its mode is exactly the lock's, whatever the umask.
+        if (::fchmod(fd.get(), kObjectMode) != 0 || ::ftruncate(fd.get(), sizeof(Segment)) != 0)
             return errno;
     } else if (info.st_size != static_cast<off_t>(sizeof(Segment))) {
         return EPROTO;  // not a lock of this layout

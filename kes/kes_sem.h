@@ -6,7 +6,12 @@
  * memory object "/korvo.<name>", or "/korvo.<namespace>.<name>" when the
  * environment variable KORVO_LOCK_NAMESPACE is set and not empty (test runs
  * use it to keep apart). The object outlives the processes; nothing removes
- * it. A lock created without a name (NULL or "") is private to the process.
+ * it. It is created with mode 0660 (the owner and the group), whatever the
+ * umask; an existing object is used only when it holds a lock of this
+ * layout (else EPROTO) and belongs to the calling account, or to an account
+ * of the caller's group while granting nothing to other accounts (else
+ * EACCES); an object of ours that grants other accounts access loses it. A
+ * lock created without a name (NULL or "") is private to the process.
  *
  * Every lock is recursive: the holding thread may take it again without
  * blocking and releases it as often as it took it; a release by a thread that

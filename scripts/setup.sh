@@ -5,9 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
 # The last line: the libraries the benchmarks measure korvo against
 # (msgpack-c, protobuf, OpenSSL's Base64).
 packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
+  libcurl4-openssl-dev curl
   libmsgpack-dev libprotobuf-dev protobuf-compiler libssl-dev)
 missing=()
 for package in "${packages[@]}"; do

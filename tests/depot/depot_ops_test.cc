@@ -89,18 +89,19 @@ TEST_P(Operations, AnEntryTakesTheFirstNumberItsBucketLeavesFree) {
     EXPECT_EQ(std::string(entry->entryFile), dir_ / "00000108.3.xml");
 }
 
-TEST_P(Operations, ABucketFileThatCannotBeReadStopsTheAddition) {
-    // Its number might be taken again, or it might hold the segment: the
-    // addition is refused rather than risk either.
+TEST_P(Operations, ABucketNameThatIsNoReadableFileKeepsItsNumberAndIsPassedOver) {
+    // Its number is not taken again, and the segment is looked for in the
+    // bucket's other files; the name is reported once the index knows it.
     Store("seg1", "1.5");
-    std::filesystem::create_directory(dir_ / "00000108.7.xml");
+    std::filesystem::create_directory(dir_ / "00000108.1.xml");
     LogCapture capture;
-    EXPECT_EQ(DepotAddEntry(depot_, "seg1", "1.0", Bytes("")), nullptr);
-    EXPECT_EQ(capture.texts(1), std::vector<std::string>{"DepotGetEntry_internal error -4 reading "
-                                                         "file " +
-                                                         (dir_ / "00000108.7.xml") + "\n"});
-    EXPECT_FALSE(Exists(dir_ / "00000108.1.xml"));
-    // Segments of other buckets do not read that file.
+    DepotEntry *entry = DepotAddEntry(depot_, "seg1", "1.0", Bytes(""));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(std::string(entry->entryFile), dir_ / "00000108.2.xml");
+    EXPECT_EQ(capture.texts(1),
+              std::vector<std::string>{"DepotGetEntry_internal error -4 opening file " +
+                                       (dir_ / "00000108.1.xml") + "\n"});
+    // Segments of other buckets do not read that name.
     capture.clear();
     EXPECT_NE(DepotAddEntry(depot_, "other", "2", Bytes("")), nullptr);
     EXPECT_TRUE(capture.texts(1).empty());
@@ -326,17 +327,25 @@ TEST_P(Operations, AnObjectWhoseEntryWasRemovedTouchesNoFileAnyMore) {
     EXPECT_TRUE(Exists(taker->location));
 }
 
-TEST_P(Operations, AnEntryFileWithoutItsRecordIsSkipped) {
+TEST_P(Operations, ADamagedRecordOfTheSegmentGivesItsNumberToTheNewEntry) {
     depot_test::WriteBytes(dir_ / "00000108.0.xml", "<<id>seg1</id><version>1.0</version>>");
     LogCapture capture;
     EXPECT_EQ(DepotGetEntry(depot_, "seg1", "1.0"), nullptr);
     EXPECT_EQ(capture.texts(1),
               std::vector<std::string>{"DepotGetEntry_internal call to DepotEntryNewFromToc "
                                        "returned null\n"});
-    // The damaged file keeps its number.
-    DepotEntry *entry = DepotAddEntry(depot_, "seg1", "1.0", Bytes(""));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(std::string(entry->entryFile), dir_ / "00000108.1.xml");
+    // Adding the segment again and again, from handle after handle, never
+    // gives it a second entry file.
+    for (int i = 0; i < 3; ++i) {
+        Depot *other = nullptr;
+        KesStatus status;
+        DepotNew(&status, &other, dir_.path().c_str(), 0);
+        DepotEntry *entry = DepotAddEntry(other, "seg1", "1.0", Bytes(""));
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(std::string(entry->entryFile), dir_ / "00000108.0.xml");
+        DepotFree(&status, other);
+    }
+    EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"00000108.0.dat", "00000108.0.xml"}));
 }
 
 }  // namespace

@@ -6,7 +6,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -136,6 +141,140 @@ TEST_P(AcrossProcesses, ThreadsOfOneProcessShareTheIndexWithoutDeadlock) {
     first.join();
     second.join();
     ::alarm(0);
+}
+
+}  // namespace
+
+namespace {
+
+// Two processes count holders of one segment at the same time: every
+// completion counts, whichever process read the entry last.
+TEST_P(AcrossProcesses, NoCompletionIsLostBetweenProcesses) {
+    Store("seg1", "1.0");
+    korvo::test::Pipe go;
+    const auto complete100 = [&] {
+        KesStatus status;
+        Depot *depot = nullptr;
+        if (DepotNew(&status, &depot, dir_.path().c_str(), 0)->code != 0)
+            return 100;
+        go.receive();
+        int failures = 0;
+        for (int i = 0; i < 100; ++i) {
+            DepotEntry *entry = DepotGetEntry(depot, "seg1", "1.0");
+            failures += entry == nullptr || DepotCompleteEntry(&status, depot, entry, 0)->code != 0;
+        }
+        DepotFree(&status, depot);
+        return failures;
+    };
+    Child first(complete100), second(complete100);
+    go.send();
+    go.send();
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(second.wait(), 0);
+    DepotEntry *entry = DepotGetEntry(depot_, "seg1", "1.0");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->reference_count, 201);
+}
+
+// Writers that change an entry file in place, as another program may: the
+// next lookup reads what they wrote, whether the object is held or not.
+TEST_P(AcrossProcesses, InPlaceWritesAreSeenByTheNextLookup) {
+    const std::string path = Store("seg1", "1.0");
+    // Truncates `through` and writes the record back with another checksum,
+    // in another process.
+    const auto rewrite = [](const std::string &through, const std::string &checksum) {
+        Child child([&] {
+            std::string record = RecordOf(through);
+            const size_t at = record.find("<checksum>") + 10;
+            record.replace(at, record.find('<', at) - at, checksum);
+            const int fd = ::open(through.c_str(), O_WRONLY | O_TRUNC);
+            if (fd < 0 || ::write(fd, record.data(), record.size()) < 0)
+                return 1;
+            return ::close(fd);
+        });
+        return child.wait();
+    };
+    DepotEntry *held = DepotGetEntry(depot_, "seg1", "1.0");
+    ASSERT_NE(held, nullptr);
+
+    // Truncated and rewritten through the entry's own name, closed.
+    ASSERT_EQ(rewrite(path, "11"), 0);
+    EXPECT_EQ(DepotGetEntry(depot_, "seg1", "1.0"), held);
+    EXPECT_EQ(held->checksum, 11);
+
+    // Through a hard link made in another directory.
+    depot_test::ScratchDir elsewhere;
+    const std::string link = elsewhere / "link.xml";
+    std::filesystem::create_hard_link(path, link);
+    ASSERT_EQ(rewrite(link, "22"), 0);
+    EXPECT_EQ(DepotGetEntry(depot_, "seg1", "1.0"), held);
+    EXPECT_EQ(held->checksum, 22);
+    KesStatus status;
+    DepotFreeEntry(&status, depot_, held);
+    ASSERT_EQ(rewrite(link, "33"), 0);
+    held = DepotGetEntry(depot_, "seg1", "1.0");
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->checksum, 33);
+    DepotFreeEntry(&status, depot_, held);
+
+    // Through a descriptor that stays open while this process looks.
+    korvo::test::Pipe seen, done;
+    Child writer([&] {
+        std::string record = RecordOf(path);
+        record.replace(record.find("<checksum>33<"), 13, "<checksum>44<");
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        if (fd < 0 || ::write(fd, record.data(), record.size()) < 0)
+            return 1;
+        seen.send();
+        done.receive();
+        return ::close(fd);
+    });
+    ASSERT_EQ(seen.receive(), 'x');
+    held = DepotGetEntry(depot_, "seg1", "1.0");
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->checksum, 44);
+    done.send();
+    EXPECT_EQ(writer.wait(), 0);
+
+    // Emptied: the segment is gone.
+    std::filesystem::resize_file(path, 0);
+    EXPECT_EQ(DepotGetEntry(depot_, "seg1", "1.0"), nullptr);
+}
+
+// The number of directories the process's change notifications watch, from
+// the kernel's description of the notification descriptor.
+int Watches() {
+    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(fd.path(), error).string() != "anon_inode:inotify")
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+        int watches = 0;
+        for (std::string line; std::getline(info, line);)
+            watches += line.rfind("inotify wd:", 0) == 0 ? 1 : 0;
+        return watches;
+    }
+    return 0;
+}
+
+TEST_P(AcrossProcesses, ADirectorysIndexGoesWithItsLastHandle) {
+#if KORVO_DIR_WATCH_PLAIN
+    const int watching = 0;  // the build's watcher watches nothing
+#else
+    const int watching = GetParam() ? 1 : 0;
+#endif
+    Store("seg1", "1.0");
+    EXPECT_EQ(Watches(), watching);
+    Depot *second = nullptr;
+    KesStatus status;
+    DepotNew(&status, &second, dir_.path().c_str(), 0);
+    EXPECT_NE(DepotGetEntry(second, "seg1", "1.0"), nullptr);
+    DepotFree(&status, second);
+    EXPECT_EQ(Watches(), watching);
+    DepotFree(&status, depot_);
+    depot_ = nullptr;
+    EXPECT_EQ(Watches(), 0);
+    DepotNew(&status, &depot_, dir_.path().c_str(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+# Programs and libraries of the CDS tests:
+#   cds_probe, cds_probe_linked   run cds_init in a fresh process (cds_probe.cc);
+#                                 the second has the client linked in
+#   stub/libCDSClient.so          a client without PublishFile
+# The tests download through the real client, linked into cds_tests, from the
+# test suite's HTTP server, and copy the client's library into the places
+# the loader searches.
+foreach(variant IN ITEMS cds_probe cds_probe_linked)
+  add_executable(${variant} ${CMAKE_CURRENT_SOURCE_DIR}/cds_probe.cc)
+  korvo_library_defaults(${variant})
+  target_link_libraries(${variant} PRIVATE korvo)
+  add_dependencies(cds_tests ${variant})
+endforeach()
+target_link_libraries(cds_probe_linked PRIVATE CDSClient)
+target_compile_definitions(cds_probe_linked PRIVATE CDS_PROBE_LINKED)
+
+add_library(cds_stub_client MODULE ${CMAKE_CURRENT_SOURCE_DIR}/cds_stub_client.c)
+korvo_warnings(cds_stub_client)
+set_target_properties(cds_stub_client PROPERTIES
+  PREFIX "lib" OUTPUT_NAME CDSClient SUFFIX ".so"
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/stub)
+add_dependencies(cds_tests cds_stub_client)
+
+target_link_libraries(cds_tests PRIVATE CDSClient korvo_http_test_server)
+target_compile_definitions(cds_tests PRIVATE
+  CDS_TEST_CLIENT="$<TARGET_FILE:CDSClient>"
+  CDS_TEST_STUB_CLIENT="$<TARGET_FILE:cds_stub_client>"
+  CDS_TEST_PROBE="$<TARGET_FILE:cds_probe>"
+  CDS_TEST_PROBE_LINKED="$<TARGET_FILE:cds_probe_linked>")

@@ -1,0 +1,171 @@
+// Test support shared by the CDS client's tests and the CDS tests: a scratch
+// directory, environment variables set for one test, a recorder of the
+// client's completion callbacks, and bounded waits. Nothing here sleeps to
+// synchronise: waits poll a condition until it holds or the time is up, so a
+// fault fails the test instead of hanging it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace cds_test {
+
+inline constexpr std::chrono::seconds kBoundedWait{30};
+
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "cds-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+        EXPECT_FALSE(path_.empty()) << "no scratch directory";
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Sets (or, with nullopt, unsets) an environment variable for the object's
+// life.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
+        if (const char *old = std::getenv(name))
+            old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+inline std::string read_file(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+inline void write_file(const std::string &path, const std::string &text) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+}
+
+// Bytes that differ from package to package and from place to place.
+inline std::string package_bytes(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = 2654435761u * (seed + 1);
+    for (char &byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+// Polls `condition` until it holds or `limit` has passed.
+inline bool eventually(const std::function<bool()> &condition,
+                       std::chrono::milliseconds limit = kBoundedWait) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Every file under `root`, relative to it.
+inline std::vector<std::string> files_under(const std::string &root) {
+    std::vector<std::string> files;
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (!it->is_directory())
+            files.push_back(std::filesystem::relative(it->path(), root).string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// What the client's completion callbacks reported, from whichever thread.
+struct Completion {
+    int32_t status = 0;
+    std::thread::id thread;
+    int calls = 0;
+};
+
+class Completions {
+  public:
+    static Completions &instance() {
+        static Completions completions;
+        return completions;
+    }
+    // The callback to hand to DownloadFile.
+    static void record(uint32_t handle, int32_t status) { instance().add(handle, status); }
+
+    // The completion of `handle`, once it came (bounded wait).
+    std::optional<Completion> wait_for(uint32_t handle,
+                                       std::chrono::milliseconds limit = kBoundedWait) {
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, limit, [&] { return seen_.count(handle) != 0; }))
+            return std::nullopt;
+        return seen_[handle];
+    }
+    std::optional<Completion> seen(uint32_t handle) {
+        std::lock_guard lock(mutex_);
+        const auto found = seen_.find(handle);
+        if (found == seen_.end())
+            return std::nullopt;
+        return found->second;
+    }
+
+  private:
+    void add(uint32_t handle, int32_t status) {
+        std::lock_guard lock(mutex_);
+        Completion &completion = seen_[handle];
+        completion.status = status;
+        completion.thread = std::this_thread::get_id();
+        ++completion.calls;
+        arrived_.notify_all();
+    }
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::map<uint32_t, Completion> seen_;
+};
+
+}  // namespace cds_test

@@ -1,0 +1,402 @@
+// The test suite's HTTP server: one thread accepts, one thread per connection
+// reads requests and answers them.
+#include "tests/http/http_test_server.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace korvo::test {
+
+namespace {
+
+// Longest request head the server reads, and longest body it takes.
+constexpr size_t kMaxHead = 64 * 1024;
+constexpr size_t kMaxBody = 64 * 1024 * 1024;
+// A connection that sends nothing for this long is closed.
+constexpr int kIdleSeconds = 30;
+
+std::string base64(const std::string &text) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < text.size(); i += 3) {
+        const uint32_t v =
+            (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += kDigits[(v >> 6) & 63];
+        out += kDigits[v & 63];
+    }
+    if (i + 1 == text.size()) {
+        const uint32_t v = uint8_t(text[i]) << 16;
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == text.size()) {
+        const uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8);
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += kDigits[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string percent_decoded(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+            hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool send_all(int fd, const char *data, size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool send_text(int fd, const std::string &text) {
+    return send_all(fd, text.data(), text.size());
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string head(int status, const char *reason, const std::string &headers) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + headers + "\r\n";
+}
+
+}  // namespace
+
+HttpTestServer::HttpTestServer(std::chrono::seconds lifetime)
+    : deadline_(std::chrono::steady_clock::now() + lifetime) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0)
+        throw std::runtime_error("socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 64) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        ::close(listener_);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread(&HttpTestServer::accept_loop, this);
+}
+
+HttpTestServer::~HttpTestServer() {
+    stop();
+}
+
+std::string HttpTestServer::address() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+std::string HttpTestServer::url() const {
+    return "http://" + address();
+}
+
+void HttpTestServer::put_package(const std::string &id, std::string body) {
+    auto shared = std::make_shared<const std::string>(std::move(body));
+    std::lock_guard lock(mutex_);
+    packages_[id] = std::move(shared);
+}
+
+void HttpTestServer::answer_with(Answer answer, std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    default_behaviour_ = Behaviour{answer, delay};
+}
+
+void HttpTestServer::answer_with(const std::string &id, Answer answer,
+                                 std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    behaviours_[id] = Behaviour{answer, delay};
+}
+
+void HttpTestServer::require_credentials(const std::string &user_name,
+                                         const std::string &password) {
+    std::lock_guard lock(mutex_);
+    expected_authorization_ = "Basic " + base64(user_name + ":" + password);
+}
+
+void HttpTestServer::release_delayed() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    wake_.notify_all();
+}
+
+int HttpTestServer::requests(const std::string &method, const std::string &id) const {
+    std::lock_guard lock(mutex_);
+    const auto found = requests_.find(method + " " + id);
+    return found == requests_.end() ? 0 : found->second;
+}
+
+std::optional<std::string> HttpTestServer::published(const std::string &id) const {
+    std::lock_guard lock(mutex_);
+    const auto found = published_.find(id);
+    if (found == published_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void HttpTestServer::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        wake_.notify_all();
+        for (const int fd : open_fds_)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    if (acceptor_.joinable())
+        acceptor_.join();
+    for (Connection &connection : connections_)
+        connection.thread.join();
+    connections_.clear();
+    if (listener_ >= 0)
+        ::close(listener_);
+    listener_ = -1;
+}
+
+void HttpTestServer::accept_loop() {
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_ || std::chrono::steady_clock::now() >= deadline_) {
+                stopping_ = true;
+                wake_.notify_all();
+                for (const int fd : open_fds_)
+                    ::shutdown(fd, SHUT_RDWR);
+                return;
+            }
+        }
+        for (auto connection = connections_.begin(); connection != connections_.end();) {
+            if (*connection->done) {
+                connection->thread.join();
+                connection = connections_.erase(connection);
+            } else {
+                ++connection;
+            }
+        }
+        pollfd waiting{listener_, POLLIN, 0};
+        if (::poll(&waiting, 1, 100) <= 0)
+            continue;
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        timeval idle{kIdleSeconds, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
+        {
+            std::lock_guard lock(mutex_);
+            open_fds_.push_back(fd);
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        connections_.push_back(Connection{std::thread([this, fd, done] {
+                                              serve(fd);
+                                              {
+                                                  std::lock_guard lock(mutex_);
+                                                  std::erase(open_fds_, fd);
+                                              }
+                                              ::close(fd);
+                                              *done = true;
+                                          }),
+                                          done});
+    }
+}
+
+bool HttpTestServer::wait_for(std::chrono::milliseconds delay) {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, delay, [this] { return stopping_ || released_; });
+    return !stopping_;
+}
+
+void HttpTestServer::serve(int fd) {
+    std::string buffer;
+    for (;;) {
+        size_t end = buffer.find("\r\n\r\n");
+        while (end == std::string::npos) {
+            if (buffer.size() > kMaxHead)
+                return;
+            char piece[16384];
+            const ssize_t got = ::recv(fd, piece, sizeof piece, 0);
+            if (got <= 0)
+                return;
+            buffer.append(piece, static_cast<size_t>(got));
+            end = buffer.find("\r\n\r\n");
+        }
+        const std::string request_head = buffer.substr(0, end);
+        buffer.erase(0, end + 4);
+
+        const size_t line_end = request_head.find("\r\n");
+        const std::string request_line = request_head.substr(0, line_end);
+        const size_t first_space = request_line.find(' ');
+        const size_t second_space = request_line.find(' ', first_space + 1);
+        if (first_space == std::string::npos || second_space == std::string::npos)
+            return;
+        const std::string method = request_line.substr(0, first_space);
+        const std::string target =
+            request_line.substr(first_space + 1, second_space - first_space - 1);
+
+        std::string authorization;
+        size_t body_length = 0;
+        bool close_after = false;
+        size_t position = line_end;
+        while (position != std::string::npos && position < request_head.size()) {
+            const size_t next = request_head.find("\r\n", position + 2);
+            const std::string line = request_head.substr(
+                position + 2, next == std::string::npos ? std::string::npos : next - position - 2);
+            position = next;
+            const size_t colon = line.find(':');
+            if (colon == std::string::npos)
+                continue;
+            const std::string name = lower(line.substr(0, colon));
+            std::string value = line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(" \t"));
+            if (name == "authorization")
+                authorization = value;
+            else if (name == "content-length")
+                body_length = std::strtoull(value.c_str(), nullptr, 10);
+            else if (name == "connection" && lower(value) == "close")
+                close_after = true;
+        }
+        if (body_length > kMaxBody)
+            return;
+        while (buffer.size() < body_length) {
+            char piece[65536];
+            const ssize_t got = ::recv(fd, piece, sizeof piece, 0);
+            if (got <= 0)
+                return;
+            buffer.append(piece, static_cast<size_t>(got));
+        }
+        const std::string body = buffer.substr(0, body_length);
+        buffer.erase(0, body_length);
+        if (!answer_request(fd, method, target, authorization, body) || close_after)
+            return;
+    }
+}
+
+bool HttpTestServer::answer_request(int fd, const std::string &method, const std::string &target,
+                                    const std::string &authorization, const std::string &body) {
+    constexpr std::string_view kPrefix = "/packages/";
+    const bool is_package = target.compare(0, kPrefix.size(), kPrefix) == 0;
+    const std::string id = is_package ? percent_decoded(target.substr(kPrefix.size())) : "";
+
+    Behaviour behaviour;
+    std::shared_ptr<const std::string> package;
+    std::string expected;
+    {
+        std::lock_guard lock(mutex_);
+        ++requests_[method + " " + id];
+        const auto own = behaviours_.find(id);
+        behaviour = own != behaviours_.end() ? own->second : default_behaviour_;
+        const auto found = packages_.find(id);
+        if (found != packages_.end())
+            package = found->second;
+        expected = expected_authorization_;
+    }
+
+    if (!is_package || (method != "GET" && method != "HEAD" && method != "PUT"))
+        return send_text(fd, head(404, "Not Found", "Content-Length: 0\r\n"));
+    if (!expected.empty() && authorization != expected)
+        return send_text(fd, head(401, "Unauthorized",
+                                  "WWW-Authenticate: Basic realm=\"packages\"\r\n"
+                                  "Content-Length: 0\r\n"));
+    if (method == "PUT") {
+        {
+            std::lock_guard lock(mutex_);
+            published_[id] = body;
+            packages_[id] = std::make_shared<const std::string>(body);
+        }
+        return send_text(fd, head(201, "Created", "Content-Length: 0\r\n"));
+    }
+
+    const bool with_body = method == "GET";
+    switch (behaviour.answer) {
+        case Answer::kBusy:
+            return send_text(
+                fd, head(503, "Service Unavailable", "Retry-After: 30\r\nContent-Length: 0\r\n"));
+        case Answer::kGarbage: {
+            static constexpr char kGarbage[] = "\x16\x03\x01 not a web server\r\n\x00\xff\r\n\r\n";
+            send_all(fd, kGarbage, sizeof kGarbage - 1);
+            return false;
+        }
+        case Answer::kBadLength:
+            send_text(fd, head(200, "OK", "Content-Length: 12ab\r\n") + "twelve bytes");
+            return false;
+        case Answer::kHugeLength:
+            send_text(fd, head(200, "OK", "Content-Length: 5000000000\r\n"));
+            return false;
+        case Answer::kLateHead:
+            if (!wait_for(behaviour.delay))
+                return false;
+            break;
+        default:
+            break;
+    }
+    if (!package)
+        return send_text(fd, head(404, "Not Found", "Content-Length: 0\r\n"));
+    const std::string length = std::to_string(package->size());
+    if (behaviour.answer == Answer::kNoLength) {
+        send_text(fd, head(200, "OK", "Connection: close\r\n"));
+        if (with_body)
+            send_text(fd, *package);
+        return false;
+    }
+    if (!send_text(fd, head(200, "OK",
+                            "Content-Type: application/octet-stream\r\nContent-Length: " + length +
+                                "\r\n")))
+        return false;
+    if (!with_body)
+        return true;
+    if (behaviour.answer == Answer::kCut) {
+        send_all(fd, package->data(), package->size() / 2);
+        return false;
+    }
+    if (behaviour.answer == Answer::kLateBody && !wait_for(behaviour.delay))
+        return false;
+    return send_all(fd, package->data(), package->size());
+}
+
+}  // namespace korvo::test

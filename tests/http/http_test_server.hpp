@@ -1,0 +1,106 @@
+// A small HTTP/1.1 server of the test suite, playing the content server of
+// the CDS client on 127.0.0.1 at a port the system chooses. It serves the
+// packages put into it under /packages/<id> (GET and HEAD), stores what is
+// sent to it with PUT, and answers in the ways a test asks for: busy (503),
+// asking for credentials (401), late, cut short, or with bytes that are not
+// HTTP. Requests are counted per method and package.
+//
+// It always stops by itself: when the object ends, and at the latest when
+// its lifetime has passed, even while a test hangs. Delayed answers wait on a
+// condition that stopping (or release_delayed) ends. Every member may be
+// called from any thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvo::test {
+
+// How the server answers a GET or HEAD of a package.
+enum class Answer {
+    kServe,       // 200 with the package and its length; 404 for an unknown id
+    kBusy,        // 503 Service Unavailable
+    kCut,         // the whole head, half the body, then the connection closes
+    kGarbage,     // bytes that are not HTTP, then the connection closes
+    kBadLength,   // 200 with a Content-Length that is not a number
+    kNoLength,    // 200 without a length; the body ends when the connection closes
+    kHugeLength,  // 200 claiming 5 000 000 000 bytes, then the connection closes
+    kLateHead,    // waits `delay` (or until release_delayed) before answering
+    kLateBody,    // sends the head, waits `delay`, then the body
+};
+
+class HttpTestServer {
+  public:
+    explicit HttpTestServer(std::chrono::seconds lifetime = std::chrono::seconds(300));
+    ~HttpTestServer();
+    HttpTestServer(const HttpTestServer &) = delete;
+    HttpTestServer &operator=(const HttpTestServer &) = delete;
+
+    uint16_t port() const { return port_; }
+    // "127.0.0.1:<port>", the form a segment's "cds_manager" takes.
+    std::string address() const;
+    // "http://127.0.0.1:<port>"
+    std::string url() const;
+
+    void put_package(const std::string &id, std::string body);
+    // How every package is answered, unless it has an answer of its own.
+    void answer_with(Answer answer, std::chrono::milliseconds delay = {});
+    void answer_with(const std::string &id, Answer answer, std::chrono::milliseconds delay = {});
+    // From now on, requests without these basic credentials get 401.
+    void require_credentials(const std::string &user_name, const std::string &password);
+    // Late answers waiting now (and later ones) go on at once.
+    void release_delayed();
+
+    // Requests seen for `method` ("GET", "HEAD", "PUT") of package `id`.
+    int requests(const std::string &method, const std::string &id) const;
+    // The body of the last PUT of `id`.
+    std::optional<std::string> published(const std::string &id) const;
+
+  private:
+    struct Connection {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    struct Behaviour {
+        Answer answer = Answer::kServe;
+        std::chrono::milliseconds delay{};
+    };
+
+    void accept_loop();
+    void serve(int fd);
+    bool answer_request(int fd, const std::string &method, const std::string &target,
+                        const std::string &authorization, const std::string &body);
+    // Waits `delay` or until stopped or released; false when stopped.
+    bool wait_for(std::chrono::milliseconds delay);
+    void stop();
+
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::chrono::steady_clock::time_point deadline_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool released_ = false;
+    std::map<std::string, std::shared_ptr<const std::string>> packages_;
+    std::map<std::string, std::string> published_;
+    std::map<std::string, Behaviour> behaviours_;
+    Behaviour default_behaviour_;
+    std::string expected_authorization_;
+    std::map<std::string, int> requests_;
+    std::vector<int> open_fds_;
+
+    std::vector<Connection> connections_;  // touched by the accept thread only
+    std::thread acceptor_;
+};
+
+}  // namespace korvo::test

@@ -43,6 +43,8 @@ void free_any(Any &any) {
         // The runtime's own codes of the usual kinds need no preparing.
         if (any.type == TC_string) {
             blocks.release(string_at(any.value));
+        } else if (any.type == TC_Vem_Types_OctetList) {
+            blocks.release(sequence_at(any.value).buffer);
         } else if (any.type != TC_long && any.type != TC_ulong) {
             if (TypeCode type = prepared(any.type)) {
                 switch (type->kind) {

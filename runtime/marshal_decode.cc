@@ -330,16 +330,17 @@ bool decode_pairs(AdrBuffer *b, KeyValue *out, uint32_t n, DecodeMemo &memo) {
     // The pair, its any and an octet list nest 3 deep.
     const bool flat = b->depth <= ADR_MAX_DEPTH - 3;
     const uint8_t *const end = b->data + b->length;
+    const uint8_t *at = b->data + b->position;  // the buffer's position, while flat
     bool ok = true;
     for (uint32_t i = 0; ok && i < n; ++i) {
         if (flat) {
-            const uint8_t *next =
-                decode_pair(b, b->data + b->position, end, out[i], i, memo, cursor);
+            const uint8_t *next = decode_pair(b, at, end, out[i], i, memo, cursor);
             if (next != nullptr) {
-                b->position = static_cast<uint32_t>(next - b->data);
+                at = next;
                 continue;
             }
         }
+        b->position = static_cast<uint32_t>(at - b->data);
         if (carver != nullptr)
             carver->resume(cursor);
         out[i] = KeyValue{};
@@ -349,7 +350,10 @@ bool decode_pairs(AdrBuffer *b, KeyValue *out, uint32_t n, DecodeMemo &memo) {
             std::memset(static_cast<void *>(out + i + 1), 0, sizeof(KeyValue) * (n - i - 1));
         if (carver != nullptr)
             cursor = carver->cursor();
+        at = b->data + b->position;
     }
+    if (ok)
+        b->position = static_cast<uint32_t>(at - b->data);
     if (carver != nullptr)
         carver->resume(cursor);
     return ok;
@@ -385,8 +389,8 @@ static bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
         return fail(b, ADR_E_BAD_LENGTH);
     }
     // An array of pairs is filled whole by decode_pairs; others start zeroed.
-    void *buffer = key_values ? new_block(size_t{n} * element->size)
-                              : new_zeroed_block(n, element->size);
+    void *buffer =
+        key_values ? new_block(size_t{n} * element->size) : new_zeroed_block(n, element->size);
     if (buffer == nullptr) {
         leave(b);
         return fail(b, ADR_E_NO_MEMORY);

@@ -2,9 +2,12 @@
 // system calls that write (and read) the same bytes, in the same iteration
 // (counter x_limit):
 //   - mstat_save of a typical progress record (msid, t_len, c_len, err,
-//     paused, close), which replaces the file through a temporary file and
-//     a rename, against open+write+close of the same bytes in place, and
-//     against open+write+close+rename;
+//     paused, close), which rewrites the same-sized record in place through
+//     the descriptor the record keeps, against open+write+close of the same
+//     bytes in place, against open+write+close+rename, and against a bare
+//     pwrite through an open descriptor; and mstat_save of records whose
+//     size changes at every save, which replace the file through a
+//     temporary file and a rename;
 //   - the same bytes saved in place by properties_save_without_len;
 //   - the floor of a replace that also flushes the file (fsync), to show
 //     what a flush on every save would cost;
@@ -20,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_scratch.hpp"
 #include "bench/bench_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "properties/korvo_properties.h"
@@ -30,26 +34,7 @@
 
 namespace {
 
-// A scratch directory that is the work directory while it lives.
-class Scratch {
-  public:
-    Scratch() {
-        std::string pattern = std::string(cpl_tmpdir()) + "/korvo-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        path_ = pattern;
-        ::setenv("KORVO_WORK_DIR", path_.c_str(), 1);
-    }
-    ~Scratch() {
-        ::unsetenv("KORVO_WORK_DIR");
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using korvo::bench::Scratch;
 
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes, bool flush = false) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -87,7 +72,7 @@ mstat *typical_record() {
     return record;
 }
 
-enum class Floor { InPlace, Rename, RenameFlushed };
+enum class Floor { InPlace, Rename, RenameFlushed, Pwrite };
 
 void BM_MstatSave(benchmark::State &state) {
     const Scratch scratch;
@@ -96,6 +81,7 @@ void BM_MstatSave(benchmark::State &state) {
     const std::vector<uint8_t> bytes = file_bytes(record->path);
     const std::string floor = scratch / "floor", temporary = scratch / ".floor.tmp";
     const auto kind = static_cast<Floor>(state.range(0));
+    const int held = ::open(floor.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     korvo::bench::timeAgainstLimit(
         state, [&] { mstat_save(record); },
         [&] {
@@ -103,20 +89,52 @@ void BM_MstatSave(benchmark::State &state) {
                 write_file(floor, bytes);
                 return;
             }
+            if (kind == Floor::Pwrite) {
+                if (::pwrite(held, bytes.data(), bytes.size(), 0) != ssize_t(bytes.size()))
+                    std::abort();
+                return;
+            }
             write_file(temporary, bytes, kind == Floor::RenameFlushed);
             if (::rename(temporary.c_str(), floor.c_str()) != 0)
                 std::abort();
         });
     state.counters["bytes"] = double(bytes.size());
+    ::close(held);
     mstat_free(record);
 }
+// A fixed count: the clock counts mstat_save alone, which is far shorter
+// than the flushed floor beside it.
 BENCHMARK(BM_MstatSave)
-    ->ArgName("floor_inplace0_rename1_fsync2")
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
+    ->ArgName("floor_inplace0_rename1_fsync2_pwrite3")
+    ->DenseRange(0, 3)
+    ->Iterations(4000)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
+
+// Saves whose record changes size every time (a "c_len" of 9 digits, then
+// 10), so that each replaces the file, against the rename floor.
+void BM_MstatSaveResized(benchmark::State &state) {
+    const Scratch scratch;
+    mstat *record = typical_record();
+    mstat_save(record);
+    const std::vector<uint8_t> bytes = file_bytes(record->path);
+    const std::string floor = scratch / "floor", temporary = scratch / ".floor.tmp";
+    Properties *list = mstat_get_properties(record);
+    bool longer = false;
+    korvo::bench::timeAgainstLimit(
+        state, [&] { mstat_save(record); },
+        [&] {
+            write_file(temporary, bytes);
+            if (::rename(temporary.c_str(), floor.c_str()) != 0)
+                std::abort();
+        },
+        [&] {
+            longer = !longer;
+            properties_put_string_dup(list, "c_len", longer ? "1835008000" : "183500800");
+        });
+    mstat_free(record);
+}
+BENCHMARK(BM_MstatSaveResized)->Iterations(4000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_SaveInPlace(benchmark::State &state) {
     const Scratch scratch;

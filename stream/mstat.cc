@@ -19,6 +19,7 @@
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 #include "runtime/typecode.h"
+#include "stream/progress_file.hpp"
 
 using korvo::rt::MgPtr;
 
@@ -26,6 +27,16 @@ namespace {
 
 constexpr const char *kDirectory = "mstat";
 constexpr const char *kIdKey = "msid";
+
+// A record lives in a block that also holds the descriptor of its file.
+struct MstatBlock {
+    mstat record;  // first: an mstat * is an MstatBlock *
+    korvo::stream::ProgressFile file;
+};
+
+korvo::stream::ProgressFile &file_of(mstat *record) {
+    return reinterpret_cast<MstatBlock *>(record)->file;
+}
 
 struct PathDelete {
     void operator()(char *buffer) const noexcept { pathname_delete(buffer); }
@@ -83,7 +94,7 @@ extern "C" {
 mstat *mstat_new(const char *distId, int16_t kind) {
     if (distId == nullptr)
         return nullptr;
-    MgPtr<mstat> record(static_cast<mstat *>(mg_calloc(1, sizeof(mstat))));
+    MgPtr<mstat> record(static_cast<mstat *>(mg_calloc(1, sizeof(MstatBlock))));
     PathPtr dir(pathname_new());
     if (record == nullptr || dir == nullptr)
         return nullptr;
@@ -116,6 +127,7 @@ mstat *mstat_new(const char *distId, int16_t kind) {
 void mstat_free(mstat *record) {
     if (record == nullptr)
         return;
+    korvo::stream::close_progress_file(file_of(record));
     pathname_delete(record->path);
     pathname_delete(record->dir);
     mg_free(record->distId);
@@ -136,7 +148,18 @@ int32_t mstat_save(mstat *record) {
         properties_put_string_dup(&record->properties, kIdKey, record->distId);
     if (!build_path(record))
         return -1;
+    // A record of the size the file has is rewritten in place; any other is
+    // written to a new file that replaces the old one.
+    void *encoded = nullptr;
+    uint32_t length = 0;
+    properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, &record->properties, &encoded,
+                      &length);
+    const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
+    korvo::stream::ProgressFile &file = file_of(record);
+    if (korvo::stream::rewrite_in_place(file, bytes.get(), length))
+        return 0;
     properties_save_without_len(&record->properties, record->path);
+    korvo::stream::hold_replaced(file, record->path, length);
     return 0;
 }
 

@@ -12,12 +12,16 @@
  * (booleans). Callers may add their own on the list mstat_get_properties
  * returns.
  *
- * Saves replace the file atomically (properties_save_without_len): the list
- * is written to a temporary file in the same directory (".korvo-XXXXXX",
- * which is never taken for a progress file) and renamed over the old one,
- * so a process killed at any moment, or a full disk, leaves the previous
- * record or the new one, never a torn one. The file's permission bits are
- * 0600.
+ * A process killed at any moment, or a full disk, leaves the previous
+ * record or the new one, never a torn one. A save whose encoded list has
+ * another size than the file replaces the file atomically
+ * (properties_save_without_len): the list is written to a temporary file in
+ * the same directory (".korvo-XXXXXX", which is never taken for a progress
+ * file) and renamed over the old one. The record then keeps the new file
+ * open, and a later save of the same size (a checkpoint whose "c_len" has as
+ * many digits) rewrites it in place with one write within its first page,
+ * which the page cache takes whole; records over a page are always
+ * replaced. The file's permission bits are 0600.
  *
  * The progress directory is created for its owner only (0700). One that
  * belongs to another account (or a link to one, or a link planted by one)

@@ -17,6 +17,25 @@ namespace korvo::test {
 
 inline constexpr int kWaitMilliseconds = 30000;
 
+// Waits, within the bounded wait, for the child `pid` to end and reaps it:
+// its exit status, 128 + the signal that ended it, or -1 when it did not end
+// in time. `pid` becomes -1 once the child is reaped.
+inline int wait_for_exit(pid_t &pid) {
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd ended{pidfd, POLLIN, 0};
+        const int ready = ::poll(&ended, 1, kWaitMilliseconds);
+        ::close(pidfd);
+        if (ready != 1)
+            return -1;
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return -1;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // A pipe for ordering processes.
 class Pipe {
   public:
@@ -72,21 +91,7 @@ class Child {
 
     // The exit status; 128 + the signal that ended the child; -1 when it did
     // not end in time.
-    int wait() {
-        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-        if (pidfd >= 0) {
-            pollfd ended{pidfd, POLLIN, 0};
-            const int ready = ::poll(&ended, 1, kWaitMilliseconds);
-            ::close(pidfd);
-            if (ready != 1)
-                return -1;
-        }
-        int status = 0;
-        if (::waitpid(pid_, &status, 0) != pid_)
-            return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    int wait() { return wait_for_exit(pid_); }
     void kill() { ::kill(pid_, SIGKILL); }
 
   private:

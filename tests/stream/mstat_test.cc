@@ -189,6 +189,60 @@ TEST_F(ProgressRecords, FailuresToLoadAndSave) {
     EXPECT_EQ(distid_get_next_filename(), nullptr);
 }
 
+// The record keeps its file open: a save of the size the file has is
+// written in place (the same file), another size replaces the file, and so
+// does a record longer than a page. A file another record replaced, or that
+// someone cut short, is replaced again, so the last save wins.
+TEST_F(ProgressRecords, SameSizedSavesRewriteTheFileInPlace) {
+    const auto inode = [&] {
+        struct stat status;
+        EXPECT_EQ(::stat((dir + "/42.mds").c_str(), &status), 0);
+        return status.st_ino;
+    };
+    const auto c_len = [&] {
+        Record loaded(mstat_new("42", 0));
+        mstat_load(loaded.get());
+        return std::string(properties_get_string(&loaded->properties, "c_len"));
+    };
+    Record record(mstat_new("42", 0));
+    Properties *list = mstat_get_properties(record.get());
+    properties_put_string_dup(list, "c_len", "10");
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    const ino_t first = inode();
+    properties_put_string_dup(list, "c_len", "11");
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    EXPECT_EQ(inode(), first);
+    EXPECT_EQ(c_len(), "11");
+    properties_put_string_dup(list, "c_len", "100");
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    const ino_t second = inode();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(c_len(), "100");
+
+    // Another record of the id replaces the file; this one's next save of
+    // its old size must not go to the file that is gone.
+    Record other(mstat_new("42", 0));
+    properties_put_string_dup(mstat_get_properties(other.get()), "c_len", "5");
+    ASSERT_EQ(mstat_save(other.get()), 0);
+    properties_put_string_dup(list, "c_len", "101");
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    EXPECT_EQ(c_len(), "101");
+
+    // A file cut short is written whole again.
+    ASSERT_EQ(::truncate((dir + "/42.mds").c_str(), 3), 0);
+    properties_put_string_dup(list, "c_len", "102");
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    EXPECT_EQ(c_len(), "102");
+
+    // Over a page, every save replaces the file.
+    properties_put_string_dup(list, "note", std::string(5000, 'n').c_str());
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    const ino_t large = inode();
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    EXPECT_NE(inode(), large);
+    EXPECT_EQ(files(), std::set<std::string>{"42.mds"});
+}
+
 // The progress directory is made for its owner only, and one that another
 // account made (it could hold forged records) is refused: saves and loads
 // answer -1 and say why in the log, and nothing is written there.

@@ -1,0 +1,508 @@
+// The process's channel to its gateway: a SOCK_SEQPACKET Unix-domain socket
+// named by KORVO_GATEWAY, the messages on it (runtime/channel_packet.hpp),
+// and the functions of runtime/gateway.h over them.
+//
+// Every wait is a poll() with the channel's timeout in front of a call that
+// does not block, so an inherited blocking descriptor cannot hang a caller.
+// A message of a kind nobody is waiting for (a reply while a stream is read,
+// a stream packet while a reply is awaited) is kept in a bounded queue for
+// its own reader.
+#include "runtime/gateway.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "runtime/channel_packet.hpp"
+#include "runtime/log.h"
+#include "runtime/mg_memory.h"
+
+using korvo::rt::channel::Arrival;
+using korvo::rt::channel::Assembler;
+using korvo::rt::channel::Fault;
+using korvo::rt::channel::Header;
+using korvo::rt::channel::kHeaderSize;
+using korvo::rt::channel::kPacketPayloadMax;
+
+namespace {
+
+constexpr int kDefaultTimeoutSeconds = 300;
+// Messages kept for another reader: beyond these the gateway is flooding
+// the method with what it does not read, and the channel gives up.
+constexpr std::size_t kPendingMessagesMax = 256;
+constexpr std::size_t kPendingBytesMax = 64u << 20;
+
+void log_failure(const char *what, const char *detail = nullptr) {
+    if (detail != nullptr)
+        LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: gateway channel: %s: %s\n", what, detail);
+    else
+        LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: gateway channel: %s\n", what);
+}
+
+// A decimal number from the environment, or `fallback` when the variable is
+// unset or not wholly a number within [low, high].
+long environment_number(const char *name, long fallback, long low, long high) {
+    const char *text = std::getenv(name);
+    if (text == nullptr || *text == '\0')
+        return fallback;
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high)
+        return fallback;
+    return value;
+}
+
+// One received message: its kind and payload (an mg block or nullptr).
+struct Message {
+    uint8_t kind = 0;
+    uint8_t *payload = nullptr;
+    std::size_t length = 0;
+
+    Message() = default;
+    Message(Message &&other) noexcept
+        : kind(other.kind), payload(other.payload), length(other.length) {
+        other.payload = nullptr;
+    }
+    Message &operator=(Message &&other) noexcept {
+        std::swap(kind, other.kind);
+        std::swap(payload, other.payload);
+        std::swap(length, other.length);
+        return *this;
+    }
+    ~Message() { mg_free(payload); }
+    uint8_t *release() {
+        uint8_t *taken = payload;
+        payload = nullptr;
+        return taken;
+    }
+};
+
+enum class Wait { No, Yes };
+enum class Got { Message, Nothing, Failed };
+
+}  // namespace
+
+// The channel. One per process, made on first use and never moved.
+struct IomHandle {
+  public:
+    IomHandle() { open(); }
+    ~IomHandle() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    IomHandle(const IomHandle &) = delete;
+    IomHandle &operator=(const IomHandle &) = delete;
+
+    bool usable() const { return state_.load() == State::Open; }
+    // usable(), logging once why a channel that was never there is missing.
+    bool ready();
+    int32_t session() const { return session_; }
+
+    int32_t send(uint8_t kind, const void *data, std::size_t length, int32_t session);
+    int32_t receive_stream(char **data, Wait wait, bool take);
+    // A new stream handed its TOC over: what comes next is its packets.
+    void begin_stream() {
+        std::lock_guard guard(receive_lock_);
+        ended_ = false;
+    }
+    int32_t receive_reply(GatewayReply *reply);
+    void close();
+
+  private:
+    enum class State { Absent, Open, Broken, Closed };
+
+    void open();
+    void fail(const char *what, const char *detail = nullptr);
+    bool wait_for(short events);
+    Got receive_message(Message &message, Wait wait);
+    // The first queued message of `kind` (or of `also`), taken out.
+    bool take_pending(Message &message, uint8_t kind, uint8_t also);
+    bool keep_pending(Message &&message);
+
+    int fd_ = -1;
+    std::atomic<State> state_{State::Absent};
+    std::atomic<bool> absence_reported_{false};
+    int timeout_ms_ = kDefaultTimeoutSeconds * 1000;
+    int32_t session_ = 0;
+    bool ended_ = false;  // the gateway said that nothing more comes
+    std::mutex send_lock_;
+    std::mutex receive_lock_;
+    Assembler assembler_;
+    std::deque<Message> pending_;
+    std::size_t pending_bytes_ = 0;
+};
+
+void IomHandle::open() {
+    session_ =
+        static_cast<int32_t>(environment_number("KORVO_GATEWAY_SESSION", 0, INT32_MIN, INT32_MAX));
+    const long seconds =
+        environment_number("KORVO_GATEWAY_TIMEOUT", kDefaultTimeoutSeconds, 0, INT_MAX / 1000);
+    timeout_ms_ = seconds == 0 ? -1 : static_cast<int>(seconds * 1000);
+
+    const char *spec = std::getenv("KORVO_GATEWAY");
+    if (spec == nullptr || *spec == '\0')
+        return;  // no gateway: the channel is absent
+    // A gateway was named; whatever goes wrong below is logged there.
+    absence_reported_ = true;
+    int fd = -1;
+    if (std::strncmp(spec, "fd:", 3) == 0) {
+        char *end = nullptr;
+        errno = 0;
+        const long number = std::strtol(spec + 3, &end, 10);
+        if (errno != 0 || end == spec + 3 || *end != '\0' || number < 0 || number > INT_MAX) {
+            log_failure("KORVO_GATEWAY names no descriptor", spec);
+            return;
+        }
+        fd = static_cast<int>(number);
+        int type = 0, domain = 0;
+        socklen_t size = sizeof type;
+        socklen_t domain_size = sizeof domain;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &domain_size) != 0 ||
+            type != SOCK_SEQPACKET || domain != AF_UNIX) {
+            log_failure("KORVO_GATEWAY is not a SOCK_SEQPACKET Unix-domain socket", spec);
+            return;
+        }
+        // Programs the method starts do not inherit its channel.
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    } else {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (std::strlen(spec) >= sizeof address.sun_path) {
+            log_failure("the socket path of KORVO_GATEWAY is too long", spec);
+            return;
+        }
+        std::strcpy(address.sun_path, spec);
+        fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd < 0 ||
+            ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+            const std::string detail = std::string(spec) + ": " + std::strerror(errno);
+            if (fd >= 0)
+                ::close(fd);
+            log_failure("cannot connect", detail.c_str());
+            return;
+        }
+    }
+    fd_ = fd;
+    state_ = State::Open;
+}
+
+bool IomHandle::ready() {
+    if (usable())
+        return true;
+    if (state_.load() == State::Absent)
+        if (!absence_reported_.exchange(true))
+            log_failure("absent (KORVO_GATEWAY is not set)");
+    return false;
+}
+
+void IomHandle::fail(const char *what, const char *detail) {
+    State open = State::Open;
+    if (state_.compare_exchange_strong(open, State::Broken))
+        log_failure(what, detail);
+}
+
+void IomHandle::close() {
+    std::scoped_lock both(send_lock_, receive_lock_);
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    state_ = State::Closed;
+    assembler_.reset();
+    pending_.clear();
+    pending_bytes_ = 0;
+}
+
+// Waits until the socket is ready for `events`, at most the timeout.
+bool IomHandle::wait_for(short events) {
+    pollfd ready{fd_, events, 0};
+    for (;;) {
+        const int n = ::poll(&ready, 1, timeout_ms_);
+        if (n > 0)
+            return true;
+        if (n == 0) {
+            fail("no answer from the gateway within KORVO_GATEWAY_TIMEOUT");
+            return false;
+        }
+        if (errno != EINTR) {
+            fail("poll failed", std::strerror(errno));
+            return false;
+        }
+    }
+}
+
+int32_t IomHandle::send(uint8_t kind, const void *data, std::size_t length, int32_t session) {
+    std::lock_guard guard(send_lock_);
+    if (!ready())
+        return -1;
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    std::size_t sent = 0;
+    do {
+        const std::size_t part = std::min(length - sent, kPacketPayloadMax);
+        Header header;
+        header.kind = kind;
+        header.session = session;
+        header.length = static_cast<uint32_t>(part);
+        header.more = sent + part < length;
+        uint8_t head[kHeaderSize];
+        korvo::rt::channel::write_header(head, header);
+        iovec pieces[2] = {{head, kHeaderSize}, {const_cast<uint8_t *>(bytes + sent), part}};
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = part != 0 ? 2 : 1;
+        for (;;) {
+            const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n >= 0)
+                break;
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (!wait_for(POLLOUT))
+                    return -1;
+                continue;
+            }
+            fail("cannot send to the gateway", std::strerror(errno));
+            return -1;
+        }
+        sent += part;
+    } while (sent < length);
+    return 0;
+}
+
+// Receives packets until one message is complete. With Wait::No, returns
+// Nothing when no packet is waiting (a message that has begun is always
+// waited for, within the timeout).
+Got IomHandle::receive_message(Message &message, Wait wait) {
+    for (;;) {
+        if (!ready())
+            return Got::Failed;
+        Fault fault;
+        switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
+            case Arrival::Packet:
+                if (assembler_.complete()) {
+                    message.kind = assembler_.kind();
+                    message.length = assembler_.length();
+                    message.payload = assembler_.take();
+                    return Got::Message;
+                }
+                continue;
+            case Arrival::Nothing:
+                if (wait == Wait::No && !assembler_.in_progress())
+                    return Got::Nothing;
+                if (!wait_for(POLLIN))
+                    return Got::Failed;
+                continue;
+            case Arrival::Closed:
+                // After the gateway said that nothing more comes this is the
+                // normal end; before, data was lost.
+                if (ended_ && !assembler_.in_progress())
+                    state_ = State::Closed;
+                else
+                    fail("the gateway closed the channel in the middle of a transfer");
+                return Got::Failed;
+            case Arrival::Failed:
+                if (fault != Fault::None)
+                    fail("refused a packet", korvo::rt::channel::fault_text(fault));
+                else
+                    fail("cannot receive from the gateway", std::strerror(errno));
+                return Got::Failed;
+        }
+    }
+}
+
+bool IomHandle::take_pending(Message &message, uint8_t kind, uint8_t also) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->kind == kind || it->kind == also) {
+            pending_bytes_ -= it->length;
+            message = std::move(*it);
+            pending_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IomHandle::keep_pending(Message &&message) {
+    if (pending_.size() >= kPendingMessagesMax ||
+        pending_bytes_ + message.length > kPendingBytesMax) {
+        fail("too many packets arrived that nobody reads");
+        return false;
+    }
+    pending_bytes_ += message.length;
+    pending_.push_back(std::move(message));
+    return true;
+}
+
+// The next stream packet: taken (take) or only looked at (!take, which
+// keeps it queued and answers 1).
+int32_t IomHandle::receive_stream(char **data, Wait wait, bool take) {
+    std::lock_guard guard(receive_lock_);
+    Message message;
+    bool found = take_pending(message, GATEWAY_KIND_STREAM,
+                              wait == Wait::Yes ? GATEWAY_KIND_END_OF_STREAM : GATEWAY_KIND_STREAM);
+    while (!found) {
+        if (ended_ && wait == Wait::Yes)
+            return 0;
+        const Got got = receive_message(message, wait);
+        if (got == Got::Nothing)
+            return 0;
+        if (got == Got::Failed)
+            return ended_ ? 0 : -1;
+        if (message.kind == GATEWAY_KIND_STREAM ||
+            (message.kind == GATEWAY_KIND_END_OF_STREAM && wait == Wait::Yes)) {
+            found = true;
+        } else if (!keep_pending(std::move(message))) {
+            return -1;
+        }
+    }
+    if (message.kind == GATEWAY_KIND_END_OF_STREAM) {
+        ended_ = true;
+        return 0;
+    }
+    if (wait == Wait::No) {
+        // A poll: hand the packet over, an empty one as the NULL command.
+        if (!take) {
+            pending_bytes_ += message.length;
+            pending_.push_front(std::move(message));
+            return 1;
+        }
+        if (message.length == 0) {
+            message.payload = static_cast<uint8_t *>(mg_calloc(1, 1));
+            message.length = 1;
+            if (message.payload == nullptr)
+                return 0;
+        }
+        *data = reinterpret_cast<char *>(message.release());
+        return 1;
+    }
+    *data = reinterpret_cast<char *>(message.release());
+    return static_cast<int32_t>(message.length);
+}
+
+int32_t IomHandle::receive_reply(GatewayReply *reply) {
+    std::lock_guard guard(receive_lock_);
+    Message message;
+    while (!take_pending(message, GATEWAY_KIND_REPLY, GATEWAY_KIND_REPLY)) {
+        if (receive_message(message, Wait::Yes) != Got::Message)
+            return -1;
+        if (message.kind == GATEWAY_KIND_REPLY)
+            break;
+        if (!keep_pending(std::move(message)))
+            return -1;
+    }
+    const uint8_t *p = message.payload;
+    reply->kind = static_cast<int32_t>(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 |
+                                       uint32_t(p[2]) << 8 | uint32_t(p[3]));
+    reply->value = static_cast<int32_t>(uint32_t(p[4]) << 24 | uint32_t(p[5]) << 16 |
+                                        uint32_t(p[6]) << 8 | uint32_t(p[7]));
+    return 0;
+}
+
+namespace {
+
+// The process's channel, made on the first call from any thread.
+IomHandle *process_channel() {
+    static IomHandle channel;
+    return &channel;
+}
+
+IomHandle *usable_channel(IomHandle *handle) {
+    return handle != nullptr && handle == process_channel() && handle->usable() ? handle : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+IomHandle *ecp_get_ipc_handle(void) {
+    return usable_channel(process_channel());
+}
+
+int32_t ep_session_id(void) {
+    return process_channel()->session();
+}
+
+int32_t net_send_protected(IomHandle *handle, const void *data, uint32_t length, int32_t kind,
+                           int32_t session) {
+    IomHandle *channel = usable_channel(handle);
+    if (channel == nullptr || (data == nullptr && length != 0))
+        return -1;
+    if (kind != GATEWAY_KIND_DATA && kind != GATEWAY_KIND_END && kind != GATEWAY_KIND_TOC)
+        return -1;
+    if (korvo::rt::channel::check_message_shape(static_cast<uint8_t>(kind), length, false) !=
+        Fault::None)
+        return -1;
+    return channel->send(static_cast<uint8_t>(kind), data, length, session);
+}
+
+int32_t send_methstat(IomHandle *handle, int32_t kind, const GatewayStatus *status) {
+    IomHandle *channel = usable_channel(handle);
+    if (channel == nullptr || status == nullptr || kind != GATEWAY_KIND_STATUS)
+        return -1;
+    uint8_t words[sizeof(GatewayStatus)];
+    for (std::size_t i = 0; i < 7; ++i) {
+        const auto word = static_cast<uint32_t>(status->words[i]);
+        words[4 * i] = static_cast<uint8_t>(word >> 24);
+        words[4 * i + 1] = static_cast<uint8_t>(word >> 16);
+        words[4 * i + 2] = static_cast<uint8_t>(word >> 8);
+        words[4 * i + 3] = static_cast<uint8_t>(word);
+    }
+    return channel->send(GATEWAY_KIND_STATUS, words, sizeof words, channel->session());
+}
+
+int32_t recv_struct(IomHandle *handle, int32_t kind, GatewayReply *reply) {
+    if (reply == nullptr)
+        return -1;
+    *reply = GatewayReply{0, -1};
+    IomHandle *channel = usable_channel(handle);
+    if (channel == nullptr || kind != GATEWAY_KIND_REPLY)
+        return -1;
+    if (channel->receive_reply(reply) != 0) {
+        *reply = GatewayReply{0, -1};
+        return -1;
+    }
+    return 0;
+}
+
+int32_t ep_korvo_recv(char **data, const OctetList *toc) {
+    if (data == nullptr)
+        return -1;
+    *data = nullptr;
+    IomHandle *channel = process_channel();
+    if (toc != nullptr) {
+        if (toc->buffer == nullptr && toc->length != 0)
+            return -1;
+        if (channel->send(GATEWAY_KIND_TOC, toc->buffer, toc->length, channel->session()) != 0)
+            return -1;
+        channel->begin_stream();
+    }
+    return channel->receive_stream(data, Wait::Yes, true);
+}
+
+int32_t ep_korvo_poll(char **command) {
+    char *packet = nullptr;
+    const int32_t found = process_channel()->receive_stream(&packet, Wait::No, command != nullptr);
+    if (found <= 0)
+        return 0;
+    if (command != nullptr)
+        *command = packet;
+    return 1;
+}
+
+void iom_close(IomHandle *handle) {
+    if (handle != nullptr && handle == process_channel())
+        handle->close();
+}
+}

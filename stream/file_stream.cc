@@ -1,0 +1,167 @@
+// File-list streams: walking the list of data files, skipping complete
+// segments and resuming a partial one at its offset.
+#include <fcntl.h>
+
+#include <cstring>
+#include <memory>
+
+#include "properties/file_helpers.h"
+#include "properties/korvo_properties.h"
+#include "runtime/mg_memory.h"
+#include "runtime/raise.hpp"
+#include "stream/cds_source.hpp"
+#include "stream/file_stream.h"
+#include "stream/stream_internal.hpp"
+
+namespace korvo::stream {
+
+namespace {
+
+struct FileDelete {
+    void operator()(FileRecord *file) const noexcept { file_delete(file); }
+};
+
+// Takes the next name off the list: the comma behind it becomes NUL.
+char *take_name(FileStreamState *state) {
+    char *name = state->next;
+    if (name == nullptr)
+        return nullptr;
+    char *comma = std::strchr(name, ',');
+    if (comma != nullptr) {
+        *comma = '\0';
+        state->next = comma + 1;
+    } else {
+        state->next = nullptr;
+    }
+    return name;
+}
+
+// The first segment of the TOC, in order, whose "data_path" is `name`.
+Properties *segment_of(const PropertiesList *toc, const char *name) {
+    for (uint32_t i = 0; toc != nullptr && toc->buffer != nullptr && i < toc->length; ++i) {
+        const char *path = properties_get_string2(&toc->buffer[i], "data_path", nullptr);
+        if (path != nullptr && std::strcmp(path, name) == 0)
+            return &toc->buffer[i];
+    }
+    return nullptr;
+}
+
+// Step past the end of a file or of the list: the file is closed, nothing is
+// handed out.
+int32_t finish(FileStreamState *state, char **data) {
+    if (state != nullptr && state->file != nullptr) {
+        FileRecord *file = state->file;
+        state->file = nullptr;
+        file_delete(file);
+    }
+    *data = nullptr;
+    return 0;
+}
+
+int32_t read_stream(NetStream *stream, char **data) {
+    FileStreamState *state = state_of(stream);
+    if (state == nullptr || stream->chunkSize <= 0)
+        return finish(state, data);
+    // The buffer a read hands out is zeroed behind the bytes read; zeroing
+    // only that tail spares a pass over every full chunk.
+    const auto size = static_cast<std::size_t>(stream->chunkSize);
+    korvo::rt::MgPtr<char> buffer(static_cast<char *>(mg_malloc(size)));
+    if (buffer == nullptr)
+        vaThrow(nullptr, -1, "Not enough memory for a %1$s.\n", "stream buffer");
+    const auto hand_out = [&](int32_t n) {
+        std::memset(buffer.get() + n, 0, size - static_cast<std::size_t>(n));
+        *data = buffer.release();
+        return n;
+    };
+
+    if (state->file != nullptr) {
+        const int32_t n = file_read(state->file, buffer.get(), stream->chunkSize);
+        if (n <= 0)
+            return finish(state, data);
+        return hand_out(n);
+    }
+
+    // A CDS stream downloads the next package before it looks at the list.
+    int32_t stop = 0;
+    if (stream->type == NET_STREAM_CDS && stream->toc != nullptr) {
+        char *command = nullptr;
+        stop = cds_source_download_next(stream->toc, state, &command);
+        mg_free(command);
+    }
+
+    bool matched = false;
+    char *current = nullptr;
+    int32_t offset = 0;
+    while (state->next != nullptr) {
+        char *name = take_name(state);
+        const Properties *segment = segment_of(stream->toc, name);
+        if (segment == nullptr)
+            return finish(state, data);
+        matched = true;
+        const int32_t size = properties_get_long2(segment, "size", 0);
+        offset = properties_get_long2(segment, "offset", 0);
+        if (offset < size) {
+            current = name;
+            break;
+        }
+    }
+    // A stop that arrived while downloading is passed on even when the list
+    // had nothing to take yet: the download it interrupted added no name.
+    if (stop != 0) {
+        hand_out(0);
+        return stop;
+    }
+    if (!matched || current == nullptr)
+        return finish(state, data);
+
+    // The file becomes the state's once it stands at the segment's offset.
+    std::unique_ptr<FileRecord, FileDelete> file(file_open(current, O_RDONLY));
+    if (offset != 0)
+        file_seek(file.get(), offset);
+    state->file = file.release();
+    const int32_t n = file_read(state->file, buffer.get(), stream->chunkSize);
+    if (n <= 0)
+        return finish(state, data);
+    return hand_out(n);
+}
+
+}  // namespace
+
+}  // namespace korvo::stream
+
+using namespace korvo::stream;
+
+extern "C" {
+
+NetStream *file_stream_open(const char *text) {
+    StreamPtr stream(new_stream());
+    FileStreamState *state = new_state(text);
+    if (stream == nullptr || state == nullptr) {
+        free_state(state);
+        return nullptr;
+    }
+    adopt_state(stream.get(), state);
+    stream->type = NET_STREAM_FILES;
+    stream->chunkSize = NET_STREAM_CHUNK_SIZE;
+    stream->distId = state->text;
+    if (state->text != nullptr) {
+        char *comma = std::strchr(state->text, ',');
+        if (comma != nullptr) {
+            *comma = '\0';
+            state->next = comma + 1;
+        } else {
+            state->next = nullptr;
+        }
+    }
+    return stream.release();
+}
+
+int32_t file_stream_read(NetStream *stream, char **data) {
+    if (data == nullptr)
+        return 0;
+    *data = nullptr;
+    if (stream == nullptr)
+        return 0;
+    return read_stream(stream, data);
+}
+}

@@ -1,0 +1,184 @@
+// Reading a net stream: the TOC hand-off on the first network read, the
+// sources by type, the command byte of network packets, and the accounting
+// that keeps the progress record's checkpoint.
+#include <memory>
+
+#include "properties/korvo_types.h"
+#include "properties/property_files.h"
+#include "records/korvo_command.h"
+#include "runtime/gateway.h"
+#include "runtime/generic.h"
+#include "runtime/log.h"
+#include "runtime/mg_memory.h"
+#include "runtime/raise.hpp"
+#include "stream/file_stream.h"
+#include "stream/net_stream.h"
+#include "stream/stream_internal.hpp"
+#include "stream/stream_progress.hpp"
+
+namespace korvo::stream {
+
+namespace {
+
+struct OctetsFree {
+    void operator()(OctetList *octets) const noexcept { free_toc_octets(octets); }
+};
+using TocOctets = std::unique_ptr<OctetList, OctetsFree>;
+
+// The stream's TOC encoded for the gateway, released when the read returns.
+TocOctets encode_toc(const PropertiesList *toc) {
+    TocOctets octets(static_cast<OctetList *>(mg_calloc(1, sizeof(OctetList))));
+    if (octets == nullptr)
+        vaThrow(nullptr, -1, "Not enough memory for a %1$s.\n", "TOC hand-off");
+    void *data = nullptr;
+    uint32_t length = 0;
+    properties_encode(TC_Vem_Korvo2__sequence_Properties_PropertiesList, toc, &data, &length);
+    octets->buffer = static_cast<uint8_t *>(data);
+    octets->length = length;
+    octets->maximum = length;
+    return octets;
+}
+
+bool polls_commands(int32_t type) {
+    return type == NET_STREAM_CD || type == NET_STREAM_REMOTE || type == NET_STREAM_REMOTE_CD ||
+           type == NET_STREAM_CDS;
+}
+
+// A network packet: the code byte says whether it carries data.
+int32_t network_result(NetStream *stream, char **data, int32_t n) {
+    auto *packet = reinterpret_cast<uint8_t *>(*data);
+    const uint8_t code = packet[0];
+    if (code == KORVO_COMMAND_DATA && n > 1) {
+        *data += 1;
+        return n - 1;
+    }
+    // Anything else ends the read here; the packet is not handed out, so
+    // that a negative result never leaves the caller a buffer to free.
+    mg_free(packet);
+    *data = nullptr;
+    if (code == KORVO_COMMAND_PAUSE && stream->keepsProgress != 0) {
+        put_flag(stream, "paused", true);
+        save_progress(stream, SaveAfter::Closing);
+    }
+    return code == KORVO_COMMAND_DATA ? 0 : -static_cast<int32_t>(code);
+}
+
+int32_t read_stream(NetStream *stream, char **data) {
+    TocOctets octets;
+    if (stream->started == 0 && stream->toc != nullptr) {
+        if (stream->type == NET_STREAM_NETWORK)
+            octets = encode_toc(stream->toc);
+        if (stream->keepsProgress != 0) {
+            take_totals(stream, stream->toc);
+            put_text(stream, "t_len", length_text(stream->totalLength).c_str());
+        }
+    }
+
+    int32_t n = 0;
+    switch (stream->type) {
+        case NET_STREAM_NETWORK:
+            n = ep_korvo_recv(data, octets.get());
+            stream->started = 1;
+            if (stream->keepsProgress != 0)
+                account(stream, n);
+            break;
+        case NET_STREAM_CD:
+        case NET_STREAM_REMOTE:
+        case NET_STREAM_REMOTE_CD:
+        case NET_STREAM_CDS:
+        case NET_STREAM_FILES:
+        case NET_STREAM_DIRECTORY:
+        case NET_STREAM_DEPOT:
+            if (polls_commands(stream->type)) {
+                n = is_stream_stopped(data);
+                if (n != 0) {
+                    mg_free(*data);
+                    *data = nullptr;
+                    return n;
+                }
+                // Another packet that was waiting is of no use to a file stream.
+                mg_free(*data);
+                *data = nullptr;
+            }
+            stream->started = 1;
+            n = file_stream_read(stream, data);
+            if (stream->keepsProgress != 0)
+                account(stream, n + 1);
+            break;
+        default:
+            break;
+    }
+
+    if (n == 0 || (n < 0 && *data == nullptr)) {
+        *data = nullptr;
+        return n;
+    }
+    if (n < 0) {
+        // A stop from a CDS download: its buffer holds nothing.
+        mg_free(*data);
+        *data = nullptr;
+        return n;
+    }
+    if (is_file_kind(stream))
+        return n;
+    return network_result(stream, data, n);
+}
+
+}  // namespace
+
+}  // namespace korvo::stream
+
+using namespace korvo::stream;
+
+extern "C" {
+
+int32_t net_stream_read(NetStream *stream, char **data) {
+    if (data == nullptr)
+        return 0;
+    *data = nullptr;
+    if (stream == nullptr)
+        return 0;
+    korvo::rt::Frame frame;
+    return read_stream(stream, data);
+}
+
+void net_stream_set_status(NetStream *stream, const char *text) {
+    if (stream == nullptr || stream->keepsProgress == 0 || stream->progress == nullptr ||
+        text == nullptr)
+        return;
+    put_flag(stream, "err", true);
+    put_text(stream, "err_msg", text);
+    save_progress(stream, SaveAfter::Status);
+}
+
+void net_stream_update_mstat(NetStream *stream, const char *key, const char *value) {
+    if (stream == nullptr || stream->keepsProgress == 0 || stream->progress == nullptr ||
+        key == nullptr || value == nullptr)
+        return;
+    put_text(stream, key, value);
+    save_progress(stream, SaveAfter::Status);
+    LogQ("korvo: update mstat key=%s, value=%s\n", key, value);
+}
+
+int32_t is_stream_stopped(char **command) {
+    if (ep_korvo_poll(command) == 0 || command == nullptr || *command == nullptr)
+        return 0;
+    switch (static_cast<uint8_t>((*command)[0])) {
+        case KORVO_COMMAND_CANCEL:
+            LogQ("from_file distribution has been canceled");
+            return -KORVO_COMMAND_CANCEL;
+        case KORVO_COMMAND_PAUSE:
+            LogQ("from_file distribution has been paused");
+            return -KORVO_COMMAND_PAUSE;
+        default:
+            return 0;
+    }
+}
+
+void free_toc_octets(OctetList *octets) {
+    if (octets == nullptr)
+        return;
+    vem_free_generic(octets, TC_Vem_Types_OctetList);
+    mg_free(octets);
+}
+}

@@ -1,0 +1,63 @@
+// Rewriting a progress file in place through the descriptor its record
+// keeps.
+#include "stream/progress_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace korvo::stream {
+
+namespace {
+
+long page_size() {
+    static const long size = [] {
+        const long value = ::sysconf(_SC_PAGESIZE);
+        return value > 0 ? value : 4096;
+    }();
+    return size;
+}
+
+}  // namespace
+
+bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
+    if (!file.open || length != file.size || length == 0 || length > page_size())
+        return false;
+    struct stat status;
+    if (::fstat(file.fd, &status) != 0 || status.st_nlink == 0 ||
+        status.st_size != static_cast<off_t>(length))
+        return false;
+    ssize_t written;
+    do {
+        written = ::pwrite(file.fd, bytes, length, 0);
+    } while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(length);
+}
+
+void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
+    close_progress_file(file);
+    // The record's own file, never a link planted in its place.
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    file.open = true;
+    file.fd = fd;
+    file.size = length;
+}
+
+void close_progress_file(ProgressFile &file) {
+    if (file.open)
+        ::close(file.fd);
+    file.open = false;
+    file.fd = -1;
+    file.size = 0;
+}
+
+}  // namespace korvo::stream

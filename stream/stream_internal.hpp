@@ -1,0 +1,67 @@
+// What the stream files share: the block a stream lives in, the owned
+// parts of a stream, and small helpers over keys and lengths.
+//
+// A stream made by net_stream_open or file_stream_open lives in a
+// StreamBlock: the public NetStream first, then what the library must know
+// about it and the structure has no field for (whether `source` is a
+// FileStreamState the stream owns or still the caller's key).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "stream/file_stream.h"
+#include "stream/net_stream.h"
+
+namespace korvo::stream {
+
+struct StreamBlock {
+    NetStream stream;        // first, so that a NetStream * is a StreamBlock *
+    bool ownsState = false;  // `source` is a FileStreamState of the stream's own
+};
+
+inline StreamBlock *block_of(NetStream *stream) {
+    return reinterpret_cast<StreamBlock *>(stream);
+}
+
+// The stream's file-list state, or nullptr when its source is something else
+// (the caller's key, an I/O handle, nothing). A type-1 stream is the
+// caller's own structure, not a block of ours.
+inline FileStreamState *state_of(NetStream *stream) {
+    return stream != nullptr && stream->type != NET_STREAM_IOM && block_of(stream)->ownsState
+               ? static_cast<FileStreamState *>(stream->source)
+               : nullptr;
+}
+
+inline bool is_file_kind(const NetStream *stream) {
+    return stream->type >= NET_STREAM_FILES;
+}
+
+// A new zeroed stream block (an mg block), or nullptr.
+NetStream *new_stream();
+// A new zeroed state over a copy of `text` (NULL: none), or nullptr when
+// memory is exhausted.
+FileStreamState *new_state(const char *text);
+// Closes the state's file and frees its text and the state.
+void free_state(FileStreamState *state);
+// Gives the stream `state` as its source (the caller's key, if it was one,
+// is left alone; an earlier state is released).
+void adopt_state(NetStream *stream, FileStreamState *state);
+// Releases everything the stream owns and the stream itself, without
+// touching its progress record's file (the record is freed).
+void free_stream(NetStream *stream);
+
+struct StreamFree {
+    void operator()(NetStream *stream) const noexcept { free_stream(stream); }
+};
+using StreamPtr = std::unique_ptr<NetStream, StreamFree>;
+
+// The key's text from byte 3: up to its NUL, never beyond the key's length.
+std::string_view key_text(const StreamKey *key);
+
+// The decimal text of a length.
+std::string length_text(const int64_length *length);
+
+}  // namespace korvo::stream

@@ -1,0 +1,133 @@
+// The stream's progress record: its keys, its saves and the accounting of
+// what the reads delivered.
+#include "stream/stream_progress.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "properties/korvo_properties.h"
+#include "records/korvo_length.h"
+#include "runtime/log.h"
+#include "runtime/raise.h"
+#include "runtime/raise.hpp"
+#include "stream/stream_internal.hpp"
+
+namespace korvo::stream {
+
+namespace {
+
+// The three texts differ only in the blanks in front of the id, which tell
+// what the failed save followed.
+constexpr const char *kCheckpointSaveFailed =
+    "korvo: Couldn't write progress file for distribution                     %s\n";
+constexpr const char *kStatusSaveFailed =
+    "korvo: Couldn't write progress file for distribution                  %s\n";
+constexpr const char *kClosingSaveFailed =
+    "korvo: Couldn't write progress file for distribution              %s\n";
+
+const char *failure_text(SaveAfter after) {
+    switch (after) {
+        case SaveAfter::Checkpoint:
+            return kCheckpointSaveFailed;
+        case SaveAfter::Status:
+            return kStatusSaveFailed;
+        case SaveAfter::Closing:
+            return kClosingSaveFailed;
+    }
+    return kStatusSaveFailed;
+}
+
+int64_length *new_length() {
+    int64_length *length = int64_length_new();
+    if (length == nullptr)
+        vaThrow(nullptr, -1, "Not enough memory for a %1$s.\n", "stream length");
+    return length;
+}
+
+}  // namespace
+
+std::string length_text(const int64_length *length) {
+    if (length == nullptr)
+        return "0";
+    const uint64_t value = uint64_t(length->thousands) * 1000 + length->units;
+    char text[24];
+    std::snprintf(text, sizeof text, "%" PRIu64, value);
+    return text;
+}
+
+mstat *new_progress(const std::string &distId) {
+    struct Free {
+        void operator()(mstat *record) const noexcept { mstat_free(record); }
+    };
+    std::unique_ptr<mstat, Free> record(mstat_new(distId.c_str(), 0));
+    if (record == nullptr)
+        return nullptr;
+    Properties *list = mstat_get_properties(record.get());
+    properties_put_string_dup(list, "msid", distId.c_str());
+    properties_put_boolean_dup(list, "err", 0);
+    properties_put_boolean_dup(list, "close", 0);
+    properties_put_boolean_dup(list, "paused", 0);
+    return record.release();
+}
+
+void save_progress(NetStream *stream, SaveAfter after) {
+    mstat *record = stream->progress;
+    if (record == nullptr)
+        return;
+    int32_t result = -1;
+    try {
+        result = mstat_save(record);
+    } catch (const korvo::rt::Exception &e) {
+        // The reason goes to the log beside the usual line; the read goes on.
+        LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
+    }
+    if (result != 0)
+        LogQ(failure_text(after), record->distId);
+}
+
+void put_flag(NetStream *stream, const char *key, bool value) {
+    properties_put_boolean_dup(mstat_get_properties(stream->progress), key, value ? 1 : 0);
+}
+
+void put_text(NetStream *stream, const char *key, const char *value) {
+    properties_put_string_dup(mstat_get_properties(stream->progress), key, value);
+}
+
+void take_totals(NetStream *stream, const PropertiesList *toc) {
+    if (stream->totalLength == nullptr)
+        stream->totalLength = new_length();
+    if (stream->currentLength == nullptr)
+        stream->currentLength = new_length();
+    int64_length total{}, current{};
+    for (uint32_t i = 0; toc->buffer != nullptr && i < toc->length; ++i) {
+        int64_length_add(&total, properties_get_long(&toc->buffer[i], "size"));
+        int64_length_add(&current, properties_get_long(&toc->buffer[i], "offset"));
+    }
+    *stream->totalLength = total;
+    *stream->currentLength = current;
+}
+
+void account(NetStream *stream, int32_t n) {
+    if (n < 0) {
+        put_flag(stream, "err", true);
+        save_progress(stream, SaveAfter::Status);
+        return;
+    }
+    if (n == 0)
+        return;
+    stream->unsaved += n - 1;
+    if (stream->currentLength == nullptr)
+        stream->currentLength = new_length();
+    int64_length reached = *stream->currentLength;
+    int64_length_add(&reached, stream->unsaved);
+    const bool total_reached =
+        stream->totalLength != nullptr && int64_length_equal(&reached, stream->totalLength);
+    if (stream->unsaved <= NET_STREAM_CHECKPOINT_BYTES && !total_reached)
+        return;
+    int64_length_add(stream->currentLength, stream->unsaved);
+    put_text(stream, "c_len", length_text(stream->currentLength).c_str());
+    stream->unsaved = 0;
+    save_progress(stream, SaveAfter::Checkpoint);
+}
+
+}  // namespace korvo::stream

@@ -1,0 +1,42 @@
+// The stream's side of its progress record: making it, putting the keys
+// the stream writes, saving it (a failure is logged, never raised), and the
+// accounting of the bytes a read delivered.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "stream/net_stream.h"
+
+namespace korvo::stream {
+
+// What a save follows; each logs its own failure text.
+enum class SaveAfter {
+    Checkpoint,  // a checkpoint ("c_len")
+    Status,      // "err", a status text, a caller's key
+    Closing,     // "close" and "paused"
+};
+
+// A new progress record for `distId` (kind 0) holding "msid" = the id and
+// "err", "close", "paused" = false; nothing saved. Raises when memory is
+// exhausted; nullptr when the record cannot be made (mstat_new's NULL).
+mstat *new_progress(const std::string &distId);
+
+// Saves the stream's record; a failure (a -1 or a raised message) is logged
+// with the text that `after` selects and the read goes on.
+void save_progress(NetStream *stream, SaveAfter after);
+
+void put_flag(NetStream *stream, const char *key, bool value);
+void put_text(NetStream *stream, const char *key, const char *value);
+
+// Takes the totals from the stream's TOC: `totalLength` = the sum of the
+// segments' "size", `currentLength` = the sum of their "offset" (both must
+// exist: message 36). Raises as the getters do.
+void take_totals(NetStream *stream, const PropertiesList *toc);
+
+// Accounts a read's count n: a negative n marks "err" and saves; a positive
+// one adds n - 1 to `unsaved` and saves a checkpoint once more than 10240
+// bytes are unsaved or the total is reached.
+void account(NetStream *stream, int32_t n);
+
+}  // namespace korvo::stream

@@ -1,0 +1,246 @@
+// File-list streams: the type-4 key's bytes, walking the list (skipping
+// complete segments, resuming at offsets, stopping at unknown names), and
+// the progress record a file stream keeps: its checkpoints, its totals and
+// the logged texts of failed saves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/log_capture.hpp"
+#include "tests/properties/props_test_util.hpp"
+#include "tests/stream/stream_test_support.hpp"
+
+namespace {
+
+using props_test::raised_by;
+using stream_test::contents;
+using stream_test::Key;
+using stream_test::pattern;
+using stream_test::SegmentSpec;
+using stream_test::Stream;
+using stream_test::Toc;
+using stream_test::write_file;
+
+std::vector<uint8_t> bytes_of(const StreamKey *key, uint32_t extra) {
+    return std::vector<uint8_t>(key->buffer, key->buffer + key->length + extra);
+}
+
+TEST(StreamKeys, FileListKeysHoldTheirExactBytes) {
+    const Key key(file_stream_key_new(1, 3, "d", "a", "b"));
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->maximum, 0u);
+    EXPECT_EQ(key->length, 9u);
+    EXPECT_EQ(bytes_of(key.get(), 1),
+              (std::vector<uint8_t>{4, 0, 1, 'd', ',', 'a', ',', 'b', 0, 0}));
+    EXPECT_EQ(stream_key_get_data(key.get()), reinterpret_cast<char *>(key->buffer) + 3);
+
+    const Key quiet(file_stream_key_new(0, 1, "dist"));
+    EXPECT_EQ(bytes_of(quiet.get(), 1), (std::vector<uint8_t>{4, 0, 2, 'd', 'i', 's', 't', 0, 0}));
+
+    // Without strings the text's NUL lands on the progress flag.
+    const Key empty(file_stream_key_new(1, 0));
+    EXPECT_EQ(bytes_of(empty.get(), 1), (std::vector<uint8_t>{4, 0, 0, 0}));
+    EXPECT_EQ(stream_key_get_data(empty.get()), reinterpret_cast<char *>(empty->buffer) + 3);
+
+    EXPECT_EQ(file_stream_key_new(1, 2, "d", nullptr), nullptr);
+    EXPECT_EQ(file_stream_key_new(1, -1), nullptr);
+    stream_key_delete(nullptr);
+
+    // Other keys' data begins at their progress flag.
+    stream_test::RawKey network(NET_STREAM_NETWORK, 1, "d");
+    EXPECT_EQ(stream_key_get_data(&network.key),
+              reinterpret_cast<char *>(network.bytes.data()) + 2);
+    network.key.length = 1;
+    EXPECT_EQ(stream_key_get_data(&network.key), nullptr);
+    EXPECT_EQ(stream_key_get_data(nullptr), nullptr);
+}
+
+class FileStreams : public stream_test::StreamTest {
+  protected:
+    // A type-4 stream over `names` for the distribution "d".
+    Stream open(const std::vector<std::string> &names, bool progress) {
+        std::string text = "d";
+        for (const std::string &name : names)
+            text += "," + name;
+        stream_test::RawKey key(NET_STREAM_FILES, progress ? 1 : 2, text);
+        Stream stream(net_stream_open(&key.key));
+        EXPECT_EQ(key.text(), text);  // the key is left as it was
+        return stream;
+    }
+    // Reads once: the bytes, or "<n>" for a count that is not positive.
+    std::string read(NetStream *stream) {
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream, &data);
+        if (n <= 0) {
+            EXPECT_EQ(data, nullptr);
+            return "<" + std::to_string(n) + ">";
+        }
+        std::string bytes(data, static_cast<std::size_t>(n));
+        net_stream_free_buffer(stream, data);
+        return bytes;
+    }
+    std::string file(const std::string &name, std::size_t size, unsigned seed) {
+        const std::string path = scratch / name;
+        write_file(path, pattern(size, seed));
+        return path;
+    }
+};
+
+TEST_F(FileStreams, SkipCompleteSegmentsAndResumeAtTheirOffsets) {
+    const std::string a = file("a", 300, 1), b = file("b", 50, 2), c = file("c", 40000, 3);
+    const std::string e = file("e", 0, 4);
+    Toc toc({{"a", 300, 100, a}, {"b", 50, 50, b}, {"e", 0, 0, e}, {"c", 40000, 0, c}});
+    Stream stream = open({a, b, e, c}, false);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->type, NET_STREAM_FILES);
+    EXPECT_EQ(stream->chunkSize, 16384);
+    EXPECT_STREQ(stream->distId, "d");
+    net_stream_save_modified_toc(stream.get(), &toc);
+
+    EXPECT_EQ(read(stream.get()), contents(a).substr(100));
+    EXPECT_EQ(read(stream.get()), "<0>");  // a's end; b and e are complete
+    EXPECT_EQ(read(stream.get()), contents(c).substr(0, 16384));
+    EXPECT_EQ(read(stream.get()), contents(c).substr(16384, 16384));
+    EXPECT_EQ(read(stream.get()), contents(c).substr(32768));
+    EXPECT_EQ(read(stream.get()), "<0>");
+    EXPECT_EQ(read(stream.get()), "<0>");  // the list is used up
+    EXPECT_EQ(stream->started, 1);
+}
+
+TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
+    const std::string a = file("a", 10, 1), c = file("c", 20, 3);
+    const std::string missing = scratch / "missing";
+    Toc toc({{"a", 10, 0, a}, {"m", 5, 0, missing}, {"c", 20, 0, c}});
+    Stream stream = open({a, scratch / "unknown", missing, c}, false);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    EXPECT_EQ(read(stream.get()), contents(a));
+    EXPECT_EQ(read(stream.get()), "<0>");
+    EXPECT_EQ(read(stream.get()), "<0>");  // a name no segment has
+    const auto raised = raised_by([&] { read(stream.get()); });
+    EXPECT_EQ(raised.number, 11);
+    EXPECT_EQ(raised.arguments, std::vector<std::string>{missing});
+    EXPECT_EQ(read(stream.get()), contents(c));  // the failed name was taken
+
+    // A seek that fails leaves no file open at the segment's start: the next
+    // read goes on with the next name.
+    Toc odd({{"a", 10, -5, a}, {"c", 20, 0, c}});
+    Stream seeking = open({a, c}, false);
+    net_stream_save_modified_toc(seeking.get(), &odd);
+    EXPECT_EQ(raised_by([&] { read(seeking.get()); }).number, 23);
+    EXPECT_EQ(read(seeking.get()), contents(c));
+
+    // Without a comma the text is the id and the list is empty; without a TOC
+    // no name matches.
+    Stream bare = open({}, false);
+    EXPECT_STREQ(bare->distId, "d");
+    EXPECT_EQ(read(bare.get()), "<0>");
+    Stream untold = open({a}, false);
+    EXPECT_EQ(read(untold.get()), "<0>");
+}
+
+TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
+    const std::string a = file("a", 40000, 1), b = file("b", 100, 2);
+    Toc toc({{"a", 40000, 0, a}, {"b", 100, 0, b}});
+    Stream stream = open({a, b}, true);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->keepsProgress, 1);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    EXPECT_TRUE(progress("d").empty());  // nothing is saved before a checkpoint
+
+    // Each read, then "c_len" as the file holds it.
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        {"16384", "16384"}, {"16384", "32768"}, {"7232", "32768"},  // 7232 waits
+        {"<0>", "32768"},   {"100", "40100"},  // the total reached: a checkpoint
+        {"<0>", "40100"},
+    };
+    for (const auto &[got, c_len] : steps) {
+        const std::string bytes = read(stream.get());
+        EXPECT_EQ(bytes.front() == '<' ? bytes : std::to_string(bytes.size()), got);
+        EXPECT_EQ(progress("d")["c_len"], c_len);
+    }
+    EXPECT_EQ(progress("d"), (std::map<std::string, std::string>{{"msid", "d"},
+                                                                 {"err", "false"},
+                                                                 {"close", "false"},
+                                                                 {"paused", "false"},
+                                                                 {"t_len", "40100"},
+                                                                 {"c_len", "40100"}}));
+    stream.reset();
+    EXPECT_EQ(progress("d")["close"], "true");
+}
+
+TEST_F(FileStreams, TheTotalMakesACheckpointBelowTheThreshold) {
+    const std::string a = file("a", 100, 1), b = file("b", 50, 2);
+    Toc toc({{"a", 100, 0, a}, {"b", 50, 20, b}});
+    Stream stream = open({a, b}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    EXPECT_EQ(read(stream.get()).size(), 100u);
+    EXPECT_EQ(read(stream.get()), "<0>");
+    EXPECT_TRUE(progress("d").empty());
+    EXPECT_EQ(read(stream.get()), contents(b).substr(20));
+    EXPECT_EQ(progress("d")["t_len"], "150");
+    EXPECT_EQ(progress("d")["c_len"], "150");
+}
+
+TEST_F(FileStreams, StatusAndCallersKeysAreSaved) {
+    Stream stream = open({}, true);
+    korvo::rt::LogCapture capture;
+    net_stream_set_status(stream.get(), "disk full");
+    net_stream_update_mstat(stream.get(), "phase", "unpacking");
+    net_stream_set_status(stream.get(), nullptr);
+    net_stream_update_mstat(stream.get(), "ignored", nullptr);
+    EXPECT_EQ(capture.texts(2),
+              std::vector<std::string>{"korvo: update mstat key=phase, value=unpacking\n"});
+    auto values = progress("d");
+    EXPECT_EQ(values["err"], "true");
+    EXPECT_EQ(values["err_msg"], "disk full");
+    EXPECT_EQ(values["phase"], "unpacking");
+    EXPECT_EQ(values.count("ignored"), 0u);
+
+    // A stream without a record records nothing.
+    Stream quiet = open({}, false);
+    net_stream_set_status(quiet.get(), "other");
+    net_stream_update_mstat(quiet.get(), "phase", "other");
+    net_stream_set_status(nullptr, "other");
+    EXPECT_EQ(progress("d"), values);
+}
+
+// A record whose file cannot be written (an id that is no file name): every
+// save is logged with the blanks that tell what it followed, and reading
+// goes on.
+TEST_F(FileStreams, FailedSavesAreLoggedAndTheReadGoesOn) {
+    const std::string a = file("a", 20000, 1);
+    Toc toc({{"a", 20000, 0, a}});
+    stream_test::RawKey key(NET_STREAM_FILES, 1, "x/y," + a);
+    Stream stream(net_stream_open(&key.key));
+    net_stream_save_modified_toc(stream.get(), &toc);
+    korvo::rt::LogCapture capture;
+    EXPECT_EQ(read(stream.get()).size(), 16384u);
+    net_stream_set_status(stream.get(), "broken");
+    net_stream_update_mstat(stream.get(), "k", "v");
+    EXPECT_EQ(read(stream.get()).size(), 3616u);
+    stream.reset();
+    const std::string failed = "korvo: Couldn't write progress file for distribution";
+    EXPECT_EQ(capture.texts(2), (std::vector<std::string>{
+                                    failed + std::string(21, ' ') + "x/y\n",
+                                    failed + std::string(18, ' ') + "x/y\n",
+                                    failed + std::string(18, ' ') + "x/y\n",
+                                    "korvo: update mstat key=k, value=v\n",
+                                    failed + std::string(21, ' ') + "x/y\n",
+                                    failed + std::string(14, ' ') + "x/y\n",
+                                }));
+
+    // A save that raises (its file is a directory) also logs why.
+    std::filesystem::create_directories(work + "/mstat/r.mds");
+    stream_test::RawKey refused(NET_STREAM_FILES, 1, "r");
+    Stream other(net_stream_open(&refused.key));
+    capture.clear();
+    net_stream_set_status(other.get(), "x");
+    EXPECT_EQ(capture.texts(2), std::vector<std::string>{failed + std::string(18, ' ') + "r\n"});
+    const auto why = capture.texts(1);
+    ASSERT_EQ(why.size(), 1u);
+    EXPECT_TRUE(why[0].starts_with("korvo: ")) << why[0];
+    EXPECT_NE(why[0].find(work + "/mstat/r.mds"), std::string::npos) << why[0];
+}
+
+}  // namespace

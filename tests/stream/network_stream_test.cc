@@ -1,0 +1,174 @@
+// Network streams through the channel: the TOC handed over on the first
+// read, the code byte of each packet, checkpoints of what arrived, the
+// commands that end a read, and polling for them. The method runs in a
+// child; the test plays the gateway byte by byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "properties/property_files.h"
+#include "runtime/gateway.h"
+#include "runtime/log_capture.hpp"
+#include "tests/runtime/raw_gateway.hpp"
+#include "tests/stream/stream_test_support.hpp"
+
+namespace {
+
+using korvo::test::Bytes;
+using korvo::test::MethodProcess;
+using korvo::test::packet;
+using korvo::test::operator+;
+using stream_test::RawKey;
+using stream_test::Stream;
+using stream_test::Toc;
+
+class NetworkStreams : public stream_test::StreamTest {};
+
+// A data packet: code 1, then `size` bytes.
+Bytes data_packet(std::size_t size, uint8_t fill = 'x') {
+    return packet(GATEWAY_KIND_STREAM, Bytes{1} + Bytes(size, fill));
+}
+
+TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
+    Toc toc({{"a", 40000, 0}, {"b", 10, 6}});
+    MethodProcess method([&] {
+        RawKey key(NET_STREAM_NETWORK, 1, "net1");
+        Stream stream(net_stream_open(&key.key));
+        net_stream_save_modified_toc(stream.get(), &toc);
+        char *data = nullptr;
+        // A 5-byte packet starting with 1: four data bytes, past the code byte.
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == 4);
+        CHILD_CHECK(std::string(data, 4) == "wxyz" && data[-1] == 1);
+        net_stream_free_buffer(stream.get(), data);  // frees from the code byte
+        const int32_t sizes[] = {16384, 16384, 7228, 0, 4};
+        for (int32_t size : sizes) {
+            CHILD_CHECK(net_stream_read(stream.get(), &data) == size);
+            net_stream_free_buffer(stream.get(), data);
+        }
+        return 0;
+    });
+    auto &gateway = method.gateway;
+    // The modified TOC, as the stream encodes its copy.
+    void *encoded = nullptr;
+    uint32_t length = 0;
+    properties_encode(TC_Vem_Korvo2__sequence_Properties_PropertiesList, &toc, &encoded, &length);
+    const Bytes expected(static_cast<uint8_t *>(encoded), static_cast<uint8_t *>(encoded) + length);
+    mg_free(encoded);
+    EXPECT_EQ(gateway.receive(), packet(GATEWAY_KIND_TOC, expected));
+    gateway.send(packet(GATEWAY_KIND_STREAM, Bytes{1, 'w', 'x', 'y', 'z'}));
+    for (std::size_t size : {16384u, 16384u, 7228u})
+        gateway.send(data_packet(size));
+    gateway.send(packet(GATEWAY_KIND_STREAM, {}));
+    gateway.send(data_packet(4));
+    EXPECT_EQ(method.wait(), 0);
+    EXPECT_TRUE(gateway.receive(100).empty());  // the TOC went up once
+
+    // From the offsets' 6 bytes: 4 + 16384 made the first checkpoint and 16384
+    // the second; 7228 reached 40006 of the total 40010 without one, and the
+    // last 4 bytes reached the total.
+    const auto values = progress("net1");
+    EXPECT_EQ(values.at("t_len"), "40010");
+    EXPECT_EQ(values.at("c_len"), "40010");
+    EXPECT_EQ(values.at("close"), "true");
+}
+
+TEST_F(NetworkStreams, CommandsEndTheReadAndOnlyPauseMarksTheRecord) {
+    for (const uint8_t code : {2, 3, 4, 5}) {
+        SCOPED_TRACE(int(code));
+        const std::string id = "cmd" + std::to_string(code);
+        MethodProcess method([&] {
+            RawKey key(NET_STREAM_NETWORK, 1, id);
+            Stream stream(net_stream_open(&key.key));
+            Toc toc({{"a", 100, 0}});
+            net_stream_save_modified_toc(stream.get(), &toc);
+            char *data = reinterpret_cast<char *>(1);
+            CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
+            net_stream_free_buffer(stream.get(), data);
+            CHILD_CHECK(net_stream_read(stream.get(), &data) == -code && data == nullptr);
+            // A NULL command ends the read like an empty packet.
+            CHILD_CHECK(net_stream_read(stream.get(), &data) == 0 && data == nullptr);
+            return 0;
+        });
+        method.gateway.send(data_packet(10));
+        method.gateway.send(packet(GATEWAY_KIND_STREAM, {code}));
+        method.gateway.send(packet(GATEWAY_KIND_STREAM, {0}));
+        EXPECT_EQ(method.wait(), 0);
+        EXPECT_EQ(progress(id).at("paused"), code == 3 ? "true" : "false");
+    }
+}
+
+TEST_F(NetworkStreams, AFailedChannelMarksTheRecordInError) {
+    MethodProcess method([] {
+        RawKey key(NET_STREAM_NETWORK, 1, "lost");
+        Stream stream(net_stream_open(&key.key));
+        Toc toc({{"a", 100000, 0}});
+        net_stream_save_modified_toc(stream.get(), &toc);
+        char *data = nullptr;
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
+        net_stream_free_buffer(stream.get(), data);
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == -1 && data == nullptr);
+        return 0;
+    });
+    EXPECT_EQ(method.gateway.receive()[0], GATEWAY_KIND_TOC);
+    method.gateway.send(data_packet(20000));
+    method.gateway.close();  // in the middle of the segment
+    EXPECT_EQ(method.wait(), 0);
+    const auto values = progress("lost");
+    EXPECT_EQ(values.at("err"), "true");
+    EXPECT_EQ(values.at("c_len"), "20000");
+    EXPECT_EQ(values.at("close"), "true");
+}
+
+TEST_F(NetworkStreams, PollingFindsCancelAndPause) {
+    korvo::test::Pipe polled, sent;
+    MethodProcess method([&] {
+        korvo::rt::LogCapture capture;
+        char *command = nullptr;
+        CHILD_CHECK(is_stream_stopped(&command) == 0 && command == nullptr);
+        polled.send();
+        CHILD_CHECK(sent.receive() == 'x');
+        CHILD_CHECK(is_stream_stopped(&command) == -2);
+        mg_free(command);
+        CHILD_CHECK(is_stream_stopped(&command) == -3);
+        mg_free(command);
+        command = nullptr;
+        CHILD_CHECK(is_stream_stopped(&command) == 0);  // another packet stays with the caller
+        CHILD_CHECK(command != nullptr && command[0] == 1 && command[1] == 'd');
+        mg_free(command);
+        CHILD_CHECK(capture.texts(2) ==
+                    (std::vector<std::string>{"from_file distribution has been canceled",
+                                              "from_file distribution has been paused"}));
+        return 0;
+    });
+    ASSERT_EQ(polled.receive(), 'x');
+    method.gateway.send(packet(GATEWAY_KIND_STREAM, {2}));
+    method.gateway.send(packet(GATEWAY_KIND_STREAM, {3}));
+    method.gateway.send(packet(GATEWAY_KIND_STREAM, {1, 'd'}));
+    sent.send();
+    EXPECT_EQ(method.wait(), 0);
+}
+
+// A CD stream polls before each read: a pending CANCEL ends it before any
+// file is opened (its data file does not even exist).
+TEST_F(NetworkStreams, APollingStreamStopsBeforeTouchingItsFiles) {
+    const std::string missing = scratch / "missing.dat";
+    korvo::test::Pipe sent;
+    MethodProcess method([&] {
+        RawKey key(NET_STREAM_CD, 1, "cd1");
+        Stream stream(net_stream_open(&key.key));
+        Toc toc({{"a", 10, 0, "", missing}});
+        net_stream_save_modified_toc(stream.get(), &toc);
+        CHILD_CHECK(sent.receive() == 'x');
+        char *data = nullptr;
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == -2 && data == nullptr);
+        CHILD_CHECK(stream->started == 0);
+        return 0;
+    });
+    method.gateway.send(packet(GATEWAY_KIND_STREAM, {2}));
+    sent.send();
+    EXPECT_EQ(method.wait(), 0);
+    EXPECT_EQ(progress("cd1").count("err"), 1u);
+    EXPECT_EQ(progress("cd1").at("err"), "false");  // a stop is no error
+}
+
+}  // namespace

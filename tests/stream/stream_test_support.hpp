@@ -1,0 +1,149 @@
+// Test support for the stream tests: a fixture with a scratch work
+// directory, TOCs built from segment descriptions, owned streams and keys,
+// and the progress file read back as text.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "properties/korvo_properties.h"
+#include "properties/property_files.h"
+#include "runtime/mg_memory.h"
+#include "stream/file_stream.h"
+#include "stream/net_stream.h"
+#include "stream/stream_key.h"
+#include "tests/kes/kes_scratch.hpp"
+
+namespace stream_test {
+
+struct SegmentSpec {
+    SegmentSpec(std::string id, int32_t size, int32_t offset = 0, std::string dataPath = {},
+                std::string datFile = {})
+        : id(std::move(id)),
+          size(size),
+          offset(offset),
+          dataPath(std::move(dataPath)),
+          datFile(std::move(datFile)) {}
+    std::string id;
+    int32_t size;
+    int32_t offset;
+    std::string dataPath;  // "data_path"; empty: none
+    std::string datFile;   // "dat_file"; empty: none
+};
+
+// A TOC (PropertiesList) that frees itself.
+struct Toc : PropertiesList {
+    explicit Toc(const std::vector<SegmentSpec> &segments) : PropertiesList{} {
+        for (const SegmentSpec &spec : segments) {
+            Properties segment{};
+            properties_put_string_dup(&segment, "id", spec.id.c_str());
+            properties_put_string_dup(&segment, "version", "1");
+            properties_put_long_dup(&segment, "size", spec.size);
+            properties_put_long_dup(&segment, "offset", spec.offset);
+            if (!spec.dataPath.empty())
+                properties_put_string_dup(&segment, "data_path", spec.dataPath.c_str());
+            if (!spec.datFile.empty())
+                properties_put_string_dup(&segment, "dat_file", spec.datFile.c_str());
+            seq_add(this, &segment, sizeof segment);
+        }
+    }
+    ~Toc() { properties_list_delete(this); }
+    Toc(const Toc &) = delete;
+    Toc &operator=(const Toc &) = delete;
+};
+
+struct StreamClose {
+    void operator()(NetStream *stream) const { net_stream_close(stream); }
+};
+using Stream = std::unique_ptr<NetStream, StreamClose>;
+
+struct KeyDelete {
+    void operator()(StreamKey *key) const { stream_key_delete(key); }
+};
+using Key = std::unique_ptr<StreamKey, KeyDelete>;
+
+// A key of any type over a text, kept alive by the vector.
+struct RawKey {
+    std::vector<uint8_t> bytes;
+    StreamKey key;
+    RawKey(uint8_t type, uint8_t progress, const std::string &text)
+        : bytes(3 + text.size() + 1, 0), key{} {
+        bytes[0] = type;
+        bytes[2] = progress;
+        std::copy(text.begin(), text.end(), bytes.begin() + 3);
+        key = StreamKey{static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(bytes.size()),
+                        bytes.data()};
+    }
+    std::string text() const { return reinterpret_cast<const char *>(bytes.data() + 3); }
+};
+
+// The progress file of `id` as text: strings as they are, booleans as
+// "true"/"false"; empty when there is no file.
+inline std::map<std::string, std::string> progress_of(const std::string &workDir,
+                                                      const std::string &id) {
+    std::map<std::string, std::string> values;
+    const std::string path = workDir + "/mstat/" + id + ".mds";
+    if (!std::filesystem::exists(path))
+        return values;
+    Properties list{};
+    properties_load_without_len(&list, path.c_str());
+    for (uint32_t i = 0; i < list.length; ++i) {
+        const Property &p = list.buffer[i];
+        if (p.value.type == TC_boolean)
+            values[p.key] = *static_cast<const uint8_t *>(p.value.value) != 0 ? "true" : "false";
+        else if (p.value.type == TC_string)
+            values[p.key] = *static_cast<char *const *>(p.value.value);
+    }
+    properties_delete(&list);
+    return values;
+}
+
+inline std::string contents(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void write_file(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// `size` bytes that differ from file to file (seeded by `seed`).
+inline std::string pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char &c : bytes) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+class StreamTest : public kes_test::NoDescriptorLeak {
+  protected:
+    void SetUp() override {
+        NoDescriptorLeak::SetUp();
+        ASSERT_EQ(korvo_init(), 1);
+        work = scratch / "work";
+        std::filesystem::create_directory(work);
+        ::setenv("KORVO_WORK_DIR", work.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("KORVO_WORK_DIR");
+        NoDescriptorLeak::TearDown();
+    }
+    std::map<std::string, std::string> progress(const std::string &id) const {
+        return progress_of(work, id);
+    }
+
+    kes_test::ScratchDir scratch;
+    std::string work;
+};
+
+}  // namespace stream_test

@@ -1,0 +1,7 @@
+# korvo_gateway: the gateway peer that method authors, the end-to-end tests
+# and the benchmarks run a method against. The packet code is the runtime's
+# own, compiled in (it is internal to korvo_runtime).
+file(GLOB gateway_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/gateway/*.cc)
+add_executable(korvo_gateway ${gateway_sources} ${KORVO_INCLUDE_ROOT}/runtime/channel_packet.cc)
+korvo_library_defaults(korvo_gateway)
+target_link_libraries(korvo_gateway PRIVATE korvo)

@@ -38,13 +38,9 @@ function(korvo_add_folder target)
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   file(GLOB private_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.hpp)
   target_sources(${target} PRIVATE ${sources} ${headers} ${private_headers})
-  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   foreach(header IN LISTS headers)
     set_property(GLOBAL APPEND PROPERTY KORVO_PUBLIC_HEADERS ${header})
   endforeach()
-  if(headers)
-    install(FILES ${headers} DESTINATION include/korvo/${folder})
-  endif()
 endfunction()
 
 # A GoogleTest program; its tests are listed when ctest runs, so a program

@@ -1,19 +1,167 @@
-# Installation and the CMake package that lets other projects use
-#   find_package(korvo) + target_link_libraries(app korvo::korvo)
+# Installation, the CMake package, the pkg-config files and the Debian
+# packages.
+#
+# What is installed is found, not listed: every shared library of the
+# project and every program declared in tools/ is installed, wherever its
+# folder is, except the targets of tests/, bench/ and fuzz/. A library or
+# program added later (a CDS client library, a gateway peer) is therefore
+# installed without an edit here; one that must stay out sets the target
+# property KORVO_INSTALL to OFF where it is declared:
+#   set_target_properties(korvo_example PROPERTIES KORVO_INSTALL OFF)
+#
+# Layout under the prefix:
+#   bin/                          the programs
+#   <libdir>/                     the shared libraries (SONAME versions)
+#   include/korvo/<folder>/*.h    the public headers: -I<prefix>/include/korvo
+#                                 and #include <properties/korvo_properties.h>
+#   <libdir>/cmake/korvo/         find_package(korvo): korvo::korvo, korvo::runtime
+#   <libdir>/pkgconfig/           korvo.pc, korvo-runtime.pc
+#   share/doc/korvo/examples/     a method to start from, with its CMakeLists.txt
+#
+# Components: "runtime" (libraries and programs: the package korvo) and "dev"
+# (headers, link names, the CMake and pkg-config files, the examples: the
+# package korvo-dev).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS korvo_runtime korvo EXPORT korvoTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(EXPORT korvoTargets NAMESPACE korvo::
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/korvo)
+# Targets of these top-level folders are never installed.
+set(KORVO_UNINSTALLED_FOLDERS tests bench fuzz)
 
+# Appends to the lists named `out_libraries` and `out_programs` the
+# installable targets declared in `dir` and the folders below it.
+function(korvo_collect_installables dir out_libraries out_programs)
+  set(found_libraries ${${out_libraries}})
+  set(found_programs ${${out_programs}})
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${dir})
+  foreach(target IN LISTS targets)
+    get_target_property(install ${target} KORVO_INSTALL)
+    if(NOT install AND NOT install STREQUAL "install-NOTFOUND")
+      continue()
+    endif()
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+      list(APPEND found_libraries ${target})
+    elseif(type STREQUAL "EXECUTABLE" AND relative MATCHES "^tools(/|$)")
+      list(APPEND found_programs ${target})
+    endif()
+  endforeach()
+  get_property(children DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(child IN LISTS children)
+    file(RELATIVE_PATH child_relative ${PROJECT_SOURCE_DIR} ${child})
+    string(REGEX REPLACE "/.*" "" top ${child_relative})
+    if(NOT top IN_LIST KORVO_UNINSTALLED_FOLDERS)
+      korvo_collect_installables(${child} found_libraries found_programs)
+    endif()
+  endforeach()
+  set(${out_libraries} ${found_libraries} PARENT_SCOPE)
+  set(${out_programs} ${found_programs} PARENT_SCOPE)
+endfunction()
+
+# The imported targets are korvo::korvo and korvo::runtime; other libraries
+# keep their target name (korvo::CDSClient).
+set_target_properties(korvo_runtime PROPERTIES EXPORT_NAME runtime)
+
+function(korvo_install_all)
+  set(libraries)
+  set(programs)
+  korvo_collect_installables(${PROJECT_SOURCE_DIR} libraries programs)
+
+  # Installed programs and libraries find the project's libraries beside
+  # them, whatever the prefix: <prefix>/bin/../<libdir>, <libdir> itself.
+  file(RELATIVE_PATH bin_to_lib
+    ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  foreach(program IN LISTS programs)
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+  endforeach()
+  foreach(library IN LISTS libraries)
+    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endforeach()
+
+  install(TARGETS ${libraries} EXPORT korvoTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+      COMPONENT runtime NAMELINK_COMPONENT dev)
+  if(programs)
+    install(TARGETS ${programs}
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  endif()
+  list(JOIN libraries " " library_list)
+  list(JOIN programs " " program_list)
+  message(STATUS "korvo installs the libraries ${library_list} and the programs ${program_list}")
+endfunction()
+
+# The public headers, recorded by korvo_add_layer and korvo_add_folder, keep
+# their folder: include/korvo/<folder>/<header>.h.
+function(korvo_install_headers)
+  get_property(headers GLOBAL PROPERTY KORVO_PUBLIC_HEADERS)
+  foreach(header IN LISTS headers)
+    file(RELATIVE_PATH relative ${KORVO_INCLUDE_ROOT} ${header})
+    get_filename_component(folder ${relative} DIRECTORY)
+    install(FILES ${header}
+      DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvo/${folder} COMPONENT dev)
+  endforeach()
+endfunction()
+
+korvo_install_all()
+korvo_install_headers()
+
+# find_package(korvo)
+set(KORVO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvo)
+install(EXPORT korvoTargets NAMESPACE korvo:: DESTINATION ${KORVO_CMAKE_DIR} COMPONENT dev)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/korvoConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/korvoConfig.cmake
-  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/korvo)
+  INSTALL_DESTINATION ${KORVO_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/korvoConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/korvoConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/korvoConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/korvo)
+  DESTINATION ${KORVO_CMAKE_DIR} COMPONENT dev)
+
+# pkg-config files. They name the prefix the files are installed under,
+# which is known only when installing (cmake --install --prefix, or the
+# Debian package's /usr), so they are written then.
+foreach(pc IN ITEMS korvo korvo-runtime)
+  set(template ${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in)
+  set(written ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/${pc}.pc)
+  install(CODE "
+    set(KORVO_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(KORVO_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+    set(KORVO_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+    set(KORVO_PC_VERSION \"${PROJECT_VERSION}\")
+    configure_file(\"${template}\" \"${written}\" @ONLY)
+    " COMPONENT dev)
+  install(FILES ${written} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+endforeach()
+
+# A method to start from: the consumer program CI builds against the
+# installed package, with its CMakeLists.txt.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/install/consumer/
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
+
+# cpack -G DEB: the packages korvo and korvo-dev. dpkg-shlibdeps derives the
+# dependencies of korvo from what its libraries and programs link (libc6,
+# libstdc++6, libcurl4 for the CDS client ...); korvo-dev depends on the
+# korvo of the same version.
+set(CPACK_PACKAGE_NAME korvo)
+set(CPACK_PACKAGE_VENDOR "korvo")
+set(CPACK_PACKAGE_CONTACT "korvo maintainers <korvo@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "korvo endpoint library, its runtime and the korvo command")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_COMPONENTS_ALL runtime dev)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME korvo)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME korvo-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "korvo (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+  "The endpoint library of korvo (libkorvo), its runtime (libkorvo_runtime) and the programs korvo and korvo_gateway.")
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+  "Headers, CMake package (find_package(korvo)) and pkg-config files to build korvo methods.")
+include(CPack)

@@ -6,10 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
+# libcli11-dev, nlohmann-json3-dev: the korvo command; pkgconf, dpkg-dev, file:
+# the install tests (pkg-config, cpack -G DEB).
 # The last line: the libraries the benchmarks measure korvo against
 # (msgpack-c, protobuf, OpenSSL's Base64).
 packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl
-  libcurl4-openssl-dev curl
+  libcurl4-openssl-dev curl libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file
   libmsgpack-dev libprotobuf-dev protobuf-compiler libssl-dev)
 missing=()
 for package in "${packages[@]}"; do

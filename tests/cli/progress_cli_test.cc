@@ -1,0 +1,102 @@
+// korvo progress list and show on records that the library saved.
+#include "cli_test_support.hpp"
+
+namespace cli_test {
+namespace {
+
+class ProgressCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(korvo_init(), 1);
+        ::setenv("KORVO_WORK_DIR", work_.path().c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("KORVO_WORK_DIR"); }
+
+    // Saves the record of `id` with string and boolean keys; finished ones
+    // are marked done.
+    static void Save(const std::string &id, std::map<std::string, std::string> texts,
+                     std::map<std::string, bool> flags = {}, bool finished = false) {
+        mstat *record = mstat_new(id.c_str(), 0);
+        ASSERT_NE(record, nullptr);
+        for (const auto &[key, value] : texts)
+            properties_put_string_dup(mstat_get_properties(record), key.c_str(), value.c_str());
+        for (const auto &[key, value] : flags)
+            properties_put_boolean_dup(mstat_get_properties(record), key.c_str(), value);
+        EXPECT_EQ(mstat_save(record), 0);
+        if (finished)
+            mstat_done(record);
+        mstat_free(record);
+    }
+
+    ScratchDir work_;
+};
+
+TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
+    Save("d-half", {{"t_len", "200"}, {"c_len", "100"}}, {{"close", false}});
+    Save("d-paused", {{"t_len", "1000"}, {"c_len", "10"}}, {{"paused", true}, {"close", true}});
+    Save("d-error", {{"t_len", "10"}, {"c_len", "0"}, {"err_msg", "disk full"}}, {{"err", true}});
+    Save("d-closed", {{"t_len", "10"}, {"c_len", "5"}}, {{"close", true}});
+    Save("d-done", {{"t_len", "10"}, {"c_len", "10"}}, {{"close", true}}, true);
+    Save("d-new", {});
+
+    Outcome run = korvo({"progress", "list", "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Json listing = run.json();
+    EXPECT_EQ(listing["progress_directory"], work_ / "mstat");
+    std::map<std::string, std::pair<std::string, Json>> seen;
+    for (const Json &record : listing["records"])
+        seen[record["distribution"]] = {record["state"], record["percent"]};
+    EXPECT_EQ(seen,
+              (std::map<std::string, std::pair<std::string, Json>>{{"d-closed", {"closed", 50.0}},
+                                                                   {"d-done", {"finished", 100.0}},
+                                                                   {"d-error", {"in error", 0.0}},
+                                                                   {"d-half", {"open", 50.0}},
+                                                                   {"d-new", {"open", nullptr}},
+                                                                   {"d-paused", {"paused", 1.0}}}));
+    EXPECT_EQ(listing["records"][2]["error_message"], "disk full");
+    EXPECT_EQ(listing["records"][3]["received_bytes"], 100);
+
+    run = korvo({"progress", "list"});
+    ASSERT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "DISTRIBUTION  STATE     DONE  RECEIVED   TOTAL  UPDATED");
+    EXPECT_NE(run.out.find("d-half        open       50%     100 B   200 B  "), std::string::npos)
+        << run.out;
+
+    // --work-dir names another endpoint's work directory.
+    ScratchDir other;
+    run = korvo({"progress", "list", "--work-dir", other.path()});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out, "No progress records in " + other.path() + "/mstat.\n");
+}
+
+TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
+    Save("42", {{"t_len", "300"}, {"c_len", "150"}, {"note", "mine"}}, {{"paused", true}});
+    Outcome run = korvo({"progress", "show", "42"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("State         paused\nDone          50% (150 B of 300 B)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  note      string      \"mine\"\n"), std::string::npos);
+    Json record = korvo({"progress", "show", "42", "--json"}).json();
+    EXPECT_EQ(record["file"], work_ / "mstat/42.mds");
+    EXPECT_EQ(record["properties"][0],
+              (Json{{"key", "c_len"}, {"type", "string"}, {"value", "150"}}));
+
+    run = korvo({"progress", "show", "43"});
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_NE(run.err.find("no progress record of \"43\""), std::string::npos);
+}
+
+TEST_F(ProgressCommand, AnUnreadableRecordIsListedAsSuch) {
+    ASSERT_EQ(::mkdir((work_ / "mstat").c_str(), 0700), 0);
+    depot_test::WriteBytes(work_ / "mstat/bad.mds", "\x01\x02");
+    Json listing = korvo({"progress", "list", "--json"}).json();
+    ASSERT_EQ(listing["records"].size(), 1u);
+    EXPECT_EQ(listing["records"][0]["state"], "unreadable");
+    EXPECT_NE(listing["records"][0]["unreadable"].get<std::string>().find("(message 35)"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace cli_test

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Installs a build of korvo into a temporary prefix and uses it as a user
+# would. One check per call:
+#   check_install.sh BUILD_DIR layout        the files land where users expect them
+#   check_install.sh BUILD_DIR find_package  the consumer program builds with
+#                                            find_package(korvo) and runs
+#   check_install.sh BUILD_DIR pkg_config    the same through pkg-config, and every
+#                                            installed header compiles as C11 and C++20
+#   check_install.sh BUILD_DIR deb           cpack -G DEB makes korvo and korvo-dev
+#                                            with the right dependencies and files
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+check=$2
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/korvo_install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+# The consumer uses the depot's machine-wide locks: keep them apart from
+# other runs.
+export KORVO_LOCK_NAMESPACE="install.$$"
+export KORVO_TMPDIR="$work"
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+soversion=${version%.*}
+
+install_prefix() {
+  prefix="$work/prefix"
+  cmake --install "$build" --prefix "$prefix" >"$work/install.log" || {
+    cat "$work/install.log"
+    fail "cmake --install"
+  }
+  libdir=$(dirname "$(find "$prefix" -name "libkorvo.so.$soversion" | head -n 1)")
+  [ -d "$libdir" ] || fail "libkorvo.so.$soversion is not installed"
+}
+
+case "$check" in
+layout)
+  install_prefix
+  for lib in korvo korvo_runtime; do
+    [ -f "$libdir/lib$lib.so.$version" ] || fail "lib$lib.so.$version missing"
+    [ "$(readlink "$libdir/lib$lib.so.$soversion")" = "lib$lib.so.$version" ] ||
+      fail "lib$lib.so.$soversion does not link to lib$lib.so.$version"
+    [ -L "$libdir/lib$lib.so" ] || fail "lib$lib.so (the link name) missing"
+    readelf -d "$libdir/lib$lib.so.$version" | grep -q "SONAME.*\[lib$lib.so.$soversion\]" ||
+      fail "lib$lib.so.$version has the wrong SONAME"
+  done
+  for file in include/korvo/properties/korvo_properties.h include/korvo/runtime/korvo_export.h \
+    include/korvo/depot/depot.h include/korvo/stream/mstat.h; do
+    [ -f "$prefix/$file" ] || fail "$file missing"
+  done
+  [ -f "$libdir/cmake/korvo/korvoConfig.cmake" ] || fail "the CMake package is missing"
+  grep -qx "prefix=$prefix" "$libdir/pkgconfig/korvo.pc" || fail "korvo.pc names another prefix"
+  # Nothing of the test suite, the benchmarks or the internal headers.
+  if find "$prefix" -name '*_tests' -o -name 'bench_*' -o -name 'replay_*' -o -name '*.hpp' |
+    grep .; then
+    fail "test, benchmark or internal files were installed"
+  fi
+  # The programs run from the prefix without LD_LIBRARY_PATH.
+  [ -x "$prefix/bin/korvo" ] || fail "bin/korvo missing"
+  env -u LD_LIBRARY_PATH "$prefix/bin/korvo" --version | grep -q "$version" ||
+    fail "the installed korvo does not run"
+  echo "layout: ok ($(find "$prefix" -type f | wc -l) files)"
+  ;;
+find_package)
+  install_prefix
+  cmake -S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    >"$work/configure.log" || {
+    cat "$work/configure.log"
+    fail "configuring the consumer"
+  }
+  cmake --build "$work/consumer" >"$work/build.log" || {
+    cat "$work/build.log"
+    fail "building the consumer"
+  }
+  "$work/consumer/korvo_method"
+  # The README's tour: a method keeps a segment and a progress record in a
+  # work directory; the installed korvo shows them.
+  "$work/consumer/korvo_method" "$work/endpoint" >/dev/null
+  korvo=("$prefix/bin/korvo" --quiet)
+  "${korvo[@]}" depot list --depot "$work/endpoint/depot" | grep -q '^seg-1  1.0      complete     1  ' ||
+    fail "korvo depot list does not show the method's segment"
+  "${korvo[@]}" depot verify --depot "$work/endpoint/depot" >/dev/null ||
+    fail "korvo depot verify finds fault with the method's depot"
+  "${korvo[@]}" progress list --work-dir "$work/endpoint" | grep -q '^dist-1        open    50%' ||
+    fail "korvo progress list does not show the method's record"
+  echo "find_package: the method and the korvo command work together"
+  ;;
+pkg_config)
+  install_prefix
+  export PKG_CONFIG_PATH="$libdir/pkgconfig"
+  [ "$(pkg-config --modversion korvo)" = "$version" ] || fail "pkg-config knows another version"
+  # shellcheck disable=SC2046
+  cc -std=c11 -Wall -Wextra -Werror "$here/consumer/korvo_method.c" -o "$work/korvo_method" \
+    $(pkg-config --cflags --libs korvo) -Wl,-rpath,"$libdir"
+  "$work/korvo_method"
+  # Every installed header, alone and all together, as C11 and as C++20.
+  includes=$(cd "$prefix/include/korvo" && find . -name '*.h' | sed 's|^\./||' | sort)
+  : >"$work/all.c"
+  for header in $includes; do
+    echo "#include <$header>" >>"$work/all.c"
+    printf '#include <%s>\nint korvo_header_check;\n' "$header" >"$work/one.c"
+    # shellcheck disable=SC2046
+    cc -std=c11 -Wpedantic -Werror -fsyntax-only $(pkg-config --cflags korvo) "$work/one.c" ||
+      fail "$header does not compile alone"
+  done
+  # shellcheck disable=SC2046
+  cc -std=c11 -Wpedantic -Werror -fsyntax-only $(pkg-config --cflags korvo) "$work/all.c"
+  # shellcheck disable=SC2046
+  c++ -std=c++20 -Werror -fsyntax-only -x c++ $(pkg-config --cflags korvo) "$work/all.c"
+  echo "pkg_config: $(echo "$includes" | wc -w) headers compile"
+  ;;
+deb)
+  cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/packages" >"$work/cpack.log" 2>&1 || {
+    cat "$work/cpack.log"
+    fail "cpack -G DEB"
+  }
+  runtime_deb=$(find "$work/packages" -maxdepth 1 -name "korvo_${version}_*.deb")
+  dev_deb=$(find "$work/packages" -maxdepth 1 -name "korvo-dev_${version}_*.deb")
+  [ -f "$runtime_deb" ] && [ -f "$dev_deb" ] || fail "korvo and korvo-dev packages not both made"
+  depends=$(dpkg-deb -f "$runtime_deb" Depends)
+  echo "korvo depends on: $depends"
+  for needed in libc6 libstdc++6 libgcc-s1; do
+    grep -q "\b$needed\b" <<<"$depends" || fail "korvo does not depend on $needed"
+  done
+  if grep -q "korvo" <<<"$depends"; then
+    fail "korvo depends on itself"
+  fi
+  [ "$(dpkg-deb -f "$dev_deb" Depends)" = "korvo (= $version)" ] ||
+    fail "korvo-dev must depend on korvo (= $version)"
+  dpkg-deb -x "$runtime_deb" "$work/root"
+  dpkg-deb -x "$dev_deb" "$work/root"
+  [ -x "$work/root/usr/bin/korvo" ] || fail "korvo has no /usr/bin/korvo"
+  find "$work/root/usr/lib" -name "libkorvo.so.$version" | grep -q . || fail "no libkorvo.so.$version"
+  dpkg-deb -c "$runtime_deb" >"$work/runtime.list"
+  dpkg-deb -c "$dev_deb" >"$work/dev.list"
+  if grep -q '/include/' "$work/runtime.list"; then
+    fail "headers in the korvo package"
+  fi
+  grep -q '/usr/include/korvo/properties/korvo_properties.h' "$work/dev.list" ||
+    fail "korvo-dev has no headers"
+  grep -rqx "prefix=/usr" "$work/root/usr/lib" --include=korvo.pc || fail "korvo.pc of the package names another prefix than /usr"
+  echo "deb: $(basename "$runtime_deb") $(basename "$dev_deb")"
+  ;;
+*)
+  fail "unknown check $check"
+  ;;
+esac

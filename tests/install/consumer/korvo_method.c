@@ -1,0 +1,169 @@
+/* korvo_method: the smallest method built against an installed korvo.
+ *
+ *   korvo_method            works in a fresh temporary directory and
+ *                           removes it at the end
+ *   korvo_method WORK_DIR   works in WORK_DIR and keeps what it made there:
+ *                           look at it with `korvo depot list --depot
+ *                           WORK_DIR/depot` and `korvo progress list
+ *                           --work-dir WORK_DIR`
+ *
+ * It keeps a segment, with its description as an encoded property list, in
+ * the depot WORK_DIR/depot through the depot's own operations and reads it
+ * back; keeps a progress record for a distribution (WORK_DIR/mstat); and
+ * shows how C code catches a catalog message that the library raises.
+ *
+ * Build it with CMake (find_package(korvo), CMakeLists.txt beside it) or
+ * with pkg-config:
+ *   cc korvo_method.c $(pkg-config --cflags --libs korvo) -o korvo_method */
+#define _POSIX_C_SOURCE 200809L
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <depot/depot.h>
+#include <properties/korvo_catalog.h>
+#include <properties/korvo_keys.h>
+#include <properties/korvo_properties.h>
+#include <properties/property_files.h>
+#include <runtime/cpl.h>
+#include <runtime/mg_memory.h>
+#include <runtime/raise.h>
+#include <stream/mstat.h>
+
+static const char kData[] = "segment data";
+
+/* The segment's description, encoded, as the depot keeps it beside the
+ * entry. Raises on failure: runs inside the catch adapter. */
+struct Description {
+    void *bytes;
+    uint32_t length;
+};
+
+static void describe_segment(void *context) {
+    struct Description *description = context;
+    Properties *segment = properties_new();
+    properties_put_string_dup(segment, SEGMENT_ID_KEY, "seg-1");
+    properties_put_string_dup(segment, SEGMENT_VERSION_KEY, "1.0");
+    properties_put_long_dup(segment, SEGMENT_SIZE_KEY, (int32_t)(sizeof kData - 1));
+    properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, segment, &description->bytes,
+                      &description->length);
+    properties_delete(segment);
+    mg_free(segment);
+}
+
+/* Stores seg-1 in the depot at `dir` and reads it back; removes it again
+ * unless `keep`. 0 on success. */
+static int keep_segment(const char *dir, int keep) {
+    struct Description description = {NULL, 0};
+    EhException *failed = eh_catch_call(describe_segment, &description);
+    if (failed != NULL) {
+        fprintf(stderr, "%s", eh_exception_text(failed));
+        eh_exception_free(failed);
+        return 1;
+    }
+    KesStatus status;
+    Depot *depot = NULL;
+    if (DepotNew(&status, &depot, dir, 0)->code != 0) {
+        mg_free(description.bytes);
+        return 1;
+    }
+    DepotPropertyBlock block = {description.bytes, description.length};
+    DepotEntry *entry = DepotAddEntry(depot, "seg-1", "1.0", block);
+    mg_free(description.bytes);
+    int bad = entry == NULL;
+    if (!bad) {
+        KesFile file = NULL;
+        bad = DepotFileOpenForWrite(&status, depot, entry, &file, 1)->code != 0 ||
+              KesFileWrite(&status, file, kData, sizeof kData - 1, NULL)->code != 0;
+        if (file != NULL)
+            KesFileClose(&status, file);
+        /* A deadline a day from now: after it, an expiry purge may remove
+         * the segment. */
+        if (!bad)
+            bad =
+                DepotCompleteEntry(&status, depot, entry, (uint32_t)time(NULL) + 86400)->code != 0;
+    }
+    DepotEntry *found = bad ? NULL : DepotGetEntry(depot, "seg-1", "1.0");
+    if (found != NULL) {
+        uint64_t size = 0;
+        DepotEntryGetFileSize(&status, depot, found, &size);
+        printf("depot: %s %s state %d, %llu bytes in %s\n", found->id, found->version, found->state,
+               (unsigned long long)size, found->location);
+        if (keep)
+            DepotFreeEntry(&status, depot, found);
+        else
+            DepotRemoveEntry(&status, depot, found, 1);
+    }
+    DepotFree(&status, depot);
+    return bad || found == NULL;
+}
+
+static void read_missing_key(void *list) {
+    properties_get_string(list, "no-such-key");
+}
+
+static void keep_progress(void *unused) {
+    (void)unused;
+    mstat *record = mstat_new("dist-1", 0);
+    if (record == NULL)
+        return;
+    Properties *list = mstat_get_properties(record);
+    properties_put_string_dup(list, "t_len", "24");
+    properties_put_string_dup(list, "c_len", "12");
+    mstat_save(record);
+    printf("progress: saved the record of %s in %s\n", record->distId, record->dir);
+    mstat_free(record);
+}
+
+int main(int argc, char **argv) {
+    if (korvo_init() != 1)
+        return 1;
+
+    int keep = argc > 1;
+    char dir[512];
+    if (keep) {
+        snprintf(dir, sizeof dir, "%s", argv[1]);
+        mkdir(dir, 0700);
+    } else {
+        snprintf(dir, sizeof dir, "%s/korvo_method.XXXXXX", cpl_tmpdir());
+        if (mkdtemp(dir) == NULL)
+            return 1;
+    }
+    char depot_dir[600];
+    snprintf(depot_dir, sizeof depot_dir, "%s/depot", dir);
+    setenv("KORVO_WORK_DIR", dir, 1);
+
+    int failed = keep_segment(depot_dir, keep);
+
+    EhException *caught = eh_catch_call(keep_progress, NULL);
+    if (caught != NULL) {
+        fprintf(stderr, "%s", eh_exception_text(caught));
+        eh_exception_free(caught);
+        failed = 1;
+    }
+
+    /* Raising calls run inside the catch adapter: asking a list for a key
+     * it does not hold raises catalog message 36. */
+    Properties *list = properties_new();
+    caught = eh_catch_call(read_missing_key, list);
+    if (caught != NULL) {
+        printf("caught message %d of %s: %s", eh_exception_number(caught), Korvo2Catalog[0],
+               eh_exception_text(caught));
+        eh_exception_free(caught);
+    } else {
+        failed = 1;
+    }
+    properties_delete(list);
+    mg_free(list);
+
+    if (!keep) {
+        char command[700];
+        snprintf(command, sizeof command, "rm -rf '%s'", dir);
+        if (system(command) != 0)
+            failed = 1;
+    }
+    return failed;
+}

@@ -1,0 +1,42 @@
+// Writing results: JSON documents (--json), aligned text tables, and quoted
+// texts that show control bytes instead of sending them to the terminal.
+//
+// Threads: main thread (standard output).
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvo::cli {
+
+using Json = nlohmann::ordered_json;
+
+// The document on standard output, indented, with bytes that are not UTF-8
+// replaced (file names and ids are bytes, JSON is text).
+void print_json(const Json &document);
+
+// "text" with \", \\, \n, \t and \xNN escapes.
+std::string quote_text(std::string_view text);
+// The text with control bytes shown as \n, \t, \xNN (no quotes).
+std::string printable(std::string_view text);
+
+// Columns padded to their widest cell, two blanks apart; the last column is
+// not padded. Cells are shown with printable().
+class Table {
+  public:
+    explicit Table(std::vector<std::string> headings);
+    void add(std::vector<std::string> row);
+    // Right-aligns the column (numbers).
+    void align_right(size_t column);
+    void print() const;
+    bool empty() const { return rows_.empty(); }
+
+  private:
+    std::vector<std::string> headings_;
+    std::vector<std::vector<std::string>> rows_;
+    std::vector<bool> right_;
+};
+
+}  // namespace korvo::cli

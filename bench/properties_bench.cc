@@ -1,6 +1,7 @@
 // Property lists at work: a TOC of 1 000 segments (id, version, size,
 // offset, location, checksum) encoded and decoded, each timed next to a
-// memcpy of the encoded bytes in the same iteration (counter x_limit), and
+// memcpy of the encoded bytes in the same iteration (counter x_limit), the
+// same TOC with msgpack-c and protobuf (toc_peers.hpp) beside them, and
 // properties_get_long on a 50-key list next to a bare strcmp scan of its
 // keys.
 #include <benchmark/benchmark.h>
@@ -11,6 +12,7 @@
 
 #include "bench/bench_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
+#include "bench/toc_peers.hpp"
 #include "properties/korvo_properties.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
@@ -38,7 +40,7 @@ void BM_EncodeToc(benchmark::State &state) {
     PropertiesList toc = korvo::bench::makeToc(kSegments);
     const std::vector<uint8_t> bytes = encoded_toc();
     std::vector<uint8_t> target(bytes.size());
-    korvo::bench::timeAgainstLimit(
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
         state,
         [&] {
             AdrBuffer *buffer = adr_init_encode_buffer(nullptr, 0);
@@ -61,7 +63,7 @@ void decode_toc(benchmark::State &state, bool time_the_free) {
     const std::vector<uint8_t> bytes = encoded_toc();
     std::vector<uint8_t> target(bytes.size());
     PropertiesList toc;
-    korvo::bench::timeAgainstLimit(
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
         state,
         [&] {
             AdrBuffer *buffer =
@@ -86,6 +88,41 @@ void BM_DecodeToc(benchmark::State &state) {
 
 void BM_DecodeAndFreeToc(benchmark::State &state) {
     decode_toc(state, true);
+}
+
+// The peers: encoding from their own form, and decoding with freeing, each
+// next to a memcpy of their own bytes.
+template <typename Peer>
+void BM_EncodeTocPeer(benchmark::State &state) {
+    PropertiesList toc = korvo::bench::makeToc(kSegments);
+    {
+        Peer peer(toc);
+        peer.encode();
+        const std::vector<uint8_t> bytes = peer.bytes();
+        std::vector<uint8_t> target(bytes.size());
+        korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
+            state, [&] { benchmark::DoNotOptimize(peer.encode()); },
+            [&] { korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size()); });
+        state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+    }
+    properties_list_delete(&toc);
+}
+
+template <typename Peer>
+void BM_DecodeAndFreeTocPeer(benchmark::State &state) {
+    PropertiesList toc = korvo::bench::makeToc(kSegments);
+    std::vector<uint8_t> bytes;
+    {
+        Peer peer(toc);
+        peer.encode();
+        bytes = peer.bytes();
+    }
+    properties_list_delete(&toc);
+    std::vector<uint8_t> target(bytes.size());
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
+        state, [&] { benchmark::DoNotOptimize(Peer::decodeAndFree(bytes)); },
+        [&] { korvo::bench::copyBytes(target.data(), bytes.data(), bytes.size()); });
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
 
 // The blocks a decoded TOC is made of, in the order decoding allocates them
@@ -139,7 +176,7 @@ void BM_AllocationFloorOfADecodedToc(benchmark::State &state) {
     properties_list_delete(&toc);
     std::vector<void *> held(blocks.allocations.size());
     std::vector<uint8_t> target(bytes.size());
-    korvo::bench::timeAgainstLimit(
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
         state,
         [&] {
             for (size_t i = 0; i < held.size(); ++i) {
@@ -170,14 +207,14 @@ void BM_GetLong(benchmark::State &state) {
     std::vector<const char *> bare;
     for (const auto &k : keys)
         bare.push_back(k.c_str());
-    korvo::bench::timeAgainstLimit(
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
         state,
         [&] {
-            for (int i = 0; i < 100; ++i)
+            for (int i = 0; i < 1000; ++i)
                 benchmark::DoNotOptimize(properties_get_long(&list, key));
         },
         [&] {
-            for (int i = 0; i < 100; ++i) {
+            for (int i = 0; i < 1000; ++i) {
                 size_t found = 0;
                 benchmark::DoNotOptimize(key);
                 while (std::strcmp(bare[found], key) != 0)
@@ -185,7 +222,7 @@ void BM_GetLong(benchmark::State &state) {
                 benchmark::DoNotOptimize(found);
             }
         });
-    state.SetItemsProcessed(state.iterations() * 100);
+    state.SetItemsProcessed(state.iterations() * 1000);
     properties_delete(&list);
 }
 
@@ -193,8 +230,20 @@ void BM_GetLong(benchmark::State &state) {
 
 BENCHMARK(BM_MemcpyOfTheEncodedToc)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EncodeToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_EncodeTocPeer, korvo::bench::MsgpackToc)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_EncodeTocPeer, korvo::bench::ProtobufToc)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeAndFreeToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_DecodeAndFreeTocPeer, korvo::bench::MsgpackToc)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_DecodeAndFreeTocPeer, korvo::bench::ProtobufToc)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AllocationFloorOfADecodedToc)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GetLong)->Arg(0)->Arg(25)->Arg(49)->UseManualTime()->Unit(benchmark::kNanosecond);
 

@@ -24,7 +24,7 @@ template <typename View>
 void time_toc_view(benchmark::State &state, View view) {
     PropertiesList list = korvo::bench::makeToc(kSegments);
     std::vector<Segment> source(kSegments), target(kSegments);
-    korvo::bench::timeAgainstLimit(
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
         state, [&] { view(list); },
         [&] {
             korvo::bench::copyBytes(target.data(), source.data(), kSegments * sizeof(Segment));
@@ -128,7 +128,7 @@ void BM_MessageView(benchmark::State &state) {
     properties_put_boolean_dup(&list, "roam_endpoints", 1);
     properties_put_boolean_dup(&list, "bulk_checkpoint", 1);
     Message source{}, target{};
-    korvo::bench::timeAgainstLimit(
+    korvo::bench::timeAgainstLimit<korvo::bench::ThreadCpuClock>(
         state,
         [&] {
             Message *message = message_from_properties(&list);

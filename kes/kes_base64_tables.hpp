@@ -28,6 +28,11 @@ inline constexpr std::array<uint8_t, 256> kValues = [] {
     return values;
 }();
 
+// The white space a decoder skips: the values 7 to 13 and the space.
+inline constexpr bool isWhiteSpace(unsigned char c) {
+    return (c >= 7 && c <= 13) || c == ' ';
+}
+
 // Two characters for every 12-bit value, so that encoding 3 bytes takes two
 // lookups.
 struct DigitPair {

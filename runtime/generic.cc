@@ -11,11 +11,76 @@
 
 #include "runtime/env.h"
 #include "runtime/mg_memory.h"
+#include "runtime/mg_pool.hpp"
 #include "runtime/stypes.h"
 #include "runtime/tc_walk.hpp"
 
 namespace korvo::rt {
 namespace {
+
+void free_value(void *value, TypeCode tc);
+
+// Frees an any's value cell and what it holds.
+void free_any(Any &any) {
+    if (any.value == nullptr)
+        return;
+    if (TypeCode type = prepared(any.type))
+        free_value(any.value, type);
+    mg_free(any.value);
+}
+
+// Frees the keys and values of a list of pairs and its buffer: the usual
+// kinds of values (numbers, strings) directly, and the blocks through a
+// releaser, which counts the carved blocks of a decoded list in the caller's
+// loop instead of in thread-local storage.
+[[gnu::always_inline]] inline void free_pairs(Sequence &pairs, pool::Releaser &blocks) {
+    auto *pair = static_cast<KeyValue *>(pairs.buffer);
+    for (uint32_t i = 0; pair != nullptr && i < pairs.length; ++i) {
+        blocks.release(pair[i].key);
+        Any &any = pair[i].value;
+        if (any.value == nullptr)
+            continue;
+        // The runtime's own codes of the usual kinds need no preparing.
+        if (any.type == TC_string) {
+            blocks.release(string_at(any.value));
+        } else if (any.type == TC_Vem_Types_OctetList) {
+            blocks.release(sequence_at(any.value).buffer);
+        } else if (any.type != TC_long && any.type != TC_ulong) {
+            if (TypeCode type = prepared(any.type)) {
+                switch (type->kind) {
+                    case tk_string:
+                    case tk_objref:
+                        blocks.release(string_at(any.value));
+                        break;
+                    case tk_short:
+                    case tk_long:
+                    case tk_ulong:
+                    case tk_boolean:
+                    case tk_octet:
+                        break;
+                    default:
+                        blocks.suspend();
+                        free_value(any.value, type);
+                        blocks.resume();
+                }
+            }
+        }
+        blocks.release(any.value);
+    }
+    blocks.release(pairs.buffer);
+}
+
+// Whether a sequence's elements are pairs (a property list), or are lists of
+// pairs (a list of property lists, such as a TOC).
+bool holds_pairs(TypeCode element) {
+    return is_key_value_shape(element);
+}
+bool holds_pair_lists(TypeCode element) {
+    if (element->kind != tk_sequence)
+        return false;
+    TypeCode inner = prepared(element_type(element));
+    return inner != nullptr && is_key_value_shape(inner);
+}
 
 void free_value(void *value, TypeCode tc) {
     switch (tc->kind) {
@@ -23,15 +88,9 @@ void free_value(void *value, TypeCode tc) {
         case tk_objref:
             mg_free(string_at(value));
             break;
-        case tk_any: {
-            auto &any = *static_cast<Any *>(value);
-            if (any.value != nullptr) {
-                if (TypeCode type = prepared(any.type))
-                    free_value(any.value, type);
-                mg_free(any.value);
-            }
+        case tk_any:
+            free_any(*static_cast<Any *>(value));
             break;
-        }
         case tk_sequence: {
             auto &seq = sequence_at(value);
             TypeCode element = prepared(element_type(tc));
@@ -39,13 +98,20 @@ void free_value(void *value, TypeCode tc) {
                 const bool owns = element->kind != tk_octet && element->kind != tk_boolean &&
                                   element->kind != tk_short && element->kind != tk_long &&
                                   element->kind != tk_ulong;
-                if (owns && is_key_value_shape(element)) {
-                    auto *properties = static_cast<KeyValue *>(seq.buffer);
-                    for (uint32_t i = 0; i < seq.length; ++i) {
-                        mg_free(properties[i].key);
-                        free_value(&properties[i].value, TC_any);
-                    }
-                } else if (owns) {
+                if (owns && holds_pairs(element)) {
+                    pool::Releaser blocks;
+                    free_pairs(seq, blocks);
+                    return;
+                }
+                if (owns && holds_pair_lists(element)) {
+                    pool::Releaser blocks;
+                    auto *lists = static_cast<Sequence *>(seq.buffer);
+                    for (uint32_t i = 0; i < seq.length; ++i)
+                        free_pairs(lists[i], blocks);
+                    blocks.release(seq.buffer);
+                    return;
+                }
+                if (owns) {
                     auto *bytes = static_cast<char *>(seq.buffer);
                     for (uint32_t i = 0; i < seq.length; ++i)
                         free_value(bytes + size_t{i} * element->size, element);

@@ -134,11 +134,11 @@ int marshal_item(AdrBuffer *buffer, TypeCode type, void *value) {
     bool ok;
     if (buffer->direction == ADR_DECODE) {
         std::memset(value, 0, tc->size);
-        ok = decode_value(buffer, value, tc) && buffer->error == ADR_OK;
+        ok = decode_item(buffer, value, tc) && buffer->error == ADR_OK;
         if (!ok)
             vem_free_generic(value, tc);
     } else {
-        ok = encode_value(buffer, value, tc) && buffer->error == ADR_OK;
+        ok = encode_item(buffer, value, tc) && buffer->error == ADR_OK;
     }
     buffer->depth = depth;
     return ok ? 1 : 0;

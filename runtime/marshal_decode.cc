@@ -7,20 +7,32 @@
 #include "runtime/generic.h"
 #include "runtime/marshal_internal.hpp"
 #include "runtime/mg_memory.h"
+#include "runtime/mg_pool.hpp"
 #include "runtime/tc_walk.hpp"
 
 namespace korvo::rt::adr {
 
+// The decode running on this thread, if any: the blocks of a decoded value
+// are cut one after another from its carver's slabs. They are mg_ blocks
+// like any other, each freed alone.
+constinit thread_local Decoding *active_decoding [[gnu::tls_model("initial-exec")]] = nullptr;
+
+static inline void *new_block(size_t size) {
+    Decoding *decoding = active_decoding;
+    return decoding != nullptr ? decoding->carver.allocate(size) : mg_malloc(size);
+}
+
+static inline void *new_zeroed_block(size_t count, size_t size) {
+    if (size != 0 && count > SIZE_MAX / size)
+        return nullptr;
+    void *block = new_block(count * size);
+    if (block != nullptr)
+        std::memset(block, 0, count * size);
+    return block;
+}
+
 static inline uint32_t remaining(const AdrBuffer *b) {
     return b->length - b->position;
-}
-
-static inline uint32_t read_u32(const uint8_t *p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-
-static inline uint16_t read_u16(const uint8_t *p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 
 static inline bool get_u32(AdrBuffer *b, uint32_t &v) {
@@ -76,7 +88,7 @@ bool decode_string(AdrBuffer *b, char *&out) {
     const uint8_t *bytes = b->data + b->position;
     if (has_zero_byte(bytes, length))
         return fail(b, ADR_E_BAD_VALUE);
-    auto *text = static_cast<char *>(mg_malloc(size_t{length} + 1));
+    auto *text = static_cast<char *>(new_block(size_t{length} + 1));
     if (text == nullptr)
         return fail(b, ADR_E_NO_MEMORY);
     std::memcpy(text, bytes, length);
@@ -127,7 +139,7 @@ bool decode_any(AdrBuffer *b, Any &any) {
     if (tc == nullptr || !enter(b))
         return false;
     bool ok = false;
-    any.value = mg_calloc(1, tc->size);
+    any.value = new_zeroed_block(1, tc->size);
     if (any.value == nullptr) {
         fail(b, ADR_E_NO_MEMORY);
     } else {
@@ -137,6 +149,217 @@ bool decode_any(AdrBuffer *b, Any &any) {
     leave(b);
     return ok;
 }
+
+// Copies `length` bytes and tells whether any of them is 0. The input holds
+// `available` bytes from `from` on, and `to` has room for at least 8 bytes
+// (decoded strings are blocks of a size class or carved, 8 bytes at least),
+// so that the copy moves whole words: the last word of a text overlaps the
+// one before it, and a text shorter than a word is read as a word from the
+// input and stored as one.
+static inline bool copy_checking(char *to, const uint8_t *from, uint32_t length, size_t available) {
+    uint64_t word;
+    if (length >= 8) {
+        uint64_t zeros = 0;
+        for (uint32_t i = 0; i < length - 8; i += 8) {
+            std::memcpy(&word, from + i, 8);
+            zeros |= zero_bytes(word);
+            std::memcpy(to + i, &word, 8);
+        }
+        std::memcpy(&word, from + length - 8, 8);
+        std::memcpy(to + length - 8, &word, 8);
+        return (zeros | zero_bytes(word)) != 0;
+    }
+#ifndef KORVO_ADDRESS_SANITIZER  // whose blocks are exactly as large as asked
+    if (available >= 8) {
+        std::memcpy(&word, from, 8);
+        std::memcpy(to, &word, 8);
+        const uint64_t marks = zero_bytes(word);
+        return marks != 0 && first_marked_byte(marks) < length;
+    }
+#endif
+    static_cast<void>(available);
+    bool zero = false;
+    for (uint32_t i = 0; i < length; ++i) {
+        zero |= from[i] == 0;
+        to[i] = static_cast<char>(from[i]);
+    }
+    return zero;
+}
+
+namespace {
+
+// Decodes one key/value pair at `p` whose value is of a flat kind, reading
+// the input in place: every length is checked before anything is allocated.
+// Returns where the pair ends; nullptr leaves the pair to the general walk,
+// which starts over at the same place and reports what is out of the
+// ordinary (a NULL key, a type not registered, a value that is not flat, a
+// truncated input, a failure) as usual.
+const uint8_t *decode_pair(AdrBuffer *b, const uint8_t *p, const uint8_t *end, KeyValue &out,
+                           uint32_t place, DecodeMemo &memo, pool::Carver::Cursor &cursor) {
+    if (end - p < 8)
+        return nullptr;
+    const uint32_t key_length = read_u32(p);
+    if (key_length > static_cast<size_t>(end - p) - 8)  // also the NULL key
+        return nullptr;
+    const uint8_t *key = p + 4;
+    p = key + key_length;
+    const uint32_t name_length = read_u32(p);
+    if (name_length > static_cast<size_t>(end - p) - 4)  // also the empty any
+        return nullptr;
+    const uint8_t *name = p + 4;
+    p = name + name_length;
+    const DecodeMemo::Entry *type =
+        memo.find(place, name, name_length, static_cast<size_t>(end - name));
+    if (type == nullptr && (type = memo.learn(b, name, name_length)) == nullptr)
+        return nullptr;
+
+    // The value's bytes in the input, and the block a string or an octet
+    // list needs (a string's bytes and its NUL).
+    const size_t left = static_cast<size_t>(end - p);
+    uint32_t count = 0;
+    size_t size = 0;
+    size_t bytes_size = 0;
+    switch (type->flat) {
+        case Flat::kText:
+            if (left < 4)
+                return nullptr;
+            count = read_u32(p);
+            if (count == kNullLength) {
+                size = 4;
+                break;
+            }
+            if (count > left - 4)
+                return nullptr;
+            size = 4 + size_t{count};
+            bytes_size = size_t{count} + 1;
+            break;
+        case Flat::kOctets:
+            if (left < 4)
+                return nullptr;
+            count = read_u32(p);
+            if (count > left - 4 || (type->bound != 0 && count > type->bound))
+                return nullptr;
+            size = 4 + size_t{count};
+            bytes_size = count;
+            break;
+        case Flat::kWord:
+            size = 4;
+            break;
+        case Flat::kHalf:
+            size = 2;
+            break;
+        case Flat::kBoolean:
+            if (left >= 1 && *p > 1)
+                return nullptr;
+            size = 1;
+            break;
+        case Flat::kOctet:
+            size = 1;
+            break;
+        default:
+            return nullptr;
+    }
+    if (left < size)
+        return nullptr;
+
+    // The key, the value cell (filled whole below) and the bytes: carved
+    // together when they can be.
+    TypeCode tc = type->type;
+    void *key_block = nullptr, *cell = nullptr, *bytes = nullptr;
+    if (!pool::Carver::allocate_three(cursor, size_t{key_length} + 1, tc->size, bytes_size,
+                                      key_block, cell, bytes)) {
+        Decoding *decoding = active_decoding;
+        if (decoding != nullptr)
+            decoding->carver.resume(cursor);
+        key_block = new_block(size_t{key_length} + 1);
+        cell = new_block(tc->size);
+        if (bytes_size != 0)
+            bytes = new_block(bytes_size);
+        if (decoding != nullptr)
+            cursor = decoding->carver.cursor();
+    }
+    auto *key_copy = static_cast<char *>(key_block);
+    bool ok = key_copy != nullptr && cell != nullptr && (bytes != nullptr || bytes_size == 0);
+    if (ok) {
+        ok = !copy_checking(key_copy, key, key_length, static_cast<size_t>(end - key));
+        key_copy[key_length] = '\0';
+    }
+    if (ok && type->flat == Flat::kText && bytes != nullptr) {
+        ok = !copy_checking(static_cast<char *>(bytes), p + 4, count, left - 4);
+        static_cast<char *>(bytes)[count] = '\0';
+    }
+    if (!ok) {
+        mg_free(key_copy);
+        mg_free(cell);
+        mg_free(bytes);
+        return nullptr;
+    }
+    switch (type->flat) {
+        case Flat::kText:
+            string_at(cell) = static_cast<char *>(bytes);
+            break;
+        case Flat::kOctets:
+            copy_bytes(bytes, p + 4, count);
+            sequence_at(cell) =
+                count != 0 ? Sequence{count, count, bytes} : Sequence{0, 0, nullptr};
+            break;
+        case Flat::kWord:
+            *static_cast<uint32_t *>(cell) = read_u32(p);
+            break;
+        case Flat::kHalf:
+            *static_cast<uint16_t *>(cell) = read_u16(p);
+            break;
+        default:
+            *static_cast<uint8_t *>(cell) = *p;
+            break;
+    }
+    out.key = key_copy;
+    out.value = Any{tc, cell};
+    return p + size;
+}
+
+// The pairs of a list, each flat when it can be, into an array that is not
+// zeroed yet: each pair is written whole, or zeroed before the general walk
+// fills it, and when that fails the pairs not reached are zeroed, so that a
+// generic free can undo the list. The running decode's carver is cut from
+// through a local cursor, put back around everything else that may cut
+// from it.
+bool decode_pairs(AdrBuffer *b, KeyValue *out, uint32_t n, DecodeMemo &memo) {
+    pool::Carver *carver = active_decoding != nullptr ? &active_decoding->carver : nullptr;
+    pool::Carver::Cursor cursor = carver != nullptr ? carver->cursor() : pool::Carver::Cursor{};
+    // The pair, its any and an octet list nest 3 deep.
+    const bool flat = b->depth <= ADR_MAX_DEPTH - 3;
+    const uint8_t *const end = b->data + b->length;
+    const uint8_t *at = b->data + b->position;  // the buffer's position, while flat
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < n; ++i) {
+        if (flat) {
+            const uint8_t *next = decode_pair(b, at, end, out[i], i, memo, cursor);
+            if (next != nullptr) {
+                at = next;
+                continue;
+            }
+        }
+        b->position = static_cast<uint32_t>(at - b->data);
+        if (carver != nullptr)
+            carver->resume(cursor);
+        out[i] = KeyValue{};
+        ok = enter(b) && decode_string(b, out[i].key) && decode_any(b, out[i].value);
+        leave(b);
+        if (!ok)
+            std::memset(static_cast<void *>(out + i + 1), 0, sizeof(KeyValue) * (n - i - 1));
+        if (carver != nullptr)
+            cursor = carver->cursor();
+        at = b->data + b->position;
+    }
+    if (ok)
+        b->position = static_cast<uint32_t>(at - b->data);
+    if (carver != nullptr)
+        carver->resume(cursor);
+    return ok;
+}
+
+}  // namespace
 
 static bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
     TypeCode element = prepared(element_type(tc));
@@ -156,13 +379,18 @@ static bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
         return true;
     }
     // A key and an any encode to two length words at least.
-    const bool key_values = is_key_value(element);
+    Decoding *decoding = active_decoding;
+    TypeCode unknown = nullptr;
+    const bool key_values =
+        is_pair_list_element(element, decoding != nullptr ? decoding->pairs : unknown);
     const uint32_t least = key_values ? 8 : min_encoded_size(element, 0);
-    if (n > remaining(b) / least) {
+    if (uint64_t{n} * least > remaining(b)) {
         leave(b);
         return fail(b, ADR_E_BAD_LENGTH);
     }
-    void *buffer = mg_calloc(n, element->size);
+    // An array of pairs is filled whole by decode_pairs; others start zeroed.
+    void *buffer =
+        key_values ? new_block(size_t{n} * element->size) : new_zeroed_block(n, element->size);
     if (buffer == nullptr) {
         leave(b);
         return fail(b, ADR_E_NO_MEMORY);
@@ -204,9 +432,11 @@ static bool decode_sequence(AdrBuffer *b, Sequence &seq, TypeCode tc) {
         default: {
             if (key_values) {
                 auto *out = static_cast<KeyValue *>(buffer);
-                for (uint32_t i = 0; ok && i < n; ++i) {
-                    ok = enter(b) && decode_string(b, out[i].key) && decode_any(b, out[i].value);
-                    leave(b);
+                if (decoding != nullptr) {
+                    ok = decode_pairs(b, out, n, decoding->memo);
+                } else {
+                    DecodeMemo memo;
+                    ok = decode_pairs(b, out, n, memo);
                 }
                 break;
             }
@@ -266,6 +496,18 @@ bool decode_value(AdrBuffer *b, void *value, TypeCode tc) {
 
 bool decode_u32(AdrBuffer *b, uint32_t &v) {
     return get_u32(b, v);
+}
+
+bool decode_item(AdrBuffer *b, void *value, TypeCode tc) {
+    if (active_decoding != nullptr)  // a nested decode joins the running one
+        return decode_value(b, value, tc);
+    // The decoded blocks take a few times the bytes they come from.
+    Decoding decoding(size_t{b->length - b->position} * 3);
+    active_decoding = &decoding;
+    struct Done {
+        ~Done() { active_decoding = nullptr; }
+    } done;
+    return decode_value(b, value, tc);
 }
 
 }  // namespace korvo::rt::adr

@@ -36,20 +36,6 @@ static inline bool reserve(AdrBuffer *b, size_t count) {
     return grow(b, count);
 }
 
-static inline uint8_t *write_u32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-    return p + 4;
-}
-
-static inline uint8_t *write_u16(uint8_t *p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-    return p + 2;
-}
-
 static inline bool put_u32(AdrBuffer *b, uint32_t v) {
     if (!reserve(b, 4))
         return false;
@@ -110,6 +96,133 @@ bool encode_any(AdrBuffer *b, const Any &any) {
     return ok;
 }
 
+// The encode running on this thread, if any.
+constinit thread_local Encoding *active_encoding [[gnu::tls_model("initial-exec")]] = nullptr;
+
+// Room for `count` more bytes, without recording a failure: the general walk
+// that runs instead reports it.
+static bool try_reserve(AdrBuffer *b, size_t count) {
+    if (b->capacity - b->length >= count)
+        return true;
+    if (uint64_t{b->length} + count > UINT32_MAX)
+        return false;
+    const int32_t error = b->error;
+    const bool grown = grow(b, count);
+    b->error = error;
+    return grown;
+}
+
+// Copies the NUL-terminated `text` to `out`, without its NUL, and returns
+// the end of the copy; nullptr when it does not fit before `limit`. The
+// length is found while copying, 8 bytes at a time: whole words are stored
+// (so `limit` must leave room for a word past the end), and a word is read
+// only when it lies within one page, so that a read past the terminator
+// never touches a page the text does not reach.
+static inline uint8_t *copy_text(uint8_t *out, const uint8_t *limit, const char *text) {
+#ifdef KORVO_ADDRESS_SANITIZER
+    // The sanitizer refuses reads past the terminator, whatever the page.
+    const size_t length = std::strlen(text);
+    if (length + 8 > static_cast<size_t>(limit - out))
+        return nullptr;
+    std::memcpy(out, text, length);
+    return out + length;
+#else
+    constexpr uintptr_t kPage = 4096;
+    for (;;) {
+        if (limit - out < 8)
+            return nullptr;
+        if ((reinterpret_cast<uintptr_t>(text) & (kPage - 1)) <= kPage - 8) {
+            uint64_t word;
+            std::memcpy(&word, text, 8);
+            std::memcpy(out, &word, 8);
+            if (const uint64_t zeros = zero_bytes(word))
+                return out + first_marked_byte(zeros);
+            out += 8;
+            text += 8;
+            continue;
+        }
+        // The page ends within the next 8 bytes: a byte at a time up to it.
+        do {
+            if (*text == '\0')
+                return out;
+            *out++ = static_cast<uint8_t>(*text++);
+        } while ((reinterpret_cast<uintptr_t>(text) & (kPage - 1)) != 0);
+    }
+#endif
+}
+
+namespace {
+
+// How much room a pair takes at most, besides its strings and octets.
+constexpr size_t kPairRoom = 256;
+
+// Encodes one key/value pair whose value is of a flat kind, straight into
+// the buffer: its type name comes encoded from the memo. Anything out of the
+// ordinary (a NULL key, an empty any, a type not registered, a value that is
+// not flat, strings longer than the room at hand) leaves the buffer as it
+// was, for the general walk to write or report.
+bool encode_pair(AdrBuffer *b, const KeyValue &pair, EncodeMemo &memo) {
+    if (b->depth > ADR_MAX_DEPTH - 3 || pair.key == nullptr || pair.value.type == nullptr ||
+        pair.value.value == nullptr)
+        return false;
+    const EncodeMemo::Entry *type = memo.find(pair.value.type);
+    if (type == nullptr && (type = memo.learn(b, pair.value.type)) == nullptr)
+        return false;
+    if (type->flat == Flat::kNone || !try_reserve(b, kPairRoom))
+        return false;
+    uint8_t *const start = b->data + b->length;
+    const uint8_t *const limit = b->data + b->capacity;
+    // The key, leaving room for the name and a fixed-size value.
+    uint8_t *p = copy_text(start + 4, limit - EncodeMemo::kNameRoom - 8, pair.key);
+    if (p == nullptr)
+        return false;
+    write_u32(start, static_cast<uint32_t>(p - start - 4));
+    std::memcpy(p, type->encoded, EncodeMemo::kNameRoom);
+    p += type->size;
+    const void *value = pair.value.value;
+    switch (type->flat) {
+        case Flat::kText: {
+            const char *text = string_at(value);
+            if (text == nullptr) {
+                p = write_u32(p, kNullLength);
+                break;
+            }
+            uint8_t *end = copy_text(p + 4, limit, text);
+            if (end == nullptr)
+                return false;
+            write_u32(p, static_cast<uint32_t>(end - p - 4));
+            p = end;
+            break;
+        }
+        case Flat::kWord:
+            p = write_u32(p, *static_cast<const uint32_t *>(value));
+            break;
+        case Flat::kHalf:
+            p = write_u16(p, *static_cast<const uint16_t *>(value));
+            break;
+        case Flat::kOctet:
+            *p++ = *static_cast<const uint8_t *>(value);
+            break;
+        case Flat::kBoolean:
+            *p++ = *static_cast<const uint8_t *>(value) != 0 ? 1 : 0;
+            break;
+        default: {  // Flat::kOctets
+            const Sequence &octets = sequence_at(value);
+            const uint32_t n = octets.length;
+            if ((type->bound != 0 && n > type->bound) || (n != 0 && octets.buffer == nullptr) ||
+                n > static_cast<size_t>(limit - p) - 4)
+                return false;
+            p = write_u32(p, n);
+            copy_bytes(p, octets.buffer, n);
+            p += n;
+        }
+    }
+    b->length = static_cast<uint32_t>(p - b->data);
+    return true;
+}
+
+}  // namespace
+
 static bool encode_sequence(AdrBuffer *b, const Sequence &seq, TypeCode tc) {
     TypeCode element = prepared(element_type(tc));
     if (element == nullptr)
@@ -157,9 +270,14 @@ static bool encode_sequence(AdrBuffer *b, const Sequence &seq, TypeCode tc) {
             break;
         default: {
             ok = put_u32(b, n);
-            if (is_key_value(element)) {
+            Encoding local;
+            Encoding &encoding = active_encoding != nullptr ? *active_encoding : local;
+            if (is_pair_list_element(element, encoding.pairs)) {
                 const auto *in = static_cast<const KeyValue *>(seq.buffer);
+                EncodeMemo &memo = encoding.memo;
                 for (uint32_t i = 0; ok && i < n; ++i) {
+                    if (encode_pair(b, in[i], memo))
+                        continue;
                     ok = enter(b) && encode_string(b, in[i].key) && encode_any(b, in[i].value);
                     leave(b);
                 }
@@ -217,6 +335,17 @@ bool encode_value(AdrBuffer *b, const void *value, TypeCode tc) {
 
 bool encode_u32(AdrBuffer *b, uint32_t v) {
     return put_u32(b, v);
+}
+
+bool encode_item(AdrBuffer *b, const void *value, TypeCode tc) {
+    if (active_encoding != nullptr)  // a nested encode joins the running one
+        return encode_value(b, value, tc);
+    Encoding encoding;
+    active_encoding = &encoding;
+    struct Done {
+        ~Done() { active_encoding = nullptr; }
+    } done;
+    return encode_value(b, value, tc);
 }
 
 }  // namespace korvo::rt::adr

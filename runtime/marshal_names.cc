@@ -35,46 +35,127 @@ inline bool same_bytes(const void *a, const void *b, uint32_t length) {
 
 }  // namespace
 
-const AdrTypeCacheSlot *resolve_for_encode(AdrBuffer *b, TypeCode type) {
+const AdrTypeCacheSlot *lookup_for_encode(AdrBuffer *b, TypeCode type, int32_t &error) {
     for (const AdrTypeCacheSlot &slot : b->cache)
         if (slot.type == type && slot.verified)
             return &slot;
     TypeCode tc = prepared(type);
     if (tc == nullptr) {
-        fail(b, ADR_E_BAD_TYPE);
+        error = ADR_E_BAD_TYPE;
         return nullptr;
     }
     TypeCode registered = tc->name != nullptr ? registry_find(tc->name) : nullptr;
     if (registered == nullptr || !TypeCode_equal(registered, nullptr, tc)) {
-        fail(b, ADR_E_UNKNOWN_TYPE);
+        error = ADR_E_UNKNOWN_TYPE;
         return nullptr;
     }
     const size_t length = std::strlen(tc->name);
     if (length >= kNullLength) {
-        fail(b, ADR_E_TOO_LARGE);
+        error = ADR_E_TOO_LARGE;
         return nullptr;
     }
     remember(b, type, tc->name, static_cast<uint32_t>(length));
     return &b->cache[(b->cache_next - 1) % ADR_TYPE_CACHE_SLOTS];
 }
 
-TypeCode resolve_for_decode(AdrBuffer *b, const uint8_t *name, uint32_t length) {
+const AdrTypeCacheSlot *resolve_for_encode(AdrBuffer *b, TypeCode type) {
+    int32_t error = ADR_OK;
+    const AdrTypeCacheSlot *slot = lookup_for_encode(b, type, error);
+    if (slot == nullptr)
+        fail(b, error);
+    return slot;
+}
+
+TypeCode lookup_for_decode(AdrBuffer *b, const uint8_t *name, uint32_t length, const char *&stable,
+                           int32_t &error) {
     for (const AdrTypeCacheSlot &slot : b->cache)
-        if (slot.verified && slot.name_length == length && same_bytes(slot.name, name, length))
+        if (slot.verified && slot.name_length == length && same_bytes(slot.name, name, length)) {
+            stable = slot.name;
             return slot.type;
-    const char *stable = nullptr;
+        }
     TypeCode found =
         registry_find(std::string_view(reinterpret_cast<const char *>(name), length), &stable);
     if (found == nullptr) {
-        fail(b, ADR_E_UNKNOWN_TYPE);
+        error = ADR_E_UNKNOWN_TYPE;
         return nullptr;
     }
     if (prepared(found) == nullptr) {
-        fail(b, ADR_E_BAD_TYPE);
+        error = ADR_E_BAD_TYPE;
         return nullptr;
     }
     remember(b, found, stable, length);
     return found;
+}
+
+TypeCode resolve_for_decode(AdrBuffer *b, const uint8_t *name, uint32_t length) {
+    const char *stable = nullptr;
+    int32_t error = ADR_OK;
+    TypeCode found = lookup_for_decode(b, name, length, stable, error);
+    if (found == nullptr)
+        fail(b, error);
+    return found;
+}
+
+Flat flat_kind(TypeCode tc, uint32_t &bound) {
+    bound = 0;
+    switch (tc->kind) {
+        case tk_string:
+        case tk_objref:
+            return Flat::kText;
+        case tk_long:
+        case tk_ulong:
+            return Flat::kWord;
+        case tk_short:
+            return Flat::kHalf;
+        case tk_octet:
+            return Flat::kOctet;
+        case tk_boolean:
+            return Flat::kBoolean;
+        case tk_sequence: {
+            TypeCode element = prepared(element_type(tc));
+            if (element == nullptr || element->kind != tk_octet)
+                return Flat::kNone;
+            bound = sequence_bound(tc);
+            return Flat::kOctets;
+        }
+        default:
+            return Flat::kNone;
+    }
+}
+
+const EncodeMemo::Entry *EncodeMemo::learn(AdrBuffer *b, TypeCode type) {
+    int32_t error = ADR_OK;
+    const AdrTypeCacheSlot *slot = lookup_for_encode(b, type, error);
+    if (slot == nullptr || slot->name_length > kNameRoom - 4)
+        return nullptr;
+    Entry &entry = entries[next];
+    next = (next + 1) % kEntries;
+    if (count < kEntries)
+        ++count;
+    entry.type = type;
+    entry.prepared = prepared(type);
+    entry.flat = flat_kind(entry.prepared, entry.bound);
+    entry.size = 4 + slot->name_length;
+    std::memset(entry.encoded, 0, sizeof entry.encoded);
+    write_u32(entry.encoded, slot->name_length);
+    std::memcpy(entry.encoded + 4, slot->name, slot->name_length);
+    return &entry;
+}
+
+const DecodeMemo::Entry *DecodeMemo::learn(AdrBuffer *b, const uint8_t *name, uint32_t length) {
+    const char *stable = nullptr;
+    int32_t error = ADR_OK;
+    TypeCode type = lookup_for_decode(b, name, length, stable, error);
+    if (type == nullptr)
+        return nullptr;
+    const uint64_t head = head_of(reinterpret_cast<const uint8_t *>(stable), length, 0);
+    Entry &entry = entries[slot(head, length)];
+    entry.head = head;
+    entry.length = length;
+    entry.name = stable;
+    entry.type = type;
+    entry.flat = flat_kind(prepared(type), entry.bound);
+    return &entry;
 }
 
 }  // namespace korvo::rt::adr

@@ -1,36 +1,41 @@
 // The size-class pool of the mg_ family (see mg_pool.hpp).
 //
-// A block is a 16-byte header followed by the caller's bytes. The header's
-// first word is the size class, or kLarge for a block of the C heap whose
-// second word is its capacity.
+// Every block is preceded by its tag, the 8 bytes right before it: the size
+// class of a small block, kLarge for a block of the C heap (whose capacity
+// is in the 8 bytes before the tag), or for a carved block its distance from
+// its slab (high 32 bits) and its capacity (low 32 bits); the distance is
+// never 0, so a carved tag is above every class and below kLarge.
 //
 // Free small blocks are held in magazines: arrays of up to kRounds block
 // addresses. Each thread loads two magazines per class and allocates from
 // and frees into them without a lock and without touching the blocks'
 // memory; only when both are empty (or both full) does it trade one with
 // the shared pool, under its lock: a full one for an empty one, or the
-// other way round. New blocks are carved from C heap slabs a magazine at a
-// time. A thread that ends gives its magazines back. Magazines and slabs
-// stay for the life of the process.
+// other way round. New blocks are cut from chunks of the C heap a magazine
+// at a time. A thread that ends gives its magazines back. Magazines, chunks
+// and carvers' slabs stay for the life of the process.
+//
+// A carver's slab counts its live blocks in `live`, which holds a large bias
+// while the carver still cuts from it, so that it cannot reach 0 before the
+// carver closes it and adds the number of blocks cut. Freeing a carved block
+// does not touch the count at once: each thread counts its frees into the
+// slab it last freed into and subtracts them in one step when it frees into
+// another slab, when it has freed every block the slab still counts, or when
+// it ends. Whoever brings the count to 0 gives the slab back to the shared
+// pool, which keeps free slabs by size for the next carver.
 #include "runtime/mg_pool.hpp"
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KORVO_POOL_PLAIN_HEAP 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define KORVO_POOL_PLAIN_HEAP 1
-#endif
-
 namespace korvo::rt::pool {
+
+constinit thread_local FreedCarved freed_carved [[gnu::tls_model("initial-exec")]] = {};
 
 #ifdef KORVO_POOL_PLAIN_HEAP
 
@@ -38,13 +43,21 @@ void *allocate(std::size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 
-void release(void *block) {
+void release_other(void *block) {
     std::free(block);
 }
+
+void settle_freed_carved() {}
 
 void *resize(void *block, std::size_t size) {
     return std::realloc(block, size == 0 ? 1 : size);
 }
+
+void *Carver::refill(std::size_t size) {
+    return allocate(size);
+}
+
+void Carver::close() {}
 
 #else
 
@@ -58,10 +71,23 @@ constexpr std::uint64_t kLarge = ~std::uint64_t{0};
 constexpr std::uint32_t kRounds = 126;
 
 struct Header {
-    std::uint64_t size_class;
     std::uint64_t capacity;  // of a large block
+    std::uint64_t tag;
 };
 static_assert(sizeof(Header) == kHeader);
+
+// Slabs are 1 KiB to 64 KiB, by powers of 2.
+constexpr std::size_t kSlabClasses = 7;
+constexpr std::size_t kSmallestSlab = 1024;
+constexpr std::int64_t kCarving = std::int64_t{1} << 40;  // the bias of an open slab
+
+// Where a slab's first block tag lies: its bytes must be aligned to 16.
+constexpr std::size_t kFirstTag = (sizeof(Slab) + 8 + 15) / 16 * 16 - 8;
+static_assert(kFirstTag % 16 == 8 && kFirstTag >= sizeof(Slab));
+
+constexpr std::size_t slab_bytes(std::size_t slab_class) {
+    return kSmallestSlab << slab_class;
+}
 
 struct Magazine {
     Magazine *next;  // in a list of the shared pool
@@ -91,8 +117,9 @@ struct Shared {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     Magazine *full[kClasses] = {};  // some only partly full
     Magazine *empty = nullptr;
-    void *stray[kClasses] = {};  // blocks freed when no magazine could be had,
-                                 // linked through their first word
+    void *stray[kClasses] = {};      // blocks freed when no magazine could be had,
+                                     // linked through their first word
+    Slab *slabs[kSlabClasses] = {};  // free slabs
 };
 
 constinit Shared shared;
@@ -141,15 +168,16 @@ Magazine *empty_magazine() {
     return magazine;
 }
 
-// Fills an empty magazine with new blocks of the class, carved from one slab.
-bool carve(std::size_t size_class, Magazine *magazine) {
+// Fills an empty magazine with new blocks of the class, cut from one chunk
+// of the C heap.
+bool fill_new(std::size_t size_class, Magazine *magazine) {
     const std::size_t stride = kHeader + class_capacity(size_class);
     auto *slab = static_cast<char *>(std::malloc(stride * kRounds));
     if (slab == nullptr)
         return false;
     for (std::uint32_t i = 0; i < kRounds; ++i) {
         auto *header = reinterpret_cast<Header *>(slab + stride * (kRounds - 1 - i));
-        header->size_class = size_class;
+        header->tag = size_class;
         magazine->rounds[i] = block_of(header);
     }
     magazine->count = kRounds;
@@ -167,8 +195,58 @@ struct ThreadCache {
 
 constinit thread_local ThreadCache cache [[gnu::tls_model("initial-exec")]] = {};
 
+// ---- slabs ------------------------------------------------------------------
+
+void give_back(Slab *slab) {
+    SharedLock guard;
+    slab->next = shared.slabs[slab->size_class];
+    shared.slabs[slab->size_class] = slab;
+}
+
+// A slab of the class, counting as open, or nullptr.
+Slab *take_slab(std::size_t slab_class) {
+    Slab *slab = nullptr;
+    {
+        SharedLock guard;
+        slab = shared.slabs[slab_class];
+        if (slab != nullptr)
+            shared.slabs[slab_class] = slab->next;
+    }
+    if (slab == nullptr) {
+        slab = static_cast<Slab *>(std::malloc(slab_bytes(slab_class)));
+        if (slab == nullptr)
+            return nullptr;
+        slab->size_class = slab_class;
+        slab->bytes = slab_bytes(slab_class);
+    }
+    slab->live.store(kCarving, std::memory_order_relaxed);
+    return slab;
+}
+
+// Subtracts `count` freed blocks from the slab's count.
+void subtract(Slab *slab, std::int64_t count) {
+    if (slab->live.fetch_sub(count, std::memory_order_acq_rel) == count)
+        give_back(slab);
+}
+
+void subtract_freed() {
+    FreedCarved &freed = freed_carved;
+    if (freed.slab != nullptr)
+        subtract(freed.slab, freed.count);
+    freed = FreedCarved{nullptr, 0, 0, 0};
+}
+
+}  // namespace
+
+void settle_freed_carved() {
+    subtract_freed();
+}
+
+namespace {
+
 void flush_thread() {
     ThreadCache &own = cache;
+    subtract_freed();
     SharedLock guard;
     for (std::size_t c = 0; c < kClasses; ++c)
         for (Magazine **slot : {&own.loaded[c], &own.previous[c]}) {
@@ -226,7 +304,7 @@ void load(ThreadCache &own, std::size_t size_class, Magazine *magazine) {
         full = empty_magazine();
         if (full == nullptr)
             return nullptr;
-        if (!carve(size_class, full)) {
+        if (!fill_new(size_class, full)) {
             SharedLock guard;
             push(shared.empty, full);
             return nullptr;
@@ -239,7 +317,7 @@ void load(ThreadCache &own, std::size_t size_class, Magazine *magazine) {
 
 // Both magazines of the class are full (or missing): load an empty one and
 // put the block in it.
-[[gnu::noinline]] void give_back(std::size_t size_class, void *block) {
+[[gnu::noinline]] void give_back_block(std::size_t size_class, void *block) {
     ThreadCache &own = cache;
     hook_thread_exit(own);
     Magazine *magazine = empty_magazine();
@@ -255,10 +333,48 @@ void load(ThreadCache &own, std::size_t size_class, Magazine *magazine) {
     load(own, size_class, magazine);
 }
 
+// A carved block of another slab than the one this thread counts frees
+// for, or perhaps the last of that slab's blocks.
+void release_carved(void *block, std::uint64_t tag) {
+    auto *slab = reinterpret_cast<Slab *>(static_cast<char *>(block) - (tag >> 32));
+    ThreadCache &own = cache;
+    if (own.exiting) {
+        subtract(slab, 1);
+        return;
+    }
+    FreedCarved &freed = freed_carved;
+    if (freed.slab != slab) {
+        subtract_freed();
+        freed = FreedCarved{slab, slab->bytes, 0, 0};
+        hook_thread_exit(own);
+    }
+    // Once this thread has freed every block the slab still counts, no one
+    // else can: the slab is done. While a carver still cuts from the slab,
+    // every free of its blocks comes here (limit 0) to look again.
+    ++freed.count;
+    const std::int64_t live = freed.slab->live.load(std::memory_order_relaxed);
+    if (freed.count == live)
+        subtract_freed();
+    else
+        freed.limit = live < kCarving ? live : 0;
+}
+
+bool carved_tag(std::uint64_t tag) {
+    return tag >= kClasses && tag != kLarge;
+}
+
+std::uint64_t tag_of(const void *block) {
+    std::uint64_t tag;
+    std::memcpy(&tag, static_cast<const char *>(block) - 8, sizeof tag);
+    return tag;
+}
+
 // The usable bytes of a block.
 std::size_t capacity(const void *block) {
-    const Header *header = header_of(block);
-    return header->size_class == kLarge ? header->capacity : class_capacity(header->size_class);
+    const std::uint64_t tag = tag_of(block);
+    if (tag == kLarge)
+        return header_of(block)->capacity;
+    return carved_tag(tag) ? tag & 0xffffffffu : class_capacity(tag);
 }
 
 void *allocate_large(std::size_t size) {
@@ -267,7 +383,7 @@ void *allocate_large(std::size_t size) {
     auto *header = static_cast<Header *>(std::malloc(kHeader + size));
     if (header == nullptr)
         return nullptr;
-    *header = Header{kLarge, size};
+    *header = Header{size, kLarge};
     return block_of(header);
 }
 
@@ -290,13 +406,15 @@ void *allocate(std::size_t size) {
     return refill_and_take(size_class);
 }
 
-void release(void *block) {
+void release_other(void *block) {
     if (block == nullptr)
         return;
-    Header *header = header_of(block);
-    const std::uint64_t size_class = header->size_class;
-    if (size_class == kLarge) {
-        std::free(header);
+    const std::uint64_t size_class = tag_of(block);
+    if (size_class >= kClasses) [[unlikely]] {
+        if (size_class == kLarge)
+            std::free(header_of(block));
+        else
+            release_carved(block, size_class);
         return;
     }
     ThreadCache &own = cache;
@@ -312,14 +430,15 @@ void release(void *block) {
         previous->rounds[previous->count++] = block;
         return;
     }
-    give_back(size_class, block);
+    give_back_block(size_class, block);
 }
 
 void *resize(void *block, std::size_t size) {
     if (block == nullptr)
         return allocate(size);
     Header *header = header_of(block);
-    if (header->size_class == kLarge && size > kMaxSmall) {
+    const std::uint64_t tag = tag_of(block);
+    if (tag == kLarge && size > kMaxSmall) {
         if (size > SIZE_MAX - kHeader)
             return nullptr;
         auto *grown = static_cast<Header *>(std::realloc(header, kHeader + size));
@@ -329,7 +448,7 @@ void *resize(void *block, std::size_t size) {
         return block_of(grown);
     }
     const std::size_t held = capacity(block);
-    if (size <= held && header->size_class != kLarge)
+    if (size <= held && tag != kLarge)
         return block;
     void *moved = allocate(size);
     if (moved == nullptr)
@@ -337,6 +456,35 @@ void *resize(void *block, std::size_t size) {
     std::memcpy(moved, block, held < size ? held : size);
     release(block);
     return moved;
+}
+
+void *Carver::refill(std::size_t size) {
+    if (size > kMaxCarved)
+        return pool::allocate(size);
+    if (slab_ != nullptr)
+        close();
+    // The first slab fits the work's hint; later ones are of the largest size.
+    const std::size_t wanted = slabs_ == 0 ? hint_ + kFirstTag + kMaxCarved + 16 : SIZE_MAX;
+    std::size_t slab_class = 0;
+    while (slab_class + 1 < kSlabClasses && slab_bytes(slab_class) < wanted)
+        ++slab_class;
+    Slab *slab = take_slab(slab_class);
+    if (slab == nullptr)
+        return pool::allocate(size);
+    ++slabs_;
+    slab_ = reinterpret_cast<char *>(slab);
+    next_ = slab_ + kFirstTag;
+    end_ = slab_ + slab_bytes(slab_class);
+    carved_ = 0;
+    return allocate(size);
+}
+
+void Carver::close() {
+    auto *slab = reinterpret_cast<Slab *>(slab_);
+    const std::int64_t change = carved_ - kCarving;
+    if (slab->live.fetch_add(change, std::memory_order_acq_rel) + change == 0)
+        give_back(slab);
+    slab_ = next_ = end_ = nullptr;
 }
 
 #endif

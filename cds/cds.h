@@ -1,7 +1,8 @@
 /* The CDS source: the CDS client library, loaded at run time on first need,
  * downloads the packages that a CDS stream's segments name; this header
  * offers the table of the client's entry points, the one-time loading, the
- * CDS trace output and the rule that finds a downloaded package's file.
+ * CDS trace output, the rule that finds a downloaded package's file and the
+ * download step of a CDS stream.
  *
  * The client is found in the running program, else as libCDSClient.so on
  * the library search path, else in the directory that its configuration
@@ -15,14 +16,17 @@
  * Threads: cds_init may be called from any thread, as often as wanted; the
  * first call loads, the others wait for it. cds_log may be called from any
  * thread. cds_get_actual_path returns a runtime block (mg_free) that the
- * caller owns. */
+ * caller owns. cds_download_next runs on the thread that reads the stream
+ * whose state it is given; steps of several threads take turns. */
 #ifndef KORVO_CDS_CDS_H
 #define KORVO_CDS_CDS_H
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "properties/korvo_types.h"
 #include "runtime/korvo_export.h"
+#include "stream/file_stream.h"
 
 #if defined(__GNUC__)
 #define CDS_PRINTF_LIKE(format_index, first_argument) \
@@ -99,6 +103,23 @@ KORVO_EXPORT void cds_log(int32_t level, const char *format, ...) CDS_PRINTF_LIK
  * directory for the handle. Raises a runtime error when memory is
  * exhausted. */
 KORVO_EXPORT char *cds_get_actual_path(uint32_t handle, const char *package_id);
+
+/* The download step of a CDS stream: downloads the package of element
+ * `state->downloads` of `toc` (its "cds_manager", "cds_packageid" ...),
+ * waits for the client's completion callback in steps of 10 seconds, joins
+ * the file to the untaken part of the state's file list and writes its path
+ * ("data_path", "dat_file") and size into the element. The element counts as
+ * downloaded (the index grows) once the client started the download or had
+ * the package. With `command` not NULL the gateway is polled before each
+ * wait step: a CANCEL or PAUSE ends the step at once and returns -2 or -3
+ * with the packet in *command; another packet is left there (the caller
+ * releases it with mg_free). Returns 0, also when every element was
+ * downloaded already. Raises message 203 (the client failed, or is not
+ * loaded), 204 (no callback within 10800 seconds), 206 as
+ * ExDistributionDeferred (the server is busy; defer_time from
+ * "cds_deferred", default 300) and the property errors of the element's
+ * keys. One step runs at a time in a process. */
+KORVO_EXPORT int32_t cds_download_next(PropertiesList *toc, FileStreamState *state, char **command);
 
 KORVO_END_DECLS
 

@@ -1,0 +1,337 @@
+// CDS streams end to end: a distribution of several packages downloaded from
+// the test suite's HTTP server and read byte for byte through a type-11
+// stream, twice; gateway commands from the gateway peer that stop a
+// download; the three-hour limit; the size query ahead of the reads; and
+// packages the client cannot fetch.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cds/cds_stream.hpp"
+#include "records/korvo_toc.h"
+#include "runtime/gateway.h"
+#include "stream/stream_internal.hpp"
+#include "tests/cds_stream/cds_stream_support.hpp"
+#include "tests/properties/props_test_util.hpp"
+#include "tests/stream/program.hpp"
+
+namespace {
+
+using cds_stream_test::CdsKey;
+using cds_stream_test::CdsStreamTest;
+using cds_stream_test::Distribution;
+using cds_stream_test::read_segments;
+using korvo::test::Answer;
+using props_test::raised_by;
+using namespace std::chrono_literals;
+
+constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
+
+// A session of the test's own around the real client, for the steps whose
+// wait the test replaces.
+korvo::cds::Session *own_session = nullptr;
+
+void own_callback(uint32_t handle, int32_t status) {
+    own_session->complete(handle, status);
+}
+
+struct OwnSession : korvo::cds::Session {
+    OwnSession() {
+        cds_funcs = {&DownloadFile, &GetDownloadDirectory, &GetSingleFileSize, &PublishFile,
+                     &ReleaseFile};
+        own_session = this;
+    }
+    ~OwnSession() { own_session = nullptr; }
+};
+
+// A TOC view over `list`, which stays the caller's.
+struct TocView {
+    explicit TocView(PropertiesList *list) : toc(toc_from_properties(list)) {}
+    ~TocView() {
+        toc_free_buffer(toc);
+        mg_free(toc);
+    }
+    Toc *toc;
+};
+
+TEST_F(CdsStreamTest, ReadsEveryPackageByteForByteAndTheSecondRunFindsThemThere) {
+    add_package("kernel.img", 200003);
+    add_package("notes.txt", 16384);
+    add_package("tools.tar", 70001);
+    Distribution toc(packages, server.address());
+    const std::string total = std::to_string(200003 + 16384 + 70001);
+
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const int status = run_method([&] {
+            CdsKey key("dist");
+            stream_test::Stream stream(net_stream_open(&key.key));
+            CHILD_CHECK(stream != nullptr);
+            net_stream_save_modified_toc(stream.get(), &toc);
+            const auto reading = read_segments(stream.get(), packages.size());
+            CHILD_CHECK(reading.last == 0);
+            CHILD_CHECK(reading.segments == package_bytes());
+            // Past the last segment nothing is downloaded and nothing read.
+            char *data = nullptr;
+            CHILD_CHECK(net_stream_read(stream.get(), &data) == 0 && data == nullptr);
+            return 0;
+        });
+        EXPECT_EQ(status, 0) << trace(methods);
+        // The first run downloads each package; the second finds each there.
+        EXPECT_EQ(
+            download_results(methods),
+            (std::vector<int>(3, run == 1 ? CDS_DOWNLOAD_STARTED : CDS_DOWNLOAD_ALREADY_THERE)));
+        for (const auto &package : packages)
+            EXPECT_EQ(server.requests("GET", package.id), 1) << package.id;
+        const auto record = progress("dist");
+        EXPECT_EQ(record.at("t_len"), total);
+        EXPECT_EQ(record.at("c_len"), total);
+        EXPECT_EQ(record.at("err"), "false");
+        EXPECT_EQ(record.at("close"), "true");
+    }
+    EXPECT_EQ(cds_test::files_under(home),
+              (std::vector<std::string>{"cache/files/1/kernel.img-1", "cache/files/1/notes.txt-1",
+                                        "cache/files/1/tools.tar-1"}));
+}
+
+// A CANCEL or PAUSE that the gateway peer sends while a package downloads
+// ends the download step with -2 or -3, and the read with it; during the
+// size query it raises message 211. The download is given up (unless it
+// ended that very moment) and leaves no partial file; a later run reads the
+// whole distribution.
+TEST_F(CdsStreamTest, GatewayCommandsDuringADownloadEndTheStep) {
+    add_package("p1", 300000);
+    add_package("p2", 5000);
+    // The peer serves a distribution of the same segments.
+    const std::string sources = scratch / "sources";
+    const std::string peer_toc = scratch / "peer.toc";
+    std::filesystem::create_directory(sources);
+    std::vector<std::string> make{kGateway, "--make-toc", peer_toc};
+    for (const auto &package : packages) {
+        stream_test::write_file(sources + "/" + package.id, package.bytes);
+        make.push_back(sources + "/" + package.id);
+    }
+    ASSERT_EQ(stream_test::Program(make).wait(), 0);
+
+    struct Case {
+        const char *command;
+        const char *name;
+        bool size_query;
+        int32_t stop;
+    };
+    for (const Case &c : {Case{"cancel", "CANCEL", false, -2}, Case{"pause", "PAUSE", false, -3},
+                          Case{"cancel", "CANCEL", true, -2}}) {
+        SCOPED_TRACE(std::string(c.command) + (c.size_query ? " in the size query" : " in a read"));
+        // A server of its own for each case: its answer to p1 begins only
+        // once the command is waiting in the method's channel. The package
+        // may have arrived whole in an earlier case.
+        std::filesystem::remove_all(home + "/cache");
+        korvo::test::HttpTestServer late;
+        for (const auto &package : packages)
+            late.put_package(package.id, package.bytes);
+        late.answer_with("p1", Answer::kLateHead, 60s);
+        Distribution toc(packages, late.address());
+        const std::string socket = scratch / "gateway.sock";
+        std::filesystem::remove(socket);
+        stream_test::Program peer({kGateway, "--listen", socket, "--toc", peer_toc, "--timeout",
+                                   "30", "--command", std::string(c.command) + "@0"});
+        ASSERT_EQ(peer.line(), "gateway: listening on " + socket);
+        korvo::test::Pipe go, arrived;
+
+        auto method = start_method([&] {
+            ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
+            CdsKey key("dist");
+            stream_test::Stream stream(net_stream_open(&key.key));
+            CHILD_CHECK(stream != nullptr);
+            net_stream_save_modified_toc(stream.get(), &toc);
+            // Once the download has begun, the TOC goes to the peer, which
+            // answers with the command.
+            std::thread hand_over([&] {
+                if (go.receive() != 'x')
+                    return;
+                void *bytes = nullptr;
+                uint32_t length = 0;
+                properties_encode(TC_Vem_Korvo2__sequence_Properties_PropertiesList, &toc, &bytes,
+                                  &length);
+                net_send_protected(ecp_get_ipc_handle(), bytes, length, GATEWAY_KIND_TOC,
+                                   ep_session_id());
+                mg_free(bytes);
+                if (cds_test::eventually([] { return ep_korvo_poll(nullptr) != 0; }))
+                    arrived.send();
+            });
+            FileStreamState *state = korvo::stream::state_of(stream.get());
+            int32_t stop = 0;
+            props_test::Raised raised;
+            if (c.size_query) {
+                OwnSession session;
+                TocView view(&toc);
+                raised = raised_by(
+                    [&] { korvo::cds::size_query(session, &own_callback, state, view.toc); });
+                CHILD_CHECK(view.toc->marked_count == 0);
+            } else {
+                char *data = nullptr;
+                stop = net_stream_read(stream.get(), &data);
+                CHILD_CHECK(data == nullptr);
+            }
+            hand_over.join();
+            if (c.size_query) {
+                CHILD_CHECK(raised.number == KORVO_MSG_CDS_SIZE_STOPPED);
+                CHILD_CHECK(raised.arguments == (std::vector<std::string>{"p1", "CANCEL"}));
+            } else {
+                CHILD_CHECK(stop == c.stop);
+            }
+            // The package counts as downloaded, but no file joined the list.
+            CHILD_CHECK(state->downloads == 1 && state->next == nullptr);
+            // The handle was released: the client stopped the transfer and
+            // removed what it had, unless the package had arrived whole just
+            // before.
+            CHILD_CHECK(cds_test::eventually([&] {
+                const auto files = cds_test::files_under(home);
+                return files.empty() ||
+                       (files == std::vector<std::string>{"cache/files/1/p1-1"} &&
+                        cds_test::read_file(home + "/cache/files/1/p1-1") == packages[0].bytes);
+            }));
+            return 0;
+        });
+        ASSERT_TRUE(cds_test::eventually([&] { return late.requests("GET", "p1") == 1; }));
+        go.send();
+        EXPECT_EQ(arrived.receive(), 'x');
+        late.release_delayed();
+        EXPECT_EQ(method->wait(), 0) << trace(methods);
+        const auto lines = peer.lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            "gateway: sent " + std::string(c.name) + " after 0 data bytes"),
+                  lines.end());
+        EXPECT_EQ(peer.wait(), 0);
+        EXPECT_EQ(late.requests("GET", "p2"), 0);
+    }
+
+    // After the pause, a new run downloads and reads everything.
+    Distribution toc(packages, server.address());
+    const int status = run_method([&] {
+        CdsKey key("dist");
+        stream_test::Stream stream(net_stream_open(&key.key));
+        net_stream_save_modified_toc(stream.get(), &toc);
+        const auto reading = read_segments(stream.get(), packages.size());
+        CHILD_CHECK(reading.last == 0 && reading.segments == package_bytes());
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << trace(methods);
+    const auto results = download_results(methods);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1], CDS_DOWNLOAD_STARTED);
+}
+
+TEST_F(CdsStreamTest, TheThreeHourLimitRaises204WithoutWaiting) {
+    add_package("slow", 1000);
+    server.answer_with("slow", Answer::kLateBody, 60s);
+    Distribution toc(packages, server.address());
+    OwnSession session;
+    FileStreamState state{};
+    int waits = 0;
+    const korvo::cds::WaitStep count_only = [&](auto &, auto &, std::chrono::seconds step) {
+        EXPECT_EQ(step, 10s);
+        ++waits;
+    };
+    const auto raised = raised_by([&] {
+        korvo::cds::download_next(session, &own_callback, &toc, &state, nullptr, count_only);
+    });
+    EXPECT_EQ(raised.number, KORVO_MSG_CDS_COMMAND_TIMED_OUT);
+    EXPECT_EQ(raised.arguments,
+              (std::vector<std::string>{"DownloadFile", std::to_string(session.awaited), "10800"}));
+    EXPECT_EQ(waits, 1080);
+    // The segment counts as downloaded; its file never joined the list.
+    EXPECT_EQ(state.downloads, 1);
+    EXPECT_EQ(state.text, nullptr);
+    // With every segment downloaded, a step asks the client nothing.
+    EXPECT_EQ(korvo::cds::download_next(session, &own_callback, &toc, &state, nullptr, count_only),
+              0);
+    EXPECT_EQ(server.requests("GET", "slow"), 1);
+    server.release_delayed();
+}
+
+// The size query asks the server for the sizes the TOC lacks and downloads
+// every package; the reads then take the files from the list without a
+// download of their own.
+TEST_F(CdsStreamTest, TheSizeQueryDownloadsAheadOfTheReads) {
+    add_package("a", 40000);
+    add_package("b", 16385);
+    add_package("c", 3);
+    Distribution toc(packages, server.address());
+    for (uint32_t i = 0; i < toc.length; ++i)
+        properties_put_long_dup(toc.segment(i), SEGMENT_SIZE_KEY, 0);
+    const std::string cache = std::filesystem::canonical(home).string() + "/cache/files/1/";
+
+    const int status = run_method([&] {
+        CdsKey key("dist");
+        stream_test::Stream stream(net_stream_open(&key.key));
+        CHILD_CHECK(stream != nullptr);
+        FileStreamState *state = korvo::stream::state_of(stream.get());
+        {
+            OwnSession session;
+            TocView view(&toc);
+            korvo::cds::size_query(session, &own_callback, state, view.toc);
+            CHILD_CHECK(view.toc->marked_count == 3);
+        }
+        std::string list;
+        for (uint32_t i = 0; i < toc.length; ++i) {
+            const std::string path = cache + packages[i].id + "-1";
+            CHILD_CHECK(properties_get_long(toc.segment(i), SEGMENT_SIZE_KEY) ==
+                        static_cast<int32_t>(packages[i].bytes.size()));
+            CHILD_CHECK(properties_get_string(toc.segment(i), SEGMENT_DAT_FILE_KEY) == path);
+            list += (i == 0 ? "" : ",") + path;
+        }
+        CHILD_CHECK(state->downloads == 3 && state->next == list);
+        net_stream_save_modified_toc(stream.get(), &toc);
+        const auto reading = read_segments(stream.get(), packages.size());
+        CHILD_CHECK(reading.last == 0 && reading.segments == package_bytes());
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(download_results(methods), (std::vector<int>{0, 0, 0}));
+    for (const auto &package : packages) {
+        EXPECT_EQ(server.requests("HEAD", package.id), 1);
+        EXPECT_EQ(server.requests("GET", package.id), 1);
+    }
+}
+
+// Packages the client cannot fetch fail the read with message 203 and the
+// client's reason; nothing is written but the progress record and the
+// method's trace, whatever the package id says.
+TEST_F(CdsStreamTest, PackagesTheClientCannotFetchFailTheReadAndWriteNothing) {
+    add_package("garbled", 1000);
+    server.answer_with("garbled", Answer::kGarbage);
+    const std::vector<std::pair<std::string, int>> cases{{"garbled", CDS_BAD_ANSWER},
+                                                         {"../escape", CDS_INVALID_ARGUMENT},
+                                                         {"a/b", CDS_INVALID_ARGUMENT},
+                                                         {"..", CDS_INVALID_ARGUMENT}};
+    const int status = run_method([&] {
+        for (const auto &[id, code] : cases) {
+            Distribution toc(std::vector<cds_stream_test::Package>{{id, "0123456789"}},
+                             server.address());
+            CdsKey key("dist");
+            stream_test::Stream stream(net_stream_open(&key.key));
+            CHILD_CHECK(stream != nullptr);
+            net_stream_save_modified_toc(stream.get(), &toc);
+            const auto raised = raised_by([&] {
+                char *data = nullptr;
+                net_stream_read(stream.get(), &data);
+            });
+            CHILD_CHECK(raised.number == KORVO_MSG_CDS_COMMAND_FAILED);
+            CHILD_CHECK(raised.arguments ==
+                        (std::vector<std::string>{"DownloadFile", "0", std::to_string(code)}));
+        }
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(server.requests("GET", "garbled"), 1);
+    EXPECT_EQ(cds_test::files_under(scratch.path()),
+              (std::vector<std::string>{"method-1.err", "work/mstat/dist.mds"}));
+}
+
+}  // namespace

@@ -97,6 +97,14 @@ TEST_F(UnderTheGateway, AnUploadArrivesWholeAndARefusalEndsIt) {
               std::string::npos)
         << run.err;
 
+    // The last chunk goes up with the end of the transfer.
+    run = Gateway({"--refuse", "-7@3"}, {"send", report});
+    EXPECT_EQ(run.exit_code, 6) << run.err;
+    EXPECT_NE(run.err.find("refused the upload at its last chunk with code -7; 32768 bytes were "
+                           "accepted"),
+              std::string::npos)
+        << run.err;
+
     run = Gateway({"--refuse", "-5@0"}, {"send", report});
     EXPECT_EQ(run.exit_code, 6) << run.err;
     EXPECT_NE(run.err.find("refused the upload at the start with code -5"), std::string::npos);

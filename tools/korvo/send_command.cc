@@ -88,7 +88,8 @@ int run_send(const SendOptions &options) {
                     !global_options().quiet);
     // Pieces of the granted size, so the bar moves with every answered chunk.
     std::vector<char> piece(static_cast<size_t>(grant > 0 ? grant : NET_STREAM_CHUNK_SIZE));
-    uint64_t sent = 0;
+    uint64_t sent = 0;      // handed to the stream
+    uint64_t accepted = 0;  // in chunks the gateway answered
     uint64_t chunks = 0;
     for (;;) {
         size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
@@ -101,26 +102,29 @@ int run_send(const SendOptions &options) {
         int32_t written = net_stream_write(stream.get(), piece.data(), static_cast<int32_t>(got));
         if (written < 0) {
             bar.finish("refused");
-            refused(written, "at chunk " + std::to_string(chunks + 1), sent);
+            refused(written, "at chunk " + std::to_string(chunks + 1), accepted);
         }
         sent += got;
-        chunks += grant > 0 ? 1 : 0;
-        bar.update(sent);
+        // What still waits in the stream's chunk buffer goes up with the end.
+        accepted = sent - static_cast<uint64_t>(stream->fill);
+        chunks = grant > 0 ? accepted / static_cast<uint64_t>(grant) : 0;
+        bar.update(accepted);
         if (InterruptScope::requested()) {
             // Closed without its end: the gateway sees a cut-off upload.
             stream.reset();
             bar.finish("interrupted");
             std::cerr << "korvo: sending " << options.file << " interrupted after "
-                      << format_bytes(sent) << "; the gateway got no end of the transfer: send "
-                      << "it again\n";
+                      << format_bytes(accepted)
+                      << "; the gateway got no end of the transfer: send it again\n";
             return InterruptScope::exit_code();
         }
     }
     int32_t ended = net_stream_write_end(stream.get());
     if (ended < 0) {
         bar.finish("refused");
-        refused(ended, "at its last chunk", sent);
+        refused(ended, "at its last chunk", accepted);
     }
+    bar.update(sent);
     bar.finish("done");
     if (options.json) {
         print_json({{"file", options.file},

@@ -72,8 +72,10 @@ int run_send(const SendOptions &options) {
     if (!file || std::fseek(file.get(), static_cast<long>(options.offset), SEEK_SET) != 0)
         throw Failure(kExitFailed, "cannot read " + options.file + ": " + std::strerror(errno));
 
-    // A sending stream: type 3, no progress record.
-    uint8_t key_bytes[] = {NET_STREAM_SEND, 0, 2, 0, 0};
+    // A network stream without a progress record that is only written. (A
+    // stream of the send-only type cannot be closed: its close raises and
+    // keeps the stream.)
+    uint8_t key_bytes[] = {NET_STREAM_NETWORK, 0, 2, 0, 0};
     StreamKey key = {sizeof key_bytes, sizeof key_bytes - 1, key_bytes};
     std::unique_ptr<NetStream, StreamClose> stream(net_stream_open(&key));
     if (!stream)

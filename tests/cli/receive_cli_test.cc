@@ -1,6 +1,6 @@
 // korvo receive and korvo send as a user runs them: distributions from
-// data files, a distribution directory and the depot arriving byte for
-// byte; a receive stopped by Ctrl-C or by the gateway that the next run
+// data files, a distribution directory, remote directories and the depot
+// arriving byte for byte; a receive stopped by Ctrl-C or by the gateway that the next run
 // resumes from the progress record instead of starting over; the gateway
 // peer serving a receive and keeping an upload; the progress bar; and the
 // exit codes of requests that cannot work.
@@ -44,6 +44,22 @@ class Receive : public ::testing::Test {
         std::string path = src_ + "/" + name;
         WriteFile(path, Pattern(size, seed));
         return path;
+    }
+    // Saves the description of segment `id`^`version` as `dir`/`file`.
+    static void Describe(const std::string &dir, const std::string &file, const char *id,
+                         const char *version, const char *location, bool marked = false) {
+        Properties segment{}, description{};
+        properties_put_string_dup(&segment, "id", id);
+        properties_put_string_dup(&segment, "version", version);
+        properties_put_string_dup(&segment, "location", location);
+        properties_put_properties_dup(&description, "segment", &segment);
+        std::string path = dir + "/" + file;
+        if (marked)
+            properties_save_improved(&description, path.c_str());
+        else
+            properties_save_without_len(&description, path.c_str());
+        properties_delete(&description);
+        properties_delete(&segment);
     }
     void ExpectSame(const std::string &source, const std::string &name) const {
         EXPECT_TRUE(depot_test::ReadBytes(source) == depot_test::ReadBytes(out_ + "/" + name))
@@ -100,23 +116,8 @@ TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
 TEST_F(Receive, ADistributionDirectoryIsReadThroughItsDescriptions) {
     // seg-a described in the bare layout, with a location elsewhere whose
     // last component names the data file here; seg-b in the marked layout.
-    auto describe = [&](const std::string &file, const char *id, const char *location,
-                        bool marked) {
-        Properties segment{}, description{};
-        properties_put_string_dup(&segment, "id", id);
-        properties_put_string_dup(&segment, "version", "2.0");
-        properties_put_string_dup(&segment, "location", location);
-        properties_put_properties_dup(&description, "segment", &segment);
-        std::string path = src_ + "/" + file;
-        if (marked)
-            properties_save_improved(&description, path.c_str());
-        else
-            properties_save_without_len(&description, path.c_str());
-        properties_delete(&description);
-        properties_delete(&segment);
-    };
-    describe("seg-a.toc", "seg-a", "/publisher/tree/seg-a.dat", false);
-    describe("seg-b.itc", "seg-b", "seg-b.bin", true);
+    Describe(src_, "seg-a.toc", "seg-a", "2.0", "/publisher/tree/seg-a.dat");
+    Describe(src_, "seg-b.itc", "seg-b", "2.0", "seg-b.bin", true);
     std::string a = Source("seg-a.dat", 40000, 4);
     std::string b = Source("seg-b.bin", 123, 5);
 
@@ -137,6 +138,34 @@ TEST_F(Receive, ADistributionDirectoryIsReadThroughItsDescriptions) {
     run = korvo({"receive", "d2c", "--dir", work_, "-o", out_}, Env());
     EXPECT_EQ(run.exit_code, 3);
     EXPECT_NE(run.err.find("holds no segment descriptions"), std::string::npos) << run.err;
+}
+
+TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
+    // The TOC as the gateway peer makes it; the data in the second of the
+    // directories that remote.dir lists.
+    std::string original = Source("kernel.img", 50000, 12);
+    std::string toc = scratch_ / "dist.toc";
+    ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, {"--make-toc", toc, original}).exit_code, 0);
+    std::string data = scratch_ / "data", mirror = scratch_ / "mirror";
+    fs::create_directory(data);
+    fs::create_directory(mirror);
+    fs::create_directory(scratch_ / "empty");
+    WriteFile(data + "/remote.dir", "# mirrors\n" + (scratch_ / "empty") + "\n" + mirror + "\n");
+    Describe(mirror, "kernel.toc", "kernel.img", "1", "kernel.img");
+    fs::copy_file(original, mirror + "/kernel.img");
+
+    Options env = Env();
+    env.env["QEL_DATDIR"] = data;
+    Outcome run = korvo({"receive", "d9", "--from", "remote", "--toc", toc, "-o", out_}, env);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ExpectSame(original, "kernel.img");
+
+    // Without a data directory there is no remote.dir: the library's
+    // message, with its number.
+    env.env["QEL_DATDIR"] = "";
+    run = korvo({"receive", "d10", "--from", "remote", "--toc", toc, "-o", out_}, env);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("(message 170)"), std::string::npos) << run.err;
 }
 
 TEST_F(Receive, CtrlCLeavesACheckpointThatTheNextRunResumesFrom) {

@@ -1,11 +1,9 @@
-// korvo receive and korvo send as a user runs them: distributions from
-// data files, a distribution directory, remote directories and the depot
-// arriving byte for byte; a receive stopped by Ctrl-C or by the gateway that the next run
-// resumes from the progress record instead of starting over; the gateway
-// peer serving a receive and keeping an upload; the progress bar; and the
-// exit codes of requests that cannot work.
-#include <sys/stat.h>
-
+// korvo receive as a user runs it: distributions from data files, a
+// distribution directory, remote directories and the depot arriving byte
+// for byte; a receive stopped by Ctrl-C that the next run resumes from the
+// progress record instead of starting over; the progress bar on a terminal
+// and plain lines on a pipe; and the exit codes of requests that cannot
+// work (receive and send). The gateway's part is in gateway_cli_test.cc.
 #include "cli_test_support.hpp"
 
 namespace cli_test {

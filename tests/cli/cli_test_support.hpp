@@ -73,10 +73,10 @@ inline std::vector<std::string> environment(const Options &options) {
     return result;
 }
 
-[[noreturn]] inline void exec_program(const std::vector<std::string> &args,
+[[noreturn]] inline void exec_program(const char *program, const std::vector<std::string> &args,
                                       const Options &options) {
     std::vector<std::string> env = environment(options);
-    std::vector<char *> argv{const_cast<char *>(KORVO_PROGRAM)};
+    std::vector<char *> argv{const_cast<char *>(program)};
     for (const std::string &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
@@ -84,7 +84,7 @@ inline std::vector<std::string> environment(const Options &options) {
     for (std::string &item : env)
         envp.push_back(item.data());
     envp.push_back(nullptr);
-    execve(KORVO_PROGRAM, argv.data(), envp.data());
+    execve(program, argv.data(), envp.data());
     _exit(127);
 }
 
@@ -127,8 +127,9 @@ inline void drain(pid_t child, std::vector<std::pair<int, std::string *>> source
 
 }  // namespace detail
 
-// Runs `korvo args...` with its output and error on pipes.
-inline Outcome korvo(const std::vector<std::string> &args, const Options &options = {}) {
+// Runs `program args...` with its output and error on pipes.
+inline Outcome run_program(const char *program, const std::vector<std::string> &args,
+                           const Options &options = {}) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -138,7 +139,7 @@ inline Outcome korvo(const std::vector<std::string> &args, const Options &option
         dup2(err[1], STDERR_FILENO);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, STDIN_FILENO);
-        detail::exec_program(args, options);
+        detail::exec_program(program, args, options);
     }
     close(out[1]);
     close(err[1]);
@@ -146,6 +147,11 @@ inline Outcome korvo(const std::vector<std::string> &args, const Options &option
     detail::drain(child, {{out[0], &run.out}, {err[0], &run.err}}, options.timeout_seconds);
     run.exit_code = detail::wait_exit(child);
     return run;
+}
+
+// Runs `korvo args...` with its output and error on pipes.
+inline Outcome korvo(const std::vector<std::string> &args, const Options &options = {}) {
+    return run_program(KORVO_PROGRAM, args, options);
 }
 
 // A program started under a pseudo-terminal of 100 columns; everything it
@@ -159,7 +165,7 @@ class TerminalRun {
         if (child_ < 0)
             throw std::runtime_error("forkpty");
         if (child_ == 0)
-            detail::exec_program(args, options);
+            detail::exec_program(KORVO_PROGRAM, args, options);
     }
     ~TerminalRun() {
         if (child_ > 0 && !finished_) {
@@ -286,6 +292,28 @@ class DepotFixture : public ::testing::Test {
     std::string dir_;
     Depot *depot_ = nullptr;
 };
+
+// The string and boolean values of a progress record, as the library saved
+// it; empty when there is none.
+inline std::map<std::string, std::string> ProgressValues(const std::string &work,
+                                                         const std::string &id) {
+    std::map<std::string, std::string> values;
+    std::string path = work + "/mstat/" + id + ".mds";
+    if (!std::filesystem::exists(path))
+        return values;
+    Properties list{};
+    properties_load_without_len(&list, path.c_str());
+    for (uint32_t i = 0; i < list.length; ++i) {
+        const Any &value = list.buffer[i].value;
+        if (value.type == TC_string)
+            values[list.buffer[i].key] = *static_cast<char *const *>(value.value);
+        else if (value.type == TC_boolean)
+            values[list.buffer[i].key] =
+                *static_cast<const uint8_t *>(value.value) ? "true" : "false";
+    }
+    properties_delete(&list);
+    return values;
+}
 
 // The names in a directory with their sizes: a picture to compare before
 // and after a command that must change nothing.

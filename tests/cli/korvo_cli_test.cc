@@ -17,7 +17,9 @@ TEST(KorvoCommand, EverySubcommandHelpsWithExamples) {
                                                                   {"props", "convert"},
                                                                   {"progress", "list"},
                                                                   {"progress", "show"},
-                                                                  {"catalog"}}) {
+                                                                  {"catalog"},
+                                                                  {"receive"},
+                                                                  {"send"}}) {
         std::vector<std::string> help = args;
         help.push_back("--help");
         Outcome run = korvo(help);

@@ -1,6 +1,7 @@
 // The exit codes of the korvo command (listed in the README too). A script
 // can tell "the command could not run" (1, 2) from "it ran and found
-// something" (3, 4) and from an interrupted run (128 + the signal).
+// something" (3, 4), from the gateway's answers (5, 6) and from an
+// interrupted run (128 + the signal).
 #pragma once
 
 namespace korvo::cli {
@@ -11,7 +12,9 @@ enum ExitCode : int {
     kExitUsage = 2,         // the command line is wrong
     kExitNotFound = 3,      // what was asked for does not exist
     kExitProblems = 4,      // verify found problems or stray files
-    kExitInterrupted = 128  // plus the signal's number: 130 for Ctrl-C
+    kExitNoGateway = 5,     // no gateway channel: KORVO_GATEWAY unset, or the channel failed
+    kExitRefused = 6,       // the gateway refused an upload or stopped a receive
+    kExitInterrupted = 128  // plus the signal's number: 130 for Ctrl-C, 143 for SIGTERM
 };
 
 }  // namespace korvo::cli

@@ -34,7 +34,7 @@ void configure_log(int verbose) {
 int run(int argc, char **argv) {
     CLI::App app(
         "korvo: look into and steer a korvo endpoint: its depot, property files, "
-        "progress records and catalog",
+        "progress records and catalog; receive distributions and send files up",
         "korvo");
     app.require_subcommand(1);
     app.set_version_flag("--version", "korvo " KORVO_VERSION);
@@ -44,7 +44,8 @@ int run(int argc, char **argv) {
                  "Show the library's log lines (-v notices, -vv trace)");
     app.footer(
         "\nExit codes: 0 done, 1 failed, 2 wrong command line, 3 not found,\n"
-        "4 verify found problems, 130 interrupted by Ctrl-C.\n"
+        "4 verify found problems, 5 no gateway, 6 the gateway refused or stopped,\n"
+        "130 interrupted by Ctrl-C.\n"
         "Run 'korvo SUBCOMMAND --help' for the options and examples of each.\n");
 
     Action chosen;

@@ -97,6 +97,13 @@ void ProgressBar::set_total(uint64_t total) {
     total_ = total;
 }
 
+void ProgressBar::resume_from(uint64_t done) {
+    std::lock_guard lock(mutex_);
+    base_ = done;
+    done_ = done;
+    samples_.assign(1, Sample{start_, done});
+}
+
 void ProgressBar::update(uint64_t done) {
     std::lock_guard lock(mutex_);
     if (finished_)
@@ -200,7 +207,10 @@ void ProgressBar::draw(Clock::time_point now, bool final, const std::string &out
             line += " entries";
         line += " in " + elapsed_text(elapsed);
         if (elapsed > 0 && unit_ == ProgressUnit::kBytes)
-            line += ", " + format_bytes(static_cast<uint64_t>(done_ / elapsed)) + "/s";
+            line +=
+                ", " +
+                format_bytes(static_cast<uint64_t>((done_ - std::min(done_, base_)) / elapsed)) +
+                "/s";
         if (drawn_)
             std::fprintf(out_, "\r\033[K%s\n", line.c_str());
         else

@@ -44,6 +44,9 @@ class ProgressBar {
     ProgressBar &operator=(const ProgressBar &) = delete;
 
     void set_total(uint64_t total);
+    // Work done before this run (a resumed receive): shown in the amount,
+    // left out of the rate. Call before the first update.
+    void resume_from(uint64_t done);
     // `done` so far (not an increment).
     void update(uint64_t done);
     // The summary line: "<label> <outcome>: 240/240 entries in 1.2s, 200 entries/s".
@@ -78,6 +81,7 @@ class ProgressBar {
     ProgressUnit unit_;
     uint64_t total_;
     uint64_t done_ = 0;
+    uint64_t base_ = 0;  // done before this run
     bool enabled_;
     bool terminal_;
     bool finished_ = false;

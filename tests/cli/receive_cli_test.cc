@@ -1,0 +1,292 @@
+// korvo receive as a user runs it: distributions from data files, a
+// distribution directory, remote directories and the depot arriving byte
+// for byte; a receive stopped by Ctrl-C that the next run resumes from the
+// progress record instead of starting over; the progress bar on a terminal
+// and plain lines on a pipe; and the exit codes of requests that cannot
+// work (receive and send). The gateway's part is in gateway_cli_test.cc.
+#include "cli_test_support.hpp"
+
+namespace cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Bytes that differ from offset to offset and from seed to seed, so that a
+// piece written at the wrong place shows.
+std::string Pattern(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char &byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class Receive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(korvo_init(), 1);
+        ASSERT_FALSE(scratch_.path().empty());
+        for (const std::string &dir : {work_, src_})
+            fs::create_directory(dir);
+    }
+    // The environment of a run: the test's work directory, and no gateway
+    // unless the gateway peer starts the program.
+    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
+    std::string Source(const std::string &name, size_t size, uint32_t seed) {
+        std::string path = src_ + "/" + name;
+        WriteFile(path, Pattern(size, seed));
+        return path;
+    }
+    // Saves the description of segment `id`^`version` as `dir`/`file`.
+    static void Describe(const std::string &dir, const std::string &file, const char *id,
+                         const char *version, const char *location, bool marked = false) {
+        Properties segment{}, description{};
+        properties_put_string_dup(&segment, "id", id);
+        properties_put_string_dup(&segment, "version", version);
+        properties_put_string_dup(&segment, "location", location);
+        properties_put_properties_dup(&description, "segment", &segment);
+        std::string path = dir + "/" + file;
+        if (marked)
+            properties_save_improved(&description, path.c_str());
+        else
+            properties_save_without_len(&description, path.c_str());
+        properties_delete(&description);
+        properties_delete(&segment);
+    }
+    void ExpectSame(const std::string &source, const std::string &name) const {
+        EXPECT_TRUE(depot_test::ReadBytes(source) == depot_test::ReadBytes(out_ + "/" + name))
+            << name << " differs from " << source;
+    }
+
+    ScratchDir scratch_;
+    std::string work_ = scratch_ / "work";
+    std::string src_ = scratch_ / "src";
+    std::string out_ = scratch_ / "out";
+};
+
+TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
+    std::string big = Source("kernel.img", 100000, 1);
+    std::string empty = Source("empty.cfg", 0, 2);
+    std::string small = Source("notes.txt", 5, 3);
+    std::vector<std::string> args{"receive", "d1", "--files", big, empty, small, "-o", out_};
+    std::vector<std::string> with_json = args;
+    with_json.push_back("--json");
+
+    Outcome run = korvo(with_json, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Json summary = run.json();
+    EXPECT_EQ(summary["source"], "files");
+    EXPECT_EQ(summary["segments"], 3);
+    EXPECT_EQ(summary["total_bytes"], 100005);
+    EXPECT_EQ(summary["resumed_at_bytes"], 0);
+    EXPECT_EQ(summary["received_bytes"], 100005);
+    EXPECT_EQ(summary["complete"], true);
+    for (const char *name : {"kernel.img", "empty.cfg", "notes.txt"})
+        ExpectSame(src_ + "/" + name, name);
+    auto record = ProgressValues(work_, "d1");
+    EXPECT_EQ(record["t_len"], "100005");
+    EXPECT_EQ(record["c_len"], "100005");
+    EXPECT_EQ(record["close"], "true");
+
+    run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out,
+              "Received d1 into " + out_ + ": 3 segments, 97.7 KiB (nothing left to receive).\n");
+
+    // Without a record the output files count for nothing: whatever they
+    // hold is replaced.
+    fs::remove_all(work_ + "/mstat");
+    WriteFile(out_ + "/notes.txt", "something much longer than five bytes");
+    WriteFile(out_ + "/kernel.img", Pattern(100000, 9));
+    run = korvo(with_json, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.json()["received_bytes"], 100005);
+    ExpectSame(big, "kernel.img");
+    ExpectSame(small, "notes.txt");
+}
+
+TEST_F(Receive, ADistributionDirectoryIsReadThroughItsDescriptions) {
+    // seg-a described in the bare layout, with a location elsewhere whose
+    // last component names the data file here; seg-b in the marked layout.
+    Describe(src_, "seg-a.toc", "seg-a", "2.0", "/publisher/tree/seg-a.dat");
+    Describe(src_, "seg-b.itc", "seg-b", "2.0", "seg-b.bin", true);
+    std::string a = Source("seg-a.dat", 40000, 4);
+    std::string b = Source("seg-b.bin", 123, 5);
+
+    Outcome run = korvo({"receive", "d2", "--dir", src_, "-o", out_, "--json"}, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.json()["source"], "dir");
+    EXPECT_EQ(run.json()["total_bytes"], 40123);
+    ExpectSame(a, "seg-a");
+    ExpectSame(b, "seg-b");
+
+    fs::remove(b);
+    run = korvo({"receive", "d2b", "--dir", src_, "-o", out_}, Env());
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_NE(run.err.find("the data file of seg-b^2.0 \"" + src_ + "/seg-b.bin\" does not exist"),
+              std::string::npos)
+        << run.err;
+
+    run = korvo({"receive", "d2c", "--dir", work_, "-o", out_}, Env());
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_NE(run.err.find("holds no segment descriptions"), std::string::npos) << run.err;
+}
+
+TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
+    // The TOC as the gateway peer makes it; the data in the second of the
+    // directories that remote.dir lists.
+    std::string original = Source("kernel.img", 50000, 12);
+    std::string toc = scratch_ / "dist.toc";
+    ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, {"--make-toc", toc, original}).exit_code, 0);
+    std::string data = scratch_ / "data", mirror = scratch_ / "mirror";
+    fs::create_directory(data);
+    fs::create_directory(mirror);
+    fs::create_directory(scratch_ / "empty");
+    WriteFile(data + "/remote.dir", "# mirrors\n" + (scratch_ / "empty") + "\n" + mirror + "\n");
+    Describe(mirror, "kernel.toc", "kernel.img", "1", "kernel.img");
+    fs::copy_file(original, mirror + "/kernel.img");
+
+    Options env = Env();
+    env.env["QEL_DATDIR"] = data;
+    Outcome run = korvo({"receive", "d9", "--from", "remote", "--toc", toc, "-o", out_}, env);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ExpectSame(original, "kernel.img");
+
+    // Without a data directory there is no remote.dir: the library's
+    // message, with its number.
+    env.env["QEL_DATDIR"] = "";
+    run = korvo({"receive", "d10", "--from", "remote", "--toc", toc, "-o", out_}, env);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("(message 170)"), std::string::npos) << run.err;
+}
+
+TEST_F(Receive, CtrlCLeavesACheckpointThatTheNextRunResumesFrom) {
+    // The rate limit keeps the receive going for half a minute; the signal
+    // comes as soon as the record shows a checkpoint.
+    const size_t size = 4 << 20;
+    std::string big = Source("big.img", size, 6);
+    std::vector<std::string> args{"receive", "d4", "--files", big, "-o", out_};
+    std::vector<std::string> limited = args;
+    limited.insert(limited.end(), {"--limit-rate", "128K"});
+    TerminalRun terminal(limited, Env());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ProgressValues(work_, "d4")["c_len"].empty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(ProgressValues(work_, "d4")["c_len"].empty()) << "no checkpoint within 30 s";
+    ASSERT_EQ(::kill(terminal.pid(), SIGINT), 0);
+    Outcome run = terminal.finish();
+    EXPECT_EQ(run.exit_code, 130) << run.out;
+    EXPECT_NE(run.out.find("receiving interrupted: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("korvo: receive of d4 interrupted: the progress record keeps "),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("run the same command again to resume"), std::string::npos);
+
+    auto record = ProgressValues(work_, "d4");
+    EXPECT_EQ(record["close"], "true");
+    const uint64_t checkpoint = std::stoull(record["c_len"]);
+    EXPECT_GT(checkpoint, 0u);
+    EXPECT_LT(checkpoint, size);
+    EXPECT_GE(fs::file_size(out_ + "/big.img"), checkpoint);
+
+    args.push_back("--json");
+    run = korvo(args, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Json summary = run.json();
+    EXPECT_EQ(summary["resumed_at_bytes"], checkpoint);
+    EXPECT_EQ(summary["received_bytes"], size - checkpoint);
+    ExpectSame(big, "big.img");
+    EXPECT_EQ(ProgressValues(work_, "d4")["c_len"], std::to_string(size));
+}
+
+TEST_F(Receive, ATerminalShowsABarAndAPipePlainLines) {
+    std::string file = Source("one.img", 1 << 20, 7);
+    TerminalRun terminal({"receive", "d5", "--files", file, "-o", out_}, Env());
+    Outcome run = terminal.finish();
+    EXPECT_EQ(run.exit_code, 0) << run.out;
+    size_t bar = run.out.find("\r\033[Kreceiving [");
+    ASSERT_NE(bar, std::string::npos) << run.out;
+    std::string drawn = run.out.substr(bar, run.out.find('\r', bar + 1) - bar);
+    EXPECT_NE(drawn.find("/1.00 MiB  "), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find("/s"), std::string::npos) << drawn;
+    EXPECT_NE(run.out.find("\r\033[Kreceiving done: 1.00 MiB/1.00 MiB in "), std::string::npos);
+    EXPECT_NE(run.out.find("Received d5 into "), std::string::npos);
+
+    Options plain = Env();
+    plain.env["KORVO_PROGRESS_INTERVAL"] = "0";
+    run = korvo({"receive", "d6", "--files", file, "-o", out_}, plain);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.err.find('\r'), std::string::npos);
+    EXPECT_NE(run.err.find("receiving: 1% (16.0 KiB/1.00 MiB), "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\nreceiving done: 1.00 MiB/1.00 MiB in "), std::string::npos);
+}
+
+TEST_F(Receive, RequestsThatCannotWorkExitWithTheirCodes) {
+    std::string file = Source("f.bin", 10, 8);
+    std::string blocker = Source("plain-file", 1, 9);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string says;
+    };
+    for (const Case &c : std::vector<Case>{
+             {{"receive", "d", "-o", out_}, 2, "name a source"},
+             {{"receive", "d", "--files", src_ + "/missing", "-o", out_}, 3, "does not exist"},
+             {{"receive", "d", "--dir", src_ + "/nowhere", "-o", out_}, 3, "does not exist"},
+             {{"receive", "d", "--from", "remote", "-o", out_}, 2, "--from remote needs --toc"},
+             {{"receive", "d", "--from", "network", "--toc", file, "-o", out_},
+              5,
+              "no gateway: KORVO_GATEWAY is not set"},
+             {{"receive", "d", "--dir", src_, "--files", file, "-o", out_},
+              2,
+              "--files does not go with --from dir"},
+             {{"receive", "a,b", "--files", file, "-o", out_}, 2, "without commas"},
+             {{"receive", "d", "--files", file, "--limit-rate", "fast", "-o", out_},
+              2,
+              "--limit-rate wants bytes per second"},
+             {{"receive", "d", "--files", file, "-o", blocker + "/out"},
+              1,
+              "cannot make the output directory"},
+             {{"receive", "d", "--files", file}, 2, "--out is required"},
+             {{"send", file}, 5, "no gateway: KORVO_GATEWAY is not set"},
+             {{"send"}, 2, "file is required"},
+         }) {
+        Outcome run = korvo(c.args, Env());
+        EXPECT_EQ(run.exit_code, c.code) << c.args[0] << " " << c.args.back() << ": " << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(work_ + "/mstat/d.mds")) << "a refused request left a record";
+}
+
+class ReceiveFromDepot : public DepotFixture {};
+
+TEST_F(ReceiveFromDepot, CompleteEntriesAreReadFromTheirDataFiles) {
+    ScratchDir work;
+    std::string one = Pattern(30000, 10), two = Pattern(7, 11);
+    Store("seg-1", "1.0", one);
+    Store("seg-2", "3", two);
+    Store("seg-3", "1", "pending", 0);
+    Options env = With({{"KORVO_WORK_DIR", work.path()}, {"KORVO_GATEWAY", ""}});
+    std::string out = scratch_ / "out";
+    Outcome run = Korvo(
+        {"receive", "d7", "--segment", "seg-1:1.0", "--segment", "seg-2:3", "-o", out, "--json"},
+        env);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.json()["source"], "depot");
+    EXPECT_TRUE(depot_test::ReadBytes(out + "/seg-1") == one);
+    EXPECT_EQ(depot_test::ReadBytes(out + "/seg-2"), two);
+
+    run = Korvo({"receive", "d8", "--segment", "seg-3:1", "-o", out}, env);
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_NE(run.err.find("holds no complete entry of seg-3^1"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace cli_test

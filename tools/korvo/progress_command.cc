@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -20,6 +18,7 @@
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "property_view.hpp"
+#include "record_fields.hpp"
 #include "units.hpp"
 
 namespace korvo::cli {
@@ -73,35 +72,6 @@ struct Record {
     }
 };
 
-std::optional<uint64_t> decimal(const Properties &list, const char *key) {
-    int index = properties_get_property_index(&list, key);
-    if (index < 0 || list.buffer[index].value.type != TC_string)
-        return std::nullopt;
-    const char *text = *static_cast<char *const *>(list.buffer[index].value.value);
-    if (text == nullptr || *text < '0' || *text > '9')
-        return std::nullopt;
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || errno != 0)
-        return std::nullopt;
-    return value;
-}
-
-bool flag(const Properties &list, const char *key) {
-    int index = properties_get_property_index(&list, key);
-    return index >= 0 && list.buffer[index].value.type == TC_boolean &&
-           *static_cast<const uint8_t *>(list.buffer[index].value.value) != 0;
-}
-
-std::optional<std::string> text(const Properties &list, const char *key) {
-    int index = properties_get_property_index(&list, key);
-    if (index < 0 || list.buffer[index].value.type != TC_string)
-        return std::nullopt;
-    const char *value = *static_cast<char *const *>(list.buffer[index].value.value);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
 Record load_record(const fs::path &path, std::string id, std::string suffix) {
     Record record;
     record.id = std::move(id);
@@ -118,13 +88,13 @@ Record load_record(const fs::path &path, std::string id, std::string suffix) {
         return record;
     }
     const Properties &p = *list.get();
-    record.msid = text(p, "msid");
-    record.total = decimal(p, "t_len");
-    record.current = decimal(p, "c_len");
-    record.error = flag(p, "err");
-    record.paused = flag(p, "paused");
-    record.closed = flag(p, "close");
-    record.error_text = text(p, "err_msg");
+    record.msid = record_text(p, "msid");
+    record.total = record_decimal(p, "t_len");
+    record.current = record_decimal(p, "c_len");
+    record.error = record_flag(p, "err");
+    record.paused = record_flag(p, "paused");
+    record.closed = record_flag(p, "close");
+    record.error_text = record_text(p, "err_msg");
     record.properties = properties_json(p);
     return record;
 }

@@ -29,6 +29,7 @@
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
 #include "receive_source.hpp"
+#include "record_fields.hpp"
 #include "records/korvo_command.h"
 #include "stream/mstat.h"
 #include "stream/net_stream.h"
@@ -84,18 +85,6 @@ struct Checkpoint {
     std::optional<uint64_t> total;  // "t_len"
 };
 
-std::optional<uint64_t> decimal(const Properties &list, const char *key) {
-    const char *text = properties_get_string2(&list, key, nullptr);
-    if (text == nullptr || *text < '0' || *text > '9')
-        return std::nullopt;
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || errno != 0)
-        return std::nullopt;
-    return value;
-}
-
 std::string record_path(const std::string &distribution) {
     return progress_dir(work_dir("")) + "/" + distribution + ".mds";
 }
@@ -111,8 +100,8 @@ Checkpoint read_checkpoint(const std::string &distribution) {
     library_call([&] { mstat_load(record.get()); });
     const Properties &list = *mstat_get_properties(record.get());
     checkpoint.found = true;
-    checkpoint.bytes = decimal(list, "c_len").value_or(0);
-    checkpoint.total = decimal(list, "t_len");
+    checkpoint.bytes = record_decimal(list, "c_len").value_or(0);
+    checkpoint.total = record_decimal(list, "t_len");
     return checkpoint;
 }
 

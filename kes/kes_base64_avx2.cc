@@ -8,7 +8,10 @@
 // table of offsets. Decoding checks that 32 characters are all plain digits
 // by looking up both halves of each byte, turns them into values with a
 // table of offsets, and packs 4 values into 3 bytes with two multiply-adds;
-// it stops at the first group that holds anything else.
+// it stops at the first group that holds anything else. Text in lines of one
+// length and one break (as MIME and PEM write it) is decoded a whole line at
+// a time, so that where each line starts is known without looking for its
+// break first.
 #include "kes/kes_base64_kernels.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -60,6 +63,16 @@ KORVO_AVX2_STEP __m256i digits32(__m256i values) {
 }
 
 KORVO_AVX2 void encodeAvx2(const unsigned char *in, size_t length, char *out) {
+    // Up to 15 groups first, so that the stores of the steps are aligned:
+    // none straddles two cache lines, and each turn of the two-step loop
+    // fills one line whole.
+    const size_t misaligned = (0 - reinterpret_cast<uintptr_t>(out)) & 63;
+    if (misaligned % 4 == 0 && length >= 32 + misaligned / 4 * 3) {
+        kScalarKernels.encode(in, misaligned / 4 * 3, out);
+        in += misaligned / 4 * 3;
+        length -= misaligned / 4 * 3;
+        out += misaligned;
+    }
     if (length < 32) {
         kScalarKernels.encode(in, length, out);
         return;
@@ -139,9 +152,17 @@ KORVO_AVX2_STEP uint32_t decode32(const unsigned char *in, unsigned char *out) {
 // more over its last 32 characters (which overlaps the step before and
 // rewrites the same bytes). The stores of a line that is not taken leave
 // bytes past `made`, within the room of the characters that follow.
-KORVO_AVX2_STEP size_t decodeLines(const unsigned char *in, size_t length, size_t line,
-                                   const unsigned char *lineBreak, size_t breakLength,
-                                   unsigned char *out, size_t &made) {
+//
+// The common line lengths get a loop of their own (kLine), with the length
+// known to the compiler; kLine 0 takes it from `line`. Each is kept out of
+// line so that every loop has the registers to itself.
+template <size_t kLine>
+__attribute__((noinline)) KORVO_AVX2 size_t decodeLines(const unsigned char *in, size_t length,
+                                                        size_t line, const unsigned char *lineBreak,
+                                                        size_t breakLength, unsigned char *out,
+                                                        size_t &made) {
+    if constexpr (kLine != 0)
+        line = kLine;
     const size_t stride = line + breakLength;
     const size_t last = line - 32;
     const unsigned char first = lineBreak[0];
@@ -165,16 +186,14 @@ KORVO_AVX2_STEP size_t decodeLines(const unsigned char *in, size_t length, size_
     return i;
 }
 
-// The common shapes of line-broken text get a loop of their own, with the
-// line length known to the compiler.
 KORVO_AVX2 size_t decodeLinesOf(const unsigned char *in, size_t length, size_t line,
                                 const unsigned char *lineBreak, size_t breakLength,
                                 unsigned char *out, size_t &made) {
     if (line == 76)
-        return decodeLines(in, length, 76, lineBreak, breakLength, out, made);
+        return decodeLines<76>(in, length, line, lineBreak, breakLength, out, made);
     if (line == 64)
-        return decodeLines(in, length, 64, lineBreak, breakLength, out, made);
-    return decodeLines(in, length, line, lineBreak, breakLength, out, made);
+        return decodeLines<64>(in, length, line, lineBreak, breakLength, out, made);
+    return decodeLines<0>(in, length, line, lineBreak, breakLength, out, made);
 }
 
 KORVO_AVX2 size_t decodePlainAvx2(const unsigned char *in, size_t length, unsigned char *out,

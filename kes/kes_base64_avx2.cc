@@ -64,9 +64,9 @@ KORVO_AVX2_STEP __m256i digits32(__m256i values) {
 
 KORVO_AVX2 void encodeAvx2(const unsigned char *in, size_t length, char *out) {
     // Up to 15 groups first, so that the stores of the steps are aligned:
-    // none straddles two cache lines, and each turn of the two-step loop
-    // fills one line whole.
-    const size_t misaligned = (0 - reinterpret_cast<uintptr_t>(out)) & 63;
+    // none straddles two cache lines, and after the first step (32
+    // characters) each turn of the two-step loop fills one line whole.
+    const size_t misaligned = (32 - reinterpret_cast<uintptr_t>(out)) & 63;
     if (misaligned % 4 == 0 && length >= 32 + misaligned / 4 * 3) {
         kScalarKernels.encode(in, misaligned / 4 * 3, out);
         in += misaligned / 4 * 3;

@@ -1,12 +1,18 @@
 // Decode of any text. Spreading the text out with a space after every
 // character must not change the bytes (and takes every group through the
 // careful path instead of the fast one), and the bytes must come back
-// unchanged through Encode and Decode.
+// unchanged through Encode and Decode. The AVX2 kernels (where the
+// processor has them) must give the bytes the portable ones give, for the
+// text as it is and for the text cut into lines of one length and break
+// (taken from its first byte), which the AVX2 loop takes a line at a time
+// until a line is not like the others.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "kes/kes_base64.h"
+#include "kes/kes_base64_kernels.hpp"
 #include "kes/kes_memory.h"
 
 namespace {
@@ -25,6 +31,19 @@ std::string decode(const char *text, size_t length) {
     return result;
 }
 
+std::string decodeWith(const korvo::kes::base64::Kernels &kernels, const std::string &text) {
+    std::vector<unsigned char> out(text.size() / 4 * 3 + 8);
+    const size_t length = korvo::kes::base64::decodeText(
+        kernels, reinterpret_cast<const unsigned char *>(text.data()), text.size(), out.data());
+    return std::string(reinterpret_cast<const char *>(out.data()), length);
+}
+
+void compareKernels(const std::string &text) {
+    using namespace korvo::kes::base64;
+    if (avx2Supported() && decodeWith(kAvx2Kernels, text) != decodeWith(kScalarKernels, text))
+        std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t length) {
@@ -32,6 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t length) {
         return 0;
     const char *text = reinterpret_cast<const char *>(input);
     const std::string data = decode(text, length);
+
+    if (length > 0) {
+        const std::string raw(text, length);
+        compareKernels(raw);
+        const size_t line = 32 + 4 * (input[0] % 16);
+        const char *const breaks[] = {"\r\n", "\n", "\r", " "};
+        std::string lines;
+        for (size_t at = 1; at < length; at += line)
+            lines += raw.substr(at, line) + breaks[(input[0] >> 4) % 4];
+        compareKernels(lines);
+    }
 
     std::string spread;
     for (size_t i = 0; i < length; ++i)

@@ -8,7 +8,9 @@
 // where it lies; any other group (padding, characters outside the alphabet,
 // white space inside it) is gathered character by character, white space
 // skipped, and decoded by decodeSpecialGroup, which follows the
-// character-by-character rules; then the runs go on.
+// character-by-character rules; then the runs go on. The AVX2 kernel, once
+// two lines of the same length have gone by, takes the lines that follow
+// whole while each has that length, only plain digits and the same break.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,8 @@
 // processor has it), against a plain reading of the rules, one character at
 // a time: texts of plain digits of every length around the 8- and
 // 32-character steps, with line breaks every 64 or 76 characters or white
-// space anywhere, padding between groups, and bytes outside the alphabet.
+// space anywhere, padding between groups, and bytes outside the alphabet;
+// and line-broken text that changes its shape part of the way through.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -110,6 +111,26 @@ TEST(Base64Kernels, RoundTripsOfEveryLengthWithAndWithoutLineBreaks) {
     }
 }
 
+// The text must not depend on where the output lies (the AVX2 loop writes
+// its first groups one at a time until its stores are aligned).
+TEST(Base64Kernels, EncodingIntoAnyAlignment) {
+    std::mt19937 random(11);
+    for (const Kernels *kernels : kernelSets()) {
+        for (size_t length = 0; length < 120; ++length) {
+            const std::string data = randomBytes(random, length);
+            const std::string expected = encodeWith(korvo::kes::base64::kScalarKernels, data);
+            for (size_t offset = 0; offset < 32; ++offset) {
+                std::vector<char> out(offset + expected.size() + 1, '#');
+                kernels->encode(reinterpret_cast<const unsigned char *>(data.data()), length,
+                                out.data() + offset);
+                ASSERT_EQ(std::string(out.data() + offset, expected.size()), expected)
+                    << length << " at " << offset;
+                ASSERT_EQ(out.back(), '#');
+            }
+        }
+    }
+}
+
 // Texts drawn mostly from the digits, with some white space, padding, bytes
 // with the high bit set and bytes outside the alphabet anywhere.
 TEST(Base64Kernels, AnyTextDecodesAsTheRulesSay) {
@@ -125,6 +146,88 @@ TEST(Base64Kernels, AnyTextDecodesAsTheRulesSay) {
             ASSERT_EQ(decodeWith(*kernels, text), referenceDecode(text))
                 << testing::PrintToString(text);
         }
+    }
+}
+
+// Text in lines of one length, each line followed by the same break; the
+// lines are what the line-at-a-time loop takes whole.
+std::string inLines(const std::string &text, size_t line, const std::string &lineBreak) {
+    std::string broken;
+    for (size_t at = 0; at < text.size(); at += line)
+        broken += text.substr(at, line) + lineBreak;
+    return broken;
+}
+
+// Line-broken text whose lines are regular for a while and then are not:
+// each kernel set must give the bytes the rules give, whatever breaks the
+// pattern and wherever (a line of another length, another break, white
+// space or a byte outside the alphabet inside a line, padding).
+TEST(Base64Kernels, LineBrokenTextThatStopsBeingRegular) {
+    std::mt19937 random(29);
+    const std::vector<std::string> breaks = {"\r\n", "\n", "\r", " ", "\t\t"};
+    const std::string intruders("=\r\n \t*\x00\xc1\xbd.", 11);
+    for (const Kernels *kernels : kernelSets()) {
+        for (size_t line : {32u, 36u, 60u, 64u, 68u, 76u, 96u, 100u, 128u}) {
+            for (const std::string &lineBreak : breaks) {
+                const std::string text =
+                    encodeWith(*kernels, randomBytes(random, line * 12 + random() % 200));
+                const std::string regular = inLines(text, line, lineBreak);
+                ASSERT_EQ(decodeWith(*kernels, regular), referenceDecode(regular))
+                    << line << " " << testing::PrintToString(lineBreak);
+                // White space around the whole text.
+                const std::string padded = " \r\n" + regular + "\r\n ";
+                ASSERT_EQ(decodeWith(*kernels, padded), referenceDecode(padded));
+                for (int round = 0; round < 40; ++round) {
+                    std::string changed = regular;
+                    const size_t at = random() % changed.size();
+                    switch (round % 4) {
+                        case 0:  // one character replaced, inside a line or a break
+                            changed[at] = intruders[random() % intruders.size()];
+                            break;
+                        case 1:  // a line made shorter or longer from here on
+                            if (random() % 2)
+                                changed.erase(at, 1 + random() % 5);
+                            else
+                                changed.insert(at, std::string(1 + random() % 5, 'Q'));
+                            break;
+                        case 2:  // a break doubled or changed
+                            changed.insert(at, lineBreak);
+                            break;
+                        default:  // a few of everything
+                            for (int n = 0; n < 3; ++n)
+                                changed[random() % changed.size()] =
+                                    intruders[random() % intruders.size()];
+                            break;
+                    }
+                    ASSERT_EQ(decodeWith(*kernels, changed), referenceDecode(changed))
+                        << testing::PrintToString(changed);
+                }
+            }
+        }
+    }
+}
+
+// The AVX2 kernels against the portable ones on random data of random
+// length, broken into lines of random length and break, sometimes with a
+// stray character; this takes in the ends of texts just past the 32- and
+// 64-character steps of both.
+TEST(Base64Kernels, Avx2AgreesWithPortableOnRandomLines) {
+    if (!korvo::kes::base64::avx2Supported())
+        GTEST_SKIP() << "no AVX2 on this processor";
+    const Kernels &scalar = korvo::kes::base64::kScalarKernels;
+    const Kernels &avx2 = korvo::kes::base64::kAvx2Kernels;
+    std::mt19937 random(31);
+    const std::string breaks[] = {"\r\n", "\n", "\r", " \n"};
+    for (int round = 0; round < 3000; ++round) {
+        const std::string data = randomBytes(random, random() % 900);
+        const std::string text = encodeWith(scalar, data);
+        ASSERT_EQ(encodeWith(avx2, data), text);
+        const size_t line = 28 + random() % 110;
+        std::string broken = inLines(text, line, breaks[random() % 4]);
+        if (random() % 2 && !broken.empty())
+            broken[random() % broken.size()] = "=*\x80 "[random() % 4];
+        ASSERT_EQ(decodeWith(avx2, broken), decodeWith(scalar, broken))
+            << testing::PrintToString(broken);
     }
 }
 

@@ -1,6 +1,7 @@
 // Test support for CDS streams: a fixture with a client home, a work
 // directory and the test suite's HTTP server holding a distribution's
-// packages; the distribution's TOC; and method processes.
+// packages; the distribution's TOC (cds_distribution.hpp); and method
+// processes.
 //
 // Reading a CDS stream polls the gateway channel, which connects once per
 // process, so whatever reads a stream runs in a method process (a child),
@@ -30,39 +31,12 @@
 #include "runtime/raise.hpp"
 #include "stream/net_stream.h"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_stream/cds_distribution.hpp"
 #include "tests/http/http_test_server.hpp"
 #include "tests/runtime/raw_gateway.hpp"
 #include "tests/stream/stream_test_support.hpp"
 
 namespace cds_stream_test {
-
-struct Package {
-    std::string id;
-    std::string bytes;
-};
-
-// A distribution's TOC: one segment per package, each with its size, offset
-// 0, the server as "cds_manager" and the package's id as "cds_packageid".
-struct Distribution : PropertiesList {
-    Distribution(const std::vector<Package> &packages, const std::string &manager)
-        : PropertiesList{} {
-        for (const Package &package : packages) {
-            Properties segment{};
-            properties_put_string_dup(&segment, SEGMENT_ID_KEY, package.id.c_str());
-            properties_put_string_dup(&segment, SEGMENT_VERSION_KEY, "1");
-            properties_put_long_dup(&segment, SEGMENT_SIZE_KEY,
-                                    static_cast<int32_t>(package.bytes.size()));
-            properties_put_long_dup(&segment, SEGMENT_OFFSET_KEY, 0);
-            properties_put_string_dup(&segment, SEGMENT_CDS_MANAGER, manager.c_str());
-            properties_put_string_dup(&segment, SEGMENT_CDS_PACKAGEID, package.id.c_str());
-            seq_add(this, &segment, sizeof segment);
-        }
-    }
-    ~Distribution() { properties_list_delete(this); }
-    Distribution(const Distribution &) = delete;
-    Distribution &operator=(const Distribution &) = delete;
-    Properties *segment(uint32_t i) { return &buffer[i]; }
-};
 
 // The stream's bytes, segment by segment: each segment's reads until the 0
 // that ends it. The read that ended the last segment, or the negative code

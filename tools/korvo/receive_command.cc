@@ -286,9 +286,13 @@ int run_receive(ReceiveOptions options) {
     InterruptScope interrupts;
     StreamHandle stream(net_stream_open(&key));
     if (!stream)
-        throw Failure(kExitFailed, source.kind == "cds"
-                                       ? "the CDS client cannot be loaded (run with -v for why)"
-                                       : "the stream could not be opened");
+        throw Failure(kExitFailed,
+                      source.kind == "cds"
+                          ? "the CDS client cannot be loaded: libCDSClient.so is not on the "
+                            "library search path, and the registry file (KORVO_REGISTRY_FILE, "
+                            "else /etc/korvo/registry.ini) names no client home whose cds.cfg "
+                            "leads to it (run with -v for why)"
+                          : "the stream could not be opened");
     library_call([&] { net_stream_save_modified_toc(stream.get(), source.toc.get()); });
     if (kept > 0 && kept < total) {
         // The record this stream writes starts empty: say at once where the

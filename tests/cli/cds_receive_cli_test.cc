@@ -1,0 +1,187 @@
+// korvo receive --from cds as a user sets it up: the CDS client installed in
+// a home of its own that the registry file names, a TOC file whose segments
+// name the content server (the test suite's HTTP server) and the packages.
+// The packages arrive byte for byte, a second receive takes them from the
+// client's cache, and a client that cannot be loaded or a server that
+// refuses a package fails the receive with exit code 1 and a message saying
+// why.
+#include "cli_test_support.hpp"
+#include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_stream/cds_distribution.hpp"
+#include "tests/http/http_test_server.hpp"
+
+namespace cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+using cds_stream_test::Distribution;
+using cds_stream_test::Package;
+using korvo::test::Answer;
+
+class ReceiveThroughCds : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(korvo_init(), 1);
+        ASSERT_FALSE(scratch_.path().empty());
+        fs::create_directory(work_);
+        // The client's layout: <home>/cds/libCDSClient.so, <home>/cds.cfg
+        // whose class path lies in <home>/lib (the library is found through
+        // <home>/lib/../cds, so that directory must exist), and the registry
+        // file naming the home.
+        fs::create_directories(client_ + "/cds");
+        fs::create_directories(client_ + "/lib");
+        fs::copy_file(KORVO_CDS_CLIENT_LIBRARY, client_ + "/cds/libCDSClient.so");
+        cds_test::write_file(client_ + "/cds.cfg",
+                             "ClassPath = " + client_ + "/lib/CacheMgr.jar\n");
+        cds_test::write_file(
+            registry_,
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\CDSClient]\n"
+            "cds_home = " +
+                client_ + "\n");
+    }
+
+    // The environment of a run: no gateway, the test's work directory and
+    // registry file, and the client's home found from where it was loaded.
+    Options Env() const {
+        return With({{"KORVO_WORK_DIR", work_},
+                     {"KORVO_GATEWAY", ""},
+                     {"KORVO_REGISTRY_FILE", registry_},
+                     {"CDSCLIENT_HOME", ""}});
+    }
+
+    void AddPackage(const std::string &id, size_t size) {
+        packages_.push_back({id, cds_test::package_bytes(size, static_cast<unsigned>(size))});
+        server_.put_package(id, packages_.back().bytes);
+    }
+
+    // Writes the TOC of the packages, served by `manager`, as a TOC file.
+    std::string TocFile(const std::string &manager) const {
+        Distribution toc(packages_, manager);
+        Properties file{};
+        properties_put_properties_list_dup(&file, JOB_TOC_KEY, &toc);
+        const std::string path = scratch_ / "dist.toc";
+        properties_save(&file, path.c_str());
+        properties_delete(&file);
+        return path;
+    }
+
+    // The client's answers to DownloadFile in a run's trace, in order.
+    static std::vector<int> DownloadResults(const std::string &err) {
+        std::vector<int> results;
+        std::istringstream lines(err);
+        const std::string rc = ").  rc=";
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with("korvo: Started a new CDS download: DownloadFile(") &&
+                line.find(rc) != std::string::npos)
+                results.push_back(std::stoi(line.substr(line.find(rc) + rc.size())));
+        return results;
+    }
+
+    void ExpectReceived(const std::string &out) const {
+        for (const Package &package : packages_)
+            EXPECT_TRUE(cds_test::read_file(out + "/" + package.id) == package.bytes)
+                << package.id << " in " << out << " differs from the package";
+    }
+
+    ScratchDir scratch_;
+    std::string work_ = scratch_ / "work";
+    std::string client_ = scratch_ / "client";
+    std::string registry_ = scratch_ / "registry.ini";
+    korvo::test::HttpTestServer server_;
+    std::vector<Package> packages_;
+};
+
+TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
+    AddPackage("kernel.img", 200003);
+    AddPackage("notes.txt", 16384);
+    AddPackage("tools.tar", 7);
+    const std::string toc = TocFile(server_.address());
+    const uint64_t total = 200003 + 16384 + 7;
+    const std::string out = scratch_ / "out";
+
+    Outcome run =
+        korvo({"receive", "dist-1", "--from", "cds", "--toc", toc, "-o", out, "--json"}, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Json summary = run.json();
+    EXPECT_EQ(summary["source"], "cds");
+    EXPECT_EQ(summary["total_bytes"], total);
+    EXPECT_EQ(summary["received_bytes"], total);
+    EXPECT_EQ(summary["complete"], true);
+    ExpectReceived(out);
+    EXPECT_EQ(DownloadResults(run.err), std::vector<int>(3, 0)) << run.err;
+    auto record = ProgressValues(work_, "dist-1");
+    EXPECT_EQ(record["t_len"], std::to_string(total));
+    EXPECT_EQ(record["c_len"], std::to_string(total));
+    EXPECT_EQ(record["close"], "true");
+    // The client kept the packages in the cache of the home it was loaded
+    // from.
+    EXPECT_EQ(cds_test::files_under(client_ + "/cache"),
+              (std::vector<std::string>{"files/1/kernel.img-1", "files/1/notes.txt-1",
+                                        "files/1/tools.tar-1"}));
+
+    // Into a fresh output the client reports every package already there,
+    // and the server is not asked again.
+    const std::string again = scratch_ / "again";
+    run = korvo({"receive", "dist-1", "--from", "cds", "--toc", toc, "-o", again}, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("Received dist-1 into " + again + ": 3 segments, "), std::string::npos)
+        << run.out;
+    ExpectReceived(again);
+    EXPECT_EQ(DownloadResults(run.err), std::vector<int>(3, 16)) << run.err;
+    for (const Package &package : packages_)
+        EXPECT_EQ(server_.requests("GET", package.id), 1) << package.id;
+}
+
+// A client that cannot be found, and a server that refuses a package, fail
+// the receive with exit code 1 and a message that says why: the catalog's,
+// with its number, for a refusal. A refusal of the second package comes
+// after the first has arrived; once the server serves again, the same
+// command completes the distribution.
+TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
+    AddPackage("first.bin", 3000);
+    AddPackage("second.bin", 5000);
+    const std::string out = scratch_ / "out";
+    const std::vector<std::string> receive{
+        "receive", "dist-2", "--from", "cds", "--toc", TocFile(server_.address()), "-o", out};
+
+    Options nowhere = Env();
+    nowhere.env["KORVO_REGISTRY_FILE"] = scratch_ / "missing.ini";
+    Outcome run = korvo(receive, nowhere);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: the CDS client cannot be loaded: "), std::string::npos)
+        << run.err;
+    EXPECT_EQ(server_.requests("GET", "first.bin"), 0);
+
+    server_.answer_with("second.bin", Answer::kBusy);
+    run = korvo(receive, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: The CDS package 'second.bin' can not be retrieved due to the "
+                           "depot server being too busy.  Retry in 300 seconds. (message 206)\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(cds_test::read_file(out + "/first.bin") == packages_[0].bytes);
+
+    server_.answer_with("second.bin", Answer::kServe);
+    run = korvo(receive, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ExpectReceived(out);
+    EXPECT_EQ(server_.requests("GET", "first.bin"), 1);
+
+    // A server that wants credentials the TOC does not give (the client's
+    // cache holds packages by id, so this one is new to it).
+    korvo::test::HttpTestServer guarded;
+    packages_ = {{"locked.bin", cds_test::package_bytes(100, 3)}};
+    guarded.put_package("locked.bin", packages_[0].bytes);
+    guarded.require_credentials("user", "secret");
+    run = korvo({"receive", "dist-3", "--from", "cds", "--toc", TocFile(guarded.address()), "-o",
+                 scratch_ / "denied"},
+                Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                           "a return of 13. (message 203)\n"),
+              std::string::npos)
+        << run.err;
+}
+
+}  // namespace
+}  // namespace cli_test

@@ -1,10 +1,11 @@
 // Test support for distributions the CDS client downloads: a package (its id
-// and bytes) and the distribution's TOC, one segment per package naming the
-// server and the package. Shared by the CDS stream tests and the korvo
-// command's tests. The TOC owns its segments; one thread uses it at a time.
+// and bytes), the distribution's TOC, one segment per package naming the
+// server and the package, and the download results a method's trace shows. Shared by the CDS stream
+// tests and the korvo command's tests. The TOC owns its segments; one thread uses it at a time.
 #pragma once
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,18 @@ struct Distribution : PropertiesList {
     Distribution &operator=(const Distribution &) = delete;
     Properties *segment(uint32_t i) { return &buffer[i]; }
 };
+
+// The return codes of DownloadFile that a method's trace (its standard
+// error) logged, in order.
+inline std::vector<int> download_results(const std::string &trace) {
+    std::vector<int> results;
+    std::istringstream lines(trace);
+    const std::string rc = ").  rc=";
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("korvo: Started a new CDS download: DownloadFile(") &&
+            line.find(rc) != std::string::npos)
+            results.push_back(std::stoi(line.substr(line.find(rc) + rc.size())));
+    return results;
+}
 
 }  // namespace cds_stream_test

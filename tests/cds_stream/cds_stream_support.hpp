@@ -114,14 +114,7 @@ class CdsStreamTest : public testing::Test {
     std::string trace(int method) const { return cds_test::read_file(trace_path(method)); }
     // The return codes of DownloadFile that method `method` logged, in order.
     std::vector<int> download_results(int method) const {
-        std::vector<int> results;
-        std::istringstream lines(trace(method));
-        const std::string rc = ").  rc=";
-        for (std::string line; std::getline(lines, line);)
-            if (line.starts_with("korvo: Started a new CDS download: DownloadFile(") &&
-                line.find(rc) != std::string::npos)
-                results.push_back(std::stoi(line.substr(line.find(rc) + rc.size())));
-        return results;
+        return cds_stream_test::download_results(trace(method));
     }
     std::map<std::string, std::string> progress(const std::string &id) const {
         return stream_test::progress_of(work, id);

@@ -65,18 +65,6 @@ class ReceiveThroughCds : public ::testing::Test {
         return path;
     }
 
-    // The client's answers to DownloadFile in a run's trace, in order.
-    static std::vector<int> DownloadResults(const std::string &err) {
-        std::vector<int> results;
-        std::istringstream lines(err);
-        const std::string rc = ").  rc=";
-        for (std::string line; std::getline(lines, line);)
-            if (line.starts_with("korvo: Started a new CDS download: DownloadFile(") &&
-                line.find(rc) != std::string::npos)
-                results.push_back(std::stoi(line.substr(line.find(rc) + rc.size())));
-        return results;
-    }
-
     void ExpectReceived(const std::string &out) const {
         for (const Package &package : packages_)
             EXPECT_TRUE(cds_test::read_file(out + "/" + package.id) == package.bytes)
@@ -108,7 +96,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     EXPECT_EQ(summary["received_bytes"], total);
     EXPECT_EQ(summary["complete"], true);
     ExpectReceived(out);
-    EXPECT_EQ(DownloadResults(run.err), std::vector<int>(3, 0)) << run.err;
+    EXPECT_EQ(cds_stream_test::download_results(run.err), std::vector<int>(3, 0)) << run.err;
     auto record = ProgressValues(work_, "dist-1");
     EXPECT_EQ(record["t_len"], std::to_string(total));
     EXPECT_EQ(record["c_len"], std::to_string(total));
@@ -127,7 +115,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     EXPECT_NE(run.out.find("Received dist-1 into " + again + ": 3 segments, "), std::string::npos)
         << run.out;
     ExpectReceived(again);
-    EXPECT_EQ(DownloadResults(run.err), std::vector<int>(3, 16)) << run.err;
+    EXPECT_EQ(cds_stream_test::download_results(run.err), std::vector<int>(3, 16)) << run.err;
     for (const Package &package : packages_)
         EXPECT_EQ(server_.requests("GET", package.id), 1) << package.id;
 }

@@ -144,6 +144,15 @@ Downloads &Downloads::instance() {
     return downloads;
 }
 
+// libcurl starts before the table exists, so that at exit the table's
+// destructor, which joins the download threads, runs before the TLS
+// library's clean-up: a thread that was still ending when the process
+// exited then frees its TLS state as it ends instead of leaving it behind
+// a clean-up that has already run.
+Downloads::Downloads() {
+    initialise_http_once();
+}
+
 Downloads::~Downloads() {
     std::vector<Worker> workers;
     {

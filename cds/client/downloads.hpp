@@ -44,7 +44,7 @@ class Downloads {
     int32_t release(uint32_t handle);
 
   private:
-    Downloads() = default;
+    Downloads();
     // Adds a download of `package` into `home` under a new nonzero handle.
     std::shared_ptr<Download> add(const std::string &package, const Home &home);
     void forget(uint32_t handle);

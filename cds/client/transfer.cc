@@ -18,16 +18,16 @@ constexpr long kStallSeconds = 300;
 // small next to the copy.
 constexpr long kReceiveBuffer = 512 * 1024;
 
-void initialise_curl_once() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
+
+void initialise_http_once() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 std::optional<std::string> package_url(const char *manager, std::string_view id) {
     if (manager == nullptr || *manager == '\0')
@@ -119,7 +119,7 @@ int32_t code_for_curl(CURLcode result) {
 }
 
 Transfer::Transfer(const std::string &url, const char *user_name, const char *password) {
-    initialise_curl_once();
+    initialise_http_once();
     curl_.reset(curl_easy_init());
     if (!curl_)
         return;

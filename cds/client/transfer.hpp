@@ -19,6 +19,13 @@
 
 namespace cdsclient {
 
+// Starts libcurl and its TLS library once per process (any thread may call
+// it; the first call does the work). The TLS library registers its own
+// clean-up to run at exit when it starts: whatever must still run before
+// that clean-up (joining the download threads, which free their TLS state
+// as they end) must be set up for exit after this call.
+void initialise_http_once();
+
 // The URL of `id` on the server `manager` ("host:port" or an http:// or
 // https:// URL; NULL or empty: CDSCLIENT_MANAGER): <server>/packages/<id>,
 // the id percent-encoded. nullopt when no usable server is named.

@@ -151,18 +151,18 @@ void IomHandle::open() {
         environment_number("KORVO_GATEWAY_TIMEOUT", kDefaultTimeoutSeconds, 0, INT_MAX / 1000);
     timeout_ms_ = seconds == 0 ? -1 : static_cast<int>(seconds * 1000);
 
-    const char *spec = std::getenv("KORVO_GATEWAY");
-    if (spec == nullptr || *spec == '\0')
+    const char *named = std::getenv("KORVO_GATEWAY");
+    if (named == nullptr || *named == '\0')
         return;  // no gateway: the channel is absent
     // A gateway was named; whatever goes wrong below is logged there.
     absence_reported_ = true;
     int fd = -1;
-    if (std::strncmp(spec, "fd:", 3) == 0) {
+    if (std::strncmp(named, "fd:", 3) == 0) {
         char *end = nullptr;
         errno = 0;
-        const long number = std::strtol(spec + 3, &end, 10);
-        if (errno != 0 || end == spec + 3 || *end != '\0' || number < 0 || number > INT_MAX) {
-            log_failure("KORVO_GATEWAY names no descriptor", spec);
+        const long number = std::strtol(named + 3, &end, 10);
+        if (errno != 0 || end == named + 3 || *end != '\0' || number < 0 || number > INT_MAX) {
+            log_failure("KORVO_GATEWAY names no descriptor", named);
             return;
         }
         fd = static_cast<int>(number);
@@ -172,7 +172,7 @@ void IomHandle::open() {
         if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 ||
             ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &domain_size) != 0 ||
             type != SOCK_SEQPACKET || domain != AF_UNIX) {
-            log_failure("KORVO_GATEWAY is not a SOCK_SEQPACKET Unix-domain socket", spec);
+            log_failure("KORVO_GATEWAY is not a SOCK_SEQPACKET Unix-domain socket", named);
             return;
         }
         // Programs the method starts do not inherit its channel.
@@ -180,15 +180,15 @@ void IomHandle::open() {
     } else {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        if (std::strlen(spec) >= sizeof address.sun_path) {
-            log_failure("the socket path of KORVO_GATEWAY is too long", spec);
+        if (std::strlen(named) >= sizeof address.sun_path) {
+            log_failure("the socket path of KORVO_GATEWAY is too long", named);
             return;
         }
-        std::strcpy(address.sun_path, spec);
+        std::strcpy(address.sun_path, named);
         fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         if (fd < 0 ||
             ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-            const std::string detail = std::string(spec) + ": " + std::strerror(errno);
+            const std::string detail = std::string(named) + ": " + std::strerror(errno);
             if (fd >= 0)
                 ::close(fd);
             log_failure("cannot connect", detail.c_str());

@@ -53,8 +53,8 @@ std::string Getfacl(const std::string &path) {
     return text;
 }
 
-void Setfacl(const std::string &spec, const std::string &path) {
-    ASSERT_EQ(std::system(("setfacl -m '" + spec + "' '" + path + "'").c_str()), 0) << spec;
+void Setfacl(const std::string &entries, const std::string &path) {
+    ASSERT_EQ(std::system(("setfacl -m '" + entries + "' '" + path + "'").c_str()), 0) << entries;
 }
 
 void MakeFile(const std::string &path, mode_t mode) {

@@ -17,7 +17,7 @@ using props_test::raised_by;
 using stream_test::contents;
 using stream_test::Key;
 using stream_test::pattern;
-using stream_test::SegmentSpec;
+using stream_test::SegmentEntry;
 using stream_test::Stream;
 using stream_test::Toc;
 using stream_test::write_file;

@@ -52,7 +52,7 @@ TEST_F(PollingStreams, AWaitingCommandEndsTheReadBeforeAnyDataFileIsOpened) {
 
     struct Case {
         uint8_t type;
-        std::vector<stream_test::SegmentSpec> segments;
+        std::vector<stream_test::SegmentEntry> segments;
     };
     const Case cases[] = {{NET_STREAM_CD, {{"b", 5}}},
                           {NET_STREAM_REMOTE, {{"a", 5}}},

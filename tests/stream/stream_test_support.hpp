@@ -23,9 +23,9 @@
 
 namespace stream_test {
 
-struct SegmentSpec {
-    SegmentSpec(std::string id, int32_t size, int32_t offset = 0, std::string dataPath = {},
-                std::string datFile = {})
+struct SegmentEntry {
+    SegmentEntry(std::string id, int32_t size, int32_t offset = 0, std::string dataPath = {},
+                 std::string datFile = {})
         : id(std::move(id)),
           size(size),
           offset(offset),
@@ -40,17 +40,17 @@ struct SegmentSpec {
 
 // A TOC (PropertiesList) that frees itself.
 struct Toc : PropertiesList {
-    explicit Toc(const std::vector<SegmentSpec> &segments) : PropertiesList{} {
-        for (const SegmentSpec &spec : segments) {
+    explicit Toc(const std::vector<SegmentEntry> &segments) : PropertiesList{} {
+        for (const SegmentEntry &entry : segments) {
             Properties segment{};
-            properties_put_string_dup(&segment, "id", spec.id.c_str());
+            properties_put_string_dup(&segment, "id", entry.id.c_str());
             properties_put_string_dup(&segment, "version", "1");
-            properties_put_long_dup(&segment, "size", spec.size);
-            properties_put_long_dup(&segment, "offset", spec.offset);
-            if (!spec.dataPath.empty())
-                properties_put_string_dup(&segment, "data_path", spec.dataPath.c_str());
-            if (!spec.datFile.empty())
-                properties_put_string_dup(&segment, "dat_file", spec.datFile.c_str());
+            properties_put_long_dup(&segment, "size", entry.size);
+            properties_put_long_dup(&segment, "offset", entry.offset);
+            if (!entry.dataPath.empty())
+                properties_put_string_dup(&segment, "data_path", entry.dataPath.c_str());
+            if (!entry.datFile.empty())
+                properties_put_string_dup(&segment, "dat_file", entry.datFile.c_str());
             seq_add(this, &segment, sizeof segment);
         }
     }

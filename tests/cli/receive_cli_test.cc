@@ -5,27 +5,12 @@
 // and plain lines on a pipe; and the exit codes of requests that cannot
 // work (receive and send). The gateway's part is in gateway_cli_test.cc.
 #include "cli_test_support.hpp"
+#include "tests/cds_client/cds_test_support.hpp"
 
 namespace cli_test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Bytes that differ from offset to offset and from seed to seed, so that a
-// piece written at the wrong place shows.
-std::string Pattern(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char &byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
-void WriteFile(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 class Receive : public ::testing::Test {
   protected:
@@ -40,7 +25,7 @@ class Receive : public ::testing::Test {
     Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
     std::string Source(const std::string &name, size_t size, uint32_t seed) {
         std::string path = src_ + "/" + name;
-        WriteFile(path, Pattern(size, seed));
+        cds_test::write_file(path, cds_test::package_bytes(size, seed));
         return path;
     }
     // Saves the description of segment `id`^`version` as `dir`/`file`.
@@ -102,8 +87,8 @@ TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
     // Without a record the output files count for nothing: whatever they
     // hold is replaced.
     fs::remove_all(work_ + "/mstat");
-    WriteFile(out_ + "/notes.txt", "something much longer than five bytes");
-    WriteFile(out_ + "/kernel.img", Pattern(100000, 9));
+    cds_test::write_file(out_ + "/notes.txt", "something much longer than five bytes");
+    cds_test::write_file(out_ + "/kernel.img", cds_test::package_bytes(100000, 9));
     run = korvo(with_json, Env());
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.json()["received_bytes"], 100005);
@@ -148,7 +133,8 @@ TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
     fs::create_directory(data);
     fs::create_directory(mirror);
     fs::create_directory(scratch_ / "empty");
-    WriteFile(data + "/remote.dir", "# mirrors\n" + (scratch_ / "empty") + "\n" + mirror + "\n");
+    cds_test::write_file(data + "/remote.dir",
+                         "# mirrors\n" + (scratch_ / "empty") + "\n" + mirror + "\n");
     Describe(mirror, "kernel.toc", "kernel.img", "1", "kernel.img");
     fs::copy_file(original, mirror + "/kernel.img");
 
@@ -269,7 +255,7 @@ class ReceiveFromDepot : public DepotFixture {};
 
 TEST_F(ReceiveFromDepot, CompleteEntriesAreReadFromTheirDataFiles) {
     ScratchDir work;
-    std::string one = Pattern(30000, 10), two = Pattern(7, 11);
+    std::string one = cds_test::package_bytes(30000, 10), two = cds_test::package_bytes(7, 11);
     Store("seg-1", "1.0", one);
     Store("seg-2", "3", two);
     Store("seg-3", "1", "pending", 0);

@@ -49,16 +49,6 @@ struct ReceiveOptions {
     bool json = false;
 };
 
-struct StreamClose {
-    void operator()(NetStream *stream) const {
-        // Closing raises only for a type no receive opens; nothing may leave
-        // a destructor anyway.
-        eh_exception_free(eh_catch_call(
-            [](void *context) { net_stream_close(static_cast<NetStream *>(context)); }, stream));
-    }
-};
-using StreamHandle = std::unique_ptr<NetStream, StreamClose>;
-
 struct RecordFree {
     void operator()(mstat *record) const { mstat_free(record); }
 };

@@ -10,6 +10,11 @@
 #include "properties/korvo_properties.h"
 
 namespace korvo::cli {
+
+void StreamClose::operator()(NetStream *stream) const {
+    eh_exception_free(eh_catch_call(
+        [](void *context) { net_stream_close(static_cast<NetStream *>(context)); }, stream));
+}
 namespace {
 
 struct Kind {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,14 @@ struct SourceRequest {
     std::vector<std::string> segments;  // --segment ID:VERSION (depot)
     std::string depot_dir;              // --depot
 };
+
+// Closes a stream the command opened. A close raises only for a type the
+// command never opens; nothing may leave a destructor anyway, so a raise is
+// dropped here.
+struct StreamClose {
+    void operator()(NetStream *stream) const;
+};
+using StreamHandle = std::unique_ptr<NetStream, StreamClose>;
 
 // The kinds, for the help text and the option's check.
 const std::vector<std::string> &source_kinds();

@@ -30,13 +30,6 @@ struct SendOptions {
     bool json = false;
 };
 
-struct StreamClose {
-    void operator()(NetStream *stream) const {
-        eh_exception_free(eh_catch_call(
-            [](void *context) { net_stream_close(static_cast<NetStream *>(context)); }, stream));
-    }
-};
-
 struct FileClose {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
@@ -77,7 +70,7 @@ int run_send(const SendOptions &options) {
     // keeps the stream.)
     uint8_t key_bytes[] = {NET_STREAM_NETWORK, 0, 2, 0, 0};
     StreamKey key = {sizeof key_bytes, sizeof key_bytes - 1, key_bytes};
-    std::unique_ptr<NetStream, StreamClose> stream(net_stream_open(&key));
+    StreamHandle stream(net_stream_open(&key));
     if (!stream)
         throw Failure(kExitFailed, "the stream could not be opened");
 

@@ -250,6 +250,10 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     EXPECT_NE(run.err.find("korvo: Received a bad status of 27 for CDS handle of "),
               std::string::npos)
         << run.err;
+    EXPECT_NE(run.err.find("korvo: Cannot open the file " +
+                           CachedPackage(server_.url(), "base.img") + ". (message 11)\n"),
+              std::string::npos)
+        << run.err;
     EXPECT_TRUE(
         cds_test::held_packages(user_cache_ + "/korvo-cds") ==
         (std::vector<std::string>{"cache/files/1/base.img-1", "cache/files/1/locked.img-1"}))

@@ -118,7 +118,7 @@ class Setting {
     void curl() const { curl_all(server_.url(), fetched()); }
     // Forgets what the last iteration downloaded.
     void clear() const {
-        if (!getenv("KEEP")) std::filesystem::remove_all(home() + "/cache");
+        if (!getenv("KEEP")) std::filesystem::remove_all(home() + "/servers");
         for (int i = 0; i < kPackages; ++i)
             std::filesystem::remove(fetched() + "/" + package_id(i));
     }

@@ -64,10 +64,10 @@ CDS_CLIENT_EXPORT int32_t DownloadFile(const char *manager, const char *package_
                                        uint32_t *handle);
 
 /* Where the package of `handle` lies: its file in the cache once it is
- * there (CDS_ALREADY_THERE, or a download that ended with CDS_OK); before
- * that, and after a failed download, the download's working directory,
- * near which the package would lie (two levels up, then
- * cache/files/1/<package id>-1). NULL for an unknown handle. */
+ * there (CDS_ALREADY_THERE, or a download that ended with CDS_OK); while the
+ * download runs, its working directory; after a failed download, the part
+ * file it had, which is gone then, as is every place near it. NULL for an
+ * unknown handle. */
 CDS_CLIENT_EXPORT const char *GetDownloadDirectory(uint32_t handle);
 
 /* Asks the server for the size of `package_id` (HTTP HEAD). CDS_OK and the

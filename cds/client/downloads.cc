@@ -36,16 +36,18 @@ struct Download {
     uint32_t handle = 0;
     std::string package;
     std::string directory;  // the working directory: GetDownloadDirectory's answer while it runs
-    std::string cached;     // where the package lies once whole
+    std::string part;       // the body's file in it: the answer once the download failed
+    std::string cached;     // where the package lies once whole: the answer then
 
     std::mutex mutex;
     std::condition_variable answered;
     int32_t answer = kNoAnswerYet;  // CDS_OK once the body follows; guarded by `mutex`
     bool abandoned = false;         // nobody waits for the end any more; guarded by `mutex`
 
-    std::atomic<bool> stop{false};   // the transfer is to end now
-    std::atomic<bool> whole{false};  // the package is in the cache
-    std::atomic<bool> ended{false};  // the thread has nothing left to do
+    std::atomic<bool> stop{false};    // the transfer is to end now
+    std::atomic<bool> whole{false};   // the package is in the cache
+    std::atomic<bool> failed{false};  // the download ended without the package
+    std::atomic<bool> ended{false};   // the thread has nothing left to do
 
     // Records the server's answer for the waiting DownloadFile; false when
     // the download is no longer wanted.
@@ -72,10 +74,14 @@ struct Download {
     }
 
     // GetDownloadDirectory's answer: the working directory while the
-    // download runs or after it failed (it is gone then, and the package's
-    // place near it holds no file), the package's own file once it is in
-    // the cache. A directory is never answered as the package.
-    const char *answer_path() const { return whole ? cached.c_str() : directory.c_str(); }
+    // download runs, the package's own file once it is in the cache, and
+    // after a failure the body's file, which is gone then, as is the place
+    // near it (<root>/downloads/cache/files/1/...): a failed download never
+    // points at an older copy, and a directory is never answered as the
+    // package.
+    const char *answer_path() const {
+        return whole ? cached.c_str() : failed ? part.c_str() : directory.c_str();
+    }
 };
 
 namespace {
@@ -130,10 +136,6 @@ void receive(Job job) {
             if (!free || !job.limits.fits(declared.value_or(0), *free))
                 code = CDS_CACHE_FAILED;
         }
-        // The copy held so far goes before the new one is announced: a
-        // download that fails then leaves no old file in its place.
-        if (code == CDS_OK && !forget_package(job.root, download->package))
-            code = CDS_CACHE_FAILED;
         if (code == CDS_OK) {
             record.etag = answer.etag();
             record.last_modified = answer.last_modified();
@@ -195,6 +197,8 @@ void receive(Job job) {
     if (status == CDS_OK) {
         job.root.write_note();
         download->whole = true;
+    } else {
+        download->failed = true;
     }
     ::close(job.file.take());
     { const WorkDirectory finished = std::move(job.work); }
@@ -307,7 +311,8 @@ int32_t Downloads::start(const DownloadRequest &request, uint32_t *handle) {
     if (!work)
         return CDS_CACHE_FAILED;
     download->directory = work->path();
-    std::string part = work->path() + "/" + download->package + ".part";
+    download->part = work->path() + "/" + download->package + ".part";
+    std::string part = download->part;
     Descriptor file(
         ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.get() < 0)

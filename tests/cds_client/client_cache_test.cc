@@ -92,6 +92,17 @@ TEST_F(CacheTest, ACopyIsAnsweredOnlyWhenItIsWholeAndCurrent) {
     EXPECT_EQ(fetch(server, "p"), CDS_OK);
     EXPECT_EQ(cds_test::read_file(cached(server, "p")), changed);
 
+    // A newer version that arrives cut short leaves no file where the
+    // library looks, neither the new one nor the older copy.
+    server.put_package("p", cds_test::package_bytes(100000, 34));
+    server.answer_with("p", Answer::kCut);
+    std::string failed;
+    EXPECT_EQ(fetch(server, "p", nullptr, nullptr, &failed), CDS_INCOMPLETE);
+    EXPECT_FALSE(fs::exists(failed));
+    EXPECT_FALSE(fs::exists(fs::path(failed).parent_path().parent_path() / "cache/files/1/p-1"));
+    server.answer_with("p", Answer::kServe);
+    server.put_package("p", changed);
+
     // A record that no longer reads, and a package whose record is missing.
     const std::string root = cds_test::server_root(home.path(), server.url());
     cds_test::write_file(root + "/cache/checks/p-1", "korvo-cds-check 1\nsize 12");

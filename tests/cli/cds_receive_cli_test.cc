@@ -250,8 +250,10 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     EXPECT_NE(run.err.find("korvo: Received a bad status of 27 for CDS handle of "),
               std::string::npos)
         << run.err;
+    // The client names no file for it, and no older copy either.
     EXPECT_NE(run.err.find("korvo: Cannot open the file " +
-                           CachedPackage(server_.url(), "base.img") + ". (message 11)\n"),
+                           cds_test::server_root(user_cache_ + "/korvo-cds", server_.url()) +
+                           "/downloads/cache/files/1/base.img-1. (message 11)\n"),
               std::string::npos)
         << run.err;
     EXPECT_TRUE(

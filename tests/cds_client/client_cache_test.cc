@@ -5,9 +5,14 @@
 // ended processes (or other pid namespaces) left behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <filesystem>
 #include <string>
@@ -249,6 +254,45 @@ TEST_F(CacheTest, WorkingDirectoriesNeitherCollideNorLinger) {
     server.put_package("d", "package d");
     EXPECT_EQ(fetch(server, "d"), CDS_CACHE_FAILED);
     EXPECT_TRUE(fs::is_directory(cached(server, "d") + "/inside"));
+}
+
+// A download whose process was killed with SIGKILL leaves its working
+// directory and part file; the next download of that server removes them.
+TEST_F(CacheTest, WhatAKilledProcessLeftIsRemoved) {
+    server.put_package("k", cds_test::package_bytes(4096, 61));
+    server.answer_with("k", Answer::kLateBody, std::chrono::seconds(60));
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string manager = server.address();
+    char *argv[] = {const_cast<char *>(CDS_DOWNLOAD_AND_WAIT), const_cast<char *>(manager.c_str()),
+                    const_cast<char *>("k"), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawn(&child, CDS_DOWNLOAD_AND_WAIT, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    char line[64] = {};
+    FILE *from_child = ::fdopen(out[0], "r");
+    ASSERT_NE(from_child, nullptr);
+    const bool started = std::fgets(line, sizeof line, from_child) != nullptr;
+    std::fclose(from_child);
+    EXPECT_TRUE(started) << "the helper did not start its download";
+    const std::string downloads = cds_test::server_root(home.path(), server.url()) + "/downloads";
+    const auto left = [&] { return cds_test::files_under(downloads); };
+    EXPECT_EQ(left().size(), 2u);  // <name>.lock and <name>/k.part
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(left().size(), 2u) << "a killed download cleans nothing itself";
+    server.release_delayed();
+
+    server.answer_with("k", Answer::kServe);
+    EXPECT_EQ(fetch(server, "k"), CDS_OK);
+    EXPECT_EQ(left(), std::vector<std::string>{});
+    EXPECT_EQ(cds_test::read_file(cached(server, "k")), cds_test::package_bytes(4096, 61));
 }
 
 }  // namespace

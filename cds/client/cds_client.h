@@ -26,12 +26,13 @@ extern "C" {
 #define CDS_DENIED 13           /* the server refused the credentials (401, 403) */
 #define CDS_ALREADY_THERE 16    /* the package is in the cache; no callback follows */
 #define CDS_INVALID_ARGUMENT 22 /* bad package id, manager, handle or missing argument */
-#define CDS_TOO_LARGE 27        /* the package's size does not fit 32 bits */
-#define CDS_CACHE_FAILED 28     /* the home or the cache cannot be used or written */
+#define CDS_TOO_LARGE 27        /* the package is larger than 4 GiB - 1 (or the set limit) */
+#define CDS_CACHE_FAILED 28     /* the home or the cache cannot be used, written or has no room */
 #define CDS_BAD_ANSWER 71       /* the server's answer is not what HTTP allows here */
 #define CDS_INCOMPLETE 74       /* the connection ended before the whole package came */
 #define CDS_TIMED_OUT 110       /* no answer in time, or the transfer stalled */
 #define CDS_UNREACHABLE 111     /* the server could not be reached */
+#define CDS_DIGEST_MISMATCH 84  /* the body does not have the digest the server stated */
 #define CDS_CANCELLED 125       /* the download was released before it ended */
 
 /* Called once, on the download's own thread, when a download that
@@ -43,12 +44,16 @@ typedef void (*CdsCompletionFn)(uint32_t handle, int32_t status);
 /* Starts downloading `package_id` from the content server `manager`
  * ("host:port" or an http:// or https:// URL; NULL or empty: the
  * CDSCLIENT_MANAGER environment variable). `destination` is accepted and
- * unused: every package goes to the client's cache. `user_name` and
- * `password`, when given, go to the server as HTTP basic authentication.
+ * unused: every package goes to the client's cache, kept apart per server
+ * and user name. `user_name` and `password`, when given, go to the server
+ * as HTTP basic authentication. A copy in the cache is answered only when
+ * it is whole and its server confirms it for these credentials (a HEAD
+ * request with its validators); otherwise the package is fetched again.
  * Waits until the server's answer begins, then returns:
  *   CDS_OK            the download runs; `completion` will report its end
- *   CDS_ALREADY_THERE the cache holds the package; no callback
+ *   CDS_ALREADY_THERE the cache holds the package, confirmed; no callback
  *   CDS_BUSY          the server answered 503; retry later
+ *   CDS_TOO_LARGE     the server declared more than the largest package
  *   another code      nothing was started
  * `*handle` is set to the download's handle for CDS_OK and
  * CDS_ALREADY_THERE, to 0 otherwise. A package id must be 1 to 200 bytes
@@ -58,10 +63,11 @@ CDS_CLIENT_EXPORT int32_t DownloadFile(const char *manager, const char *package_
                                        const char *password, CdsCompletionFn completion,
                                        uint32_t *handle);
 
-/* The download directory of `handle`: the download's working directory under
- * the client's home. The finished package lies near it, at
- * <home>/cache/files/1/<package id>-1 (two levels up, then cache/files/1).
- * NULL for an unknown handle. */
+/* Where the package of `handle` lies: its file in the cache once it is
+ * there (CDS_ALREADY_THERE, or a download that ended with CDS_OK); while the
+ * download runs, its working directory; after a failed download, the part
+ * file it had, which is gone then, as is every place near it. NULL for an
+ * unknown handle. */
 CDS_CLIENT_EXPORT const char *GetDownloadDirectory(uint32_t handle);
 
 /* Asks the server for the size of `package_id` (HTTP HEAD). CDS_OK and the

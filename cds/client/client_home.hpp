@@ -1,13 +1,11 @@
-// The client's home and the files it keeps there:
-//   <home>/cache/files/1/<package id>-1    every package the client holds
-//   <home>/downloads/<pid>.<handle>/       the working directory of one
-//                                          running download, removed when
-//                                          the download ends
-// The home is CDSCLIENT_HOME when set, else the parent of the directory the
-// client library was loaded from (an installed client lives in <home>/cds/).
-// The client writes nowhere else: package ids are checked before they become
-// file names, and the directories it creates must be real directories, not
-// links. Values only; any thread.
+// The client's home, under which it keeps its cache (cache_root.hpp), and
+// the package ids it accepts. The home is CDSCLIENT_HOME when that is set
+// (it must exist); otherwise the user's cache directory: $XDG_CACHE_HOME/
+// korvo-cds when XDG_CACHE_HOME is an absolute path, else ~/.cache/korvo-cds
+// (the account's home directory from HOME, or from the password database).
+// The client creates that default home, for the owner alone, and writes
+// nowhere else: never beside the library, wherever it is installed.
+// Values only; any thread.
 #pragma once
 
 #include <cstdint>
@@ -40,25 +38,15 @@ inline bool valid_package_id(const char *id) {
 
 class Home {
   public:
-    // The home as configured, made absolute; nullopt when it is not an
-    // existing directory.
+    // The home, made absolute; nullopt when CDSCLIENT_HOME is not an
+    // existing directory or the default home cannot be made.
     static std::optional<Home> find();
 
     const std::string &path() const { return path_; }
-    // Where the package `id` lies once downloaded.
-    std::string cached_file(std::string_view id) const;
-    // The working directory of the download `handle` of this process.
-    std::string work_directory(uint32_t handle) const;
-    // Creates the cache and downloads directories as needed; false when one
-    // cannot be created or is not a real directory.
-    bool prepare() const;
 
   private:
     explicit Home(std::string path) : path_(std::move(path)) {}
     std::string path_;
 };
-
-// Whether `path` is a regular file (links are not followed).
-bool is_regular_file(const std::string &path);
 
 }  // namespace cdsclient

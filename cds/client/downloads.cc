@@ -8,10 +8,18 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <system_error>
 
+#include "cds/client/cache_confirmation.hpp"
+#include "cds/client/cache_root.hpp"
+#include "cds/client/cached_package.hpp"
 #include "cds/client/descriptor.hpp"
+#include "cds/client/limits.hpp"
+#include "cds/client/private_files.hpp"
+#include "cds/client/sha256.hpp"
 #include "cds/client/transfer.hpp"
+#include "cds/client/work_directory.hpp"
 
 namespace cdsclient {
 
@@ -19,38 +27,27 @@ namespace {
 
 // The answer of a download whose server has not answered yet.
 constexpr int32_t kNoAnswerYet = -1;
-// Seconds DownloadFile waits for the server's answer to begin.
-constexpr long kAnswerSeconds = 60;
-
-bool write_all(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
+// Bytes written between two looks at the free space.
+constexpr uint64_t kSpaceCheckInterval = 16 << 20;
 
 }  // namespace
 
 struct Download {
     uint32_t handle = 0;
     std::string package;
-    std::string directory;  // the working directory: GetDownloadDirectory's answer
-    std::string cached;     // where the package lies once whole
+    std::string directory;  // the working directory: GetDownloadDirectory's answer while it runs
+    std::string part;       // the body's file in it: the answer once the download failed
+    std::string cached;     // where the package lies once whole: the answer then
 
     std::mutex mutex;
     std::condition_variable answered;
     int32_t answer = kNoAnswerYet;  // CDS_OK once the body follows; guarded by `mutex`
     bool abandoned = false;         // nobody waits for the end any more; guarded by `mutex`
 
-    std::atomic<bool> stop{false};   // the transfer is to end now
-    std::atomic<bool> ended{false};  // the thread has nothing left to do
+    std::atomic<bool> stop{false};    // the transfer is to end now
+    std::atomic<bool> whole{false};   // the package is in the cache
+    std::atomic<bool> failed{false};  // the download ended without the package
+    std::atomic<bool> ended{false};   // the thread has nothing left to do
 
     // Records the server's answer for the waiting DownloadFile; false when
     // the download is no longer wanted.
@@ -75,16 +72,19 @@ struct Download {
         abandoned = true;
         stop = true;
     }
+
+    // GetDownloadDirectory's answer: the working directory while the
+    // download runs, the package's own file once it is in the cache, and
+    // after a failure the body's file, which is gone then, as is the place
+    // near it (<root>/downloads/cache/files/1/...): a failed download never
+    // points at an older copy, and a directory is never answered as the
+    // package.
+    const char *answer_path() const {
+        return whole ? cached.c_str() : failed ? part.c_str() : directory.c_str();
+    }
 };
 
 namespace {
-
-// Moves the whole package from its working file into the cache.
-int32_t keep_package(Descriptor &file, const std::string &part, const std::string &cached) {
-    if (::close(file.take()) != 0)
-        return CDS_CACHE_FAILED;
-    return ::rename(part.c_str(), cached.c_str()) == 0 ? CDS_OK : CDS_CACHE_FAILED;
-}
 
 struct Credentials {
     bool given = false;
@@ -92,26 +92,79 @@ struct Credentials {
     std::string password;
 };
 
-// The download's thread: receives the body into `part`, keeps it when whole,
-// cleans the working directory and reports the end.
-void receive(std::shared_ptr<Download> download, std::string url, Credentials credentials,
-             std::string part, Descriptor file, CdsCompletionFn completion) {
-    Transfer transfer(url, credentials.given ? credentials.user_name.c_str() : nullptr,
-                      credentials.password.c_str());
+// Everything the download's thread owns.
+struct Job {
+    std::shared_ptr<Download> download;
+    CacheRoot root;
+    std::string url;
+    Credentials credentials;
+    Limits limits;
+    WorkDirectory work;
+    std::string part;
+    Descriptor file;
+    CdsCompletionFn completion;
+};
+
+// Why the body was refused while it came.
+enum class BodyFault { kNone, kWrite, kTooLarge, kPastLength, kNoSpace };
+
+// The download's thread: receives the body into the part file, checks it
+// and keeps it, cleans the working directory and reports the end.
+void receive(Job job) {
+    const std::shared_ptr<Download> &download = job.download;
+    Transfer transfer(job.url, job.credentials.given ? job.credentials.user_name.c_str() : nullptr,
+                      job.credentials.password.c_str());
     bool body_follows = false;
-    bool write_failed = false;
+    std::optional<uint64_t> declared;
+    CheckRecord record;
+    std::optional<Sha256> hash;
+    uint64_t received = 0;
+    uint64_t next_space_check = kSpaceCheckInterval;
+    BodyFault fault = BodyFault::kNone;
+
     transfer.on_head([&](const HttpAnswer &answer) {
         int32_t code = code_for_status(answer.status());
         // A package comes whole (200), with an end the client can check.
         if (code == CDS_OK &&
             (answer.status() != 200 || (!answer.content_length() && !answer.chunked())))
             code = CDS_BAD_ANSWER;
+        declared = answer.chunked() ? std::nullopt : answer.content_length();
+        if (code == CDS_OK && declared && *declared > job.limits.largest)
+            code = CDS_TOO_LARGE;
+        if (code == CDS_OK) {
+            const std::optional<uint64_t> free = free_bytes(job.file.get());
+            if (!free || !job.limits.fits(declared.value_or(0), *free))
+                code = CDS_CACHE_FAILED;
+        }
+        if (code == CDS_OK) {
+            record.etag = answer.etag();
+            record.last_modified = answer.last_modified();
+            record.sha256 = answer.sha256();
+            if (record.sha256)
+                hash.emplace();
+        }
         body_follows = download->publish(code) && code == CDS_OK;
         return body_follows;
     });
     transfer.on_body([&](const char *data, size_t size) {
-        write_failed = !write_all(file.get(), data, size);
-        return !write_failed;
+        received += size;
+        if (received > job.limits.largest)
+            fault = BodyFault::kTooLarge;
+        else if (declared && received > *declared)
+            fault = BodyFault::kPastLength;
+        else if (!write_all(job.file.get(), data, size))
+            fault = BodyFault::kWrite;
+        else if (received >= next_space_check) {
+            next_space_check = received + kSpaceCheckInterval;
+            const std::optional<uint64_t> free = free_bytes(job.file.get());
+            if (!free || !job.limits.fits(0, *free))
+                fault = BodyFault::kNoSpace;
+        }
+        if (fault != BodyFault::kNone)
+            return false;
+        if (hash)
+            hash->update(data, size);
+        return true;
     });
     transfer.on_stop([&] { return download->stop.load(); });
     const CURLcode result = transfer.ready() ? transfer.perform() : CURLE_OUT_OF_MEMORY;
@@ -123,17 +176,34 @@ void receive(std::shared_ptr<Download> download, std::string url, Credentials cr
         download->publish(status);
     } else if (!body_follows) {
         status = CDS_CANCELLED;
+    } else if (download->stop) {
+        status = CDS_CANCELLED;
+    } else if (fault == BodyFault::kTooLarge) {
+        status = CDS_TOO_LARGE;
+    } else if (fault == BodyFault::kPastLength) {
+        status = CDS_BAD_ANSWER;
+    } else if (fault != BodyFault::kNone) {
+        status = CDS_CACHE_FAILED;
     } else if (result != CURLE_OK) {
-        status = download->stop ? CDS_CANCELLED
-                 : write_failed ? CDS_CACHE_FAILED
-                                : code_for_curl(result);
-    } else {
-        status = keep_package(file, part, download->cached);
+        status = code_for_curl(result);
+    } else if (declared && received != *declared) {
+        status = CDS_INCOMPLETE;
+    } else if (hash && hash->finish() != *record.sha256) {
+        status = CDS_DIGEST_MISMATCH;
+    } else if (!keep_package(job.root, download->package, job.file.get(), job.part, record,
+                             job.work.path() + "/check")) {
+        status = CDS_CACHE_FAILED;
     }
-    ::unlink(part.c_str());
-    ::rmdir(download->directory.c_str());
-    if (body_follows && download->reported() && completion != nullptr)
-        completion(download->handle, status);
+    if (status == CDS_OK) {
+        job.root.write_note();
+        download->whole = true;
+    } else {
+        download->failed = true;
+    }
+    ::close(job.file.take());
+    { const WorkDirectory finished = std::move(job.work); }
+    if (body_follows && download->reported() && job.completion != nullptr)
+        job.completion(download->handle, status);
     download->ended = true;
 }
 
@@ -165,19 +235,14 @@ Downloads::~Downloads() {
         worker.thread.join();
 }
 
-std::shared_ptr<Download> Downloads::add(const std::string &package, const Home &home) {
-    auto download = std::make_shared<Download>();
-    download->package = package;
-    download->cached = home.cached_file(package);
+void Downloads::add(const std::shared_ptr<Download> &download) {
     std::lock_guard lock(mutex_);
     join_ended();
     do {
         ++last_handle_;
     } while (last_handle_ == 0 || handles_.count(last_handle_) != 0);
     download->handle = last_handle_;
-    download->directory = home.work_directory(download->handle);
     handles_.emplace(download->handle, download);
-    return download;
 }
 
 void Downloads::forget(uint32_t handle) {
@@ -213,54 +278,68 @@ int32_t Downloads::start(const DownloadRequest &request, uint32_t *handle) {
     *handle = 0;
     if (!valid_package_id(request.package_id) || request.completion == nullptr)
         return CDS_INVALID_ARGUMENT;
-    const std::optional<std::string> url = package_url(request.manager, request.package_id);
-    if (!url)
+    const std::optional<std::string> server = server_url(request.manager);
+    if (!server)
         return CDS_INVALID_ARGUMENT;
+    const std::string url = package_url(*server, request.package_id);
     const std::optional<Home> home = Home::find();
-    if (!home || !home->prepare())
+    if (!home)
         return CDS_CACHE_FAILED;
+    CacheRoot root(*home, *server, request.user_name);
+    if (!root.prepare())
+        return CDS_CACHE_FAILED;
+    clean_stale_downloads(root.downloads_directory());
+    const Limits limits = Limits::from_environment();
 
-    std::shared_ptr<Download> download = add(request.package_id, *home);
-    if (is_regular_file(download->cached)) {
+    auto download = std::make_shared<Download>();
+    download->package = request.package_id;
+    download->cached = root.package_file(request.package_id);
+
+    const Confirmation held = confirm_cached(root, download->package, url, request.user_name,
+                                             request.password, limits.answer_seconds);
+    if (held.code != CDS_OK)
+        return held.code;
+    if (held.held) {
+        download->whole = true;
+        download->ended = true;
+        add(download);
         *handle = download->handle;
         return CDS_ALREADY_THERE;
     }
 
-    const std::string part = download->directory + "/" + download->package + ".part";
-    if (::mkdir(download->directory.c_str(), 0700) != 0) {
-        forget(download->handle);
+    std::optional<WorkDirectory> work = WorkDirectory::create(root.downloads_directory());
+    if (!work)
         return CDS_CACHE_FAILED;
-    }
+    download->directory = work->path();
+    download->part = work->path() + "/" + download->package + ".part";
+    std::string part = download->part;
     Descriptor file(
-        ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (file.get() < 0) {
-        ::rmdir(download->directory.c_str());
-        forget(download->handle);
+        ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (file.get() < 0)
         return CDS_CACHE_FAILED;
-    }
     Credentials credentials;
     if (request.user_name != nullptr) {
         credentials.given = true;
         credentials.user_name = request.user_name;
         credentials.password = request.password != nullptr ? request.password : "";
     }
+    add(download);
     try {
         std::lock_guard lock(mutex_);
-        workers_.push_back(Worker{std::thread(receive, download, *url, std::move(credentials), part,
-                                              std::move(file), request.completion),
-                                  download});
+        workers_.push_back(Worker{
+            std::thread(receive,
+                        Job{download, root, url, std::move(credentials), limits, std::move(*work),
+                            std::move(part), std::move(file), request.completion}),
+            download});
     } catch (const std::system_error &) {
-        ::unlink(part.c_str());
-        ::rmdir(download->directory.c_str());
         forget(download->handle);
         return CDS_NO_MEMORY;
     }
 
-    const long seconds = seconds_from_environment("CDSCLIENT_ANSWER_TIMEOUT", kAnswerSeconds);
     int32_t answer = CDS_TIMED_OUT;
     {
         std::unique_lock lock(download->mutex);
-        if (download->answered.wait_for(lock, std::chrono::seconds(seconds),
+        if (download->answered.wait_for(lock, std::chrono::seconds(limits.answer_seconds),
                                         [&] { return download->answer != kNoAnswerYet; }))
             answer = download->answer;
         if (answer != CDS_OK) {
@@ -284,7 +363,7 @@ int32_t Downloads::start(const DownloadRequest &request, uint32_t *handle) {
 const char *Downloads::directory(uint32_t handle) {
     std::lock_guard lock(mutex_);
     const auto found = handles_.find(handle);
-    return found == handles_.end() ? nullptr : found->second->directory.c_str();
+    return found == handles_.end() ? nullptr : found->second->answer_path();
 }
 
 int32_t Downloads::release(uint32_t handle) {

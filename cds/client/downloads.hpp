@@ -1,9 +1,10 @@
-// The client's downloads: the table of handles, and one thread per running
+// The client's downloads: the table of handles, the check of a cached
+// package before it is answered "already there", and one thread per running
 // download that receives the package into the download's working directory,
-// moves it into the cache when it is whole, and reports the end through the
-// caller's completion callback. The table lives as long as the process; when
-// the process ends, downloads still running are stopped and their threads
-// joined. All members may be called from any thread.
+// moves it into the cache when it is whole and checked, and reports the end
+// through the caller's completion callback. The table lives as long as the
+// process; when the process ends, downloads still running are stopped and
+// their threads joined. All members may be called from any thread.
 #pragma once
 
 #include <condition_variable>
@@ -16,7 +17,6 @@
 #include <vector>
 
 #include "cds/client/cds_client.h"
-#include "cds/client/client_home.hpp"
 
 namespace cdsclient {
 
@@ -45,8 +45,8 @@ class Downloads {
 
   private:
     Downloads();
-    // Adds a download of `package` into `home` under a new nonzero handle.
-    std::shared_ptr<Download> add(const std::string &package, const Home &home);
+    // Enters `download` into the table under a new nonzero handle.
+    void add(const std::shared_ptr<Download> &download);
     void forget(uint32_t handle);
     // Waits for the thread of `download` to end.
     void join(const std::shared_ptr<Download> &download);

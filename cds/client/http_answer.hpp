@@ -1,17 +1,24 @@
 // Reading the head of an HTTP answer line by line, as libcurl hands the
 // lines over: the status line, then header lines, then an empty line. What
-// the client needs from it is the final status code and how the body's end
-// is marked: by a stated length or by chunked transfer coding.
+// the client needs from it is the final status code, how the body's end is
+// marked (a stated length or chunked transfer coding), and what lets it check
+// a package later: the validators (ETag, Last-Modified) and a SHA-256 digest
+// of the body when the server states one (Repr-Digest or Content-Digest
+// "sha-256=:<base64>:", or Digest "SHA-256=<base64>").
 // An interim answer (1xx) or a second status line starts the head anew.
 // Anything a server may get wrong (a status line that is not HTTP, a header
 // without a colon, a length that is not a decimal number, overflows, two
 // different lengths) marks the answer malformed instead of being guessed at.
-// Pure text work: no allocation, no system calls; one object per answer,
+// Validators that are not printable text or longer than 256 bytes, and
+// digests that do not decode to 32 bytes, count as not given.
+// Pure text work, no system calls; one object per answer,
 // used by one thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace cdsclient {
@@ -30,8 +37,7 @@ class HttpAnswer {
         if (line.empty()) {
             if (status_ < 200) {  // interim answer: the real one follows
                 status_ = 0;
-                length_.reset();
-                chunked_ = false;
+                reset_headers();
             } else {
                 complete_ = true;
             }
@@ -51,6 +57,14 @@ class HttpAnswer {
     // True once the empty line after a final status line came.
     bool complete() const { return complete_; }
     bool malformed() const { return malformed_; }
+    // The validators, empty when not given.
+    const std::string &etag() const { return etag_; }
+    const std::string &last_modified() const { return last_modified_; }
+    // The body's SHA-256, when the server stated one.
+    const std::optional<std::array<uint8_t, 32>> &sha256() const { return sha256_; }
+
+    // Longest validator the client keeps.
+    static constexpr size_t kMaxValidator = 256;
 
   private:
     static std::string_view strip_line_end(std::string_view line) {
@@ -62,6 +76,88 @@ class HttpAnswer {
     }
 
     static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+    void reset_headers() {
+        length_.reset();
+        chunked_ = false;
+        etag_.clear();
+        last_modified_.clear();
+        sha256_.reset();
+    }
+
+    // A validator is kept byte for byte: printable ASCII, at most 256 bytes.
+    static bool usable_validator(std::string_view value) {
+        if (value.empty() || value.size() > kMaxValidator)
+            return false;
+        for (const char c : value)
+            if (c < 0x20 || c > 0x7e)
+                return false;
+        return true;
+    }
+
+    static int base64_value(char c) {
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        if (c == '+')
+            return 62;
+        if (c == '/')
+            return 63;
+        return -1;
+    }
+
+    // The 32 bytes of a SHA-256 digest in base64 (44 characters, one '='),
+    // or nullopt.
+    static std::optional<std::array<uint8_t, 32>> decode_digest(std::string_view text) {
+        if (text.size() != 44 || text[43] != '=')
+            return std::nullopt;
+        std::array<uint8_t, 32> digest{};
+        uint32_t bits = 0;
+        int held = 0;
+        size_t out = 0;
+        for (size_t i = 0; i < 43; ++i) {
+            const int value = base64_value(text[i]);
+            if (value < 0)
+                return std::nullopt;
+            bits = (bits << 6) | static_cast<uint32_t>(value);
+            held += 6;
+            if (held >= 8) {
+                held -= 8;
+                if (out == digest.size())
+                    return std::nullopt;
+                digest[out++] = static_cast<uint8_t>(bits >> held);
+            }
+        }
+        if (out != digest.size() || (bits & ((1u << held) - 1)) != 0)
+            return std::nullopt;
+        return digest;
+    }
+
+    // The sha-256 member of a digest list: "alg=value, alg=value". In the
+    // structured form the value is wrapped in colons.
+    static std::optional<std::array<uint8_t, 32>> sha256_member(std::string_view list,
+                                                                bool structured) {
+        while (!list.empty()) {
+            const size_t comma = list.find(',');
+            const std::string_view member = trim(list.substr(0, comma));
+            list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+            const size_t equals = member.find('=');
+            if (equals == std::string_view::npos ||
+                !equals_ignoring_case(trim(member.substr(0, equals)), "sha-256"))
+                continue;
+            std::string_view value = trim(member.substr(equals + 1));
+            if (structured) {
+                if (value.size() < 2 || value.front() != ':' || value.back() != ':')
+                    return std::nullopt;
+                value = value.substr(1, value.size() - 2);
+            }
+            return decode_digest(value);
+        }
+        return std::nullopt;
+    }
 
     static std::string_view trim(std::string_view text) {
         while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -105,8 +201,7 @@ class HttpAnswer {
             return;
         }
         status_ = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
-        length_.reset();
-        chunked_ = false;
+        reset_headers();
     }
 
     void take_header(std::string_view line) {
@@ -122,6 +217,21 @@ class HttpAnswer {
             constexpr std::string_view kChunked = "chunked";
             chunked_ = value.size() >= kChunked.size() &&
                        equals_ignoring_case(value.substr(value.size() - kChunked.size()), kChunked);
+            return;
+        }
+        if (equals_ignoring_case(name, "ETag")) {
+            etag_ = usable_validator(value) ? std::string(value) : std::string();
+            return;
+        }
+        if (equals_ignoring_case(name, "Last-Modified")) {
+            last_modified_ = usable_validator(value) ? std::string(value) : std::string();
+            return;
+        }
+        if (equals_ignoring_case(name, "Repr-Digest") ||
+            equals_ignoring_case(name, "Content-Digest") || equals_ignoring_case(name, "Digest")) {
+            // The first usable sha-256 the head states is the one kept.
+            if (!sha256_)
+                sha256_ = sha256_member(value, !equals_ignoring_case(name, "Digest"));
             return;
         }
         if (!equals_ignoring_case(name, "Content-Length"))
@@ -150,6 +260,9 @@ class HttpAnswer {
     bool chunked_ = false;
     bool complete_ = false;
     bool malformed_ = false;
+    std::string etag_;
+    std::string last_modified_;
+    std::optional<std::array<uint8_t, 32>> sha256_;
 };
 
 }  // namespace cdsclient

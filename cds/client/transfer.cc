@@ -1,6 +1,9 @@
 // HTTP exchanges over libcurl.
 #include "cds/client/transfer.hpp"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -29,7 +32,7 @@ void initialise_http_once() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::optional<std::string> package_url(const char *manager, std::string_view id) {
+std::optional<std::string> server_url(const char *manager) {
     if (manager == nullptr || *manager == '\0')
         manager = std::getenv("CDSCLIENT_MANAGER");
     if (manager == nullptr || *manager == '\0')
@@ -46,6 +49,17 @@ std::optional<std::string> package_url(const char *manager, std::string_view id)
     }
     while (!server.empty() && server.back() == '/')
         server.pop_back();
+    return server;
+}
+
+std::optional<std::string> package_url(const char *manager, std::string_view id) {
+    const std::optional<std::string> server = server_url(manager);
+    if (!server)
+        return std::nullopt;
+    return package_url(*server, id);
+}
+
+std::string package_url(const std::string &server, std::string_view id) {
     static constexpr char kUnreserved[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -70,6 +84,50 @@ long seconds_from_environment(const char *name, long fallback) {
     char *end = nullptr;
     const long value = std::strtol(text, &end, 10);
     return *end == '\0' && value >= 1 && value <= 86400 ? value : fallback;
+}
+
+uint64_t bytes_from_environment(const char *name, uint64_t fallback, uint64_t largest) {
+    const char *text = std::getenv(name);
+    if (text == nullptr || *text < '0' || *text > '9')
+        return fallback;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    return *end == '\0' && errno == 0 && value <= largest ? value : fallback;
+}
+
+std::string trace_text(curl_infotype type, std::string_view data) {
+    const char *mark = type == CURLINFO_TEXT         ? "* "
+                       : type == CURLINFO_HEADER_OUT ? "> "
+                       : type == CURLINFO_HEADER_IN  ? "< "
+                                                     : nullptr;
+    if (mark == nullptr)
+        return {};
+    std::string text;
+    while (!data.empty()) {
+        const size_t end = data.find('\n');
+        std::string_view line = data.substr(0, end);
+        data = end == std::string_view::npos ? std::string_view() : data.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty() && data.empty() && type != CURLINFO_TEXT)
+            break;
+        text += mark;
+        const size_t colon = line.find(':');
+        if (type == CURLINFO_HEADER_OUT && colon != std::string_view::npos) {
+            std::string name(line.substr(0, colon));
+            for (char &c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (name == "authorization" || name == "proxy-authorization") {
+                text.append(line.substr(0, colon));
+                text += ": <??}\n";
+                continue;
+            }
+        }
+        text.append(line);
+        text += '\n';
+    }
+    return text;
 }
 
 int32_t code_for_status(int status) {
@@ -151,9 +209,30 @@ Transfer::Transfer(const std::string &url, const char *user_name, const char *pa
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    // CDSCLIENT_TRACE=1 shows each exchange on standard error.
-    if (const char *trace = std::getenv("CDSCLIENT_TRACE"); trace != nullptr && *trace == '1')
+    // CDSCLIENT_TRACE=1 shows each exchange on standard error, without the
+    // credentials.
+    if (const char *trace = std::getenv("CDSCLIENT_TRACE"); trace != nullptr && *trace == '1') {
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Transfer::trace);
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    }
+}
+
+void Transfer::add_header(const std::string &line) {
+    curl_slist *list = curl_slist_append(headers_.get(), line.c_str());
+    if (list == nullptr)
+        return;
+    headers_.release();
+    headers_.reset(list);
+    curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, headers_.get());
+}
+
+int Transfer::trace(CURL *, curl_infotype type, char *data, size_t size, void *) {
+    const std::string text = trace_text(type, std::string_view(data, size));
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    }
+    return 0;
 }
 
 CURLcode Transfer::perform() {

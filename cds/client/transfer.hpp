@@ -26,14 +26,29 @@ namespace cdsclient {
 // as they end) must be set up for exit after this call.
 void initialise_http_once();
 
-// The URL of `id` on the server `manager` ("host:port" or an http:// or
-// https:// URL; NULL or empty: CDSCLIENT_MANAGER): <server>/packages/<id>,
-// the id percent-encoded. nullopt when no usable server is named.
+// The server `manager` names ("host:port" or an http:// or https:// URL;
+// NULL or empty: CDSCLIENT_MANAGER) as a URL without a trailing '/'; nullopt
+// when no usable server is named.
+std::optional<std::string> server_url(const char *manager);
+// The URL of `id` on `server` (as server_url gives it): <server>/packages/<id>,
+// the id percent-encoded.
+std::string package_url(const std::string &server, std::string_view id);
+// Both steps at once.
 std::optional<std::string> package_url(const char *manager, std::string_view id);
 
 // A whole number of seconds from the environment variable `name` (1 to
 // 86400), else `fallback`.
 long seconds_from_environment(const char *name, long fallback);
+// A whole number of bytes from the environment variable `name` (0 to
+// `largest`), else `fallback`.
+uint64_t bytes_from_environment(const char *name, uint64_t fallback, uint64_t largest);
+
+// Writes one piece of libcurl's trace to standard error as CDSCLIENT_TRACE=1
+// shows it: "* " before libcurl's notes, "> " before each header line sent,
+// "< " before each header line received; bodies are left out, and the value
+// of an Authorization or Proxy-Authorization header is written as "<??}",
+// as the endpoint library masks passwords. Returns the text written.
+std::string trace_text(curl_infotype type, std::string_view data);
 
 // The CDS_* code for a final HTTP status (CDS_OK for 2xx).
 int32_t code_for_status(int status);
@@ -62,6 +77,8 @@ class Transfer {
     void on_head(HeadFn fn) { head_ = std::move(fn); }
     void on_body(BodyFn fn) { body_ = std::move(fn); }
     void on_stop(StopFn fn) { stop_ = std::move(fn); }
+    // Sends the header line `line` ("Name: value") with the request.
+    void add_header(const std::string &line);
 
     // Runs the request. The answer's head as far as it came is in answer().
     CURLcode perform();
@@ -73,6 +90,7 @@ class Transfer {
     static size_t header_line(char *data, size_t size, size_t count, void *self);
     static size_t body_piece(char *data, size_t size, size_t count, void *self);
     static int progress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static int trace(CURL *, curl_infotype type, char *data, size_t size, void *);
 
     struct CurlCleanup {
         void operator()(CURL *curl) const { curl_easy_cleanup(curl); }

@@ -80,8 +80,9 @@ class DownloadStepTest : public testing::Test {
                                             [&](const char *path) { appended.emplace_back(path); });
     }
 
-    std::string cached(const std::string &id) const {
-        return std::filesystem::canonical(home.path()).string() + "/cache/files/1/" + id + "-1";
+    std::string cached(const std::string &id, const char *user = nullptr) const {
+        return cds_test::cached_package(std::filesystem::canonical(home.path()), server.url(), id,
+                                        user);
     }
 
     cds_test::ScratchDir home;
@@ -117,8 +118,8 @@ TEST_F(DownloadStepTest, DownloadsThePackageAndRecordsItsFile) {
     EXPECT_EQ(properties_get_long2(&segment, SEGMENT_SIZE_KEY, -1), 100000);
     EXPECT_EQ(cds_test::read_file(cached("p1")), bytes);
 
-    // The handle is the one in the log; the download's directory is gone,
-    // so the path rule finds the file.
+    // The handle is the one in the log; the client answers the package's
+    // file once it is whole.
     const std::vector<std::string> lines = capture.lines();
     ASSERT_EQ(lines.size(), 3u);
     const std::string prefix = "korvo: Started a new CDS download: DownloadFile(" +
@@ -128,10 +129,9 @@ TEST_F(DownloadStepTest, DownloadsThePackageAndRecordsItsFile) {
     const std::string handle = lines[0].substr(prefix.size(), lines[0].find(')') - prefix.size());
     EXPECT_EQ(lines[0].substr(prefix.size() + handle.size()), ").  rc=0");
     EXPECT_EQ(lines[1], "korvo: cds_get_actual_path: Start. cds_handle=" + handle +
-                            " cds_path=" + std::filesystem::canonical(home.path()).string() +
-                            "/downloads/" + std::to_string(::getpid()) + "." + handle);
-    EXPECT_EQ(lines[2], "korvo: cds_get_actual_path: Missing last slash. cds_handle=" + handle +
-                            " actual_path=" + cached("p1"));
+                            " cds_path=" + cached("p1"));
+    EXPECT_EQ(lines[2], "korvo: cds_get_actual_path: Existing path valid. cds_handle=" + handle +
+                            " cds_path=" + cached("p1"));
     EXPECT_EQ(GetDownloadDirectory(static_cast<uint32_t>(std::stoul(handle))), nullptr)
         << "the handle was not released";
     EXPECT_GE(waits, 1);
@@ -160,7 +160,7 @@ TEST_F(DownloadStepTest, CredentialsReachTheServerButNeverTheLog) {
         .put(SEGMENT_CDS_USERNAME, "alice")
         .put(SEGMENT_CDS_PASSWORD, "s3cret");
     ASSERT_EQ(step(segment, {}), 0);
-    EXPECT_EQ(cds_test::read_file(cached("p2")), "guarded bytes");
+    EXPECT_EQ(cds_test::read_file(cached("p2", "alice")), "guarded bytes");
     const std::vector<std::string> lines = capture.lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines[0].find("DownloadFile(" + server.address() + ", p2, dest, alice, <??}, "),

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "cds/client/sha256.hpp"
+
 namespace cds_test {
 
 inline constexpr std::chrono::seconds kBoundedWait{30};
@@ -120,6 +122,35 @@ inline std::vector<std::string> files_under(const std::string &root) {
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// The client's part of `home` for the server `server_url` ("http://host:port")
+// and the user name `user` (nullptr: calls without credentials):
+// <home>/servers/<first 32 hex digits of SHA-256("<server_url>\n<user or ->")>.
+inline std::string server_root(const std::string &home, const std::string &server_url,
+                               const char *user = nullptr) {
+    const std::string key = server_url + "\n" + (user != nullptr ? user : "-");
+    return std::filesystem::weakly_canonical(home).string() + "/servers/" +
+           cdsclient::hex_text(cdsclient::Sha256::of(key)).substr(0, 32);
+}
+
+// Where the client keeps package `id` of that server and user name.
+inline std::string cached_package(const std::string &home, const std::string &server_url,
+                                  const std::string &id, const char *user = nullptr) {
+    return server_root(home, server_url, user) + "/cache/files/1/" + id + "-1";
+}
+
+// The packages the client holds under `home`, whatever their server, each
+// as "cache/files/1/<id>-1".
+inline std::vector<std::string> held_packages(const std::string &home) {
+    std::vector<std::string> held;
+    for (const std::string &file : files_under(home + "/servers")) {
+        const size_t cut = file.find("/cache/files/1/");
+        if (cut != std::string::npos)
+            held.push_back(file.substr(cut + 1));
+    }
+    std::sort(held.begin(), held.end());
+    return held;
 }
 
 // What the client's completion callbacks reported, from whichever thread.

@@ -25,7 +25,11 @@ using namespace std::chrono_literals;
 class ClientTest : public testing::Test {
   protected:
     std::string cached(const std::string &id) const {
-        return home / ("cache/files/1/" + id + "-1");
+        return cds_test::cached_package(home.path(), server.url(), id);
+    }
+    // The files of the server's part of the home, relative to it.
+    std::vector<std::string> held() const {
+        return cds_test::files_under(cds_test::server_root(home.path(), server.url()));
     }
 
     // Starts a download of `id` from the test server; the handle in *handle.
@@ -54,25 +58,27 @@ TEST_F(ClientTest, DownloadsIntoTheCacheAndKnowsWhatItHolds) {
     EXPECT_NE(completion->thread, std::this_thread::get_id());
     EXPECT_EQ(cds_test::read_file(cached("p1")), bytes);
 
-    // The download directory is gone; the package lies two levels up, in
-    // cache/files/1.
-    const std::string directory = GetDownloadDirectory(handle);
-    EXPECT_FALSE(std::filesystem::exists(directory));
-    const std::filesystem::path near = std::filesystem::path(directory).parent_path().parent_path();
-    EXPECT_EQ((near / "cache/files/1/p1-1").string(), cached("p1"));
-    EXPECT_EQ(cds_test::files_under(home.path()), std::vector<std::string>{"cache/files/1/p1-1"});
+    // Once the package is whole, its file is the handle's answer; the
+    // working directory is gone.
+    EXPECT_EQ(GetDownloadDirectory(handle), cached("p1"));
+    EXPECT_EQ(held(),
+              (std::vector<std::string>{"cache/checks/p1-1", "cache/files/1/p1-1", "server"}));
+    EXPECT_EQ(cds_test::read_file(cds_test::server_root(home.path(), server.url()) + "/server"),
+              server.url() + "\n-\n");
 
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
     EXPECT_EQ(ReleaseFile(handle), CDS_INVALID_ARGUMENT);
     EXPECT_EQ(GetDownloadDirectory(handle), nullptr);
 
-    // Held packages are answered from the cache: no request, no callback.
+    // Held packages are answered from the cache once the server confirms
+    // them (a HEAD answered 304): no second body, no callback.
     uint32_t again = 0;
     EXPECT_EQ(download("p1", &again), CDS_ALREADY_THERE);
     EXPECT_NE(again, 0u);
     EXPECT_NE(again, handle);
     EXPECT_EQ(server.requests("GET", "p1"), 1);
-    EXPECT_NE(GetDownloadDirectory(again), nullptr);
+    EXPECT_EQ(server.not_modified("HEAD", "p1"), 1);
+    EXPECT_EQ(GetDownloadDirectory(again), cached("p1"));
     EXPECT_EQ(ReleaseFile(again), CDS_OK);
     EXPECT_FALSE(Completions::instance().seen(again));
 }
@@ -95,7 +101,7 @@ TEST_F(ClientTest, RefusedAnswersStartNothingAndLeaveNothing) {
         uint32_t handle = 99;
         EXPECT_EQ(download(c.id, &handle), c.expected);
         EXPECT_EQ(handle, 0u);
-        EXPECT_EQ(cds_test::files_under(home.path()), std::vector<std::string>{});
+        EXPECT_EQ(held(), std::vector<std::string>{});
     }
     server.answer_with(Answer::kServe);
     server.require_credentials("alice", "s3cret");
@@ -103,7 +109,7 @@ TEST_F(ClientTest, RefusedAnswersStartNothingAndLeaveNothing) {
     EXPECT_EQ(download("p2", &handle), CDS_DENIED);
     EXPECT_EQ(download("p2", &handle, "alice", "wrong"), CDS_DENIED);
     EXPECT_EQ(handle, 0u);
-    EXPECT_EQ(cds_test::files_under(home.path()), std::vector<std::string>{});
+    EXPECT_EQ(held(), std::vector<std::string>{});
 }
 
 TEST_F(ClientTest, CutDownloadIsReportedAndNotKept) {
@@ -116,7 +122,7 @@ TEST_F(ClientTest, CutDownloadIsReportedAndNotKept) {
     ASSERT_TRUE(completion);
     EXPECT_EQ(completion->status, CDS_INCOMPLETE);
     EXPECT_EQ(completion->calls, 1);
-    EXPECT_TRUE(cds_test::files_under(home.path()).empty());
+    EXPECT_EQ(held(), std::vector<std::string>{});
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
 
     // Nothing of the cut attempt stands in the way of the next one.
@@ -136,8 +142,7 @@ TEST_F(ClientTest, LateAnswers) {
         uint32_t handle = 99;
         EXPECT_EQ(download("p5", &handle), CDS_TIMED_OUT);
         EXPECT_EQ(handle, 0u);
-        EXPECT_TRUE(
-            cds_test::eventually([&] { return cds_test::files_under(home.path()).empty(); }));
+        EXPECT_TRUE(cds_test::eventually([&] { return held() == std::vector<std::string>{}; }));
     }
     server.release_delayed();
     // A head on time and a late body: started, and reported once the body
@@ -154,7 +159,7 @@ TEST_F(ClientTest, LateAnswers) {
     const auto completion = Completions::instance().wait_for(handle);
     ASSERT_TRUE(completion);
     EXPECT_EQ(completion->status, CDS_OK);
-    EXPECT_EQ(cds_test::read_file(cached("p5")), "late");
+    EXPECT_EQ(cds_test::read_file(cds_test::cached_package(home.path(), slow.url(), "p5")), "late");
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
 }
 
@@ -164,9 +169,11 @@ TEST_F(ClientTest, ReleaseStopsARunningDownloadWithoutACallback) {
     uint32_t handle = 0;
     ASSERT_EQ(download("p6", &handle), CDS_OK);
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
-    EXPECT_TRUE(cds_test::eventually([&] { return cds_test::files_under(home.path()).empty(); }));
-    EXPECT_TRUE(
-        cds_test::eventually([&] { return std::filesystem::is_empty(home / "downloads"); }));
+    EXPECT_TRUE(cds_test::eventually([&] { return held() == std::vector<std::string>{}; }));
+    EXPECT_TRUE(cds_test::eventually([&] {
+        return std::filesystem::is_empty(cds_test::server_root(home.path(), server.url()) +
+                                         "/downloads");
+    }));
     server.release_delayed();
     EXPECT_FALSE(Completions::instance().seen(handle));
     EXPECT_FALSE(std::filesystem::exists(cached("p6")));
@@ -267,11 +274,12 @@ TEST_F(ClientTest, UnusableHomesAndUnreachableServers) {
         // A cache directory that is a link leads nowhere: nothing is written
         // through it.
         cds_test::ScratchDir elsewhere;
-        std::filesystem::create_directories(home / "cache/files");
-        std::filesystem::create_directory_symlink(elsewhere.path(), home / "cache/files/1");
+        const std::string root = cds_test::server_root(home.path(), server.url());
+        std::filesystem::create_directories(root + "/cache/files");
+        std::filesystem::create_directory_symlink(elsewhere.path(), root + "/cache/files/1");
         EXPECT_EQ(download("p9", &handle), CDS_CACHE_FAILED);
         EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
-        std::filesystem::remove(home / "cache/files/1");
+        std::filesystem::remove_all(home / "servers");
     }
     {
         cds_test::ScopedEnv missing("CDSCLIENT_HOME", home / "missing");
@@ -292,7 +300,8 @@ TEST_F(ClientTest, UnusableHomesAndUnreachableServers) {
               CDS_UNREACHABLE);
     uint32_t size = 0;
     EXPECT_EQ(GetSingleFileSize(closed.c_str(), "p9", nullptr, nullptr, &size), CDS_UNREACHABLE);
-    EXPECT_TRUE(cds_test::files_under(home.path()).empty());
+    EXPECT_EQ(cds_test::files_under(cds_test::server_root(home.path(), "http://" + closed)),
+              std::vector<std::string>{});
 }
 
 TEST_F(ClientTest, SizesComeFromTheServer) {
@@ -339,7 +348,9 @@ TEST_F(ClientTest, PublishedFilesCanBeDownloaded) {
     uint32_t handle = 0;
     ASSERT_EQ(download("pub", &handle, "bob", "pw"), CDS_OK);
     ASSERT_TRUE(Completions::instance().wait_for(handle));
-    EXPECT_EQ(cds_test::read_file(cached("pub")), bytes);
+    EXPECT_EQ(
+        cds_test::read_file(cds_test::cached_package(home.path(), server.url(), "pub", "bob")),
+        bytes);
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
 
     // Only regular files are sent; a FIFO does not hold the caller.

@@ -94,7 +94,7 @@ TEST_F(CdsStreamTest, ReadsEveryPackageByteForByteAndTheSecondRunFindsThemThere)
         EXPECT_EQ(record.at("err"), "false");
         EXPECT_EQ(record.at("close"), "true");
     }
-    EXPECT_EQ(cds_test::files_under(home),
+    EXPECT_EQ(cds_test::held_packages(home),
               (std::vector<std::string>{"cache/files/1/kernel.img-1", "cache/files/1/notes.txt-1",
                                         "cache/files/1/tools.tar-1"}));
 }
@@ -191,10 +191,10 @@ TEST_F(CdsStreamTest, GatewayCommandsDuringADownloadEndTheStep) {
             // removed what it had, unless the package had arrived whole just
             // before.
             CHILD_CHECK(cds_test::eventually([&] {
-                const auto files = cds_test::files_under(home);
-                return files.empty() ||
-                       (files == std::vector<std::string>{"cache/files/1/p1-1"} &&
-                        cds_test::read_file(home + "/cache/files/1/p1-1") == packages[0].bytes);
+                const auto files = cds_test::held_packages(home);
+                return files.empty() || (files == std::vector<std::string>{"cache/files/1/p1-1"} &&
+                                         cds_test::read_file(cds_test::cached_package(
+                                             home, late.url(), "p1")) == packages[0].bytes);
             }));
             return 0;
         });
@@ -265,7 +265,8 @@ TEST_F(CdsStreamTest, TheSizeQueryDownloadsAheadOfTheReads) {
     Distribution toc(packages, server.address());
     for (uint32_t i = 0; i < toc.length; ++i)
         properties_put_long_dup(toc.segment(i), SEGMENT_SIZE_KEY, 0);
-    const std::string cache = std::filesystem::canonical(home).string() + "/cache/files/1/";
+    const std::string cache =
+        cds_test::server_root(std::filesystem::canonical(home), server.url()) + "/cache/files/1/";
 
     const int status = run_method([&] {
         CdsKey key("dist");

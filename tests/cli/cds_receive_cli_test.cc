@@ -2,9 +2,10 @@
 // a home of its own that the registry file names, a TOC file whose segments
 // name the content server (the test suite's HTTP server) and the packages.
 // The packages arrive byte for byte, a second receive takes them from the
-// client's cache, and a client that cannot be loaded or a server that
-// refuses a package fails the receive with exit code 1 and a message saying
-// why.
+// client's cache (in the user's cache directory, never beside the client),
+// and a client that cannot be loaded or a server that refuses a package
+// fails the receive with exit code 1 and a message saying why. Hostile
+// servers and caches either yield the right bytes or such a failure.
 #include "cli_test_support.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
 #include "tests/cds_stream/cds_distribution.hpp"
@@ -41,12 +42,17 @@ class ReceiveThroughCds : public ::testing::Test {
     }
 
     // The environment of a run: no gateway, the test's work directory and
-    // registry file, and the client's home found from where it was loaded.
+    // registry file, no home for the client, so that it takes the user's
+    // cache directory (the test's own).
     Options Env() const {
         return With({{"KORVO_WORK_DIR", work_},
                      {"KORVO_GATEWAY", ""},
                      {"KORVO_REGISTRY_FILE", registry_},
-                     {"CDSCLIENT_HOME", ""}});
+                     {"CDSCLIENT_HOME", ""},
+                     {"XDG_CACHE_HOME", user_cache_}});
+    }
+    std::string CachedPackage(const std::string &server_url, const std::string &id) const {
+        return cds_test::cached_package(user_cache_ + "/korvo-cds", server_url, id);
     }
 
     void AddPackage(const std::string &id, size_t size) {
@@ -54,9 +60,15 @@ class ReceiveThroughCds : public ::testing::Test {
         server_.put_package(id, packages_.back().bytes);
     }
 
-    // Writes the TOC of the packages, served by `manager`, as a TOC file.
-    std::string TocFile(const std::string &manager) const {
+    // Writes the TOC of the packages, served by `manager`, as a TOC file;
+    // with `user`, its segments carry that user name and `password`.
+    std::string TocFile(const std::string &manager, const char *user = nullptr,
+                        const char *password = nullptr) const {
         Distribution toc(packages_, manager);
+        for (uint32_t i = 0; user != nullptr && i < toc.length; ++i) {
+            properties_put_string_dup(toc.segment(i), SEGMENT_CDS_USERNAME, user);
+            properties_put_string_dup(toc.segment(i), SEGMENT_CDS_PASSWORD, password);
+        }
         Properties file{};
         properties_put_properties_list_dup(&file, JOB_TOC_KEY, &toc);
         const std::string path = scratch_ / "dist.toc";
@@ -75,6 +87,7 @@ class ReceiveThroughCds : public ::testing::Test {
     std::string work_ = scratch_ / "work";
     std::string client_ = scratch_ / "client";
     std::string registry_ = scratch_ / "registry.ini";
+    std::string user_cache_ = scratch_ / "user-cache";
     korvo::test::HttpTestServer server_;
     std::vector<Package> packages_;
 };
@@ -101,11 +114,13 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     EXPECT_EQ(record["t_len"], std::to_string(total));
     EXPECT_EQ(record["c_len"], std::to_string(total));
     EXPECT_EQ(record["close"], "true");
-    // The client kept the packages in the cache of the home it was loaded
-    // from.
-    EXPECT_EQ(cds_test::files_under(client_ + "/cache"),
-              (std::vector<std::string>{"files/1/kernel.img-1", "files/1/notes.txt-1",
-                                        "files/1/tools.tar-1"}));
+    // The client kept the packages in the user's cache directory and wrote
+    // nothing where it was installed.
+    EXPECT_EQ(cds_test::held_packages(user_cache_ + "/korvo-cds"),
+              (std::vector<std::string>{"cache/files/1/kernel.img-1", "cache/files/1/notes.txt-1",
+                                        "cache/files/1/tools.tar-1"}));
+    EXPECT_EQ(cds_test::files_under(client_),
+              (std::vector<std::string>{"cds.cfg", "cds/libCDSClient.so"}));
 
     // Into a fresh output the client reports every package already there,
     // and the server is not asked again.
@@ -155,8 +170,7 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     ExpectReceived(out);
     EXPECT_EQ(server_.requests("GET", "first.bin"), 1);
 
-    // A server that wants credentials the TOC does not give (the client's
-    // cache holds packages by id, so this one is new to it).
+    // A server that wants credentials the TOC does not give.
     korvo::test::HttpTestServer guarded;
     packages_ = {{"locked.bin", cds_test::package_bytes(100, 3)}};
     guarded.put_package("locked.bin", packages_[0].bytes);
@@ -169,6 +183,83 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
                            "a return of 13. (message 203)\n"),
               std::string::npos)
         << run.err;
+}
+
+// Hostile caches and servers: each receive either delivers the packages'
+// bytes or ends with exit code 1 and the catalog's message.
+TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessage) {
+    AddPackage("base.img", 100000);
+    const std::vector<Package> first = packages_;
+    const auto receive = [&](const std::string &toc, const std::string &out,
+                             const Options &options) {
+        return korvo({"receive", "dist-h", "--from", "cds", "--toc", toc, "-o", scratch_ / out},
+                     options);
+    };
+    Outcome run = receive(TocFile(server_.address()), "one", Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+
+    // A cached copy cut to 10 bytes is fetched again.
+    fs::resize_file(CachedPackage(server_.url(), "base.img"), 10);
+    run = receive(TocFile(server_.address()), "cut", Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ExpectReceived(scratch_ / "cut");
+    EXPECT_EQ(server_.requests("GET", "base.img"), 2);
+
+    // Another server's package of the same id is its own.
+    korvo::test::HttpTestServer other;
+    packages_ = {{"base.img", cds_test::package_bytes(100000, 77)}};
+    other.put_package("base.img", packages_[0].bytes);
+    run = receive(TocFile(other.address()), "other", Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ExpectReceived(scratch_ / "other");
+    EXPECT_EQ(cds_stream_test::download_results(run.err), std::vector<int>{0}) << run.err;
+
+    // A package fetched with credentials is not handed to a receive without
+    // them.
+    other.require_credentials("user", "secret");
+    packages_ = {{"locked.img", cds_test::package_bytes(3000, 78)}};
+    other.put_package("locked.img", packages_[0].bytes);
+    run = receive(TocFile(other.address(), "user", "secret"), "locked", Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ExpectReceived(scratch_ / "locked");
+    run = receive(TocFile(other.address()), "no-credentials", Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                           "a return of 13. (message 203)\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(cds_test::read_file(scratch_ / "no-credentials/locked.img"), "");
+
+    // 10 GB declared: refused before a byte is written.
+    packages_ = first;
+    server_.answer_with("base.img", Answer::kHugeLength);
+    run = receive(TocFile(server_.address()), "huge", Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                           "a return of 27. (message 203)\n"),
+              std::string::npos)
+        << run.err;
+
+    // A body that never ends stops at the client's limit, and the receive
+    // fails without a file.
+    server_.answer_with("base.img", Answer::kEndless);
+    Options limited = Env();
+    limited.env["CDSCLIENT_SIZE_LIMIT"] = "1048576";
+    run = receive(TocFile(server_.address()), "endless", limited);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: Received a bad status of 27 for CDS handle of "),
+              std::string::npos)
+        << run.err;
+    // The client names no file for it, and no older copy either.
+    EXPECT_NE(run.err.find("korvo: Cannot open the file " +
+                           cds_test::server_root(user_cache_ + "/korvo-cds", server_.url()) +
+                           "/downloads/cache/files/1/base.img-1. (message 11)\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(
+        cds_test::held_packages(user_cache_ + "/korvo-cds") ==
+        (std::vector<std::string>{"cache/files/1/base.img-1", "cache/files/1/locked.img-1"}))
+        << "only the other server's copies are left";
 }
 
 }  // namespace

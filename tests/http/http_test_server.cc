@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <stdexcept>
+
+#include "cds/client/sha256.hpp"
 
 namespace korvo::test {
 
@@ -104,6 +107,25 @@ std::string head(int status, const char *reason, const std::string &headers) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + headers + "\r\n";
 }
 
+std::string base64_of_digest(const std::string &bytes) {
+    const auto digest = cdsclient::Sha256::of(bytes);
+    return base64(std::string(digest.begin(), digest.end()));
+}
+
+// The HTTP date of version `version` of a package: one second per version
+// after a fixed day, so that each version has a date of its own.
+std::string http_date(int version) {
+    const std::time_t when = 1700000000 + version;
+    std::tm parts{};
+    ::gmtime_r(&when, &parts);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return text;
+}
+
+constexpr size_t kEndlessLimit = 256 << 20;
+constexpr size_t kHugePrefix = 8 << 20;
+
 }  // namespace
 
 HttpTestServer::HttpTestServer(std::chrono::seconds lifetime)
@@ -141,7 +163,24 @@ std::string HttpTestServer::url() const {
 void HttpTestServer::put_package(const std::string &id, std::string body) {
     auto shared = std::make_shared<const std::string>(std::move(body));
     std::lock_guard lock(mutex_);
-    packages_[id] = std::move(shared);
+    Stored &stored = packages_[id];
+    stored.body = std::move(shared);
+    stored.version = ++versions_;
+}
+
+void HttpTestServer::remove_package(const std::string &id) {
+    std::lock_guard lock(mutex_);
+    packages_.erase(id);
+}
+
+void HttpTestServer::offer_validators(const std::string &id, Validators validators) {
+    std::lock_guard lock(mutex_);
+    packages_[id].validators = validators;
+}
+
+void HttpTestServer::offer_digest(const std::string &id, DigestHeader digest) {
+    std::lock_guard lock(mutex_);
+    packages_[id].digest = digest;
 }
 
 void HttpTestServer::answer_with(Answer answer, std::chrono::milliseconds delay) {
@@ -171,6 +210,12 @@ int HttpTestServer::requests(const std::string &method, const std::string &id) c
     std::lock_guard lock(mutex_);
     const auto found = requests_.find(method + " " + id);
     return found == requests_.end() ? 0 : found->second;
+}
+
+int HttpTestServer::not_modified(const std::string &method, const std::string &id) const {
+    std::lock_guard lock(mutex_);
+    const auto found = not_modified_.find(method + " " + id);
+    return found == not_modified_.end() ? 0 : found->second;
 }
 
 std::optional<std::string> HttpTestServer::published(const std::string &id) const {
@@ -280,6 +325,7 @@ void HttpTestServer::serve(int fd) {
             request_line.substr(first_space + 1, second_space - first_space - 1);
 
         std::string authorization;
+        Conditions conditions;
         size_t body_length = 0;
         bool close_after = false;
         size_t position = line_end;
@@ -296,6 +342,10 @@ void HttpTestServer::serve(int fd) {
             value.erase(0, value.find_first_not_of(" \t"));
             if (name == "authorization")
                 authorization = value;
+            else if (name == "if-none-match")
+                conditions.if_none_match = value;
+            else if (name == "if-modified-since")
+                conditions.if_modified_since = value;
             else if (name == "content-length")
                 body_length = std::strtoull(value.c_str(), nullptr, 10);
             else if (name == "connection" && lower(value) == "close")
@@ -312,19 +362,21 @@ void HttpTestServer::serve(int fd) {
         }
         const std::string body = buffer.substr(0, body_length);
         buffer.erase(0, body_length);
-        if (!answer_request(fd, method, target, authorization, body) || close_after)
+        if (!answer_request(fd, method, target, authorization, conditions, body) || close_after)
             return;
     }
 }
 
 bool HttpTestServer::answer_request(int fd, const std::string &method, const std::string &target,
-                                    const std::string &authorization, const std::string &body) {
+                                    const std::string &authorization, const Conditions &conditions,
+                                    const std::string &body) {
     constexpr std::string_view kPrefix = "/packages/";
     const bool is_package = target.compare(0, kPrefix.size(), kPrefix) == 0;
     const std::string id = is_package ? percent_decoded(target.substr(kPrefix.size())) : "";
 
     Behaviour behaviour;
     std::shared_ptr<const std::string> package;
+    Stored stored;
     std::string expected;
     {
         std::lock_guard lock(mutex_);
@@ -332,8 +384,10 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
         const auto own = behaviours_.find(id);
         behaviour = own != behaviours_.end() ? own->second : default_behaviour_;
         const auto found = packages_.find(id);
-        if (found != packages_.end())
-            package = found->second;
+        if (found != packages_.end()) {
+            stored = found->second;
+            package = stored.body;
+        }
         expected = expected_authorization_;
     }
 
@@ -347,7 +401,9 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
         {
             std::lock_guard lock(mutex_);
             published_[id] = body;
-            packages_[id] = std::make_shared<const std::string>(body);
+            Stored &put = packages_[id];
+            put.body = std::make_shared<const std::string>(body);
+            put.version = ++versions_;
         }
         return send_text(fd, head(201, "Created", "Content-Length: 0\r\n"));
     }
@@ -365,9 +421,39 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
         case Answer::kBadLength:
             send_text(fd, head(200, "OK", "Content-Length: 12ab\r\n") + "twelve bytes");
             return false;
-        case Answer::kHugeLength:
-            send_text(fd, head(200, "OK", "Content-Length: 5000000000\r\n"));
+        case Answer::kHugeLength: {
+            if (!send_text(fd, head(200, "OK", "Content-Length: 10000000000\r\n")) || !with_body)
+                return false;
+            const std::string piece(65536, 'h');
+            for (size_t sent = 0; sent < kHugePrefix; sent += piece.size())
+                if (!send_text(fd, piece))
+                    break;
             return false;
+        }
+        case Answer::kEndless: {
+            if (!send_text(fd, head(200, "OK", "Transfer-Encoding: chunked\r\n")) || !with_body)
+                return false;
+            const std::string chunk = "10000\r\n" + std::string(65536, 'e') + "\r\n";
+            for (size_t sent = 0; sent < kEndlessLimit; sent += 65536) {
+                {
+                    std::lock_guard lock(mutex_);
+                    if (stopping_)
+                        return false;
+                }
+                if (!send_text(fd, chunk))
+                    return false;
+            }
+            return false;
+        }
+        case Answer::kHtmlPage: {
+            static constexpr char kPage[] =
+                "<html><body><h1>Package unavailable</h1><p>Try again later.</p></body></html>\n";
+            send_text(fd, head(200, "OK",
+                               "Content-Type: text/html\r\nContent-Length: " +
+                                   std::to_string(sizeof kPage - 1) + "\r\n") +
+                              (with_body ? kPage : ""));
+            return true;
+        }
         case Answer::kLateHead:
             if (!wait_for(behaviour.delay))
                 return false;
@@ -377,6 +463,39 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
     }
     if (!package)
         return send_text(fd, head(404, "Not Found", "Content-Length: 0\r\n"));
+    std::string extra;
+    const std::string etag = "\"v" + std::to_string(stored.version) + "\"";
+    const std::string date = http_date(stored.version);
+    if (stored.validators.etag)
+        extra += "ETag: " + etag + "\r\n";
+    if (stored.validators.last_modified)
+        extra += "Last-Modified: " + date + "\r\n";
+    const bool unchanged = !conditions.if_none_match.empty()
+                               ? stored.validators.etag && conditions.if_none_match == etag
+                               : !conditions.if_modified_since.empty() &&
+                                     stored.validators.last_modified &&
+                                     conditions.if_modified_since == date;
+    if (unchanged &&
+        (behaviour.answer == Answer::kServe || behaviour.answer == Answer::kLateHead)) {
+        {
+            std::lock_guard lock(mutex_);
+            ++not_modified_[method + " " + id];
+        }
+        return send_text(fd, head(304, "Not Modified", extra));
+    }
+    switch (stored.digest) {
+        case DigestHeader::kNone:
+            break;
+        case DigestHeader::kReprDigest:
+            extra += "Repr-Digest: sha-256=:" + base64_of_digest(*package) + ":\r\n";
+            break;
+        case DigestHeader::kDigest:
+            extra += "Digest: SHA-256=" + base64_of_digest(*package) + "\r\n";
+            break;
+        case DigestHeader::kWrongDigest:
+            extra += "Repr-Digest: sha-256=:" + base64_of_digest(*package + "?") + ":\r\n";
+            break;
+    }
     const std::string length = std::to_string(package->size());
     if (behaviour.answer == Answer::kNoLength) {
         send_text(fd, head(200, "OK", "Connection: close\r\n"));
@@ -386,7 +505,7 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
     }
     if (!send_text(fd, head(200, "OK",
                             "Content-Type: application/octet-stream\r\nContent-Length: " + length +
-                                "\r\n")))
+                                "\r\n" + extra)))
         return false;
     if (!with_body)
         return true;
@@ -396,6 +515,10 @@ bool HttpTestServer::answer_request(int fd, const std::string &method, const std
     }
     if (behaviour.answer == Answer::kLateBody && !wait_for(behaviour.delay))
         return false;
+    if (behaviour.answer == Answer::kPastLength) {
+        send_text(fd, *package + std::string(4096, 'x'));
+        return false;
+    }
     return send_all(fd, package->data(), package->size());
 }
 

@@ -1,9 +1,13 @@
 // A small HTTP/1.1 server of the test suite, playing the content server of
 // the CDS client on 127.0.0.1 at a port the system chooses. It serves the
-// packages put into it under /packages/<id> (GET and HEAD), stores what is
-// sent to it with PUT, and answers in the ways a test asks for: busy (503),
-// asking for credentials (401), late, cut short, or with bytes that are not
-// HTTP. Requests are counted per method and package.
+// packages put into it under /packages/<id> (GET and HEAD) with an ETag and
+// a Last-Modified date that change whenever a package is put again (and
+// answers 304 to a request whose If-None-Match or If-Modified-Since names
+// the current ones), stores what is sent to it with PUT, and answers in the
+// ways a test asks for: busy (503), asking for credentials (401), late, cut
+// short, endless, far too long, with an HTML page, with a digest (right or
+// wrong), or with bytes that are not HTTP. Requests are counted per method
+// and package.
 //
 // It always stops by itself: when the object ends, and at the latest when
 // its lifetime has passed, even while a test hangs. Delayed answers wait on a
@@ -33,9 +37,26 @@ enum class Answer {
     kGarbage,     // bytes that are not HTTP, then the connection closes
     kBadLength,   // 200 with a Content-Length that is not a number
     kNoLength,    // 200 without a length; the body ends when the connection closes
-    kHugeLength,  // 200 claiming 5 000 000 000 bytes, then the connection closes
+    kHugeLength,  // 200 claiming 10 000 000 000 bytes, sends up to 8 MiB of them, closes
+    kEndless,     // 200 with chunks that never end (the server gives up after 256 MiB)
+    kPastLength,  // 200 with the package's length, then the package and 4096 bytes more
+    kHtmlPage,    // 200 with a small HTML page instead of the package
     kLateHead,    // waits `delay` (or until release_delayed) before answering
     kLateBody,    // sends the head, waits `delay`, then the body
+};
+
+// Which validators the server sends with a package (and honours).
+struct Validators {
+    bool etag = true;
+    bool last_modified = true;
+};
+
+// Whether the server states the SHA-256 of a package it serves.
+enum class DigestHeader {
+    kNone,
+    kReprDigest,   // Repr-Digest: sha-256=:<base64>:
+    kDigest,       // Digest: SHA-256=<base64>
+    kWrongDigest,  // Repr-Digest with the digest of other bytes
 };
 
 class HttpTestServer {
@@ -52,9 +73,12 @@ class HttpTestServer {
     std::string url() const;
 
     void put_package(const std::string &id, std::string body);
+    void remove_package(const std::string &id);
     // How every package is answered, unless it has an answer of its own.
     void answer_with(Answer answer, std::chrono::milliseconds delay = {});
     void answer_with(const std::string &id, Answer answer, std::chrono::milliseconds delay = {});
+    void offer_validators(const std::string &id, Validators validators);
+    void offer_digest(const std::string &id, DigestHeader digest);
     // From now on, requests without these basic credentials get 401.
     void require_credentials(const std::string &user_name, const std::string &password);
     // Late answers waiting now (and later ones) go on at once.
@@ -62,6 +86,8 @@ class HttpTestServer {
 
     // Requests seen for `method` ("GET", "HEAD", "PUT") of package `id`.
     int requests(const std::string &method, const std::string &id) const;
+    // Of those, the ones answered 304 Not Modified.
+    int not_modified(const std::string &method, const std::string &id) const;
     // The body of the last PUT of `id`.
     std::optional<std::string> published(const std::string &id) const;
 
@@ -74,11 +100,22 @@ class HttpTestServer {
         Answer answer = Answer::kServe;
         std::chrono::milliseconds delay{};
     };
+    struct Stored {
+        std::shared_ptr<const std::string> body;
+        int version = 0;
+        Validators validators;
+        DigestHeader digest = DigestHeader::kNone;
+    };
+    struct Conditions {
+        std::string if_none_match;
+        std::string if_modified_since;
+    };
 
     void accept_loop();
     void serve(int fd);
     bool answer_request(int fd, const std::string &method, const std::string &target,
-                        const std::string &authorization, const std::string &body);
+                        const std::string &authorization, const Conditions &conditions,
+                        const std::string &body);
     // Waits `delay` or until stopped or released; false when stopped.
     bool wait_for(std::chrono::milliseconds delay);
     void stop();
@@ -91,12 +128,14 @@ class HttpTestServer {
     std::condition_variable wake_;
     bool stopping_ = false;
     bool released_ = false;
-    std::map<std::string, std::shared_ptr<const std::string>> packages_;
+    std::map<std::string, Stored> packages_;
+    int versions_ = 0;
     std::map<std::string, std::string> published_;
     std::map<std::string, Behaviour> behaviours_;
     Behaviour default_behaviour_;
     std::string expected_authorization_;
     std::map<std::string, int> requests_;
+    std::map<std::string, int> not_modified_;
     std::vector<int> open_fds_;
 
     std::vector<Connection> connections_;  // touched by the accept thread only

@@ -17,6 +17,7 @@
 #   <libdir>/cmake/korvo/         find_package(korvo): korvo::korvo, korvo::runtime
 #   <libdir>/pkgconfig/           korvo.pc, korvo-runtime.pc
 #   share/doc/korvo/examples/     a method to start from, with its CMakeLists.txt
+#   share/doc/korvo/api/          the API reference (KorvoDocs.cmake)
 #
 # Components: "runtime" (libraries and programs: the package korvo) and "dev"
 # (headers, link names, the CMake and pkg-config files, the examples: the
@@ -93,6 +94,8 @@ endfunction()
 korvo_install_all()
 # The public headers: staged in the build tree and installed from there.
 include(KorvoHeaders)
+# Their API reference.
+include(KorvoDocs)
 
 # find_package(korvo)
 set(KORVO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvo)

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,13 +80,11 @@ class Toc : public ListView {
     /// Moves the properties of `segment` into a new last element; `segment`
     /// is left empty.
     PropertiesView append(PropertyList &&segment) {
-        const int32_t index = call([&] { return korvo_toc_append(list_, segment.get()); });
-        return PropertiesView(&list_->buffer[index]);
+        return element(call([&] { return korvo_toc_append(list_, segment.get()); }));
     }
     /// Appends a copy of `segment`.
     PropertiesView append(PropertiesView segment) {
-        const int32_t index = call([&] { return korvo_toc_append_dup(list_, segment.get()); });
-        return PropertiesView(&list_->buffer[index]);
+        return element(call([&] { return korvo_toc_append_dup(list_, segment.get()); }));
     }
     /// Writes the TOC file at `path`, replacing it in one step.
     void save(const std::string &path) const {
@@ -104,6 +103,13 @@ class Toc : public ListView {
 
   private:
     explicit Toc(PropertiesList *list) noexcept : ListView(list) {}
+    // The element an append returned the index of; -1 is a refused append
+    // (a segment of this TOC itself, or a moved-from list).
+    PropertiesView element(int32_t index) {
+        if (index < 0)
+            throw std::invalid_argument("korvo::Toc: this list cannot be appended");
+        return PropertiesView(&list_->buffer[index]);
+    }
 };
 
 }  // namespace korvo

@@ -83,20 +83,24 @@ TEST_F(CxxOwners, TocsBuildAppendAndRoundTripThroughFiles) {
     EXPECT_TRUE(b.empty());  // its properties went into the TOC
     korvo::PropertyList c = korvo::PropertyList::adopt(korvo_segment_new("c.bin", "1", 7));
     toc.append(korvo::PropertiesView(c.get()));
-    EXPECT_EQ(c.size(), 3u);
+    EXPECT_EQ(c.size(), 3u);  // the caller's copy stays
     EXPECT_THROW(toc.add_segment("d", "1", -1), std::invalid_argument);
+    korvo::PropertyList taken = std::move(c);
+    EXPECT_THROW(toc.append(std::move(c)), std::invalid_argument);  // holds no list
+    toc.append(toc[0]);  // a copy of its own element, made before the buffer grows
+    EXPECT_EQ(toc[3].get_string(SEGMENT_LOCATION_KEY), "/srv/a.bin");
 
     std::vector<std::string> ids;
     for (korvo::PropertiesView segment : toc)
         ids.emplace_back(segment.get_string(SEGMENT_ID_KEY));
-    EXPECT_EQ(ids, (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
-    EXPECT_EQ(toc.total_size(), 157);
-    EXPECT_THROW(toc.at(3), std::out_of_range);
+    EXPECT_EQ(ids, (std::vector<std::string>{"a.bin", "b.bin", "c.bin", "a.bin"}));
+    EXPECT_EQ(toc.total_size(), 257);
+    EXPECT_THROW(toc.at(4), std::out_of_range);
 
     const std::string path = scratch / "dist.toc";
     toc.save(path);
     const korvo::Toc loaded = korvo::Toc::load(path);
-    ASSERT_EQ(loaded.size(), 3u);
+    ASSERT_EQ(loaded.size(), 4u);
     EXPECT_EQ(loaded[0].get_string(SEGMENT_LOCATION_KEY), "/srv/a.bin");
     try {
         korvo::Toc::load(scratch / "missing.toc");

@@ -122,8 +122,8 @@ pkg_config)
   # Every installed header, alone and all together, as C11 and as C++20,
   # with only <prefix>/include on the include path: the headers find each
   # other as <korvo/...>.
-  [ "$(pkg-config --cflags korvo)" = "-I$prefix/include" ] ||
-    fail "pkg-config --cflags korvo gives $(pkg-config --cflags korvo)"
+  cflags=$(pkg-config --cflags korvo | sed 's/ *$//')
+  [ "$cflags" = "-I$prefix/include" ] || fail "pkg-config --cflags korvo gives $cflags"
   includes=$(cd "$prefix/include" && find korvo -name '*.h' | sort)
   : >"$work/all.c"
   for header in $includes; do

@@ -66,6 +66,12 @@ layout)
       fail "korvo/korvo.h does not include $header"
   done
   [ -f "$libdir/cmake/korvo/korvoConfig.cmake" ] || fail "the CMake package is missing"
+  if [ "$(sed -n 's/^KORVO_DOCS:BOOL=//p' "$build/CMakeCache.txt")" != "OFF" ]; then
+    [ -f "$prefix/share/doc/korvo/api/index.html" ] || fail "the API reference is not installed"
+  fi
+  for example in korvo_method.c korvo_method_cxx.cc CMakeLists.txt; do
+    [ -f "$prefix/share/doc/korvo/examples/$example" ] || fail "the example $example is not installed"
+  done
   grep -qx "prefix=$prefix" "$libdir/pkgconfig/korvo.pc" || fail "korvo.pc names another prefix"
   # Nothing of the test suite, the benchmarks or the internal headers (the
   # C++ interface's headers are the only *.hpp files installed).

@@ -40,4 +40,14 @@ if(KORVO_TESTS)
     COMMAND ${CMAKE_COMMAND} -DWARNINGS=${KORVO_DOCS_DIR}/warnings.log
       -DINDEX=${KORVO_DOCS_DIR}/api/index.html
       -P ${PROJECT_SOURCE_DIR}/cmake/KorvoCheckDocs.cmake)
+  # The check refuses an undocumented function and takes a group's comment
+  # for each of its functions.
+  add_test(NAME abi.api_reference_refuses
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}
+      -DFIXTURE=${PROJECT_SOURCE_DIR}/tests/abi/docs_fixture
+      -DWORK=${PROJECT_BINARY_DIR}/tests/abi/docs_fixture -DDOXYGEN=${KORVO_DOXYGEN}
+      -P ${PROJECT_SOURCE_DIR}/tests/abi/check_docs_refuse.cmake)
+  set_tests_properties(abi.api_reference_refuses PROPERTIES
+    PASS_REGULAR_EXPRESSION "check exit 1: .*1 public functions have no documentation:.*fixture.h:11: warning: Member bare_function"
+    FAIL_REGULAR_EXPRESSION "documented_(first|second)")
 endif()

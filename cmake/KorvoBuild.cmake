@@ -19,7 +19,8 @@ endfunction()
 function(korvo_library_defaults target)
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${KORVO_INCLUDE_ROOT}>
-    $<INSTALL_INTERFACE:include/korvo>)
+    $<BUILD_INTERFACE:${KORVO_STAGED_INCLUDE_ROOT}>
+    $<INSTALL_INTERFACE:include>)
   korvo_warnings(${target})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY")

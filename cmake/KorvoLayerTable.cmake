@@ -56,3 +56,10 @@ korvo_layer(cds_client FILES cds/client/*)
 korvo_layer(cds
   FILES cds/*
   USES stream depot records properties helpers errors kes runtime)
+
+# The header-only C++ interface (and the generated umbrella header
+# korvo/korvo.h) over every public header; nothing of the library includes
+# it.
+korvo_layer(cxx
+  FILES korvo/* korvo/cxx/*
+  USES cds stream depot records properties helpers errors kes runtime)

@@ -12,11 +12,12 @@
 # Layout under the prefix:
 #   bin/                          the programs
 #   <libdir>/                     the shared libraries (SONAME versions)
-#   include/korvo/<folder>/*.h    the public headers: -I<prefix>/include/korvo
-#                                 and #include <properties/korvo_properties.h>
+#   include/korvo/                the public headers (KorvoHeaders.cmake): with
+#                                 -I<prefix>/include, #include <korvo/korvo.h>
 #   <libdir>/cmake/korvo/         find_package(korvo): korvo::korvo, korvo::runtime
 #   <libdir>/pkgconfig/           korvo.pc, korvo-runtime.pc
 #   share/doc/korvo/examples/     a method to start from, with its CMakeLists.txt
+#   share/doc/korvo/api/          the API reference (KorvoDocs.cmake)
 #
 # Components: "runtime" (libraries and programs: the package korvo) and "dev"
 # (headers, link names, the CMake and pkg-config files, the examples: the
@@ -90,20 +91,11 @@ function(korvo_install_all)
   message(STATUS "korvo installs the libraries ${library_list} and the programs ${program_list}")
 endfunction()
 
-# The public headers, recorded by korvo_add_layer and korvo_add_folder, keep
-# their folder: include/korvo/<folder>/<header>.h.
-function(korvo_install_headers)
-  get_property(headers GLOBAL PROPERTY KORVO_PUBLIC_HEADERS)
-  foreach(header IN LISTS headers)
-    file(RELATIVE_PATH relative ${KORVO_INCLUDE_ROOT} ${header})
-    get_filename_component(folder ${relative} DIRECTORY)
-    install(FILES ${header}
-      DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvo/${folder} COMPONENT dev)
-  endforeach()
-endfunction()
-
 korvo_install_all()
-korvo_install_headers()
+# The public headers: staged in the build tree and installed from there.
+include(KorvoHeaders)
+# Their API reference.
+include(KorvoDocs)
 
 # find_package(korvo)
 set(KORVO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvo)

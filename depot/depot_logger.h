@@ -19,6 +19,9 @@
 
 KORVO_BEGIN_DECLS
 
+/* Formats one trace line at `level` (0 to 3) and hands it to the runtime
+ * log. Never fails and never raises; any thread (the log serialises its
+ * lines). */
 KORVO_EXPORT void Logger(int32_t level, const char *format, ...) KES_PRINTF_LIKE(2, 3);
 
 KORVO_END_DECLS

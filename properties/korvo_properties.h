@@ -93,6 +93,9 @@ KORVO_EXPORT Properties *properties_get_properties(const Properties *list, const
 KORVO_EXPORT PropertiesList *properties_get_properties_list(const Properties *list,
                                                             const char *key);
 
+/* Typed getters with a default: the value under `key`, or `default_value`
+ * when the key is absent; a value of another type raises message 37 all
+ * the same. What they return points into the list (or is the default). */
 KORVO_EXPORT char *properties_get_string2(const Properties *list, const char *key,
                                           char *default_value);
 KORVO_EXPORT Any *properties_get_any2(const Properties *list, const char *key, Any *default_value);

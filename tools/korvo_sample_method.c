@@ -21,14 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "properties/korvo_keys.h"
-#include "properties/korvo_properties.h"
-#include "properties/property_files.h"
-#include "records/korvo_command.h"
-#include "runtime/mg_memory.h"
-#include "runtime/raise.h"
-#include "stream/net_stream.h"
-#include "stream/net_stream_write.h"
+#include <korvo/korvo.h>
 
 struct Job {
     const char *id, *tocPath, *outDir, *report;
@@ -40,52 +33,32 @@ static void output_path(char *path, size_t size, const char *dir, const Properti
 }
 
 /* Releasers that the frame calls when the callback ends, however it ends. */
-static void free_record(void *record) {
-    mstat_free(record);
-}
-static void free_list(void *list) {
-    properties_delete(list);
-    mg_free(list);
+static void free_toc(void *toc) {
+    korvo_toc_destroy(toc);
 }
 static void close_stream(void *stream) {
     net_stream_close(stream);
 }
-
-/* The checkpoint of an earlier run ("c_len"); a missing record raises. */
-struct Resume {
-    const char *id;
-    long long bytes;
-};
-
-static void read_checkpoint(void *context) {
-    struct Resume *resume = context;
-    mstat *record = mstat_new(resume->id, 0);
-    if (record == NULL)
-        return;
-    ex_delegate(record, free_record);
-    if (mstat_load(record) == 0)
-        resume->bytes = atoll(properties_get_string2(&record->properties, "c_len", "0"));
+static void free_key(void *key) {
+    stream_key_delete(key);
 }
 
 static void run(void *context) {
     struct Job *job = context;
-    Properties *file = properties_new();
-    if (file == NULL || !ex_delegate(file, free_list)) {
+    PropertiesList *toc = korvo_toc_load(job->tocPath);
+    if (toc == NULL || !ex_delegate(toc, free_toc)) {
         job->status = 1;
         return;
     }
-    properties_load(file, job->tocPath);
-    PropertiesList *toc = properties_get_properties_list(file, JOB_TOC_KEY);
 
     /* Resume: what the checkpoint covers, in TOC order, and what the output
      * files still hold; after the first incomplete segment nothing counts. */
-    struct Resume resume = {job->id, 0};
-    eh_exception_free(eh_catch_call(read_checkpoint, &resume)); /* none: from the start */
-    long long left = resume.bytes;
+    int64_t left = 0;
+    korvo_progress_checkpoint(job->id, &left); /* none: from the start */
     char path[4096];
     for (uint32_t i = 0; i < toc->length; ++i) {
         Properties *segment = &toc->buffer[i];
-        const long long size = properties_get_long(segment, SEGMENT_SIZE_KEY);
+        const int64_t size = properties_get_long(segment, SEGMENT_SIZE_KEY);
         const char *id = properties_get_string(segment, SEGMENT_ID_KEY);
         if (strchr(id, '/') != NULL || strcmp(id, "..") == 0 || strcmp(id, ".") == 0) {
             fprintf(stderr, "korvo_sample_method: segment id %s is no file name\n", id);
@@ -94,7 +67,7 @@ static void run(void *context) {
         }
         output_path(path, sizeof path, job->outDir, segment);
         struct stat status;
-        long long done = stat(path, &status) == 0 ? status.st_size : 0;
+        int64_t done = stat(path, &status) == 0 ? status.st_size : 0;
         if (done > size)
             done = size;
         if (done > left)
@@ -110,11 +83,15 @@ static void run(void *context) {
         properties_put_long_dup(segment, SEGMENT_OFFSET_KEY, (int32_t)done);
     }
 
-    /* A network stream (type 2) that keeps progress (flag 1). */
-    uint8_t bytes[512] = {NET_STREAM_NETWORK, 0, 1};
-    strncpy((char *)bytes + 3, job->id, sizeof bytes - 4);
-    StreamKey key = {sizeof bytes, (uint32_t)(3 + strlen(job->id) + 1), bytes};
-    NetStream *stream = net_stream_open(&key);
+    /* A network stream that keeps progress; the key outlives the stream
+     * (delegated first, released last). */
+    StreamKey *key = korvo_stream_key_new(NET_STREAM_NETWORK, 1, job->id, NULL);
+    if (key == NULL || !ex_delegate(key, free_key)) {
+        fprintf(stderr, "korvo_sample_method: %s is no distribution id\n", job->id);
+        job->status = 1;
+        return;
+    }
+    NetStream *stream = net_stream_open(key);
     if (stream == NULL) {
         job->status = 1;
         return;

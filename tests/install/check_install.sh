@@ -2,10 +2,11 @@
 # Installs a build of korvo into a temporary prefix and uses it as a user
 # would. One check per call:
 #   check_install.sh BUILD_DIR layout        the files land where users expect them
-#   check_install.sh BUILD_DIR find_package  the consumer program builds with
-#                                            find_package(korvo) and runs
+#   check_install.sh BUILD_DIR find_package  the consumer's C and C++ methods build
+#                                            with find_package(korvo) and run
 #   check_install.sh BUILD_DIR pkg_config    the same through pkg-config, and every
-#                                            installed header compiles as C11 and C++20
+#                                            installed header compiles alone with only
+#                                            <prefix>/include on the include path
 #   check_install.sh BUILD_DIR deb           cpack -G DEB makes korvo and korvo-dev
 #                                            with the right dependencies and files
 set -euo pipefail
@@ -50,14 +51,32 @@ layout)
     readelf -d "$libdir/lib$lib.so.$version" | grep -q "SONAME.*\[lib$lib.so.$soversion\]" ||
       fail "lib$lib.so.$version has the wrong SONAME"
   done
-  for file in include/korvo/properties/korvo_properties.h include/korvo/runtime/korvo_export.h \
+  for file in include/korvo/korvo.h include/korvo/korvo.hpp include/korvo/cxx/error.hpp \
+    include/korvo/properties/korvo_properties.h include/korvo/runtime/korvo_export.h \
     include/korvo/depot/depot.h include/korvo/stream/mstat.h; do
     [ -f "$prefix/$file" ] || fail "$file missing"
   done
+  # Consumers put only <prefix>/include on their path: nothing but korvo/
+  # may lie there.
+  [ "$(ls -A "$prefix/include")" = "korvo" ] ||
+    fail "include/ holds more than korvo/: $(ls -A "$prefix/include" | tr '\n' ' ')"
+  # The umbrella header names every installed C header.
+  for header in $(cd "$prefix/include" && find korvo -mindepth 2 -name '*.h' | sort); do
+    grep -qx "#include <$header>" "$prefix/include/korvo/korvo.h" ||
+      fail "korvo/korvo.h does not include $header"
+  done
   [ -f "$libdir/cmake/korvo/korvoConfig.cmake" ] || fail "the CMake package is missing"
+  if [ "$(sed -n 's/^KORVO_DOCS:BOOL=//p' "$build/CMakeCache.txt")" != "OFF" ]; then
+    [ -f "$prefix/share/doc/korvo/api/index.html" ] || fail "the API reference is not installed"
+  fi
+  for example in korvo_method.c korvo_method_cxx.cc CMakeLists.txt; do
+    [ -f "$prefix/share/doc/korvo/examples/$example" ] || fail "the example $example is not installed"
+  done
   grep -qx "prefix=$prefix" "$libdir/pkgconfig/korvo.pc" || fail "korvo.pc names another prefix"
-  # Nothing of the test suite, the benchmarks or the internal headers.
+  # Nothing of the test suite, the benchmarks or the internal headers (the
+  # C++ interface's headers are the only *.hpp files installed).
   if find "$prefix" -name '*_tests' -o -name 'bench_*' -o -name 'replay_*' -o -name '*.hpp' |
+    grep -v -e "^$prefix/include/korvo/korvo.hpp\$" -e "^$prefix/include/korvo/cxx/[a-z_]*\.hpp\$" |
     grep .; then
     fail "test, benchmark or internal files were installed"
   fi
@@ -79,6 +98,9 @@ find_package)
     fail "building the consumer"
   }
   "$work/consumer/korvo_method"
+  "$work/consumer/korvo_method_cxx" >"$work/cxx.out" || fail "the C++ method failed"
+  grep -qx "caught message 36 of Korvo2Catalog: Unable to find the property associated with the key no-such-key." \
+    "$work/cxx.out" || fail "the C++ method did not catch message 36: $(cat "$work/cxx.out")"
   # The README's tour: a method keeps a segment and a progress record in a
   # work directory; the installed korvo shows them.
   "$work/consumer/korvo_method" "$work/endpoint" >/dev/null
@@ -99,8 +121,16 @@ pkg_config)
   cc -std=c11 -Wall -Wextra -Werror "$here/consumer/korvo_method.c" -o "$work/korvo_method" \
     $(pkg-config --cflags --libs korvo) -Wl,-rpath,"$libdir"
   "$work/korvo_method"
-  # Every installed header, alone and all together, as C11 and as C++20.
-  includes=$(cd "$prefix/include/korvo" && find . -name '*.h' | sed 's|^\./||' | sort)
+  # shellcheck disable=SC2046
+  c++ -std=c++20 -Wall -Wextra -Werror "$here/consumer/korvo_method_cxx.cc" -o "$work/korvo_method_cxx" \
+    $(pkg-config --cflags --libs korvo) -Wl,-rpath,"$libdir"
+  "$work/korvo_method_cxx" >/dev/null || fail "the C++ method built with pkg-config failed"
+  # Every installed header, alone and all together, as C11 and as C++20,
+  # with only <prefix>/include on the include path: the headers find each
+  # other as <korvo/...>.
+  cflags=$(pkg-config --cflags korvo | sed 's/ *$//')
+  [ "$cflags" = "-I$prefix/include" ] || fail "pkg-config --cflags korvo gives $cflags"
+  includes=$(cd "$prefix/include" && find korvo -name '*.h' | sort)
   : >"$work/all.c"
   for header in $includes; do
     echo "#include <$header>" >>"$work/all.c"
@@ -113,7 +143,14 @@ pkg_config)
   cc -std=c11 -Wpedantic -Werror -fsyntax-only $(pkg-config --cflags korvo) "$work/all.c"
   # shellcheck disable=SC2046
   c++ -std=c++20 -Werror -fsyntax-only -x c++ $(pkg-config --cflags korvo) "$work/all.c"
-  echo "pkg_config: $(echo "$includes" | wc -w) headers compile"
+  cxx_headers=$(cd "$prefix/include" && find korvo -name '*.hpp' | sort)
+  for header in $cxx_headers; do
+    printf '#include <%s>\n' "$header" >"$work/one.cc"
+    # shellcheck disable=SC2046
+    c++ -std=c++20 -Wall -Wextra -Wpedantic -Werror -fsyntax-only $(pkg-config --cflags korvo) "$work/one.cc" ||
+      fail "$header does not compile alone"
+  done
+  echo "pkg_config: $(echo "$includes" | wc -w) C headers and $(echo "$cxx_headers" | wc -w) C++ headers compile"
   ;;
 deb)
   cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/packages" >"$work/cpack.log" 2>&1 || {

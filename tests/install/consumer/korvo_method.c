@@ -12,6 +12,8 @@
  * back; keeps a progress record for a distribution (WORK_DIR/mstat); and
  * shows how C code catches a catalog message that the library raises.
  *
+ * korvo_method_cxx.cc beside it is the same method in C++.
+ *
  * Build it with CMake (find_package(korvo), CMakeLists.txt beside it) or
  * with pkg-config:
  *   cc korvo_method.c $(pkg-config --cflags --libs korvo) -o korvo_method */
@@ -23,15 +25,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
-#include <depot/depot.h>
-#include <properties/korvo_catalog.h>
-#include <properties/korvo_keys.h>
-#include <properties/korvo_properties.h>
-#include <properties/property_files.h>
-#include <runtime/cpl.h>
-#include <runtime/mg_memory.h>
-#include <runtime/raise.h>
-#include <stream/mstat.h>
+#include <korvo/korvo.h>
 
 static const char kData[] = "segment data";
 
@@ -42,16 +36,17 @@ struct Description {
     uint32_t length;
 };
 
+static void free_list(void *list) {
+    korvo_properties_destroy(list);
+}
+
 static void describe_segment(void *context) {
     struct Description *description = context;
-    Properties *segment = properties_new();
-    properties_put_string_dup(segment, SEGMENT_ID_KEY, "seg-1");
-    properties_put_string_dup(segment, SEGMENT_VERSION_KEY, "1.0");
-    properties_put_long_dup(segment, SEGMENT_SIZE_KEY, (int32_t)(sizeof kData - 1));
+    Properties *segment = korvo_segment_new("seg-1", "1.0", (int32_t)(sizeof kData - 1));
+    if (segment == NULL || !ex_delegate(segment, free_list))
+        return;
     properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, segment, &description->bytes,
                       &description->length);
-    properties_delete(segment);
-    mg_free(segment);
 }
 
 /* Stores seg-1 in the depot at `dir` and reads it back; removes it again

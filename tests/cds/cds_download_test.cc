@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -429,6 +430,24 @@ TEST_F(FakeClientTest, OnlyTheAwaitedHandleEndsTheWait) {
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "korvo: Received a bad status of 7 for CDS handle of 1"),
               lines.end());
+}
+
+// A file larger than a segment's 32-bit size can state (a sparse one here)
+// is no package a segment can describe.
+TEST_F(FakeClientTest, AFileNoSegmentSizeCanStateIsAnError) {
+    const std::string huge = logs / "huge";
+    { std::ofstream(huge).put('x'); }
+    std::filesystem::resize_file(huge, std::uintmax_t{3} << 30);
+    client.directory = huge.c_str();
+    client.download_rc = CDS_DOWNLOAD_ALREADY_THERE;
+    const props_test::Raised raised = raised_by([&] { step(segment, {}); });
+    EXPECT_EQ(raised.number, KORVO_MSG_CDS_COMMAND_FAILED);
+    EXPECT_EQ(raised.arguments, (std::vector<std::string>{"DownloadFile", "7", "27"}));
+    EXPECT_EQ(capture.lines().back(), "korvo: The CDS package pkg arrived as " + huge +
+                                          " with 3221225472 bytes, more than a segment's size "
+                                          "can state.");
+    EXPECT_TRUE(appended.empty());
+    EXPECT_EQ(segment.text(SEGMENT_DAT_FILE_KEY), "<absent>");
 }
 
 TEST_F(FakeClientTest, FailedReleasesAreLoggedAndRaisedOnTheNormalPathOnly) {

@@ -45,7 +45,11 @@
  *     account name is looked up as a user); KesFileSetAcl keeps them.
  *   - A partial deny: a denying entry refuses the account every right, not
  *     only the rights in its word, and an account has at most one entry, so
- *     it cannot be allowed some rights and denied others.
+ *     it cannot be allowed some rights and denied others. A revoke from an
+ *     account without an entry therefore allows the account what it held
+ *     through the owner, group and other entries less the rights revoked
+ *     (denying only when nothing is left), and a revoke from the file's
+ *     owner changes the owner's entry.
  *   - An entry naming the file's owner is stored as a named-user entry, which
  *     POSIX access checks never consult for the owner.
  *   - Entries are not ordered by the caller: the ACL lists named users by

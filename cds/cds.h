@@ -118,7 +118,12 @@ KORVO_EXPORT char *cds_get_actual_path(uint32_t handle, const char *package_id);
  * loaded), 204 (no callback within 10800 seconds), 206 as
  * ExDistributionDeferred (the server is busy; defer_time from
  * "cds_deferred", default 300) and the property errors of the element's
- * keys. One step runs at a time in a process. */
+ * keys. One step runs at a time in a process: a step of another thread
+ * waits for its turn (polling the gateway as above; a CANCEL or PAUSE then
+ * returns before anything is started, and the element is not counted), and
+ * the client may call back from any thread, the caller's included. A file
+ * whose size differs from the element's "size" (when above 0) raises
+ * message 203 with the result 74 and is not recorded. */
 KORVO_EXPORT int32_t cds_download_next(PropertiesList *toc, FileStreamState *state, char **command);
 
 KORVO_END_DECLS

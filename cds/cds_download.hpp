@@ -1,12 +1,14 @@
 // One CDS download step: fetch one segment's package through the client,
-// wait for its completion callback, find the file it landed in, and record
-// the file's path and size in the segment. The CDS stream runs one step per
-// segment (cds_download_next): that layer keeps the index of the next
-// segment, appends the file to its file list and polls the gateway for
-// commands, all through the hooks below.
+// wait for its completion callback, find the file it landed in, check it
+// against the size the segment states, and record the file's path and size
+// in the segment. The CDS stream runs one step per segment
+// (cds_download_next): that layer keeps the index of the next segment,
+// appends the file to its file list and polls the gateway for commands, all
+// through the hooks below.
 //
-// The step holds the session's mutex from before DownloadFile until it ends
-// (except while it waits), so one step runs at a time in a process. The
+// One step runs at a time in a process: a step holds the session's turn
+// from before DownloadFile until it ends (cds_wait.hpp), and calls the client
+// without holding a lock, so that a client may call back on any thread. The
 // client's handle is released on every path: with the failure line and
 // message 203 when ReleaseFile fails on the normal path, with the failure
 // line alone when the step ends by a stop or by a raise. Raises messages 203,
@@ -54,9 +56,16 @@ struct DownloadHooks {
 };
 
 struct DownloadOutcome {
-    int32_t stop = 0;      // the stop code that ended the wait, or 0
+    int32_t stop = 0;      // the stop code that ended a wait, or 0
+    uint32_t handle = 0;   // the client's handle of the download (released by now)
     rt::MgPtr<char> path;  // the package's file, when the client knows one
 };
+
+// The result in message 203 for a package whose file does not have the size
+// its segment states (EBADMSG, as the client answers for a package that did
+// not come whole), and for one too large for a segment's 32-bit size (EFBIG).
+inline constexpr int32_t kWrongSizeResult = 74;
+inline constexpr int32_t kTooLargeResult = 27;
 
 // A client handle that is released when it ends, unless released before.
 class ClientHandle {
@@ -106,10 +115,14 @@ inline const char *or_null(const char *text) {
 
 // Downloads the package `request` names through the session's client,
 // handing `callback` (which must end in session.complete) to DownloadFile.
+// The step first waits for its turn; a stop code during that wait ends it
+// before anything is started (the download does not count as made).
 inline DownloadOutcome download_package(Session &session, CdsStatusCallback callback,
                                         const PackageRequest &request, const DownloadHooks &hooks) {
-    std::unique_lock lock(session.cds_mutex);
-    session.cds_finished = false;
+    DownloadOutcome outcome;
+    const Turn turn(session, request.package_id, hooks.stopped, hooks.wait);
+    if ((outcome.stop = turn.stop()) != 0)
+        return outcome;
     uint32_t handle = 0;
     const int32_t rc =
         session.cds_funcs.DownloadFile(request.manager, request.package_id, request.destination,
@@ -122,12 +135,12 @@ inline DownloadOutcome download_package(Session &session, CdsStatusCallback call
             or_null(request.user_name), request.password != nullptr ? "<??}" : "<null>",
             reinterpret_cast<void *>(callback), handle, rc);
     ClientHandle owned(session.cds_funcs, handle);
-    DownloadOutcome outcome;
+    outcome.handle = handle;
     switch (rc) {
         case CDS_DOWNLOAD_STARTED:
             if (hooks.counted)
                 hooks.counted();
-            outcome.stop = wait_for_download(session, lock, handle, hooks.stopped, hooks.wait);
+            outcome.stop = wait_for_download(session, handle, hooks.stopped, hooks.wait);
             if (outcome.stop != 0)
                 return outcome;
             outcome.path = actual_path(session.cds_funcs, handle, request.package_id);
@@ -182,15 +195,47 @@ inline rt::MgPtr<char> list_with(const char *untaken, const char *path) {
     return list;
 }
 
+// The size to record for the package's file of `file_size` bytes, when the
+// segment states `expected` bytes (0 or less: it states none). A file of
+// another size is not the package: an error page the server answered with,
+// or a cut copy. Raises message 203 ("DownloadFile", handle, 74) for it, and
+// ("DownloadFile", handle, 27) for a file that no segment's size can state;
+// each with a log line that says why.
+inline int32_t checked_size(const char *package_id, const char *path, uint32_t handle,
+                            int64_t file_size, int64_t expected) {
+    if (expected > 0 && file_size != expected) {
+        cds_log(CDS_LOG_FAILURE,
+                "korvo: The CDS package %s arrived as %s with %lld bytes, but its segment "
+                "states %lld bytes.\n",
+                package_id, path, static_cast<long long>(file_size),
+                static_cast<long long>(expected));
+        helpers::raise_message(KORVO_MSG_CDS_COMMAND_FAILED, "DownloadFile", handle,
+                               kWrongSizeResult);
+    }
+    if (file_size > INT32_MAX) {
+        cds_log(CDS_LOG_FAILURE,
+                "korvo: The CDS package %s arrived as %s with %lld bytes, more than a "
+                "segment's size can state.\n",
+                package_id, path, static_cast<long long>(file_size));
+        helpers::raise_message(KORVO_MSG_CDS_COMMAND_FAILED, "DownloadFile", handle,
+                               kTooLargeResult);
+    }
+    return static_cast<int32_t>(file_size);
+}
+
 // Reads the segment's CDS keys ("cds_packageid" must exist), downloads its
 // package, hands the file's path to `append` and puts it into the segment as
 // "data_path" and "dat_file", with the file's size as "size" when the file
-// exists. Returns 0, or the stop code that ended the wait (the segment is
-// left as it was). A path with a comma, which a file list cannot carry,
-// raises a runtime error.
+// exists. The file must have the size the segment states ("size", when it
+// is above 0), else `stated_size` when that is above 0 (the size the server
+// stated, for a segment that states none): a file of another size raises
+// message 203 before anything is recorded (checked_size). Returns 0, or the
+// stop code that ended a wait (the segment is left as it was). A path with
+// a comma, which a file list cannot carry, raises a runtime error.
 inline int32_t download_segment(Session &session, CdsStatusCallback callback, Properties *segment,
                                 const DownloadHooks &hooks,
-                                const std::function<void(const char *path)> &append) {
+                                const std::function<void(const char *path)> &append,
+                                int64_t stated_size = 0) {
     PackageRequest request;
     request.manager = properties_get_string2(segment, SEGMENT_CDS_MANAGER, nullptr);
     request.package_id = properties_get_string(segment, SEGMENT_CDS_PACKAGEID);
@@ -198,6 +243,8 @@ inline int32_t download_segment(Session &session, CdsStatusCallback callback, Pr
     request.user_name = properties_get_string2(segment, SEGMENT_CDS_USERNAME, nullptr);
     request.password = properties_get_string2(segment, SEGMENT_CDS_PASSWORD, nullptr);
     request.deferred = properties_get_long2(segment, SEGMENT_CDS_DEFERRED, kDefaultDeferSeconds);
+    const int32_t segment_size = properties_get_long2(segment, SEGMENT_SIZE_KEY, 0);
+    const int64_t expected = segment_size > 0 ? segment_size : stated_size;
 
     DownloadOutcome outcome = download_package(session, callback, request, hooks);
     if (outcome.stop != 0 || !outcome.path)
@@ -207,20 +254,16 @@ inline int32_t download_segment(Session &session, CdsStatusCallback callback, Pr
         vaThrow(nullptr, -1,
                 "The file %1$s of a CDS package holds a comma, which a file list cannot carry.\n",
                 path);
+    struct stat record {};
+    const bool exists = ::stat(path, &record) == 0;
+    const int32_t size =
+        exists ? checked_size(request.package_id, path, outcome.handle, record.st_size, expected)
+               : 0;
     append(path);
     properties_put_string_dup(segment, SEGMENT_DATA_PATH_KEY, path);
     properties_put_string_dup(segment, SEGMENT_DAT_FILE_KEY, path);
-    struct stat record {};
-    if (::stat(path, &record) == 0) {
-        if (record.st_size <= INT32_MAX)
-            properties_put_long_dup(segment, SEGMENT_SIZE_KEY,
-                                    static_cast<int32_t>(record.st_size));
-        else
-            cds_log(CDS_LOG_FAILURE,
-                    "korvo: The CDS file %s is too large for a segment's size; the size is left "
-                    "as the TOC gave it.\n",
-                    path);
-    }
+    if (exists)
+        properties_put_long_dup(segment, SEGMENT_SIZE_KEY, size);
     return 0;
 }
 

@@ -13,6 +13,8 @@
 // releases the packet an earlier one left). Runs on the stream's thread.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -70,11 +72,14 @@ inline void append_to_list(FileStreamState *state, const char *path) {
 // One download step of a CDS stream: the package of TOC element
 // `state->downloads`, which then counts as downloaded (the index grows once
 // DownloadFile has started it or found it there), its file appended to the
-// state's list. Returns 0 (also when every element was downloaded), or the
-// stop code of a gateway command polled while waiting.
+// state's list. The file must have the element's "size", or `stated_size`
+// when the element has none (download_segment). Returns 0 (also when every
+// element was downloaded), or the stop code of a gateway command polled
+// while waiting for the turn (the element is not downloaded yet) or for the
+// download.
 inline int32_t download_next(Session &session, CdsStatusCallback callback, PropertiesList *toc,
                              FileStreamState *state, char **command,
-                             const WaitStep &wait = wait_on_condition) {
+                             const WaitStep &wait = wait_on_condition, int64_t stated_size = 0) {
     if (toc == nullptr || state == nullptr || toc->buffer == nullptr || state->downloads < 0 ||
         static_cast<uint32_t>(state->downloads) >= toc->length)
         return 0;
@@ -83,8 +88,9 @@ inline int32_t download_next(Session &session, CdsStatusCallback callback, Prope
     hooks.stopped = gateway_poll(command);
     hooks.counted = [state] { ++state->downloads; };
     hooks.wait = wait;
-    return download_segment(session, callback, segment, hooks,
-                            [state](const char *path) { append_to_list(state, path); });
+    return download_segment(
+        session, callback, segment, hooks,
+        [state](const char *path) { append_to_list(state, path); }, stated_size);
 }
 
 // The name of a polled packet's command for message 211: its code byte's
@@ -95,35 +101,42 @@ inline std::string command_name(const char *packet) {
     return name != nullptr ? name : std::to_string(code);
 }
 
+// Whether the segment's file has come: its "dat_file" names an existing
+// file.
+inline bool file_came(Properties *segment) {
+    const char *file = properties_get_string2(segment, SEGMENT_DAT_FILE_KEY, nullptr);
+    struct stat record {};
+    return file != nullptr && ::stat(file, &record) == 0;
+}
+
 // The size query of a CDS stream: for each segment of `toc` (a view over the
 // caller's list) in order, the package's size from the server when the
-// segment has none (written into the segment as "size", so that a package
-// that then fails to arrive is missed by the read instead of counting as an
-// empty, complete segment), then one download step into `state`, with the
-// gateway polled; a packet polled during the step raises message 211 with
-// the package id and the command's name. Each segment is then marked. Raises
-// 203 when the size cannot be had, and the download step's messages.
+// segment has none, then one download step into `state`, with the gateway
+// polled; the file must have that size, which the step then writes into the
+// segment with the file's path. A packet polled during the step raises
+// message 211 with the package id and the command's name. A segment whose
+// file came is marked; one whose download ended without a file (a bad
+// status) is left unmarked and without a size, so that the caller raises
+// message 182 for it instead of taking it as an empty, complete segment.
+// Raises 203 when the size cannot be had or the file does not have it, and
+// the download step's messages.
 inline void size_query(Session &session, CdsStatusCallback callback, FileStreamState *state,
                        Toc *toc, const WaitStep &wait = wait_on_condition) {
     for (int32_t i = 0; i < toc->count; ++i) {
         Segment *segment = toc->segments[i];
-        if (segment->size == 0) {
-            const uint32_t size = package_size(session, segment->properties);
-            if (size <= static_cast<uint32_t>(INT32_MAX)) {
-                properties_put_long_dup(segment->properties, SEGMENT_SIZE_KEY,
-                                        static_cast<int32_t>(size));
-                segment->size = static_cast<int32_t>(size);
-            }
-        }
+        int64_t stated = 0;
+        if (segment->size == 0)
+            stated = package_size(session, segment->properties);
         PolledPacket command;
-        download_next(session, callback, toc->list, state, &command.packet, wait);
+        download_next(session, callback, toc->list, state, &command.packet, wait, stated);
         if (command.packet != nullptr) {
             const std::string name = command_name(command.packet);
             helpers::raise_message(
                 KORVO_MSG_CDS_SIZE_STOPPED,
                 properties_get_string(segment->properties, SEGMENT_CDS_PACKAGEID), name.c_str());
         }
-        if (segment->marked == 0) {
+        if (segment->marked == 0 && file_came(segment->properties)) {
+            segment->size = properties_get_long2(segment->properties, SEGMENT_SIZE_KEY, 0);
             segment->marked = 1;
             ++toc->marked_count;
         }

@@ -24,6 +24,7 @@
 # package korvo-dev).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+include(KorvoRunPath)
 
 # Targets of these top-level folders are never installed.
 set(KORVO_UNINSTALLED_FOLDERS tests bench fuzz)
@@ -72,13 +73,6 @@ function(korvo_install_all)
   # them, whatever the prefix: <prefix>/bin/../<libdir>, <libdir> itself.
   file(RELATIVE_PATH bin_to_lib
     ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-  foreach(program IN LISTS programs)
-    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
-  endforeach()
-  foreach(library IN LISTS libraries)
-    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
-  endforeach()
-
   install(TARGETS ${libraries} EXPORT korvoTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
       COMPONENT runtime NAMELINK_COMPONENT dev)
@@ -86,6 +80,8 @@ function(korvo_install_all)
     install(TARGETS ${programs}
       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   endif()
+  # The run paths (KorvoRunPath.cmake), set after the copies they cut.
+  korvo_set_run_paths("${libraries}" "${programs}" "${bin_to_lib}")
   list(JOIN libraries " " library_list)
   list(JOIN programs " " program_list)
   message(STATUS "korvo installs the libraries ${library_list} and the programs ${program_list}")

@@ -3,11 +3,13 @@
 // entry fits.
 #include "kes/kes_account.hpp"
 
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
+#include <vector>
 
 #include "kes/kes_block.hpp"
 #include "kes/kes_path_rules.hpp"
@@ -65,6 +67,29 @@ int AccountId(const char *name, uid_t *uid) {
         [uid](const struct passwd &found) {
             *uid = found.pw_uid;
             return 0;
+        });
+}
+
+int AccountGroups(const char *name, std::vector<gid_t> *groups) {
+    return WithAccount(
+        [name](struct passwd *entry, char *scratch, size_t scratchSize, struct passwd **found) {
+            return ::getpwnam_r(name, entry, scratch, scratchSize, found);
+        },
+        [groups](const struct passwd &found) {
+            // getgrouplist answers -1 and the number it needs when the room
+            // is too small; the number of groups is bounded by the system.
+            int room = 16;
+            for (;;) {
+                groups->resize(static_cast<size_t>(room));
+                int count = room;
+                if (::getgrouplist(found.pw_name, found.pw_gid, groups->data(), &count) >= 0) {
+                    groups->resize(static_cast<size_t>(count));
+                    return 0;
+                }
+                if (count <= room || count > 65536)
+                    return ENOMEM;
+                room = count;
+            }
         });
 }
 

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace korvo::kes {
 
@@ -15,5 +16,9 @@ int AccountName(uid_t uid, char *name, size_t size);
 
 // The number of the account called `name`.
 int AccountId(const char *name, uid_t *uid);
+
+// The groups of the account called `name`: its primary group and every
+// group that lists it.
+int AccountGroups(const char *name, std::vector<gid_t> *groups);
 
 }  // namespace korvo::kes

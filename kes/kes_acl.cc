@@ -38,10 +38,13 @@ KesStatus *KesFileSetAcl(KesStatus *status, const KesAclEntry *entries, const ch
     const HostPath host(path, HostPath::Foreign::kRefuse);
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 2);
-    // The entries the list does not express are kept from the file's ACL.
+    // The entries the list does not express are kept from the file's ACL. A
+    // file whose ACL cannot be read (a missing file) cannot take a new one
+    // either: that is where storing the list fails.
     const AclHandle current = korvo::kes::ReadAccessAcl(host.c_str());
     if (!current)
-        return korvo::kes::AclBuildFailure(status, errno);
+        return errno == ENOMEM ? FillStatus(status, KES_NO_MEMORY, 0, 3)
+                               : korvo::kes::StandInError(status, 5);
     return korvo::kes::StoreAccountEntries(status, current.get(), entries, count, host.c_str());
 }
 }

@@ -45,7 +45,11 @@
  *     account name is looked up as a user); KesFileSetAcl keeps them.
  *   - A partial deny: a denying entry refuses the account every right, not
  *     only the rights in its word, and an account has at most one entry, so
- *     it cannot be allowed some rights and denied others.
+ *     it cannot be allowed some rights and denied others. A revoke from an
+ *     account without an entry therefore allows the account what it held
+ *     through the owner, group and other entries less the rights revoked
+ *     (denying only when nothing is left), and a revoke from the file's
+ *     owner changes the owner's entry.
  *   - An entry naming the file's owner is stored as a named-user entry, which
  *     POSIX access checks never consult for the owner.
  *   - Entries are not ordered by the caller: the ACL lists named users by
@@ -127,10 +131,11 @@ KORVO_EXPORT KesStatus *KesFileGetAcl(KesStatus *status, KesAclEntry *entries, c
 /* Replaces the file's account entries by the `count` entries given.
  *   NULL path or entries: 21, 0, 1; not native: 21, 0, 2;
  *   no memory: 12, 0, 3;
- *   the new ACL cannot be built: -4, errno + 200, 4 (the file's ACL cannot
- *   be read; an account is unknown, ENOENT; a name is not terminated within
- *   its field, or two entries name one account, EINVAL);
- *   the new ACL cannot be stored: -4, errno + 200, 5.
+ *   the new ACL cannot be built: -4, errno + 200, 4 (an account is
+ *   unknown, ENOENT; a name is not terminated within its field, or two
+ *   entries name one account, EINVAL);
+ *   the new ACL cannot be stored: -4, errno + 200, 5 (also when the file's
+ *   ACL cannot be read, as for a missing file: ENOENT).
  * The file is unchanged unless the status is 0. */
 KORVO_EXPORT KesStatus *KesFileSetAcl(KesStatus *status, const KesAclEntry *entries,
                                       const char *path, size_t count);
@@ -145,9 +150,13 @@ KORVO_EXPORT KesStatus *KesFileSetAcl(KesStatus *status, const KesAclEntry *entr
 KORVO_EXPORT KesStatus *KesFileGrantPermission(KesStatus *status, const char *account,
                                                int32_t rights, const char *path);
 /* Takes the rights of `rights` from `account`: an allowing entry loses them
- * (and is dropped when none is left), a denying entry stays denying, and an
- * account without an entry gets a denying one. Statuses as
- * KesFileGrantPermission. */
+ * (and is dropped when none is left), a denying entry stays denying. An
+ * account without an entry keeps the other rights it holds through the
+ * file's owner, group and other entries: it gets an allowing entry with
+ * them (a denying one when none is left), and the file's owner loses the
+ * rights from the owner's entry. Statuses as KesFileGrantPermission; the
+ * rights of an account without an entry that cannot be worked out (no such
+ * account, ENOENT): -4, errno + 200, 6. */
 KORVO_EXPORT KesStatus *KesFileRevokePermission(KesStatus *status, const char *account,
                                                 int32_t rights, const char *path);
 

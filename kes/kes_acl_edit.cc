@@ -20,25 +20,50 @@ namespace {
 
 enum class Change { kGrant, kRevoke };
 
-// Applies `change` to the entry of `account` in the `*count` entries of
-// `list`, or appends an entry for it; `list` has room for one more entry.
-void ChangeEntry(Change change, KesAclEntry *list, size_t *count, const char *account,
-                 int32_t rights) {
-    KesAclEntry *const end = list + *count;
-    KesAclEntry *const entry = std::find_if(list, end, [account](const KesAclEntry &candidate) {
+// The entry of `account` among the `count` entries of `list`, or the end.
+KesAclEntry *FindEntry(KesAclEntry *list, size_t count, const char *account) {
+    return std::find_if(list, list + count, [account](const KesAclEntry &candidate) {
         return std::strcmp(candidate.name, account) == 0;
     });
-    if (entry == end) {
-        korvo::kes::CopyCut(entry->name, sizeof(entry->name), account);
-        entry->rights = change == Change::kGrant ? rights : rights | KES_FILE_PERMISSION_DENY;
-        ++*count;
-        return;
-    }
+}
+
+// Applies `change` to an existing entry.
+void ChangeEntry(Change change, KesAclEntry *entry, int32_t rights) {
     const bool denies = (entry->rights & KES_FILE_PERMISSION_DENY) != 0;
     if (change == Change::kGrant)
         entry->rights = denies ? rights : entry->rights | rights;
     else
         entry->rights = denies ? entry->rights | rights : entry->rights & ~rights;
+}
+
+// Appends an entry for `account`, which has none, to the `*count` entries of
+// `list` (which has room for one more); a revoke may change the owner's
+// entry of `acl` instead. A grant appends the rights given. A revoke keeps
+// the rights the account holds through the owner, group and other entries,
+// less those revoked: it appends an allowing entry with what is left (a
+// denying entry when nothing is), or for the file's owner, whom no named
+// entry concerns, takes the rights from the owner's entry. 0 or an errno.
+int AddEntry(Change change, acl_t acl, const char *path, KesAclEntry *list, size_t *count,
+             const char *account, int32_t rights) {
+    KesAclEntry &entry = list[*count];
+    if (change == Change::kGrant) {
+        korvo::kes::CopyCut(entry.name, sizeof(entry.name), account);
+        entry.rights = rights;
+        ++*count;
+        return 0;
+    }
+    int32_t held = 0;
+    bool owner = false;
+    if (const int error = korvo::kes::RightsWithoutEntry(acl, path, account, &held, &owner);
+        error != 0)
+        return error;
+    const int32_t left = held & ~rights;
+    if (owner)
+        return korvo::kes::SetOwnerRights(acl, left);
+    korvo::kes::CopyCut(entry.name, sizeof(entry.name), account);
+    entry.rights = left != 0 ? left : KES_FILE_PERMISSION_DENY;
+    ++*count;
+    return 0;
 }
 
 KesStatus *ChangePermission(KesStatus *status, Change change, const char *account, int32_t rights,
@@ -65,7 +90,14 @@ KesStatus *ChangePermission(KesStatus *status, Change change, const char *accoun
     // No account has a name that does not fit an entry.
     if (std::strlen(account) >= sizeof(list[0].name))
         return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + ENOENT, 6);
-    ChangeEntry(change, list.get(), &count, account, korvo::kes::CanonicalRights(rights));
+    const int32_t wanted = korvo::kes::CanonicalRights(rights) & ~KES_FILE_PERMISSION_DENY;
+    if (KesAclEntry *entry = FindEntry(list.get(), count, account); entry != list.get() + count) {
+        ChangeEntry(change, entry, wanted);
+    } else if (const int error =
+                   AddEntry(change, acl.get(), host.c_str(), list.get(), &count, account, wanted);
+               error != 0) {
+        return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + error, 6);
+    }
     if (korvo::kes::StoreAccountEntries(status, acl.get(), list.get(), count, host.c_str())->code !=
         KES_OK)
         status->step = 6;

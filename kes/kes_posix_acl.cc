@@ -26,6 +26,8 @@ constexpr RightBit kRightBits[] = {{ACL_READ, KES_FILE_PERMISSION_READ},
                                    {ACL_WRITE, KES_FILE_PERMISSION_WRITE},
                                    {ACL_EXECUTE, KES_FILE_PERMISSION_EXECUTE}};
 
+}  // namespace
+
 // The rights an entry's permissions hold; -1 (errno set) when they cannot be
 // read.
 int32_t RightsOf(acl_entry_t entry) {
@@ -56,23 +58,6 @@ bool SetRights(acl_entry_t entry, int32_t rights) {
     return acl_set_permset(entry, permissions) == 0;
 }
 
-// Calls visit(entry, tag) for each entry of `acl` in order while it answers
-// true. False (errno set) when an entry or its tag cannot be read.
-template <typename Visit>
-bool ForEachEntry(acl_t acl, Visit visit) {
-    acl_entry_t entry;
-    for (int which = ACL_FIRST_ENTRY;; which = ACL_NEXT_ENTRY) {
-        const int found = acl_get_entry(acl, which, &entry);
-        if (found <= 0)
-            return found == 0;
-        acl_tag_t tag;
-        if (acl_get_tag_type(entry, &tag) != 0)
-            return false;
-        if (!visit(entry, tag))
-            return true;
-    }
-}
-
 // The rights of the mask, which bounds every group-class entry (named users
 // and groups, the owning group); all rights when the ACL has none. -1 (errno
 // set) on failure.
@@ -86,6 +71,8 @@ int32_t MaskRights(acl_t acl) {
     });
     return walked ? mask : -1;
 }
+
+namespace {
 
 // Runs a libacl call that takes the ACL by address, and may move it, on an
 // owned ACL.

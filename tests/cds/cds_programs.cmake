@@ -2,6 +2,8 @@
 #   cds_probe, cds_probe_linked   run cds_init in a fresh process (cds_probe.cc);
 #                                 the second has the client linked in
 #   stub/libCDSClient.so          a client without PublishFile
+#   libcds_scripted_client.so     a client whose answers the test scripts,
+#                                 loaded with dlopen (cds_scripted_client.cc)
 # The tests download through the real client, linked into cds_tests, from the
 # test suite's HTTP server, and copy the client's library into the places
 # the loader searches.
@@ -21,9 +23,15 @@ set_target_properties(cds_stub_client PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/stub)
 add_dependencies(cds_tests cds_stub_client)
 
-target_link_libraries(cds_tests PRIVATE CDSClient korvo_http_test_server)
+add_library(cds_scripted_client MODULE ${CMAKE_CURRENT_SOURCE_DIR}/cds_scripted_client.cc)
+korvo_warnings(cds_scripted_client)
+set_target_properties(cds_scripted_client PROPERTIES CXX_VISIBILITY_PRESET hidden)
+add_dependencies(cds_tests cds_scripted_client)
+
+target_link_libraries(cds_tests PRIVATE CDSClient korvo_http_test_server ${CMAKE_DL_LIBS})
 target_compile_definitions(cds_tests PRIVATE
   CDS_TEST_CLIENT="$<TARGET_FILE:CDSClient>"
   CDS_TEST_STUB_CLIENT="$<TARGET_FILE:cds_stub_client>"
+  CDS_TEST_SCRIPTED_CLIENT="$<TARGET_FILE:cds_scripted_client>"
   CDS_TEST_PROBE="$<TARGET_FILE:cds_probe>"
   CDS_TEST_PROBE_LINKED="$<TARGET_FILE:cds_probe_linked>")

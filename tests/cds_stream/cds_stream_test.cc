@@ -234,8 +234,10 @@ TEST_F(CdsStreamTest, TheThreeHourLimitRaises204WithoutWaiting) {
     OwnSession session;
     FileStreamState state{};
     int waits = 0;
+    uint32_t handle = 0;
     const korvo::cds::WaitStep count_only = [&](auto &, auto &, std::chrono::seconds step) {
         EXPECT_EQ(step, 10s);
+        handle = session.awaited;
         ++waits;
     };
     const auto raised = raised_by([&] {
@@ -243,7 +245,7 @@ TEST_F(CdsStreamTest, TheThreeHourLimitRaises204WithoutWaiting) {
     });
     EXPECT_EQ(raised.number, KORVO_MSG_CDS_COMMAND_TIMED_OUT);
     EXPECT_EQ(raised.arguments,
-              (std::vector<std::string>{"DownloadFile", std::to_string(session.awaited), "10800"}));
+              (std::vector<std::string>{"DownloadFile", std::to_string(handle), "10800"}));
     EXPECT_EQ(waits, 1080);
     // The segment counts as downloaded; its file never joined the list.
     EXPECT_EQ(state.downloads, 1);
@@ -299,6 +301,84 @@ TEST_F(CdsStreamTest, TheSizeQueryDownloadsAheadOfTheReads) {
         EXPECT_EQ(server.requests("HEAD", package.id), 1);
         EXPECT_EQ(server.requests("GET", package.id), 1);
     }
+}
+
+// A size query whose download ends without a file (the body was cut short)
+// writes no size into the caller's segment and leaves it unmarked, so that
+// the query raises message 182 instead of the read taking the segment as
+// complete.
+TEST_F(CdsStreamTest, ASizeQueryWhoseDownloadBringsNoFileWritesNoSize) {
+    add_package("cut", 50000);
+    server.answer_with("cut", Answer::kCut);
+    Distribution toc(packages, server.address());
+    properties_put_long_dup(toc.segment(0), SEGMENT_SIZE_KEY, 0);
+    const int status = run_method([&] {
+        CdsKey key("dist");
+        stream_test::Stream stream(net_stream_open(&key.key));
+        CHILD_CHECK(stream != nullptr);
+        const auto raised = raised_by([&] { net_stream_get_size(stream.get(), &toc); });
+        CHILD_CHECK(raised.number == KORVO_MSG_SEGMENT_NOT_FOUND);
+        CHILD_CHECK(raised.arguments == (std::vector<std::string>{"cut", "1"}));
+        CHILD_CHECK(properties_get_long2(toc.segment(0), SEGMENT_SIZE_KEY, -1) == 0);
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(server.requests("HEAD", "cut"), 1);
+    EXPECT_EQ(server.requests("GET", "cut"), 1);
+}
+
+// Two CDS streams read in two threads of one method process, one package
+// slow to come: the second stream's download waits for its turn, and each
+// stream reads exactly its own package.
+TEST_F(CdsStreamTest, TwoStreamsInThreadsEachReadTheirOwnPackage) {
+    add_package("slow", 120000);
+    add_package("fast", 30000);
+    server.answer_with("slow", Answer::kLateBody, 60s);
+    Distribution slow_toc({packages[0]}, server.address());
+    Distribution fast_toc({packages[1]}, server.address());
+    korvo::test::Pipe go;
+    auto method = start_method([&] {
+        const auto read_one = [](const char *id, Distribution &toc, const std::string &bytes) {
+            try {
+                korvo::rt::Frame frame;
+                CdsKey key(id);
+                stream_test::Stream stream(net_stream_open(&key.key));
+                if (stream == nullptr)
+                    return false;
+                net_stream_save_modified_toc(stream.get(), &toc);
+                const auto reading = read_segments(stream.get(), 1);
+                return reading.last == 0 && reading.segments == std::vector<std::string>{bytes};
+            } catch (const korvo::rt::Exception &e) {
+                std::fprintf(stderr, "%s raised: %s\n", id, e.what());
+                return false;
+            }
+        };
+        bool slow_read = false, fast_read = false;
+        std::thread slow([&] { slow_read = read_one("slow-dist", slow_toc, packages[0].bytes); });
+        const bool started = go.receive() == 'x';
+        std::thread fast([&] { fast_read = read_one("fast-dist", fast_toc, packages[1].bytes); });
+        slow.join();
+        fast.join();
+        CHILD_CHECK(started && slow_read && fast_read);
+        return 0;
+    });
+    // The second stream starts once the slow package's answer has begun; the
+    // slow body comes once the second stream waits for its turn (or, were
+    // the steps not to take turns, once its own download has started).
+    ASSERT_TRUE(cds_test::eventually([&] { return server.requests("GET", "slow") == 1; }));
+    go.send();
+    const std::string waits =
+        "korvo: The CDS download of fast waits for the download step of another stream.\n";
+    const std::string started = ", fast, <null>, <null>, <null>, ";
+    EXPECT_TRUE(cds_test::eventually([&] {
+        const std::string text = trace(methods);
+        return text.find(waits) != std::string::npos || text.find(started) != std::string::npos;
+    }));
+    server.release_delayed();
+    EXPECT_EQ(method->wait(), 0) << trace(methods);
+    EXPECT_NE(trace(methods).find(waits), std::string::npos);
+    EXPECT_EQ(download_results(methods), (std::vector<int>{0, 0}));
+    EXPECT_EQ(server.requests("GET", "fast"), 1);
 }
 
 // Packages the client cannot fetch fail the read with message 203 and the

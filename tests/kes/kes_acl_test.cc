@@ -148,6 +148,40 @@ TEST_P(KesAclTest, GrantAndRevokeChangeOneAccountAtATime) {
     EXPECT_EQ(Getfacl(file), "user::rw-\ngroup::r--\nother::---\n\n");
 }
 
+// A revoke from an account without an entry of its own takes only the
+// rights revoked: the account keeps what the others' or its group's entry
+// gave it, and the owner loses the right from the owner's entry.
+TEST_P(KesAclTest, RevokesFromAccountsWithoutAnEntryTakeOnlyTheRightsRevoked) {
+    const char *path = file.c_str();
+    ASSERT_EQ(::chmod(path, 0644), 0);
+    ExpectStatus(*KesFileRevokePermission(&status, "daemon", kWrite, path), KES_OK, 0, 0);
+    EXPECT_EQ(ReadAcl(file), (Entries{{"daemon", kRead}}));
+    EXPECT_EQ(Getfacl(file), "user::rw-\nuser:daemon:r--\ngroup::r--\nmask::r--\nother::r--\n\n");
+    // Nothing left: a denying entry.
+    KesAclEntry none{};
+    ExpectStatus(*KesFileSetAcl(&status, &none, path, 0), KES_OK, 0, 0);
+    ExpectStatus(*KesFileRevokePermission(&status, "daemon", kRead, path), KES_OK, 0, 0);
+    EXPECT_EQ(ReadAcl(file), (Entries{{"daemon", kDeny}}));
+    ExpectStatus(*KesFileSetAcl(&status, &none, path, 0), KES_OK, 0, 0);
+
+    // Through a group of the account (daemon's own group), within the mask.
+    const passwd *daemon = ::getpwnam("daemon");
+    const group *daemonGroup = ::getgrgid(daemon->pw_gid);
+    if (daemonGroup == nullptr || daemon->pw_gid == ::getegid())
+        GTEST_SKIP() << "the account daemon has no group of its own here";
+    Setfacl("g:" + std::string(daemonGroup->gr_name) + ":rwx,m::rw", file);
+    ExpectStatus(*KesFileRevokePermission(&status, "daemon", kWrite, path), KES_OK, 0, 0);
+    EXPECT_EQ(ReadAcl(file), (Entries{{"daemon", kRead}}));
+
+    // The owner: no named entry concerns it, so its own entry changes.
+    const passwd *self = ::getpwuid(::geteuid());
+    ASSERT_NE(self, nullptr);
+    const std::string owner = self->pw_name;
+    ExpectStatus(*KesFileRevokePermission(&status, owner.c_str(), kWrite, path), KES_OK, 0, 0);
+    EXPECT_EQ(ReadAcl(file), (Entries{{"daemon", kRead}}));
+    EXPECT_EQ(Getfacl(file).substr(0, 10), "user::r--\n");
+}
+
 TEST_P(KesAclTest, SetAclReplacesTheAccountsAndKeepsWhatItCannotExpress) {
     // The mask narrows nobody and the owning group (rw- in the mode) to r.
     ASSERT_EQ(::chmod(file.c_str(), 0660), 0);
@@ -221,8 +255,9 @@ TEST(KesAcl, MissingFilesAndArguments) {
     ExpectStatus(*KesFileGetAcl(&status, entries, missing.c_str(), &count), KES_SYSTEM_ERROR,
                  kStandIn + ENOENT, 3);
     EXPECT_EQ(count, 0u);
+    // Nothing fails to build for a missing file: storing the list fails.
     ExpectStatus(*KesFileSetAcl(&status, entries, missing.c_str(), 2), KES_SYSTEM_ERROR,
-                 kStandIn + ENOENT, 4);
+                 kStandIn + ENOENT, 5);
     ExpectStatus(*KesFileGrantPermission(&status, "nobody", kRead, missing.c_str()),
                  KES_SYSTEM_ERROR, kStandIn + ENOENT, 3);
     // The mode is changed by C library calls: errno without 200.

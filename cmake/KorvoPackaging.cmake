@@ -17,6 +17,9 @@
 #   <libdir>/cmake/korvo/         find_package(korvo): korvo::korvo, korvo::runtime
 #   <libdir>/pkgconfig/           korvo.pc, korvo-runtime.pc
 #   share/doc/korvo/examples/     a method to start from, with its CMakeLists.txt
+#   share/man/man1/, share/bash-completion/, share/doc/korvo/
+#                                 man pages, completion, README and documents
+#                                 (KorvoInstallDocs.cmake)
 #
 # Components: "runtime" (libraries and programs: the package korvo) and "dev"
 # (headers, link names, the CMake and pkg-config files, the examples: the
@@ -137,6 +140,9 @@ endforeach()
 # installed package, with its CMakeLists.txt.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/install/consumer/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
+
+# The man pages, the completion and the documents.
+include(${CMAKE_CURRENT_LIST_DIR}/KorvoInstallDocs.cmake)
 
 # cpack -G DEB: the packages korvo and korvo-dev. dpkg-shlibdeps derives the
 # dependencies of korvo from what its libraries and programs link (libc6,

@@ -21,9 +21,21 @@
 #                                 man pages, completion, README and documents
 #                                 (KorvoInstallDocs.cmake)
 #
-# Components: "runtime" (libraries and programs: the package korvo) and "dev"
-# (headers, link names, the CMake and pkg-config files, the examples: the
-# package korvo-dev).
+# Components: "lib_<target>" for each library (a Debian package of its own,
+# KorvoDebian.cmake), "runtime" (programs, man pages, completion, documents:
+# the package korvo) and "dev" (headers, link names, the CMake and
+# pkg-config files, the examples: the package korvo-dev).
+# Libraries go to the multiarch folder (lib/x86_64-linux-gnu) where the
+# toolchain has one, as Debian wants them, whatever the prefix; a
+# CMAKE_INSTALL_LIBDIR given on the command line is kept.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  get_property(libdir_help CACHE CMAKE_INSTALL_LIBDIR PROPERTY HELPSTRING)
+  if(NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR}
+     OR (CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND libdir_help STREQUAL "Object code libraries (lib)"))
+    set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}" CACHE PATH
+      "Object code libraries (lib/<multiarch triplet>)" FORCE)
+  endif()
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -81,9 +93,15 @@ function(korvo_install_all)
     set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
   endforeach()
 
-  install(TARGETS ${libraries} EXPORT korvoTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-      COMPONENT runtime NAMELINK_COMPONENT dev)
+  # One component per library (lib_<target>: a Debian package of its own,
+  # KorvoDebian.cmake); the link names go to dev.
+  foreach(library IN LISTS libraries)
+    install(TARGETS ${library} EXPORT korvoTargets
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        COMPONENT lib_${library} NAMELINK_COMPONENT dev)
+  endforeach()
+  set_property(GLOBAL PROPERTY KORVO_INSTALLED_LIBRARIES ${libraries})
+  set_property(GLOBAL PROPERTY KORVO_INSTALLED_PROGRAMS ${programs})
   if(programs)
     install(TARGETS ${programs}
       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
@@ -141,33 +159,6 @@ endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/install/consumer/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
 
-# The man pages, the completion and the documents.
+# The man pages, the completion and the documents; the Debian packages.
 include(${CMAKE_CURRENT_LIST_DIR}/KorvoInstallDocs.cmake)
-
-# cpack -G DEB: the packages korvo and korvo-dev. dpkg-shlibdeps derives the
-# dependencies of korvo from what its libraries and programs link (libc6,
-# libstdc++6, libcurl4 for the CDS client ...); korvo-dev depends on the
-# korvo of the same version.
-set(CPACK_PACKAGE_NAME korvo)
-set(CPACK_PACKAGE_VENDOR "korvo")
-set(CPACK_PACKAGE_CONTACT "korvo maintainers <korvo@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "korvo endpoint library, its runtime and the korvo command")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL runtime dev)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME korvo)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_DEV_PACKAGE_NAME korvo-dev)
-set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "korvo (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-  "The endpoint library of korvo (libkorvo), its runtime (libkorvo_runtime) and the programs korvo and korvo_gateway.")
-set(CPACK_COMPONENT_DEV_DESCRIPTION
-  "Headers, CMake package (find_package(korvo)) and pkg-config files to build korvo methods.")
-include(CPack)
+include(${CMAKE_CURRENT_LIST_DIR}/KorvoDebian.cmake)

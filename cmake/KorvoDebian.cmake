@@ -1,6 +1,6 @@
 # The Debian packages (cpack -G DEB), made the way Debian's own are:
 #   lib<name><version>  one per shared library, named after its SONAME
-#                       (libkorvo0.1, libkorvo-runtime0.1, libcdsclient),
+#                       (libkorvo0.1, libkorvo-runtime0.1, libcdsclient1),
 #                       with its shlibs file and the ldconfig trigger
 #   korvo               the programs with their man pages, the bash
 #                       completion, the README and the documents
@@ -92,14 +92,14 @@ foreach(library IN LISTS deb_libraries)
 endforeach()
 
 # korvo: what its programs link. korvo-dev: the libraries whose link names
-# it holds (those with a version in their SONAME).
+# it holds.
 korvo_deb_package(runtime korvo net)
 korvo_deb_linked_libraries(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS ${deb_programs})
 korvo_deb_package(dev korvo-dev libdevel)
 set(dev_depends)
 foreach(library IN LISTS deb_libraries)
-  get_target_property(soversion ${library} SOVERSION)
-  if(soversion)
+  get_target_property(loaded ${library} KORVO_LOADED_BY_LINK_NAME)
+  if(NOT loaded)
     list(APPEND dev_depends "${deb_package_of_${library}} (= ${KORVO_DEB_VERSION})")
   endif()
 endforeach()
@@ -133,8 +133,8 @@ library and its methods stand.")
 set(deb_summary_CDSClient "content delivery client of the korvo endpoint library")
 set(deb_details_CDSClient
   "Downloads packages from a content server over HTTP into a cache of its
-own. The korvo endpoint library loads it at run time, by the name
-libCDSClient.so, for CDS streams.")
+own. The korvo endpoint library loads it at run time, by its link name
+libCDSClient.so (part of this package), for CDS streams.")
 foreach(library IN LISTS deb_libraries)
   string(TOUPPER lib_${library} upper)
   if(DEFINED deb_summary_${library})

@@ -94,11 +94,18 @@ function(korvo_install_all)
   endforeach()
 
   # One component per library (lib_<target>: a Debian package of its own,
-  # KorvoDebian.cmake); the link names go to dev.
+  # KorvoDebian.cmake); the link names go to dev, except for a library that
+  # is loaded by its link name at run time (the target property
+  # KORVO_LOADED_BY_LINK_NAME: the CDS client).
   foreach(library IN LISTS libraries)
+    get_target_property(loaded ${library} KORVO_LOADED_BY_LINK_NAME)
+    set(namelink_component dev)
+    if(loaded)
+      set(namelink_component lib_${library})
+    endif()
     install(TARGETS ${library} EXPORT korvoTargets
       LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        COMPONENT lib_${library} NAMELINK_COMPONENT dev)
+        COMPONENT lib_${library} NAMELINK_COMPONENT ${namelink_component})
   endforeach()
   set_property(GLOBAL PROPERTY KORVO_INSTALLED_LIBRARIES ${libraries})
   set_property(GLOBAL PROPERTY KORVO_INSTALLED_PROGRAMS ${programs})

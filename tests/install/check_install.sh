@@ -150,8 +150,16 @@ deb)
   [ "$(dpkg-deb -f "$dev_deb" Depends)" = \
     "libkorvo${soversion} (= $version), libkorvo-runtime$soversion (= $version)" ] ||
     fail "korvo-dev must depend on the libraries of its link names, not: $(dpkg-deb -f "$dev_deb" Depends)"
-  [ "$(dpkg-deb -f "$lib_deb" Recommends)" = "libcdsclient" ] ||
+  [ "$(dpkg-deb -f "$lib_deb" Recommends)" = "libcdsclient1" ] ||
     fail "libkorvo$soversion does not recommend the CDS client it loads"
+  # The CDS client is loaded by its link name: the link comes with it.
+  cds_deb=$(find "$work/packages" -maxdepth 1 -name "libcdsclient1_${version}_*.deb")
+  [ -f "$cds_deb" ] || fail "no libcdsclient1 package"
+  cds_list=$(dpkg-deb -c "$cds_deb")
+  for file in libCDSClient.so.1 "libCDSClient.so -> libCDSClient.so.1"; do
+    grep -qF "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/$file" <<<"$cds_list" ||
+      fail "libcdsclient1 has no $file"
+  done
   grep -qF "libkorvo-runtime$soversion (= $version)" <<<"$(dpkg-deb -f "$lib_deb" Depends)" ||
     fail "libkorvo$soversion does not depend on the runtime it links"
   # The libraries: in the multiarch folder, with their shlibs and the

@@ -37,6 +37,11 @@ TEST(UsageErrors, NameWhatWasWrongWithASuggestion) {
               "korvo: unknown subcommand 'nonsense' (it has depot, props, progress, catalog, "
               "describe, receive, send)\n"
               "Run 'korvo --help' for the subcommands and options.\n"},
+             // What the user typed is shown, not sent to the terminal.
+             {{"depot", "l\x1b[2J"},
+              "korvo depot: unknown subcommand 'l\\x1b[2J' (it has list, show, usage, verify, "
+              "purge)\n"
+              "Run 'korvo depot --help' for the subcommands and options.\n"},
              {{"depot"},
               "korvo depot: name a subcommand: list, show, usage, verify, purge\n"
               "Run 'korvo depot --help' for what each does.\n"},

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "output.hpp"
+
 namespace korvo::cli {
 namespace {
 
@@ -124,17 +126,18 @@ std::string describe_usage_error(const CLI::App &root, const CLI::ParseError &er
     std::vector<std::string> subcommands = subcommand_names(leaf);
     std::string said;
     if (!unexpected.empty() && unexpected.front().size() > 1 && unexpected.front()[0] == '-') {
-        const std::string &typed = unexpected.front().substr(0, unexpected.front().find('='));
-        said = where + ": unknown option '" + typed + "'" + suggestion(typed, option_names(leaf));
+        std::string typed = unexpected.front().substr(0, unexpected.front().find('='));
+        said = where + ": unknown option '" + printable(typed) + "'" +
+               suggestion(typed, option_names(leaf));
         help += "its options.";
     } else if (!unexpected.empty() && !subcommands.empty()) {
         const std::string &typed = unexpected.front();
         std::string close = suggestion(typed, subcommands);
-        said = where + ": unknown subcommand '" + typed + "'" +
+        said = where + ": unknown subcommand '" + printable(typed) + "'" +
                (close.empty() ? " (it has " + joined(subcommands) + ")" : close);
         help += "the subcommands and options.";
     } else if (!unexpected.empty()) {
-        said = where + ": unexpected argument '" + unexpected.front() + "'";
+        said = where + ": unexpected argument '" + printable(unexpected.front()) + "'";
         help += "its arguments.";
     } else if (!subcommands.empty() && leaf->get_require_subcommand_min() > 0 &&
                error.get_name() == "RequiredError") {

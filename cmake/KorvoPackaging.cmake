@@ -18,10 +18,25 @@
 #   <libdir>/pkgconfig/           korvo.pc, korvo-runtime.pc
 #   share/doc/korvo/examples/     a method to start from, with its CMakeLists.txt
 #   share/doc/korvo/api/          the API reference (KorvoDocs.cmake)
+#   share/man/man1/, share/bash-completion/, share/doc/korvo/
+#                                 man pages, completion, README and documents
+#                                 (KorvoInstallDocs.cmake)
 #
-# Components: "runtime" (libraries and programs: the package korvo) and "dev"
-# (headers, link names, the CMake and pkg-config files, the examples: the
-# package korvo-dev).
+# Components: "lib_<target>" for each library (a Debian package of its own,
+# KorvoDebian.cmake), "runtime" (programs, man pages, completion, documents:
+# the package korvo) and "dev" (headers, link names, the CMake and
+# pkg-config files, the examples: the package korvo-dev).
+# Libraries go to the multiarch folder (lib/x86_64-linux-gnu) where the
+# toolchain has one, as Debian wants them, whatever the prefix; a
+# CMAKE_INSTALL_LIBDIR given on the command line is kept.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  get_property(libdir_help CACHE CMAKE_INSTALL_LIBDIR PROPERTY HELPSTRING)
+  if(NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR}
+     OR (CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND libdir_help STREQUAL "Object code libraries (lib)"))
+    set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}" CACHE PATH
+      "Object code libraries (lib/<multiarch triplet>)" FORCE)
+  endif()
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 include(KorvoRunPath)
@@ -73,9 +88,22 @@ function(korvo_install_all)
   # them, whatever the prefix: <prefix>/bin/../<libdir>, <libdir> itself.
   file(RELATIVE_PATH bin_to_lib
     ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-  install(TARGETS ${libraries} EXPORT korvoTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-      COMPONENT runtime NAMELINK_COMPONENT dev)
+  # One component per library (lib_<target>: a Debian package of its own,
+  # KorvoDebian.cmake); the link names go to dev, except for a library that
+  # is loaded by its link name at run time (the target property
+  # KORVO_LOADED_BY_LINK_NAME: the CDS client).
+  foreach(library IN LISTS libraries)
+    get_target_property(loaded ${library} KORVO_LOADED_BY_LINK_NAME)
+    set(namelink_component dev)
+    if(loaded)
+      set(namelink_component lib_${library})
+    endif()
+    install(TARGETS ${library} EXPORT korvoTargets
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        COMPONENT lib_${library} NAMELINK_COMPONENT ${namelink_component})
+  endforeach()
+  set_property(GLOBAL PROPERTY KORVO_INSTALLED_LIBRARIES ${libraries})
+  set_property(GLOBAL PROPERTY KORVO_INSTALLED_PROGRAMS ${programs})
   if(programs)
     install(TARGETS ${programs}
       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
@@ -126,30 +154,6 @@ endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/install/consumer/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
 
-# cpack -G DEB: the packages korvo and korvo-dev. dpkg-shlibdeps derives the
-# dependencies of korvo from what its libraries and programs link (libc6,
-# libstdc++6, libcurl4 for the CDS client ...); korvo-dev depends on the
-# korvo of the same version.
-set(CPACK_PACKAGE_NAME korvo)
-set(CPACK_PACKAGE_VENDOR "korvo")
-set(CPACK_PACKAGE_CONTACT "korvo maintainers <korvo@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "korvo endpoint library, its runtime and the korvo command")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL runtime dev)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME korvo)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_DEV_PACKAGE_NAME korvo-dev)
-set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "korvo (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-  "The endpoint library of korvo (libkorvo), its runtime (libkorvo_runtime) and the programs korvo and korvo_gateway.")
-set(CPACK_COMPONENT_DEV_DESCRIPTION
-  "Headers, CMake package (find_package(korvo)) and pkg-config files to build korvo methods.")
-include(CPack)
+# The man pages, the completion and the documents; the Debian packages.
+include(${CMAKE_CURRENT_LIST_DIR}/KorvoInstallDocs.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/KorvoDebian.cmake)

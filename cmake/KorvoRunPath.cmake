@@ -72,9 +72,12 @@ function(korvo_set_run_paths libraries programs bin_to_lib)
     if(target IN_LIST programs)
       set(installed "$ORIGIN/${bin_to_lib}")
       set(destination ${CMAKE_INSTALL_BINDIR})
+      set(component runtime)
     else()
       set(installed "$ORIGIN")
       set(destination ${CMAKE_INSTALL_LIBDIR})
+      # Each library is a component of its own (KorvoPackaging.cmake).
+      set(component lib_${target})
     endif()
     set(build_folders)
     korvo_linked_library_folders(${target} build_folders)
@@ -84,6 +87,6 @@ function(korvo_set_run_paths libraries programs bin_to_lib)
     install(CODE "file(RPATH_SET
       FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>\"
       NEW_RPATH \"${installed}\")"
-      COMPONENT runtime)
+      COMPONENT ${component})
   endforeach()
 endfunction()

@@ -46,21 +46,22 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
     std::map<std::string, std::pair<std::string, Json>> seen;
     for (const Json &record : listing["records"])
         seen[record["distribution"]] = {record["state"], record["percent"]};
-    EXPECT_EQ(seen,
-              (std::map<std::string, std::pair<std::string, Json>>{{"d-closed", {"closed", 50.0}},
-                                                                   {"d-done", {"finished", 100.0}},
-                                                                   {"d-error", {"in error", 0.0}},
-                                                                   {"d-half", {"open", 50.0}},
-                                                                   {"d-new", {"open", nullptr}},
-                                                                   {"d-paused", {"paused", 1.0}}}));
+    EXPECT_EQ(seen, (std::map<std::string, std::pair<std::string, Json>>{
+                        {"d-closed", {"interrupted", 50.0}},
+                        {"d-done", {"finished", 100.0}},
+                        {"d-error", {"in error", 0.0}},
+                        {"d-half", {"open", 50.0}},
+                        {"d-new", {"open", nullptr}},
+                        {"d-paused", {"paused", 1.0}}}));
     EXPECT_EQ(listing["records"][2]["error_message"], "disk full");
     EXPECT_EQ(listing["records"][3]["received_bytes"], 100);
 
     run = korvo({"progress", "list"});
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
-              "DISTRIBUTION  STATE     DONE  RECEIVED   TOTAL  UPDATED");
-    EXPECT_NE(run.out.find("d-half        open       50%     100 B   200 B  "), std::string::npos)
+              "DISTRIBUTION  STATE        DONE  RECEIVED   TOTAL  UPDATED");
+    EXPECT_NE(run.out.find("d-half        open          50%     100 B   200 B  "),
+              std::string::npos)
         << run.out;
 
     // --work-dir names another endpoint's work directory.

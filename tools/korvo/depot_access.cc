@@ -1,10 +1,13 @@
 #include "depot_access.hpp"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +31,50 @@ std::string text_of(const char *text) {
 std::string status_text(const KesStatus &status) {
     return "code " + std::to_string(status.code) + ", system error " +
            std::to_string(status.osError) + ", step " + std::to_string(status.step);
+}
+
+// The account name of `uid`, or its number.
+std::string account_name(uid_t uid) {
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return found->pw_name;
+    return "uid " + std::to_string(uid);
+}
+
+// When the depot's machine-wide lock objects belong to another account
+// (the lock layer refuses them: that account could hold them for ever),
+// what the user can do about it; empty otherwise. The objects live in
+// /dev/shm as "korvo.<name>", or "korvo.<namespace>.<name>" under
+// KORVO_LOCK_NAMESPACE.
+std::string foreign_lock_advice() {
+    const char *space = std::getenv("KORVO_LOCK_NAMESPACE");
+    std::string prefix = "/dev/shm/korvo.";
+    if (space != nullptr && *space != '\0')
+        prefix += std::string(space) + ".";
+    std::vector<std::string> objects;
+    std::set<std::string> owners;
+    for (const char *name : {"DEPOT", "ENUM", "ENTRY"}) {
+        std::string path = prefix + name;
+        struct stat status {};
+        if (lstat(path.c_str(), &status) == 0 && status.st_uid != geteuid()) {
+            objects.push_back(path);
+            owners.insert(account_name(status.st_uid));
+        }
+    }
+    if (objects.empty())
+        return "";
+    std::string listed, named;
+    for (const std::string &object : objects)
+        listed += (listed.empty() ? "" : ", ") + object;
+    for (const std::string &owner : owners)
+        named += (named.empty() ? "" : " and ") + owner;
+    return "its lock objects " + listed + " belong to " + named +
+           ", and this account may not share them. Run korvo as " + named +
+           " (or an account of its group), or set KORVO_LOCK_NAMESPACE to a name of your own "
+           "to use locks of this account alone (they do not keep out the methods that use "
+           "the other locks, so only while none of them uses this depot)";
 }
 
 }  // namespace
@@ -55,9 +102,13 @@ DepotHandle::DepotHandle(const std::string &dir, uint32_t limit_kb) : dir_(dir) 
         throw Failure(kExitFailed, dir + " is not a directory");
     KesStatus result;
     DepotNew(&result, &depot_, dir.c_str(), limit_kb);
-    if (depot_ == nullptr)
+    if (depot_ == nullptr) {
+        std::string advice = foreign_lock_advice();
+        if (!advice.empty())
+            throw Failure(kExitFailed, "cannot open the depot " + dir + ": " + advice);
         throw Failure(kExitFailed, "cannot open the depot " + dir + " (" + status_text(result) +
                                        "): its locks could not be had");
+    }
 }
 
 DepotHandle::~DepotHandle() {

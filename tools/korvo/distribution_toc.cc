@@ -66,7 +66,10 @@ std::vector<std::string> matching(const std::string &dir, const std::string &suf
         if (name.size() > suffix.size() && name.ends_with(suffix))
             names.push_back(name);
     }
-    std::sort(names.begin(), names.end());
+    // In listing order, not sorted: the library's search of the directory
+    // finds the segments in that order and hands the stream their data
+    // files in it, so the TOC must list them the same way for each segment's
+    // data to land in its own output file.
     return names;
 }
 
@@ -114,7 +117,7 @@ DistributionToc toc_from_file(const std::string &path) {
         throw Failure(kExitNotFound, "the TOC file " + quote_text(path) + " does not exist");
     DistributionToc toc;
     PropertyList file;
-    library_call([&] {
+    library_call_about("cannot read the TOC file " + quote_text(path), [&] {
         properties_load(file.get(), path.c_str());
         const PropertiesList *list = properties_get_properties_list(file.get(), JOB_TOC_KEY);
         PropertiesList *copy = properties_list_clone(list);
@@ -159,7 +162,7 @@ DistributionToc toc_from_directory(const std::string &dir) {
             std::string path = dir + "/" + name;
             PropertyList description;
             std::string id, version, location;
-            library_call([&] {
+            library_call_about("cannot read the description file " + quote_text(path), [&] {
                 if (marked)
                     properties_load_improved(description.get(), path.c_str());
                 else

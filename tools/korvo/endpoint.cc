@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "failure.hpp"
@@ -56,12 +59,29 @@ std::optional<std::string> configured_depot_dir(std::string &why) {
     return std::nullopt;
 }
 
+namespace {
+
+std::string absolute(const std::string &path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    std::error_code error;
+    std::filesystem::path made = std::filesystem::absolute(path, error);
+    if (error)
+        return path;
+    std::string text = made.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
 std::string depot_dir_or_configured(const std::string &given) {
     if (!given.empty())
-        return given;
+        return absolute(given);
     std::string why;
     if (std::optional<std::string> dir = configured_depot_dir(why))
-        return *dir;
+        return absolute(*dir);
     throw Failure(kExitUsage, "no depot directory: " + why + ". Name one with --depot DIR.");
 }
 
@@ -70,6 +90,17 @@ std::string work_dir(const std::string &given) {
         return normalised(given);
     MgString configured(mrt_get_work_dir());
     return normalised(configured ? std::string(configured.get()) : std::string(cpl_tmpdir()));
+}
+
+std::string existing_work_dir(const std::string &given) {
+    std::string dir = work_dir(given);
+    struct stat status {};
+    if (stat(dir.c_str(), &status) != 0)
+        throw Failure(errno == ENOENT ? kExitNotFound : kExitFailed,
+                      "cannot use the work directory " + dir + ": " + std::strerror(errno));
+    if (!S_ISDIR(status.st_mode))
+        throw Failure(kExitFailed, dir + " is not a directory");
+    return dir;
 }
 
 std::string progress_dir(const std::string &work) {

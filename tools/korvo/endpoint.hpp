@@ -16,12 +16,16 @@ namespace korvo::cli {
 
 // The configured depot directory, or nothing; `why` says where it looked.
 std::optional<std::string> configured_depot_dir(std::string &why);
-// The directory the user named, else the configured one; a Failure (usage)
-// when there is none.
+// The directory the user named, else the configured one, made absolute (the
+// depot records its data files under the name it was opened with); a
+// Failure (usage) when there is none.
 std::string depot_dir_or_configured(const std::string &given);
 
 // The work directory: the one given, else the endpoint's, normalised.
 std::string work_dir(const std::string &given);
+// The same for commands that only read it: a Failure (not found, or failed)
+// when it is not an existing directory.
+std::string existing_work_dir(const std::string &given);
 // The progress directory of a work directory.
 std::string progress_dir(const std::string &work);
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "exit_codes.hpp"
 #include "runtime/raise.h"
@@ -28,6 +29,9 @@ class Failure : public std::runtime_error {
 class LibraryFailure : public Failure {
   public:
     explicit LibraryFailure(EhException *caught);
+    // The same message after "<subject>: " (the file it is about).
+    LibraryFailure(const std::string &subject, const LibraryFailure &failure)
+        : Failure(failure.code(), subject + ": " + failure.what()), number_(failure.number_) {}
     int number() const { return number_; }
 
   private:
@@ -44,6 +48,18 @@ void library_call(Work &&work) {
         eh_catch_call([](void *context) { (*static_cast<Callable *>(context))(); }, &work);
     if (caught != nullptr)
         throw LibraryFailure(caught);
+}
+
+// library_call for work on one file: the message names it ("cannot read
+// the TOC file 'x.toc': Failed to decode data ..."), since the library's
+// message does not always.
+template <class Work>
+void library_call_about(const std::string &subject, Work &&work) {
+    try {
+        library_call(std::forward<Work>(work));
+    } catch (const LibraryFailure &failure) {
+        throw LibraryFailure(subject, failure);
+    }
 }
 
 }  // namespace korvo::cli

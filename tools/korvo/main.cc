@@ -2,13 +2,18 @@
 // subcommand registers itself (command_registry.hpp); main parses the
 // command line, runs what the user chose, and turns failures into a message
 // on standard error and an exit code (exit_codes.hpp).
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
+#include "checked_output.hpp"
 #include "command_registry.hpp"
 #include "failure.hpp"
 #include "properties/korvo_types.h"
 #include "runtime/log.h"
+#include "usage_errors.hpp"
 
 #ifndef KORVO_VERSION
 #error "KORVO_VERSION is set by the build"
@@ -31,7 +36,18 @@ void configure_log(int verbose) {
         log_set_capture(drop_line, nullptr);
 }
 
+// What was written to standard output must have arrived: a full disk or a
+// closed pipe behind it fails the command.
+int check_output(CheckedOutput &out, int code) {
+    int error = out.finish();
+    if (error == 0)
+        return code;
+    std::cerr << "korvo: cannot write to standard output: " << std::strerror(error) << '\n';
+    return code == kExitOk ? kExitFailed : code;
+}
+
 int run(int argc, char **argv) {
+    CheckedOutput out(STDOUT_FILENO);
     CLI::App app(
         "korvo: look into and steer a korvo endpoint: its depot, property files, "
         "progress records and catalog; receive distributions and send files up",
@@ -55,8 +71,10 @@ int run(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
-        int code = app.exit(error);
-        return code == 0 ? kExitOk : kExitUsage;
+        if (error.get_exit_code() == 0)  // --help, --version
+            return check_output(out, app.exit(error));
+        std::cerr << describe_usage_error(app, error);
+        return kExitUsage;
     }
     if (!chosen)
         return kExitUsage;
@@ -66,11 +84,13 @@ int run(int argc, char **argv) {
         return kExitFailed;
     }
     try {
-        return chosen();
+        return check_output(out, chosen());
     } catch (const Failure &failure) {
+        check_output(out, failure.code());
         std::cerr << "korvo: " << failure.what() << '\n';
         return failure.code();
     } catch (const std::exception &error) {
+        check_output(out, kExitFailed);
         std::cerr << "korvo: " << error.what() << '\n';
         return kExitFailed;
     }

@@ -22,8 +22,16 @@ std::string quote_text(std::string_view text);
 // The text with control bytes shown as \n, \t, \xNN (no quotes).
 std::string printable(std::string_view text);
 
-// Columns padded to their widest cell, two blanks apart; the last column is
-// not padded. Cells are shown with printable().
+// The columns a terminal gives `text` (UTF-8): two for wide characters
+// (CJK, emoji), none for combining marks, one for anything else, including
+// each byte that is not UTF-8.
+size_t display_width(std::string_view text);
+// The longest start of `text` that fits `columns`, never cutting a
+// character in two.
+std::string cut_to_width(std::string_view text, size_t columns);
+
+// Columns padded to their widest cell (in display columns), two blanks
+// apart; the last column is not padded. Cells are shown with printable().
 class Table {
   public:
     explicit Table(std::vector<std::string> headings);

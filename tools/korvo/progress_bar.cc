@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "output.hpp"
 #include "units.hpp"
 
 namespace korvo::cli {
@@ -166,19 +167,37 @@ ProgressBar::Figures ProgressBar::figures(Clock::time_point now) const {
     return figures;
 }
 
+size_t ProgressBar::tail_reserve() const {
+    // The widest the figures after the bar get for this total: the amount
+    // done is never wider than "1023 MiB" or the total's digits, the rate
+    // than "1023 MiB/s" or "999999 entries/s", the estimate than
+    // "99h59m left".
+    std::string total = amount(total_);
+    size_t counts = std::max<size_t>(unit_ == ProgressUnit::kBytes ? 8 : 0, total.size()) + 1 +
+                    total.size() + (unit_ == ProgressUnit::kEntries ? 8 : 0);
+    size_t rate = unit_ == ProgressUnit::kBytes ? 10 : 16;
+    return counts + 2 + rate + 2 + 11;
+}
+
 std::string ProgressBar::bar_line(Clock::time_point now, int width) const {
     Figures f = figures(now);
     std::string tail = f.counts + "  " + f.rate + (f.left.empty() ? "" : "  " + f.left);
+    // One column stays free: a line that fills the last column makes some
+    // terminals wrap, and the next redraw would start on a new line.
+    size_t columns = static_cast<size_t>(std::max(width - 1, 1));
     if (total_ == 0)
-        return label_ + "  " + tail;
-    // label [####....] 100%  tail
-    int room = width - 1 - static_cast<int>(label_.size() + 2 + 2 + 4 + 2 + tail.size());
+        return cut_to_width(label_ + "  " + tail, columns);
+    // label [####....] 100%  tail. The bar's width depends on the
+    // terminal's alone, so it stays put while the figures change.
+    long room = static_cast<long>(columns) - static_cast<long>(label_.size() + 2 + 2 + 4 + 2) -
+                static_cast<long>(tail_reserve());
     if (room < 10)
-        return label_ + " " + f.percent + "  " + tail;
-    int cells = std::min(room, 40);
+        return cut_to_width(label_ + " " + f.percent + "  " + tail, columns);
+    int cells = static_cast<int>(std::min(room, 40L));
     int filled = static_cast<int>(static_cast<uint64_t>(cells) * std::min(done_, total_) / total_);
-    return label_ + " [" + std::string(filled, '#') + std::string(cells - filled, '.') + "] " +
-           f.percent + "  " + tail;
+    return cut_to_width(label_ + " [" + std::string(filled, '#') +
+                            std::string(cells - filled, '.') + "] " + f.percent + "  " + tail,
+                        columns);
 }
 
 std::string ProgressBar::plain_line(Clock::time_point now) const {

@@ -1,6 +1,9 @@
 // The progress display of long work (receive, send, verify, purge). On a
 // terminal (standard error is a tty) one line is redrawn in place, at most
-// ten times a second:
+// ten times a second, cut to the terminal's width so that it never wraps
+// (a wrapped line would leave a new line at each redraw), with a bar whose
+// width depends on the terminal's width alone; a terminal too narrow for a
+// bar gets the figures only:
 //
 //   verifying [##########..........]  50%  120/240 entries  800 entries/s  <1s left
 //   receiving [###.................]  17%  2.0 MiB/11.7 MiB  4.1 MiB/s  2s left
@@ -73,6 +76,8 @@ class ProgressBar {
         std::string percent;  // " 17%", or empty when the total is unknown
     };
     Figures figures(Clock::time_point now) const;
+    // The widest the figures after the bar can get for the current total.
+    size_t tail_reserve() const;
     std::string bar_line(Clock::time_point now, int width) const;
     std::string plain_line(Clock::time_point now) const;
 

@@ -2,7 +2,8 @@
 // with the library's property-file load (the bare layout), never written.
 // A record is the file "<distribution>.<suffix>" of the progress directory:
 // suffix mds or ads while the distribution is under way, mdf or adf once
-// finished.
+// finished. States: open, paused, in error, finished (marked done), and for
+// a closed stream complete (every byte counted) or interrupted.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -59,10 +60,13 @@ struct Record {
             return "in error";
         if (paused)
             return "paused";
+        // A closed stream either read everything the record counts or
+        // stopped short of it (Ctrl-C, a failure): the run to resume.
         if (closed)
-            return "closed";
+            return complete() ? "complete" : "interrupted";
         return "open";
     }
+    bool complete() const { return total && current && *current >= *total; }
     std::optional<double> percent() const {
         if (total && current && *total > 0)
             return std::min(100.0, 100.0 * static_cast<double>(*current) / *total);
@@ -162,7 +166,7 @@ std::string bytes_text(const std::optional<uint64_t> &bytes) {
 }
 
 int run_list(const ListOptions &options) {
-    std::string dir = progress_dir(work_dir(options.work_dir));
+    std::string dir = progress_dir(existing_work_dir(options.work_dir));
     std::vector<Record> records = load_records(dir);
     if (options.json) {
         Json list = Json::array();
@@ -188,7 +192,7 @@ int run_list(const ListOptions &options) {
 }
 
 int run_show(const ShowOptions &options) {
-    std::string dir = progress_dir(work_dir(options.work_dir));
+    std::string dir = progress_dir(existing_work_dir(options.work_dir));
     std::vector<Record> matching;
     for (Record &record : load_records(dir))
         if (record.id == options.id || record.msid == options.id)
@@ -242,8 +246,12 @@ void attach_progress(CLI::App &root, Action &chosen) {
     list->add_option("-w,--work-dir", list_options->work_dir, "The endpoint's work directory")
         ->type_name("DIR");
     list->add_flag("--json", list_options->json, "Print JSON");
-    list->footer(examples(
-        {"korvo progress list", "korvo progress list --work-dir /var/spool/korvo --json"}));
+    list->footer(
+        "\nStates: open, paused, in error, complete (the stream was closed with every\n"
+        "byte received), interrupted (closed short of its end: run the receive again),\n"
+        "finished (the method marked the record done), unreadable.\n" +
+        examples(
+            {"korvo progress list", "korvo progress list --work-dir /var/spool/korvo --json"}));
     choose(list, chosen, [list_options] { return run_list(*list_options); });
 
     CLI::App *show = progress->add_subcommand("show", "Show one distribution's record in full");

@@ -95,26 +95,14 @@ Checkpoint read_checkpoint(const std::string &distribution) {
     return checkpoint;
 }
 
-// Bytes per second from "65536", "64K", "1.5M", "1G"; 0 is no limit.
+// Bytes per second (parse_byte_amount); 0 is no limit.
 uint64_t parse_rate(const std::string &text) {
     if (text.empty())
         return 0;
-    char *end = nullptr;
-    double value = std::strtod(text.c_str(), &end);
-    double unit = 1;
-    std::string suffix = end;
-    if (suffix == "K" || suffix == "k")
-        unit = 1024;
-    else if (suffix == "M" || suffix == "m")
-        unit = 1024.0 * 1024;
-    else if (suffix == "G" || suffix == "g")
-        unit = 1024.0 * 1024 * 1024;
-    else if (!suffix.empty())
-        value = -1;
-    if (end == text.c_str() || !(value >= 0))
-        throw Failure(kExitUsage, "--limit-rate wants bytes per second (65536, 64K, 1M), not " +
-                                      quote_text(text));
-    return static_cast<uint64_t>(value * unit);
+    if (std::optional<uint64_t> rate = parse_byte_amount(text))
+        return *rate;
+    throw Failure(kExitUsage, std::string("--limit-rate wants bytes per second (") +
+                                  kByteAmountForms + "), not " + quote_text(text));
 }
 
 std::string output_file(const std::string &out, const std::string &id) {
@@ -358,7 +346,8 @@ void attach_receive(CLI::App &root, Action &chosen) {
     sub->add_option("-w,--work-dir", options->work_dir,
                     "The work directory that keeps the progress record")
         ->type_name("DIR");
-    sub->add_option("--limit-rate", options->rate, "At most this many bytes per second")
+    sub->add_option("--limit-rate", options->rate,
+                    "At most this many bytes per second (64K, 20M, 1G)")
         ->type_name("RATE");
     sub->add_flag("--json", options->json, "Print a JSON summary");
     sub->footer(

@@ -137,7 +137,16 @@ void attach_send(CLI::App &root, Action &chosen) {
     CLI::App *sub = root.add_subcommand("send", "Send a file up to the gateway");
     auto options = std::make_shared<SendOptions>();
     sub->add_option("file", options->file, "The file to send")->required();
-    sub->add_option("--offset", options->offset, "Send from this byte on")->type_name("BYTES");
+    // Only digits: CLI11 would wrap "-1" round to 2^64 - 1.
+    sub->add_option("--offset", options->offset, "Send from this byte on")
+        ->type_name("BYTES")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
+                           ? std::string()
+                           : "wants a byte offset of 0 or more, not " + text;
+            },
+            "BYTES", "byte offset"));
     sub->add_flag("--json", options->json, "Print a JSON summary");
     sub->footer(
         "\nRuns under the gateway, which sets KORVO_GATEWAY. The gateway grants the chunk\n"

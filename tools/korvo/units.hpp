@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace korvo::cli {
 
@@ -15,5 +17,13 @@ std::string format_bytes(uint64_t bytes);
 std::string format_duration(double seconds);
 // Local time as "2025-01-31 15:05:09".
 std::string format_local_time(std::time_t when);
+
+// An amount of bytes as people type it: "65536", "64K", "1.5M", "2G", "1T"
+// (binary multiples; the letter in either case, optionally followed by
+// "iB" or "B"). Nothing for anything else: an empty or negative amount, a
+// sign, an unknown suffix, or more than 2^64 - 1 bytes.
+std::optional<uint64_t> parse_byte_amount(std::string_view text);
+// The forms parse_byte_amount takes, for messages: "65536, 64K, 1.5M, 2G, 1T".
+extern const char *const kByteAmountForms;
 
 }  // namespace korvo::cli

@@ -1,0 +1,129 @@
+// How the commands find and open the endpoint's directories: a relative
+// depot directory counts like an absolute one, a missing work directory is
+// an error, and a depot whose lock objects another account made says what
+// to do. And progress list's states and columns.
+#include <sys/mman.h>
+
+#include "cli_test_support.hpp"
+
+namespace cli_test {
+namespace {
+
+// korvo run from `dir`.
+Outcome KorvoIn(const std::string &dir, const std::vector<std::string> &args) {
+    std::vector<std::string> shell = {"-c", "cd \"$0\" && exec \"$@\"", dir, KORVO_PROGRAM};
+    shell.insert(shell.end(), args.begin(), args.end());
+    return run_program("/bin/sh", shell);
+}
+
+using EndpointDirs = DepotFixture;
+
+TEST_F(EndpointDirs, ARelativeDepotDirectoryCountsItsPermanentStorage) {
+    Store("seg-1", "1.0", std::string(3000 * 1024, 'x'));
+    Json absolute = Korvo({"depot", "usage", "--json"}).json();
+    EXPECT_EQ(absolute["permanent_storage_kb"], 3000);
+    Outcome run = KorvoIn(scratch_.path(), {"depot", "usage", "--json", "-d", "depot"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.json()["permanent_storage_kb"], 3000);
+    EXPECT_EQ(run.json()["depot"], dir_);
+    run = KorvoIn(scratch_.path(), {"depot", "list", "-d", "./depot/"});
+    EXPECT_NE(run.out.find("  " + dir_ + "/"), std::string::npos) << run.out;
+}
+
+TEST_F(EndpointDirs, LockObjectsOfAnotherAccountAreNamedWithTheWayOut) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving the lock objects to another account needs root";
+    std::string space = std::getenv("KORVO_LOCK_NAMESPACE");
+    std::string depot_lock = "/dev/shm/korvo." + space + ".DEPOT";
+    ASSERT_TRUE(std::filesystem::exists(depot_lock));
+    ASSERT_EQ(::chown(depot_lock.c_str(), 65534, 65534), 0);
+    Outcome run = Korvo({"depot", "list"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err.rfind("korvo: cannot open the depot " + dir_ + ": its lock objects " +
+                                depot_lock + " belong to ",
+                            0),
+              0u)
+        << run.err;
+    EXPECT_NE(run.err.find("and this account may not share them. Run korvo as "),
+              std::string::npos);
+    EXPECT_NE(run.err.find("or set KORVO_LOCK_NAMESPACE to a name of your own"), std::string::npos);
+    // The way out works: locks of a namespace of the command's own.
+    run = korvo({"depot", "list", "--depot", dir_},
+                With({{"KORVO_LOCK_NAMESPACE", space + ".mine"}}));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    for (const char *lock : {"DEPOT", "ENTRY", "ENUM"})
+        ::shm_unlink(("/korvo." + space + ".mine." + lock).c_str());
+}
+
+class ProgressStates : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
+    void Save(const std::string &id, const char *total, const char *current, bool closed) {
+        ::setenv("KORVO_WORK_DIR", work_.path().c_str(), 1);
+        mstat *record = mstat_new(id.c_str(), 0);
+        ASSERT_NE(record, nullptr);
+        properties_put_string_dup(mstat_get_properties(record), "t_len", total);
+        properties_put_string_dup(mstat_get_properties(record), "c_len", current);
+        properties_put_boolean_dup(mstat_get_properties(record), "close", closed);
+        EXPECT_EQ(mstat_save(record), 0);
+        mstat_free(record);
+        ::unsetenv("KORVO_WORK_DIR");
+    }
+    ScratchDir work_;
+};
+
+TEST_F(ProgressStates, AClosedReceiveIsCompleteOrInterrupted) {
+    Save("whole", "200", "200", true);
+    Save("cut", "200", "60", true);
+    Save("going", "200", "60", false);
+    Json listing = korvo({"progress", "list", "--json", "-w", work_.path()}).json();
+    std::map<std::string, std::string> states;
+    for (const Json &record : listing["records"])
+        states[record["distribution"]] = record["state"];
+    EXPECT_EQ(states, (std::map<std::string, std::string>{
+                          {"cut", "interrupted"}, {"going", "open"}, {"whole", "complete"}}));
+}
+
+TEST_F(ProgressStates, ColumnsLineUpByDisplayWidth) {
+    Save("\xe6\x97\xa5\xe6\x9c\xac", "10", "5", false);  // two wide characters
+    Save("caf\x65\xcc\x81", "10", "5", false);           // e and a combining accent
+    Save("plain-id", "10", "5", false);
+    Outcome run = korvo({"progress", "list", "-w", work_.path()});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // Every row's state starts in the column of the heading's.
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line);
+    ASSERT_EQ(line.rfind("DISTRIBUTION  STATE", 0), 0u) << line;
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        size_t state = line.find("open");
+        ASSERT_NE(state, std::string::npos) << line;
+        std::string before = line.substr(0, state);
+        size_t wide = before.find("\xe6\x97\xa5") != std::string::npos ? 2 : 0;
+        size_t combining = before.find("\xcc\x81") != std::string::npos ? 1 : 0;
+        size_t characters = 0;
+        for (unsigned char c : before)
+            characters += (c & 0xC0) != 0x80;
+        EXPECT_EQ(characters + wide - combining, 14u) << line;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3);
+}
+
+TEST(WorkDirectory, AMissingOneIsAnErrorLikeAMissingDepot) {
+    for (const auto &args : std::vector<std::vector<std::string>>{
+             {"progress", "list", "-w", "/nonexistent"},
+             {"progress", "show", "42", "--work-dir", "/nonexistent"}}) {
+        Outcome run = korvo(args);
+        EXPECT_EQ(run.exit_code, 3);
+        EXPECT_EQ(run.err,
+                  "korvo: cannot use the work directory /nonexistent: No such file or directory\n");
+    }
+    EXPECT_EQ(korvo({"progress", "list"}, With({{"KORVO_WORK_DIR", "/nonexistent/w"}})).exit_code,
+              3);
+    EXPECT_EQ(korvo({"progress", "list", "-w", "/etc/passwd"}).exit_code, 1);
+}
+
+}  // namespace
+}  // namespace cli_test

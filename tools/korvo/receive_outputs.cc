@@ -75,8 +75,10 @@ OutputFiles::Identity OutputFiles::inspect(uint32_t i) const {
                                        "folder");
     if (status.st_nlink > 1)
         throw Failure(kExitFailed, path(i) + " has " + std::to_string(status.st_nlink) +
-                                       " names (hard links): writing it would change the "
-                                       "others too; move it away or choose another folder");
+                                       " names (hard links): korvo receive writes only "
+                                       "regular files of its own in the output folder, and "
+                                       "writing this one would change the others too; move it "
+                                       "away or choose another folder");
     return {true, status.st_dev, status.st_ino, static_cast<uint64_t>(status.st_size)};
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
 #include "endpoint.hpp"
@@ -65,7 +66,9 @@ std::string prepare_record_place(const std::string &distribution) {
     return dir;
 }
 
-Checkpoint read_checkpoint(const std::string &distribution) {
+namespace {
+
+Checkpoint load_checkpoint(const std::string &distribution, bool quiet) {
     Checkpoint checkpoint;
     const std::string path = record_path(distribution);
     struct stat status {};
@@ -76,8 +79,14 @@ Checkpoint read_checkpoint(const std::string &distribution) {
     }
     if (!S_ISREG(status.st_mode))
         refuse_record(path, "is not a regular file");
-    if (status.st_size == 0)
-        refuse_record(path, "is empty");
+    if (status.st_size == 0) {
+        // What a save that failed half-way leaves (a full disk): it vouches
+        // for nothing, so nothing is lost by starting over.
+        if (!quiet)
+            std::cerr << "korvo: the progress record " << path
+                      << " is empty (a save that failed?): it keeps no checkpoint\n";
+        return checkpoint;
+    }
     if (static_cast<uint64_t>(status.st_size) > kRecordMaxBytes)
         refuse_record(path, "is " + std::to_string(status.st_size) +
                                 " bytes long, more than a progress record can be (" +
@@ -98,13 +107,19 @@ Checkpoint read_checkpoint(const std::string &distribution) {
     return checkpoint;
 }
 
+}  // namespace
+
+Checkpoint read_checkpoint(const std::string &distribution) {
+    return load_checkpoint(distribution, false);
+}
+
 }  // namespace korvo::cli
 
 namespace korvo::cli {
 
 std::optional<uint64_t> recorded_bytes(const std::string &distribution) {
     try {
-        Checkpoint checkpoint = read_checkpoint(distribution);
+        Checkpoint checkpoint = load_checkpoint(distribution, true);
         if (!checkpoint.found)
             return std::nullopt;
         return checkpoint.bytes;

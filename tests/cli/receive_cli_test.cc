@@ -140,9 +140,11 @@ TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
 
     Options env = Env();
     env.env["QEL_DATDIR"] = data;
-    Outcome run = korvo({"receive", "d9", "--from", "remote", "--toc", toc, "-o", out_}, env);
+    Outcome run =
+        korvo({"receive", "d9", "--from", "remote", "--toc", toc, "-o", out_, "--json"}, env);
     ASSERT_EQ(run.exit_code, 0) << run.err;
     ExpectSame(original, "kernel.img");
+    EXPECT_EQ(run.json()["verified"], 1);  // the TOC carries the file's SHA-256
 
     // Without a data directory there is no remote.dir: the library's
     // message, with its number.

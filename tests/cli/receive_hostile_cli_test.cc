@@ -109,8 +109,60 @@ TEST_F(HostileGatewayReceive, AnHonestGatewayDeliversEverySegmentExactly) {
     Outcome run = ServeHonestly();
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(OutputsAreRight());
-    EXPECT_NE(run.out.find("Received dist-h into " + out_ + ": 2 segments"), std::string::npos)
+    EXPECT_NE(run.out.find("Received dist-h into " + out_ + ": 2 segments, 200 KiB, 2 verified.\n"),
+              std::string::npos)
         << run.out;
+}
+
+TEST_F(HostileGatewayReceive, ASegmentUnlikeItsDigestIsFetchedAgain) {
+    // The TOC carries each file's SHA-256; the gateway changes one byte.
+    std::string altered = a_;
+    altered[123456] ^= 1;
+    {
+        HostileGateway gateway(Args(), Env(), scratch_.path());
+        ASSERT_FALSE(gateway.toc().empty());
+        gateway.data(altered);
+        gateway.end_segment();
+        gateway.data(b_);
+        gateway.end_segment();
+        gateway.end_stream();
+        Outcome run = gateway.finish();
+        EXPECT_EQ(run.exit_code, 1) << run.err;
+        EXPECT_NE(run.err.find("korvo: segment seg-a does not match its checksum (SHA-256 "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("); its output was emptied so that the next run fetches it again: "
+                               "the progress record keeps 4.88 KiB of 200 KiB"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(fs::file_size(out_ + "/seg-a"), 0u);
+        EXPECT_EQ(ProgressValues(work_, "dist-h")["c_len"], "5000");
+    }
+    Outcome rerun = ServeHonestly();
+    EXPECT_EQ(rerun.exit_code, 0) << rerun.err;
+    EXPECT_TRUE(OutputsAreRight());
+
+    // A resumed segment is hashed from the bytes on disk: one changed there
+    // between the runs is found.
+    fs::remove_all(work_ + "/mstat");
+    fs::remove_all(out_);
+    {
+        HostileGateway gateway(Args(), Env(), scratch_.path());
+        ASSERT_FALSE(gateway.toc().empty());
+        gateway.data(a_.substr(0, 100000));
+        EXPECT_EQ(gateway.finish().exit_code, 5);
+    }
+    ASSERT_EQ(fs::file_size(out_ + "/seg-a"), 100000u);
+    std::string on_disk = depot_test::ReadBytes(out_ + "/seg-a");
+    on_disk[500] ^= 1;
+    cds_test::write_file(out_ + "/seg-a", on_disk);
+    rerun = ServeHonestly();
+    EXPECT_EQ(rerun.exit_code, 1) << rerun.err;
+    EXPECT_NE(rerun.err.find("korvo: segment seg-a does not match its checksum"), std::string::npos)
+        << rerun.err;
+    rerun = ServeHonestly();
+    EXPECT_EQ(rerun.exit_code, 0) << rerun.err;
+    EXPECT_TRUE(OutputsAreRight());
 }
 
 TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsThem) {

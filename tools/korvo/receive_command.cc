@@ -32,6 +32,7 @@
 #include "receive_source.hpp"
 #include "record_fields.hpp"
 #include "records/korvo_command.h"
+#include "segment_digest.hpp"
 #include "stream/mstat.h"
 #include "stream/net_stream.h"
 #include "units.hpp"
@@ -156,7 +157,8 @@ std::string hex_byte(int code) {
 }
 
 Json summary_json(const ReceiveOptions &options, const Source &source, uint64_t total,
-                  uint64_t kept, const ReadResult &result, bool complete, uint64_t checkpoint) {
+                  uint64_t kept, const ReadResult &result, bool complete, uint64_t checkpoint,
+                  uint32_t verified) {
     return {{"distribution", options.distribution},
             {"source", source.kind},
             {"output", options.out},
@@ -167,6 +169,7 @@ Json summary_json(const ReceiveOptions &options, const Source &source, uint64_t 
             {"complete", complete},
             {"interrupted", result.interrupted},
             {"checkpoint_bytes", checkpoint},
+            {"verified", verified},
             {"progress_record", record_path(options.distribution)}};
 }
 
@@ -276,11 +279,16 @@ int run_receive(ReceiveOptions options) {
     for (const SegmentState &segment : segments)
         keep.push_back(segment.kept);
     outputs.open_all(keep);
+    SegmentDigests digests(source.toc);
+    digests.start(segments, outputs);
 
     ProgressBar bar("receiving", ProgressUnit::kBytes, total, !global_options().quiet);
     bar.resume_from(kept);
     const Pacer pacer(rate);
     ReadHooks hooks;
+    hooks.bytes = [&](uint32_t i, const char *data, size_t length) {
+        digests.bytes(i, data, length);
+    };
     hooks.after = [&](uint64_t received) {
         bar.update(kept + received);
         pacer.after(received);
@@ -293,8 +301,15 @@ int run_receive(ReceiveOptions options) {
     } catch (const Failure &failure) {
         broke = failure;
     }
-    const bool complete =
-        !broke && result.stop == 0 && !result.interrupted && !result.segment && !result.stray;
+    // A segment that does not match its digest is emptied, so that the
+    // next run fetches it again.
+    const std::vector<SegmentDigests::Mismatch> mismatches = digests.finish(segments);
+    for (const SegmentDigests::Mismatch &mismatch : mismatches) {
+        outputs.cut(mismatch.segment, 0);
+        segments[mismatch.segment].kept = segments[mismatch.segment].got = 0;
+    }
+    const bool complete = !broke && result.stop == 0 && !result.interrupted && !result.segment &&
+                          !result.stray && mismatches.empty();
     if (!complete) {
         if (result.overlong) {
             SegmentState &segment = segments[*result.segment];
@@ -312,7 +327,8 @@ int run_receive(ReceiveOptions options) {
     const uint64_t held = bytes_held(segments);
     const uint64_t saved = complete ? total : std::min(recorded_bytes(id).value_or(0), held);
     if (options.json)
-        print_json(summary_json(options, source, total, kept, result, complete, saved));
+        print_json(summary_json(options, source, total, kept, result, complete, saved,
+                                digests.verified()));
 
     if (!complete) {
         const std::string resume = resume_text(id, held, total);
@@ -322,6 +338,14 @@ int run_receive(ReceiveOptions options) {
             std::cerr << "korvo: receive of " << id << " interrupted: " << resume << "\n";
             return InterruptScope::exit_code();
         }
+        if (!mismatches.empty() && !result.segment && result.stop == 0 && !result.stray)
+            throw Failure(kExitFailed,
+                          "segment " + printable(segments[mismatches[0].segment].id) +
+                              " does not match its checksum (SHA-256 " + mismatches[0].expected +
+                              ", received " + mismatches[0].got +
+                              "); its output was emptied so that the next run fetches it "
+                              "again: " +
+                              resume);
         throw read_failure(result, segments, resume);
     }
     if (!options.json) {
@@ -332,6 +356,8 @@ int run_receive(ReceiveOptions options) {
             std::cout << " (nothing left to receive)";
         else if (kept > 0)
             std::cout << " (resumed at " << format_bytes(kept) << ")";
+        if (digests.verified() > 0)
+            std::cout << ", " << digests.verified() << " verified";
         std::cout << ".\n";
     }
     return kExitOk;

@@ -1,5 +1,5 @@
 // A gateway that the test scripts packet by packet: it starts `korvo
-// args...` with its end of a SOCK_SEQPACKET pair as the channel
+// args...` (or another method program) with its end of a SOCK_SEQPACKET pair as the channel
 // (KORVO_GATEWAY=fd:N), takes the TOC the receive hands over, and then sends
 // exactly what the test says: data, commands, empty packets, undefined
 // command bytes, the end of the stream, or nothing at all. The program's
@@ -36,7 +36,7 @@ class HostileGateway {
     static constexpr size_t kPayloadMax = 65536;
 
     HostileGateway(const std::vector<std::string> &args, Options options,
-                   const std::string &scratch)
+                   const std::string &scratch, const char *program = KORVO_PROGRAM)
         : out_path_(scratch + "/gateway-run.out"), err_path_(scratch + "/gateway-run.err") {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
@@ -57,7 +57,7 @@ class HostileGateway {
             ::dup2(out, STDOUT_FILENO);
             ::dup2(err, STDERR_FILENO);
             ::dup2(in, STDIN_FILENO);
-            detail::exec_program(KORVO_PROGRAM, args, options);
+            detail::exec_program(program, args, options);
         }
         ::close(ends[1]);
     }

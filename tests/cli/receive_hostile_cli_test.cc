@@ -52,9 +52,11 @@ class HostileGatewayReceive : public ::testing::Test {
         properties_list_delete(&list);
         return offsets;
     }
+    std::vector<std::string> SampleArgs() const { return {"dist-h", toc_, out_}; }
     // Serves what the handed TOC asks for, as the gateway peer does.
-    Outcome ServeHonestly() {
-        HostileGateway gateway(Args(), Env(), scratch_.path());
+    Outcome ServeHonestly(bool sample = false) {
+        HostileGateway gateway(sample ? SampleArgs() : Args(), Env(), scratch_.path(),
+                               sample ? KORVO_SAMPLE_METHOD_PROGRAM : KORVO_PROGRAM);
         std::vector<uint8_t> toc = gateway.toc();
         EXPECT_FALSE(toc.empty()) << "no TOC came";
         auto offsets = Offsets(toc);
@@ -247,6 +249,35 @@ TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsT
         ASSERT_FALSE(gateway.toc().empty()) << script.what;
         script.play(gateway);
         ExpectRightOrNamed(gateway.finish(), script.names, script.what);
+    }
+}
+
+TEST_F(HostileGatewayReceive, TheSampleMethodCountsEachSegmentToo) {
+    fs::create_directory(out_);
+    const std::vector<std::pair<std::string, std::function<void(HostileGateway &)>>> scripts{
+        {"korvo_sample_method: segment seg-a ended after 100000 of 200000 bytes\n",
+         [&](HostileGateway &g) {
+             g.data(a_.substr(0, 100000));
+             g.end_segment();
+             g.data(a_.substr(100000));
+             g.end_segment();
+         }},
+        {"korvo_sample_method: segment seg-a got more than its 200000 bytes\n",
+         [&](HostileGateway &g) { g.data(a_ + b_); }},
+    };
+    for (const auto &[says, play] : scripts) {
+        HostileGateway gateway(SampleArgs(), Env(), scratch_.path(), KORVO_SAMPLE_METHOD_PROGRAM);
+        ASSERT_FALSE(gateway.toc().empty());
+        play(gateway);
+        Outcome run = gateway.finish();
+        EXPECT_EQ(run.exit_code, 1) << run.err;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+        auto record = ProgressValues(work_, "dist-h");
+        EXPECT_LE(std::stoull(record["c_len"]), fs::file_size(out_ + "/seg-a")) << says;
+        Outcome rerun = ServeHonestly(true);
+        EXPECT_EQ(rerun.exit_code, 0) << rerun.err;
+        EXPECT_TRUE(OutputsAreRight()) << says;
+        fs::remove_all(work_ + "/mstat");
     }
 }
 

@@ -286,9 +286,7 @@ int run_receive(ReceiveOptions options) {
     bar.resume_from(kept);
     const Pacer pacer(rate);
     ReadHooks hooks;
-    hooks.bytes = [&](uint32_t i, const char *data, size_t length) {
-        digests.bytes(i, data, length);
-    };
+    hooks.written = [&](uint32_t i, uint64_t written) { digests.written(i, written); };
     hooks.after = [&](uint64_t received) {
         bar.update(kept + received);
         pacer.after(received);

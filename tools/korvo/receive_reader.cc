@@ -66,12 +66,12 @@ ReadResult read_distribution(NetStream *stream, std::vector<SegmentState> &segme
         const uint64_t room = segment.size - segment.kept - segment.got;
         const uint64_t take = std::min<uint64_t>(room, static_cast<uint64_t>(n));
         if (take > 0) {
-            if (hooks.bytes)
-                hooks.bytes(static_cast<uint32_t>(index), data, static_cast<size_t>(take));
             outputs.write(static_cast<uint32_t>(index), segment.kept + segment.got, data,
                           static_cast<size_t>(take));
             segment.got += take;
             result.received += take;
+            if (hooks.written)
+                hooks.written(static_cast<uint32_t>(index), segment.kept + segment.got);
         }
         if (take < static_cast<uint64_t>(n)) {
             result.segment = static_cast<uint32_t>(index);

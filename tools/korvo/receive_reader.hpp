@@ -40,8 +40,8 @@ struct ReadResult {
 };
 
 struct ReadHooks {
-    // Segment i's next `length` bytes, before they are written.
-    std::function<void(uint32_t i, const char *data, size_t length)> bytes;
+    // Segment i's output holds `written` bytes now.
+    std::function<void(uint32_t i, uint64_t written)> written;
     // After each write, with the bytes of this run so far; true stops the
     // receive (interrupted).
     std::function<bool(uint64_t received)> after;

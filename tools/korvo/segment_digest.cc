@@ -28,22 +28,6 @@ void Sha256::update(const void *data, size_t length) {
     EVP_DigestUpdate(context_->evp.get(), data, length);
 }
 
-bool Sha256::update_from(int fd, uint64_t length) {
-    std::vector<char> buffer(1 << 20);
-    uint64_t at = 0;
-    while (at < length) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - at));
-        const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        update(buffer.data(), static_cast<size_t>(got));
-        at += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 std::vector<uint8_t> Sha256::finish() {
     std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
@@ -70,47 +54,108 @@ std::string hex_text(const std::vector<uint8_t> &bytes) {
 
 namespace korvo::cli {
 
-SegmentDigests::SegmentDigests(const DistributionToc &toc)
-    : expected_(toc.size()), running_(toc.size()), unreadable_(toc.size(), false) {
+SegmentDigests::SegmentDigests(const DistributionToc &toc) : work_(toc.size()) {
     for (uint32_t i = 0; i < toc.size(); ++i) {
         const OctetList *checksum = nullptr;
         library_call([&] {
             checksum = properties_get_OctetList2(&toc.segment(i), SEGMENT_CHECKSUM_KEY, nullptr);
         });
         if (checksum != nullptr && checksum->length == kSha256Bytes && checksum->buffer != nullptr)
-            expected_[i].emplace(checksum->buffer, checksum->buffer + checksum->length);
+            work_[i].expected.emplace(checksum->buffer, checksum->buffer + checksum->length);
     }
 }
 
-void SegmentDigests::start(const std::vector<SegmentState> &segments, OutputFiles &outputs) {
-    for (uint32_t i = 0; i < expected_.size(); ++i) {
-        if (!expected_[i])
+SegmentDigests::~SegmentDigests() {
+    stop();
+}
+
+void SegmentDigests::start(const std::vector<SegmentState> &segments, const OutputFiles &outputs) {
+    bool any = false;
+    for (uint32_t i = 0; i < work_.size(); ++i) {
+        if (!work_[i].expected)
             continue;
-        running_[i].emplace();
-        if (!running_[i]->update_from(outputs.descriptor(i), segments[i].kept))
-            unreadable_[i] = true;
+        work_[i].running.emplace();
+        work_[i].fd = outputs.descriptor(i);
+        work_[i].written = segments[i].kept;
+        any = true;
+    }
+    if (any)
+        thread_ = std::thread([this] { hash_loop(); });
+}
+
+void SegmentDigests::written(uint32_t i, uint64_t written) {
+    if (!work_[i].running)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        work_[i].written = written;
+    }
+    changed_.notify_one();
+}
+
+void SegmentDigests::hash_loop() {
+    std::vector<char> buffer(1 << 20);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        // The first segment with bytes not hashed yet.
+        Work *next = nullptr;
+        for (Work &work : work_)
+            if (work.running && !work.unreadable && work.hashed < work.written) {
+                next = &work;
+                break;
+            }
+        if (next == nullptr) {
+            if (finishing_)
+                return;
+            changed_.wait(lock);
+            continue;
+        }
+        const uint64_t until = next->written;
+        lock.unlock();
+        while (next->hashed < until) {
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(buffer.size(), until - next->hashed));
+            const ssize_t got =
+                ::pread(next->fd, buffer.data(), want, static_cast<off_t>(next->hashed));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                next->unreadable = true;
+                break;
+            }
+            next->running->update(buffer.data(), static_cast<size_t>(got));
+            next->hashed += static_cast<uint64_t>(got);
+        }
+        lock.lock();
     }
 }
 
-void SegmentDigests::bytes(uint32_t i, const char *data, size_t length) {
-    if (running_[i])
-        running_[i]->update(data, length);
+void SegmentDigests::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finishing_ = true;
+    }
+    changed_.notify_one();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 std::vector<SegmentDigests::Mismatch> SegmentDigests::finish(
     const std::vector<SegmentState> &segments) {
+    stop();
     std::vector<Mismatch> mismatches;
-    for (uint32_t i = 0; i < expected_.size(); ++i) {
-        if (!running_[i] || !segments[i].complete())
+    for (uint32_t i = 0; i < work_.size(); ++i) {
+        Work &work = work_[i];
+        if (!work.running || !segments[i].complete())
             continue;
-        std::vector<uint8_t> got = running_[i]->finish();
-        running_[i].reset();
-        if (got == *expected_[i] && !unreadable_[i])
+        const bool whole = !work.unreadable && work.hashed == segments[i].size;
+        std::vector<uint8_t> got = work.running->finish();
+        work.running.reset();
+        if (whole && got == *work.expected)
             ++verified_;
         else
-            mismatches.push_back(
-                {i, hex_text(*expected_[i]),
-                 unreadable_[i] ? "an output that could not be read back" : hex_text(got)});
+            mismatches.push_back({i, hex_text(*work.expected),
+                                  whole ? hex_text(got) : "an output that could not be read back"});
     }
     return mismatches;
 }

@@ -1,10 +1,9 @@
 // SHA-256 digests of received segments. A segment whose "checksum" holds 32
 // bytes carries the SHA-256 of its data (korvo_gateway --make-toc writes
-// it); the receive hashes each such segment as its bytes arrive, after the
-// bytes an earlier run left on disk, and compares once the last byte is in.
+// it); the receive hashes each such segment's output, the bytes an earlier
+// run left on disk included, and compares once the last byte is in.
 //
 // Ownership: a Sha256 owns its OpenSSL context.
-// Threads: one object per thread.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +23,6 @@ class Sha256 {
     Sha256(Sha256 &&) noexcept;
     Sha256 &operator=(Sha256 &&) noexcept;
     void update(const void *data, size_t length);
-    // Hashes the first `length` bytes of the file open at `fd` (pread, so
-    // the descriptor's position is not used). False when fewer could be
-    // read.
-    bool update_from(int fd, uint64_t length);
     std::vector<uint8_t> finish();
 
   private:
@@ -40,7 +35,10 @@ std::string hex_text(const std::vector<uint8_t> &bytes);
 
 }  // namespace korvo::cli
 
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "distribution_toc.hpp"
 #include "receive_outputs.hpp"
@@ -49,17 +47,30 @@ std::string hex_text(const std::vector<uint8_t> &bytes);
 namespace korvo::cli {
 
 // The digests of one receive: every segment whose "checksum" is 32 bytes
-// long is hashed, from the bytes on disk that count as received and then
-// from what arrives, and compared once it is complete.
+// long is hashed from its output file, by a thread of its own that reads
+// (pread, from the page cache) what the receive has written so far, the
+// bytes an earlier run left first; so the digest is that of the bytes on
+// disk, and hashing runs beside the receive instead of after it. Compared
+// once the segment is complete.
+//
+// Threads: the receive's thread calls every member; the hashing thread is
+// the object's own and ends with finish() or the destructor.
 class SegmentDigests {
   public:
     explicit SegmentDigests(const DistributionToc &toc);
-    // Hashes what each checksummed segment's output holds already (call
-    // once the outputs are open and cut).
-    void start(const std::vector<SegmentState> &segments, OutputFiles &outputs);
-    void bytes(uint32_t i, const char *data, size_t length);
-    // Compares every complete segment that carries a digest. The segments
-    // that do not match, in TOC order.
+    ~SegmentDigests();
+    SegmentDigests(const SegmentDigests &) = delete;
+    SegmentDigests &operator=(const SegmentDigests &) = delete;
+
+    // Starts hashing what each checksummed segment's output holds (call
+    // once the outputs are open and cut; they must stay open until
+    // finish()).
+    void start(const std::vector<SegmentState> &segments, const OutputFiles &outputs);
+    // Segment i's output now holds `written` bytes.
+    void written(uint32_t i, uint64_t written);
+    // Waits for the hashing to reach what was written and compares every
+    // complete segment that carries a digest. The segments that do not
+    // match, in TOC order.
     struct Mismatch {
         uint32_t segment;
         std::string expected, got;
@@ -69,9 +80,22 @@ class SegmentDigests {
     uint32_t verified() const { return verified_; }
 
   private:
-    std::vector<std::optional<std::vector<uint8_t>>> expected_;
-    std::vector<std::optional<Sha256>> running_;
-    std::vector<bool> unreadable_;
+    struct Work {
+        std::optional<std::vector<uint8_t>> expected;
+        std::optional<Sha256> running;
+        int fd = -1;
+        uint64_t written = 0;  // guarded by mutex_
+        uint64_t hashed = 0;   // the hashing thread's
+        bool unreadable = false;
+    };
+    void hash_loop();
+    void stop();
+
+    std::vector<Work> work_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool finishing_ = false;
+    std::thread thread_;
     uint32_t verified_ = 0;
 };
 

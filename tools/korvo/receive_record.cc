@@ -43,8 +43,12 @@ std::string record_path(const std::string &distribution) {
 std::string prepare_record_place(const std::string &distribution) {
     const std::string work = work_dir("");
     const std::string dir = progress_dir(work);
+    // The work directory as the user would make it; the progress directory
+    // for its owner alone, as the library makes it.
     std::error_code error;
-    std::filesystem::create_directories(dir, error);
+    std::filesystem::create_directories(work, error);
+    if (!error && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        error = std::error_code(errno, std::generic_category());
     if (error || !std::filesystem::is_directory(dir))
         throw Failure(kExitFailed, "cannot keep a progress record in " + dir + ": " +
                                        (error ? error.message() : "it is not a directory") +

@@ -86,11 +86,16 @@ void SegmentDigests::start(const std::vector<SegmentState> &segments, const Outp
 void SegmentDigests::written(uint32_t i, uint64_t written) {
     if (!work_[i].running)
         return;
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         work_[i].written = written;
+        wake = waiting_;
     }
-    changed_.notify_one();
+    // A hashing thread at work finds the new length when it looks again;
+    // only one that waits needs waking (a system call per write otherwise).
+    if (wake)
+        changed_.notify_one();
 }
 
 void SegmentDigests::hash_loop() {
@@ -107,7 +112,9 @@ void SegmentDigests::hash_loop() {
         if (next == nullptr) {
             if (finishing_)
                 return;
+            waiting_ = true;
             changed_.wait(lock);
+            waiting_ = false;
             continue;
         }
         const uint64_t until = next->written;

@@ -95,6 +95,7 @@ class SegmentDigests {
     std::mutex mutex_;
     std::condition_variable changed_;
     bool finishing_ = false;
+    bool waiting_ = false;  // the hashing thread waits for `changed_`
     std::thread thread_;
     uint32_t verified_ = 0;
 };

@@ -1,14 +1,16 @@
-// What verifying digests costs a receive: `korvo receive --dir DIR --toc
-// TOC` of 64 MiB in 4 segments of 16 MiB (the files in the page cache of the
-// temporary directory, KORVO_TMPDIR), once with a TOC whose segments carry
-// their SHA-256 ("checksum", as korvo_gateway --make-toc writes it) and once
-// with the same TOC without it. Each iteration runs the program afresh
-// (empty output folder, no record). Reported: wall time per receive
-// (manual time), the program's CPU time (counter cpu_s, from the children's
-// resource usage), bytes per second; beside it, in the same iteration, the
-// limit: a bare loop of 16384-byte read() and write() calls that copies the
-// same files (x_limit: the receive's time over the copy's); and SHA-256
-// alone over the same bytes in memory (BM_Sha256).
+// What verifying digests and flushing to disk cost a receive: `korvo
+// receive --dir DIR --toc TOC` of 64 MiB in 4 segments of 16 MiB (the files
+// in the page cache of the temporary directory, KORVO_TMPDIR), with a TOC
+// whose segments carry their SHA-256 ("checksum", as korvo_gateway
+// --make-toc writes it), with the same TOC without it, and without digests
+// but with --sync (outputs and record flushed to disk at the end). Each
+// iteration runs the program afresh (empty output folder, no record).
+// Reported: wall time per receive (manual time), the program's CPU time
+// (counter cpu_s, from the children's resource usage), bytes per second;
+// beside it, in the same iteration, the limit: a bare loop of 16384-byte
+// read() and write() calls that copies the same files (x_limit: the
+// receive's time over the copy's); and SHA-256 alone over the same bytes in
+// memory (BM_Sha256).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -138,6 +140,7 @@ void bare_copy(const Distribution &d) {
 void BM_Receive(benchmark::State &state) {
     const Distribution &d = distribution();
     const bool digests = state.range(0) != 0;
+    const bool sync = state.range(1) != 0;
     double receive_seconds = 0, copy_seconds = 0, cpu = 0;
     int round = 0;
     for (auto _ : state) {
@@ -162,9 +165,15 @@ void BM_Receive(benchmark::State &state) {
     state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
     if (copy_seconds > 0)
         state.counters["x_limit"] = receive_seconds / copy_seconds;
-    state.SetLabel(digests ? "SHA-256 verified" : "no digests");
+    state.SetLabel(std::string(digests ? "SHA-256 verified" : "no digests") +
+                   (sync ? ", --sync" : ""));
 }
-BENCHMARK(BM_Receive)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Receive)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Sha256(benchmark::State &state) {
     std::vector<char> bytes(kFileSize, 'x');

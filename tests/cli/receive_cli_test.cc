@@ -66,6 +66,8 @@ TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
     Outcome run = korvo(with_json, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
     Json summary = run.json();
+    EXPECT_EQ(summary["synced"], false);
+    EXPECT_EQ(summary["verified"], 0);  // data files carry no digests
     EXPECT_EQ(summary["source"], "files");
     EXPECT_EQ(summary["segments"], 3);
     EXPECT_EQ(summary["total_bytes"], 100005);
@@ -83,6 +85,11 @@ TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out,
               "Received d1 into " + out_ + ": 3 segments, 97.7 KiB (nothing left to receive).\n");
+    std::vector<std::string> synced = with_json;
+    synced.push_back("--sync");
+    run = korvo(synced, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.json()["synced"], true);
 
     // Without a record the output files count for nothing: whatever they
     // hold is replaced.

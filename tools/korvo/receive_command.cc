@@ -47,6 +47,7 @@ struct ReceiveOptions {
     std::string work_dir;
     std::string rate;
     bool json = false;
+    bool sync = false;
 };
 
 // Bytes per second from "65536", "64K", "1.5M", "1G"; 0 is no limit.
@@ -170,6 +171,7 @@ Json summary_json(const ReceiveOptions &options, const Source &source, uint64_t 
             {"interrupted", result.interrupted},
             {"checkpoint_bytes", checkpoint},
             {"verified", verified},
+            {"synced", options.sync},
             {"progress_record", record_path(options.distribution)}};
 }
 
@@ -320,6 +322,17 @@ int run_receive(ReceiveOptions options) {
     }
     NetStream *closing = stream.release();
     library_call([&] { net_stream_close(closing); });
+    if (options.sync) {
+        // What this run reports, received or where the next one resumes,
+        // survives a power loss.
+        try {
+            outputs.sync_all();
+            sync_record(id);
+        } catch (const Failure &) {
+            if (complete)
+                throw;  // a receive that stopped reports why it stopped
+        }
+    }
 
     bar.finish(complete ? "done" : result.interrupted ? "interrupted" : "stopped");
     const uint64_t held = bytes_held(segments);
@@ -394,6 +407,9 @@ void attach_receive(CLI::App &root, Action &chosen) {
     sub->add_option("--limit-rate", options->rate, "At most this many bytes per second")
         ->type_name("RATE");
     sub->add_flag("--json", options->json, "Print a JSON summary");
+    sub->add_flag("--sync", options->sync,
+                  "Flush the outputs and the progress record to disk before reporting, so that "
+                  "what the receive reports survives a power loss");
     sub->footer(
         "\nSources (--from): network (the gateway, which sets KORVO_GATEWAY; the default under\n"
         "it), files, dir, depot, remote (the directories \"$QEL_DATDIR/remote.dir\" lists),\n"

@@ -143,4 +143,12 @@ void OutputFiles::cut(uint32_t i, uint64_t length) {
         throw Failure(kExitFailed, system_error("cannot write " + path(i)));
 }
 
+void OutputFiles::sync_all() const {
+    for (uint32_t i = 0; i < size(); ++i)
+        if (fds_[i] >= 0 && ::fsync(fds_[i]) != 0)
+            throw Failure(kExitFailed, system_error("cannot flush " + path(i) + " to disk"));
+    if (::fsync(dir_) != 0)
+        throw Failure(kExitFailed, system_error("cannot flush the folder " + out_ + " to disk"));
+}
+
 }  // namespace korvo::cli

@@ -47,6 +47,9 @@ class OutputFiles {
     void write(uint32_t i, uint64_t at, const char *data, size_t length);
     // Cuts segment i's output back to `length` bytes.
     void cut(uint32_t i, uint64_t length);
+    // Flushes every open output and the folder to disk (fsync). A Failure
+    // names the first that could not be flushed.
+    void sync_all() const;
     // The descriptor of segment i's open output (for reading it back).
     int descriptor(uint32_t i) const { return fds_[i]; }
 

@@ -1,5 +1,6 @@
 #include "receive_record.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,6 +121,24 @@ Checkpoint read_checkpoint(const std::string &distribution) {
 }  // namespace korvo::cli
 
 namespace korvo::cli {
+
+void sync_record(const std::string &distribution) {
+    const std::string path = record_path(distribution);
+    for (const std::string &name : {path, progress_dir(work_dir(""))}) {
+        const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                continue;
+            throw Failure(kExitFailed,
+                          "cannot flush " + name + " to disk: " + std::strerror(errno));
+        }
+        const bool flushed = ::fsync(fd) == 0;
+        const int why = errno;
+        ::close(fd);
+        if (!flushed)
+            throw Failure(kExitFailed, "cannot flush " + name + " to disk: " + std::strerror(why));
+    }
+}
 
 std::optional<uint64_t> recorded_bytes(const std::string &distribution) {
     try {

@@ -37,6 +37,10 @@ Checkpoint read_checkpoint(const std::string &distribution);
 
 namespace korvo::cli {
 
+// Flushes the record at record_path and its directory to disk, when there
+// is one. A Failure says what could not be flushed.
+void sync_record(const std::string &distribution);
+
 // The "c_len" the record at record_path holds now, or nothing when there is
 // no record or it cannot be read.
 std::optional<uint64_t> recorded_bytes(const std::string &distribution);

@@ -237,10 +237,10 @@ int run_receive(ReceiveOptions options) {
     // anything is read or written.
     const std::string progress = prepare_record_place(id);
     DistributionLock lock(progress, id);
+    Checkpoint checkpoint = read_checkpoint(id);
     OutputFiles outputs(options.out, source.toc);
 
     const uint64_t total = source.toc.total_bytes();
-    Checkpoint checkpoint = read_checkpoint(id);
     if (checkpoint.found && checkpoint.total && *checkpoint.total != total) {
         std::cerr << "korvo: the progress record of " << id << " is for " << *checkpoint.total
                   << " bytes, this distribution has " << total << ": starting over\n";

@@ -168,10 +168,12 @@ TEST_F(ReceiveGuards, ARecordThatCannotBeKeptIsSaidAtTheStart) {
                            "run starts over\n"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("cannot write " + out_ +
-                           "/a.bin: File too large\n"
-                           "korvo: no progress record could be kept; the next run starts over\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find("cannot write " + out_ +
+                     "/a.bin: File too large\n"
+                     "korvo: in segment a.bin: no progress record could be kept; the next run "
+                     "starts over\n"),
+        std::string::npos)
         << run.err;
     EXPECT_EQ(run.err.find("run the same command again to resume"), std::string::npos);
 }

@@ -297,7 +297,7 @@ int run_receive(ReceiveOptions options) {
     ReadResult result;
     std::optional<Failure> broke;  // an output that could not be written, a raised read
     try {
-        result = read_distribution(stream.get(), segments, outputs, hooks);
+        read_distribution(stream.get(), segments, outputs, hooks, result);
     } catch (const Failure &failure) {
         broke = failure;
     }
@@ -344,7 +344,12 @@ int run_receive(ReceiveOptions options) {
     if (!complete) {
         const std::string resume = resume_text(id, held, total);
         if (broke)
-            throw Failure(broke->code(), std::string(broke->what()) + "\nkorvo: " + resume);
+            throw Failure(
+                broke->code(),
+                std::string(broke->what()) + "\nkorvo: " +
+                    (result.reading ? "in segment " + printable(segments[*result.reading].id) + ": "
+                                    : std::string()) +
+                    resume);
         if (result.interrupted) {
             std::cerr << "korvo: receive of " << id << " interrupted: " << resume << "\n";
             return InterruptScope::exit_code();

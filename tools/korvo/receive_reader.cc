@@ -9,9 +9,9 @@
 
 namespace korvo::cli {
 
-ReadResult read_distribution(NetStream *stream, std::vector<SegmentState> &segments,
-                             OutputFiles &outputs, const ReadHooks &hooks) {
-    ReadResult result;
+void read_distribution(NetStream *stream, std::vector<SegmentState> &segments, OutputFiles &outputs,
+                       const ReadHooks &hooks, ReadResult &result) {
+    result = ReadResult{};
     std::vector<uint32_t> open;  // the segments still to come, in TOC order
     for (uint32_t i = 0; i < segments.size(); ++i)
         if (!segments[i].complete())
@@ -33,18 +33,20 @@ ReadResult read_distribution(NetStream *stream, std::vector<SegmentState> &segme
     while (!open.empty() && (network ? ends < open.size() : ends <= segments.size())) {
         char *data = nullptr;
         int32_t n = 0;
+        if (network)
+            result.reading = open[ends];
         library_call([&] { n = net_stream_read(stream, &data); });
         if (n < 0) {
             result.stop = n;
             if (network)
                 result.segment = open[ends];
-            return result;
+            return;
         }
         if (n == 0) {
             if (network && !segments[open[ends]].complete()) {
                 result.segment = open[ends];
                 result.short_end = true;
-                return result;
+                return;
             }
             ++ends;
             if (!network && all_complete())
@@ -60,8 +62,9 @@ ReadResult read_distribution(NetStream *stream, std::vector<SegmentState> &segme
             if (index >= 0 && static_cast<size_t>(index) < segments.size())
                 result.segment = static_cast<uint32_t>(index);
             result.stray = true;
-            return result;
+            return;
         }
+        result.reading = static_cast<uint32_t>(index);
         SegmentState &segment = segments[static_cast<size_t>(index)];
         const uint64_t room = segment.size - segment.kept - segment.got;
         const uint64_t take = std::min<uint64_t>(room, static_cast<uint64_t>(n));
@@ -76,20 +79,20 @@ ReadResult read_distribution(NetStream *stream, std::vector<SegmentState> &segme
         if (take < static_cast<uint64_t>(n)) {
             result.segment = static_cast<uint32_t>(index);
             result.overlong = true;
-            return result;
+            return;
         }
         if (hooks.after && hooks.after(result.received)) {
             result.interrupted = true;
-            return result;
+            return;
         }
     }
     for (uint32_t i : open)
         if (!segments[i].complete()) {
             result.segment = i;
             result.short_end = true;
-            return result;
+            return;
         }
-    return result;
+    return;
 }
 
 }  // namespace korvo::cli

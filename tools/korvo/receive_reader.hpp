@@ -37,6 +37,7 @@ struct ReadResult {
     bool short_end = false;           // `segment` ended before its size
     bool stray = false;               // data that belongs to no incomplete segment
     bool interrupted = false;         // Ctrl-C or SIGTERM
+    std::optional<uint32_t> reading;  // the segment of the last read, when known
 };
 
 struct ReadHooks {
@@ -47,7 +48,9 @@ struct ReadHooks {
     std::function<bool(uint64_t received)> after;
 };
 
-ReadResult read_distribution(NetStream *stream, std::vector<SegmentState> &segments,
-                             OutputFiles &outputs, const ReadHooks &hooks);
+// Fills `result` as it goes, so that what it says stays when a Failure
+// leaves (a raised read, an output that cannot be written).
+void read_distribution(NetStream *stream, std::vector<SegmentState> &segments, OutputFiles &outputs,
+                       const ReadHooks &hooks, ReadResult &result);
 
 }  // namespace korvo::cli

@@ -104,6 +104,43 @@ TEST_F(ReceiveGuards, OnlyRegularFilesOfItsOwnAreWrittenInTheOutputFolder) {
     EXPECT_TRUE(depot_test::ReadBytes(copy) == bytes_);
 }
 
+TEST_F(ReceiveGuards, ADataFileThatIsNotItsSegmentsSizeIsNamed) {
+    // The TOC says 50000 bytes; the directory's data file is cut short, or
+    // has grown, since.
+    std::string toc = scratch_ / "dist.toc";
+    ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, {"--make-toc", toc, input_}).exit_code, 0);
+    Properties segment{}, description{};
+    properties_put_string_dup(&segment, "id", "a.bin");
+    properties_put_string_dup(&segment, "version", "1");
+    properties_put_string_dup(&segment, "location", "a.bin");
+    properties_put_properties_dup(&description, "segment", &segment);
+    properties_save_without_len(&description, (src_ + "/a.toc").c_str());
+    properties_delete(&description);
+    properties_delete(&segment);
+    const std::vector<std::string> args{"receive", "g6", "--dir", src_, "--toc", toc, "-o", out_};
+
+    fs::resize_file(input_, 30000);
+    Outcome run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: segment a.bin ended after 30000 of its 50000 bytes: "),
+              std::string::npos)
+        << run.err;
+
+    cds_test::write_file(input_, bytes_ + "and more");
+    run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: the source sent more than the 50000 bytes of segment a.bin; "
+                           "its output was emptied so that the next run fetches it again: "),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(fs::file_size(out_ + "/a.bin"), 0u);
+
+    cds_test::write_file(input_, bytes_);
+    run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(depot_test::ReadBytes(out_ + "/a.bin") == bytes_);
+}
+
 TEST_F(ReceiveGuards, OneDistributionHasOneWriterAndTheLockGoesWithItsProcess) {
     std::string big = src_ + "/big.bin";
     cds_test::write_file(big, cds_test::package_bytes(4 << 20, 42));

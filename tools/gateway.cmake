@@ -4,4 +4,5 @@
 file(GLOB gateway_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/gateway/*.cc)
 add_executable(korvo_gateway ${gateway_sources} ${KORVO_INCLUDE_ROOT}/runtime/channel_packet.cc)
 korvo_library_defaults(korvo_gateway)
-target_link_libraries(korvo_gateway PRIVATE korvo)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)  # --make-toc writes each file's SHA-256
+target_link_libraries(korvo_gateway PRIVATE korvo OpenSSL::Crypto)

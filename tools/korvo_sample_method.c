@@ -98,32 +98,79 @@ static void run(void *context) {
     }
     ex_delegate(stream, close_stream);
     net_stream_save_modified_toc(stream, toc);
+    /* The gateway sends the segments that are not complete in TOC order,
+     * each ended by a read of 0; a segment counts only with exactly its
+     * size, however the gateway behaves. `held` is what the outputs hold. */
+    long long held = 0;
+    for (uint32_t i = 0; i < toc->length; ++i)
+        held += properties_get_long(&toc->buffer[i], SEGMENT_OFFSET_KEY);
     for (uint32_t i = 0; i < toc->length && job->status == 0; ++i) {
         Properties *segment = &toc->buffer[i];
-        if (properties_get_long(segment, SEGMENT_OFFSET_KEY) >=
-            properties_get_long(segment, SEGMENT_SIZE_KEY))
+        const long long want = (long long)properties_get_long(segment, SEGMENT_SIZE_KEY) -
+                               properties_get_long(segment, SEGMENT_OFFSET_KEY);
+        if (want <= 0)
             continue; /* complete: the gateway sends nothing for it */
+        const char *id = properties_get_string(segment, SEGMENT_ID_KEY);
         output_path(path, sizeof path, job->outDir, segment);
         int fd = open(path, O_WRONLY | O_APPEND);
+        if (fd < 0) {
+            perror(path);
+            job->status = 1;
+            break;
+        }
+        long long got = 0;
         for (;;) {
             char *data;
             int32_t n = net_stream_read(stream, &data);
-            if (n == 0)
+            if (n == 0) {
+                if (got != want) {
+                    fprintf(stderr,
+                            "korvo_sample_method: segment %s ended after %lld of %lld bytes\n", id,
+                            got, want);
+                    job->status = 1;
+                }
                 break; /* the end of this segment */
+            }
             if (n < 0) {
-                printf("stopped: %s\n", n == -1 ? "channel failure" : decode_command(-n));
+                printf("stopped: %s\n", n == -1                      ? "channel failure"
+                                        : decode_command(-n) != NULL ? decode_command(-n)
+                                                                     : "an undefined command");
                 job->status = n == -1 ? 1 : 3;
                 break;
             }
-            const ssize_t written = write(fd, data, (size_t)n);
+            const size_t room = (size_t)(want - got) < (size_t)n ? (size_t)(want - got) : (size_t)n;
+            const ssize_t written = write(fd, data, room);
             net_stream_free_buffer(stream, data);
-            if (written != n) {
+            if (written > 0) {
+                got += written;
+                held += written;
+            }
+            if (written != (ssize_t)room) {
                 perror(path);
+                job->status = 1;
+                break;
+            }
+            if (room < (size_t)n) {
+                fprintf(stderr, "korvo_sample_method: segment %s got more than its %lld bytes\n",
+                        id, want);
                 job->status = 1;
                 break;
             }
         }
         close(fd);
+    }
+    if (job->status != 0 && stream->progress != NULL) {
+        /* The record may be a read ahead of the outputs (it is saved inside
+         * the read, before the bytes are written, and a write can fail):
+         * make it claim no more than they hold. A restart takes the smaller
+         * of the two anyway. */
+        const char *recorded =
+            properties_get_string2(mstat_get_properties(stream->progress), "c_len", "0");
+        if (atoll(recorded) > held) {
+            char text[32];
+            snprintf(text, sizeof text, "%lld", held);
+            net_stream_update_mstat(stream, "c_len", text);
+        }
     }
     if (job->status == 0 && job->report != NULL) {
         /* Up the same stream; a refusal is the gateway's negative code. */

@@ -66,6 +66,8 @@ TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
     Outcome run = korvo(with_json, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
     Json summary = run.json();
+    EXPECT_EQ(summary["synced"], false);
+    EXPECT_EQ(summary["verified"], 0);  // data files carry no digests
     EXPECT_EQ(summary["source"], "files");
     EXPECT_EQ(summary["segments"], 3);
     EXPECT_EQ(summary["total_bytes"], 100005);
@@ -83,6 +85,11 @@ TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out,
               "Received d1 into " + out_ + ": 3 segments, 97.7 KiB (nothing left to receive).\n");
+    std::vector<std::string> synced = with_json;
+    synced.push_back("--sync");
+    run = korvo(synced, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.json()["synced"], true);
 
     // Without a record the output files count for nothing: whatever they
     // hold is replaced.
@@ -140,9 +147,11 @@ TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
 
     Options env = Env();
     env.env["QEL_DATDIR"] = data;
-    Outcome run = korvo({"receive", "d9", "--from", "remote", "--toc", toc, "-o", out_}, env);
+    Outcome run =
+        korvo({"receive", "d9", "--from", "remote", "--toc", toc, "-o", out_, "--json"}, env);
     ASSERT_EQ(run.exit_code, 0) << run.err;
     ExpectSame(original, "kernel.img");
+    EXPECT_EQ(run.json()["verified"], 1);  // the TOC carries the file's SHA-256
 
     // Without a data directory there is no remote.dir: the library's
     // message, with its number.
@@ -150,6 +159,48 @@ TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
     run = korvo({"receive", "d10", "--from", "remote", "--toc", toc, "-o", out_}, env);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find("(message 170)"), std::string::npos) << run.err;
+}
+
+TEST_F(Receive, EachOutputHoldsItsOwnSegmentWhateverOrderTheyAreLocatedIn) {
+    // The TOC lists A before B; every source below locates B first.
+    std::string a = Source("A.bin", 30000, 31), b = Source("B.bin", 7000, 32);
+    std::string toc = scratch_ / "dist.toc";
+    ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, {"--make-toc", toc, a, b}).exit_code, 0);
+    std::string da = scratch_ / "da", db = scratch_ / "db", data = scratch_ / "data";
+    for (const std::string &dir : {da, db, data})
+        fs::create_directory(dir);
+    Describe(da, "A.toc", "A.bin", "1", "A.bin");
+    Describe(db, "B.toc", "B.bin", "1", "B.bin");
+    fs::copy_file(a, da + "/A.bin");
+    fs::copy_file(b, db + "/B.bin");
+    cds_test::write_file(data + "/remote.dir", db + "\n" + da + "\n");
+    cds_test::write_file(data + "/mounts",
+                         "cd1 " + db + " iso9660 ro 0 0\ncd2 " + da + " udf ro 0 0\n");
+    // One directory: "*.toc" descriptions are taken before "*.itc" ones.
+    std::string both = scratch_ / "both";
+    fs::create_directory(both);
+    Describe(both, "B.toc", "B.bin", "1", "B.bin");
+    Describe(both, "A.itc", "A.bin", "1", "A.bin", true);
+    fs::copy_file(a, both + "/A.bin");
+    fs::copy_file(b, both + "/B.bin");
+
+    Options env = Env();
+    env.env["QEL_DATDIR"] = data;
+    env.env["KORVO_MOUNT_TABLE"] = data + "/mounts";
+    const std::vector<std::vector<std::string>> sources{{"--from", "remote", "--toc", toc},
+                                                        {"--from", "cd", "--toc", toc},
+                                                        {"--dir", both, "--toc", toc}};
+    int round = 0;
+    for (const std::vector<std::string> &source : sources) {
+        std::string id = "order-" + std::to_string(++round);
+        std::vector<std::string> args{"receive", id, "-o", out_};
+        args.insert(args.end(), source.begin(), source.end());
+        Outcome run = korvo(args, env);
+        EXPECT_EQ(run.exit_code, 0) << source[1] << ": " << run.err;
+        ExpectSame(a, "A.bin");
+        ExpectSame(b, "B.bin");
+        fs::remove_all(out_);
+    }
 }
 
 TEST_F(Receive, CtrlCLeavesACheckpointThatTheNextRunResumesFrom) {

@@ -1,13 +1,18 @@
 // Making, loading and decoding the TOCs the gateway peer serves.
 #include "tools/gateway/toc_file.hpp"
 
+#include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <vector>
 
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
@@ -48,6 +53,39 @@ auto translating(const std::string &what, Body body) {
     }
 }
 
+// The SHA-256 of the file at `path`, read whole.
+std::vector<uint8_t> file_sha256(const std::string &path) {
+    struct Close {
+        void operator()(int *fd) const { ::close(*fd); }
+    };
+    struct Free {
+        void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+    };
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error(path + ": cannot be read");
+    std::unique_ptr<int, Close> closing(&fd);
+    std::unique_ptr<EVP_MD_CTX, Free> context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 is not available");
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw std::runtime_error(path + ": cannot be read");
+        if (got == 0)
+            break;
+        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
+    }
+    std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), digest.data(), &length);
+    digest.resize(length);
+    return digest;
+}
+
 }  // namespace
 
 void make_toc_file(const std::string &path, const std::vector<std::string> &files) {
@@ -70,6 +108,7 @@ void make_toc_file(const std::string &path, const std::vector<std::string> &file
             const std::string id = base_name(file);
             if (!ids.insert(id).second)
                 throw std::runtime_error(file + ": another file has the name " + id);
+            std::vector<uint8_t> digest = file_sha256(file);
             Properties segment{};
             properties_put_string_dup(&segment, SEGMENT_ID_KEY, id.c_str());
             properties_put_string_dup(&segment, SEGMENT_VERSION_KEY, "1");
@@ -77,6 +116,9 @@ void make_toc_file(const std::string &path, const std::vector<std::string> &file
                                     static_cast<int32_t>(status.st_size));
             properties_put_long_dup(&segment, SEGMENT_OFFSET_KEY, 0);
             properties_put_string_dup(&segment, SEGMENT_LOCATION_KEY, location.c_str());
+            const OctetList checksum{static_cast<uint32_t>(digest.size()),
+                                     static_cast<uint32_t>(digest.size()), digest.data()};
+            properties_put_OctetList_dup(&segment, SEGMENT_CHECKSUM_KEY, &checksum);
             if (seq_add(&toc, &segment, sizeof segment) < 0) {
                 properties_delete(&segment);
                 throw std::runtime_error("out of memory");

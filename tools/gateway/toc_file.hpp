@@ -1,7 +1,8 @@
 // Distribution files of the gateway peer: a property file (plain layout)
 // whose key "j_toc" holds the TOC, one segment per data file, with "id"
-// (the file's name), "version" "1", "size", "offset" 0 and "location" (the
-// file's absolute path, which only the gateway reads).
+// (the file's name), "version" "1", "size", "offset" 0, "location" (the
+// file's absolute path, which only the gateway reads) and "checksum" (the
+// file's SHA-256, 32 bytes, which korvo receive verifies).
 #pragma once
 
 #include <cstdint>

@@ -2,19 +2,16 @@
 // gateway or from files, directories, the depot, CD drives or the CDS
 // client, and writes each segment to OUT/<segment id>. The stream keeps the
 // distribution's progress record (<work dir>/mstat/<id>.mds); a receive
-// that was interrupted resumes from the record's checkpoint: each output
-// file is cut back to what the checkpoint covers and the segments' offsets
-// tell the stream where to go on.
-#include <fcntl.h>
-#include <sys/stat.h>
+// that was interrupted resumes from what the outputs hold and the record
+// vouches for: each output file is cut back to that and the segments'
+// offsets tell the stream where to go on. A receive ends 0 only when every
+// segment got exactly its size; otherwise it names the segment, and the
+// record claims no more than the outputs hold.
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -28,17 +25,20 @@
 #include "progress_bar.hpp"
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
+#include "receive_lock.hpp"
+#include "receive_outputs.hpp"
+#include "receive_reader.hpp"
+#include "receive_record.hpp"
 #include "receive_source.hpp"
 #include "record_fields.hpp"
 #include "records/korvo_command.h"
+#include "segment_digest.hpp"
 #include "stream/mstat.h"
 #include "stream/net_stream.h"
 #include "units.hpp"
 
 namespace korvo::cli {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct ReceiveOptions {
     std::string distribution;
@@ -47,53 +47,8 @@ struct ReceiveOptions {
     std::string work_dir;
     std::string rate;
     bool json = false;
+    bool sync = false;
 };
-
-struct RecordFree {
-    void operator()(mstat *record) const { mstat_free(record); }
-};
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-// What the progress record of an earlier run says.
-struct Checkpoint {
-    bool found = false;
-    uint64_t bytes = 0;             // "c_len"
-    std::optional<uint64_t> total;  // "t_len"
-};
-
-std::string record_path(const std::string &distribution) {
-    return progress_dir(work_dir("")) + "/" + distribution + ".mds";
-}
-
-Checkpoint read_checkpoint(const std::string &distribution) {
-    Checkpoint checkpoint;
-    struct stat status {};
-    if (stat(record_path(distribution).c_str(), &status) != 0)
-        return checkpoint;
-    std::unique_ptr<mstat, RecordFree> record(mstat_new(distribution.c_str(), 0));
-    if (!record)
-        throw Failure(kExitFailed, "out of memory");
-    library_call([&] { mstat_load(record.get()); });
-    const Properties &list = *mstat_get_properties(record.get());
-    checkpoint.found = true;
-    checkpoint.bytes = record_decimal(list, "c_len").value_or(0);
-    checkpoint.total = record_decimal(list, "t_len");
-    return checkpoint;
-}
 
 // Bytes per second (parse_byte_amount); 0 is no limit.
 uint64_t parse_rate(const std::string &text) {
@@ -103,51 +58,6 @@ uint64_t parse_rate(const std::string &text) {
         return *rate;
     throw Failure(kExitUsage, std::string("--limit-rate wants bytes per second (") +
                                   kByteAmountForms + "), not " + quote_text(text));
-}
-
-std::string output_file(const std::string &out, const std::string &id) {
-    if (id.empty() || id == "." || id == ".." || id.find('/') != std::string::npos)
-        throw Failure(kExitFailed, "the segment id " + quote_text(id) + " is no file name");
-    return out + "/" + id;
-}
-
-// Cuts every output file back to what the checkpoint covers, in TOC order
-// (after the first incomplete segment nothing counts), and sets the
-// segments' offsets there. Returns the bytes kept.
-uint64_t prepare_outputs(DistributionToc &toc, const std::string &out, uint64_t checkpoint) {
-    uint64_t left = checkpoint;
-    uint64_t kept = 0;
-    for (uint32_t i = 0; i < toc.size(); ++i) {
-        Properties &segment = toc.segment(i);
-        const std::string path = output_file(out, segment_text(segment, SEGMENT_ID_KEY));
-        const uint64_t size =
-            static_cast<uint64_t>(std::max(0, properties_get_long2(&segment, SEGMENT_SIZE_KEY, 0)));
-        struct stat status {};
-        uint64_t done =
-            stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
-        done = std::min({done, size, left});
-        left = done < size ? 0 : left - done;
-        Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        if (fd.get() < 0 || ::ftruncate(fd.get(), static_cast<off_t>(done)) != 0)
-            throw Failure(kExitFailed, "cannot write " + path + ": " + std::strerror(errno));
-        library_call([&] {
-            properties_put_long_dup(&segment, SEGMENT_OFFSET_KEY, static_cast<int32_t>(done));
-        });
-        kept += done;
-    }
-    return kept;
-}
-
-void write_all(int fd, const char *data, size_t length, const std::string &path) {
-    while (length > 0) {
-        ssize_t written = ::write(fd, data, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw Failure(kExitFailed, "cannot write " + path + ": " + std::strerror(errno));
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
 }
 
 // Keeps a receive at or below `rate` bytes per second: waits until the
@@ -174,63 +84,131 @@ class Pacer {
     std::chrono::steady_clock::time_point start_;
 };
 
-struct Outcome {
-    uint64_t received = 0;  // bytes of this run
-    int32_t stop = 0;       // a negative read: a gateway command, -1 a channel failure
-    bool interrupted = false;
-};
-
-// Reads every incomplete segment into its output file.
-Outcome read_segments(NetStream *stream, DistributionToc &toc, const std::string &out,
-                      uint64_t kept, ProgressBar &bar, const Pacer &pacer) {
-    Outcome outcome;
+// What the outputs hold that counts as received. Everything on disk counts
+// when the record covers it all (a run that stopped wrote exactly that);
+// otherwise, in TOC order, as far as the record's checkpoint reaches (after
+// the first segment it leaves incomplete nothing counts), so that no byte
+// the record does not vouch for is taken. Sets the TOC's offsets there.
+std::vector<SegmentState> plan_segments(DistributionToc &toc, OutputFiles &outputs,
+                                        uint64_t checkpoint) {
+    std::vector<SegmentState> segments(toc.size());
+    uint64_t on_disk = 0;
     for (uint32_t i = 0; i < toc.size(); ++i) {
-        Properties &segment = toc.segment(i);
-        if (properties_get_long2(&segment, SEGMENT_OFFSET_KEY, 0) >=
-            properties_get_long2(&segment, SEGMENT_SIZE_KEY, 0))
-            continue;  // complete: the stream passes it over
-        const std::string path = output_file(out, segment_text(segment, SEGMENT_ID_KEY));
-        Descriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-        if (fd.get() < 0)
-            throw Failure(kExitFailed, "cannot write " + path + ": " + std::strerror(errno));
-        for (;;) {
-            char *data = nullptr;
-            int32_t n = 0;
-            library_call([&] { n = net_stream_read(stream, &data); });
-            if (n == 0)
-                break;  // the end of this segment
-            if (n < 0) {
-                outcome.stop = n;
-                return outcome;
-            }
-            std::unique_ptr<char, std::function<void(char *)>> owned(
-                data, [stream](char *block) { net_stream_free_buffer(stream, block); });
-            write_all(fd.get(), data, static_cast<size_t>(n), path);
-            outcome.received += static_cast<uint64_t>(n);
-            bar.update(kept + outcome.received);
-            pacer.after(outcome.received);
-            if (InterruptScope::requested()) {
-                outcome.interrupted = true;
-                return outcome;
-            }
+        SegmentState &segment = segments[i];
+        segment.id = outputs.name(i);
+        segment.size = static_cast<uint64_t>(
+            std::max(0, properties_get_long2(&toc.segment(i), SEGMENT_SIZE_KEY, 0)));
+        segment.kept = std::min(outputs.on_disk(i), segment.size);
+        on_disk += segment.kept;
+    }
+    if (on_disk > checkpoint) {
+        uint64_t left = checkpoint;
+        for (SegmentState &segment : segments) {
+            segment.kept = std::min(segment.kept, left);
+            left = segment.kept < segment.size ? 0 : left - segment.kept;
         }
     }
-    return outcome;
+    for (uint32_t i = 0; i < toc.size(); ++i)
+        library_call([&] {
+            properties_put_long_dup(&toc.segment(i), SEGMENT_OFFSET_KEY,
+                                    static_cast<int32_t>(segments[i].kept));
+        });
+    return segments;
+}
+
+uint64_t bytes_held(const std::vector<SegmentState> &segments) {
+    uint64_t held = 0;
+    for (const SegmentState &segment : segments)
+        held += segment.kept + segment.got;
+    return held;
+}
+
+// Refuses an output that is one of the files the stream reads (what
+// locating found, "data_path") or the TOC file.
+void refuse_inputs(const NetStream *stream, const OutputFiles &outputs,
+                   const std::string &toc_file) {
+    if (!toc_file.empty())
+        outputs.refuse_input(toc_file, "");
+    const PropertiesList *toc = stream->toc;
+    for (uint32_t i = 0; toc != nullptr && toc->buffer != nullptr && i < toc->length; ++i) {
+        const char *path = nullptr;
+        library_call([&] {
+            path = properties_get_string2(&toc->buffer[i], SEGMENT_DATA_PATH_KEY, nullptr);
+        });
+        if (path != nullptr)
+            outputs.refuse_input(path, segment_text(toc->buffer[i], SEGMENT_ID_KEY));
+    }
+}
+
+std::string hex_byte(int code) {
+    static const char digits[] = "0123456789abcdef";
+    return std::string("0x") + digits[(code >> 4) & 15] + digits[code & 15];
 }
 
 Json summary_json(const ReceiveOptions &options, const Source &source, uint64_t total,
-                  uint64_t kept, const Outcome &outcome, bool complete, uint64_t checkpoint) {
+                  uint64_t kept, const ReadResult &result, bool complete, uint64_t checkpoint,
+                  uint32_t verified) {
     return {{"distribution", options.distribution},
             {"source", source.kind},
             {"output", options.out},
             {"segments", source.toc.size()},
             {"total_bytes", total},
             {"resumed_at_bytes", kept},
-            {"received_bytes", outcome.received},
+            {"received_bytes", result.received},
             {"complete", complete},
-            {"interrupted", outcome.interrupted},
+            {"interrupted", result.interrupted},
             {"checkpoint_bytes", checkpoint},
+            {"verified", verified},
+            {"synced", options.sync},
             {"progress_record", record_path(options.distribution)}};
+}
+
+// What the next run will find: the record's checkpoint, never more than
+// the outputs hold.
+std::string resume_text(const std::string &id, uint64_t held, uint64_t total) {
+    std::optional<uint64_t> recorded = recorded_bytes(id);
+    const uint64_t keeps = std::min(recorded.value_or(0), held);
+    if (keeps == 0)
+        return recorded ? "the progress record keeps nothing of " + format_bytes(total) +
+                              "; the next run starts over"
+                        : "no progress record could be kept; the next run starts over";
+    return "the progress record keeps " + format_bytes(keeps) + " of " + format_bytes(total) +
+           "; run the same command again to resume";
+}
+
+// Why the read loop stopped short, in the user's words.
+Failure read_failure(const ReadResult &result, const std::vector<SegmentState> &segments,
+                     const std::string &resume) {
+    const std::string name =
+        result.segment ? "segment " + printable(segments[*result.segment].id) : "a segment";
+    if (result.stop == -1)
+        return Failure(kExitNoGateway, "the gateway channel failed" +
+                                           (result.segment ? " in " + name : std::string()) +
+                                           " (run with -v for why): " + resume);
+    if (result.stop < 0) {
+        const int code = -result.stop;
+        const char *command = code <= 5 ? decode_command(code) : nullptr;
+        if (command != nullptr)
+            return Failure(kExitRefused, std::string("the gateway stopped the receive with ") +
+                                             command + ": " + resume);
+        return Failure(kExitNoGateway,
+                       "the gateway sent the undefined command byte " + hex_byte(code) +
+                           (result.segment ? " in " + name : std::string()) + ": " + resume);
+    }
+    if (result.overlong)
+        return Failure(kExitFailed, "the source sent more than the " +
+                                        std::to_string(segments[*result.segment].size) +
+                                        " bytes of " + name +
+                                        "; its output was emptied so that the next run fetches "
+                                        "it again: " +
+                                        resume);
+    if (result.stray)
+        return Failure(kExitFailed, "the stream delivered data for " + name +
+                                        ", which was not being received: " + resume);
+    const SegmentState &segment = segments[*result.segment];
+    return Failure(kExitFailed, name + " ended after " +
+                                    std::to_string(segment.kept + segment.got) + " of its " +
+                                    std::to_string(segment.size) + " bytes: " + resume);
 }
 
 int run_receive(ReceiveOptions options) {
@@ -243,20 +221,21 @@ int run_receive(ReceiveOptions options) {
         ::setenv("KORVO_WORK_DIR", options.work_dir.c_str(), 1);  // where the library keeps records
     Source source = resolve_source(options.source);
 
-    std::error_code error;
-    fs::create_directories(options.out, error);
-    if (error || !fs::is_directory(options.out))
-        throw Failure(kExitFailed, "cannot make the output directory " + options.out + ": " +
-                                       (error ? error.message() : "it is not a directory"));
+    // One writer per distribution, and a place for its record, before
+    // anything is read or written.
+    const std::string progress = prepare_record_place(id);
+    DistributionLock lock(progress, id);
+    Checkpoint checkpoint = read_checkpoint(id);
+    OutputFiles outputs(options.out, source.toc);
 
     const uint64_t total = source.toc.total_bytes();
-    Checkpoint checkpoint = read_checkpoint(id);
     if (checkpoint.found && checkpoint.total && *checkpoint.total != total) {
         std::cerr << "korvo: the progress record of " << id << " is for " << *checkpoint.total
                   << " bytes, this distribution has " << total << ": starting over\n";
         checkpoint.bytes = 0;
     }
-    const uint64_t kept = prepare_outputs(source.toc, options.out, checkpoint.bytes);
+    std::vector<SegmentState> segments = plan_segments(source.toc, outputs, checkpoint.bytes);
+    const uint64_t kept = bytes_held(segments);
 
     std::vector<uint8_t> key_bytes = stream_key_bytes(source, options.source, id);
     StreamKey key = {static_cast<uint32_t>(key_bytes.size()),
@@ -272,45 +251,117 @@ int run_receive(ReceiveOptions options) {
                             "leads to it (run with -v for why)"
                           : "the stream could not be opened");
     library_call([&] { net_stream_save_modified_toc(stream.get(), source.toc.get()); });
-    if (kept > 0 && kept < total) {
+    if (kept < total) {
         // The record this stream writes starts empty: say at once where the
         // data stands, so that a run stopped before its first checkpoint
-        // keeps the earlier one.
+        // keeps the earlier one, and so that a record that cannot be kept
+        // shows now rather than at a resume that starts over.
         std::string text = std::to_string(kept);
         library_call([&] { net_stream_update_mstat(stream.get(), "c_len", text.c_str()); });
+        if (recorded_bytes(id) != kept)
+            std::cerr << "korvo: cannot keep the progress record " << record_path(id)
+                      << " (run with -v for why): if this receive stops, the next run starts "
+                         "over\n";
     }
+    refuse_inputs(stream.get(), outputs, options.source.toc_file);
+
+    std::vector<uint64_t> keep;
+    for (const SegmentState &segment : segments)
+        keep.push_back(segment.kept);
+    outputs.open_all(keep);
+    SegmentDigests digests(source.toc);
+    digests.start(segments, outputs);
 
     ProgressBar bar("receiving", ProgressUnit::kBytes, total, !global_options().quiet);
     bar.resume_from(kept);
-    Outcome outcome = read_segments(stream.get(), source.toc, options.out, kept, bar, Pacer(rate));
+    const Pacer pacer(rate);
+    ReadHooks hooks;
+    hooks.written = [&](uint32_t i, uint64_t written) { digests.written(i, written); };
+    hooks.after = [&](uint64_t received) {
+        bar.update(kept + received);
+        pacer.after(received);
+        return InterruptScope::requested();
+    };
+    ReadResult result;
+    std::optional<Failure> broke;  // an output that could not be written, a raised read
+    try {
+        read_distribution(stream.get(), segments, outputs, hooks, result);
+    } catch (const Failure &failure) {
+        broke = failure;
+    }
+    // A segment that does not match its digest is emptied, so that the
+    // next run fetches it again.
+    const std::vector<SegmentDigests::Mismatch> mismatches = digests.finish(segments);
+    for (const SegmentDigests::Mismatch &mismatch : mismatches) {
+        outputs.cut(mismatch.segment, 0);
+        segments[mismatch.segment].kept = segments[mismatch.segment].got = 0;
+    }
+    const bool complete = !broke && result.stop == 0 && !result.interrupted && !result.segment &&
+                          !result.stray && mismatches.empty();
+    if (!complete) {
+        if (result.overlong) {
+            SegmentState &segment = segments[*result.segment];
+            outputs.cut(*result.segment, 0);
+            segment.kept = segment.got = 0;
+        }
+        // The record claims what the outputs hold, and no more.
+        std::string text = std::to_string(bytes_held(segments));
+        library_call([&] { net_stream_update_mstat(stream.get(), "c_len", text.c_str()); });
+    }
     NetStream *closing = stream.release();
     library_call([&] { net_stream_close(closing); });
-
-    const bool complete = outcome.stop == 0 && !outcome.interrupted;
-    bar.finish(complete ? "done" : outcome.interrupted ? "interrupted" : "stopped");
-    const uint64_t saved = complete ? total : read_checkpoint(id).bytes;
-    if (options.json)
-        print_json(summary_json(options, source, total, kept, outcome, complete, saved));
-
-    const std::string keeps = "the progress record keeps " + format_bytes(saved) + " of " +
-                              format_bytes(total) + "; run the same command again to resume";
-    if (outcome.interrupted) {
-        std::cerr << "korvo: receive of " << id << " interrupted: " << keeps << "\n";
-        return InterruptScope::exit_code();
+    if (options.sync) {
+        // What this run reports, received or where the next one resumes,
+        // survives a power loss.
+        try {
+            outputs.sync_all();
+            sync_record(id);
+        } catch (const Failure &) {
+            if (complete)
+                throw;  // a receive that stopped reports why it stopped
+        }
     }
-    if (outcome.stop == -1)
-        throw Failure(kExitNoGateway, "the gateway channel failed (run with -v for why): " + keeps);
-    if (outcome.stop < 0)
-        throw Failure(kExitRefused, std::string("the gateway stopped the receive with ") +
-                                        decode_command(-outcome.stop) + ": " + keeps);
+
+    bar.finish(complete ? "done" : result.interrupted ? "interrupted" : "stopped");
+    const uint64_t held = bytes_held(segments);
+    const uint64_t saved = complete ? total : std::min(recorded_bytes(id).value_or(0), held);
+    if (options.json)
+        print_json(summary_json(options, source, total, kept, result, complete, saved,
+                                digests.verified()));
+
+    if (!complete) {
+        const std::string resume = resume_text(id, held, total);
+        if (broke)
+            throw Failure(
+                broke->code(),
+                std::string(broke->what()) + "\nkorvo: " +
+                    (result.reading ? "in segment " + printable(segments[*result.reading].id) + ": "
+                                    : std::string()) +
+                    resume);
+        if (result.interrupted) {
+            std::cerr << "korvo: receive of " << id << " interrupted: " << resume << "\n";
+            return InterruptScope::exit_code();
+        }
+        if (!mismatches.empty() && !result.segment && result.stop == 0 && !result.stray)
+            throw Failure(kExitFailed,
+                          "segment " + printable(segments[mismatches[0].segment].id) +
+                              " does not match its checksum (SHA-256 " + mismatches[0].expected +
+                              ", received " + mismatches[0].got +
+                              "); its output was emptied so that the next run fetches it "
+                              "again: " +
+                              resume);
+        throw read_failure(result, segments, resume);
+    }
     if (!options.json) {
         std::cout << "Received " << printable(id) << " into " << printable(options.out) << ": "
                   << source.toc.size() << (source.toc.size() == 1 ? " segment, " : " segments, ")
                   << format_bytes(total);
-        if (outcome.received == 0)
+        if (result.received == 0)
             std::cout << " (nothing left to receive)";
         else if (kept > 0)
             std::cout << " (resumed at " << format_bytes(kept) << ")";
+        if (digests.verified() > 0)
+            std::cout << ", " << digests.verified() << " verified";
         std::cout << ".\n";
     }
     return kExitOk;
@@ -350,6 +401,9 @@ void attach_receive(CLI::App &root, Action &chosen) {
                     "At most this many bytes per second (64K, 20M, 1G)")
         ->type_name("RATE");
     sub->add_flag("--json", options->json, "Print a JSON summary");
+    sub->add_flag("--sync", options->sync,
+                  "Flush the outputs and the progress record to disk before reporting, so that "
+                  "what the receive reports survives a power loss");
     sub->footer(
         "\nSources (--from): network (the gateway, which sets KORVO_GATEWAY; the default under\n"
         "it), files, dir, depot, remote (the directories \"$QEL_DATDIR/remote.dir\" lists),\n"

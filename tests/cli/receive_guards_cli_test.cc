@@ -1,0 +1,256 @@
+// What korvo receive refuses to do, and says so before it writes a byte:
+// destroy its own source (an output that is an input), write through a
+// link or into a FIFO, device or directory that stands where an output
+// belongs, share a distribution with a second receive, keep a record it
+// cannot keep, or trust a record that is not one. Each refusal names the
+// file and leaves everything as it was.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "cli_test_support.hpp"
+#include "tests/cds_client/cds_test_support.hpp"
+
+namespace cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReceiveGuards : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(korvo_init(), 1);
+        for (const std::string &dir : {work_, src_, out_})
+            fs::create_directory(dir);
+        bytes_ = cds_test::package_bytes(50000, 41);
+        cds_test::write_file(input_, bytes_);
+    }
+    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
+    std::vector<std::string> Args(const std::string &id = "g1") const {
+        return {"receive", id, "--files", input_, "-o", out_};
+    }
+
+    ScratchDir scratch_;
+    std::string work_ = scratch_ / "work";
+    std::string src_ = scratch_ / "src";
+    std::string out_ = scratch_ / "out";
+    std::string input_ = src_ + "/a.bin";
+    std::string bytes_;
+};
+
+TEST_F(ReceiveGuards, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+    Outcome run = korvo({"receive", "g1", "--files", input_, "-o", src_}, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: the output " + src_ + "/a.bin is the file " + input_ +
+                           " that segment a.bin is read from: receiving would destroy it"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(depot_test::ReadBytes(input_) == bytes_);
+
+    // A distribution directory received into itself, its description
+    // naming the data file as the segment.
+    Properties segment{}, description{};
+    properties_put_string_dup(&segment, "id", "a.bin");
+    properties_put_string_dup(&segment, "version", "1");
+    properties_put_string_dup(&segment, "location", "a.bin");
+    properties_put_properties_dup(&description, "segment", &segment);
+    properties_save_without_len(&description, (src_ + "/a.toc").c_str());
+    properties_delete(&description);
+    properties_delete(&segment);
+    run = korvo({"receive", "g2", "--dir", src_, "-o", src_}, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("receiving would destroy it"), std::string::npos) << run.err;
+    EXPECT_TRUE(depot_test::ReadBytes(input_) == bytes_);
+}
+
+TEST_F(ReceiveGuards, OnlyRegularFilesOfItsOwnAreWrittenInTheOutputFolder) {
+    std::string victim = scratch_ / "victim.txt";
+    cds_test::write_file(victim, "keep me");
+    struct Case {
+        std::function<void(const std::string &)> place;
+        std::string says;
+    };
+    const std::vector<Case> cases{
+        {[&](const std::string &at) { fs::create_symlink(victim, at); }, "is a symbolic link"},
+        {[&](const std::string &at) { fs::create_symlink(scratch_ / "nowhere", at); },
+         "is a symbolic link"},
+        {[&](const std::string &at) { fs::create_hard_link(victim, at); },
+         "has 2 names (hard links)"},
+        {[&](const std::string &at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, "is a FIFO"},
+        {[&](const std::string &at) { fs::create_directory(at); }, "is a directory"},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(out_);
+        fs::create_directory(out_);
+        c.place(out_ + "/a.bin");
+        Outcome run = korvo(Args(), Env());
+        EXPECT_EQ(run.exit_code, 1) << c.says << ": " << run.err;
+        EXPECT_NE(run.err.find("korvo: " + out_ + "/a.bin " + c.says +
+                               ": korvo receive writes only regular files of its own"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_TRUE(depot_test::ReadBytes(victim) == "keep me");
+    }
+
+    // On a resume, a link put in place of a received output is no output:
+    // its target's bytes never count as received.
+    fs::remove_all(out_);
+    ASSERT_EQ(korvo(Args(), Env()).exit_code, 0);
+    std::string copy = scratch_ / "copy.bin";
+    fs::rename(out_ + "/a.bin", copy);
+    fs::create_symlink(copy, out_ + "/a.bin");
+    Outcome run = korvo(Args(), Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("is a symbolic link"), std::string::npos) << run.err;
+    EXPECT_TRUE(depot_test::ReadBytes(copy) == bytes_);
+}
+
+TEST_F(ReceiveGuards, ADataFileThatIsNotItsSegmentsSizeIsNamed) {
+    // The TOC says 50000 bytes; the directory's data file is cut short, or
+    // has grown, since.
+    std::string toc = scratch_ / "dist.toc";
+    ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, {"--make-toc", toc, input_}).exit_code, 0);
+    Properties segment{}, description{};
+    properties_put_string_dup(&segment, "id", "a.bin");
+    properties_put_string_dup(&segment, "version", "1");
+    properties_put_string_dup(&segment, "location", "a.bin");
+    properties_put_properties_dup(&description, "segment", &segment);
+    properties_save_without_len(&description, (src_ + "/a.toc").c_str());
+    properties_delete(&description);
+    properties_delete(&segment);
+    const std::vector<std::string> args{"receive", "g6", "--dir", src_, "--toc", toc, "-o", out_};
+
+    fs::resize_file(input_, 30000);
+    Outcome run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: segment a.bin ended after 30000 of its 50000 bytes: "),
+              std::string::npos)
+        << run.err;
+
+    cds_test::write_file(input_, bytes_ + "and more");
+    run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: the source sent more than the 50000 bytes of segment a.bin; "
+                           "its output was emptied so that the next run fetches it again: "),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(fs::file_size(out_ + "/a.bin"), 0u);
+
+    cds_test::write_file(input_, bytes_);
+    run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(depot_test::ReadBytes(out_ + "/a.bin") == bytes_);
+}
+
+TEST_F(ReceiveGuards, OneDistributionHasOneWriterAndTheLockGoesWithItsProcess) {
+    std::string big = src_ + "/big.bin";
+    cds_test::write_file(big, cds_test::package_bytes(4 << 20, 42));
+    std::vector<std::string> args{"receive", "g3", "--files", big, "-o", out_};
+    std::vector<std::string> slow = args;
+    slow.insert(slow.end(), {"--limit-rate", "64K"});
+    TerminalRun first(slow, Env());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ProgressValues(work_, "g3")["c_len"].empty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(ProgressValues(work_, "g3")["c_len"].empty()) << "the first receive never began";
+
+    Outcome second = korvo(args, Env());
+    EXPECT_EQ(second.exit_code, 1) << second.err;
+    EXPECT_NE(second.err.find("korvo: another korvo receive of g3 is running with this work "
+                              "directory (process " +
+                              std::to_string(first.pid()) + "); one distribution has one writer"),
+              std::string::npos)
+        << second.err;
+
+    ASSERT_EQ(::kill(first.pid(), SIGKILL), 0);
+    EXPECT_EQ(first.finish().exit_code, 128 + SIGKILL);
+    Outcome after = korvo(args, Env());
+    EXPECT_EQ(after.exit_code, 0) << after.err;
+    EXPECT_TRUE(depot_test::ReadBytes(out_ + "/big.bin") == depot_test::ReadBytes(big));
+}
+
+TEST_F(ReceiveGuards, ARecordThatCannotBeKeptIsSaidAtTheStart) {
+    // A work directory that does not exist yet is made.
+    std::string fresh = scratch_ / "new/work";
+    std::vector<std::string> args = Args();
+    args.insert(args.end(), {"-w", fresh});
+    Outcome run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(ProgressValues(fresh, "g1")["c_len"], "50000");
+
+    // An id too long for the record's file name: refused before the
+    // output folder is touched.
+    const std::string long_id(1100, 'd');
+    fs::remove_all(out_);
+    run = korvo(Args(long_id), Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("the distribution id is 1100 characters long: its progress record"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("so no record could be kept and nothing could resume"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(out_));
+
+    // A full disk (here: no file may grow): the record cannot be saved, and
+    // the end says so instead of promising a resume.
+    fs::remove_all(work_ + "/mstat");
+    std::vector<std::string> shell{"-c", "ulimit -f 0; trap '' XFSZ; exec \"$0\" \"$@\"",
+                                   KORVO_PROGRAM};
+    std::vector<std::string> full = Args("g4");
+    shell.insert(shell.end(), full.begin(), full.end());
+    run = run_program("/bin/sh", shell, Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: cannot keep the progress record " + work_ +
+                           "/mstat/g4.mds (run with -v for why): if this receive stops, the next "
+                           "run starts over\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(
+        run.err.find("cannot write " + out_ +
+                     "/a.bin: File too large\n"
+                     "korvo: in segment a.bin: no progress record could be kept; the next run "
+                     "starts over\n"),
+        std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("run the same command again to resume"), std::string::npos);
+}
+
+TEST_F(ReceiveGuards, ADamagedRecordIsNamedAndNotReadWhole) {
+    const std::string record = work_ + "/mstat/g5.mds";
+    fs::create_directory(work_ + "/mstat");
+    cds_test::write_file(record, "this is no progress record");
+    Outcome run = korvo(Args("g5"), Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: the progress record " + record +
+                           " cannot be read as a progress record ("),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("; remove it (or move it away) to receive the distribution from the "
+                           "start\n"),
+              std::string::npos)
+        << run.err;
+
+    fs::resize_file(record, 1ull << 30);  // sparse: 1 GiB that takes no room
+    run = korvo(Args("g5"), Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("korvo: the progress record " + record +
+                           " is 1073741824 bytes long, more than a progress record can be "
+                           "(1048576), and was not read"),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(out_ + "/a.bin"));
+
+    // An empty record (a save that failed) vouches for nothing: the receive
+    // starts over and says so.
+    fs::resize_file(record, 0);
+    run = korvo(Args("g5"), Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("korvo: the progress record " + record +
+                           " is empty (a save that failed?): it keeps no checkpoint\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(depot_test::ReadBytes(out_ + "/a.bin") == bytes_);
+}
+
+}  // namespace
+}  // namespace cli_test

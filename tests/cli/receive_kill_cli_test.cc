@@ -1,0 +1,167 @@
+// korvo receive killed outright (SIGKILL) again and again, at whatever
+// point it has reached, from a distribution directory whose segments are
+// located in another order than the TOC's and under the gateway peer: every
+// rerun resumes from what the outputs hold and the record vouches for, and
+// the last one ends with byte-identical outputs.
+#include <sstream>
+
+#include "cli_test_support.hpp"
+#include "tests/cds_client/cds_test_support.hpp"
+
+namespace cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kKills = 50;
+
+class KilledReceive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(korvo_init(), 1);
+        for (const std::string &dir : {work_, src_})
+            fs::create_directory(dir);
+        // The TOC lists A, B, C; the directory's descriptions locate C
+        // first ("*.toc" before "*.itc").
+        const std::vector<std::pair<std::string, size_t>> files{
+            {"A.bin", 700000}, {"B.bin", 5000}, {"C.bin", 500000}};
+        std::vector<std::string> args{"--make-toc", toc_};
+        for (size_t i = 0; i < files.size(); ++i) {
+            const std::string path = src_ + "/" + files[i].first;
+            cds_test::write_file(path, cds_test::package_bytes(files[i].second, 50 + i));
+            args.push_back(path);
+            Properties segment{}, description{};
+            properties_put_string_dup(&segment, "id", files[i].first.c_str());
+            properties_put_string_dup(&segment, "version", "1");
+            properties_put_string_dup(&segment, "location", files[i].first.c_str());
+            properties_put_properties_dup(&description, "segment", &segment);
+            const std::string name = src_ + "/" + files[i].first;
+            if (files[i].first == "C.bin")
+                properties_save_without_len(&description, (name + ".toc").c_str());
+            else
+                properties_save_improved(&description, (name + ".itc").c_str());
+            properties_delete(&description);
+            properties_delete(&segment);
+            names_.push_back(files[i].first);
+        }
+        ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, args).exit_code, 0);
+    }
+    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
+    // The process id in the distribution's lock file, once a receive holds
+    // it and its record has moved past `after` ("c_len"); -1 when that did
+    // not happen within the bounded wait.
+    pid_t WaitForProgress(const std::string &id, const std::string &after) const {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::string c_len = ProgressValues(work_, id)["c_len"];
+            std::ifstream lock(work_ + "/mstat/" + id + ".lock");
+            pid_t pid = -1;
+            if (!c_len.empty() && c_len != after && (lock >> pid) && pid > 0)
+                return pid;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return -1;
+    }
+    // Whether `pid` is a running child of `parent` (a process id read from
+    // a file is killed only then).
+    static bool ChildOf(pid_t pid, pid_t parent) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            return false;
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        return ppid == parent && state != 'Z';
+    }
+    void ExpectOutputsRight() const {
+        for (const std::string &name : names_)
+            EXPECT_TRUE(depot_test::ReadBytes(src_ + "/" + name) ==
+                        depot_test::ReadBytes(out_ + "/" + name))
+                << name;
+    }
+
+    ScratchDir scratch_;
+    std::string work_ = scratch_ / "work";
+    std::string src_ = scratch_ / "src";
+    std::string out_ = scratch_ / "out";
+    std::string toc_ = scratch_ / "dist.toc";
+    std::vector<std::string> names_;
+};
+
+TEST_F(KilledReceive, FromADirectoryLocatedOutOfTocOrder) {
+    const std::vector<std::string> args{"receive", "k1", "--dir", src_, "--toc", toc_, "-o", out_};
+    std::vector<std::string> slow = args;
+    slow.insert(slow.end(), {"--limit-rate", "2M"});
+    std::string last;
+    int kills = 0;
+    for (; kills < kKills; ++kills) {
+        TerminalRun run(slow, Env());
+        const pid_t pid = WaitForProgress("k1", last);
+        if (pid < 0)
+            break;  // it finished in between: nothing left to kill
+        ASSERT_EQ(pid, run.pid());
+        ::kill(run.pid(), SIGKILL);
+        run.finish();
+        last = ProgressValues(work_, "k1")["c_len"];
+        // The record is saved inside a read, before the command writes its
+        // bytes: it may be that one read ahead of the outputs, never more
+        // (the rerun takes the smaller).
+        uint64_t on_disk = 0;
+        for (const std::string &name : names_)
+            if (fs::exists(out_ + "/" + name))
+                on_disk += fs::file_size(out_ + "/" + name);
+        EXPECT_LE(std::stoull(last), on_disk + 16384) << "after kill " << kills;
+        if (last == "1205000")
+            break;
+    }
+    EXPECT_GE(kills, 10) << "the receive ran through too fast to be killed often";
+    RecordProperty("kills", kills);
+    Outcome run = korvo(args, Env());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("3 verified"), std::string::npos) << run.out;
+    ExpectOutputsRight();
+}
+
+TEST_F(KilledReceive, UnderTheGatewayPeer) {
+    const std::vector<std::string> receive{"receive", "k2", "--toc", toc_, "-o", out_};
+    std::string last;
+    int kills = 0;
+    for (; kills < kKills; ++kills) {
+        // The peer sends small packets, so that the receive checkpoints
+        // often and the kill lands anywhere.
+        std::vector<std::string> args{"--toc",     toc_, "--packet", "1000",        "--quiet",
+                                      "--timeout", "30", "--",       KORVO_PROGRAM, "-q"};
+        args.insert(args.end(), receive.begin(), receive.end());
+        args.insert(args.end(), {"--limit-rate", "2M"});
+        pid_t peer = fork();
+        if (peer == 0) {
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            detail::exec_program(KORVO_GATEWAY_PROGRAM, args, With({{"KORVO_WORK_DIR", work_}}));
+        }
+        const pid_t pid = WaitForProgress("k2", last);
+        if (pid > 0 && ChildOf(pid, peer))
+            ::kill(pid, SIGKILL);
+        detail::wait_exit(peer);
+        if (pid < 0)
+            break;
+        last = ProgressValues(work_, "k2")["c_len"];
+        if (last == "1205000")
+            break;
+    }
+    EXPECT_GE(kills, 10) << "the receive ran through too fast to be killed often";
+    RecordProperty("kills", kills);
+    Outcome run = run_program(KORVO_GATEWAY_PROGRAM,
+                              {"--toc", toc_, "--quiet", "--timeout", "30", "--", KORVO_PROGRAM,
+                               "receive", "k2", "--toc", toc_, "-o", out_},
+                              With({{"KORVO_WORK_DIR", work_}}));
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    ExpectOutputsRight();
+}
+
+}  // namespace
+}  // namespace cli_test

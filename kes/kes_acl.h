@@ -8,7 +8,7 @@
  * Nothing here allocates for the caller; the caller provides the entry
  * arrays. Every operation takes the caller's status first, fills it and
  * returns it; statuses are written (code, osError, step), and "errno + 200"
- * marks a call that stands in for the original system's own security call.
+ * marks a call that replaces a host security call.
  * Paths must be native (on this host every path is) and are followed when
  * they are symbolic links.
  *

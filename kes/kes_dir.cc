@@ -33,7 +33,8 @@ namespace {
 // are refused on every host alike.
 constexpr size_t kTooLongDirPath = KES_DIR_PATH_SIZE - 2;
 
-// The end of a listing keeps the original system's "no more files" number.
+// The end of a listing is reported with the "no more files" number (18 + 200)
+// that callers test for.
 constexpr int32_t kEndOfListing = korvo::kes::kSystemErrorBase + 18;
 
 HostPath DirPath(const char *path) {

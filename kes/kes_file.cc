@@ -62,8 +62,7 @@ KesStatus *StandardHandle(KesStatus *status, KesFile *file, int descriptor) {
     return FillStatus(status, KES_OK, 0, 0);
 }
 
-// The descriptor's validity is what the original system checked by asking
-// for the system handle behind it.
+// A handle is valid while the descriptor behind it is open.
 bool HasOpenDescriptor(KesFile file) {
     return ::fcntl(file->descriptor, F_GETFD) != -1;
 }

@@ -72,8 +72,8 @@ TempName NewName() {
 }
 
 // The directory to make names in: an O_PATH descriptor, or the current
-// directory when `directory` is NULL. Failure is reported as the original
-// system reported a failure to make the directory current.
+// directory when `directory` is NULL. Failure is reported as a failure to
+// make the directory current.
 bool OpenDirectory(KesStatus *status, const char *directory, UniqueFd *fd) {
     if (directory == nullptr)
         return true;

@@ -2,7 +2,7 @@
  * in more than one way take the caller's KesStatus as their first argument,
  * fill it and return its address; code 0 is success. `osError` holds the
  * system's error number when `code` is KES_SYSTEM_ERROR (errno, or errno + 200
- * where a file or directory call of the host replaced the original one), and
+ * where the call replaces a host file or directory call), and
  * `step` tells which step of the operation produced the status.
  *
  * Threads: a status record belongs to the caller that passed it.

@@ -9,8 +9,8 @@
 
 namespace korvo::kes {
 
-// Statuses of calls that replaced the original system's file and directory
-// calls carry errno + 200; those of C library calls carry errno itself.
+// Statuses of calls that replace host file and directory calls carry
+// errno + 200; those of C library calls carry errno itself.
 inline constexpr int32_t kSystemErrorBase = 200;
 
 // Stores {code, osError, step} in *status and returns status.
@@ -25,8 +25,8 @@ inline KesStatus *SystemError(KesStatus *status, int32_t step) {
     return FillStatus(status, KES_SYSTEM_ERROR, errno, step);
 }
 
-// A failed host call standing in for a file or directory call of the original
-// system at `step`: code -4 with errno + 200.
+// A failed host call that replaces a file or directory call, at `step`:
+// code -4 with errno + 200.
 inline KesStatus *StandInError(KesStatus *status, int32_t step) {
     return FillStatus(status, KES_SYSTEM_ERROR, kSystemErrorBase + errno, step);
 }

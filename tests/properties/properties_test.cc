@@ -135,7 +135,7 @@ TEST_F(PropertyLists, DupPuttersCopyDeeplyAndLeaveTheCallersValue) {
     text[0] = 'X';
     EXPECT_STREQ(properties_get_string(&list, "id"), "seg1");
 
-    // A nested list put by copy outlives the original.
+    // A nested list put by copy outlives the list it was copied from.
     auto *inner = properties_new();
     properties_put_string_dup(inner, "name", "inner");
     properties_put_properties_dup(&list, "inner", inner);

@@ -139,7 +139,7 @@ void attach_props(CLI::App &root, Action &chosen) {
     convert->add_option("--to", convert_options->to, "The new layout: plain, marked or bare")
         ->required();
     convert->add_option("-o,--output", convert_options->output,
-                        "Write this file instead of replacing the original");
+                        "Write this file instead of replacing the one read");
     convert->footer(examples({"korvo props convert segment.plist --to bare",
                               "korvo props convert old.plist --to marked -o new.itc"}));
     choose(convert, chosen, [convert_options] { return run_convert(*convert_options); });

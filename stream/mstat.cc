@@ -89,6 +89,14 @@ bool build_path(mstat *record) {
 
 }  // namespace
 
+namespace korvo::stream {
+
+bool sync_record(mstat *record) {
+    return record != nullptr && sync_progress_file(file_of(record), record->dir);
+}
+
+}  // namespace korvo::stream
+
 extern "C" {
 
 mstat *mstat_new(const char *distId, int16_t kind) {
@@ -156,7 +164,7 @@ int32_t mstat_save(mstat *record) {
                       &length);
     const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
     korvo::stream::ProgressFile &file = file_of(record);
-    if (korvo::stream::rewrite_in_place(file, bytes.get(), length))
+    if (korvo::stream::rewrite_in_place(file, record->path, bytes.get(), length))
         return 0;
     properties_save_without_len(&record->properties, record->path);
     korvo::stream::hold_replaced(file, record->path, length);
@@ -193,6 +201,7 @@ void mstat_done(mstat *record) {
     if (std::strcmp(extension, "ads") == 0 || std::strcmp(extension, "mds") == 0)
         extension[2] = 'f';                     // "adf", "mdf"
     std::rename(record->path, finished.get());  // a missing file is no error
+    file_of(record).renamed = true;             // a durable sync covers the new name
     std::strcpy(record->path, finished.get());
     std::memcpy(record->suffix, extension, 4);
 }

@@ -133,9 +133,56 @@ KORVO_EXPORT void net_stream_save_modified_toc(NetStream *stream, const Properti
  * buffer the caller releases with net_stream_free_buffer); 0 with *data NULL
  * at the end of a segment or of the stream; a negative command code when the
  * gateway sent one instead of data: -2 CANCEL, -3 PAUSE (which the progress
- * record notes), -4 EXPIRE, -5 ROAM. -1: the gateway channel failed (absent,
- * closed, or a malformed packet; *data NULL). Source failures raise. */
+ * record notes), -4 EXPIRE, -5 ROAM, and for a code byte that names no
+ * command (6 to 255) that code negated, -6 to -255 (decode_command gives
+ * NULL for it). -1: the gateway channel failed (absent, closed, or a
+ * malformed packet), or an earlier read refused the gateway's packets; *data
+ * is NULL. Source failures raise.
+ *
+ * With its TOC, a read never hands out more than the TOC allows: a segment's
+ * bytes from its "offset" to its "size", in TOC order for a network stream
+ * (complete segments are skipped, as the gateway skips them), in list order
+ * for a file-list stream (file_stream.h). A network read raises, marks the
+ * record in error ("err"), and breaks the stream (later reads answer -1),
+ * when the gateway sends
+ *   more data than the current segment has left, in one packet or over
+ *   several: "The gateway sent <n> bytes for segment <id>^<version>, which
+ *   has <m> bytes left."
+ *   data after the last segment: "The gateway sent <n> bytes after the last
+ *   segment of the TOC."
+ *   an end of segment (an empty packet, a NULL command, a DATA packet without
+ *   data) or the end of the stream before the segment's last byte: "The
+ *   gateway ended segment <id>^<version> at byte <b> of <size>."
+ * Nothing of a refused packet is handed out or counted. Without a TOC the
+ * packets are handed out as they come.
+ *
+ * Checkpoints (the record's "c_len") count only bytes that earlier reads
+ * handed out: a read first counts what the read before it handed out (the
+ * caller came back, so it has those bytes), then reads. A method that
+ * writes each buffer before its next read therefore never finds the record
+ * ahead of what it wrote, whenever its process dies; the bytes of the last
+ * read before a stop (a command, a failure, a close) are not counted, and a
+ * rerun receives them again. The checkpoint of the last bytes of a stream
+ * is saved by the read that returns the 0 after them. Checkpoints are saved
+ * once more than NET_STREAM_CHECKPOINT_BYTES were counted since the last, or
+ * the TOC's total is reached; "c_len" never passes "t_len".
+ *
+ * Power loss: the record is written through the page cache, so a power loss
+ * may lose the last checkpoints (the record then claims less than the
+ * outputs hold, which is safe) and, unless the method syncs its outputs,
+ * output bytes the record counts. See net_stream_set_durable. */
 KORVO_EXPORT int32_t net_stream_read(NetStream *stream, char **data);
+
+/* With `durable` nonzero, every checkpoint the stream saves from then on is
+ * synced to the disk (the record's file and, after it was replaced, its
+ * directory) before the read returns; a failed sync is logged ("korvo:
+ * Couldn't sync progress file for distribution <id>") and the read goes on.
+ * A synced checkpoint counts only bytes that earlier reads handed out, so a
+ * method that syncs its outputs (fsync, fdatasync) before each next read
+ * never finds the record ahead of its outputs after a power loss either.
+ * Each sync costs a disk flush per checkpoint (docs/benchmarks.md). 0 turns
+ * it off (the default). NULL is ignored. */
+KORVO_EXPORT void net_stream_set_durable(NetStream *stream, int32_t durable);
 
 /* Releases a buffer that net_stream_read stored. NULL is ignored. */
 KORVO_EXPORT void net_stream_free_buffer(NetStream *stream, char *data);

@@ -22,11 +22,15 @@ long page_size() {
 
 }  // namespace
 
-bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
+bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length) {
     if (!file.open || length != file.size || length == 0 || length > page_size())
         return false;
+    // The path, not the descriptor: a file renamed away keeps its descriptor
+    // and its link count, but is no longer this record's file.
     struct stat status;
-    if (::fstat(file.fd, &status) != 0 || status.st_nlink == 0 ||
+    if (::lstat(path, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<uint64_t>(status.st_dev) != file.device ||
+        static_cast<uint64_t>(status.st_ino) != file.inode ||
         status.st_size != static_cast<off_t>(length))
         return false;
     ssize_t written;
@@ -50,6 +54,9 @@ void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
     file.open = true;
     file.fd = fd;
     file.size = length;
+    file.device = static_cast<uint64_t>(status.st_dev);
+    file.inode = static_cast<uint64_t>(status.st_ino);
+    file.renamed = true;
 }
 
 void close_progress_file(ProgressFile &file) {
@@ -58,6 +65,22 @@ void close_progress_file(ProgressFile &file) {
     file.open = false;
     file.fd = -1;
     file.size = 0;
+    file.device = file.inode = 0;
+    file.renamed = false;
+}
+
+bool sync_progress_file(ProgressFile &file, const char *dir) {
+    if (!file.open || ::fsync(file.fd) != 0)
+        return false;
+    if (!file.renamed)
+        return true;
+    const int directory = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return false;
+    const bool synced = ::fsync(directory) == 0;
+    ::close(directory);
+    file.renamed = !synced;
+    return synced;
 }
 
 }  // namespace korvo::stream

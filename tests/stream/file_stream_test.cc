@@ -148,10 +148,11 @@ TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     net_stream_save_modified_toc(stream.get(), &toc);
     EXPECT_TRUE(progress("d").empty());  // nothing is saved before a checkpoint
 
-    // Each read, then "c_len" as the file holds it.
+    // Each read, then "c_len" as the file holds it: a read counts what the
+    // read before it handed out.
     const std::vector<std::pair<std::string, std::string>> steps = {
-        {"16384", "16384"}, {"16384", "32768"}, {"7232", "32768"},  // 7232 waits
-        {"<0>", "32768"},   {"100", "40100"},  // the total reached: a checkpoint
+        {"16384", ""},    {"16384", "16384"}, {"7232", "32768"}, {"<0>", "32768"},  // 7232 waits
+        {"100", "32768"}, {"<0>", "40100"},  // the total reached: a checkpoint
         {"<0>", "40100"},
     };
     for (const auto &[got, c_len] : steps) {
@@ -178,6 +179,8 @@ TEST_F(FileStreams, TheTotalMakesACheckpointBelowTheThreshold) {
     EXPECT_EQ(read(stream.get()), "<0>");
     EXPECT_TRUE(progress("d").empty());
     EXPECT_EQ(read(stream.get()), contents(b).substr(20));
+    EXPECT_TRUE(progress("d").empty());  // counted by the next read
+    EXPECT_EQ(read(stream.get()), "<0>");
     EXPECT_EQ(progress("d")["t_len"], "150");
     EXPECT_EQ(progress("d")["c_len"], "150");
 }
@@ -218,14 +221,15 @@ TEST_F(FileStreams, FailedSavesAreLoggedAndTheReadGoesOn) {
     EXPECT_EQ(read(stream.get()).size(), 16384u);
     net_stream_set_status(stream.get(), "broken");
     net_stream_update_mstat(stream.get(), "k", "v");
-    EXPECT_EQ(read(stream.get()).size(), 3616u);
+    EXPECT_EQ(read(stream.get()).size(), 3616u);  // counts the first read's bytes
+    EXPECT_EQ(read(stream.get()), "<0>");         // counts the rest: the total
     stream.reset();
     const std::string failed = "korvo: Couldn't write progress file for distribution";
     EXPECT_EQ(capture.texts(2), (std::vector<std::string>{
-                                    failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(18, ' ') + "x/y\n",
                                     failed + std::string(18, ' ') + "x/y\n",
                                     "korvo: update mstat key=k, value=v\n",
+                                    failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(14, ' ') + "x/y\n",
                                 }));

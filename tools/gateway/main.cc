@@ -144,7 +144,7 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
                     }
                     try {
                         serving->begin(decode_handed_toc(message.payload.get(), message.length),
-                                       transcript);
+                                       link, transcript);
                     } catch (const std::runtime_error &e) {
                         transcript.line("cannot serve: %s", e.what());
                         return false;

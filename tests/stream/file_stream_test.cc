@@ -139,6 +139,43 @@ TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
     EXPECT_EQ(read(untold.get()), "<0>");
 }
 
+// A file hands out exactly its segment: a longer file only up to the
+// segment's size, a shorter one raises once its bytes are out, and a name
+// listed twice reads its segment once. Names that match no segment left to
+// read are logged; so is every name of a TOC without "data_path".
+TEST_F(FileStreams, EachFileHandsOutExactlyItsSegment) {
+    const std::string longer = file("long", 100, 1), shorter = file("short", 20000, 2);
+    Toc toc({{"long", 60, 10, longer}, {"short", 30000, 0, shorter}});
+    Stream stream = open({longer, longer, shorter}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    korvo::rt::LogCapture capture;
+    EXPECT_EQ(read(stream.get()), contents(longer).substr(10, 50));
+    EXPECT_EQ(read(stream.get()), "<0>");
+    EXPECT_EQ(read(stream.get()), "<0>");  // listed again: skipped
+    EXPECT_EQ(read(stream.get()), contents(shorter).substr(0, 16384));
+    EXPECT_EQ(read(stream.get()), contents(shorter).substr(16384));
+    const auto raised = raised_by([&] { read(stream.get()); });
+    EXPECT_EQ(raised.text, "The file " + shorter +
+                               " ended at byte 20000 of the 30000 bytes of segment short^1.\n");
+    EXPECT_EQ(capture.texts(2),
+              std::vector<std::string>{"korvo: The listed file " + longer +
+                                       " is the \"data_path\" of no segment left to read; it is "
+                                       "skipped.\n"});
+    stream.reset();
+    // The last checkpoint: the offset's 10, long's 50 and short's first
+    // 16384 bytes (the 3616 after them waited below the threshold).
+    EXPECT_EQ(progress("d")["c_len"], "16444");
+    EXPECT_EQ(progress("d")["t_len"], "30060");
+
+    // A TOC written without "data_path" reads nothing, and says so.
+    Toc bare({{"long", 100, 0}});
+    Stream unnamed = open({longer}, false);
+    net_stream_save_modified_toc(unnamed.get(), &bare);
+    korvo::rt::LogCapture again;
+    EXPECT_EQ(read(unnamed.get()), "<0>");
+    EXPECT_EQ(again.texts(2).size(), 1u);
+}
+
 TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     const std::string a = file("a", 40000, 1), b = file("b", 100, 2);
     Toc toc({{"a", 40000, 0, a}, {"b", 100, 0, b}});

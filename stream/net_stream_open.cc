@@ -170,7 +170,10 @@ void free_stream(NetStream *stream) {
     int64_length_delete(stream->totalLength);
     int64_length_delete(stream->currentLength);
     mg_free(stream->sourceDir);
-    std::unique_ptr<SegmentCursor> cursor(block_of(stream)->cursor);
+    // A type-1 stream is the caller's own structure, without a block's tail.
+    if (stream->type != NET_STREAM_IOM) {
+        const std::unique_ptr<SegmentCursor> cursor(block_of(stream)->cursor);
+    }
     mg_free(block_of(stream));
 }
 

@@ -167,21 +167,26 @@ KORVO_EXPORT void net_stream_save_modified_toc(NetStream *stream, const Properti
  * once more than NET_STREAM_CHECKPOINT_BYTES were counted since the last, or
  * the TOC's total is reached; "c_len" never passes "t_len".
  *
- * Power loss: the record is written through the page cache, so a power loss
- * may lose the last checkpoints (the record then claims less than the
- * outputs hold, which is safe) and, unless the method syncs its outputs,
- * output bytes the record counts. See net_stream_set_durable. */
+ * Power loss: the record and the method's outputs are written through the
+ * page cache, and a power loss may lose the latest writes of either, in any
+ * order; the record may then claim bytes the outputs lost, so a rerun after
+ * a power loss resumes from the smaller of the record and what the outputs
+ * hold. A method that syncs its outputs (fsync, fdatasync) before each next
+ * read never finds the record ahead of them, since a checkpoint counts only
+ * bytes of earlier reads; net_stream_set_durable keeps the checkpoints
+ * themselves, so that a power loss costs no more than the bytes after the
+ * last one. */
 KORVO_EXPORT int32_t net_stream_read(NetStream *stream, char **data);
 
 /* With `durable` nonzero, every checkpoint the stream saves from then on is
  * synced to the disk (the record's file and, after it was replaced, its
- * directory) before the read returns; a failed sync is logged ("korvo:
- * Couldn't sync progress file for distribution <id>") and the read goes on.
- * A synced checkpoint counts only bytes that earlier reads handed out, so a
- * method that syncs its outputs (fsync, fdatasync) before each next read
- * never finds the record ahead of its outputs after a power loss either.
- * Each sync costs a disk flush per checkpoint (docs/benchmarks.md). 0 turns
- * it off (the default). NULL is ignored. */
+ * directory) before the read returns, so that a power loss does not take
+ * the checkpoints back; a failed sync is logged ("korvo: Couldn't sync
+ * progress file for distribution <id>") and the read goes on. Together with
+ * outputs the method syncs before each next read, the record after a power
+ * loss is exactly what the outputs hold up to the last checkpoint. Each
+ * sync costs a disk flush per checkpoint (docs/benchmarks.md). 0 turns it
+ * off (the default). NULL and a type-1 stream are ignored. */
 KORVO_EXPORT void net_stream_set_durable(NetStream *stream, int32_t durable);
 
 /* Releases a buffer that net_stream_read stored. NULL is ignored. */

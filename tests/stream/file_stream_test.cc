@@ -207,6 +207,25 @@ TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     EXPECT_EQ(progress("d")["close"], "true");
 }
 
+// Durable checkpoints are the same checkpoints, synced: the record and its
+// directory are flushed without a failure line, including after the first
+// save, which made the file.
+TEST_F(FileStreams, DurableCheckpointsAreTheSameCheckpointsSynced) {
+    const std::string a = file("a", 40000, 1);
+    Toc toc({{"a", 40000, 0, a}});
+    Stream stream = open({a}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    net_stream_set_durable(stream.get(), 1);
+    net_stream_set_durable(nullptr, 1);
+    korvo::rt::LogCapture capture;
+    for (const char *expected : {"16384", "16384", "7232", "<0>"}) {
+        const std::string bytes = read(stream.get());
+        EXPECT_EQ(bytes.front() == '<' ? bytes : std::to_string(bytes.size()), expected);
+    }
+    EXPECT_TRUE(capture.texts(2).empty());
+    EXPECT_EQ(progress("d")["c_len"], "40000");
+}
+
 TEST_F(FileStreams, TheTotalMakesACheckpointBelowTheThreshold) {
     const std::string a = file("a", 100, 1), b = file("b", 50, 2);
     Toc toc({{"a", 100, 0, a}, {"b", 50, 20, b}});

@@ -63,17 +63,13 @@ constexpr const char *kEndedEarly = "The gateway ended segment %1$s at byte %2$s
         account_failure(stream);
     const std::size_t index = cursor.current();
     const std::string segment = segment_name(stream->toc, index);
-    switch (fault) {
-        case StreamFault::BeyondSegment:
-            vaThrow(nullptr, -1, kBeyondSegment, std::to_string(bytes).c_str(), segment.c_str(),
-                    std::to_string(cursor.span(index).remaining()).c_str());
-        case StreamFault::BeyondTotal:
-            vaThrow(nullptr, -1, kBeyondTotal, std::to_string(bytes).c_str());
-        case StreamFault::EndedEarly:
-        case StreamFault::None:
-            break;
-    }
+    if (fault == StreamFault::BeyondTotal)
+        vaThrow(nullptr, -1, kBeyondTotal, std::to_string(bytes).c_str());
+    // Otherwise there is a current segment.
     const SegmentSpan &span = cursor.span(index);
+    if (fault == StreamFault::BeyondSegment)
+        vaThrow(nullptr, -1, kBeyondSegment, std::to_string(bytes).c_str(), segment.c_str(),
+                std::to_string(span.remaining()).c_str());
     vaThrow(nullptr, -1, kEndedEarly, segment.c_str(),
             std::to_string(span.start + span.delivered).c_str(), std::to_string(span.size).c_str());
 }

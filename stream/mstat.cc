@@ -164,7 +164,7 @@ int32_t mstat_save(mstat *record) {
                       &length);
     const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
     korvo::stream::ProgressFile &file = file_of(record);
-    if (korvo::stream::rewrite_in_place(file, record->path, bytes.get(), length))
+    if (korvo::stream::rewrite_in_place(file, bytes.get(), length))
         return 0;
     properties_save_without_len(&record->properties, record->path);
     korvo::stream::hold_replaced(file, record->path, length);
@@ -199,9 +199,14 @@ void mstat_done(mstat *record) {
     }
     char *extension = dot + 1;
     if (std::strcmp(extension, "ads") == 0 || std::strcmp(extension, "mds") == 0)
-        extension[2] = 'f';                     // "adf", "mdf"
-    std::rename(record->path, finished.get());  // a missing file is no error
-    file_of(record).renamed = true;             // a durable sync covers the new name
+        extension[2] = 'f';  // "adf", "mdf"
+    // A missing file is no error. Other records of the distribution may hold
+    // the file open for their in-place saves: under its finished name it
+    // becomes a file of its own, so that their saves land at their path.
+    if (std::rename(record->path, finished.get()) == 0) {
+        korvo::stream::close_progress_file(file_of(record));
+        korvo::stream::give_finished_file(finished.get());
+    }
     std::strcpy(record->path, finished.get());
     std::memcpy(record->suffix, extension, 4);
 }

@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
+
+#include "kes/kes_fd.hpp"
+#include "kes/kes_replace.hpp"
 
 namespace korvo::stream {
 
@@ -22,15 +26,15 @@ long page_size() {
 
 }  // namespace
 
-bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length) {
+uint32_t in_place_limit() {
+    return static_cast<uint32_t>(page_size());
+}
+
+bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
     if (!file.open || length != file.size || length == 0 || length > page_size())
         return false;
-    // The path, not the descriptor: a file renamed away keeps its descriptor
-    // and its link count, but is no longer this record's file.
     struct stat status;
-    if (::lstat(path, &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<uint64_t>(status.st_dev) != file.device ||
-        static_cast<uint64_t>(status.st_ino) != file.inode ||
+    if (::fstat(file.fd, &status) != 0 || status.st_nlink == 0 ||
         status.st_size != static_cast<off_t>(length))
         return false;
     ssize_t written;
@@ -54,8 +58,6 @@ void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
     file.open = true;
     file.fd = fd;
     file.size = length;
-    file.device = static_cast<uint64_t>(status.st_dev);
-    file.inode = static_cast<uint64_t>(status.st_ino);
     file.renamed = true;
 }
 
@@ -65,7 +67,6 @@ void close_progress_file(ProgressFile &file) {
     file.open = false;
     file.fd = -1;
     file.size = 0;
-    file.device = file.inode = 0;
     file.renamed = false;
 }
 
@@ -81,6 +82,28 @@ bool sync_progress_file(ProgressFile &file, const char *dir) {
     ::close(directory);
     file.renamed = !synced;
     return synced;
+}
+
+void give_finished_file(const char *path) {
+    const kes::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat status;
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size <= 0 || status.st_size > static_cast<off_t>(in_place_limit()))
+        return;
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // it changed under us: leave it as it is
+        done += static_cast<std::size_t>(n);
+    }
+    kes::FileReplacement replacement(path);
+    if (replacement.write(bytes.data(), bytes.size()))
+        replacement.commit();
 }
 
 }  // namespace korvo::stream

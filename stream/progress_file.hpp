@@ -6,10 +6,12 @@
 // in one piece: a process killed during it leaves the old bytes or the new
 // ones, never a mix. Records up to a page long are therefore rewritten in
 // place when their size is unchanged; every other save replaces the file
-// atomically and opens the new one. A file that the record's path no longer
-// names (another writer replaced it, or another record of the distribution
-// renamed it to its finished name) is replaced at the path, so a save
-// always lands at the record's own path and the last save wins.
+// atomically and opens the new one. A file that another writer replaced
+// (the descriptor's file has no name any more) is replaced again, so the
+// last save wins. mstat_done gives the finished name a file of its own
+// (give_finished_file), so that a record holding the file open never
+// rewrites the finished file: its file then has no name, and its next save
+// lands at its own path.
 //
 // One record, one thread.
 #pragma once
@@ -24,18 +26,16 @@ struct ProgressFile {
     bool open;  // `fd` holds the record's file
     int32_t fd;
     uint32_t size;  // the bytes the file holds
-    // The file's identity, to tell that the record's path still names it.
-    uint64_t device;
-    uint64_t inode;
-    bool renamed;  // replaced since the last sync: the directory needs one too
+    bool renamed;   // replaced since the last sync: the directory needs one too
 };
 
 // Rewrites the whole file in place with the `length` bytes when that is
-// safe: the file is open, `path` still names it (not a file that another
-// record renamed away, replaced, or a link put in its place), it holds
-// `length` bytes, at most a page. False when the caller must replace the
-// file at `path` instead.
-bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length);
+// safe: the file is open, still named, of `length` bytes, at most a page.
+// False when the caller must replace the file instead.
+bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length);
+
+// The largest record rewritten in place: a page.
+uint32_t in_place_limit();
 
 // After the file at `path` was replaced by `length` bytes: holds the new
 // file open for later saves (nothing when it cannot be opened).
@@ -50,5 +50,12 @@ bool sync_progress_file(ProgressFile &file, const char *dir);
 
 // sync_progress_file for the record's file (mstat.cc keeps it).
 bool sync_record(mstat *record);
+
+// After the rename to the finished name `path`: replaces the file there by
+// a new one holding the same bytes, so that records holding the renamed
+// file open (other records of the distribution, here or in other
+// processes) hold a file without a name. Records over in_place_limit() are
+// never rewritten in place and are left alone; failures change nothing.
+void give_finished_file(const char *path);
 
 }  // namespace korvo::stream

@@ -8,3 +8,8 @@ foreach(target IN ITEMS replay_channel_packets fuzz_channel_packets)
     target_sources(${target} PRIVATE ${KORVO_INCLUDE_ROOT}/runtime/channel_packet.cc)
   endif()
 endforeach()
+# What a network stream makes of the packets the channel accepted: command
+# bytes, empty packets, data of any length and ends of stream, read over a
+# TOC through the library.
+korvo_add_fuzz_target(NAME channel_stream_reads
+  SOURCE ${CMAKE_CURRENT_LIST_DIR}/channel_stream_reads.cc LIBS korvo)

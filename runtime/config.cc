@@ -43,7 +43,8 @@ class ConfigReader {
 
     // Hands each line (without its '\n') to `take`; false when the file
     // cannot be read or a line is longer than MRT_CONFIG_MAX_LINE bytes
-    // without its "\n" or "\r\n", which is logged. At most one line and one chunk are held at a time.
+    // without its "\n" or "\r\n", which is logged. At most one line and one chunk are held at a
+    // time.
     template <typename Take>
     bool for_each_line(Take take) {
         std::string pending;
@@ -149,7 +150,11 @@ int mrt_get_config_from_file(const char *path, const MrtConfigQuery *query) {
             const std::string_view key = trim(text.substr(0, equals));
             for (size_t i = 0; i < keys.size(); ++i) {
                 if (!found[i] && keys[i] == key) {
-                    values[i] = trim(text.substr(equals + 1));
+                    // A value is a C string: it ends at its first NUL,
+                    // and the blanks in front of that are not part of it.
+                    std::string_view value = text.substr(equals + 1);
+                    value = trim(value.substr(0, value.find('\0')));
+                    values[i] = value;
                     found[i] = true;
                 }
             }

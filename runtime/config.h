@@ -8,7 +8,9 @@
  *   KORVO_CONFIG_FILE  the endpoint's configuration file
  * The configuration file holds one `key=value` per line; blanks around the
  * key and the value are ignored, lines starting with '#' or ';' and lines
- * without '=' are skipped, and the first line for a key gives its value.
+ * without '=' are skipped, and the first line for a key gives its value. A
+ * value ends at its first NUL byte (what follows on the line is ignored),
+ * and blanks in front of that NUL are dropped as at the line's end.
  * Only a regular file is read (opened without blocking, so a FIFO in its
  * place is refused at once), and no line may be longer than
  * MRT_CONFIG_MAX_LINE bytes; either failure is logged at level 0.

@@ -85,12 +85,17 @@ KORVO_EXPORT int32_t send_methstat(IomHandle *handle, int32_t kind, const Gatewa
 KORVO_EXPORT int32_t recv_struct(IomHandle *handle, int32_t kind, GatewayReply *reply);
 
 /* The stream's next packet from the gateway. When `toc` is not NULL its bytes
- * are first sent up as the modified TOC of a new stream (which ends an
- * earlier stream's "nothing more comes"). Returns the packet's size,
- * code byte included, with the packet in *data (an mg block: the code byte,
- * then the data); 0 with *data NULL at an empty packet (the end of a
- * segment) and, from then on, once the gateway said that nothing more comes;
- * -1 with *data NULL when the channel fails. */
+ * are first sent up as the modified TOC of a new stream, and the channel
+ * starts over: when the previous stream has not received its end of stream
+ * (it was left after its last segment, after a command, or in the middle),
+ * that stream's packets, those already kept and those still to come, are
+ * dropped up to and including its end of stream, which the gateway sends
+ * for every stream it served; then the new stream's packets follow.
+ * Returns the packet's size, code byte included, with the packet in *data
+ * (an mg block: the code byte, then the data); 0 with *data NULL at an
+ * empty packet (the end of a segment) and, from then on, once the gateway
+ * said that nothing more comes; -1 with *data NULL when the channel
+ * fails. */
 KORVO_EXPORT int32_t ep_korvo_recv(char **data, const OctetList *toc);
 
 /* Without waiting for the gateway: nonzero when a stream packet had arrived,

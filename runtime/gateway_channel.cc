@@ -112,11 +112,9 @@ struct IomHandle {
 
     int32_t send(uint8_t kind, const void *data, std::size_t length, int32_t session);
     int32_t receive_stream(char **data, Wait wait, bool take);
-    // A new stream handed its TOC over: what comes next is its packets.
-    void begin_stream() {
-        std::lock_guard guard(receive_lock_);
-        ended_ = false;
-    }
+    // A new stream handed its TOC over: what comes next is its packets,
+    // once the previous stream's packets up to its end of stream are gone.
+    void begin_stream();
     int32_t receive_reply(GatewayReply *reply);
     void close();
 
@@ -127,6 +125,9 @@ struct IomHandle {
     void fail(const char *what, const char *detail = nullptr);
     bool wait_for(short events);
     Got receive_message(Message &message, Wait wait);
+    // Drops the queued stream packets up to and including the first end of
+    // stream; true when that end was among them.
+    bool drop_pending_stream();
     // The first queued message of `kind` (or of `also`), taken out.
     bool take_pending(Message &message, uint8_t kind, uint8_t also);
     bool keep_pending(Message &&message);
@@ -136,7 +137,9 @@ struct IomHandle {
     std::atomic<bool> absence_reported_{false};
     int timeout_ms_ = kDefaultTimeoutSeconds * 1000;
     int32_t session_ = 0;
-    bool ended_ = false;  // the gateway said that nothing more comes
+    bool ended_ = false;     // the gateway said that nothing more comes
+    bool open_ = false;      // a stream's TOC went up and its end of stream has not come
+    bool draining_ = false;  // the previous stream's packets are dropped up to its end
     std::mutex send_lock_;
     std::mutex receive_lock_;
     Assembler assembler_;
@@ -345,30 +348,67 @@ bool IomHandle::keep_pending(Message &&message) {
     return true;
 }
 
+bool IomHandle::drop_pending_stream() {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->kind != GATEWAY_KIND_STREAM && it->kind != GATEWAY_KIND_END_OF_STREAM) {
+            ++it;
+            continue;
+        }
+        const bool end = it->kind == GATEWAY_KIND_END_OF_STREAM;
+        pending_bytes_ -= it->length;
+        it = pending_.erase(it);
+        if (end)
+            return true;
+    }
+    return false;
+}
+
+void IomHandle::begin_stream() {
+    std::lock_guard guard(receive_lock_);
+    // The previous stream was left before its end of stream (after its last
+    // segment, a command, or a failure): what the gateway still sends of it
+    // is not the new stream's.
+    if (open_ && !drop_pending_stream())
+        draining_ = true;
+    open_ = true;
+    ended_ = false;
+}
+
 // The next stream packet: taken (take) or only looked at (!take, which
 // keeps it queued and answers 1).
 int32_t IomHandle::receive_stream(char **data, Wait wait, bool take) {
     std::lock_guard guard(receive_lock_);
     Message message;
-    bool found = take_pending(message, GATEWAY_KIND_STREAM,
-                              wait == Wait::Yes ? GATEWAY_KIND_END_OF_STREAM : GATEWAY_KIND_STREAM);
-    while (!found) {
-        if (ended_ && wait == Wait::Yes)
-            return 0;
-        const Got got = receive_message(message, wait);
-        if (got == Got::Nothing)
-            return 0;
-        if (got == Got::Failed)
-            return ended_ ? 0 : -1;
-        if (message.kind == GATEWAY_KIND_STREAM ||
-            (message.kind == GATEWAY_KIND_END_OF_STREAM && wait == Wait::Yes)) {
-            found = true;
-        } else if (!keep_pending(std::move(message))) {
-            return -1;
+    for (;;) {
+        const bool ends = wait == Wait::Yes || draining_;
+        bool found = take_pending(message, GATEWAY_KIND_STREAM,
+                                  ends ? GATEWAY_KIND_END_OF_STREAM : GATEWAY_KIND_STREAM);
+        if (!found) {
+            if (ended_ && wait == Wait::Yes && !draining_)
+                return 0;
+            const Got got = receive_message(message, wait);
+            if (got == Got::Nothing)
+                return 0;
+            if (got == Got::Failed)
+                return ended_ ? 0 : -1;
+            const bool wanted = message.kind == GATEWAY_KIND_STREAM ||
+                                (message.kind == GATEWAY_KIND_END_OF_STREAM && ends);
+            if (!wanted) {
+                if (!keep_pending(std::move(message)))
+                    return -1;
+                continue;
+            }
         }
+        if (!draining_)
+            break;
+        // A packet of the previous stream: dropped, up to its end.
+        if (message.kind == GATEWAY_KIND_END_OF_STREAM)
+            draining_ = false;
+        message = Message();
     }
     if (message.kind == GATEWAY_KIND_END_OF_STREAM) {
         ended_ = true;
+        open_ = false;
         return 0;
     }
     if (wait == Wait::No) {

@@ -2,15 +2,19 @@
 // segments and resuming a partial one at its offset.
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "properties/file_helpers.h"
 #include "properties/korvo_properties.h"
+#include "runtime/log.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 #include "stream/cds_source.hpp"
 #include "stream/file_stream.h"
+#include "stream/segment_cursor.hpp"
 #include "stream/stream_internal.hpp"
 
 namespace korvo::stream {
@@ -36,14 +40,19 @@ char *take_name(FileStreamState *state) {
     return name;
 }
 
-// The first segment of the TOC, in order, whose "data_path" is `name`.
-Properties *segment_of(const PropertiesList *toc, const char *name) {
-    for (uint32_t i = 0; toc != nullptr && toc->buffer != nullptr && i < toc->length; ++i) {
+// The first segment of the TOC, in order, whose "data_path" is `name` and
+// whose file this stream has not opened yet; count() when there is none.
+std::size_t segment_of(const PropertiesList *toc, SegmentCursor *cursor, const char *name) {
+    for (uint32_t i = 0;
+         cursor != nullptr && toc->buffer != nullptr && i < toc->length && i < cursor->count();
+         ++i) {
+        if (cursor->span(i).taken)
+            continue;
         const char *path = properties_get_string2(&toc->buffer[i], "data_path", nullptr);
         if (path != nullptr && std::strcmp(path, name) == 0)
-            return &toc->buffer[i];
+            return i;
     }
-    return nullptr;
+    return cursor != nullptr ? cursor->count() : 0;
 }
 
 // Step past the end of a file or of the list: the file is closed, nothing is
@@ -56,6 +65,36 @@ int32_t finish(FileStreamState *state, char **data) {
     }
     *data = nullptr;
     return 0;
+}
+
+constexpr const char *kUnmatched =
+    "korvo: The listed file %s is the \"data_path\" of no segment left to read; it is "
+    "skipped.\n";
+constexpr const char *kFileEndedEarly =
+    "The file %1$s ended at byte %2$s of the %3$s bytes of segment %4$s.\n";
+
+// Reads the current segment's next bytes: never more than it has left, so
+// that a file longer than its segment hands out only the segment. A file
+// that ends before the segment's last byte raises; its bytes so far were
+// handed out and stay counted.
+int32_t read_segment(NetStream *stream, FileStreamState *state, SegmentCursor &cursor,
+                     char *buffer) {
+    SegmentSpan &span = cursor.span(cursor.current());
+    const int64_t wanted = std::min<int64_t>(stream->chunkSize, span.remaining());
+    if (wanted <= 0)
+        return 0;
+    const int32_t n = file_read(state->file, buffer, static_cast<int32_t>(wanted));
+    if (n <= 0) {
+        const std::string path = state->file->name != nullptr ? state->file->name : "?";
+        const std::string segment = segment_name(stream->toc, cursor.current());
+        char *none = nullptr;
+        finish(state, &none);
+        vaThrow(nullptr, -1, kFileEndedEarly, path.c_str(),
+                std::to_string(span.start + span.delivered).c_str(),
+                std::to_string(span.size).c_str(), segment.c_str());
+    }
+    span.delivered += n;
+    return n;
 }
 
 int32_t read_stream(NetStream *stream, char **data) {
@@ -73,9 +112,12 @@ int32_t read_stream(NetStream *stream, char **data) {
         *data = buffer.release();
         return n;
     };
+    SegmentCursor *cursor = cursor_of(stream);
 
     if (state->file != nullptr) {
-        const int32_t n = file_read(state->file, buffer.get(), stream->chunkSize);
+        const int32_t n = cursor != nullptr && cursor->current() < cursor->count()
+                              ? read_segment(stream, state, *cursor, buffer.get())
+                              : 0;
         if (n <= 0)
             return finish(state, data);
         return hand_out(n);
@@ -94,13 +136,18 @@ int32_t read_stream(NetStream *stream, char **data) {
     int32_t offset = 0;
     while (state->next != nullptr) {
         char *name = take_name(state);
-        const Properties *segment = segment_of(stream->toc, name);
-        if (segment == nullptr)
+        const std::size_t index = segment_of(stream->toc, cursor, name);
+        if (cursor == nullptr || index >= cursor->count()) {
+            LogQ(kUnmatched, name);
             return finish(state, data);
+        }
         matched = true;
+        const Properties *segment = &stream->toc->buffer[index];
         const int32_t size = properties_get_long2(segment, "size", 0);
         offset = properties_get_long2(segment, "offset", 0);
-        if (offset < size) {
+        cursor->open(index, size, offset);
+        // A negative offset is kept for the seek, which refuses it (23).
+        if (cursor->span(index).remaining() > 0) {
             current = name;
             break;
         }
@@ -119,7 +166,7 @@ int32_t read_stream(NetStream *stream, char **data) {
     if (offset != 0)
         file_seek(file.get(), offset);
     state->file = file.release();
-    const int32_t n = file_read(state->file, buffer.get(), stream->chunkSize);
+    const int32_t n = read_segment(stream, state, *cursor, buffer.get());
     if (n <= 0)
         return finish(state, data);
     return hand_out(n);

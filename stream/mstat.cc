@@ -89,6 +89,14 @@ bool build_path(mstat *record) {
 
 }  // namespace
 
+namespace korvo::stream {
+
+bool sync_record(mstat *record) {
+    return record != nullptr && sync_progress_file(file_of(record), record->dir);
+}
+
+}  // namespace korvo::stream
+
 extern "C" {
 
 mstat *mstat_new(const char *distId, int16_t kind) {
@@ -191,8 +199,14 @@ void mstat_done(mstat *record) {
     }
     char *extension = dot + 1;
     if (std::strcmp(extension, "ads") == 0 || std::strcmp(extension, "mds") == 0)
-        extension[2] = 'f';                     // "adf", "mdf"
-    std::rename(record->path, finished.get());  // a missing file is no error
+        extension[2] = 'f';  // "adf", "mdf"
+    // A missing file is no error. Other records of the distribution may hold
+    // the file open for their in-place saves: under its finished name it
+    // becomes a file of its own, so that their saves land at their path.
+    if (std::rename(record->path, finished.get()) == 0) {
+        korvo::stream::close_progress_file(file_of(record));
+        korvo::stream::give_finished_file(finished.get());
+    }
     std::strcpy(record->path, finished.get());
     std::memcpy(record->suffix, extension, 4);
 }

@@ -77,7 +77,11 @@ KORVO_EXPORT int32_t mstat_save(mstat *record);
 KORVO_EXPORT int32_t mstat_load(mstat *record);
 /* Marks the record finished: renames its file from ".mds" to ".mdf" (or
  * ".ads" to ".adf"; a missing file is no error) and saves go to the new name
- * from then on. Does nothing when the path cannot be built. */
+ * from then on. The finished name then gets a new file of the same bytes,
+ * so that other records of the distribution that held the old file open
+ * (here or in other processes) never rewrite the finished file: their next
+ * save recreates the file at their own path. Does nothing when the path
+ * cannot be built. */
 KORVO_EXPORT void mstat_done(mstat *record);
 
 /* A new path-name buffer holding the id unchanged (a distribution's id is

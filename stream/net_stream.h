@@ -133,9 +133,61 @@ KORVO_EXPORT void net_stream_save_modified_toc(NetStream *stream, const Properti
  * buffer the caller releases with net_stream_free_buffer); 0 with *data NULL
  * at the end of a segment or of the stream; a negative command code when the
  * gateway sent one instead of data: -2 CANCEL, -3 PAUSE (which the progress
- * record notes), -4 EXPIRE, -5 ROAM. -1: the gateway channel failed (absent,
- * closed, or a malformed packet; *data NULL). Source failures raise. */
+ * record notes), -4 EXPIRE, -5 ROAM, and for a code byte that names no
+ * command (6 to 255) that code negated, -6 to -255 (decode_command gives
+ * NULL for it). -1: the gateway channel failed (absent, closed, or a
+ * malformed packet), or an earlier read refused the gateway's packets; *data
+ * is NULL. Source failures raise.
+ *
+ * With its TOC, a read never hands out more than the TOC allows: a segment's
+ * bytes from its "offset" to its "size", in TOC order for a network stream
+ * (complete segments are skipped, as the gateway skips them), in list order
+ * for a file-list stream (file_stream.h). A network read raises, marks the
+ * record in error ("err"), and breaks the stream (later reads answer -1),
+ * when the gateway sends
+ *   more data than the current segment has left, in one packet or over
+ *   several: "The gateway sent <n> bytes for segment <id>^<version>, which
+ *   has <m> bytes left."
+ *   data after the last segment: "The gateway sent <n> bytes after the last
+ *   segment of the TOC."
+ *   an end of segment (an empty packet, a NULL command, a DATA packet without
+ *   data) or the end of the stream before the segment's last byte: "The
+ *   gateway ended segment <id>^<version> at byte <b> of <size>."
+ * Nothing of a refused packet is handed out or counted. Without a TOC the
+ * packets are handed out as they come.
+ *
+ * Checkpoints (the record's "c_len") count only bytes that earlier reads
+ * handed out: a read first counts what the read before it handed out (the
+ * caller came back, so it has those bytes), then reads. A method that
+ * writes each buffer before its next read therefore never finds the record
+ * ahead of what it wrote, whenever its process dies; the bytes of the last
+ * read before a stop (a command, a failure, a close) are not counted, and a
+ * rerun receives them again. The checkpoint of the last bytes of a stream
+ * is saved by the read that returns the 0 after them. Checkpoints are saved
+ * once more than NET_STREAM_CHECKPOINT_BYTES were counted since the last, or
+ * the TOC's total is reached; "c_len" never passes "t_len".
+ *
+ * Power loss: the record and the method's outputs are written through the
+ * page cache, and a power loss may lose the latest writes of either, in any
+ * order; the record may then claim bytes the outputs lost, so a rerun after
+ * a power loss resumes from the smaller of the record and what the outputs
+ * hold. A method that syncs its outputs (fsync, fdatasync) before each next
+ * read never finds the record ahead of them, since a checkpoint counts only
+ * bytes of earlier reads; net_stream_set_durable keeps the checkpoints
+ * themselves, so that a power loss costs no more than the bytes after the
+ * last one. */
 KORVO_EXPORT int32_t net_stream_read(NetStream *stream, char **data);
+
+/* With `durable` nonzero, every checkpoint the stream saves from then on is
+ * synced to the disk (the record's file and, after it was replaced, its
+ * directory) before the read returns, so that a power loss does not take
+ * the checkpoints back; a failed sync is logged ("korvo: Couldn't sync
+ * progress file for distribution <id>") and the read goes on. Together with
+ * outputs the method syncs before each next read, the record after a power
+ * loss is exactly what the outputs hold up to the last checkpoint. Each
+ * sync costs a disk flush per checkpoint (docs/benchmarks.md). 0 turns it
+ * off (the default). NULL and a type-1 stream are ignored. */
+KORVO_EXPORT void net_stream_set_durable(NetStream *stream, int32_t durable);
 
 /* Releases a buffer that net_stream_read stored. NULL is ignored. */
 KORVO_EXPORT void net_stream_free_buffer(NetStream *stream, char *data);

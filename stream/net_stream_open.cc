@@ -1,5 +1,6 @@
 // Opening and closing net streams, and what a stream owns.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "depot/depot_ops.h"
@@ -108,6 +109,18 @@ NetStream *new_stream() {
     return block != nullptr ? &block->stream : nullptr;
 }
 
+SegmentCursor *cursor_of(NetStream *stream) {
+    StreamBlock *block = block_of(stream);
+    if (stream->toc == nullptr)
+        return nullptr;
+    if (block->cursor == nullptr || !block->cursor->made_from(stream->toc)) {
+        auto cursor = std::make_unique<SegmentCursor>(stream->toc);
+        std::unique_ptr<SegmentCursor> old(block->cursor);
+        block->cursor = cursor.release();
+    }
+    return block->cursor;
+}
+
 FileStreamState *new_state(const char *text) {
     auto *state = static_cast<FileStreamState *>(mg_calloc(1, sizeof(FileStreamState)));
     if (state == nullptr || text == nullptr)
@@ -157,6 +170,10 @@ void free_stream(NetStream *stream) {
     int64_length_delete(stream->totalLength);
     int64_length_delete(stream->currentLength);
     mg_free(stream->sourceDir);
+    // A type-1 stream is the caller's own structure, without a block's tail.
+    if (stream->type != NET_STREAM_IOM) {
+        const std::unique_ptr<SegmentCursor> cursor(block_of(stream)->cursor);
+    }
     mg_free(block_of(stream));
 }
 
@@ -171,7 +188,8 @@ NetStream *net_stream_open(StreamKey *key) {
         korvo::rt::Frame frame;
         return open_stream(key);
     } catch (const korvo::rt::Exception &e) {
-        // Only exhausted memory raises here; the contract's answer is NULL.
+        // Only exhausted memory raises here; the open answers NULL for it, as for
+        // every other failure.
         LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
         return nullptr;
     }

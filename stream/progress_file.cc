@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
+
+#include "kes/kes_fd.hpp"
+#include "kes/kes_replace.hpp"
 
 namespace korvo::stream {
 
@@ -21,6 +25,10 @@ long page_size() {
 }
 
 }  // namespace
+
+uint32_t in_place_limit() {
+    return static_cast<uint32_t>(page_size());
+}
 
 bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
     if (!file.open || length != file.size || length == 0 || length > page_size())
@@ -50,6 +58,7 @@ void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
     file.open = true;
     file.fd = fd;
     file.size = length;
+    file.renamed = true;
 }
 
 void close_progress_file(ProgressFile &file) {
@@ -58,6 +67,43 @@ void close_progress_file(ProgressFile &file) {
     file.open = false;
     file.fd = -1;
     file.size = 0;
+    file.renamed = false;
+}
+
+bool sync_progress_file(ProgressFile &file, const char *dir) {
+    if (!file.open || ::fsync(file.fd) != 0)
+        return false;
+    if (!file.renamed)
+        return true;
+    const int directory = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return false;
+    const bool synced = ::fsync(directory) == 0;
+    ::close(directory);
+    file.renamed = !synced;
+    return synced;
+}
+
+void give_finished_file(const char *path) {
+    const kes::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat status;
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size <= 0 || status.st_size > static_cast<off_t>(in_place_limit()))
+        return;
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // it changed under us: leave it as it is
+        done += static_cast<std::size_t>(n);
+    }
+    kes::FileReplacement replacement(path);
+    if (replacement.write(bytes.data(), bytes.size()))
+        replacement.commit();
 }
 
 }  // namespace korvo::stream

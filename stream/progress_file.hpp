@@ -8,12 +8,17 @@
 // place when their size is unchanged; every other save replaces the file
 // atomically and opens the new one. A file that another writer replaced
 // (the descriptor's file has no name any more) is replaced again, so the
-// last save wins.
+// last save wins. mstat_done gives the finished name a file of its own
+// (give_finished_file), so that a record holding the file open never
+// rewrites the finished file: its file then has no name, and its next save
+// lands at its own path.
 //
 // One record, one thread.
 #pragma once
 
 #include <cstdint>
+
+#include "stream/mstat.h"
 
 namespace korvo::stream {
 
@@ -21,6 +26,7 @@ struct ProgressFile {
     bool open;  // `fd` holds the record's file
     int32_t fd;
     uint32_t size;  // the bytes the file holds
+    bool renamed;   // replaced since the last sync: the directory needs one too
 };
 
 // Rewrites the whole file in place with the `length` bytes when that is
@@ -28,10 +34,28 @@ struct ProgressFile {
 // False when the caller must replace the file instead.
 bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length);
 
+// The largest record rewritten in place: a page.
+uint32_t in_place_limit();
+
 // After the file at `path` was replaced by `length` bytes: holds the new
 // file open for later saves (nothing when it cannot be opened).
 void hold_replaced(ProgressFile &file, const char *path, uint32_t length);
 
 void close_progress_file(ProgressFile &file);
+
+// Makes the held file's bytes durable (fsync), and its name too: the
+// directory `dir` is synced after a save that replaced the file. False when
+// no file is held or a sync fails.
+bool sync_progress_file(ProgressFile &file, const char *dir);
+
+// sync_progress_file for the record's file (mstat.cc keeps it).
+bool sync_record(mstat *record);
+
+// After the rename to the finished name `path`: replaces the file there by
+// a new one holding the same bytes, so that records holding the renamed
+// file open (other records of the distribution, here or in other
+// processes) hold a file without a name. Records over in_place_limit() are
+// never rewritten in place and are left alone; failures change nothing.
+void give_finished_file(const char *path);
 
 }  // namespace korvo::stream

@@ -4,7 +4,8 @@
 // A stream made by net_stream_open or file_stream_open lives in a
 // StreamBlock: the public NetStream first, then what the library must know
 // about it and the structure has no field for (whether `source` is a
-// FileStreamState the stream owns or still the caller's key).
+// FileStreamState the stream owns or still the caller's key, where its
+// reads stand in the TOC, the bytes of the last read not yet checkpointed).
 #pragma once
 
 #include <cstdint>
@@ -14,12 +15,23 @@
 
 #include "stream/file_stream.h"
 #include "stream/net_stream.h"
+#include "stream/segment_cursor.hpp"
 
 namespace korvo::stream {
 
 struct StreamBlock {
     NetStream stream;        // first, so that a NetStream * is a StreamBlock *
     bool ownsState = false;  // `source` is a FileStreamState of the stream's own
+    // Where the reads stand in the TOC (owned; made at the first read that
+    // finds a TOC, released with the block).
+    SegmentCursor *cursor = nullptr;
+    // Bytes the last read handed out: checkpointed by the next read, once the
+    // caller came back for more (so never before it had them).
+    int32_t handedOut = 0;
+    // A read refused the gateway's packets: later reads answer -1.
+    bool broken = false;
+    // Checkpoints are synced to the disk (net_stream_set_durable).
+    bool durable = false;
 };
 
 inline StreamBlock *block_of(NetStream *stream) {
@@ -38,6 +50,10 @@ inline FileStreamState *state_of(NetStream *stream) {
 inline bool is_file_kind(const NetStream *stream) {
     return stream->type >= NET_STREAM_FILES;
 }
+
+// The stream's cursor over its TOC, made (again) when the TOC is new; nullptr
+// when the stream has no TOC.
+SegmentCursor *cursor_of(NetStream *stream);
 
 // A new zeroed stream block (an mg block), or nullptr.
 NetStream *new_stream();

@@ -2,6 +2,7 @@
 // what the reads delivered.
 #include "stream/stream_progress.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -10,6 +11,8 @@
 #include "runtime/log.h"
 #include "runtime/raise.h"
 #include "runtime/raise.hpp"
+#include "stream/progress_file.hpp"
+#include "stream/segment_cursor.hpp"
 #include "stream/stream_internal.hpp"
 
 namespace korvo::stream {
@@ -85,6 +88,11 @@ void save_progress(NetStream *stream, SaveAfter after) {
         LogQ(failure_text(after), record->distId);
 }
 
+void sync_progress(NetStream *stream) {
+    if (stream->progress != nullptr && !sync_record(stream->progress))
+        LogQ("korvo: Couldn't sync progress file for distribution %s\n", stream->progress->distId);
+}
+
 void put_flag(NetStream *stream, const char *key, bool value) {
     properties_put_boolean_dup(mstat_get_properties(stream->progress), key, value ? 1 : 0);
 }
@@ -100,34 +108,45 @@ void take_totals(NetStream *stream, const PropertiesList *toc) {
         stream->currentLength = new_length();
     int64_length total{}, current{};
     for (uint32_t i = 0; toc->buffer != nullptr && i < toc->length; ++i) {
-        int64_length_add(&total, properties_get_long(&toc->buffer[i], "size"));
-        int64_length_add(&current, properties_get_long(&toc->buffer[i], "offset"));
+        const int64_t size = bounded_size(properties_get_long(&toc->buffer[i], "size"));
+        const int64_t offset = bounded_offset(properties_get_long(&toc->buffer[i], "offset"), size);
+        int64_length_add(&total, static_cast<int32_t>(size));
+        int64_length_add(&current, static_cast<int32_t>(offset));
     }
     *stream->totalLength = total;
     *stream->currentLength = current;
 }
 
-void account(NetStream *stream, int32_t n) {
-    if (n < 0) {
-        put_flag(stream, "err", true);
-        save_progress(stream, SaveAfter::Status);
+void account_failure(NetStream *stream) {
+    put_flag(stream, "err", true);
+    save_progress(stream, SaveAfter::Status);
+}
+
+void account_bytes(NetStream *stream, int64_t bytes) {
+    if (bytes <= 0)
         return;
-    }
-    if (n == 0)
-        return;
-    stream->unsaved += n - 1;
     if (stream->currentLength == nullptr)
         stream->currentLength = new_length();
-    int64_length reached = *stream->currentLength;
-    int64_length_add(&reached, stream->unsaved);
+    const auto count = [](const int64_length *length) {
+        return length == nullptr ? 0 : int64_t(length->thousands) * 1000 + length->units;
+    };
+    // The reads never hand out more than the TOC holds; should a TOC change
+    // under a stream, the checkpoint still stops at the total it announced.
+    const int64_t current = count(stream->currentLength);
+    int64_t unsaved = stream->unsaved + bytes;
+    if (stream->totalLength != nullptr)
+        unsaved = std::min(unsaved, std::max<int64_t>(count(stream->totalLength) - current, 0));
+    stream->unsaved = static_cast<int32_t>(std::min<int64_t>(unsaved, INT32_MAX));
     const bool total_reached =
-        stream->totalLength != nullptr && int64_length_equal(&reached, stream->totalLength);
+        stream->totalLength != nullptr && current + stream->unsaved == count(stream->totalLength);
     if (stream->unsaved <= NET_STREAM_CHECKPOINT_BYTES && !total_reached)
         return;
     int64_length_add(stream->currentLength, stream->unsaved);
     put_text(stream, "c_len", length_text(stream->currentLength).c_str());
     stream->unsaved = 0;
     save_progress(stream, SaveAfter::Checkpoint);
+    if (block_of(stream)->durable)
+        sync_progress(stream);
 }
 
 }  // namespace korvo::stream

@@ -26,17 +26,26 @@ mstat *new_progress(const std::string &distId);
 // with the text that `after` selects and the read goes on.
 void save_progress(NetStream *stream, SaveAfter after);
 
+// Syncs the stream's saved record to the disk; a failure is logged.
+void sync_progress(NetStream *stream);
+
 void put_flag(NetStream *stream, const char *key, bool value);
 void put_text(NetStream *stream, const char *key, const char *value);
 
 // Takes the totals from the stream's TOC: `totalLength` = the sum of the
 // segments' "size", `currentLength` = the sum of their "offset" (both must
-// exist: message 36). Raises as the getters do.
+// exist: message 36), each offset counted within [0, size] so that the
+// checkpoint never starts beyond the total. Raises as the getters do.
 void take_totals(NetStream *stream, const PropertiesList *toc);
 
-// Accounts a read's count n: a negative n marks "err" and saves; a positive
-// one adds n - 1 to `unsaved` and saves a checkpoint once more than 10240
-// bytes are unsaved or the total is reached.
-void account(NetStream *stream, int32_t n);
+// A read failed (a channel failure, a stop, a refused packet): "err" =
+// true, saved.
+void account_failure(NetStream *stream);
+
+// Adds `bytes` that earlier reads handed out to `unsaved` and saves a
+// checkpoint once more than 10240 bytes are unsaved or the total is
+// reached; "c_len" never passes the total. A durable stream syncs the
+// checkpoint to the disk.
+void account_bytes(NetStream *stream, int64_t bytes);
 
 }  // namespace korvo::stream

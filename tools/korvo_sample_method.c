@@ -132,9 +132,13 @@ static void run(void *context) {
                 break; /* the end of this segment */
             }
             if (n < 0) {
-                printf("stopped: %s\n", n == -1                      ? "channel failure"
-                                        : decode_command(-n) != NULL ? decode_command(-n)
-                                                                     : "an undefined command");
+                /* decode_command names only the six commands: a code the
+                 * gateway made up is printed as its number. */
+                const char *name = n == -1 ? "channel failure" : decode_command(-n);
+                if (name != NULL)
+                    printf("stopped: %s\n", name);
+                else
+                    printf("stopped: code %d\n", (int)-n);
                 job->status = n == -1 ? 1 : 3;
                 break;
             }

@@ -79,6 +79,23 @@ TEST_F(ConfigFile, QueriesFillTheirSlotsFromTheFirstLineOfEachKey) {
     EXPECT_EQ(take(values[3]), "http://host/?a=b");
 }
 
+// A value is a C string: it ends at the line's first NUL byte, and the
+// blanks in front of that NUL are trimmed like those at the line's end.
+TEST_F(ConfigFile, AValueEndsAtItsFirstNulByteWithoutItsBlanks) {
+    using namespace std::string_literals;
+    const std::string path = write("endpoint.cfg",
+                                   "depot_dir = /var/depot \r\0\0\0 2\n"
+                                   "a = \0hidden\n"s);
+    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {"a", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {nullptr, 0, 0, nullptr, nullptr}};
+    char *values[2] = {};
+    const MrtConfigQuery query{keys, 0, values};
+    ASSERT_EQ(mrt_get_config_from_file(path.c_str(), &query), 1);
+    EXPECT_EQ(take(values[0]), "/var/depot");
+    EXPECT_EQ(take(values[1]), "");
+}
+
 TEST_F(ConfigFile, FailuresLeaveTheSlotsAlone) {
     static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
                                         {nullptr, 0, 0, nullptr, nullptr}};

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "properties/korvo_keys.h"
 #include "runtime/gateway.h"
 #include "tests/runtime/raw_gateway.hpp"
 #include "tests/stream/program.hpp"
@@ -209,6 +210,61 @@ TEST_F(EndToEnd, UploadsAreAnsweredAndKept) {
     EXPECT_EQ(gateway.wait(), 0);
     EXPECT_EQ(contents(uploads + "/upload-1"), std::string(2500, 'u'));
     EXPECT_EQ(contents(uploads + "/upload-2"), std::string(10, 'u'));
+}
+
+// A method that leaves a stream in the middle and hands the same TOC over
+// again gets the whole distribution on its second stream: the peer ends
+// the first stream before it serves the second, and the channel drops what
+// was left of the first.
+TEST_F(EndToEnd, ASecondStreamAfterAnAbandonedOneGetsItsOwnBytes) {
+    // More than the sockets hold, so that the peer is still sending the
+    // first stream when the second TOC arrives.
+    distribution({{"a.bin", 3000000}, {"b.bin", 20000}});
+    const std::string socket = scratch / "again.sock";
+    Program gateway({kGateway, "--listen", socket, "--timeout", "30", "--toc", toc});
+    ASSERT_EQ(gateway.line(), "gateway: listening on " + socket);
+    korvo::test::Child method([&] {
+        ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
+        ::setenv("KORVO_GATEWAY_TIMEOUT", "10", 1);  // an end that never comes fails
+        Properties file{};
+        properties_load(&file, toc.c_str());
+        PropertiesList *segments = properties_get_properties_list(&file, JOB_TOC_KEY);
+        std::string received;
+        for (int round = 0; round < 2; ++round) {
+            stream_test::RawKey key(NET_STREAM_NETWORK, 2, "again");
+            stream_test::Stream stream(net_stream_open(&key.key));
+            net_stream_save_modified_toc(stream.get(), segments);
+            for (int ended = 0; ended < 2;) {
+                char *data = nullptr;
+                const int32_t n = net_stream_read(stream.get(), &data);
+                CHILD_CHECK(n >= 0);
+                if (n == 0) {
+                    ++ended;
+                    continue;
+                }
+                if (round == 1)
+                    received.append(data, static_cast<std::size_t>(n));
+                net_stream_free_buffer(stream.get(), data);
+                if (round == 0)
+                    break;  // leave the first stream after its first packet
+            }
+            if (round == 0)
+                continue;
+            char *data = nullptr;
+            CHILD_CHECK(net_stream_read(stream.get(), &data) == 0);  // its end of stream
+        }
+        properties_delete(&file);
+        CHILD_CHECK(received == contents(scratch / "a.bin") + contents(scratch / "b.bin"));
+        return 0;
+    });
+    EXPECT_EQ(method.wait(), 0);
+    const auto lines = gateway.lines_starting();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string &line) {
+                               return line.starts_with("gateway: end of the previous stream");
+                           }),
+              lines.end());
+    EXPECT_EQ(gateway.wait(), 0);
 }
 
 // The method is killed with SIGKILL whenever its output passes a threshold

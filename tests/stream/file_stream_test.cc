@@ -139,6 +139,43 @@ TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
     EXPECT_EQ(read(untold.get()), "<0>");
 }
 
+// A file hands out exactly its segment: a longer file only up to the
+// segment's size, a shorter one raises once its bytes are out, and a name
+// listed twice reads its segment once. Names that match no segment left to
+// read are logged; so is every name of a TOC without "data_path".
+TEST_F(FileStreams, EachFileHandsOutExactlyItsSegment) {
+    const std::string longer = file("long", 100, 1), shorter = file("short", 20000, 2);
+    Toc toc({{"long", 60, 10, longer}, {"short", 30000, 0, shorter}});
+    Stream stream = open({longer, longer, shorter}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    korvo::rt::LogCapture capture;
+    EXPECT_EQ(read(stream.get()), contents(longer).substr(10, 50));
+    EXPECT_EQ(read(stream.get()), "<0>");
+    EXPECT_EQ(read(stream.get()), "<0>");  // listed again: skipped
+    EXPECT_EQ(read(stream.get()), contents(shorter).substr(0, 16384));
+    EXPECT_EQ(read(stream.get()), contents(shorter).substr(16384));
+    const auto raised = raised_by([&] { read(stream.get()); });
+    EXPECT_EQ(raised.text, "The file " + shorter +
+                               " ended at byte 20000 of the 30000 bytes of segment short^1.\n");
+    EXPECT_EQ(capture.texts(2),
+              std::vector<std::string>{"korvo: The listed file " + longer +
+                                       " is the \"data_path\" of no segment left to read; it is "
+                                       "skipped.\n"});
+    stream.reset();
+    // The last checkpoint: the offset's 10, long's 50 and short's first
+    // 16384 bytes (the 3616 after them waited below the threshold).
+    EXPECT_EQ(progress("d")["c_len"], "16444");
+    EXPECT_EQ(progress("d")["t_len"], "30060");
+
+    // A TOC written without "data_path" reads nothing, and says so.
+    Toc bare({{"long", 100, 0}});
+    Stream unnamed = open({longer}, false);
+    net_stream_save_modified_toc(unnamed.get(), &bare);
+    korvo::rt::LogCapture again;
+    EXPECT_EQ(read(unnamed.get()), "<0>");
+    EXPECT_EQ(again.texts(2).size(), 1u);
+}
+
 TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     const std::string a = file("a", 40000, 1), b = file("b", 100, 2);
     Toc toc({{"a", 40000, 0, a}, {"b", 100, 0, b}});
@@ -148,10 +185,11 @@ TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     net_stream_save_modified_toc(stream.get(), &toc);
     EXPECT_TRUE(progress("d").empty());  // nothing is saved before a checkpoint
 
-    // Each read, then "c_len" as the file holds it.
+    // Each read, then "c_len" as the file holds it: a read counts what the
+    // read before it handed out.
     const std::vector<std::pair<std::string, std::string>> steps = {
-        {"16384", "16384"}, {"16384", "32768"}, {"7232", "32768"},  // 7232 waits
-        {"<0>", "32768"},   {"100", "40100"},  // the total reached: a checkpoint
+        {"16384", ""},    {"16384", "16384"}, {"7232", "32768"}, {"<0>", "32768"},  // 7232 waits
+        {"100", "32768"}, {"<0>", "40100"},  // the total reached: a checkpoint
         {"<0>", "40100"},
     };
     for (const auto &[got, c_len] : steps) {
@@ -169,6 +207,25 @@ TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     EXPECT_EQ(progress("d")["close"], "true");
 }
 
+// Durable checkpoints are the same checkpoints, synced: the record and its
+// directory are flushed without a failure line, including after the first
+// save, which made the file.
+TEST_F(FileStreams, DurableCheckpointsAreTheSameCheckpointsSynced) {
+    const std::string a = file("a", 40000, 1);
+    Toc toc({{"a", 40000, 0, a}});
+    Stream stream = open({a}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    net_stream_set_durable(stream.get(), 1);
+    net_stream_set_durable(nullptr, 1);
+    korvo::rt::LogCapture capture;
+    for (const char *expected : {"16384", "16384", "7232", "<0>"}) {
+        const std::string bytes = read(stream.get());
+        EXPECT_EQ(bytes.front() == '<' ? bytes : std::to_string(bytes.size()), expected);
+    }
+    EXPECT_TRUE(capture.texts(2).empty());
+    EXPECT_EQ(progress("d")["c_len"], "40000");
+}
+
 TEST_F(FileStreams, TheTotalMakesACheckpointBelowTheThreshold) {
     const std::string a = file("a", 100, 1), b = file("b", 50, 2);
     Toc toc({{"a", 100, 0, a}, {"b", 50, 20, b}});
@@ -178,6 +235,8 @@ TEST_F(FileStreams, TheTotalMakesACheckpointBelowTheThreshold) {
     EXPECT_EQ(read(stream.get()), "<0>");
     EXPECT_TRUE(progress("d").empty());
     EXPECT_EQ(read(stream.get()), contents(b).substr(20));
+    EXPECT_TRUE(progress("d").empty());  // counted by the next read
+    EXPECT_EQ(read(stream.get()), "<0>");
     EXPECT_EQ(progress("d")["t_len"], "150");
     EXPECT_EQ(progress("d")["c_len"], "150");
 }
@@ -218,14 +277,15 @@ TEST_F(FileStreams, FailedSavesAreLoggedAndTheReadGoesOn) {
     EXPECT_EQ(read(stream.get()).size(), 16384u);
     net_stream_set_status(stream.get(), "broken");
     net_stream_update_mstat(stream.get(), "k", "v");
-    EXPECT_EQ(read(stream.get()).size(), 3616u);
+    EXPECT_EQ(read(stream.get()).size(), 3616u);  // counts the first read's bytes
+    EXPECT_EQ(read(stream.get()), "<0>");         // counts the rest: the total
     stream.reset();
     const std::string failed = "korvo: Couldn't write progress file for distribution";
     EXPECT_EQ(capture.texts(2), (std::vector<std::string>{
-                                    failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(18, ' ') + "x/y\n",
                                     failed + std::string(18, ' ') + "x/y\n",
                                     "korvo: update mstat key=k, value=v\n",
+                                    failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(21, ' ') + "x/y\n",
                                     failed + std::string(14, ' ') + "x/y\n",
                                 }));

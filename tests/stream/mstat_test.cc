@@ -228,6 +228,24 @@ TEST_F(ProgressRecords, SameSizedSavesRewriteTheFileInPlace) {
     ASSERT_EQ(mstat_save(record.get()), 0);
     EXPECT_EQ(c_len(), "101");
 
+    // Another record of the id marks the distribution finished: its rename
+    // takes the file this record holds open to the finished name, and this
+    // record's next save must still land at its own path.
+    {
+        Record finished(mstat_new("42", 0));
+        mstat_done(finished.get());
+    }
+    EXPECT_EQ(files(), std::set<std::string>{"42.mdf"});
+    properties_put_string_dup(list, "c_len", "103");
+    ASSERT_EQ(mstat_save(record.get()), 0);
+    EXPECT_EQ(files(), (std::set<std::string>{"42.mdf", "42.mds"}));
+    EXPECT_EQ(c_len(), "103");
+    Properties finishedList{};
+    properties_load_without_len(&finishedList, (dir + "/42.mdf").c_str());
+    EXPECT_STREQ(properties_get_string(&finishedList, "c_len"), "101");
+    properties_delete(&finishedList);
+    ASSERT_EQ(::unlink((dir + "/42.mdf").c_str()), 0);
+
     // A file cut short is written whole again.
     ASSERT_EQ(::truncate((dir + "/42.mds").c_str(), 3), 0);
     properties_put_string_dup(list, "c_len", "102");

@@ -40,7 +40,7 @@ TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
         CHILD_CHECK(net_stream_read(stream.get(), &data) == 4);
         CHILD_CHECK(std::string(data, 4) == "wxyz" && data[-1] == 1);
         net_stream_free_buffer(stream.get(), data);  // frees from the code byte
-        const int32_t sizes[] = {16384, 16384, 7228, 0, 4};
+        const int32_t sizes[] = {16384, 16384, 7228, 0, 4, 0};
         for (int32_t size : sizes) {
             CHILD_CHECK(net_stream_read(stream.get(), &data) == size);
             net_stream_free_buffer(stream.get(), data);
@@ -60,12 +60,14 @@ TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
         gateway.send(data_packet(size));
     gateway.send(packet(GATEWAY_KIND_STREAM, {}));
     gateway.send(data_packet(4));
+    gateway.send(packet(GATEWAY_KIND_STREAM, {}));
     EXPECT_EQ(method.wait(), 0);
     EXPECT_TRUE(gateway.receive(100).empty());  // the TOC went up once
 
-    // From the offsets' 6 bytes: 4 + 16384 made the first checkpoint and 16384
-    // the second; 7228 reached 40006 of the total 40010 without one, and the
-    // last 4 bytes reached the total.
+    // Each read counts the bytes of the read before it. From the offsets' 6
+    // bytes: 4 + 16384 made the first checkpoint and 16384 the second; 7228
+    // reached 40006 of the total 40010 without one, and the read that ended
+    // b counted its last 4 bytes, which reached the total.
     const auto values = progress("net1");
     EXPECT_EQ(values.at("t_len"), "40010");
     EXPECT_EQ(values.at("c_len"), "40010");
@@ -85,13 +87,10 @@ TEST_F(NetworkStreams, CommandsEndTheReadAndOnlyPauseMarksTheRecord) {
             CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
             net_stream_free_buffer(stream.get(), data);
             CHILD_CHECK(net_stream_read(stream.get(), &data) == -code && data == nullptr);
-            // A NULL command ends the read like an empty packet.
-            CHILD_CHECK(net_stream_read(stream.get(), &data) == 0 && data == nullptr);
             return 0;
         });
         method.gateway.send(data_packet(10));
         method.gateway.send(packet(GATEWAY_KIND_STREAM, {code}));
-        method.gateway.send(packet(GATEWAY_KIND_STREAM, {0}));
         EXPECT_EQ(method.wait(), 0);
         EXPECT_EQ(progress(id).at("paused"), code == 3 ? "true" : "false");
     }
@@ -172,3 +171,72 @@ TEST_F(NetworkStreams, APollingStreamStopsBeforeTouchingItsFiles) {
 }
 
 }  // namespace
+
+// Several streams on one channel, one after the other. Each new TOC starts
+// over: what the gateway still sends of the previous stream, up to its end
+// of stream, is dropped, whether that stream was read to its last segment,
+// stopped by a command, or left in the middle of a segment.
+TEST_F(NetworkStreams, EachNewTocStartsTheChannelOver) {
+    struct Round {
+        std::string id;
+        int32_t size;
+        std::vector<int32_t> reads;  // what the method's reads answer
+    };
+    const std::vector<Round> rounds = {
+        {"first", 10, {10, 0}},    // its end of stream stays unread
+        {"second", 5, {5, 0, 0}},  // read to its end of stream
+        {"paused", 100, {10, -3}}, {"after", 3, {3, 0}},
+        {"left", 100, {10}},  // left in the middle of its segment
+        {"last", 4, {4, 0, 0}},
+    };
+    MethodProcess method([&] {
+        for (const Round &round : rounds) {
+            RawKey key(NET_STREAM_NETWORK, 1, round.id);
+            Stream stream(net_stream_open(&key.key));
+            Toc toc({{round.id, round.size, 0}});
+            net_stream_save_modified_toc(stream.get(), &toc);
+            for (const int32_t expected : round.reads) {
+                char *data = nullptr;
+                const int32_t n = net_stream_read(stream.get(), &data);
+                if (n != expected) {
+                    std::fprintf(stderr, "%s: read %d, not %d\n", round.id.c_str(), n, expected);
+                    return 1;
+                }
+                if (n > 0)
+                    net_stream_free_buffer(stream.get(), data);
+            }
+        }
+        return 0;
+    });
+    auto &gateway = method.gateway;
+    const Bytes segment_end = packet(GATEWAY_KIND_STREAM, {});
+    const Bytes stream_end = packet(GATEWAY_KIND_END_OF_STREAM, {});
+    const auto expect_toc = [&] { EXPECT_EQ(gateway.receive()[0], GATEWAY_KIND_TOC); };
+    expect_toc();
+    gateway.send(data_packet(10));
+    gateway.send(segment_end);
+    gateway.send(stream_end);
+    expect_toc();
+    gateway.send(data_packet(5));
+    gateway.send(segment_end);
+    gateway.send(stream_end);
+    expect_toc();
+    gateway.send(data_packet(10));
+    gateway.send(packet(GATEWAY_KIND_STREAM, {3}));
+    gateway.send(stream_end);
+    expect_toc();
+    gateway.send(data_packet(3));
+    gateway.send(segment_end);
+    gateway.send(stream_end);
+    expect_toc();
+    gateway.send(data_packet(10));
+    expect_toc();
+    gateway.send(data_packet(20));  // the rest of "left", then its end
+    gateway.send(stream_end);
+    gateway.send(data_packet(4));
+    gateway.send(segment_end);
+    gateway.send(stream_end);
+    EXPECT_EQ(method.wait(), 0);
+    EXPECT_EQ(progress("second").at("c_len"), "5");
+    EXPECT_EQ(progress("last").at("c_len"), "4");
+}

@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/gateway.h"
@@ -192,6 +195,47 @@ TEST_F(PeerUploads, EveryRefusalReturnsThePeersCodeAfterEndingTheTransfer) {
                "gateway: upload 2: 0 bytes in 0 chunks, kept in DIR/upload-2",
                "gateway: upload 3: status, granted 0",
                "gateway: upload 3: 0 bytes in 0 chunks, kept in DIR/upload-3"}));
+}
+
+// A method that opens upload after upload and never reads a reply is held
+// by its own full socket: the peer stops reading from it once its replies
+// wait unread, so the uploads it keeps stay few. (The peer's transcript is
+// read as it comes, so that only the method can hold the peer back.)
+TEST_F(PeerUploads, AMethodThatNeverReadsItsRepliesIsHeldBack) {
+    constexpr int kFlood = 20000;
+    uploads = scratch / "flood";
+    std::filesystem::create_directory(uploads);
+    const std::string socket = scratch / "flood.sock";
+    Program gateway({kGateway, "--listen", socket, "--timeout", "30", "--uploads", uploads});
+    ASSERT_EQ(gateway.line(), "gateway: listening on " + socket);
+    std::vector<std::string> lines;
+    std::thread transcript([&] { lines = gateway.lines(); });
+    korvo::test::Child method([&] {
+        ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
+        ::setenv("KORVO_GATEWAY_TIMEOUT", "1", 1);  // a held send fails within a second
+        IomHandle *channel = ecp_get_ipc_handle();
+        CHILD_CHECK(channel != nullptr);
+        const GatewayStatus status{};
+        int sent = 0;
+        while (sent < kFlood && send_methstat(channel, GATEWAY_KIND_STATUS, &status) == 0)
+            ++sent;
+        CHILD_CHECK(sent < kFlood);
+        return 0;
+    });
+    EXPECT_EQ(method.wait(), 0);
+    transcript.join();
+    EXPECT_EQ(gateway.wait(), 0);
+    const auto kept = std::distance(std::filesystem::directory_iterator(uploads),
+                                    std::filesystem::directory_iterator());
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, 2000);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &line) {
+                                return line.starts_with(
+                                    "gateway: the method does not read what "
+                                    "it is sent (64 packets wait)");
+                            }),
+              1);
 }
 
 TEST_F(PeerUploads, AFileSentFromAnOffsetBeyondFourGiBArrivesAsExactlyItsTail) {

@@ -38,6 +38,11 @@ namespace {
 
 // Packets kept ready while serving: enough to keep the socket busy.
 constexpr std::size_t kReadyPackets = 4;
+// Packets that may wait for the method to read them before the peer stops
+// reading from it: a method that sends statuses and chunks without reading
+// the replies is then held by its own full socket, instead of the peer
+// storing every upload it floods in.
+constexpr std::size_t kWaitingPacketsMax = 64;
 
 [[noreturn]] void fail(const std::string &what) {
     std::fprintf(stderr, "korvo_gateway: %s\n", what.c_str());
@@ -103,6 +108,7 @@ int accept_method(const Options &options, const Transcript &transcript) {
 bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
               const Options &options, const Transcript &transcript) {
     std::string why;
+    bool holding = false;  // reading from the method stopped: its packets wait
     for (;;) {
         try {
             while (serving && serving->active() && link.queued() < kReadyPackets)
@@ -122,7 +128,17 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
         }
         Message message;
         bool received = false;
-        for (;;) {
+        const bool held = link.queued() >= kWaitingPacketsMax;
+        if (held && !holding) {
+            transcript.line(
+                "the method does not read what it is sent (%zu packets wait); "
+                "nothing more is read from it until it does",
+                link.queued());
+        }
+        holding = held;
+        for (; !held;) {
+            if (link.queued() >= kWaitingPacketsMax)
+                break;
             const PeerLink::In in = link.receive(message, why);
             if (in == PeerLink::In::Nothing)
                 break;
@@ -144,7 +160,7 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
                     }
                     try {
                         serving->begin(decode_handed_toc(message.payload.get(), message.length),
-                                       transcript);
+                                       link, transcript);
                     } catch (const std::runtime_error &e) {
                         transcript.line("cannot serve: %s", e.what());
                         return false;
@@ -170,7 +186,8 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
         if (received || (more && flow == PeerLink::Flow::Done))
             continue;
         const bool sending = flow == PeerLink::Flow::Blocked;
-        pollfd ready{link.fd(), static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
+        const short events = static_cast<short>((held ? 0 : POLLIN) | (sending ? POLLOUT : 0));
+        pollfd ready{link.fd(), events, 0};
         const int n = ::poll(&ready, 1, options.timeout > 0 ? options.timeout * 1000 : -1);
         if (n == 0) {
             transcript.line("no news from the method within %d seconds", options.timeout);

@@ -30,7 +30,8 @@ void Serving::close_file() {
     fd_ = -1;
 }
 
-void Serving::begin(const std::vector<HandedSegment> &handed, const Transcript &transcript) {
+void Serving::begin(const std::vector<HandedSegment> &handed, PeerLink &link,
+                    const Transcript &transcript) {
     if (handed.size() != segments_.size())
         throw std::runtime_error("the method's TOC has " + std::to_string(handed.size()) +
                                  " segments, the distribution " + std::to_string(segments_.size()));
@@ -50,6 +51,14 @@ void Serving::begin(const std::vector<HandedSegment> &handed, const Transcript &
     transcript.line("TOC of %zu segments, %llu bytes, resuming at %llu", segments_.size(),
                     static_cast<unsigned long long>(total),
                     static_cast<unsigned long long>(resumed));
+    // The stream the method left before its end gets its end first, so
+    // that the method's channel can tell the two streams apart.
+    if (stage_ == Stage::Sending) {
+        link.queue(GATEWAY_KIND_END_OF_STREAM, nullptr, 0);
+        transcript.line("end of the previous stream, %llu data bytes in %llu packets",
+                        static_cast<unsigned long long>(sent_),
+                        static_cast<unsigned long long>(packets_));
+    }
     close_file();
     stage_ = Stage::Sending;
     index_ = 0;
@@ -69,6 +78,8 @@ void Serving::produce(PeerLink &link, const Transcript &transcript) {
         link.queue_stream(command_, 0, [](uint8_t *) { return true; });
         transcript.line("sent %s after %llu data bytes", decode_command(command_),
                         static_cast<unsigned long long>(sent_));
+        // A command ends the stream as its last segment would.
+        link.queue(GATEWAY_KIND_END_OF_STREAM, nullptr, 0);
         stage_ = Stage::Stopped;
         return;
     }

@@ -2,7 +2,8 @@
 // handed over, each incomplete segment's bytes in stream packets (code 1,
 // then data), an empty packet at the end of each segment, and the end of
 // the stream after the last; or, once the chosen number of data bytes went
-// out, the chosen command instead of the rest.
+// out, the chosen command instead of the rest, then the end of the stream.
+// Every stream served ends with one end of stream.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +25,10 @@ class Serving {
     Serving &operator=(const Serving &) = delete;
 
     // The method handed over its TOC: serving starts (again) from its
-    // offsets. Throws std::runtime_error when it is not the TOC served.
-    void begin(const std::vector<HandedSegment> &handed, const Transcript &transcript);
+    // offsets, after the end of the stream that was being served. Throws
+    // std::runtime_error when it is not the TOC served.
+    void begin(const std::vector<HandedSegment> &handed, PeerLink &link,
+               const Transcript &transcript);
     bool active() const { return stage_ == Stage::Sending; }
     // Queues the next packet. Throws std::runtime_error when a source file
     // cannot be read.

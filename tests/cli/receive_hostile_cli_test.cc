@@ -255,14 +255,15 @@ TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsT
 TEST_F(HostileGatewayReceive, TheSampleMethodCountsEachSegmentToo) {
     fs::create_directory(out_);
     const std::vector<std::pair<std::string, std::function<void(HostileGateway &)>>> scripts{
-        {"korvo_sample_method: segment seg-a ended after 100000 of 200000 bytes\n",
+        {"korvo_sample_method: The gateway ended segment seg-a^1 at byte 100000 of 200000.",
          [&](HostileGateway &g) {
              g.data(a_.substr(0, 100000));
              g.end_segment();
              g.data(a_.substr(100000));
              g.end_segment();
          }},
-        {"korvo_sample_method: segment seg-a got more than its 200000 bytes\n",
+        {"korvo_sample_method: The gateway sent " + std::to_string(a_.size() + b_.size()) +
+             " bytes for segment seg-a^1, which has 200000 bytes left.",
          [&](HostileGateway &g) { g.data(a_ + b_); }},
     };
     for (const auto &[says, play] : scripts) {
@@ -272,8 +273,12 @@ TEST_F(HostileGatewayReceive, TheSampleMethodCountsEachSegmentToo) {
         Outcome run = gateway.finish();
         EXPECT_EQ(run.exit_code, 1) << run.err;
         EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+        // The record claims no more than the output holds (a record the
+        // stream had no checkpoint for yet claims nothing).
         auto record = ProgressValues(work_, "dist-h");
-        EXPECT_LE(std::stoull(record["c_len"]), fs::file_size(out_ + "/seg-a")) << says;
+        if (!record["c_len"].empty()) {
+            EXPECT_LE(std::stoull(record["c_len"]), fs::file_size(out_ + "/seg-a")) << says;
+        }
         Outcome rerun = ServeHonestly(true);
         EXPECT_EQ(rerun.exit_code, 0) << rerun.err;
         EXPECT_TRUE(OutputsAreRight()) << says;

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstdio>
 
@@ -232,11 +233,13 @@ TEST_F(CacheTest, WorkingDirectoriesNeitherCollideNorLinger) {
     const std::string running = GetDownloadDirectory(handle);
     EXPECT_EQ(fs::path(running).parent_path().string(), downloads);
     EXPECT_TRUE(fs::is_directory(running));
-    EXPECT_EQ(cds_test::files_under(downloads),
-              (std::vector<std::string>{"2222222222222222.lock",
-                                        fs::path(running).filename().string() + ".lock",
-                                        fs::path(running).filename().string() + "/w2.part",
-                                        "fedcba9876543210.lock", "notes.txt"}));
+    // files_under lists in name order; the running download's random name
+    // may sort anywhere among the others.
+    std::vector<std::string> expected{
+        "2222222222222222.lock", fs::path(running).filename().string() + ".lock",
+        fs::path(running).filename().string() + "/w2.part", "fedcba9876543210.lock", "notes.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(cds_test::files_under(downloads), expected);
     server.release_delayed();
     ASSERT_TRUE(Completions::instance().wait_for(handle));
     EXPECT_EQ(GetDownloadDirectory(handle), cached(server, "w2"));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/stream/program.hpp"
+#include "tests/stream/sample_method_run.hpp"
 #include "tests/stream/stream_test_support.hpp"
 
 namespace {
@@ -18,52 +19,19 @@ namespace {
 using stream_test::contents;
 using stream_test::Program;
 
-constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
-constexpr const char *kMethod = KORVO_SAMPLE_METHOD_CXX_PROGRAM;
-
-class CxxSampleMethod : public stream_test::StreamTest {
+class CxxSampleMethod : public stream_test::SampleMethodRun {
   protected:
-    void SetUp() override {
-        StreamTest::SetUp();
-        out = scratch / "out";
-        std::filesystem::create_directory(out);
-        toc = scratch / "dist.toc";
-    }
-    void TearDown() override {
-        peer.reset();
-        StreamTest::TearDown();
-    }
-    void distribution(const std::vector<std::pair<std::string, std::size_t>> &files) {
-        std::vector<std::string> argv{kGateway, "--make-toc", toc};
-        unsigned seed = 1;
-        for (const auto &[name, size] : files) {
-            stream_test::write_file(scratch / name, stream_test::pattern(size, seed++));
-            argv.push_back(scratch / name);
-            names.push_back(name);
-        }
-        Program make(argv);
-        ASSERT_EQ(make.wait(), 0);
-    }
+    CxxSampleMethod() : SampleMethodRun(KORVO_SAMPLE_METHOD_CXX_PROGRAM) {}
+
     std::vector<std::string> serve(const std::vector<std::string> &options,
                                    const std::vector<std::string> &extra = {}) {
-        std::vector<std::string> argv{kGateway, "--toc", toc, "--timeout", "30"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.insert(argv.end(), {"--", kMethod, "dist", toc, out});
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        peer = std::make_unique<Program>(argv);
-        return peer->lines();
+        return start(options, extra).lines();
     }
-    void expect_complete() {
-        for (const std::string &name : names)
-            EXPECT_TRUE(contents(out + "/" + name) == contents(scratch / name)) << name;
-    }
+    void expect_complete() { expect_outputs(); }
+
     static bool has(const std::vector<std::string> &lines, const std::string &line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
-
-    std::string out, toc;
-    std::vector<std::string> names;
-    std::unique_ptr<Program> peer;
 };
 
 TEST_F(CxxSampleMethod, PausedResumesAtTheCheckpointAndCompletes) {
@@ -107,8 +75,8 @@ TEST_F(CxxSampleMethod, CommandsStopItAndItsReportGoesUp) {
 
 TEST_F(CxxSampleMethod, AFailureEndsItWithTheCatalogMessage) {
     // A TOC file that is not one: the method reports message 11 and fails.
-    peer = std::make_unique<Program>(
-        std::vector<std::string>{kMethod, "dist", scratch / "none.toc", out});
+    peer = std::make_unique<Program>(std::vector<std::string>{KORVO_SAMPLE_METHOD_CXX_PROGRAM,
+                                                              "dist", scratch / "none.toc", out});
     EXPECT_EQ(peer->wait(), 1);
 }
 

@@ -19,6 +19,7 @@
 #include "runtime/gateway.h"
 #include "tests/runtime/raw_gateway.hpp"
 #include "tests/stream/program.hpp"
+#include "tests/stream/sample_method_run.hpp"
 #include "tests/stream/stream_test_support.hpp"
 
 namespace {
@@ -29,37 +30,12 @@ using stream_test::Program;
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
 constexpr const char *kMethod = KORVO_SAMPLE_METHOD_PROGRAM;
 
-class EndToEnd : public stream_test::StreamTest {
+class EndToEnd : public stream_test::SampleMethodRun {
   protected:
-    void SetUp() override {
-        StreamTest::SetUp();
-        out = scratch / "out";
-        std::filesystem::create_directory(out);
-        toc = scratch / "dist.toc";
-    }
-    void TearDown() override {
-        peer.reset();
-        StreamTest::TearDown();
-    }
-    // Source files (name, size) and their TOC.
-    void distribution(const std::vector<std::pair<std::string, std::size_t>> &files) {
-        std::vector<std::string> argv{kGateway, "--make-toc", toc};
-        unsigned seed = 1;
-        for (const auto &[name, size] : files) {
-            stream_test::write_file(scratch / name, stream_test::pattern(size, seed++));
-            argv.push_back(scratch / name);
-            names.push_back(name);
-            total += size;
-        }
-        Program make(argv);
-        ASSERT_EQ(make.wait(), 0);
-    }
+    EndToEnd() : SampleMethodRun(kMethod) {}
+
     std::vector<std::string> serve(const std::vector<std::string> &options = {}) {
-        std::vector<std::string> argv{kGateway, "--toc", toc, "--timeout", "30"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.insert(argv.end(), {"--", kMethod, "dist", toc, out});
-        peer = std::make_unique<Program>(argv);
-        return peer->lines_starting();
+        return start(options).lines_starting();
     }
     uint64_t written() const {
         uint64_t bytes = 0;
@@ -69,18 +45,12 @@ class EndToEnd : public stream_test::StreamTest {
         return bytes;
     }
     void expect_complete() {
-        for (const std::string &name : names)
-            EXPECT_TRUE(contents(out + "/" + name) == contents(scratch / name)) << name;
+        expect_outputs();
         const auto values = progress("dist");
         EXPECT_EQ(values.at("t_len"), std::to_string(total));
         EXPECT_EQ(values.at("c_len"), std::to_string(total));
         EXPECT_EQ(values.at("close"), "true");
     }
-
-    std::string out, toc;
-    std::vector<std::string> names;
-    uint64_t total = 0;
-    std::unique_ptr<Program> peer;
 };
 
 TEST_F(EndToEnd, ADistributionArrivesByteForByte) {

@@ -12,8 +12,8 @@
 // memory; only when both are empty (or both full) does it trade one with
 // the shared pool, under its lock: a full one for an empty one, or the
 // other way round. New blocks are cut from chunks of the C heap a magazine
-// at a time. A thread that ends gives its magazines back. Magazines, chunks
-// and carvers' slabs stay for the life of the process.
+// at a time. A thread that ends gives its magazines back. Magazines and
+// chunks stay for the life of the process.
 //
 // A carver's slab counts its live blocks in `live`, which holds a large bias
 // while the carver still cuts from it, so that it cannot reach 0 before the
@@ -22,10 +22,16 @@
 // slab it last freed into and subtracts them in one step when it frees into
 // another slab, when it has freed every block the slab still counts, or when
 // it ends. Whoever brings the count to 0 gives the slab back to the shared
-// pool, which keeps free slabs by size for the next carver.
+// pool, which keeps free slabs by size for the next carver, up to
+// kKeptFreeSlabBytes in all; a slab beyond that goes back to the system at
+// once. Slabs of a page or more are mapped from the system on their own
+// (mmap) and unmapped when given back, so that the memory of a large
+// decoded value leaves the process when the value is freed; smaller slabs
+// come from the C heap and go back to it.
 #include "runtime/mg_pool.hpp"
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <atomic>
 #include <cstdint>
@@ -48,6 +54,10 @@ void release_other(void *block) {
 }
 
 void settle_freed_carved() {}
+
+std::size_t slab_bytes_held() {
+    return 0;
+}
 
 void *resize(void *block, std::size_t size) {
     return std::realloc(block, size == 0 ? 1 : size);
@@ -80,6 +90,11 @@ static_assert(sizeof(Header) == kHeader);
 constexpr std::size_t kSlabClasses = 7;
 constexpr std::size_t kSmallestSlab = 1024;
 constexpr std::int64_t kCarving = std::int64_t{1} << 40;  // the bias of an open slab
+// Free slabs the shared pool keeps for the next carvers: enough for the
+// decodes of TOCs of a few thousand segments to find their slabs warm.
+constexpr std::size_t kKeptFreeSlabBytes = std::size_t{4} << 20;
+// Slabs of at least this size are mappings of their own.
+constexpr std::size_t kPageBytes = 4096;
 
 // Where a slab's first block tag lies: its bytes must be aligned to 16.
 constexpr std::size_t kFirstTag = (sizeof(Slab) + 8 + 15) / 16 * 16 - 8;
@@ -117,9 +132,10 @@ struct Shared {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     Magazine *full[kClasses] = {};  // some only partly full
     Magazine *empty = nullptr;
-    void *stray[kClasses] = {};      // blocks freed when no magazine could be had,
-                                     // linked through their first word
-    Slab *slabs[kSlabClasses] = {};  // free slabs
+    void *stray[kClasses] = {};       // blocks freed when no magazine could be had,
+                                      // linked through their first word
+    Slab *slabs[kSlabClasses] = {};   // free slabs
+    std::size_t free_slab_bytes = 0;  // of the slabs in `slabs`
 };
 
 constinit Shared shared;
@@ -197,10 +213,50 @@ constinit thread_local ThreadCache cache [[gnu::tls_model("initial-exec")]] = {}
 
 // ---- slabs ------------------------------------------------------------------
 
+// Bytes of slabs taken from the system and not yet given back to it.
+std::atomic<std::size_t> held_slab_bytes{0};
+
+// A new slab of the class from the system, or nullptr.
+Slab *new_slab(std::size_t slab_class) {
+    const std::size_t bytes = slab_bytes(slab_class);
+    void *memory = nullptr;
+    if (bytes >= kPageBytes) {
+        memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            return nullptr;
+    } else if ((memory = std::malloc(bytes)) == nullptr) {
+        return nullptr;
+    }
+    held_slab_bytes.fetch_add(bytes, std::memory_order_relaxed);
+    auto *slab = static_cast<Slab *>(memory);
+    slab->size_class = slab_class;
+    slab->bytes = bytes;
+    return slab;
+}
+
+// Returns a slab none of whose blocks is in use to the system.
+void delete_slab(Slab *slab) {
+    const std::size_t bytes = slab->bytes;
+    if (bytes >= kPageBytes)
+        munmap(slab, bytes);
+    else
+        std::free(slab);
+    held_slab_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+}
+
+// A slab none of whose blocks is in use: kept for the next carver while the
+// free slabs kept stay within kKeptFreeSlabBytes, else given back.
 void give_back(Slab *slab) {
-    SharedLock guard;
-    slab->next = shared.slabs[slab->size_class];
-    shared.slabs[slab->size_class] = slab;
+    {
+        SharedLock guard;
+        if (shared.free_slab_bytes + slab->bytes <= kKeptFreeSlabBytes) {
+            slab->next = shared.slabs[slab->size_class];
+            shared.slabs[slab->size_class] = slab;
+            shared.free_slab_bytes += slab->bytes;
+            return;
+        }
+    }
+    delete_slab(slab);
 }
 
 // A slab of the class, counting as open, or nullptr.
@@ -209,16 +265,13 @@ Slab *take_slab(std::size_t slab_class) {
     {
         SharedLock guard;
         slab = shared.slabs[slab_class];
-        if (slab != nullptr)
+        if (slab != nullptr) {
             shared.slabs[slab_class] = slab->next;
+            shared.free_slab_bytes -= slab->bytes;
+        }
     }
-    if (slab == nullptr) {
-        slab = static_cast<Slab *>(std::malloc(slab_bytes(slab_class)));
-        if (slab == nullptr)
-            return nullptr;
-        slab->size_class = slab_class;
-        slab->bytes = slab_bytes(slab_class);
-    }
+    if (slab == nullptr && (slab = new_slab(slab_class)) == nullptr)
+        return nullptr;
     slab->live.store(kCarving, std::memory_order_relaxed);
     return slab;
 }
@@ -240,6 +293,10 @@ void subtract_freed() {
 
 void settle_freed_carved() {
     subtract_freed();
+}
+
+std::size_t slab_bytes_held() {
+    return held_slab_bytes.load(std::memory_order_relaxed);
 }
 
 namespace {

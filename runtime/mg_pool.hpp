@@ -10,7 +10,9 @@
 // from slabs, with an 8-byte header each: no per-block bookkeeping, and the
 // blocks of a list lie side by side. Each block is still freed alone, by any
 // thread, with release(); a slab counts the blocks not yet freed and goes
-// back to the pool with the last of them.
+// back to the pool with the last of them. The pool keeps a few MiB of free
+// slabs for the next carvers and gives the others back to the system, so
+// the memory of a large decoded value leaves the process when it is freed.
 //
 // Built with AddressSanitizer, the pool steps aside and every block is a
 // plain C heap block, so that the sanitizer sees each one.
@@ -209,6 +211,10 @@ inline bool is_carved(const void *block) {
 }
 // Subtracts the frees freed_carved counts from their slab's count.
 void settle_freed_carved();
+
+// The bytes of carvers' slabs the pool holds from the system, in use or
+// kept free (0 in the sanitizer build). Any thread.
+std::size_t slab_bytes_held();
 
 inline void release(void *block) {
 #ifndef KORVO_POOL_PLAIN_HEAP

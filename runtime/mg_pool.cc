@@ -90,9 +90,8 @@ static_assert(sizeof(Header) == kHeader);
 constexpr std::size_t kSlabClasses = 7;
 constexpr std::size_t kSmallestSlab = 1024;
 constexpr std::int64_t kCarving = std::int64_t{1} << 40;  // the bias of an open slab
-// Free slabs the shared pool keeps for the next carvers: enough for the
-// decodes of TOCs of a few thousand segments to find their slabs warm.
-constexpr std::size_t kKeptFreeSlabBytes = std::size_t{4} << 20;
+// The shared pool keeps up to kKeptFreeSlabBytes of free slabs: enough for
+// the decodes of TOCs of a few thousand segments to find their slabs warm.
 // Slabs of at least this size are mappings of their own.
 constexpr std::size_t kPageBytes = 4096;
 

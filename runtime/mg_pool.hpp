@@ -215,6 +215,8 @@ void settle_freed_carved();
 // The bytes of carvers' slabs the pool holds from the system, in use or
 // kept free (0 in the sanitizer build). Any thread.
 std::size_t slab_bytes_held();
+// The most bytes of free slabs the pool keeps for the next carvers.
+inline constexpr std::size_t kKeptFreeSlabBytes = std::size_t{4} << 20;
 
 inline void release(void *block) {
 #ifndef KORVO_POOL_PLAIN_HEAP

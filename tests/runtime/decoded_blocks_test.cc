@@ -225,7 +225,7 @@ TEST_F(DecodedBlocks, MemoryOfALargeFreedValueLeavesTheProcess) {
     EXPECT_LE(after, before * 1.2) << "before " << before << ", peak " << peak;
     EXPECT_LE(after - before, (peak - before) / 5) << "before " << before << ", peak " << peak;
 #else
-    static_cast<void>(peak), static_cast<void>(after);
+    static_cast<void>(before), static_cast<void>(peak), static_cast<void>(after);
 #endif
 }
 

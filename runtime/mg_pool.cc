@@ -233,29 +233,43 @@ Slab *new_slab(std::size_t slab_class) {
     return slab;
 }
 
-// Returns a slab none of whose blocks is in use to the system.
-void delete_slab(Slab *slab) {
+// Returns a slab none of whose blocks is in use to the system. False when
+// the system refuses (munmap fails when splitting a mapping would pass the
+// process's limit of mappings), and then the slab is still the caller's.
+bool delete_slab(Slab *slab) {
     const std::size_t bytes = slab->bytes;
-    if (bytes >= kPageBytes)
-        munmap(slab, bytes);
-    else
+    if (bytes >= kPageBytes) {
+        if (munmap(slab, bytes) != 0)
+            return false;
+    } else {
         std::free(slab);
+    }
     held_slab_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+    return true;
+}
+
+// Puts a free slab on the shared pool's list. The caller holds the lock.
+void keep(Slab *slab) {
+    slab->next = shared.slabs[slab->size_class];
+    shared.slabs[slab->size_class] = slab;
+    shared.free_slab_bytes += slab->bytes;
 }
 
 // A slab none of whose blocks is in use: kept for the next carver while the
-// free slabs kept stay within kKeptFreeSlabBytes, else given back.
+// free slabs kept stay within kKeptFreeSlabBytes, else given back (or kept
+// all the same when the system will not take it).
 void give_back(Slab *slab) {
     {
         SharedLock guard;
         if (shared.free_slab_bytes + slab->bytes <= kKeptFreeSlabBytes) {
-            slab->next = shared.slabs[slab->size_class];
-            shared.slabs[slab->size_class] = slab;
-            shared.free_slab_bytes += slab->bytes;
+            keep(slab);
             return;
         }
     }
-    delete_slab(slab);
+    if (!delete_slab(slab)) {
+        SharedLock guard;
+        keep(slab);
+    }
 }
 
 // A slab of the class, counting as open, or nullptr.

@@ -47,7 +47,8 @@ void *resize(void *block, std::size_t size);
 
 // Cuts blocks for one thread's piece of work. Blocks of up to kMaxCarved
 // bytes come from slabs taken as needed: the first sized by `hint` (the
-// bytes the work expects to need), the next ones of the largest size.
+// bytes the work expects to need), each next one twice the one before, up
+// to kLargestSlabBytes.
 // Larger blocks come from allocate(). The carver must be used by the thread
 // that made it; its blocks may be released anywhere, before or after the
 // carver ends.
@@ -217,6 +218,8 @@ void settle_freed_carved();
 std::size_t slab_bytes_held();
 // The most bytes of free slabs the pool keeps for the next carvers.
 inline constexpr std::size_t kKeptFreeSlabBytes = std::size_t{4} << 20;
+// The size of the largest slabs.
+inline constexpr std::size_t kLargestSlabBytes = std::size_t{2} << 20;
 
 inline void release(void *block) {
 #ifndef KORVO_POOL_PLAIN_HEAP

@@ -84,7 +84,7 @@ TEST_F(PoolSlabs, GoBackWhenTheirBlocksAreFreed) {
     other.join();
     pool::settle_freed_carved();
     ASSERT_TRUE(intact(last));
-    EXPECT_LE(held_now(), pool::kKeptFreeSlabBytes + (std::size_t{64} << 10));
+    EXPECT_LE(held_now(), pool::kKeptFreeSlabBytes + pool::kLargestSlabBytes);
     pool::release(last);
     pool::settle_freed_carved();
     EXPECT_LE(held_now(), pool::kKeptFreeSlabBytes);

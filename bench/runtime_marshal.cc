@@ -3,48 +3,21 @@
 // physical limit of any decoder that must at least read them.
 #include <benchmark/benchmark.h>
 
-#include <string>
-
+#include "bench/bench_sample_toc.hpp"
 #include "bench/kes_bench_timing.hpp"
 #include "runtime/generic.h"
 #include "runtime/marshal.h"
-#include "runtime/mg_memory.h"
-#include "tests/runtime/sample_types.hpp"
 
 namespace {
 
 constexpr int kSegments = 1000;
 
 sample::PropertiesList make_toc() {
-    sample::register_types();
-    sample::PropertiesList toc{};
-    for (int i = 0; i < kSegments; ++i) {
-        sample::Properties segment{};
-        const std::string id = "segment-" + std::to_string(i);
-        sample::add_property(segment, "id", sample::string_any(id.c_str()));
-        sample::add_property(segment, "version", sample::string_any("1.0"));
-        sample::add_property(segment, "hostname", sample::string_any("source.example.com"));
-        sample::add_property(segment, "checksum",
-                             sample::string_any("9f86d081884c7d659a2feaa0c55ad015"));
-        sample::add_property(segment, "data_path",
-                             sample::string_any(("/var/korvo/depot/" + id + ".dat").c_str()));
-        sample::add_property(segment, "size", sample::long_any(1 << 20));
-        sample::add_property(segment, "offset", sample::long_any(0));
-        sample::add_property(segment, "ctime", sample::long_any(1700000000 + i));
-        sample::add_property(segment, "mtime", sample::long_any(1700000000 + i));
-        auto *flag = static_cast<uint8_t *>(mg_malloc(1));
-        *flag = 1;
-        sample::add_property(segment, "disposable", Any{TC_boolean, flag});
-        seq_add(&toc, &segment, sizeof segment);
-    }
-    return toc;
+    return korvo::bench::makeSampleToc(kSegments);
 }
 
 sample::Bytes encoded_toc() {
-    sample::PropertiesList toc = make_toc();
-    sample::Bytes bytes = sample::encode(sample::TC_PropertiesList, &toc);
-    vem_free_generic(&toc, sample::TC_PropertiesList);
-    return bytes;
+    return korvo::bench::encodedSampleToc(kSegments);
 }
 
 void BM_MemcpyOfTheEncodedToc(benchmark::State &state) {

@@ -12,8 +12,8 @@
 // memory; only when both are empty (or both full) does it trade one with
 // the shared pool, under its lock: a full one for an empty one, or the
 // other way round. New blocks are cut from chunks of the C heap a magazine
-// at a time. A thread that ends gives its magazines back. Magazines, chunks
-// and carvers' slabs stay for the life of the process.
+// at a time. A thread that ends gives its magazines back. Magazines and
+// chunks stay for the life of the process.
 //
 // A carver's slab counts its live blocks in `live`, which holds a large bias
 // while the carver still cuts from it, so that it cannot reach 0 before the
@@ -22,10 +22,19 @@
 // slab it last freed into and subtracts them in one step when it frees into
 // another slab, when it has freed every block the slab still counts, or when
 // it ends. Whoever brings the count to 0 gives the slab back to the shared
-// pool, which keeps free slabs by size for the next carver.
+// pool, which keeps free slabs by size for the next carver, up to
+// kKeptFreeSlabBytes in all; a slab beyond that goes back to the system at
+// once. Slabs of a page or more are mapped from the system on their own
+// (mmap) and unmapped when given back, so that the memory of a large
+// decoded value leaves the process when the value is freed; smaller slabs
+// come from the C heap and go back to it. The largest slabs, which a large
+// decode is cut from, are 2 MiB huge-page mappings: a fresh one costs one
+// page fault instead of 512, so that mapping anew after giving back stays
+// cheap.
 #include "runtime/mg_pool.hpp"
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <atomic>
 #include <cstdint>
@@ -48,6 +57,10 @@ void release_other(void *block) {
 }
 
 void settle_freed_carved() {}
+
+std::size_t slab_bytes_held() {
+    return 0;
+}
 
 void *resize(void *block, std::size_t size) {
     return std::realloc(block, size == 0 ? 1 : size);
@@ -76,10 +89,16 @@ struct Header {
 };
 static_assert(sizeof(Header) == kHeader);
 
-// Slabs are 1 KiB to 64 KiB, by powers of 2.
-constexpr std::size_t kSlabClasses = 7;
+// Slabs are 1 KiB to 2 MiB, by powers of 2.
+constexpr std::size_t kSlabClasses = 12;
 constexpr std::size_t kSmallestSlab = 1024;
 constexpr std::int64_t kCarving = std::int64_t{1} << 40;  // the bias of an open slab
+// The shared pool keeps up to kKeptFreeSlabBytes of free slabs: enough for
+// the decodes of TOCs of a few thousand segments to find their slabs warm.
+// Slabs of at least a page are mappings of their own; those of a huge page
+// are mappings of huge pages where the system offers them.
+constexpr std::size_t kPageBytes = 4096;
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 // Where a slab's first block tag lies: its bytes must be aligned to 16.
 constexpr std::size_t kFirstTag = (sizeof(Slab) + 8 + 15) / 16 * 16 - 8;
@@ -88,6 +107,7 @@ static_assert(kFirstTag % 16 == 8 && kFirstTag >= sizeof(Slab));
 constexpr std::size_t slab_bytes(std::size_t slab_class) {
     return kSmallestSlab << slab_class;
 }
+static_assert(slab_bytes(kSlabClasses - 1) == kLargestSlabBytes);
 
 struct Magazine {
     Magazine *next;  // in a list of the shared pool
@@ -117,9 +137,10 @@ struct Shared {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     Magazine *full[kClasses] = {};  // some only partly full
     Magazine *empty = nullptr;
-    void *stray[kClasses] = {};      // blocks freed when no magazine could be had,
-                                     // linked through their first word
-    Slab *slabs[kSlabClasses] = {};  // free slabs
+    void *stray[kClasses] = {};       // blocks freed when no magazine could be had,
+                                      // linked through their first word
+    Slab *slabs[kSlabClasses] = {};   // free slabs
+    std::size_t free_slab_bytes = 0;  // of the slabs in `slabs`
 };
 
 constinit Shared shared;
@@ -197,10 +218,86 @@ constinit thread_local ThreadCache cache [[gnu::tls_model("initial-exec")]] = {}
 
 // ---- slabs ------------------------------------------------------------------
 
-void give_back(Slab *slab) {
-    SharedLock guard;
+// Bytes of slabs taken from the system and not yet given back to it.
+std::atomic<std::size_t> held_slab_bytes{0};
+
+// A mapping of `bytes` (a multiple of kHugePageBytes) aligned to a huge
+// page and marked for huge pages, so that it is faulted in and unmapped a
+// huge page at a time: mapped with room to spare, then trimmed.
+void *map_huge(std::size_t bytes) {
+    const std::size_t room = bytes + kHugePageBytes;
+    void *mapped = mmap(nullptr, room, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+    if (aligned != start)
+        munmap(mapped, aligned - start);
+    if (const std::size_t tail = start + room - (aligned + bytes); tail != 0)
+        munmap(reinterpret_cast<void *>(aligned + bytes), tail);
+    auto *memory = reinterpret_cast<void *>(aligned);
+    madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: without it, small pages
+    return memory;
+}
+
+// A new slab of the class from the system, or nullptr.
+Slab *new_slab(std::size_t slab_class) {
+    const std::size_t bytes = slab_bytes(slab_class);
+    void *memory = nullptr;
+    if (bytes >= kHugePageBytes) {
+        if ((memory = map_huge(bytes)) == nullptr)
+            return nullptr;
+    } else if (bytes >= kPageBytes) {
+        memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            return nullptr;
+    } else if ((memory = std::malloc(bytes)) == nullptr) {
+        return nullptr;
+    }
+    held_slab_bytes.fetch_add(bytes, std::memory_order_relaxed);
+    auto *slab = static_cast<Slab *>(memory);
+    slab->size_class = slab_class;
+    slab->bytes = bytes;
+    return slab;
+}
+
+// Returns a slab none of whose blocks is in use to the system. False when
+// the system refuses (munmap fails when splitting a mapping would pass the
+// process's limit of mappings), and then the slab is still the caller's.
+bool delete_slab(Slab *slab) {
+    const std::size_t bytes = slab->bytes;
+    if (bytes >= kPageBytes) {
+        if (munmap(slab, bytes) != 0)
+            return false;
+    } else {
+        std::free(slab);
+    }
+    held_slab_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+    return true;
+}
+
+// Puts a free slab on the shared pool's list. The caller holds the lock.
+void keep(Slab *slab) {
     slab->next = shared.slabs[slab->size_class];
     shared.slabs[slab->size_class] = slab;
+    shared.free_slab_bytes += slab->bytes;
+}
+
+// A slab none of whose blocks is in use: kept for the next carver while the
+// free slabs kept stay within kKeptFreeSlabBytes, else given back (or kept
+// all the same when the system will not take it).
+void give_back(Slab *slab) {
+    {
+        SharedLock guard;
+        if (shared.free_slab_bytes + slab->bytes <= kKeptFreeSlabBytes) {
+            keep(slab);
+            return;
+        }
+    }
+    if (!delete_slab(slab)) {
+        SharedLock guard;
+        keep(slab);
+    }
 }
 
 // A slab of the class, counting as open, or nullptr.
@@ -209,16 +306,13 @@ Slab *take_slab(std::size_t slab_class) {
     {
         SharedLock guard;
         slab = shared.slabs[slab_class];
-        if (slab != nullptr)
+        if (slab != nullptr) {
             shared.slabs[slab_class] = slab->next;
+            shared.free_slab_bytes -= slab->bytes;
+        }
     }
-    if (slab == nullptr) {
-        slab = static_cast<Slab *>(std::malloc(slab_bytes(slab_class)));
-        if (slab == nullptr)
-            return nullptr;
-        slab->size_class = slab_class;
-        slab->bytes = slab_bytes(slab_class);
-    }
+    if (slab == nullptr && (slab = new_slab(slab_class)) == nullptr)
+        return nullptr;
     slab->live.store(kCarving, std::memory_order_relaxed);
     return slab;
 }
@@ -240,6 +334,10 @@ void subtract_freed() {
 
 void settle_freed_carved() {
     subtract_freed();
+}
+
+std::size_t slab_bytes_held() {
+    return held_slab_bytes.load(std::memory_order_relaxed);
 }
 
 namespace {
@@ -461,10 +559,14 @@ void *resize(void *block, std::size_t size) {
 void *Carver::refill(std::size_t size) {
     if (size > kMaxCarved)
         return pool::allocate(size);
-    if (slab_ != nullptr)
+    // The first slab fits the work's hint; each later one is twice the one
+    // before, up to the largest, so that work that outgrows its hint by a
+    // little does not fault in a huge page for it.
+    std::size_t wanted = slabs_ == 0 ? hint_ + kFirstTag + kMaxCarved + 16 : SIZE_MAX;
+    if (slab_ != nullptr) {
+        wanted = 2 * reinterpret_cast<Slab *>(slab_)->bytes;
         close();
-    // The first slab fits the work's hint; later ones are of the largest size.
-    const std::size_t wanted = slabs_ == 0 ? hint_ + kFirstTag + kMaxCarved + 16 : SIZE_MAX;
+    }
     std::size_t slab_class = 0;
     while (slab_class + 1 < kSlabClasses && slab_bytes(slab_class) < wanted)
         ++slab_class;

@@ -10,7 +10,9 @@
 // from slabs, with an 8-byte header each: no per-block bookkeeping, and the
 // blocks of a list lie side by side. Each block is still freed alone, by any
 // thread, with release(); a slab counts the blocks not yet freed and goes
-// back to the pool with the last of them.
+// back to the pool with the last of them. The pool keeps a few MiB of free
+// slabs for the next carvers and gives the others back to the system, so
+// the memory of a large decoded value leaves the process when it is freed.
 //
 // Built with AddressSanitizer, the pool steps aside and every block is a
 // plain C heap block, so that the sanitizer sees each one.
@@ -45,7 +47,8 @@ void *resize(void *block, std::size_t size);
 
 // Cuts blocks for one thread's piece of work. Blocks of up to kMaxCarved
 // bytes come from slabs taken as needed: the first sized by `hint` (the
-// bytes the work expects to need), the next ones of the largest size.
+// bytes the work expects to need), each next one twice the one before, up
+// to kLargestSlabBytes.
 // Larger blocks come from allocate(). The carver must be used by the thread
 // that made it; its blocks may be released anywhere, before or after the
 // carver ends.
@@ -209,6 +212,14 @@ inline bool is_carved(const void *block) {
 }
 // Subtracts the frees freed_carved counts from their slab's count.
 void settle_freed_carved();
+
+// The bytes of carvers' slabs the pool holds from the system, in use or
+// kept free (0 in the sanitizer build). Any thread.
+std::size_t slab_bytes_held();
+// The most bytes of free slabs the pool keeps for the next carvers.
+inline constexpr std::size_t kKeptFreeSlabBytes = std::size_t{4} << 20;
+// The size of the largest slabs.
+inline constexpr std::size_t kLargestSlabBytes = std::size_t{2} << 20;
 
 inline void release(void *block) {
 #ifndef KORVO_POOL_PLAIN_HEAP

@@ -111,14 +111,16 @@ inline bool eventually(const std::function<bool()> &condition,
     return true;
 }
 
-// Every file under `root`, relative to it.
+// Every file under `root`, relative to it. The client may remove files
+// while they are listed (a stopped download's part): the names are taken
+// as listed, without asking the file system again.
 inline std::vector<std::string> files_under(const std::string &root) {
     std::vector<std::string> files;
     std::error_code ignored;
     for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (!it->is_directory())
-            files.push_back(std::filesystem::relative(it->path(), root).string());
+        if (!it->is_directory(ignored))
+            files.push_back(it->path().lexically_relative(root).string());
     }
     std::sort(files.begin(), files.end());
     return files;

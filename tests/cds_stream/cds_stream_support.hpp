@@ -101,6 +101,11 @@ class CdsStreamTest : public testing::Test {
             } catch (const korvo::rt::Exception &e) {
                 std::fprintf(stderr, "method raised: %s\n", e.what());
                 return 2;
+            } catch (const std::exception &e) {
+                // Nothing may leave the method process's body: it would
+                // unwind the test's own frames, copied by fork.
+                std::fprintf(stderr, "method threw: %s\n", e.what());
+                return 3;
             }
         });
     }

@@ -129,8 +129,9 @@ TEST_F(CdsStreamTest, GatewayCommandsDuringADownloadEndTheStep) {
         SCOPED_TRACE(std::string(c.command) + (c.size_query ? " in the size query" : " in a read"));
         // A server of its own for each case: its answer to p1 begins only
         // once the command is waiting in the method's channel. The package
-        // may have arrived whole in an earlier case.
-        std::filesystem::remove_all(home + "/cache");
+        // may have arrived whole in an earlier case: every server's cache
+        // goes.
+        std::filesystem::remove_all(home + "/servers");
         korvo::test::HttpTestServer late;
         for (const auto &package : packages)
             late.put_package(package.id, package.bytes);

@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 
 namespace korvo::test {
@@ -79,7 +81,7 @@ class Child {
             std::abort();
         if (pid_ == 0) {
             ::alarm(kWaitMilliseconds / 1000 + 5);
-            ::_exit(body());
+            ::_exit(run_body(body));
         }
     }
     ~Child() {
@@ -88,6 +90,19 @@ class Child {
     }
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
+
+    // Exit status 125 for an exception that leaves `body`: it must not
+    // unwind the frames of the test the child was forked from.
+    static int run_body(const std::function<int()> &body) {
+        try {
+            return body();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "child process threw: %s\n", e.what());
+        } catch (...) {
+            std::fprintf(stderr, "child process threw\n");
+        }
+        return 125;
+    }
 
     // The exit status; 128 + the signal that ended the child; -1 when it did
     // not end in time.

@@ -260,6 +260,17 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
         cds_test::held_packages(user_cache_ + "/korvo-cds") ==
         (std::vector<std::string>{"cache/files/1/base.img-1", "cache/files/1/locked.img-1"}))
         << "only the other server's copies are left";
+
+    // A 200 answer that carries an error page is not the package: its size
+    // is not the one the segment states, and the receive fails.
+    server_.answer_with("base.img", Answer::kHtmlPage);
+    run = receive(TocFile(server_.address()), "html", Env());
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("bytes, but its segment states 100000 bytes."), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("' failed with a return of 74. (message 203)\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(cds_test::read_file(scratch_ / "html/base.img"), "");
 }
 
 }  // namespace

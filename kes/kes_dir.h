@@ -4,8 +4,8 @@
  * A KesDir comes from KesDirOpen (Kes heap) and is released by KesDirClose,
  * also after a failed open that handed one back. Names are copied into the
  * caller's buffers. Statuses are (code, osError, step); osError is errno, or
- * errno + 200 where the call replaces a host directory call, as noted. Paths that are not native are passed to the
- * system unchanged.
+ * errno + 200 where the call replaces a host directory call, as noted. Paths that are not native
+ * are passed to the system unchanged.
  *
  * Threads: a KesDir is used by one thread at a time; the path operations
  * keep no state.

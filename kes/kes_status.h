@@ -26,18 +26,18 @@ typedef struct KesStatus {
  * adds KES_NO_SPACE (a reservation does not fit) and KES_END for "no such
  * entry". */
 #define KES_OK 0
-#define KES_END 2              /* nothing more; end of a directory listing */
-#define KES_TOO_LONG_OUTPUT 7  /* formatted output too long */
-#define KES_FLUSH_FAILED 9     /* flushing a file to disk failed */
-#define KES_NO_MEMORY 12       /* memory exhausted */
-#define KES_NOT_DIRECTORY 19   /* not a directory */
-#define KES_INVALID 21         /* invalid argument */
-#define KES_NO_SPACE 26        /* a depot reservation does not fit */
-#define KES_NAME_TOO_LONG 34   /* name too long */
-#define KES_UNSUPPORTED (-1)   /* not supported on this platform */
-#define KES_WAIT_FAILED (-2)   /* a wait ended without the lock (abandoned or timed out) */
-#define KES_SYSTEM_ERROR (-4)  /* system error; osError holds the number */
-#define KES_END_OF_LIST (-6)   /* end of list (list iterator) */
+#define KES_END 2             /* nothing more; end of a directory listing */
+#define KES_TOO_LONG_OUTPUT 7 /* formatted output too long */
+#define KES_FLUSH_FAILED 9    /* flushing a file to disk failed */
+#define KES_NO_MEMORY 12      /* memory exhausted */
+#define KES_NOT_DIRECTORY 19  /* not a directory */
+#define KES_INVALID 21        /* invalid argument */
+#define KES_NO_SPACE 26       /* a depot reservation does not fit */
+#define KES_NAME_TOO_LONG 34  /* name too long */
+#define KES_UNSUPPORTED (-1)  /* not supported on this platform */
+#define KES_WAIT_FAILED (-2)  /* a wait ended without the lock (abandoned or timed out) */
+#define KES_SYSTEM_ERROR (-4) /* system error; osError holds the number */
+#define KES_END_OF_LIST (-6)  /* end of list (list iterator) */
 
 KORVO_END_DECLS
 

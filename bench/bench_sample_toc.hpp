@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/generic.h"
+#include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
 #include "tests/runtime/sample_types.hpp"
 
@@ -35,6 +36,14 @@ inline sample::PropertiesList makeSampleToc(int segments) {
         seq_add(&toc, &segment, sizeof segment);
     }
     return toc;
+}
+
+// Decodes `bytes` (an encoded TOC) into `toc`, which the caller frees with
+// vem_free_generic.
+inline void decodeSampleToc(const sample::Bytes &bytes, sample::PropertiesList &toc) {
+    AdrBuffer *buffer = adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    marshal_item(buffer, sample::TC_PropertiesList, &toc);
+    adr_free_buf(buffer);
 }
 
 inline sample::Bytes encodedSampleToc(int segments) {

@@ -46,11 +46,8 @@ void decode_toc(benchmark::State &state, bool time_the_free) {
     const sample::Bytes bytes = encoded_toc();
     for (auto _ : state) {
         sample::PropertiesList toc;
-        AdrBuffer *buffer =
-            adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-        marshal_item(buffer, sample::TC_PropertiesList, &toc);
+        korvo::bench::decodeSampleToc(bytes, toc);
         benchmark::DoNotOptimize(toc.buffer);
-        adr_free_buf(buffer);
         if (!time_the_free)
             state.PauseTiming();
         vem_free_generic(&toc, sample::TC_PropertiesList);

@@ -50,11 +50,8 @@ void BM_DecodeAndFreeLargeToc(benchmark::State &state) {
     double peak = 0, after = 0;
     for (auto _ : state) {
         sample::PropertiesList toc;
-        AdrBuffer *buffer =
-            adr_init_decode_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-        marshal_item(buffer, sample::TC_PropertiesList, &toc);
+        korvo::bench::decodeSampleToc(bytes, toc);
         benchmark::DoNotOptimize(toc.buffer);
-        adr_free_buf(buffer);
         state.PauseTiming();
         const double decoded = resident_bytes();
         peak = decoded > peak ? decoded : peak;

@@ -28,6 +28,18 @@ class ReceiveGuards : public ::testing::Test {
     std::vector<std::string> Args(const std::string &id = "g1") const {
         return {"receive", id, "--files", input_, "-o", out_};
     }
+    // The source folder's description of its data file a.bin, the segment
+    // "a.bin" version 1.
+    void DescribeInput() const {
+        Properties segment{}, description{};
+        properties_put_string_dup(&segment, "id", "a.bin");
+        properties_put_string_dup(&segment, "version", "1");
+        properties_put_string_dup(&segment, "location", "a.bin");
+        properties_put_properties_dup(&description, "segment", &segment);
+        properties_save_without_len(&description, (src_ + "/a.toc").c_str());
+        properties_delete(&description);
+        properties_delete(&segment);
+    }
 
     ScratchDir scratch_;
     std::string work_ = scratch_ / "work";
@@ -48,14 +60,7 @@ TEST_F(ReceiveGuards, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
 
     // A distribution directory received into itself, its description
     // naming the data file as the segment.
-    Properties segment{}, description{};
-    properties_put_string_dup(&segment, "id", "a.bin");
-    properties_put_string_dup(&segment, "version", "1");
-    properties_put_string_dup(&segment, "location", "a.bin");
-    properties_put_properties_dup(&description, "segment", &segment);
-    properties_save_without_len(&description, (src_ + "/a.toc").c_str());
-    properties_delete(&description);
-    properties_delete(&segment);
+    DescribeInput();
     run = korvo({"receive", "g2", "--dir", src_, "-o", src_}, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_NE(run.err.find("receiving would destroy it"), std::string::npos) << run.err;
@@ -109,14 +114,7 @@ TEST_F(ReceiveGuards, ADataFileThatIsNotItsSegmentsSizeIsNamed) {
     // has grown, since.
     std::string toc = scratch_ / "dist.toc";
     ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, {"--make-toc", toc, input_}).exit_code, 0);
-    Properties segment{}, description{};
-    properties_put_string_dup(&segment, "id", "a.bin");
-    properties_put_string_dup(&segment, "version", "1");
-    properties_put_string_dup(&segment, "location", "a.bin");
-    properties_put_properties_dup(&description, "segment", &segment);
-    properties_save_without_len(&description, (src_ + "/a.toc").c_str());
-    properties_delete(&description);
-    properties_delete(&segment);
+    DescribeInput();
     const std::vector<std::string> args{"receive", "g6", "--dir", src_, "--toc", toc, "-o", out_};
 
     fs::resize_file(input_, 30000);

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "runtime/gateway.h"
 #include "tests/kes/kes_test_process.hpp"
 #include "tests/runtime/encoded_bytes.hpp"
 
@@ -28,6 +29,12 @@ namespace korvo::test {
 inline Bytes packet(uint8_t kind, const Bytes &payload, bool more = false, uint32_t session = 7) {
     return Bytes{kind, uint8_t(more ? 1 : 0), 1, 0} + u32(session) +
            u32(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+// A stream packet carrying data: the DATA code (1), then `size` bytes of
+// `fill`.
+inline Bytes data_packet(std::size_t size, uint8_t fill = 'x') {
+    return packet(GATEWAY_KIND_STREAM, Bytes{1} + Bytes(size, fill));
 }
 
 inline Bytes text(std::string_view s) {

@@ -16,6 +16,7 @@
 namespace {
 
 using korvo::test::Bytes;
+using korvo::test::data_packet;
 using korvo::test::MethodProcess;
 using korvo::test::packet;
 using korvo::test::operator+;
@@ -25,9 +26,6 @@ using stream_test::Toc;
 
 class HostileGateways : public stream_test::StreamTest {};
 
-Bytes data_packet(std::size_t size) {
-    return packet(GATEWAY_KIND_STREAM, Bytes{KORVO_COMMAND_DATA} + Bytes(size, 'x'));
-}
 Bytes stream_packet(const Bytes &payload) {
     return packet(GATEWAY_KIND_STREAM, payload);
 }

@@ -15,6 +15,7 @@
 namespace {
 
 using korvo::test::Bytes;
+using korvo::test::data_packet;
 using korvo::test::MethodProcess;
 using korvo::test::packet;
 using korvo::test::operator+;
@@ -23,11 +24,6 @@ using stream_test::Stream;
 using stream_test::Toc;
 
 class NetworkStreams : public stream_test::StreamTest {};
-
-// A data packet: code 1, then `size` bytes.
-Bytes data_packet(std::size_t size, uint8_t fill = 'x') {
-    return packet(GATEWAY_KIND_STREAM, Bytes{1} + Bytes(size, fill));
-}
 
 TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
     Toc toc({{"a", 40000, 0}, {"b", 10, 6}});

@@ -1,0 +1,235 @@
+// The in-kernel copy of a file-list segment: it hands over exactly what the
+// reads would have, checkpoints after each piece, leaves to the reads what
+// the kernel refuses to copy, and does not let a segment whose file changed
+// under it pass as whole.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kes/kes_fd.hpp"
+#include "stream/copy_segment.h"
+#include "tests/properties/props_test_util.hpp"
+#include "tests/stream/stream_test_support.hpp"
+
+namespace {
+
+using korvo::kes::UniqueFd;
+using props_test::raised_by;
+using stream_test::contents;
+using stream_test::pattern;
+using stream_test::Stream;
+using stream_test::Toc;
+using stream_test::write_file;
+
+constexpr int64_t kPiece = NET_STREAM_COPY_PIECE;
+constexpr int64_t kAll = int64_t{1} << 40;  // no bound of the caller's
+
+class CopiedSegments : public stream_test::StreamTest {
+  protected:
+    Stream open(const std::vector<std::string> &names, bool progress) {
+        std::string text = "d";
+        for (const std::string &name : names)
+            text += "," + name;
+        stream_test::RawKey key(NET_STREAM_FILES, progress ? 1 : 2, text);
+        return Stream(net_stream_open(&key.key));
+    }
+    std::string file(const std::string &name, size_t size, unsigned seed) {
+        const std::string path = scratch / name;
+        write_file(path, pattern(size, seed));
+        return path;
+    }
+    UniqueFd output(const std::string &name, int extra = 0) {
+        return UniqueFd(
+            ::open((scratch / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | extra, 0600));
+    }
+    // Reads once and writes what it got at `at` of `out`; the count.
+    int32_t read_into(NetStream *stream, int out, int64_t at) {
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream, &data);
+        if (n > 0) {
+            EXPECT_EQ(::pwrite(out, data, static_cast<size_t>(n), at), n);
+            net_stream_free_buffer(stream, data);
+        }
+        return n;
+    }
+    // Reads the rest of the current file into `out` from `at` on.
+    int64_t read_rest(NetStream *stream, int out, int64_t at) {
+        int32_t n = 0;
+        int64_t got = 0;
+        while ((n = read_into(stream, out, at + got)) > 0)
+            got += n;
+        return got;
+    }
+};
+
+// What the progress record says after each piece, as the copy reports it.
+struct Pieces {
+    std::string work;
+    std::vector<std::pair<int64_t, std::string>> seen;
+    static int32_t after(void *context, int64_t copied) {
+        auto *pieces = static_cast<Pieces *>(context);
+        pieces->seen.emplace_back(copied, stream_test::progress_of(pieces->work, "d")["c_len"]);
+        return 0;
+    }
+};
+
+TEST_F(CopiedSegments, TheRestOfASegmentIsCopiedAndCheckpointedPieceByPiece) {
+    const size_t size = 2 * kPiece + 100000;
+    const std::string a = file("a", size + 7, 1), b = file("b", 30000, 2);
+    Toc toc({{"a", static_cast<int32_t>(size), 0, a}, {"b", 30000, 0, b}});
+    Stream stream = open({a, b}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    UniqueFd out_a = output("out-a"), out_b = output("out-b");
+
+    ASSERT_EQ(read_into(stream.get(), out_a.get(), 0), 16384);
+    Pieces pieces{work, {}};
+    EXPECT_EQ(
+        net_stream_copy_segment(stream.get(), out_a.get(), 16384, kAll, &Pieces::after, &pieces),
+        int64_t(size) - 16384);
+    // Each checkpoint counts the read before the copy and every piece in.
+    const std::vector<std::pair<int64_t, std::string>> expected{
+        {kPiece, std::to_string(16384 + kPiece)},
+        {2 * kPiece, std::to_string(16384 + 2 * kPiece)},
+        {int64_t(size) - 16384, std::to_string(size)}};
+    EXPECT_EQ(pieces.seen, expected);
+    // The file's 7 bytes beyond its segment stay unread; the next read ends it.
+    EXPECT_EQ(
+        net_stream_copy_segment(stream.get(), out_a.get(), int64_t(size), kAll, nullptr, nullptr),
+        0);
+    EXPECT_EQ(read_into(stream.get(), out_a.get(), int64_t(size)), 0);
+    EXPECT_EQ(contents(scratch / "out-a"), contents(a).substr(0, size));
+
+    // A small segment: one piece, and the copy takes what the first read left.
+    ASSERT_EQ(read_into(stream.get(), out_b.get(), 0), 16384);
+    EXPECT_EQ(net_stream_copy_segment(stream.get(), out_b.get(), 16384, kAll, nullptr, nullptr),
+              30000 - 16384);
+    EXPECT_EQ(read_into(stream.get(), out_b.get(), 30000), 0);
+    EXPECT_EQ(contents(scratch / "out-b"), contents(b));
+    EXPECT_EQ(stream_test::progress_of(work, "d")["c_len"], std::to_string(size + 30000));
+}
+
+// The caller's bound, and a stop from the caller, leave the reads to go on
+// after the last byte copied; a resumed segment is copied from its offset.
+TEST_F(CopiedSegments, AStoppedCopyAndAResumedSegmentGoOnWhereTheyAre) {
+    const size_t size = kPiece + 50000;
+    const std::string a = file("a", size, 3);
+    Toc toc({{"a", static_cast<int32_t>(size), 12345, a}});
+    Stream stream = open({a}, false);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    UniqueFd out = output("out");
+    ASSERT_EQ(read_into(stream.get(), out.get(), 12345), 16384);
+    // The caller's bound, then its stop after one piece.
+    EXPECT_EQ(
+        net_stream_copy_segment(stream.get(), out.get(), 12345 + 16384, 1000, nullptr, nullptr),
+        1000);
+    const NetStreamCopyProgress stop = [](void *, int64_t) { return int32_t{1}; };
+    const int64_t at = 12345 + 16384 + 1000;
+    EXPECT_EQ(net_stream_copy_segment(stream.get(), out.get(), at, kAll, stop, nullptr), kPiece);
+    EXPECT_EQ(read_rest(stream.get(), out.get(), at + kPiece), int64_t(size) - at - kPiece);
+    EXPECT_EQ(contents(scratch / "out").substr(12345), contents(a).substr(12345));
+
+    // Nothing to copy without a stream, before the first read and after the
+    // last.
+    EXPECT_EQ(net_stream_copy_segment(nullptr, out.get(), 0, kAll, nullptr, nullptr), 0);
+    EXPECT_EQ(net_stream_copy_segment(stream.get(), out.get(), 0, kAll, nullptr, nullptr), 0);
+    Stream fresh = open({a}, false);
+    net_stream_save_modified_toc(fresh.get(), &toc);
+    EXPECT_EQ(net_stream_copy_segment(fresh.get(), out.get(), 0, kAll, nullptr, nullptr), 0);
+}
+
+// A FIFO as the data file and an output opened for appending: the copy
+// moves nothing and the reads deliver every byte, as without it.
+TEST_F(CopiedSegments, WhatTheKernelWillNotCopyIsRead) {
+    const std::string bytes = pattern(100000, 4);
+    const std::string fifo = scratch / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        UniqueFd in(::open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+        for (size_t at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(in.get(), bytes.data() + at, bytes.size() - at);
+            if (n <= 0)
+                break;
+            at += static_cast<size_t>(n);
+        }
+    });
+    Toc toc({{"p", 100000, 0, fifo}});
+    Stream stream = open({fifo}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    UniqueFd out = output("out");
+    const int32_t first = read_into(stream.get(), out.get(), 0);
+    ASSERT_GT(first, 0);
+    EXPECT_EQ(net_stream_copy_segment(stream.get(), out.get(), first, kAll, nullptr, nullptr), 0);
+    EXPECT_EQ(read_rest(stream.get(), out.get(), first), 100000 - first);
+    writer.join();
+    EXPECT_EQ(contents(scratch / "out"), bytes);
+    stream.reset();
+    EXPECT_EQ(stream_test::progress_of(work, "d")["c_len"], "100000");
+
+    const std::string a = file("a", 50000, 5);
+    Toc plain({{"a", 50000, 0, a}});
+    Stream again = open({a}, false);
+    net_stream_save_modified_toc(again.get(), &plain);
+    UniqueFd appended = output("appended", O_APPEND);
+    ASSERT_EQ(read_into(again.get(), appended.get(), 0), 16384);
+    EXPECT_EQ(net_stream_copy_segment(again.get(), appended.get(), 16384, kAll, nullptr, nullptr),
+              0);
+    EXPECT_EQ(read_rest(again.get(), appended.get(), 16384), 50000 - 16384);
+}
+
+// The data file is rewritten in place, or cut, while its segment is being
+// copied: the copy that ends the segment raises instead of handing the
+// mixed bytes over as whole; a cut file ends the segment early as a read
+// would.
+TEST_F(CopiedSegments, AFileChangedUnderTheCopyIsNotHandedOverWhole) {
+    const size_t size = 2 * kPiece + 4096;
+    const std::string a = file("a", size, 6);
+    struct Change {
+        std::string path;
+        bool cut;
+        static int32_t after(void *context, int64_t copied) {
+            const auto *change = static_cast<Change *>(context);
+            if (copied != kPiece)
+                return 0;
+            UniqueFd fd(::open(change->path.c_str(), O_WRONLY | O_CLOEXEC));
+            if (change->cut)
+                EXPECT_EQ(::ftruncate(fd.get(), kPiece + 100000), 0);
+            else
+                EXPECT_EQ(::pwrite(fd.get(), "!", 1, 2 * kPiece), 1);
+            // Move the file's time clear of the first one, whatever the
+            // clock's grain.
+            const timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 60, 0}};
+            EXPECT_EQ(::futimens(fd.get(), later), 0);
+            return 0;
+        }
+    };
+
+    Toc toc({{"a", static_cast<int32_t>(size), 0, a}});
+    Stream stream = open({a}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    UniqueFd out = output("out");
+    ASSERT_EQ(read_into(stream.get(), out.get(), 0), 16384);
+    Change rewrite{a, false};
+    const auto raised = raised_by([&] {
+        net_stream_copy_segment(stream.get(), out.get(), 16384, kAll, &Change::after, &rewrite);
+    });
+    EXPECT_EQ(raised.text, "The file " + a + " changed while segment a^1 was copied from it.\n");
+
+    write_file(a, pattern(size, 6));
+    Stream cut = open({a}, false);
+    net_stream_save_modified_toc(cut.get(), &toc);
+    ASSERT_EQ(read_into(cut.get(), out.get(), 0), 16384);
+    Change shorten{a, true};
+    EXPECT_EQ(net_stream_copy_segment(cut.get(), out.get(), 16384, kAll, &Change::after, &shorten),
+              kPiece + 100000 - 16384);
+    EXPECT_EQ(raised_by([&] { read_into(cut.get(), out.get(), kPiece + 100000); }).text,
+              "The file " + a + " ended at byte " + std::to_string(kPiece + 100000) + " of the " +
+                  std::to_string(size) + " bytes of segment a^1.\n");
+}
+
+}  // namespace

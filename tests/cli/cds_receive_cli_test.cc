@@ -7,6 +7,7 @@
 // fails the receive with exit code 1 and a message saying why. Hostile
 // servers and caches either yield the right bytes or such a failure.
 #include "cli_test_support.hpp"
+#include "file_size_limit.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
 #include "tests/cds_stream/cds_distribution.hpp"
 #include "tests/http/http_test_server.hpp"
@@ -133,6 +134,32 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     EXPECT_EQ(cds_stream_test::download_results(run.err), std::vector<int>(3, 16)) << run.err;
     for (const Package &package : packages_)
         EXPECT_EQ(server_.requests("GET", package.id), 1) << package.id;
+}
+
+// A package in the cache is copied into the output in the kernel; a receive
+// killed in the middle of that copy resumes from its checkpoint to the
+// package's bytes.
+TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
+    AddPackage("image.bin", (20u << 20) + 99);
+    const std::string toc = TocFile(server_.address());
+    ASSERT_EQ(
+        korvo({"receive", "warm", "--from", "cds", "--toc", toc, "-o", scratch_ / "warm"}, Env())
+            .exit_code,
+        0);
+
+    const std::string out = scratch_ / "out";
+    const std::vector<std::string> receive{"receive", "dist-k", "--from", "cds",
+                                           "--toc",   toc,      "-o",     out};
+    ASSERT_EQ(korvo_with_file_limit(receive, Env(), (11u << 20) + 5), 128 + SIGXFSZ);
+    const uint64_t recorded = std::stoull(ProgressValues(work_, "dist-k")["c_len"]);
+    EXPECT_GE(recorded, 8u << 20);
+    EXPECT_LE(recorded, (11u << 20) + 5);
+
+    Outcome run = korvo(receive, Env());
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("(resumed at "), std::string::npos) << run.out;
+    ExpectReceived(out);
+    EXPECT_EQ(server_.requests("GET", "image.bin"), 1);
 }
 
 // A client that cannot be found, and a server that refuses a package, fail

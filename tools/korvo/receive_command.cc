@@ -282,6 +282,10 @@ int run_receive(ReceiveOptions options) {
         pacer.after(received);
         return InterruptScope::requested();
     };
+    // Without a rate to keep, a file-kind source hands its segments over in
+    // the kernel; a paced receive reads them chunk by chunk, so that the
+    // pace and the bar move smoothly.
+    hooks.copy_in_kernel = rate == 0;
     ReadResult result;
     std::optional<Failure> broke;  // an output that could not be written, a raised read
     try {

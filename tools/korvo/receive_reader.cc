@@ -1,13 +1,73 @@
 #include "receive_reader.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <memory>
 
 #include "failure.hpp"
+#include "stream/copy_segment.h"
 #include "stream/read_segment.h"
 
 namespace korvo::cli {
+
+namespace {
+
+// The rest of segment `index` by an in-kernel copy into its output, counted
+// piece by piece as the reads would count it. True when the hooks asked to
+// stop. A data file that changed under the copy leaves the segment's output
+// empty (its bytes may mix two contents) and the Failure goes on.
+bool copy_rest(NetStream *stream, uint32_t index, SegmentState &segment, OutputFiles &outputs,
+               const ReadHooks &hooks, ReadResult &result) {
+    struct Progress {
+        uint32_t index;
+        SegmentState &segment;
+        const ReadHooks &hooks;
+        ReadResult &result;
+        int64_t counted = 0;
+        bool stop = false;
+        std::exception_ptr failed;  // nothing may unwind through the library
+    } progress{index, segment, hooks, result, 0, false, nullptr};
+    const NetStreamCopyProgress after = [](void *context, int64_t copied) -> int32_t {
+        auto &p = *static_cast<Progress *>(context);
+        const auto fresh = static_cast<uint64_t>(copied - p.counted);
+        p.counted = copied;
+        p.segment.got += fresh;
+        p.result.received += fresh;
+        try {
+            if (p.hooks.written)
+                p.hooks.written(p.index, p.segment.kept + p.segment.got);
+            p.stop = p.hooks.after && p.hooks.after(p.result.received);
+        } catch (...) {
+            p.failed = std::current_exception();
+            p.stop = true;
+        }
+        return p.stop ? 1 : 0;
+    };
+    int64_t copied = 0;
+    try {
+        library_call([&] {
+            copied = net_stream_copy_segment(
+                stream, outputs.descriptor(index), static_cast<int64_t>(segment.kept + segment.got),
+                static_cast<int64_t>(segment.size - segment.kept - segment.got), after, &progress);
+        });
+    } catch (const Failure &) {
+        outputs.cut(index, 0);
+        result.received -= std::min<uint64_t>(result.received, segment.got);
+        segment.kept = segment.got = 0;
+        throw;
+    }
+    if (progress.failed)
+        std::rethrow_exception(progress.failed);
+    // A last piece shorter than asked (the file ended) got no call.
+    if (copied > progress.counted)
+        after(&progress, copied);
+    if (progress.failed)
+        std::rethrow_exception(progress.failed);
+    return progress.stop;
+}
+
+}  // namespace
 
 void read_distribution(NetStream *stream, std::vector<SegmentState> &segments, OutputFiles &outputs,
                        const ReadHooks &hooks, ReadResult &result) {
@@ -82,6 +142,13 @@ void read_distribution(NetStream *stream, std::vector<SegmentState> &segments, O
             return;
         }
         if (hooks.after && hooks.after(result.received)) {
+            result.interrupted = true;
+            return;
+        }
+        // The rest of the segment, up to its size: whatever the file holds
+        // beyond it comes through the next read and shows as too much.
+        if (hooks.copy_in_kernel && !network && !segment.complete() &&
+            copy_rest(stream, static_cast<uint32_t>(index), segment, outputs, hooks, result)) {
             result.interrupted = true;
             return;
         }

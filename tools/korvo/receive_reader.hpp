@@ -46,6 +46,11 @@ struct ReadHooks {
     // After each write, with the bytes of this run so far; true stops the
     // receive (interrupted).
     std::function<bool(uint64_t received)> after;
+    // A file-kind stream hands the rest of each segment over by an in-kernel
+    // copy from its data file into the output (net_stream_copy_segment),
+    // after the read that opened the file; where the kernel refuses, the
+    // reads go on as without it.
+    bool copy_in_kernel = false;
 };
 
 // Fills `result` as it goes, so that what it says stays when a Failure

@@ -4,8 +4,7 @@
 // the file changed while it was copied from.
 //
 // Nothing is allocated; descriptors stay the caller's. Kes layer: OS calls
-// only, no raise. Any thread may call; one descriptor is copied from by one
-// thread at a time (the source's file position moves).
+// only, no raise. Any thread may call.
 #pragma once
 
 #include <cstdint>
@@ -14,18 +13,17 @@
 
 namespace korvo::kes {
 
-// Copies up to `length` bytes from `in`, from its file position on (which
-// moves past what was copied), to `out` at byte `at` (the position of `out`
-// stays). Returns the bytes copied: `length`, fewer when `in` ended first
-// (0 at its end), or -1 with `status` filled when nothing could be copied
-// in the kernel. KES_UNSUPPORTED: the kernel, the file systems or the kinds
-// of file refuse an in-kernel copy between these two (different file
-// systems, a pipe or a FIFO, a file of /proc, an output opened for
-// appending); `in`'s position is where it was, so the caller reads and
-// writes instead. KES_SYSTEM_ERROR (osError = errno): any other failure
-// (I/O, a full disk). A failure after some bytes were copied returns those;
-// the next call reports it.
-int64_t KesCopyRange(int in, int out, int64_t at, int64_t length, KesStatus *status);
+// Copies up to `length` bytes from byte `from` of `in` to byte `at` of
+// `out`; neither descriptor's position moves. Returns the bytes copied:
+// `length`, fewer when `in` ended first (0 at its end), or -1 with `status`
+// filled when nothing could be copied in the kernel. KES_UNSUPPORTED: the
+// kernel, the file systems or the kinds of file refuse an in-kernel copy
+// between these two (different file systems, a pipe or a FIFO, a file of
+// /proc, an output opened for appending), so the caller reads and writes
+// instead. KES_SYSTEM_ERROR (osError = errno): any other failure (I/O, a
+// full disk). A failure after some bytes were copied returns those; the
+// next call reports it. KES_INVALID: a negative descriptor, place or length.
+int64_t KesCopyRange(int in, int64_t from, int out, int64_t at, int64_t length, KesStatus *status);
 
 // What a file looked like: the same file with the same size, written last
 // at the same moment, has the same shape.

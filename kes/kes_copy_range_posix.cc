@@ -19,6 +19,7 @@ bool refuses_copy(int error) {
     switch (error) {
         case EXDEV:       // different file systems
         case EINVAL:      // not regular files, or flags the file system lacks
+        case ESPIPE:      // a pipe or a FIFO, which has no places
         case ENOSYS:      // a kernel without the call
         case EOPNOTSUPP:  // the file system does not offer it
         case EBADF:       // the output is opened for appending
@@ -41,18 +42,19 @@ constexpr int64_t kMostPerCall = int64_t{1} << 30;
 
 }  // namespace
 
-int64_t KesCopyRange(int in, int out, int64_t at, int64_t length, KesStatus *status) {
+int64_t KesCopyRange(int in, int64_t from, int out, int64_t at, int64_t length, KesStatus *status) {
     fill(status, KES_OK, 0);
-    if (in < 0 || out < 0 || at < 0 || length < 0) {
+    if (in < 0 || out < 0 || from < 0 || at < 0 || length < 0) {
         fill(status, KES_INVALID, 0);
         return -1;
     }
     int64_t copied = 0;
     while (copied < length) {
+        loff_t in_at = from + copied;
         loff_t out_at = at + copied;
         const auto want = static_cast<size_t>(std::min(length - copied, kMostPerCall));
         const ssize_t n =
-            RetryInterrupted([&] { return ::copy_file_range(in, nullptr, out, &out_at, want, 0); });
+            RetryInterrupted([&] { return ::copy_file_range(in, &in_at, out, &out_at, want, 0); });
         if (n > 0) {
             copied += n;
             continue;

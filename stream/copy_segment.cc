@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kes/kes_copy_range.hpp"
+#include "properties/file_helpers.h"
 #include "runtime/raise.hpp"
 #include "stream/segment_cursor.hpp"
 #include "stream/stream_internal.hpp"
@@ -28,39 +29,47 @@ int64_t copy_segment(NetStream *stream, int32_t out, int64_t at, int64_t most,
         cursor->current() >= cursor->count())
         return 0;
     SegmentSpan &span = cursor->span(cursor->current());
-    if (span.remaining() <= 0)
+    StreamBlock *block = block_of(stream);
+    // The copy starts where the last read's bytes began, so that the two
+    // files line up page for page as they would for a whole-file copy (a
+    // copy that starts 16 KiB in costs a sixth more on ext4); those bytes
+    // are the copy's first and the caller does not write them.
+    const int64_t handed = block->handedOut;
+    const int64_t delivered = span.delivered;
+    const int64_t from = span.start + delivered - handed;
+    const int64_t wanted = std::min(most, span.remaining() + handed);
+    if (from < 0 || wanted <= handed)
         return 0;
     const int in = state->file->fd;
     kes::KesFileShape before;
     if (!kes::KesFileShapeOf(in, &before))
         return 0;
 
-    // What the last read handed out is in the output now: it counts before
-    // anything copied does, as the next read would have counted it.
-    StreamBlock *block = block_of(stream);
-    const int32_t handed = block->handedOut;
-    block->handedOut = 0;
-    if (stream->keepsProgress != 0)
-        account_bytes(stream, handed);
-
     int64_t copied = 0;
-    while (span.remaining() > 0 && copied < most) {
-        const int64_t piece =
-            std::min<int64_t>({span.remaining(), most - copied, NET_STREAM_COPY_PIECE});
+    while (copied < wanted) {
+        const int64_t piece = std::min<int64_t>(wanted - copied, NET_STREAM_COPY_PIECE);
         KesStatus status{};
-        const int64_t n = kes::KesCopyRange(in, out, at + copied, piece, &status);
+        const int64_t n = kes::KesCopyRange(in, from + copied, out, at + copied, piece, &status);
+        if (n <= 0 && copied < handed)
+            return 0;  // refused: the caller writes what the read handed out, the reads go on
         if (n <= 0)
-            break;  // refused, failed or ended: the reads take over from here
-        span.delivered += n;
+            break;  // failed or ended: the reads take over from here
+        if (copied < handed && copied + n < handed)
+            return 0;  // the file ended inside the read's bytes: the reads will say so
+        if (copied < handed)
+            block->handedOut = 0;  // they are the copy's now, counted with its first piece
         copied += n;
+        span.delivered = delivered + (copied - handed);
         if (stream->keepsProgress != 0)
             account_bytes(stream, n);
         if (n < piece || (progress != nullptr && progress(context, copied) != 0))
             break;
     }
-    if (copied > 0 && (span.remaining() == 0 || copied == most)) {
-        // The segment is complete only when its file stayed the file it was
-        // at the first piece: a file rewritten or cut meanwhile may have
+    // The reads go on from the first byte not copied.
+    file_seek(state->file, static_cast<int32_t>(span.start + span.delivered));
+    if (copied == wanted) {
+        // The segment is whole only when its file stayed the file it was
+        // before the first piece: a file rewritten or cut meanwhile may have
         // given bytes of two different contents.
         kes::KesFileShape after;
         if (!kes::KesFileShapeOf(in, &after) || !(after == before)) {

@@ -66,6 +66,26 @@ class CopiedSegments : public stream_test::StreamTest {
             got += n;
         return got;
     }
+    // Reads once, then copies from that read's bytes on, placed at `at`;
+    // the read's bytes are written here only when nothing was copied. The
+    // bytes now in `out` from `at` on, and whether the copy took them.
+    struct Step {
+        int64_t in = 0;
+        bool copied = false;
+    };
+    Step read_and_copy(NetStream *stream, int out, int64_t at, int64_t most,
+                       NetStreamCopyProgress progress = nullptr, void *context = nullptr) {
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream, &data);
+        if (n <= 0)
+            return {n, false};
+        const int64_t copied = net_stream_copy_segment(stream, out, at, most, progress, context);
+        if (copied == 0) {
+            EXPECT_EQ(::pwrite(out, data, static_cast<size_t>(n), at), n);
+        }
+        net_stream_free_buffer(stream, data);
+        return {copied == 0 ? n : copied, copied != 0};
+    }
 };
 
 // What the progress record says after each piece, as the copy reports it.
@@ -79,7 +99,7 @@ struct Pieces {
     }
 };
 
-TEST_F(CopiedSegments, TheRestOfASegmentIsCopiedAndCheckpointedPieceByPiece) {
+TEST_F(CopiedSegments, ASegmentIsCopiedAndCheckpointedPieceByPiece) {
     const size_t size = 2 * kPiece + 100000;
     const std::string a = file("a", size + 7, 1), b = file("b", 30000, 2);
     Toc toc({{"a", static_cast<int32_t>(size), 0, a}, {"b", 30000, 0, b}});
@@ -87,57 +107,62 @@ TEST_F(CopiedSegments, TheRestOfASegmentIsCopiedAndCheckpointedPieceByPiece) {
     net_stream_save_modified_toc(stream.get(), &toc);
     UniqueFd out_a = output("out-a"), out_b = output("out-b");
 
-    ASSERT_EQ(read_into(stream.get(), out_a.get(), 0), 16384);
     Pieces pieces{work, {}};
-    EXPECT_EQ(
-        net_stream_copy_segment(stream.get(), out_a.get(), 16384, kAll, &Pieces::after, &pieces),
-        int64_t(size) - 16384);
-    // Each checkpoint counts the read before the copy and every piece in.
+    const Step whole = read_and_copy(stream.get(), out_a.get(), 0, kAll, &Pieces::after, &pieces);
+    EXPECT_TRUE(whole.copied);
+    EXPECT_EQ(whole.in, int64_t(size));
+    // Each checkpoint counts every piece in, the read's bytes with the first.
     const std::vector<std::pair<int64_t, std::string>> expected{
-        {kPiece, std::to_string(16384 + kPiece)},
-        {2 * kPiece, std::to_string(16384 + 2 * kPiece)},
-        {int64_t(size) - 16384, std::to_string(size)}};
+        {kPiece, std::to_string(kPiece)},
+        {2 * kPiece, std::to_string(2 * kPiece)},
+        {int64_t(size), std::to_string(size)}};
     EXPECT_EQ(pieces.seen, expected);
-    // The file's 7 bytes beyond its segment stay unread; the next read ends it.
+    // Nothing more to copy; the file's 7 bytes beyond its segment stay
+    // unread, and the next read ends it.
     EXPECT_EQ(
         net_stream_copy_segment(stream.get(), out_a.get(), int64_t(size), kAll, nullptr, nullptr),
         0);
     EXPECT_EQ(read_into(stream.get(), out_a.get(), int64_t(size)), 0);
     EXPECT_EQ(contents(scratch / "out-a"), contents(a).substr(0, size));
 
-    // A small segment: one piece, and the copy takes what the first read left.
-    ASSERT_EQ(read_into(stream.get(), out_b.get(), 0), 16384);
-    EXPECT_EQ(net_stream_copy_segment(stream.get(), out_b.get(), 16384, kAll, nullptr, nullptr),
-              30000 - 16384);
+    // A small segment: one piece.
+    EXPECT_EQ(read_and_copy(stream.get(), out_b.get(), 0, kAll).in, 30000);
     EXPECT_EQ(read_into(stream.get(), out_b.get(), 30000), 0);
     EXPECT_EQ(contents(scratch / "out-b"), contents(b));
+    stream.reset();
     EXPECT_EQ(stream_test::progress_of(work, "d")["c_len"], std::to_string(size + 30000));
 }
 
 // The caller's bound, and a stop from the caller, leave the reads to go on
 // after the last byte copied; a resumed segment is copied from its offset.
-TEST_F(CopiedSegments, AStoppedCopyAndAResumedSegmentGoOnWhereTheyAre) {
-    const size_t size = kPiece + 50000;
+TEST_F(CopiedSegments, ABoundOrAStopLeavesTheRestToTheReads) {
+    const size_t size = 2 * kPiece + 50000;
+    const int64_t offset = 12345;
     const std::string a = file("a", size, 3);
-    Toc toc({{"a", static_cast<int32_t>(size), 12345, a}});
-    Stream stream = open({a}, false);
+    Toc toc({{"a", static_cast<int32_t>(size), static_cast<int32_t>(offset), a}});
+    Stream stream = open({a}, true);
     net_stream_save_modified_toc(stream.get(), &toc);
     UniqueFd out = output("out");
-    ASSERT_EQ(read_into(stream.get(), out.get(), 12345), 16384);
-    // The caller's bound, then its stop after one piece.
-    EXPECT_EQ(
-        net_stream_copy_segment(stream.get(), out.get(), 12345 + 16384, 1000, nullptr, nullptr),
-        1000);
-    const NetStreamCopyProgress stop = [](void *, int64_t) { return int32_t{1}; };
-    const int64_t at = 12345 + 16384 + 1000;
-    EXPECT_EQ(net_stream_copy_segment(stream.get(), out.get(), at, kAll, stop, nullptr), kPiece);
-    EXPECT_EQ(read_rest(stream.get(), out.get(), at + kPiece), int64_t(size) - at - kPiece);
-    EXPECT_EQ(contents(scratch / "out").substr(12345), contents(a).substr(12345));
 
-    // Nothing to copy without a stream, before the first read and after the
-    // last.
+    // A bound below the read's bytes copies nothing.
+    Step step = read_and_copy(stream.get(), out.get(), offset, 1000);
+    EXPECT_FALSE(step.copied);
+    int64_t at = offset + step.in;
+    // A bound above them: they and 1000 more.
+    step = read_and_copy(stream.get(), out.get(), at, 16384 + 1000);
+    EXPECT_EQ(step.in, 16384 + 1000);
+    at += step.in;
+    // A stop after the first piece.
+    const NetStreamCopyProgress stop = [](void *, int64_t) { return int32_t{1}; };
+    step = read_and_copy(stream.get(), out.get(), at, kAll, stop, nullptr);
+    EXPECT_EQ(step.in, kPiece);
+    at += step.in;
+    EXPECT_EQ(stream_test::progress_of(work, "d")["c_len"], std::to_string(at));
+    EXPECT_EQ(read_rest(stream.get(), out.get(), at), int64_t(size) - at);
+    EXPECT_EQ(contents(scratch / "out").substr(offset), contents(a).substr(offset));
+
+    // Nothing to copy without a stream or before the first read.
     EXPECT_EQ(net_stream_copy_segment(nullptr, out.get(), 0, kAll, nullptr, nullptr), 0);
-    EXPECT_EQ(net_stream_copy_segment(stream.get(), out.get(), 0, kAll, nullptr, nullptr), 0);
     Stream fresh = open({a}, false);
     net_stream_save_modified_toc(fresh.get(), &toc);
     EXPECT_EQ(net_stream_copy_segment(fresh.get(), out.get(), 0, kAll, nullptr, nullptr), 0);
@@ -162,10 +187,9 @@ TEST_F(CopiedSegments, WhatTheKernelWillNotCopyIsRead) {
     Stream stream = open({fifo}, true);
     net_stream_save_modified_toc(stream.get(), &toc);
     UniqueFd out = output("out");
-    const int32_t first = read_into(stream.get(), out.get(), 0);
-    ASSERT_GT(first, 0);
-    EXPECT_EQ(net_stream_copy_segment(stream.get(), out.get(), first, kAll, nullptr, nullptr), 0);
-    EXPECT_EQ(read_rest(stream.get(), out.get(), first), 100000 - first);
+    const Step first = read_and_copy(stream.get(), out.get(), 0, kAll);
+    EXPECT_FALSE(first.copied);
+    EXPECT_EQ(read_rest(stream.get(), out.get(), first.in), 100000 - first.in);
     writer.join();
     EXPECT_EQ(contents(scratch / "out"), bytes);
     stream.reset();
@@ -176,10 +200,9 @@ TEST_F(CopiedSegments, WhatTheKernelWillNotCopyIsRead) {
     Stream again = open({a}, false);
     net_stream_save_modified_toc(again.get(), &plain);
     UniqueFd appended = output("appended", O_APPEND);
-    ASSERT_EQ(read_into(again.get(), appended.get(), 0), 16384);
-    EXPECT_EQ(net_stream_copy_segment(again.get(), appended.get(), 16384, kAll, nullptr, nullptr),
-              0);
+    EXPECT_FALSE(read_and_copy(again.get(), appended.get(), 0, kAll).copied);
     EXPECT_EQ(read_rest(again.get(), appended.get(), 16384), 50000 - 16384);
+    EXPECT_EQ(contents(scratch / "appended"), contents(a));
 }
 
 // The data file is rewritten in place, or cut, while its segment is being
@@ -213,20 +236,17 @@ TEST_F(CopiedSegments, AFileChangedUnderTheCopyIsNotHandedOverWhole) {
     Stream stream = open({a}, true);
     net_stream_save_modified_toc(stream.get(), &toc);
     UniqueFd out = output("out");
-    ASSERT_EQ(read_into(stream.get(), out.get(), 0), 16384);
     Change rewrite{a, false};
-    const auto raised = raised_by([&] {
-        net_stream_copy_segment(stream.get(), out.get(), 16384, kAll, &Change::after, &rewrite);
-    });
+    const auto raised = raised_by(
+        [&] { read_and_copy(stream.get(), out.get(), 0, kAll, &Change::after, &rewrite); });
     EXPECT_EQ(raised.text, "The file " + a + " changed while segment a^1 was copied from it.\n");
 
     write_file(a, pattern(size, 6));
     Stream cut = open({a}, false);
     net_stream_save_modified_toc(cut.get(), &toc);
-    ASSERT_EQ(read_into(cut.get(), out.get(), 0), 16384);
     Change shorten{a, true};
-    EXPECT_EQ(net_stream_copy_segment(cut.get(), out.get(), 16384, kAll, &Change::after, &shorten),
-              kPiece + 100000 - 16384);
+    EXPECT_EQ(read_and_copy(cut.get(), out.get(), 0, kAll, &Change::after, &shorten).in,
+              kPiece + 100000);
     EXPECT_EQ(raised_by([&] { read_into(cut.get(), out.get(), kPiece + 100000); }).text,
               "The file " + a + " ended at byte " + std::to_string(kPiece + 100000) + " of the " +
                   std::to_string(size) + " bytes of segment a^1.\n");

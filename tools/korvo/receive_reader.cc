@@ -13,12 +13,18 @@ namespace korvo::cli {
 
 namespace {
 
-// The rest of segment `index` by an in-kernel copy into its output, counted
-// piece by piece as the reads would count it. True when the hooks asked to
-// stop. A data file that changed under the copy leaves the segment's output
-// empty (its bytes may mix two contents) and the Failure goes on.
-bool copy_rest(NetStream *stream, uint32_t index, SegmentState &segment, OutputFiles &outputs,
-               const ReadHooks &hooks, ReadResult &result) {
+enum class Copied {
+    kNothing,  // the kernel would not: the read's bytes are still to be written
+    kIn,       // the read's bytes and what followed them are in the output
+    kStopped,  // as kIn, and the hooks asked to stop
+};
+
+// Segment `index` from the bytes the last read handed out on, by an
+// in-kernel copy into its output, counted piece by piece as the reads would
+// count it. A data file that changed under the copy leaves the segment's
+// output empty (its bytes may mix two contents) and the Failure goes on.
+Copied copy_rest(NetStream *stream, uint32_t index, SegmentState &segment, OutputFiles &outputs,
+                 const ReadHooks &hooks, ReadResult &result) {
     struct Progress {
         uint32_t index;
         SegmentState &segment;
@@ -64,7 +70,7 @@ bool copy_rest(NetStream *stream, uint32_t index, SegmentState &segment, OutputF
         after(&progress, copied);
     if (progress.failed)
         std::rethrow_exception(progress.failed);
-    return progress.stop;
+    return copied == 0 ? Copied::kNothing : progress.stop ? Copied::kStopped : Copied::kIn;
 }
 
 }  // namespace
@@ -128,6 +134,20 @@ void read_distribution(NetStream *stream, std::vector<SegmentState> &segments, O
         SegmentState &segment = segments[static_cast<size_t>(index)];
         const uint64_t room = segment.size - segment.kept - segment.got;
         const uint64_t take = std::min<uint64_t>(room, static_cast<uint64_t>(n));
+        // More of the segment to come: the kernel copies it, up to the
+        // segment's size, from the read's first byte on; whatever the file
+        // holds beyond the size comes through the next read and shows as
+        // too much.
+        if (hooks.copy_in_kernel && !network && take == static_cast<uint64_t>(n) && take < room) {
+            const Copied copied =
+                copy_rest(stream, static_cast<uint32_t>(index), segment, outputs, hooks, result);
+            if (copied == Copied::kStopped) {
+                result.interrupted = true;
+                return;
+            }
+            if (copied == Copied::kIn)
+                continue;
+        }
         if (take > 0) {
             outputs.write(static_cast<uint32_t>(index), segment.kept + segment.got, data,
                           static_cast<size_t>(take));
@@ -142,13 +162,6 @@ void read_distribution(NetStream *stream, std::vector<SegmentState> &segments, O
             return;
         }
         if (hooks.after && hooks.after(result.received)) {
-            result.interrupted = true;
-            return;
-        }
-        // The rest of the segment, up to its size: whatever the file holds
-        // beyond it comes through the next read and shows as too much.
-        if (hooks.copy_in_kernel && !network && !segment.complete() &&
-            copy_rest(stream, static_cast<uint32_t>(index), segment, outputs, hooks, result)) {
             result.interrupted = true;
             return;
         }

@@ -3,3 +3,5 @@
 add_executable(korvo_sample_method ${CMAKE_CURRENT_LIST_DIR}/korvo_sample_method.c)
 korvo_library_defaults(korvo_sample_method)
 target_link_libraries(korvo_sample_method PRIVATE korvo)
+# It includes <korvo/korvo.h> from the staged tree.
+add_dependencies(korvo_sample_method korvo_headers)

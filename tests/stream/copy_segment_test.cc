@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,11 +80,13 @@ class CopiedSegments : public stream_test::StreamTest {
         const int32_t n = net_stream_read(stream, &data);
         if (n <= 0)
             return {n, false};
+        // Freed also when the copy raises.
+        const auto release = [stream](char *block) { net_stream_free_buffer(stream, block); };
+        const std::unique_ptr<char, decltype(release)> owned(data, release);
         const int64_t copied = net_stream_copy_segment(stream, out, at, most, progress, context);
         if (copied == 0) {
             EXPECT_EQ(::pwrite(out, data, static_cast<size_t>(n), at), n);
         }
-        net_stream_free_buffer(stream, data);
         return {copied == 0 ? n : copied, copied != 0};
     }
 };

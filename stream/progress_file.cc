@@ -24,6 +24,19 @@ long page_size() {
     return size;
 }
 
+// Whether the held file still has one name (its own) and `length` bytes.
+// Only the link count and the size are asked for: asking for the file's
+// times as well (fstat does) marks them as seen, and a file system with
+// fine-grained timestamps then updates them at the next write.
+bool holds_only_name(const ProgressFile &file, uint32_t length) {
+    struct statx status;
+    if (::statx(file.fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_NLINK | STATX_SIZE,
+                &status) != 0 ||
+        (status.stx_mask & (STATX_NLINK | STATX_SIZE)) != (STATX_NLINK | STATX_SIZE))
+        return false;
+    return status.stx_nlink == 1 && status.stx_size == length;
+}
+
 }  // namespace
 
 uint32_t in_place_limit() {
@@ -33,9 +46,7 @@ uint32_t in_place_limit() {
 bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
     if (!file.open || length != file.size || length == 0 || length > page_size())
         return false;
-    struct stat status;
-    if (::fstat(file.fd, &status) != 0 || status.st_nlink == 0 ||
-        status.st_size != static_cast<off_t>(length))
+    if (!holds_only_name(file, length))
         return false;
     ssize_t written;
     do {

@@ -8,7 +8,9 @@
 // place when their size is unchanged; every other save replaces the file
 // atomically and opens the new one. A file that another writer replaced
 // (the descriptor's file has no name any more) is replaced again, so the
-// last save wins. mstat_done gives the finished name a file of its own
+// last save wins; so is one with a second name (a hard link made
+// elsewhere would see every save) and one whose size changed under us.
+// mstat_done gives the finished name a file of its own
 // (give_finished_file), so that a record holding the file open never
 // rewrites the finished file: its file then has no name, and its next save
 // lands at its own path.
@@ -30,8 +32,9 @@ struct ProgressFile {
 };
 
 // Rewrites the whole file in place with the `length` bytes when that is
-// safe: the file is open, still named, of `length` bytes, at most a page.
-// False when the caller must replace the file instead.
+// safe: the file is open, at most a page, and still has one name (its own)
+// and `length` bytes, which one statx asking for nothing else tells. False
+// when the caller must replace the file instead.
 bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length);
 
 // The largest record rewritten in place: a page.

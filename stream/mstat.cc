@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "properties/korvo_properties.h"
 #include "properties/pathname.h"
@@ -19,6 +21,7 @@
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 #include "runtime/typecode.h"
+#include "stream/encoded_record.hpp"
 #include "stream/progress_file.hpp"
 
 using korvo::rt::MgPtr;
@@ -28,14 +31,38 @@ namespace {
 constexpr const char *kDirectory = "mstat";
 constexpr const char *kIdKey = "msid";
 
-// A record lives in a block that also holds the descriptor of its file.
+// A record lives in a block that also holds the descriptor of its file and
+// the encoding its checkpoints patch (owned; made by the first checkpoint).
 struct MstatBlock {
     mstat record;  // first: an mstat * is an MstatBlock *
     korvo::stream::ProgressFile file;
+    korvo::stream::EncodedRecord *encoded;
 };
 
+MstatBlock &block_of(mstat *record) {
+    return *reinterpret_cast<MstatBlock *>(record);
+}
+
 korvo::stream::ProgressFile &file_of(mstat *record) {
-    return reinterpret_cast<MstatBlock *>(record)->file;
+    return block_of(record).file;
+}
+
+void forget_encoding(mstat *record) {
+    if (block_of(record).encoded != nullptr)
+        block_of(record).encoded->forget();
+}
+
+// Keeps the bytes a save wrote for the checkpoints that follow. Keeping
+// them is a saving, never a condition of the save: a failure keeps none.
+void keep_encoding(mstat *record, const char *countKey, const uint8_t *bytes, uint32_t length) {
+    MstatBlock &block = block_of(record);
+    try {
+        if (block.encoded == nullptr)
+            block.encoded = std::make_unique<korvo::stream::EncodedRecord>().release();
+        block.encoded->remember(&record->properties, bytes, length, countKey);
+    } catch (...) {
+        forget_encoding(record);
+    }
 }
 
 struct PathDelete {
@@ -87,12 +114,57 @@ bool build_path(mstat *record) {
     return true;
 }
 
+// Saves the record: in place when its encoding has the file's size, else
+// by replacing the file. With `countKey` the encoding is kept for
+// save_count.
+int32_t save(mstat *record, const char *countKey) {
+    if (record == nullptr)
+        return -1;
+    forget_encoding(record);
+    // The record names its distribution; a "msid" that a caller stored with
+    // another type is a wrong-type property (message 37), as for any get.
+    if (properties_get(&record->properties, kIdKey, TC_string, 0) == nullptr)
+        properties_put_string_dup(&record->properties, kIdKey, record->distId);
+    if (!build_path(record))
+        return -1;
+    // A record of the size the file has is rewritten in place; any other is
+    // written to a new file that replaces the old one.
+    void *encoded = nullptr;
+    uint32_t length = 0;
+    properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, &record->properties, &encoded,
+                      &length);
+    const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
+    korvo::stream::ProgressFile &file = file_of(record);
+    if (!korvo::stream::rewrite_in_place(file, bytes.get(), length)) {
+        properties_save_without_len(&record->properties, record->path);
+        korvo::stream::hold_replaced(file, record->path, length);
+    }
+    if (countKey != nullptr && file.open)
+        keep_encoding(record, countKey, bytes.get(), length);
+    return 0;
+}
+
 }  // namespace
 
 namespace korvo::stream {
 
 bool sync_record(mstat *record) {
     return record != nullptr && sync_progress_file(file_of(record), record->dir);
+}
+
+int32_t save_count(mstat *record, const char *key, std::string_view digits) {
+    if (record == nullptr)
+        return -1;
+    MstatBlock &block = block_of(record);
+    // The usual checkpoint: the list as the last one left it but for the
+    // count, which keeps its number of digits. Its digits change in the
+    // kept bytes, which are written over the file's.
+    if (block.encoded != nullptr && block.file.open &&
+        block.encoded->patch(&record->properties, digits) &&
+        rewrite_in_place(block.file, block.encoded->data(), block.encoded->size()))
+        return 0;
+    properties_put_string_dup(&record->properties, key, std::string(digits).c_str());
+    return save(record, key);
 }
 
 }  // namespace korvo::stream
@@ -136,6 +208,7 @@ void mstat_free(mstat *record) {
     if (record == nullptr)
         return;
     korvo::stream::close_progress_file(file_of(record));
+    std::unique_ptr<korvo::stream::EncodedRecord> encoded(block_of(record).encoded);
     pathname_delete(record->path);
     pathname_delete(record->dir);
     mg_free(record->distId);
@@ -148,32 +221,13 @@ Properties *mstat_get_properties(mstat *record) {
 }
 
 int32_t mstat_save(mstat *record) {
-    if (record == nullptr)
-        return -1;
-    // The record names its distribution; a "msid" that a caller stored with
-    // another type is a wrong-type property (message 37), as for any get.
-    if (properties_get(&record->properties, kIdKey, TC_string, 0) == nullptr)
-        properties_put_string_dup(&record->properties, kIdKey, record->distId);
-    if (!build_path(record))
-        return -1;
-    // A record of the size the file has is rewritten in place; any other is
-    // written to a new file that replaces the old one.
-    void *encoded = nullptr;
-    uint32_t length = 0;
-    properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, &record->properties, &encoded,
-                      &length);
-    const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
-    korvo::stream::ProgressFile &file = file_of(record);
-    if (korvo::stream::rewrite_in_place(file, bytes.get(), length))
-        return 0;
-    properties_save_without_len(&record->properties, record->path);
-    korvo::stream::hold_replaced(file, record->path, length);
-    return 0;
+    return save(record, nullptr);
 }
 
 int32_t mstat_load(mstat *record) {
     if (!build_path(record))
         return -1;
+    forget_encoding(record);
     // Load into a list of our own and take it only when the whole file has
     // been read, so that a failed load leaves the record as it was.
     Properties loaded{};
@@ -186,6 +240,7 @@ int32_t mstat_load(mstat *record) {
 void mstat_done(mstat *record) {
     if (!build_path(record))
         return;
+    forget_encoding(record);
     MgPtr<char> finished(mg_strdup(record->path));
     if (finished == nullptr)
         return;

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "stream/mstat.h"
 
@@ -53,6 +54,14 @@ bool sync_progress_file(ProgressFile &file, const char *dir);
 
 // sync_progress_file for the record's file (mstat.cc keeps it).
 bool sync_record(mstat *record);
+
+// Puts `digits` under `key` (the record's count, "c_len") and saves the
+// record, as mstat_save does. A record whose list changed only in that
+// count since the last save_count, and whose count keeps its number of
+// digits, is saved without encoding it again: the digits are patched into
+// the kept bytes, which are written over the file in place. 0, or -1 when
+// the path cannot be built; raises as mstat_save.
+int32_t save_count(mstat *record, const char *key, std::string_view digits);
 
 // After the rename to the finished name `path`: replaces the file there by
 // a new one holding the same bytes, so that records holding the renamed

@@ -1,5 +1,6 @@
-// A stream's checkpoints as its progress file shows them: the file changed
-// under the stream between two checkpoints.
+// A stream's checkpoints as its progress file shows them: the count growing
+// and shrinking by a digit, the file changed under the stream between two
+// checkpoints, and a caller's own changes to the record between them.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,38 @@ class Checkpoints : public stream_test::StreamTest {
     }
 };
 
+// A count that gains a digit makes a larger record, which replaces the file;
+// a later run that starts lower makes a smaller one. Each checkpoint is the
+// whole record, in the file and in the stream's list.
+TEST_F(Checkpoints, TheCountGainsAndLosesDigits) {
+    // A sparse file whose segment starts close below 10^9 bytes.
+    const std::string big = scratch / "big";
+    const int32_t size = 1'000'100'000;
+    write_file(big, "");
+    ASSERT_EQ(::truncate(big.c_str(), size), 0);
+    const Toc toc({{"big", size, 999'950'000, big}});
+    Stream stream = open(big, toc);
+    const std::vector<std::string> counts = {"999966384", "999982768", "999999152", "1000015536",
+                                             "1000031920"};
+    ASSERT_EQ(read(stream.get()), 16384);
+    for (const std::string &count : counts) {
+        ASSERT_EQ(read(stream.get()), 16384);
+        EXPECT_EQ(progress("d"), expected("1000100000", count));
+        EXPECT_EQ(held_count(stream.get()), count);
+    }
+    stream.reset();
+
+    // Started over from the beginning: "c_len" shrinks to five digits.
+    const Toc again({{"big", size, 0, big}});
+    Stream rerun = open(big, again);
+    ASSERT_EQ(read(rerun.get()), 16384);
+    ASSERT_EQ(read(rerun.get()), 16384);
+    EXPECT_EQ(progress("d"), expected("1000100000", "16384"));
+    ASSERT_EQ(read(rerun.get()), 16384);
+    EXPECT_EQ(progress("d"), expected("1000100000", "32768"));
+    EXPECT_EQ(held_count(rerun.get()), "32768");
+}
+
 // Between two checkpoints another program replaces the record's file, gives
 // it a second name, cuts it short or lengthens it: the next checkpoint still
 // leaves the whole record at the record's path, and nothing under the other
@@ -92,6 +125,56 @@ TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
     ASSERT_EQ(::truncate(path.c_str(), std::filesystem::file_size(path) + 4), 0);
     checkpoint("81920");
     checkpoint("98304");
+}
+
+// Keys a caller changes on the stream's record between checkpoints are in
+// the next checkpoint's file: values of another length, of the same length,
+// changed twice, added and removed, and of other types than strings.
+TEST_F(Checkpoints, ACallersChangesReachTheNextCheckpoint) {
+    const std::string file = scratch / "a";
+    write_file(file, pattern(16384 * 12, 2));
+    const Toc toc({{"a", 16384 * 12, 0, file}});
+    Stream stream = open(file, toc);
+    Properties *list = mstat_get_properties(stream->progress);
+    ASSERT_EQ(read(stream.get()), 16384);
+    ASSERT_EQ(read(stream.get()), 16384);  // the first checkpoint, 5 digits
+    ASSERT_EQ(read(stream.get()), 16384);  // the second, patched in place
+
+    Values want = expected("196608", "32768");
+    EXPECT_EQ(progress("d"), want);
+    const auto checkpoint = [&](int step) {
+        ASSERT_EQ(read(stream.get()), 16384);
+        want["c_len"] = std::to_string(16384 * step);
+        EXPECT_EQ(progress("d"), want) << step;
+    };
+    properties_put_string_dup(list, "phase", "copying");
+    want["phase"] = "copying";
+    checkpoint(3);
+    properties_put_string_dup(list, "phase", "written");  // as long as before
+    want["phase"] = "written";
+    checkpoint(4);
+    properties_put_string_dup(list, "phase", "xxxxxxx");
+    properties_put_string_dup(list, "phase", "yyyyyyy");  // twice over
+    want["phase"] = "yyyyyyy";
+    checkpoint(5);
+    properties_put_boolean_dup(list, "paused", 1);
+    want["paused"] = "true";
+    checkpoint(6);
+    properties_remove_and_destroy(list, "phase");
+    want.erase("phase");
+    checkpoint(7);
+    // The caller's own digits in the count give way to the stream's.
+    properties_put_string_dup(list, "c_len", "999999");
+    checkpoint(8);
+    // A value of a type the record's bytes are not compared for.
+    properties_put_long_dup(list, "tries", 1);
+    checkpoint(9);
+    properties_put_long_dup(list, "tries", 2);
+    checkpoint(10);
+    Properties loaded{};
+    properties_load_without_len(&loaded, record_path().c_str());
+    EXPECT_EQ(properties_get_long2(&loaded, "tries", 0), 2);
+    properties_delete(&loaded);
 }
 
 }  // namespace

@@ -42,17 +42,8 @@ char *take_name(FileStreamState *state) {
 
 // The first segment of the TOC, in order, whose "data_path" is `name` and
 // whose file this stream has not opened yet; count() when there is none.
-std::size_t segment_of(const PropertiesList *toc, SegmentCursor *cursor, const char *name) {
-    for (uint32_t i = 0;
-         cursor != nullptr && toc->buffer != nullptr && i < toc->length && i < cursor->count();
-         ++i) {
-        if (cursor->span(i).taken)
-            continue;
-        const char *path = properties_get_string2(&toc->buffer[i], "data_path", nullptr);
-        if (path != nullptr && std::strcmp(path, name) == 0)
-            return i;
-    }
-    return cursor != nullptr ? cursor->count() : 0;
+std::size_t segment_of(SegmentCursor *cursor, const char *name) {
+    return cursor != nullptr ? cursor->find_unopened(name) : 0;
 }
 
 // Step past the end of a file or of the list: the file is closed, nothing is
@@ -127,8 +118,12 @@ int32_t read_stream(NetStream *stream, char **data) {
     int32_t stop = 0;
     if (stream->type == NET_STREAM_CDS && stream->toc != nullptr) {
         char *command = nullptr;
+        const int32_t before = state->downloads;
         stop = cds_source_download_next(stream->toc, state, &command);
         mg_free(command);
+        // The step wrote the path of the segment it downloaded.
+        for (int32_t i = std::max(before, 0); cursor != nullptr && i < state->downloads; ++i)
+            cursor->path_changed(static_cast<std::size_t>(i));
     }
 
     bool matched = false;
@@ -136,7 +131,7 @@ int32_t read_stream(NetStream *stream, char **data) {
     int32_t offset = 0;
     while (state->next != nullptr) {
         char *name = take_name(state);
-        const std::size_t index = segment_of(stream->toc, cursor, name);
+        const std::size_t index = segment_of(cursor, name);
         if (cursor == nullptr || index >= cursor->count()) {
             LogQ(kUnmatched, name);
             return finish(state, data);

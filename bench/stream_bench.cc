@@ -485,14 +485,16 @@ std::size_t read_segment(NetStream *stream) {
     }
 }
 
-// The stream first reads a leading segment of its own: the last 16384
-// bytes of a sparse file of 10^9 + 16384 bytes, so that its checkpoint
-// makes the record's file with a count of 10 digits, which it keeps to the
-// end whatever n (a count that gains a digit replaces the file, at most
-// once for each digit of a stream's size). Its reads are left untimed;
-// everything else (open, the TOC, the n segments, the close) is timed.
+// The stream first reads a leading segment of its own: the last 32768
+// bytes of a sparse file of 10^9 + 32768 bytes. Its first checkpoint makes
+// the record's file with a count of 10 digits, which it keeps to the end
+// whatever n (a count that gains a digit replaces the file, at most once
+// for each digit of a stream's size); its second is the first write in
+// place, which on ext4 waits for the writes the replacement started. Its
+// reads are left untimed; everything else (open, the TOC, the n segments,
+// the close) is timed.
 constexpr int32_t kLeadOffset = 1'000'000'000;
-constexpr int32_t kLeadSize = kLeadOffset + 16384;
+constexpr int32_t kLeadSize = kLeadOffset + 32768;
 
 const std::string &lead_segment() {
     static const std::string path = [] {

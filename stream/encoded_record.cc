@@ -2,6 +2,7 @@
 // that patch its count's digits in place.
 #include "stream/encoded_record.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "properties/property_files.h"

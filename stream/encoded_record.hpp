@@ -33,7 +33,6 @@ class EncodedRecord {
     void remember(const Properties *list, const uint8_t *bytes, uint32_t length,
                   const char *countKey);
     void forget();
-    bool empty() const { return bytes_.empty(); }
 
     // When `list` is still the remembered one and `digits` have as many
     // digits as the count it holds: writes them into the list's value and

@@ -41,6 +41,10 @@ int OpenFile(const char *path, unsigned flags, unsigned mode = 0666) noexcept;
 // public file helpers take them; adds binary mode and close-on-exec.
 int OpenFileHostFlags(const char *path, int host_flags, unsigned mode = 0666) noexcept;
 
+// The host's own open(2) numbers for `flags` (close-on-exec aside), for the
+// public file helpers, which take flags in those numbers.
+int HostOpenFlags(unsigned flags) noexcept;
+
 // Closes `fd`; false when the close reported an error (a write-back failure
 // shows here). The descriptor is released either way.
 bool CloseFile(int fd) noexcept;

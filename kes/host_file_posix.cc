@@ -31,8 +31,32 @@ std::size_t Clamp(std::size_t count) {
     return count > SSIZE_MAX ? SSIZE_MAX : count;
 }
 
-int HostFlags(unsigned flags) {
-    int host = O_CLOEXEC;
+FileKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode))
+        return FileKind::kRegular;
+    if (S_ISDIR(mode))
+        return FileKind::kDirectory;
+    if (S_ISLNK(mode))
+        return FileKind::kSymlink;
+    return FileKind::kOther;
+}
+
+bool Fill(const struct stat &status, FileInfo *info) {
+    info->kind = KindOfMode(status.st_mode);
+    info->size = static_cast<int64_t>(status.st_size);
+    info->links = static_cast<uint64_t>(status.st_nlink);
+    info->modified_seconds = static_cast<int64_t>(status.st_mtim.tv_sec);
+    info->modified_nanoseconds = static_cast<int32_t>(status.st_mtim.tv_nsec);
+    info->owned_by_self = status.st_uid == ::geteuid();
+    info->device = static_cast<uint64_t>(status.st_dev);
+    info->inode = static_cast<uint64_t>(status.st_ino);
+    return true;
+}
+
+}  // namespace
+
+int HostOpenFlags(unsigned flags) noexcept {
+    int host = 0;
     if ((flags & kOpenReadWrite) != 0)
         host |= O_RDWR;
     else if ((flags & kOpenWrite) != 0)
@@ -58,36 +82,13 @@ int HostFlags(unsigned flags) {
     return host;
 }
 
-FileKind KindOf(mode_t mode) {
-    if (S_ISREG(mode))
-        return FileKind::kRegular;
-    if (S_ISDIR(mode))
-        return FileKind::kDirectory;
-    if (S_ISLNK(mode))
-        return FileKind::kSymlink;
-    return FileKind::kOther;
-}
-
-bool Fill(const struct stat &status, FileInfo *info) {
-    info->kind = KindOf(status.st_mode);
-    info->size = static_cast<int64_t>(status.st_size);
-    info->links = static_cast<uint64_t>(status.st_nlink);
-    info->modified_seconds = static_cast<int64_t>(status.st_mtim.tv_sec);
-    info->modified_nanoseconds = static_cast<int32_t>(status.st_mtim.tv_nsec);
-    info->owned_by_self = status.st_uid == ::geteuid();
-    info->device = static_cast<uint64_t>(status.st_dev);
-    info->inode = static_cast<uint64_t>(status.st_ino);
-    return true;
-}
-
-}  // namespace
-
 int OpenFile(const char *path, unsigned flags, unsigned mode) noexcept {
     if (path == nullptr) {
         errno = EFAULT;
         return -1;
     }
-    return Retry([&] { return ::open(path, HostFlags(flags), static_cast<mode_t>(mode)); });
+    return Retry(
+        [&] { return ::open(path, HostOpenFlags(flags) | O_CLOEXEC, static_cast<mode_t>(mode)); });
 }
 
 int OpenFileHostFlags(const char *path, int host_flags, unsigned mode) noexcept {

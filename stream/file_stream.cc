@@ -1,12 +1,11 @@
 // File-list streams: walking the list of data files, skipping complete
 // segments and resuming a partial one at its offset.
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "kes/host_file.hpp"
 #include "properties/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "runtime/log.h"
@@ -157,7 +156,8 @@ int32_t read_stream(NetStream *stream, char **data) {
         return finish(state, data);
 
     // The file becomes the state's once it stands at the segment's offset.
-    std::unique_ptr<FileRecord, FileDelete> file(file_open(current, O_RDONLY));
+    std::unique_ptr<FileRecord, FileDelete> file(
+        file_open(current, host::HostOpenFlags(host::kOpenRead)));
     if (offset != 0)
         file_seek(file.get(), offset);
     state->file = file.release();

@@ -2,16 +2,13 @@
 // the work directory's "mstat" directory.
 #include "stream/mstat.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "kes/host_file.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/pathname.h"
 #include "properties/property_files.h"
@@ -76,11 +73,11 @@ using PathPtr = std::unique_ptr<char, PathDelete>;
 // line. One that does not exist, or is no directory, is left to the save,
 // which reports why it cannot write there.
 bool owned_directory(const char *dir) {
-    struct stat entry, target;
-    if (::lstat(dir, &entry) != 0 || ::stat(dir, &target) != 0 || !S_ISDIR(target.st_mode))
+    korvo::host::FileInfo entry, target;
+    if (!korvo::host::StatLink(dir, &entry) || !korvo::host::StatPath(dir, &target) ||
+        target.kind != korvo::host::FileKind::kDirectory)
         return true;
-    const uid_t self = ::geteuid();
-    if (entry.st_uid == self && target.st_uid == self)
+    if (entry.owned_by_self && target.owned_by_self)
         return true;
     LogMsg(LOG_LEVEL_FAILURE, 0, 0, -1,
            "korvo: The progress directory %1$s belongs to another account; no progress record "
@@ -192,9 +189,9 @@ mstat *mstat_new(const char *distId, int16_t kind) {
         return nullptr;
 
     // For the owner only: nobody else may plant or read records there.
-    struct stat status;
-    if (::lstat(dir.get(), &status) != 0 && errno == ENOENT)
-        ::mkdir(dir.get(), 0700);  // a failure shows at the first save
+    korvo::host::FileInfo status;
+    if (!korvo::host::StatLink(dir.get(), &status) && errno == ENOENT)
+        korvo::host::MakeDirectory(dir.get(), 0700);  // a failure shows at the first save
 
     record->distId = mg_strdup(distId);
     if (record->distId == nullptr)
@@ -258,7 +255,7 @@ void mstat_done(mstat *record) {
     // A missing file is no error. Other records of the distribution may hold
     // the file open for their in-place saves: under its finished name it
     // becomes a file of its own, so that their saves land at their path.
-    if (std::rename(record->path, finished.get()) == 0) {
+    if (korvo::host::RenameReplacing(record->path, finished.get())) {
         korvo::stream::close_progress_file(file_of(record));
         korvo::stream::give_finished_file(finished.get());
     }

@@ -40,6 +40,13 @@ function(korvo_layer_of path out)
   set(${out} "" PARENT_SCOPE)
 endfunction()
 
+# The suffix of the host implementation files that this build leaves out.
+if(WIN32)
+  set(KORVO_OTHER_HOST_SUFFIX "_posix")
+else()
+  set(KORVO_OTHER_HOST_SUFFIX "_win32")
+endif()
+
 # Builds the files of the calling folder that belong to `layer` as the object
 # library korvo_<layer>, linked into libkorvo.so, and records its public
 # headers (for the C compile check and for installation). Sources listed
@@ -61,6 +68,11 @@ function(korvo_add_layer layer)
     korvo_layer_of(${relative} owner)
     get_filename_component(name ${file} NAME)
     if(NOT owner STREQUAL layer OR name IN_LIST arg_EXCLUDE)
+      continue()
+    endif()
+    # One implementation file per host: <name>_posix.cc on POSIX hosts,
+    # <name>_win32.cc on Windows, beside the portable <name>.hpp.
+    if(name MATCHES "${KORVO_OTHER_HOST_SUFFIX}\\.(c|cc)$")
       continue()
     endif()
     list(APPEND files ${file})

@@ -1,11 +1,11 @@
 // The owner of a host file descriptor, and the retry of system calls that a
-// signal interrupted. Header-only; an owner is used by one thread at a time.
+// signal interrupted. An owner is used by one thread at a time.
 #pragma once
-
-#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
+
+#include "kes/host_file.hpp"
 
 namespace korvo::kes {
 
@@ -39,14 +39,14 @@ class UniqueFd {
     void reset(int fd = -1) {
         if (fd_ >= 0) {
             const int saved = errno;
-            ::close(fd_);
+            host::CloseFile(fd_);
             errno = saved;
         }
         fd_ = fd;
     }
     // Closes the descriptor now and tells whether the close succeeded (a
     // write-back failure shows here).
-    bool close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
+    bool close() { return fd_ < 0 || host::CloseFile(std::exchange(fd_, -1)); }
 
   private:
     int fd_ = -1;

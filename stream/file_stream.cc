@@ -1,12 +1,11 @@
 // File-list streams: walking the list of data files, skipping complete
 // segments and resuming a partial one at its offset.
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "kes/host_file.hpp"
 #include "properties/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "runtime/log.h"
@@ -42,17 +41,8 @@ char *take_name(FileStreamState *state) {
 
 // The first segment of the TOC, in order, whose "data_path" is `name` and
 // whose file this stream has not opened yet; count() when there is none.
-std::size_t segment_of(const PropertiesList *toc, SegmentCursor *cursor, const char *name) {
-    for (uint32_t i = 0;
-         cursor != nullptr && toc->buffer != nullptr && i < toc->length && i < cursor->count();
-         ++i) {
-        if (cursor->span(i).taken)
-            continue;
-        const char *path = properties_get_string2(&toc->buffer[i], "data_path", nullptr);
-        if (path != nullptr && std::strcmp(path, name) == 0)
-            return i;
-    }
-    return cursor != nullptr ? cursor->count() : 0;
+std::size_t segment_of(SegmentCursor *cursor, const char *name) {
+    return cursor != nullptr ? cursor->find_unopened(name) : 0;
 }
 
 // Step past the end of a file or of the list: the file is closed, nothing is
@@ -127,8 +117,12 @@ int32_t read_stream(NetStream *stream, char **data) {
     int32_t stop = 0;
     if (stream->type == NET_STREAM_CDS && stream->toc != nullptr) {
         char *command = nullptr;
+        const int32_t before = state->downloads;
         stop = cds_source_download_next(stream->toc, state, &command);
         mg_free(command);
+        // The step wrote the path of the segment it downloaded.
+        for (int32_t i = std::max(before, 0); cursor != nullptr && i < state->downloads; ++i)
+            cursor->path_changed(static_cast<std::size_t>(i));
     }
 
     bool matched = false;
@@ -136,7 +130,7 @@ int32_t read_stream(NetStream *stream, char **data) {
     int32_t offset = 0;
     while (state->next != nullptr) {
         char *name = take_name(state);
-        const std::size_t index = segment_of(stream->toc, cursor, name);
+        const std::size_t index = segment_of(cursor, name);
         if (cursor == nullptr || index >= cursor->count()) {
             LogQ(kUnmatched, name);
             return finish(state, data);
@@ -162,7 +156,8 @@ int32_t read_stream(NetStream *stream, char **data) {
         return finish(state, data);
 
     // The file becomes the state's once it stands at the segment's offset.
-    std::unique_ptr<FileRecord, FileDelete> file(file_open(current, O_RDONLY));
+    std::unique_ptr<FileRecord, FileDelete> file(
+        file_open(current, host::HostOpenFlags(host::kOpenRead)));
     if (offset != 0)
         file_seek(file.get(), offset);
     state->file = file.release();

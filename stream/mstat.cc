@@ -2,14 +2,13 @@
 // the work directory's "mstat" directory.
 #include "stream/mstat.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
+#include "kes/host_file.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/pathname.h"
 #include "properties/property_files.h"
@@ -19,6 +18,7 @@
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 #include "runtime/typecode.h"
+#include "stream/encoded_record.hpp"
 #include "stream/progress_file.hpp"
 
 using korvo::rt::MgPtr;
@@ -28,14 +28,38 @@ namespace {
 constexpr const char *kDirectory = "mstat";
 constexpr const char *kIdKey = "msid";
 
-// A record lives in a block that also holds the descriptor of its file.
+// A record lives in a block that also holds the descriptor of its file and
+// the encoding its checkpoints patch (owned; made by the first checkpoint).
 struct MstatBlock {
     mstat record;  // first: an mstat * is an MstatBlock *
     korvo::stream::ProgressFile file;
+    korvo::stream::EncodedRecord *encoded;
 };
 
+MstatBlock &block_of(mstat *record) {
+    return *reinterpret_cast<MstatBlock *>(record);
+}
+
 korvo::stream::ProgressFile &file_of(mstat *record) {
-    return reinterpret_cast<MstatBlock *>(record)->file;
+    return block_of(record).file;
+}
+
+void forget_encoding(mstat *record) {
+    if (block_of(record).encoded != nullptr)
+        block_of(record).encoded->forget();
+}
+
+// Keeps the bytes a save wrote for the checkpoints that follow. Keeping
+// them is a saving, never a condition of the save: a failure keeps none.
+void keep_encoding(mstat *record, const char *countKey, const uint8_t *bytes, uint32_t length) {
+    MstatBlock &block = block_of(record);
+    try {
+        if (block.encoded == nullptr)
+            block.encoded = std::make_unique<korvo::stream::EncodedRecord>().release();
+        block.encoded->remember(&record->properties, bytes, length, countKey);
+    } catch (...) {
+        forget_encoding(record);
+    }
 }
 
 struct PathDelete {
@@ -49,11 +73,11 @@ using PathPtr = std::unique_ptr<char, PathDelete>;
 // line. One that does not exist, or is no directory, is left to the save,
 // which reports why it cannot write there.
 bool owned_directory(const char *dir) {
-    struct stat entry, target;
-    if (::lstat(dir, &entry) != 0 || ::stat(dir, &target) != 0 || !S_ISDIR(target.st_mode))
+    korvo::host::FileInfo entry, target;
+    if (!korvo::host::StatLink(dir, &entry) || !korvo::host::StatPath(dir, &target) ||
+        target.kind != korvo::host::FileKind::kDirectory)
         return true;
-    const uid_t self = ::geteuid();
-    if (entry.st_uid == self && target.st_uid == self)
+    if (entry.owned_by_self && target.owned_by_self)
         return true;
     LogMsg(LOG_LEVEL_FAILURE, 0, 0, -1,
            "korvo: The progress directory %1$s belongs to another account; no progress record "
@@ -87,12 +111,57 @@ bool build_path(mstat *record) {
     return true;
 }
 
+// Saves the record: in place when its encoding has the file's size, else
+// by replacing the file. With `countKey` the encoding is kept for
+// save_count.
+int32_t save(mstat *record, const char *countKey) {
+    if (record == nullptr)
+        return -1;
+    forget_encoding(record);
+    // The record names its distribution; a "msid" that a caller stored with
+    // another type is a wrong-type property (message 37), as for any get.
+    if (properties_get(&record->properties, kIdKey, TC_string, 0) == nullptr)
+        properties_put_string_dup(&record->properties, kIdKey, record->distId);
+    if (!build_path(record))
+        return -1;
+    // A record of the size the file has is rewritten in place; any other is
+    // written to a new file that replaces the old one.
+    void *encoded = nullptr;
+    uint32_t length = 0;
+    properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, &record->properties, &encoded,
+                      &length);
+    const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
+    korvo::stream::ProgressFile &file = file_of(record);
+    if (!korvo::stream::rewrite_in_place(file, bytes.get(), length)) {
+        properties_save_without_len(&record->properties, record->path);
+        korvo::stream::hold_replaced(file, record->path, length);
+    }
+    if (countKey != nullptr && file.open)
+        keep_encoding(record, countKey, bytes.get(), length);
+    return 0;
+}
+
 }  // namespace
 
 namespace korvo::stream {
 
 bool sync_record(mstat *record) {
     return record != nullptr && sync_progress_file(file_of(record), record->dir);
+}
+
+int32_t save_count(mstat *record, const char *key, std::string_view digits) {
+    if (record == nullptr)
+        return -1;
+    MstatBlock &block = block_of(record);
+    // The usual checkpoint: the list as the last one left it but for the
+    // count, which keeps its number of digits. Its digits change in the
+    // kept bytes, which are written over the file's.
+    if (block.encoded != nullptr && block.file.open &&
+        block.encoded->patch(&record->properties, digits) &&
+        rewrite_in_place(block.file, block.encoded->data(), block.encoded->size()))
+        return 0;
+    properties_put_string_dup(&record->properties, key, std::string(digits).c_str());
+    return save(record, key);
 }
 
 }  // namespace korvo::stream
@@ -120,9 +189,9 @@ mstat *mstat_new(const char *distId, int16_t kind) {
         return nullptr;
 
     // For the owner only: nobody else may plant or read records there.
-    struct stat status;
-    if (::lstat(dir.get(), &status) != 0 && errno == ENOENT)
-        ::mkdir(dir.get(), 0700);  // a failure shows at the first save
+    korvo::host::FileInfo status;
+    if (!korvo::host::StatLink(dir.get(), &status) && errno == ENOENT)
+        korvo::host::MakeDirectory(dir.get(), 0700);  // a failure shows at the first save
 
     record->distId = mg_strdup(distId);
     if (record->distId == nullptr)
@@ -136,6 +205,7 @@ void mstat_free(mstat *record) {
     if (record == nullptr)
         return;
     korvo::stream::close_progress_file(file_of(record));
+    std::unique_ptr<korvo::stream::EncodedRecord> encoded(block_of(record).encoded);
     pathname_delete(record->path);
     pathname_delete(record->dir);
     mg_free(record->distId);
@@ -148,32 +218,13 @@ Properties *mstat_get_properties(mstat *record) {
 }
 
 int32_t mstat_save(mstat *record) {
-    if (record == nullptr)
-        return -1;
-    // The record names its distribution; a "msid" that a caller stored with
-    // another type is a wrong-type property (message 37), as for any get.
-    if (properties_get(&record->properties, kIdKey, TC_string, 0) == nullptr)
-        properties_put_string_dup(&record->properties, kIdKey, record->distId);
-    if (!build_path(record))
-        return -1;
-    // A record of the size the file has is rewritten in place; any other is
-    // written to a new file that replaces the old one.
-    void *encoded = nullptr;
-    uint32_t length = 0;
-    properties_encode(TC_Vem_Korvo2__sequence_Property_Properties, &record->properties, &encoded,
-                      &length);
-    const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
-    korvo::stream::ProgressFile &file = file_of(record);
-    if (korvo::stream::rewrite_in_place(file, bytes.get(), length))
-        return 0;
-    properties_save_without_len(&record->properties, record->path);
-    korvo::stream::hold_replaced(file, record->path, length);
-    return 0;
+    return save(record, nullptr);
 }
 
 int32_t mstat_load(mstat *record) {
     if (!build_path(record))
         return -1;
+    forget_encoding(record);
     // Load into a list of our own and take it only when the whole file has
     // been read, so that a failed load leaves the record as it was.
     Properties loaded{};
@@ -186,6 +237,7 @@ int32_t mstat_load(mstat *record) {
 void mstat_done(mstat *record) {
     if (!build_path(record))
         return;
+    forget_encoding(record);
     MgPtr<char> finished(mg_strdup(record->path));
     if (finished == nullptr)
         return;
@@ -203,7 +255,7 @@ void mstat_done(mstat *record) {
     // A missing file is no error. Other records of the distribution may hold
     // the file open for their in-place saves: under its finished name it
     // becomes a file of its own, so that their saves land at their path.
-    if (std::rename(record->path, finished.get()) == 0) {
+    if (korvo::host::RenameReplacing(record->path, finished.get())) {
         korvo::stream::close_progress_file(file_of(record));
         korvo::stream::give_finished_file(finished.get());
     }

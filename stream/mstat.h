@@ -21,7 +21,12 @@
  * open, and a later save of the same size (a checkpoint whose "c_len" has as
  * many digits) rewrites it in place with one write within its first page,
  * which the page cache takes whole; records over a page are always
- * replaced. The file's permission bits are 0600.
+ * replaced, and so is a file that no longer has exactly its one name and
+ * the size last written (replaced, linked elsewhere, cut or lengthened by
+ * another program). A stream's checkpoint does not encode the list again:
+ * when only "c_len" changed and kept its number of digits, the new digits
+ * are written into the bytes the last checkpoint wrote. The file's
+ * permission bits are 0600.
  *
  * The progress directory is created for its owner only (0700). One that
  * belongs to another account (or a link to one, or a link planted by one)

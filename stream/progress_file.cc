@@ -2,13 +2,11 @@
 // keeps.
 #include "stream/progress_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstddef>
 #include <vector>
 
+#include "kes/host_file.hpp"
+#include "kes/host_system.hpp"
 #include "kes/kes_fd.hpp"
 #include "kes/kes_replace.hpp"
 
@@ -16,54 +14,47 @@ namespace korvo::stream {
 
 namespace {
 
-long page_size() {
-    static const long size = [] {
-        const long value = ::sysconf(_SC_PAGESIZE);
-        return value > 0 ? value : 4096;
-    }();
-    return size;
+// Whether the held file still has one name (its own) and `length` bytes.
+// Only the kind, the link count and the size are asked for: asking for the
+// file's times as well (a full status does) marks them as seen, and a file
+// system with fine-grained timestamps then updates them at the next write.
+bool holds_only_name(const ProgressFile &file, uint32_t length) {
+    host::FileBrief brief;
+    return host::BriefStatFile(file.fd, &brief) && brief.regular && brief.links == 1 &&
+           brief.size == static_cast<int64_t>(length);
 }
 
 }  // namespace
 
 uint32_t in_place_limit() {
-    return static_cast<uint32_t>(page_size());
+    return static_cast<uint32_t>(host::PageSize());
 }
 
 bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
-    if (!file.open || length != file.size || length == 0 || length > page_size())
+    if (!file.open || length != file.size || length == 0 || length > in_place_limit())
         return false;
-    struct stat status;
-    if (::fstat(file.fd, &status) != 0 || status.st_nlink == 0 ||
-        status.st_size != static_cast<off_t>(length))
+    if (!holds_only_name(file, length))
         return false;
-    ssize_t written;
-    do {
-        written = ::pwrite(file.fd, bytes, length, 0);
-    } while (written < 0 && errno == EINTR);
-    return written == static_cast<ssize_t>(length);
+    return host::WriteFileAt(file.fd, bytes, length, 0) == static_cast<int64_t>(length);
 }
 
 void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
     close_progress_file(file);
     // The record's own file, never a link planted in its place.
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    kes::UniqueFd fd(
+        host::OpenFile(path, host::kOpenWrite | host::kOpenNoFollow | host::kOpenNonBlock));
+    host::FileBrief brief;
+    if (!fd || !host::BriefStatFile(fd.get(), &brief) || !brief.regular)
         return;
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return;
-    }
     file.open = true;
-    file.fd = fd;
+    file.fd = fd.release();
     file.size = length;
     file.renamed = true;
 }
 
 void close_progress_file(ProgressFile &file) {
     if (file.open)
-        ::close(file.fd);
+        host::CloseFile(file.fd);
     file.open = false;
     file.fd = -1;
     file.size = 0;
@@ -71,32 +62,27 @@ void close_progress_file(ProgressFile &file) {
 }
 
 bool sync_progress_file(ProgressFile &file, const char *dir) {
-    if (!file.open || ::fsync(file.fd) != 0)
+    if (!file.open || !host::SyncFile(file.fd))
         return false;
     if (!file.renamed)
         return true;
-    const int directory = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0)
-        return false;
-    const bool synced = ::fsync(directory) == 0;
-    ::close(directory);
+    const bool synced = host::SyncDirectory(dir);
     file.renamed = !synced;
     return synced;
 }
 
 void give_finished_file(const char *path) {
-    const kes::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat status;
-    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_size <= 0 || status.st_size > static_cast<off_t>(in_place_limit()))
+    const kes::UniqueFd fd(
+        host::OpenFile(path, host::kOpenRead | host::kOpenNoFollow | host::kOpenNonBlock));
+    host::FileBrief brief;
+    if (!fd || !host::BriefStatFile(fd.get(), &brief) || !brief.regular || brief.size <= 0 ||
+        brief.size > static_cast<int64_t>(in_place_limit()))
         return;
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(brief.size));
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n =
-            ::pread(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const int64_t n = host::ReadFileAt(fd.get(), bytes.data() + done, bytes.size() - done,
+                                           static_cast<int64_t>(done));
         if (n <= 0)
             return;  // it changed under us: leave it as it is
         done += static_cast<std::size_t>(n);

@@ -8,7 +8,9 @@
 // place when their size is unchanged; every other save replaces the file
 // atomically and opens the new one. A file that another writer replaced
 // (the descriptor's file has no name any more) is replaced again, so the
-// last save wins. mstat_done gives the finished name a file of its own
+// last save wins; so is one with a second name (a hard link made
+// elsewhere would see every save) and one whose size changed under us.
+// mstat_done gives the finished name a file of its own
 // (give_finished_file), so that a record holding the file open never
 // rewrites the finished file: its file then has no name, and its next save
 // lands at its own path.
@@ -17,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "stream/mstat.h"
 
@@ -30,8 +33,9 @@ struct ProgressFile {
 };
 
 // Rewrites the whole file in place with the `length` bytes when that is
-// safe: the file is open, still named, of `length` bytes, at most a page.
-// False when the caller must replace the file instead.
+// safe: the file is open, at most a page, and still has one name (its own)
+// and `length` bytes, which one statx asking for nothing else tells. False
+// when the caller must replace the file instead.
 bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length);
 
 // The largest record rewritten in place: a page.
@@ -50,6 +54,14 @@ bool sync_progress_file(ProgressFile &file, const char *dir);
 
 // sync_progress_file for the record's file (mstat.cc keeps it).
 bool sync_record(mstat *record);
+
+// Puts `digits` under `key` (the record's count, "c_len") and saves the
+// record, as mstat_save does. A record whose list changed only in that
+// count since the last save_count, and whose count keeps its number of
+// digits, is saved without encoding it again: the digits are patched into
+// the kept bytes, which are written over the file in place. 0, or -1 when
+// the path cannot be built; raises as mstat_save.
+int32_t save_count(mstat *record, const char *key, std::string_view digits);
 
 // After the rename to the finished name `path`: replaces the file there by
 // a new one holding the same bytes, so that records holding the renamed

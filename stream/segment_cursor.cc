@@ -3,6 +3,7 @@
 #include "stream/segment_cursor.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
@@ -70,6 +71,74 @@ void SegmentCursor::open(std::size_t index, int64_t size, int64_t offset) {
     span.delivered = 0;
     span.taken = true;
     current_ = index;
+    if (indexed_)
+        remove_path(index);
+}
+
+const char *SegmentCursor::data_path(std::size_t index) const {
+    if (toc_ == nullptr || toc_->buffer == nullptr || index >= toc_->length)
+        return nullptr;
+    return properties_get_string2(&toc_->buffer[index], SEGMENT_DATA_PATH_KEY, nullptr);
+}
+
+void SegmentCursor::add_path(std::size_t index) {
+    const char *path = data_path(index);
+    if (path == nullptr || spans_[index].taken)
+        return;
+    auto entry = byPath_.find(std::string_view(path));
+    if (entry == byPath_.end())
+        entry = byPath_.emplace(path, std::vector<std::size_t>{}).first;
+    std::vector<std::size_t> &segments = entry->second;
+    // Usually indexed in TOC order: appended.
+    segments.insert(std::upper_bound(segments.begin(), segments.end(), index), index);
+    indexedAs_[index] = &segments;
+}
+
+void SegmentCursor::remove_path(std::size_t index) {
+    std::vector<std::size_t> *indexed = indexedAs_[index];
+    if (indexed == nullptr)
+        return;
+    std::vector<std::size_t> &segments = *indexed;
+    const auto at = std::lower_bound(segments.begin(), segments.end(), index);
+    if (at != segments.end() && *at == index)
+        segments.erase(at);
+    indexedAs_[index] = nullptr;
+}
+
+void SegmentCursor::index_paths() {
+    byPath_.clear();
+    indexedAs_.assign(spans_.size(), nullptr);
+    indexed_ = true;
+    for (std::size_t i = 0; i < spans_.size(); ++i)
+        add_path(i);
+}
+
+std::size_t SegmentCursor::find_unopened(const char *name) {
+    if (name == nullptr)
+        return count();
+    if (!indexed_)
+        index_paths();
+    // The index may be behind the TOC (a path that changed without word):
+    // an answer it cannot vouch for is sought again in a fresh index.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto entry = byPath_.find(std::string_view(name));
+        if (entry != byPath_.end() && !entry->second.empty()) {
+            const std::size_t index = entry->second.front();
+            const char *path = data_path(index);
+            if (path != nullptr && std::strcmp(path, name) == 0)
+                return index;
+        }
+        if (attempt == 0)
+            index_paths();
+    }
+    return count();
+}
+
+void SegmentCursor::path_changed(std::size_t index) {
+    if (!indexed_ || index >= spans_.size())
+        return;
+    remove_path(index);
+    add_path(index);
 }
 
 }  // namespace korvo::stream

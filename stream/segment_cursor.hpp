@@ -6,13 +6,18 @@
 //
 // A network stream walks the segments in TOC order, as the gateway sends
 // them (complete ones are skipped without a packet); a file-list stream
-// opens them in the order of its list, each at most once.
+// opens them in the order of its list, each at most once, and finds each
+// listed name's segment through an index of the segments' "data_path", so
+// that a list of n files costs n lookups rather than n scans of the TOC.
 //
 // Owned by the stream's block (stream_internal.hpp); one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "properties/korvo_types.h"
@@ -43,7 +48,7 @@ class SegmentCursor {
 
     std::size_t count() const { return spans_.size(); }
     SegmentSpan &span(std::size_t index) { return spans_[index]; }
-    // The TOC the spans were taken from (compared, never read).
+    // The TOC the spans were taken from.
     bool made_from(const PropertiesList *toc) const { return toc_ == toc; }
 
     // Network order: the segment the next bytes belong to; count() once
@@ -61,12 +66,41 @@ class SegmentCursor {
     // cursor was made) and makes it current.
     void open(std::size_t index, int64_t size, int64_t offset);
 
+    // File-list order: the first segment, in TOC order, whose "data_path"
+    // is `name` and whose file was not opened yet; count() when there is
+    // none. The index is made at the first lookup. A name it does not know,
+    // or a segment whose path is no longer the one indexed, makes it again
+    // from the TOC before the answer is final.
+    std::size_t find_unopened(const char *name);
+    // Segment `index` may have a new "data_path" (a CDS download wrote one):
+    // it is indexed under that.
+    void path_changed(std::size_t index);
+
   private:
     void skip_complete();
+    const char *data_path(std::size_t index) const;
+    void index_paths();
+    void add_path(std::size_t index);
+    void remove_path(std::size_t index);
+
+    struct PathHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view path) const {
+            return std::hash<std::string_view>{}(path);
+        }
+    };
+    // The unopened segments under each path, in TOC order.
+    using PathIndex =
+        std::unordered_map<std::string, std::vector<std::size_t>, PathHash, std::equal_to<>>;
 
     const PropertiesList *toc_;
     std::vector<SegmentSpan> spans_;
     std::size_t current_ = 0;
+    bool indexed_ = false;
+    PathIndex byPath_;
+    // Per segment, the list it is indexed in (nullptr: none); the map keeps
+    // its elements in place when it grows.
+    std::vector<std::vector<std::size_t> *> indexedAs_;
 };
 
 // "id^version" of segment `index` of `toc`, for messages ("?" for what is

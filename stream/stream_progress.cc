@@ -3,6 +3,7 @@
 #include "stream/stream_progress.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
@@ -73,19 +74,30 @@ mstat *new_progress(const std::string &distId) {
     return record.release();
 }
 
-void save_progress(NetStream *stream, SaveAfter after) {
+namespace {
+
+// Runs a save of the stream's record; a failure (a -1 or a raised message)
+// is logged with the text that `after` selects.
+template <typename Save>
+void logged_save(NetStream *stream, SaveAfter after, Save save) {
     mstat *record = stream->progress;
     if (record == nullptr)
         return;
     int32_t result = -1;
     try {
-        result = mstat_save(record);
+        result = save(record);
     } catch (const korvo::rt::Exception &e) {
         // The reason goes to the log beside the usual line; the read goes on.
         LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
     }
     if (result != 0)
         LogQ(failure_text(after), record->distId);
+}
+
+}  // namespace
+
+void save_progress(NetStream *stream, SaveAfter after) {
+    logged_save(stream, after, [](mstat *record) { return mstat_save(record); });
 }
 
 void sync_progress(NetStream *stream) {
@@ -142,9 +154,17 @@ void account_bytes(NetStream *stream, int64_t bytes) {
     if (stream->unsaved <= NET_STREAM_CHECKPOINT_BYTES && !total_reached)
         return;
     int64_length_add(stream->currentLength, stream->unsaved);
-    put_text(stream, "c_len", length_text(stream->currentLength).c_str());
     stream->unsaved = 0;
-    save_progress(stream, SaveAfter::Checkpoint);
+    // The checkpoint changes the count alone: save_count patches its digits
+    // into the bytes the last checkpoint wrote.
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits,
+                                   uint64_t(stream->currentLength->thousands) * 1000 +
+                                       stream->currentLength->units)
+                         .ptr;
+    logged_save(stream, SaveAfter::Checkpoint, [&](mstat *record) {
+        return save_count(record, "c_len", std::string_view(digits, end - digits));
+    });
     if (block_of(stream)->durable)
         sync_progress(stream);
 }

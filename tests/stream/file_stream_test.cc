@@ -176,6 +176,47 @@ TEST_F(FileStreams, EachFileHandsOutExactlyItsSegment) {
     EXPECT_EQ(again.texts(2).size(), 1u);
 }
 
+// A list of 10 000 files in another order than the TOC reads each file's
+// segment in list order: complete ones skipped, partial ones from their
+// offset, and a path that two segments share once for each, in TOC order.
+TEST_F(FileStreams, ALongListInAnotherOrderThanTheToc) {
+    constexpr int kSegments = 10000;
+    std::vector<SegmentEntry> entries;
+    std::vector<std::string> paths;
+    for (int i = 0; i < kSegments; ++i) {
+        paths.push_back(file("f" + std::to_string(i), 3, static_cast<unsigned>(i)));
+        entries.push_back({"s" + std::to_string(i), 3, i % 4, paths.back()});  // 3: complete
+    }
+    const std::string shared = file("shared", 3, 99999);
+    entries.push_back({"first", 3, 0, shared});
+    entries.push_back({"second", 3, 2, shared});
+    Toc toc(entries);
+
+    // The list: every file from the last to the first, the shared one twice
+    // among them; what each of its names hands out.
+    std::vector<std::string> names, expected;
+    for (int i = kSegments - 1; i >= 0; --i) {
+        names.push_back(paths[static_cast<std::size_t>(i)]);
+        if (i % 4 != 3)
+            expected.push_back(contents(names.back()).substr(static_cast<std::size_t>(i % 4)));
+        if (i == 7000 || i == 20) {
+            names.push_back(shared);
+            expected.push_back(contents(shared).substr(i == 7000 ? 0 : 2));
+        }
+    }
+    Stream stream = open(names, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    std::size_t wrong = 0;
+    for (const std::string &bytes : expected) {
+        wrong += read(stream.get()) != bytes;
+        wrong += read(stream.get()) != "<0>";
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(read(stream.get()), "<0>");
+    stream.reset();
+    EXPECT_EQ(progress("d")["c_len"], progress("d")["t_len"]);
+}
+
 TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     const std::string a = file("a", 40000, 1), b = file("b", 100, 2);
     Toc toc({{"a", 40000, 0, a}, {"b", 100, 0, b}});

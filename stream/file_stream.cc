@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "properties/korvo_properties.h"
-#include "properties/pathname.h"
+#include "properties/helpers/pathname.h"
 #include "properties/property_files.h"
 #include "runtime/config.h"
 #include "runtime/cpl.h"

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory>
 
-#include "properties/korvo_properties.h"
 #include "properties/helpers/pathname.h"
+#include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "runtime/config.h"
 #include "runtime/cpl.h"

@@ -5,8 +5,8 @@
 
 #include "depot/depot_ops.h"
 #include "properties/errors/catalog_raise.hpp"
-#include "properties/helpers/file_helpers.h"
 #include "properties/errors/korvo_catalog.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "records/korvo_length.h"
 #include "runtime/gateway.h"

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "properties/errors/catalog_raise.hpp"
-#include "properties/helpers/file_helpers.h"
 #include "properties/errors/korvo_catalog.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/raise.hpp"
 #include "stream/net_stream.h"
 #include "stream/net_stream_write.h"

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "properties/errors/catalog_raise.hpp"
-#include "properties/helpers/file_helpers.h"
 #include "properties/errors/korvo_catalog.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/config.h"
 #include "runtime/cpl.h"
 #include "runtime/mg_memory.h"

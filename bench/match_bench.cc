@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "properties/match.h"
+#include "properties/helpers/match.h"
 
 namespace {
 

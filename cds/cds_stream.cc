@@ -5,7 +5,7 @@
 #include "cds/cds_stream.hpp"
 #include "cds/cds.h"
 #include "cds/cds_internal.hpp"
-#include "properties/catalog_raise.hpp"
+#include "properties/errors/catalog_raise.hpp"
 #include "runtime/raise.hpp"
 #include "stream/cds_source.hpp"
 #include "stream/stream_internal.hpp"

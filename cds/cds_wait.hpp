@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "cds/cds_session.hpp"
-#include "properties/catalog_raise.hpp"
+#include "properties/errors/catalog_raise.hpp"
 
 namespace korvo::cds {
 

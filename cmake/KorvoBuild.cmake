@@ -32,10 +32,17 @@ function(korvo_library_defaults target)
 endfunction()
 
 # Adds the sources of the calling folder to `target` and records its public
-# headers (for the C compile check and for installation).
+# headers (for the C compile check and for installation). Sources listed
+# after EXCLUDE stay out of the build (an alternative implementation that
+# the build did not choose).
+#   korvo_add_folder(<target> [EXCLUDE <file>...])
 function(korvo_add_folder target)
+  cmake_parse_arguments(arg "" "" "EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.c ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  foreach(excluded IN LISTS arg_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   file(GLOB private_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.hpp)
   target_sources(${target} PRIVATE ${sources} ${headers} ${private_headers})

@@ -4,13 +4,36 @@
 # only include directory a method needs:
 #   <korvo/korvo.h>                    every C header (generated: korvo.h.in)
 #   <korvo/korvo.hpp>, <korvo/cxx/...> the header-only C++ interface (korvo/)
-#   <korvo/<folder>/<header>.h>        each C header on its own
+#   <korvo/<folder>/<header>.h>        each C header on its own (the headers of
+#                                      properties/errors/ and properties/helpers/
+#                                      in <korvo/properties/>)
 # Staging rewrites the headers' includes of one another into the installed
 # spelling (KorvoStageHeader.cmake). The target korvo_headers stages them;
 # a program that includes the staged tree depends on it.
 
 # Folders whose top-level *.h files are public headers.
 set(KORVO_PUBLIC_FOLDERS runtime kes properties records depot stream cds)
+
+# Source folders whose headers are installed into another folder, as
+# "<source folder>><installed folder>": the layers below the property lists
+# have folders of their own inside properties/, and their headers stay
+# <korvo/properties/...> for consumers.
+set(KORVO_HEADER_FOLDER_MAP "properties/errors>properties" "properties/helpers>properties")
+
+# The installed path (below korvo/) of the header at `relative` (from the
+# source root).
+function(korvo_installed_header_path relative out)
+  foreach(pair IN LISTS KORVO_HEADER_FOLDER_MAP)
+    string(REPLACE ">" ";" pair "${pair}")
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    if(relative MATCHES "^${from}/([^/]+)$")
+      set(${out} ${to}/${CMAKE_MATCH_1} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${out} ${relative} PARENT_SCOPE)
+endfunction()
 
 function(korvo_stage_headers)
   set(staged_root ${KORVO_STAGED_INCLUDE_ROOT}/korvo)
@@ -27,10 +50,11 @@ function(korvo_stage_headers)
     file(RELATIVE_PATH relative ${KORVO_INCLUDE_ROOT} ${header})
     # The C++ headers live in korvo/ already; the C headers go below it.
     string(REGEX REPLACE "^korvo/" "" relative ${relative})
+    korvo_installed_header_path(${relative} relative)
     set(staged ${staged_root}/${relative})
     add_custom_command(OUTPUT ${staged}
       COMMAND ${CMAKE_COMMAND} -DSOURCE=${header} -DDEST=${staged}
-        "-DFOLDERS=${KORVO_PUBLIC_FOLDERS}"
+        "-DFOLDERS=${KORVO_PUBLIC_FOLDERS}" "-DFOLDER_MAP=${KORVO_HEADER_FOLDER_MAP}"
         -P ${PROJECT_SOURCE_DIR}/cmake/KorvoStageHeader.cmake
       DEPENDS ${header} ${PROJECT_SOURCE_DIR}/cmake/KorvoStageHeader.cmake
       COMMENT "Staging korvo/${relative}" VERBATIM)

@@ -6,7 +6,8 @@
 #
 # FILES are paths from the source root; '*' stands for any run of characters
 # other than '/'. A file belongs to the first layer, in this order, one of
-# whose patterns fits it. Besides the headers of its own layer, a layer's
+# whose patterns fits it. A row names folders, not file names: the layer of
+# a file follows from the folder it lies in. Besides the headers of its own layer, a layer's
 # files may include those of the layers named in USES (not transitively), and
 # runtime/korvo_export.h, which holds only the export and linkage macros.
 #
@@ -23,18 +24,14 @@ korvo_layer(runtime FILES runtime/*)
 korvo_layer(kes FILES kes/*)
 
 # The catalog, korvo exceptions and raising them.
-korvo_layer(errors
-  FILES properties/korvo_catalog.* properties/catalog_raise.hpp
-        properties/korvo_exceptions.* properties/korvo_raise.cc
-  USES runtime)
+korvo_layer(errors FILES properties/errors/* USES runtime)
 
 # The raising file, directory and path-name helpers and the wildcard matcher.
-korvo_layer(helpers
-  FILES properties/file_helpers.* properties/dir_enum.* properties/pathname.*
-        properties/match.*
-  USES errors runtime)
+korvo_layer(helpers FILES properties/helpers/* USES errors runtime)
 
-# Property lists, their types, keys, encoding and files.
+# Property lists, their types, keys, encoding and files. Their folder holds
+# the folders of the two layers above, whose headers are installed beside
+# its own (cmake/KorvoHeaders.cmake).
 korvo_layer(properties FILES properties/* USES helpers errors kes runtime)
 
 # Segments, TOCs, messages, lengths, times and commands.

@@ -9,6 +9,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_release.hpp"
@@ -107,13 +108,12 @@ bool TakeOver(Depot *depot, DepotEntry *entry, const DepotPropertyBlock &propert
 
 extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *version,
                                      DepotPropertyBlock properties) {
-    TraceEntry(kOp);
-    if (depot == nullptr || id == nullptr || version == nullptr) {
-        LogInvalidParameter(kOp);
+    OperationGuard op(kOp);
+    if (!op.check(nullptr, depot, id, version)) {
         return nullptr;
     }
     KesStatus status;
-    LockHold depotHold = TakeLock(&status, &depot->depotLock, kOp, Abandoned::kTolerate);
+    LockHold &depotHold = op.lock(&status, &depot->depotLock, Abandoned::kTolerate);
     if (!depotHold)
         return nullptr;
     // One view of the directory for the lookup and the writing of the entry.
@@ -134,12 +134,12 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
             existing = nullptr;
         }
         depotHold.release();
-        TraceExit(kOp);
+        op.exit();
         return existing;
     }
     if (found.failed || depot->dir == nullptr || found.freeNumber < 0) {
         depotHold.release();
-        TraceExit(kOp);
+        op.exit();
         return nullptr;
     }
     // A damaged record of the segment gives its number to the new entry,
@@ -167,10 +167,10 @@ extern "C" DepotEntry *DepotAddEntry(Depot *depot, const char *id, const char *v
         KesStatus removed;
         DepotRemoveEntry_internal(&removed, depot, entry, 0);
         depotHold.release();
-        TraceExit(kOp);
+        op.exit();
         return nullptr;
     }
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return entry;
 }

@@ -8,6 +8,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_save.hpp"
@@ -24,9 +25,9 @@ namespace {
 // that the open may change (write) must lie inside the depot.
 template <typename Touch>
 KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file,
-                    int32_t flags, bool changes, const char *op, Touch touch) {
+                    int32_t flags, bool changes, OperationGuard &op, Touch touch) {
     *file = nullptr;
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, op, Abandoned::kFail);
+    const LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     const IndexSession session(depot);
@@ -38,13 +39,14 @@ KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile 
         // now be another segment's.
         FillStatus(status, KES_END, 0, 0);
     } else if (changes && !(target = InsideDepot(depot, location))) {
-        Logger(LOG_LEVEL_SURVIVED, "%s error data file %s lies outside the depot\n", op, location);
+        Logger(LOG_LEVEL_SURVIVED, "%s error data file %s lies outside the depot\n", op.op(),
+               location);
         FillStatus(status, KES_SYSTEM_ERROR, EPERM, 3);
     } else {
         korvo::kes::OpenRegularFile(status, file, target->c_str(), flags);
     }
     if (status->code != KES_OK) {
-        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d opening segment data file\n", op,
+        Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d opening segment data file\n", op.op(),
                status->code);
         return status;
     }
@@ -52,15 +54,16 @@ KesStatus *OpenData(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile 
     touch(entry);
     KesStatus saved;
     if (DepotSaveEntry_internal(&saved, depot, entry, Ownership::kRefreshed)->code != KES_OK)
-        Logger(LOG_LEVEL_SURVIVED, "%s error %d updating segment attributes\n", op, saved.code);
-    TraceExit(op);
+        Logger(LOG_LEVEL_SURVIVED, "%s error %d updating segment attributes\n", op.op(),
+               saved.code);
+    op.exit();
     return status;
 }
 
 // The data file's size into entry->size (and *size), under "ENTRY".
 KesStatus *MeasureData(KesStatus *status, Depot *depot, DepotEntry *entry, uint64_t *size,
-                       const char *op) {
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, op, Abandoned::kFail);
+                       OperationGuard &op) {
+    const LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     KesFileInfo info;
@@ -69,7 +72,7 @@ KesStatus *MeasureData(KesStatus *status, Depot *depot, DepotEntry *entry, uint6
         if (size != nullptr)
             *size = entry->size;
     }
-    TraceExit(op);
+    op.exit();
     return status;
 }
 
@@ -79,24 +82,24 @@ extern "C" {
 
 KesStatus *DepotFileOpenForRead(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file) {
     constexpr const char *kOp = "DepotFileOpenForRead";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry, file))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry, file))
         return status;
-    return OpenData(status, depot, entry, file, KES_FILE_READ | KES_FILE_BINARY, false, kOp,
+    return OpenData(status, depot, entry, file, KES_FILE_READ | KES_FILE_BINARY, false, op,
                     [](DepotEntry *opened) { opened->accessTime = Now(); });
 }
 
 KesStatus *DepotFileOpenForWrite(KesStatus *status, Depot *depot, DepotEntry *entry, KesFile *file,
                                  uint8_t truncate) {
     constexpr const char *kOp = "DepotFileOpenForWrite";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     // The time is taken before the wait for the lock.
     const uint32_t now = Now();
-    if (!Usable(status, kOp, depot, entry, file))
+    if (!op.check(status, depot, entry, file))
         return status;
     const int32_t flags =
         KES_FILE_READ_WRITE | KES_FILE_BINARY | (truncate ? KES_FILE_TRUNCATE : 0);
-    return OpenData(status, depot, entry, file, flags, true, kOp, [now](DepotEntry *opened) {
+    return OpenData(status, depot, entry, file, flags, true, op, [now](DepotEntry *opened) {
         opened->writeCount += 1;
         opened->accessTime = now;
         opened->modifyTime = now;
@@ -105,33 +108,33 @@ KesStatus *DepotFileOpenForWrite(KesStatus *status, Depot *depot, DepotEntry *en
 
 KesStatus *DepotSetSegmentSize(KesStatus *status, Depot *depot, DepotEntry *entry) {
     constexpr const char *kOp = "DepotSetSegmentSize";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
-    return MeasureData(status, depot, entry, nullptr, kOp);
+    return MeasureData(status, depot, entry, nullptr, op);
 }
 
 KesStatus *DepotEntryGetFileSize(KesStatus *status, Depot *depot, DepotEntry *entry,
                                  uint64_t *size) {
     constexpr const char *kOp = "DepotEntryGetFileSize";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry, size))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry, size))
         return status;
-    return MeasureData(status, depot, entry, size, kOp);
+    return MeasureData(status, depot, entry, size, op);
 }
 
 KesStatus *DepotSetCheckpointOffset(KesStatus *status, Depot *depot, const char *id,
                                     const char *version, uint32_t time, uint64_t *offset) {
     constexpr const char *kOp = "DepotSetCheckpointOffset";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, offset))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, offset))
         return status;
     DepotEntry *entry = DepotGetEntry(depot, id, version);
     if (entry == nullptr) {
-        TraceExit(kOp);
+        op.exit();
         return FillStatus(status, KES_END, 0, 0);
     }
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    const LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     FillStatus(status, KES_OK, 0, 0);
@@ -139,25 +142,25 @@ KesStatus *DepotSetCheckpointOffset(KesStatus *status, Depot *depot, const char 
     // `time` goes on.
     if (entry->modifyTime == time)
         DepotEntryGetFileSize(status, depot, entry, offset);
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 uint8_t DepotEntryModified(Depot *depot, const char *id, const char *version, uint32_t time) {
     constexpr const char *kOp = "DepotEntryModified";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     DepotEntry *entry = depot != nullptr ? DepotGetEntry(depot, id, version) : nullptr;
     if (entry == nullptr) {
-        TraceExit(kOp);
+        op.exit();
         return 0;
     }
     KesStatus status;
-    LockHold entryHold = TakeLock(&status, &depot->entryLock, kOp, Abandoned::kFail);
+    LockHold &entryHold = op.lock(&status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return 0;
     const bool modified = entry->modifyTime != time;
     entryHold.release();
-    TraceExit(kOp);
+    op.exit();
     return modified ? 1 : 0;
 }
 }

@@ -8,6 +8,7 @@
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
@@ -61,8 +62,8 @@ extern "C" {
 
 KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumerator) {
     constexpr const char *kOp = "DepotEnumNew";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, enumerator, depot))
+    OperationGuard op(kOp);
+    if (!op.check(status, enumerator, depot))
         return status;
     *enumerator = nullptr;
     auto *walk = static_cast<DepotEntryEnum *>(KesMemoryCalloc(1, sizeof(DepotEntryEnum)));
@@ -93,18 +94,17 @@ KesStatus *DepotEnumNew(KesStatus *status, Depot *depot, DepotEntryEnum **enumer
     }
     *enumerator = walk;
     enumHold.reportAs(kOp, "enum lock").release();
-    TraceExit(kOp);
+    op.exit();
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
-    TraceEntry(kNext);
-    if (enumerator == nullptr) {
-        LogInvalidParameter(kNext);
+    OperationGuard op(kNext);
+    if (!op.check(nullptr, enumerator)) {
         return nullptr;
     }
     KesStatus status;
-    LockHold enumHold = TakeLock(&status, &enumerator->enumLock, kNext, Abandoned::kFail);
+    LockHold &enumHold = op.lock(&status, &enumerator->enumLock, Abandoned::kFail);
     if (!enumHold)
         return nullptr;
     DepotEntry *entry = nullptr;
@@ -116,16 +116,16 @@ DepotEntry *DepotEntryEnumNextElement(DepotEntryEnum *enumerator) {
         Logger(LOG_LEVEL_SURVIVED, "%s error allocating memory to read file %s\n", kNext, "");
     }
     enumHold.release();
-    TraceExit(kNext);
+    op.exit();
     return entry;
 }
 
 KesStatus *DepotEntryEnumDelete(KesStatus *status, DepotEntryEnum *enumerator) {
     constexpr const char *kOp = "DepotEntryEnumDelete";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, enumerator))
+    OperationGuard op(kOp);
+    if (!op.check(status, enumerator))
         return status;
-    LockHold enumHold = TakeLock(status, &enumerator->enumLock, kOp, Abandoned::kFail);
+    LockHold &enumHold = op.lock(status, &enumerator->enumLock, Abandoned::kFail);
     if (!enumHold)
         return status;
     KesStatus step;
@@ -135,7 +135,7 @@ KesStatus *DepotEntryEnumDelete(KesStatus *status, DepotEntryEnum *enumerator) {
     if (KesCloseSem(&step, &enumerator->enumLock)->code != KES_OK)
         Logger(LOG_LEVEL_SURVIVED, "%s error %d freeing lock\n", kOp, step.code);
     KesMemoryFree(enumerator);
-    TraceExit(kOp);
+    op.exit();
     return FillStatus(status, KES_OK, 0, 0);
 }
 }

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "depot/depot_operation.hpp"
 #include "depot/depot_store.h"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_memory.h"
 
 using korvo::depot::FillStatus;
-using korvo::depot::TraceEntry;
-using korvo::depot::TraceExit;
+using korvo::depot::OperationGuard;
 
 namespace {
 
@@ -41,7 +41,7 @@ uint32_t TableSize = 256;
 uint32_t NearestPrime = 0;
 
 KesStatus *DepotHashFunction(KesStatus *status, const char *text, uint32_t *hash) {
-    TraceEntry("DepotHashFunction");
+    OperationGuard op("DepotHashFunction");
     FixModulus();
     uint32_t h = 0;
     const size_t length = text == nullptr ? 0 : std::strlen(text);
@@ -56,12 +56,12 @@ KesStatus *DepotHashFunction(KesStatus *status, const char *text, uint32_t *hash
     const uint32_t modulus = NearestPrime != 0 ? NearestPrime : PowerOf2Primes[0];
     if (hash != nullptr)
         *hash = h % modulus;
-    TraceExit("DepotHashFunction");
+    op.exit();
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 char *DepotFindBucket(const char *id, const char *version) {
-    TraceEntry("DepotFindBucket");
+    OperationGuard op("DepotFindBucket");
     const size_t idLength = std::strlen(id != nullptr ? id : "");
     const size_t versionLength = std::strlen(version != nullptr ? version : "");
     char *joined = static_cast<char *>(KesMemoryMalloc(idLength + versionLength + 1));
@@ -78,7 +78,7 @@ char *DepotFindBucket(const char *id, const char *version) {
     if (bucket == nullptr)
         return nullptr;
     std::snprintf(bucket, 16, "%08u", hash);
-    TraceExit("DepotFindBucket");
+    op.exit();
     return bucket;
 }
 }

@@ -8,6 +8,7 @@
 
 #include "depot/depot_handle.hpp"
 #include "depot/depot_lock.hpp"
+#include "depot/depot_operation.hpp"
 #include "kes/kes_memory.h"
 
 namespace korvo::depot {
@@ -216,20 +217,20 @@ void DestroyEntry(DepotEntry *entry) {
     KesMemoryFree(entry);
 }
 
-KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, const char *op) {
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, op, Abandoned::kFail);
+KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, OperationGuard &op) {
+    const LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     Unlist(depot, entry);
     DestroyEntry(entry);
-    TraceExit(op);
+    op.exit();
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotFreeEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry) {
     constexpr const char *kOp = "DepotFreeEntry_internal";
-    TraceEntry(kOp);
-    return FreeEntryAs(status, depot, entry, kOp);
+    OperationGuard op(kOp);
+    return FreeEntryAs(status, depot, entry, op);
 }
 
 uint32_t Now() {

@@ -63,12 +63,15 @@ bool KeepWriterLock(Depot *depot, DepotEntry *entry, KesFile locked);
 std::optional<uint64_t> SeenGeneration(const Depot *depot, const DepotEntry *entry);
 void NoteSeen(Depot *depot, const DepotEntry *entry, std::optional<uint64_t> generation);
 
+class OperationGuard;
+
 // Releases the object's strings, its property bytes and the object.
 void DestroyEntry(DepotEntry *entry);
 
 // Takes the object out of the list and releases it under "ENTRY", then logs
-// `op`'s exit line; a failed wait releases nothing. The lock lines carry `op`.
-KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, const char *op);
+// `op`'s exit line; a failed wait releases nothing. The lock lines carry
+// `op`'s name, and `op` holds the lock until it ends.
+KesStatus *FreeEntryAs(KesStatus *status, Depot *depot, DepotEntry *entry, OperationGuard &op);
 
 // FreeEntryAs between the entry and exit lines of DepotFreeEntry_internal.
 KesStatus *DepotFreeEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry);

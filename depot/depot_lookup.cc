@@ -11,6 +11,7 @@
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_record.hpp"
@@ -192,14 +193,14 @@ bool OwnsFiles(Depot *depot, const DepotEntry *entry) {
 }
 
 Lookup DepotGetEntry_internal(Depot *depot, const char *id, const char *version) {
-    TraceEntry(kLookup);
+    OperationGuard op(kLookup);
     Lookup found;
     const int32_t slot = DepotFindEntryIndex(depot, id, version);
     if (slot >= 0) {
         auto *held = reinterpret_cast<DepotEntry *>(KesList1Access(depot->entries, slot));
         if (DepotVerifyEntry_internal(depot, held)) {
             found.entry = held;
-            TraceExit(kLookup);
+            op.exit();
             return found;
         }
         KesStatus freed;
@@ -208,7 +209,7 @@ Lookup DepotGetEntry_internal(Depot *depot, const char *id, const char *version)
     const korvo::kes::KesText bucket(DepotFindBucket(id, version));
     if (!bucket || depot->dir == nullptr) {
         found.failed = true;
-        TraceExit(kLookup);
+        op.exit();
         return found;
     }
     try {
@@ -218,7 +219,7 @@ Lookup DepotGetEntry_internal(Depot *depot, const char *id, const char *version)
         Logger(LOG_LEVEL_SURVIVED, kLookupMemory, kLookup);
         found.failed = true;
     }
-    TraceExit(kLookup);
+    op.exit();
     return found;
 }
 
@@ -230,9 +231,9 @@ extern "C" {
 
 int32_t DepotFindEntryIndex(Depot *depot, const char *id, const char *version) {
     constexpr const char *kOp = "DepotFindEntryIndex";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     if (depot == nullptr) {
-        TraceExit(kOp);
+        op.exit();
         return -1;
     }
     if (depot->entries == nullptr) {
@@ -241,24 +242,23 @@ int32_t DepotFindEntryIndex(Depot *depot, const char *id, const char *version) {
         return -1;
     }
     const int32_t found = NewestSlot(depot, id, version);
-    TraceExit(kOp);
+    op.exit();
     return found;
 }
 
 DepotEntry *DepotGetEntry(Depot *depot, const char *id, const char *version) {
     constexpr const char *kOp = "DepotGetEntry";
-    TraceEntry(kOp);
-    if (depot == nullptr) {
-        LogInvalidParameter(kOp);
+    OperationGuard op(kOp);
+    if (!op.check(nullptr, depot)) {
         return nullptr;
     }
     KesStatus status;
-    LockHold depotHold = TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(&status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return nullptr;
     const Lookup found = DepotGetEntry_internal(depot, id, version);
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return found.entry;
 }
 }

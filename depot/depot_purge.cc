@@ -7,6 +7,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_release.hpp"
 #include "kes/kes_file.h"
@@ -57,10 +58,10 @@ extern "C" {
 
 KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
     constexpr const char *kOp = "DepotPurge";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot))
         return status;
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return status;
     RemoveStaleTemporaries(depot->dir);
@@ -80,17 +81,17 @@ KesStatus *DepotPurge(KesStatus *status, Depot *depot, uint8_t force) {
             break;
     }
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
     constexpr const char *kOp = "DepotPurgeExpiredEntries";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot))
         return status;
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate,
-                                  "DepotPurgeExpiredEntries entry");
+    LockHold &depotHold =
+        op.lock(status, &depot->depotLock, Abandoned::kTolerate, "DepotPurgeExpiredEntries entry");
     if (!depotHold)
         return status;
     // Its release line has always carried this spelling; tests pin it.
@@ -129,7 +130,7 @@ KesStatus *DepotPurgeExpiredEntries(KesStatus *status, Depot *depot) {
     if (!walked)
         return status;
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "depot/depot_list.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
 #include "kes/kes_base64.h"
@@ -16,9 +17,7 @@
 #include "kes/kes_tag.h"
 
 using korvo::depot::FillStatus;
-using korvo::depot::TraceEntry;
-using korvo::depot::TraceExit;
-using korvo::depot::Usable;
+using korvo::depot::OperationGuard;
 
 namespace korvo::depot {
 namespace {
@@ -275,31 +274,31 @@ void DepotEntryReloadFromToc_internal(DepotEntry *entry, const char *text) {
 extern "C" {
 
 DepotEntry *DepotEntryNew(void) {
-    TraceEntry("DepotEntryNew");
+    OperationGuard op("DepotEntryNew");
     auto *entry = static_cast<DepotEntry *>(KesMemoryCalloc(1, sizeof(DepotEntry)));
     if (entry == nullptr)
         return nullptr;
-    TraceExit("DepotEntryNew");
+    op.exit();
     return entry;
 }
 
 KesStatus *DepotEntrySetProperties(KesStatus *status, Depot * /*depot*/, DepotEntry *entry,
                                    char **text, uint32_t *length) {
     constexpr const char *kOp = "DepotEntrySetProperties";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, entry, text, length))
+    OperationGuard op(kOp);
+    if (!op.check(status, entry, text, length))
         return status;
     if (korvo::depot::BuildRecord(status, entry, text, length)->code != KES_OK) {
         Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d building entry record\n", kOp, status->code);
         return status;
     }
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 DepotEntry *DepotEntryNewFromToc(Depot *depot, const char *text) {
     constexpr const char *kOp = "DepotEntryNewFromToc";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     DepotEntry *entry = korvo::depot::ParseRecord(text);
     if (entry == nullptr)
         return nullptr;
@@ -307,7 +306,7 @@ DepotEntry *DepotEntryNewFromToc(Depot *depot, const char *text) {
         korvo::depot::DestroyEntry(entry);
         return nullptr;
     }
-    TraceExit(kOp);
+    op.exit();
     return entry;
 }
 }

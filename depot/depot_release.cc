@@ -9,6 +9,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "kes/kes_file.h"
@@ -53,10 +54,10 @@ bool RemoveFiles(KesStatus *status, Depot *depot, const DepotEntry *entry) {
 
 KesStatus *DepotRemoveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry,
                                      uint8_t force, Ownership ownership, bool *removed) {
-    TraceEntry(kRemove);
+    OperationGuard op(kRemove);
     if (removed != nullptr)
         *removed = false;
-    LockHold entryHold = TakeLock(status, &depot->entryLock, kRemove, Abandoned::kFail);
+    LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     const IndexSession session(depot);
@@ -74,7 +75,7 @@ KesStatus *DepotRemoveEntry_internal(KesStatus *status, Depot *depot, DepotEntry
     entryHold.release();
     KesStatus freed;
     DepotFreeEntry_internal(&freed, depot, entry);
-    TraceExit(kRemove);
+    op.exit();
     return status;
 }
 
@@ -86,45 +87,45 @@ extern "C" {
 
 KesStatus *DepotFreeEntry(KesStatus *status, Depot *depot, DepotEntry *entry) {
     constexpr const char *kOp = "DepotFreeEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
-    const LockHold entryHold =
-        TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotFree");
+    const LockHold &entryHold =
+        op.lock(status, &depot->entryLock, Abandoned::kTolerate, "DepotFree");
     if (!entryHold)
         return status;
     Unlist(depot, entry);
     DepotFreeEntry_internal(status, depot, entry);
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 KesStatus *DepotEntryFree(KesStatus *status, Depot *depot, DepotEntry *entry) {
     constexpr const char *kOp = "DepotEntryFree";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     if (depot == nullptr) {
         // An object of no depot is in no list and needs no lock.
         DestroyEntry(entry);
-        TraceExit(kOp);
+        op.exit();
         return FillStatus(status, KES_OK, 0, 0);
     }
-    return FreeEntryAs(status, depot, entry, kOp);
+    return FreeEntryAs(status, depot, entry, op);
 }
 
 KesStatus *DepotUnregisterEntry(KesStatus *status, Depot *depot, DepotEntry *entry, uint8_t force) {
     constexpr const char *kOp = "DepotUnregisterEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
     KesStatus wait;
-    LockHold depotHold(&wait, &depot->depotLock, Abandoned::kFail, kOp);
+    LockHold &depotHold = op.keep(LockHold(&wait, &depot->depotLock, Abandoned::kFail, kOp));
     if (!depotHold) {
         Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d obtaining depot lock\n", kOp, wait.code);
         *status = wait;
         return status;
     }
     depotHold.reportAs(kOp, "depot lock");
-    LockHold entryHold(&wait, &depot->entryLock, Abandoned::kFail, kOp);
+    LockHold &entryHold = op.keep(LockHold(&wait, &depot->entryLock, Abandoned::kFail, kOp));
     if (!entryHold) {
         depotHold.release();
         Logger(LOG_LEVEL_FAILURE, "%s exit.  Error %d obtaining entry lock\n", kOp, wait.code);
@@ -154,21 +155,21 @@ KesStatus *DepotUnregisterEntry(KesStatus *status, Depot *depot, DepotEntry *ent
     }
     entryHold.release();
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 KesStatus *DepotRemoveEntry(KesStatus *status, Depot *depot, DepotEntry *entry, uint8_t force) {
     constexpr const char *kOp = "DepotRemoveEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return status;
     DepotRemoveEntry_internal(status, depot, entry, force);
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 }

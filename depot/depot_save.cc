@@ -6,6 +6,7 @@
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
 #include "depot/depot_lookup.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "kes/kes_block.hpp"
@@ -21,7 +22,7 @@ void LogDisowned(const char *op, const DepotEntry *entry) {
 KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *entry,
                                    Ownership ownership, std::optional<uint64_t> *generation) {
     constexpr const char *kOp = "DepotSaveEntry_internal";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     if (entry->entryFile == nullptr)
         return FillStatus(status, KES_INVALID, 0, 0);
     char *text = nullptr;
@@ -48,21 +49,21 @@ KesStatus *DepotSaveEntry_internal(KesStatus *status, Depot *depot, DepotEntry *
     NoteSeen(depot, entry, written);
     if (generation != nullptr)
         *generation = written;
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 KesStatus *SaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry,
                      std::optional<uint64_t> *generation) {
     constexpr const char *kOp = "DepotSaveEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    const LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     DepotSaveEntry_internal(status, depot, entry, Ownership::kCheck, generation);
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
@@ -79,10 +80,10 @@ KesStatus *DepotSaveEntry(KesStatus *status, Depot *depot, DepotEntry *entry) {
 KesStatus *DepotEntryChangeState(KesStatus *status, Depot *depot, DepotEntry *entry,
                                  int32_t state) {
     constexpr const char *kOp = "DepotEntryChangeState";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
-    const LockHold entryHold = TakeLock(status, &depot->entryLock, kOp, Abandoned::kFail);
+    const LockHold &entryHold = op.lock(status, &depot->entryLock, Abandoned::kFail);
     if (!entryHold)
         return status;
     // One view of the directory, brought up to date under "ENTRY", for the
@@ -98,18 +99,18 @@ KesStatus *DepotEntryChangeState(KesStatus *status, Depot *depot, DepotEntry *en
         entry->state = state;
         DepotSaveEntry_internal(status, depot, entry, Ownership::kRefreshed);
     }
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 KesStatus *DepotCompleteEntry(KesStatus *status, Depot *depot, DepotEntry *entry,
                               uint32_t deadline) {
     constexpr const char *kOp = "DepotCompleteEntry";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, entry))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, entry))
         return status;
-    LockHold entryHold =
-        TakeLock(status, &depot->entryLock, kOp, Abandoned::kTolerate, "DepotCompleteEntry entry");
+    LockHold &entryHold =
+        op.lock(status, &depot->entryLock, Abandoned::kTolerate, "DepotCompleteEntry entry");
     if (!entryHold)
         return status;
     const IndexSession session(depot);
@@ -128,7 +129,7 @@ KesStatus *DepotCompleteEntry(KesStatus *status, Depot *depot, DepotEntry *entry
     entryHold.release();
     KesStatus freed;
     DepotFreeEntry(&freed, depot, entry);
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 }

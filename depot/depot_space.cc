@@ -6,6 +6,7 @@
 
 #include "depot/depot_enum.h"
 #include "depot/depot_lock.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
@@ -16,18 +17,18 @@ using namespace korvo::depot;
 extern "C" {
 
 uint64_t ConvertDataSize(uint64_t bytes) {
-    TraceEntry("ConvertDataSize");
+    OperationGuard op("ConvertDataSize");
     const uint64_t kb = bytes / 1024 + ((bytes & 0x3FF) != 0 ? 1 : 0);
-    TraceExit("ConvertDataSize");
+    op.exit();
     return kb;
 }
 
 KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
     constexpr const char *kOp = "DepotReserveDiskSpace";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot))
         return status;
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return status;
     FillStatus(status, KES_OK, 0, 0);
@@ -38,57 +39,56 @@ KesStatus *DepotReserveDiskSpace(KesStatus *status, Depot *depot, uint32_t kb) {
             depot->availableKb -= kb;
     }
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 void DepotUnreserveDiskSpace(Depot *depot, uint32_t kb) {
     constexpr const char *kOp = "DepotUnreserveDiskSpace";
-    TraceEntry(kOp);
-    if (depot == nullptr) {
-        LogInvalidParameter(kOp);
+    OperationGuard op(kOp);
+    if (!op.check(nullptr, depot)) {
         return;
     }
     KesStatus status;
-    LockHold depotHold = TakeLock(&status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(&status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return;
     if (depot->limitKb != 0)
         depot->availableKb += kb;
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
 }
 
 KesStatus *DepotAdjustReservedSpace(KesStatus *status, Depot *depot, const char *id,
                                     const char *version) {
     constexpr const char *kOp = "DepotAdjustReservedSpace";
-    TraceEntry(kOp);
+    OperationGuard op(kOp);
     DepotEntry *entry = depot != nullptr ? DepotGetEntry(depot, id, version) : nullptr;
     if (entry == nullptr) {
         Logger(LOG_LEVEL_NOTICE, "%s unable to find depot entry %s^%s\n", kOp,
                id != nullptr ? id : "", version != nullptr ? version : "");
-        TraceExit(kOp);
+        op.exit();
         return FillStatus(status, KES_OK, 0, 0);
     }
     KesFileInfo info;
     if (KesFileGetInfo(status, entry->location, &info)->code != KES_OK) {
-        TraceExit(kOp);
+        op.exit();
         return status;
     }
     // A data file larger than the recorded size gives nothing back.
     const auto used = static_cast<uint64_t>(info.size);
     if (entry->size > used)
         DepotUnreserveDiskSpace(depot, static_cast<uint32_t>(ConvertDataSize(entry->size - used)));
-    TraceExit(kOp);
+    op.exit();
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total) {
     constexpr const char *kOp = "DepotGetPermStorage";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot, total))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot, total))
         return status;
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return status;
     DepotEntryEnum *walk = OpenWalk(status, depot, depotHold, kOp);
@@ -113,7 +113,7 @@ KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total)
     if (DepotEntryEnumDelete(&ended, walk)->code != KES_OK)
         Logger(LOG_LEVEL_SURVIVED, "%s error %d freeing enumerator\n", kOp, ended.code);
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 }

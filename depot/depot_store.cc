@@ -6,6 +6,7 @@
 #include "depot/depot_index.hpp"
 #include "depot/depot_list.hpp"
 #include "depot/depot_lock.hpp"
+#include "depot/depot_operation.hpp"
 #include "depot/depot_prelude.hpp"
 #include "kes/kes_dir.h"
 #include "kes/kes_file_guard.hpp"
@@ -61,8 +62,8 @@ extern "C" {
 
 KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t limitKb) {
     constexpr const char *kOp = "DepotNew";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot))
         return status;
     *depot = nullptr;
     Depot *handle = NewHandle();
@@ -100,18 +101,17 @@ KesStatus *DepotNew(KesStatus *status, Depot **depot, const char *dir, uint32_t 
     TraceExit("DepotSetDir");
     depotHold.release();
     *depot = handle;
-    TraceExit(kOp);
+    op.exit();
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     constexpr const char *kOp = "DepotFree";
-    TraceEntry(kOp);
-    if (depot == nullptr) {
-        LogInvalidParameter(kOp);
+    OperationGuard op(kOp);
+    if (!op.check(nullptr, depot)) {
         return FillStatus(status, KES_OK, 0, 0);
     }
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kTolerate);
+    LockHold &depotHold = op.lock(status, &depot->depotLock, Abandoned::kTolerate);
     if (!depotHold)
         return status;
     // The objects are gathered first: releasing the one an iterator just
@@ -157,21 +157,21 @@ KesStatus *DepotFree(KesStatus *status, Depot *depot) {
     depotHold.release();
     KesCloseSem(status, &depot->depotLock);
     DestroyHandle(depot);
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 
 KesStatus *DepotSetDir(KesStatus *status, Depot *depot, const char *dir) {
     constexpr const char *kOp = "DepotSetDir";
-    TraceEntry(kOp);
-    if (!Usable(status, kOp, depot))
+    OperationGuard op(kOp);
+    if (!op.check(status, depot))
         return status;
-    LockHold depotHold = TakeLock(status, &depot->depotLock, kOp, Abandoned::kFail);
+    LockHold &depotHold = op.lock(status, &depot->depotLock, Abandoned::kFail);
     if (!depotHold)
         return status;
     SetUpDirectory(status, depot, dir);
     depotHold.release();
-    TraceExit(kOp);
+    op.exit();
     return status;
 }
 

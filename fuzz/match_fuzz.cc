@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "properties/match.h"
+#include "properties/helpers/match.h"
 #include "tests/properties/match_reference.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

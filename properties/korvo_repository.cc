@@ -3,7 +3,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "properties/korvo_types.h"
 
 namespace {

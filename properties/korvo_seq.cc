@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.h"

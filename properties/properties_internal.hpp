@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 #include "properties/korvo_types.h"
 #include "runtime/raise.h"
 

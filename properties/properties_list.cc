@@ -2,7 +2,7 @@
 // comparing and matching single properties.
 #include <cstring>
 
-#include "properties/match.h"
+#include "properties/helpers/match.h"
 #include "properties/korvo_properties.h"
 #include "properties/korvo_seq.h"
 #include "properties/properties_internal.hpp"

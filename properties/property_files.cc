@@ -14,8 +14,8 @@
 
 #include "kes/kes_fd.hpp"
 #include "kes/kes_replace.hpp"
-#include "properties/catalog_raise.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"

@@ -12,7 +12,7 @@
  *   bare    the encoded list alone, its length being the file's size
  *           properties_read_without_len / _save_without_len /
  *           _load_without_len
- * Writers and readers work on an open FileRecord (properties/file_helpers.h)
+ * Writers and readers work on an open FileRecord (properties/helpers/file_helpers.h)
  * at its current position. Saves replace the file at a path in one step: the
  * list goes to a temporary file beside it (".korvo-XXXXXX", 0600, or the old
  * file's permission bits) that is renamed over it, so a full disk or a
@@ -41,7 +41,7 @@
 
 #include <stdint.h>
 
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/korvo_types.h"
 #include "runtime/korvo_export.h"
 #include "runtime/typecode.h"

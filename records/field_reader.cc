@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/raise.h"
 
 namespace korvo::records {

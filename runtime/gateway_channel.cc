@@ -1,30 +1,27 @@
-// The process's channel to its gateway: a SOCK_SEQPACKET Unix-domain socket
-// named by KORVO_GATEWAY, the messages on it (runtime/channel_packet.hpp),
-// and the functions of runtime/gateway.h over them.
+// The process's channel to its gateway: the socket named by KORVO_GATEWAY
+// (runtime/gateway_socket.hpp), the messages on it
+// (runtime/channel_packet.hpp), and the functions of runtime/gateway.h over
+// them.
 //
-// Every wait is a poll() with the channel's timeout in front of a call that
+// Every wait is a wait with the channel's timeout in front of a call that
 // does not block, so an inherited blocking descriptor cannot hang a caller.
 // A message of a kind nobody is waiting for (a reply while a stream is read,
 // a stream packet while a reply is awaited) is kept in a bounded queue for
-// its own reader.
+// its own reader (runtime/gateway_queue.hpp).
 #include "runtime/gateway.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 
 #include "runtime/channel_packet.hpp"
+#include "runtime/gateway_queue.hpp"
+#include "runtime/gateway_socket.hpp"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"
 
@@ -34,15 +31,12 @@ using korvo::rt::channel::Fault;
 using korvo::rt::channel::Header;
 using korvo::rt::channel::kHeaderSize;
 using korvo::rt::channel::kPacketPayloadMax;
+using korvo::rt::gateway::Message;
+using korvo::rt::gateway::PendingMessages;
 
 namespace {
 
 constexpr int kDefaultTimeoutSeconds = 300;
-// Messages kept for another reader: beyond these the gateway is flooding
-// the method with what it does not read, and the channel gives up.
-constexpr std::size_t kPendingMessagesMax = 256;
-constexpr std::size_t kPendingBytesMax = 64u << 20;
-
 void log_failure(const char *what, const char *detail = nullptr) {
     if (detail != nullptr)
         LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: gateway channel: %s: %s\n", what, detail);
@@ -64,31 +58,6 @@ long environment_number(const char *name, long fallback, long low, long high) {
     return value;
 }
 
-// One received message: its kind and payload (an mg block or nullptr).
-struct Message {
-    uint8_t kind = 0;
-    uint8_t *payload = nullptr;
-    std::size_t length = 0;
-
-    Message() = default;
-    Message(Message &&other) noexcept
-        : kind(other.kind), payload(other.payload), length(other.length) {
-        other.payload = nullptr;
-    }
-    Message &operator=(Message &&other) noexcept {
-        std::swap(kind, other.kind);
-        std::swap(payload, other.payload);
-        std::swap(length, other.length);
-        return *this;
-    }
-    ~Message() { mg_free(payload); }
-    uint8_t *release() {
-        uint8_t *taken = payload;
-        payload = nullptr;
-        return taken;
-    }
-};
-
 enum class Wait { No, Yes };
 enum class Got { Message, Nothing, Failed };
 
@@ -98,10 +67,7 @@ enum class Got { Message, Nothing, Failed };
 struct IomHandle {
   public:
     IomHandle() { open(); }
-    ~IomHandle() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    ~IomHandle() { korvo::rt::gateway::CloseGatewaySocket(fd_); }
     IomHandle(const IomHandle &) = delete;
     IomHandle &operator=(const IomHandle &) = delete;
 
@@ -123,13 +89,8 @@ struct IomHandle {
 
     void open();
     void fail(const char *what, const char *detail = nullptr);
-    bool wait_for(short events);
+    bool wait_for(bool output);
     Got receive_message(Message &message, Wait wait);
-    // Drops the queued stream packets up to and including the first end of
-    // stream; true when that end was among them.
-    bool drop_pending_stream();
-    // The first queued message of `kind` (or of `also`), taken out.
-    bool take_pending(Message &message, uint8_t kind, uint8_t also);
     bool keep_pending(Message &&message);
 
     int fd_ = -1;
@@ -143,8 +104,7 @@ struct IomHandle {
     std::mutex send_lock_;
     std::mutex receive_lock_;
     Assembler assembler_;
-    std::deque<Message> pending_;
-    std::size_t pending_bytes_ = 0;
+    PendingMessages pending_;
 };
 
 void IomHandle::open() {
@@ -159,44 +119,11 @@ void IomHandle::open() {
         return;  // no gateway: the channel is absent
     // A gateway was named; whatever goes wrong below is logged there.
     absence_reported_ = true;
-    int fd = -1;
-    if (std::strncmp(named, "fd:", 3) == 0) {
-        char *end = nullptr;
-        errno = 0;
-        const long number = std::strtol(named + 3, &end, 10);
-        if (errno != 0 || end == named + 3 || *end != '\0' || number < 0 || number > INT_MAX) {
-            log_failure("KORVO_GATEWAY names no descriptor", named);
-            return;
-        }
-        fd = static_cast<int>(number);
-        int type = 0, domain = 0;
-        socklen_t size = sizeof type;
-        socklen_t domain_size = sizeof domain;
-        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 ||
-            ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &domain_size) != 0 ||
-            type != SOCK_SEQPACKET || domain != AF_UNIX) {
-            log_failure("KORVO_GATEWAY is not a SOCK_SEQPACKET Unix-domain socket", named);
-            return;
-        }
-        // Programs the method starts do not inherit its channel.
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    } else {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (std::strlen(named) >= sizeof address.sun_path) {
-            log_failure("the socket path of KORVO_GATEWAY is too long", named);
-            return;
-        }
-        std::strcpy(address.sun_path, named);
-        fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (fd < 0 ||
-            ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-            const std::string detail = std::string(named) + ": " + std::strerror(errno);
-            if (fd >= 0)
-                ::close(fd);
-            log_failure("cannot connect", detail.c_str());
-            return;
-        }
+    korvo::rt::gateway::ConnectFailure failure;
+    const int fd = korvo::rt::gateway::ConnectGatewaySocket(named, &failure);
+    if (fd < 0) {
+        log_failure(failure.what, failure.detail.c_str());
+        return;
     }
     fd_ = fd;
     state_ = State::Open;
@@ -219,31 +146,27 @@ void IomHandle::fail(const char *what, const char *detail) {
 
 void IomHandle::close() {
     std::scoped_lock both(send_lock_, receive_lock_);
-    if (fd_ >= 0)
-        ::close(fd_);
+    korvo::rt::gateway::CloseGatewaySocket(fd_);
     fd_ = -1;
     state_ = State::Closed;
     assembler_.reset();
     pending_.clear();
-    pending_bytes_ = 0;
 }
 
-// Waits until the socket is ready for `events`, at most the timeout.
-bool IomHandle::wait_for(short events) {
-    pollfd ready{fd_, events, 0};
-    for (;;) {
-        const int n = ::poll(&ready, 1, timeout_ms_);
-        if (n > 0)
+// Waits until the socket is ready for output or input, at most the timeout.
+bool IomHandle::wait_for(bool output) {
+    std::string error;
+    switch (korvo::rt::gateway::WaitForGatewaySocket(fd_, output, timeout_ms_, &error)) {
+        case korvo::rt::gateway::SocketWait::Ready:
             return true;
-        if (n == 0) {
+        case korvo::rt::gateway::SocketWait::TimedOut:
             fail("no answer from the gateway within KORVO_GATEWAY_TIMEOUT");
             return false;
-        }
-        if (errno != EINTR) {
-            fail("poll failed", std::strerror(errno));
-            return false;
-        }
+        case korvo::rt::gateway::SocketWait::Failed:
+            break;
     }
+    fail("poll failed", error.c_str());
+    return false;
 }
 
 int32_t IomHandle::send(uint8_t kind, const void *data, std::size_t length, int32_t session) {
@@ -261,22 +184,18 @@ int32_t IomHandle::send(uint8_t kind, const void *data, std::size_t length, int3
         header.more = sent + part < length;
         uint8_t head[kHeaderSize];
         korvo::rt::channel::write_header(head, header);
-        iovec pieces[2] = {{head, kHeaderSize}, {const_cast<uint8_t *>(bytes + sent), part}};
-        msghdr message{};
-        message.msg_iov = pieces;
-        message.msg_iovlen = part != 0 ? 2 : 1;
         for (;;) {
-            const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n >= 0)
+            std::string error;
+            const auto outcome = korvo::rt::gateway::SendGatewayPacket(fd_, head, kHeaderSize,
+                                                                       bytes + sent, part, &error);
+            if (outcome == korvo::rt::gateway::SocketSend::Sent)
                 break;
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (!wait_for(POLLOUT))
+            if (outcome == korvo::rt::gateway::SocketSend::Full) {
+                if (!wait_for(true))
                     return -1;
                 continue;
             }
-            fail("cannot send to the gateway", std::strerror(errno));
+            fail("cannot send to the gateway", error.c_str());
             return -1;
         }
         sent += part;
@@ -304,7 +223,7 @@ Got IomHandle::receive_message(Message &message, Wait wait) {
             case Arrival::Nothing:
                 if (wait == Wait::No && !assembler_.in_progress())
                     return Got::Nothing;
-                if (!wait_for(POLLIN))
+                if (!wait_for(false))
                     return Got::Failed;
                 continue;
             case Arrival::Closed:
@@ -319,47 +238,17 @@ Got IomHandle::receive_message(Message &message, Wait wait) {
                 if (fault != Fault::None)
                     fail("refused a packet", korvo::rt::channel::fault_text(fault));
                 else
-                    fail("cannot receive from the gateway", std::strerror(errno));
+                    fail("cannot receive from the gateway",
+                         korvo::rt::gateway::LastGatewayErrorText().c_str());
                 return Got::Failed;
         }
     }
 }
 
-bool IomHandle::take_pending(Message &message, uint8_t kind, uint8_t also) {
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (it->kind == kind || it->kind == also) {
-            pending_bytes_ -= it->length;
-            message = std::move(*it);
-            pending_.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
-
 bool IomHandle::keep_pending(Message &&message) {
-    if (pending_.size() >= kPendingMessagesMax ||
-        pending_bytes_ + message.length > kPendingBytesMax) {
-        fail("too many packets arrived that nobody reads");
-        return false;
-    }
-    pending_bytes_ += message.length;
-    pending_.push_back(std::move(message));
-    return true;
-}
-
-bool IomHandle::drop_pending_stream() {
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        if (it->kind != GATEWAY_KIND_STREAM && it->kind != GATEWAY_KIND_END_OF_STREAM) {
-            ++it;
-            continue;
-        }
-        const bool end = it->kind == GATEWAY_KIND_END_OF_STREAM;
-        pending_bytes_ -= it->length;
-        it = pending_.erase(it);
-        if (end)
-            return true;
-    }
+    if (pending_.keep(std::move(message)))
+        return true;
+    fail("too many packets arrived that nobody reads");
     return false;
 }
 
@@ -368,7 +257,7 @@ void IomHandle::begin_stream() {
     // The previous stream was left before its end of stream (after its last
     // segment, a command, or a failure): what the gateway still sends of it
     // is not the new stream's.
-    if (open_ && !drop_pending_stream())
+    if (open_ && !pending_.drop_stream())
         draining_ = true;
     open_ = true;
     ended_ = false;
@@ -381,8 +270,8 @@ int32_t IomHandle::receive_stream(char **data, Wait wait, bool take) {
     Message message;
     for (;;) {
         const bool ends = wait == Wait::Yes || draining_;
-        bool found = take_pending(message, GATEWAY_KIND_STREAM,
-                                  ends ? GATEWAY_KIND_END_OF_STREAM : GATEWAY_KIND_STREAM);
+        bool found = pending_.take(message, GATEWAY_KIND_STREAM,
+                                   ends ? GATEWAY_KIND_END_OF_STREAM : GATEWAY_KIND_STREAM);
         if (!found) {
             if (ended_ && wait == Wait::Yes && !draining_)
                 return 0;
@@ -414,8 +303,7 @@ int32_t IomHandle::receive_stream(char **data, Wait wait, bool take) {
     if (wait == Wait::No) {
         // A poll: hand the packet over, an empty one as the NULL command.
         if (!take) {
-            pending_bytes_ += message.length;
-            pending_.push_front(std::move(message));
+            pending_.put_back(std::move(message));
             return 1;
         }
         if (message.length == 0) {
@@ -434,7 +322,7 @@ int32_t IomHandle::receive_stream(char **data, Wait wait, bool take) {
 int32_t IomHandle::receive_reply(GatewayReply *reply) {
     std::lock_guard guard(receive_lock_);
     Message message;
-    while (!take_pending(message, GATEWAY_KIND_REPLY, GATEWAY_KIND_REPLY)) {
+    while (!pending_.take(message, GATEWAY_KIND_REPLY, GATEWAY_KIND_REPLY)) {
         if (receive_message(message, Wait::Yes) != Got::Message)
             return -1;
         if (message.kind == GATEWAY_KIND_REPLY)

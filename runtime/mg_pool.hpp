@@ -15,7 +15,9 @@
 // the memory of a large decoded value leaves the process when it is freed.
 //
 // Built with AddressSanitizer, the pool steps aside and every block is a
-// plain C heap block, so that the sanitizer sees each one.
+// plain C heap block, so that the sanitizer sees each one: CMake then builds
+// mg_pool_plain.cc instead of the magazines (mg_pool_magazines.cc) and the
+// slab carver (mg_pool_slabs.cc); KORVO_MEMORY_POOL chooses.
 #pragma once
 
 #include <atomic>
@@ -31,7 +33,7 @@
 #if defined(__SANITIZE_ADDRESS__)
 #define KORVO_ADDRESS_SANITIZER 1
 #endif
-#ifdef KORVO_ADDRESS_SANITIZER
+#if defined(KORVO_ADDRESS_SANITIZER) && !defined(KORVO_POOL_PLAIN_HEAP)
 #define KORVO_POOL_PLAIN_HEAP 1
 #endif
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "kes/kes_copy_range.hpp"
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/raise.hpp"
 #include "stream/segment_cursor.hpp"
 #include "stream/stream_internal.hpp"

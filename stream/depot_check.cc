@@ -12,7 +12,7 @@
 
 #include "depot/depot_ops.h"
 #include "depot/depot_store.h"
-#include "properties/dir_enum.h"
+#include "properties/helpers/dir_enum.h"
 #include "runtime/config.h"
 #include "runtime/cpl.h"
 #include "runtime/log.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "properties/dir_enum.h"
+#include "properties/helpers/dir_enum.h"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
 #include "runtime/log.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "kes/host_file.hpp"
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"

@@ -30,7 +30,7 @@
 
 #include <stdint.h>
 
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/korvo_export.h"
 #include "stream/net_stream.h"
 

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <climits>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "properties/korvo_properties.h"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "properties/korvo_properties.h"
 #include "records/korvo_toc.h"
 #include "runtime/mg_memory.h"

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "kes/host_file.hpp"
+#include "properties/helpers/pathname.h"
 #include "properties/korvo_properties.h"
-#include "properties/pathname.h"
 #include "properties/property_files.h"
 #include "runtime/config.h"
 #include "runtime/cpl.h"

@@ -40,7 +40,7 @@
 
 #include "depot/depot_entry.h"
 #include "depot/depot_store.h"
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/korvo_types.h"
 #include "records/korvo_length.h"
 #include "runtime/korvo_export.h"

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "depot/depot_ops.h"
-#include "properties/catalog_raise.hpp"
-#include "properties/file_helpers.h"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/korvo_properties.h"
 #include "records/korvo_length.h"
 #include "runtime/gateway.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/gateway.h"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"

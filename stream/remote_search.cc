@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/cpl.h"
 #include "runtime/log.h"
 #include "stream/locating.hpp"

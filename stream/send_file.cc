@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <memory>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/file_helpers.h"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/raise.hpp"
 #include "stream/net_stream.h"
 #include "stream/net_stream_write.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 #include "stream/net_stream.h"
 
 namespace korvo::stream {

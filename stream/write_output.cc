@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/file_helpers.h"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
+#include "properties/helpers/file_helpers.h"
 #include "runtime/config.h"
 #include "runtime/cpl.h"
 #include "runtime/mg_memory.h"

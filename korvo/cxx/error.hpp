@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "kes/kes_status.h"
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "runtime/raise.h"
 
 namespace korvo {

@@ -15,7 +15,7 @@
 
 #include "cds/cds_download.hpp"
 #include "cds/client/cds_client.h"
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "tests/cds/cds_stderr.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
 #include "tests/http/http_test_server.hpp"

@@ -1,7 +1,7 @@
 // The korvo command as a whole: its help, its exit codes for wrong command
 // lines, and korvo catalog.
 #include "cli_test_support.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 
 namespace cli_test {
 namespace {

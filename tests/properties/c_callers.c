@@ -2,8 +2,8 @@
  * through these C frames and C code catches it with the runtime's adapter. */
 #include <string.h>
 
-#include "properties/korvo_catalog.h"
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_catalog.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "properties/korvo_properties.h"
 #include "runtime/generic.h"
 #include "runtime/mg_memory.h"

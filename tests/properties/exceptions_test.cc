@@ -9,8 +9,8 @@
 #include <ctime>
 #include <string>
 
-#include "properties/korvo_catalog.h"
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_catalog.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "properties/korvo_types.h"
 #include "runtime/generic.h"
 #include "runtime/message.h"

@@ -14,9 +14,9 @@
 #include <set>
 #include <string>
 
-#include "properties/dir_enum.h"
-#include "properties/file_helpers.h"
-#include "properties/pathname.h"
+#include "properties/helpers/dir_enum.h"
+#include "properties/helpers/file_helpers.h"
+#include "properties/helpers/pathname.h"
 #include "tests/kes/kes_scratch.hpp"
 #include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"

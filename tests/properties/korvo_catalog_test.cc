@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/raise.h"
 #include "runtime/raise.hpp"
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "properties/match.h"
+#include "properties/helpers/match.h"
 #include "tests/properties/match_reference.hpp"
 #include "tests/runtime/test_locale.hpp"
 

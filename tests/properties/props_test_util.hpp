@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 #include "properties/korvo_properties.h"
 #include "runtime/marshal.h"
 #include "runtime/mg_memory.h"

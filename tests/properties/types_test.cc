@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "properties/korvo_properties.h"
 #include "runtime/generic.h"
 #include "tests/properties/props_test_util.hpp"

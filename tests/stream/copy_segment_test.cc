@@ -11,16 +11,31 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "kes/kes_fd.hpp"
 #include "stream/copy_segment.h"
 #include "tests/properties/props_test_util.hpp"
 #include "tests/stream/stream_test_support.hpp"
 
 namespace {
 
-using korvo::kes::UniqueFd;
+// Owns a descriptor the test opened; closes it when the test is done with it.
+// (The library's own owner is internal to it and not exported.)
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd &operator=(UniqueFd &&) = delete;
+    ~UniqueFd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
 using props_test::raised_by;
 using stream_test::contents;
 using stream_test::pattern;

@@ -15,8 +15,8 @@
 #include <set>
 #include <string>
 
-#include "properties/dir_enum.h"
-#include "properties/pathname.h"
+#include "properties/helpers/dir_enum.h"
+#include "properties/helpers/pathname.h"
 #include "properties/property_files.h"
 #include "runtime/log_capture.hpp"
 #include "stream/mstat.h"

@@ -8,7 +8,7 @@
 #include "command_registry.hpp"
 #include "failure.hpp"
 #include "output.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 
 namespace korvo::cli {
 namespace {

@@ -1,6 +1,6 @@
 // File helpers: a file object over a host descriptor, and queries by path,
 // raising the catalog's messages.
-#include "properties/file_helpers.h"
+#include "properties/helpers/file_helpers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <climits>
 #include <cstring>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 

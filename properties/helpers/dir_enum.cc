@@ -1,15 +1,15 @@
 // Directory helpers and the case-insensitive entry enumerator.
-#include "properties/dir_enum.h"
+#include "properties/helpers/dir_enum.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
 #include <string>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/match.h"
-#include "properties/pathname.h"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/helpers/match.h"
+#include "properties/helpers/pathname.h"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 #include "runtime/vri.h"

@@ -1,7 +1,7 @@
 // The exception types: their type codes and initialisers, their builders
 // and their marshal functions, one set per type from the list in
 // korvo_exceptions.h.
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_exceptions.h"
 
 #include <iterator>
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/raise.h"
 
 namespace korvo::helpers {

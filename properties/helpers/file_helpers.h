@@ -1,7 +1,7 @@
 /* File helpers: a file object (name and descriptor) with open, create,
  * read, write, seek, close and remove, plus size, access, modification-time
  * and stat queries by path. They stand on the runtime's allocator and raise
- * the catalog's messages (properties/korvo_catalog.h) through the runtime
+ * the catalog's messages (properties/errors/korvo_catalog.h) through the runtime
  * (raise.h) with their arguments; paths go to the system unchanged.
  *
  * Flags are the host's open(2) flags (O_RDONLY, O_WRONLY | O_TRUNC, ...);

@@ -1,7 +1,7 @@
 // The texts of the message catalog declared in korvo_catalog.h, by number.
 // Every text is kept exactly as the service has always shown it, spacing and
 // spelling included: other programs compare and display them.
-#include "properties/korvo_catalog.h"
+#include "properties/errors/korvo_catalog.h"
 
 const char *const Korvo2Catalog[KORVO_CATALOG_WORDS] = {
     "Korvo2Catalog",

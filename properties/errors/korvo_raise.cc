@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "properties/korvo_exceptions.h"
+#include "properties/errors/korvo_exceptions.h"
 #include "runtime/message.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.h"

@@ -33,7 +33,7 @@
 // The cost is linear in the name for the first and last segments, and for
 // middle segments of plain characters (a substring search); other middle
 // segments are tried at each candidate start, at most (segment x name) steps.
-#include "properties/match.h"
+#include "properties/helpers/match.h"
 
 #include <cstddef>
 #include <cstdint>

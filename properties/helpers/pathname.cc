@@ -1,10 +1,10 @@
 // Path-name buffers on the runtime's allocator.
-#include "properties/pathname.h"
+#include "properties/helpers/pathname.h"
 
 #include <cstring>
 
-#include "properties/catalog_raise.hpp"
-#include "properties/korvo_catalog.h"
+#include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 

@@ -1,0 +1,64 @@
+// What tests look at on POSIX hosts: /proc/self/fd, the objects of
+// /dev/shm, mkdtemp, procfs, the loader's LD_LIBRARY_PATH and alarm.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+#include "tests/support/test_host.hpp"
+
+namespace korvo::test {
+
+int openDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+std::string makeScratchDirectory(const std::filesystem::path &base, const std::string &prefix) {
+    std::string pattern = (base / (prefix + "XXXXXX")).string();
+    return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+std::vector<std::string> sharedMemoryObjects(const std::string &prefix) {
+    std::vector<std::string> found;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix))
+            found.push_back(name);
+    }
+    return found;
+}
+
+bool sharedMemoryObjectExists(const std::string &name) {
+    std::error_code ignored;
+    return std::filesystem::exists("/dev/shm/" + name, ignored);
+}
+
+void removeSharedMemoryObject(const std::string &name) {
+    ::shm_unlink(("/" + name).c_str());
+}
+
+std::filesystem::path memoryFileSystemDirectory() {
+    return "/dev/shm";
+}
+
+std::string fileWithoutExtendedAttributes() {
+    return "/proc/self/comm";  // procfs
+}
+
+const char *librarySearchPathVariable() {
+    return "LD_LIBRARY_PATH";
+}
+
+Watchdog::Watchdog(unsigned seconds) {
+    ::alarm(seconds);
+}
+
+Watchdog::~Watchdog() {
+    ::alarm(0);
+}
+
+}  // namespace korvo::test

@@ -23,6 +23,15 @@ std::string makeScratchDirectory(const std::filesystem::path &base, const std::s
 std::vector<std::string> sharedMemoryObjects(const std::string &prefix);
 bool sharedMemoryObjectExists(const std::string &name);
 void removeSharedMemoryObject(const std::string &name);
+// The file that holds the shared memory object `name`, for a look at its
+// owner and mode; empty where such objects are no files.
+std::string sharedMemoryObjectFile(const std::string &name);
+
+// The bytes of the process's memory that are resident now.
+long residentBytes();
+
+// The number of directories the process's change notifications watch now.
+int watchedDirectoryCount();
 
 // A directory on a file system kept in memory (tmpfs here); empty when the
 // host has none.

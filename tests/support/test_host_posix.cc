@@ -1,9 +1,11 @@
-// What tests look at on POSIX hosts: /proc/self/fd, the objects of
-// /dev/shm, mkdtemp, procfs, the loader's LD_LIBRARY_PATH and alarm.
+// What tests look at on POSIX hosts: /proc/self/fd, fdinfo and statm, the
+// objects of /dev/shm, mkdtemp, procfs, the loader's LD_LIBRARY_PATH and
+// alarm.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 #include "tests/support/test_host.hpp"
@@ -39,6 +41,32 @@ bool sharedMemoryObjectExists(const std::string &name) {
 
 void removeSharedMemoryObject(const std::string &name) {
     ::shm_unlink(("/" + name).c_str());
+}
+
+std::string sharedMemoryObjectFile(const std::string &name) {
+    return "/dev/shm/" + name;
+}
+
+long residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, residentPages = 0;
+    statm >> pages >> residentPages;
+    return residentPages * ::sysconf(_SC_PAGESIZE);
+}
+
+// From the kernel's description of the inotify descriptor: one line a watch.
+int watchedDirectoryCount() {
+    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(fd.path(), error).string() != "anon_inode:inotify")
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+        int watches = 0;
+        for (std::string line; std::getline(info, line);)
+            watches += line.starts_with("inotify wd:") ? 1 : 0;
+        return watches;
+    }
+    return 0;
 }
 
 std::filesystem::path memoryFileSystemDirectory() {

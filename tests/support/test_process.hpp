@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <new>
@@ -112,11 +113,13 @@ bool registerChildBody(const char *name, ChildBody body);
 bool runChildIfAsked(int argc, char **argv, int &status);
 
 // Defines a child body `name`: `int body(korvo::test::ChildContext &child)`.
+// In a test file, define it inside an anonymous namespace; in a header, inside
+// a named one: the inline registration then runs once per program.
 #define KORVO_CHILD_BODY(name)                                     \
-    static int name##ChildBody(::korvo::test::ChildContext &);     \
-    [[maybe_unused]] static const bool name##ChildRegistered =     \
+    inline int name##ChildBody(::korvo::test::ChildContext &);     \
+    [[maybe_unused]] inline const bool name##ChildRegistered =     \
         ::korvo::test::registerChildBody(#name, &name##ChildBody); \
-    static int name##ChildBody([[maybe_unused]] ::korvo::test::ChildContext &child)
+    inline int name##ChildBody([[maybe_unused]] ::korvo::test::ChildContext &child)
 
 // How a child starts: its arguments, the pipe ends it gets, and variables
 // set in its environment on top of the parent's.
@@ -139,11 +142,31 @@ class Child {
     // signal that ended it; -1 when it did not end in time.
     int wait();
     void kill();
-    bool started() const { return process_ >= 0; }
+    // The host's number of the process, kept after it ended.
+    std::int64_t processId() const { return id_; }
+
+  private:
+    std::intptr_t process_ = -1;
+    std::int64_t id_ = -1;
+};
+
+// A child that is a copy of this process, for the few tests about what such
+// a copy inherits (the library's per-process state after fork). It runs
+// `body` and leaves at once with its result, without the exit handlers of
+// the test program. Only hosts that fork have it: without, forkingHost() is
+// false and the constructor aborts, so those tests skip first.
+class ForkedChild {
+  public:
+    explicit ForkedChild(const std::function<int()> &body);
+    ~ForkedChild();
+    ForkedChild(const ForkedChild &) = delete;
+    ForkedChild &operator=(const ForkedChild &) = delete;
+    int wait();
 
   private:
     std::intptr_t process_ = -1;
 };
+bool forkingHost();
 
 // The status wait() gives for a child ended by Child::kill().
 extern const int kKilled;

@@ -1,7 +1,8 @@
 // Child processes, pipes and shared memory of the tests on POSIX hosts: a
 // child is /proc/self/exe spawned again, pipe ends are descriptors opened
 // close-on-exec and handed over by number, shared memory is a POSIX shared
-// memory object.
+// memory object. ForkedChild, for the tests about what a copy of a process
+// inherits, forks.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -215,6 +216,7 @@ Child::Child(const char *name, ChildStart start) {
     process_ = spawn("/proc/self/exe", argv, start.ends, start.environment);
     if (process_ < 0)
         std::abort();
+    id_ = process_;
 }
 
 Child::~Child() {
@@ -236,6 +238,47 @@ int Child::wait() {
 void Child::kill() {
     if (process_ > 0)
         ::kill(static_cast<pid_t>(process_), SIGKILL);
+}
+
+ForkedChild::ForkedChild(const std::function<int()> &body) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        std::abort();
+    if (pid == 0) {
+        ::alarm(kWaitMilliseconds / 1000 + 5);
+        int status = 125;
+        try {
+            status = body();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "child process threw: %s\n", e.what());
+        } catch (...) {
+            std::fprintf(stderr, "child process threw\n");
+        }
+        // Not exit(): the copied frames of the test must not unwind or run
+        // the test program's exit handlers a second time.
+        ::_exit(status);
+    }
+    process_ = pid;
+}
+
+ForkedChild::~ForkedChild() {
+    if (process_ > 0) {
+        ::kill(static_cast<pid_t>(process_), SIGKILL);
+        ::waitpid(static_cast<pid_t>(process_), nullptr, 0);
+    }
+}
+
+int ForkedChild::wait() {
+    if (process_ <= 0)
+        return -1;
+    const int status = reap(static_cast<pid_t>(process_), kWaitMilliseconds);
+    if (status != -1)
+        process_ = -1;
+    return status;
+}
+
+bool forkingHost() {
+    return true;
 }
 
 int runProgram(const std::vector<std::string> &argv,

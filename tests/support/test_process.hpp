@@ -121,12 +121,19 @@ bool runChildIfAsked(int argc, char **argv, int &status);
         ::korvo::test::registerChildBody(#name, &name##ChildBody); \
     inline int name##ChildBody([[maybe_unused]] ::korvo::test::ChildContext &child)
 
-// How a child starts: its arguments, the pipe ends it gets, and variables
-// set in its environment on top of the parent's.
+// How a child starts: its arguments, the pipe ends it gets, variables set
+// in its environment on top of the parent's, and, when given, the write end
+// that becomes its standard output.
 struct ChildStart {
     std::vector<std::string> args{};
     std::vector<PipeHandle> ends{};
     std::map<std::string, std::string> environment{};
+    std::optional<PipeHandle> standardOutput{};
+};
+
+// Another program to start as a child: its path first, then its arguments.
+struct ProgramArgs {
+    std::vector<std::string> argv;
 };
 
 // A child process running the body `name` of this test program; killed if
@@ -134,6 +141,9 @@ struct ChildStart {
 class Child {
   public:
     explicit Child(const char *name, ChildStart start = {});
+    // Runs the program `program` instead of a body of this one; `start.args`
+    // and `start.ends` are not used.
+    explicit Child(const ProgramArgs &program, const ChildStart &start = {});
     ~Child();
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;

@@ -58,7 +58,8 @@ int reap(pid_t pid, int milliseconds) {
 // `overrides` set in the environment; -1 when it cannot start.
 pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
             const std::vector<PipeHandle> &ends,
-            const std::map<std::string, std::string> &overrides) {
+            const std::map<std::string, std::string> &overrides,
+            std::optional<PipeHandle> standardOutput = std::nullopt) {
     std::vector<std::string> environment;
     for (char **entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
@@ -84,6 +85,8 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
     // A descriptor duplicated onto itself loses its close-on-exec flag.
     for (const PipeHandle end : ends)
         ::posix_spawn_file_actions_adddup2(&actions, fd(end), fd(end));
+    if (standardOutput)
+        ::posix_spawn_file_actions_adddup2(&actions, fd(*standardOutput), STDOUT_FILENO);
     pid_t pid = -1;
     const int failed =
         ::posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), env.data());
@@ -213,7 +216,20 @@ Child::Child(const char *name, ChildStart start) {
     std::vector<std::string> argv{"/proc/self/exe", std::string(kBodyOption) + name,
                                   std::string(kEndsOption) + ends};
     argv.insert(argv.end(), start.args.begin(), start.args.end());
-    process_ = spawn("/proc/self/exe", argv, start.ends, start.environment);
+    process_ = spawn("/proc/self/exe", argv, start.ends, start.environment, start.standardOutput);
+    if (process_ < 0)
+        std::abort();
+    id_ = process_;
+}
+
+Child::Child(const ProgramArgs &program, const ChildStart &start) {
+    // A program that cannot start ends as the shell's "not found" would.
+    process_ = program.argv.empty()
+                   ? -1
+                   : spawn(program.argv.front(), program.argv, {}, start.environment,
+                           start.standardOutput);
+    if (process_ < 0)
+        process_ = spawn("/bin/sh", {"/bin/sh", "-c", "exit 127"}, {}, {});
     if (process_ < 0)
         std::abort();
     id_ = process_;

@@ -121,14 +121,21 @@ bool runChildIfAsked(int argc, char **argv, int &status);
         ::korvo::test::registerChildBody(#name, &name##ChildBody); \
     inline int name##ChildBody([[maybe_unused]] ::korvo::test::ChildContext &child)
 
-// How a child starts: its arguments, the pipe ends it gets, variables set
-// in its environment on top of the parent's, and, when given, the write end
-// that becomes its standard output.
+// Changes to the parent's environment for a child: a value sets the
+// variable, nullopt removes it.
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+// How a child starts: its arguments, the pipe ends it gets, the changes to
+// its environment, and where its standard output goes: the write end
+// `standardOutput`, or else the file `outputFile` (made or emptied), when
+// given; `errorFile` likewise for its standard error.
 struct ChildStart {
     std::vector<std::string> args{};
     std::vector<PipeHandle> ends{};
-    std::map<std::string, std::string> environment{};
+    EnvironmentChanges environment{};
     std::optional<PipeHandle> standardOutput{};
+    std::string outputFile{};
+    std::string errorFile{};
 };
 
 // Another program to start as a child: its path first, then its arguments.
@@ -149,8 +156,8 @@ class Child {
     Child &operator=(const Child &) = delete;
 
     // The exit status; kKilled for a child ended by kill(), 128 + another
-    // signal that ended it; -1 when it did not end in time.
-    int wait();
+    // signal that ended it; -1 when it did not end within `milliseconds`.
+    int wait(int milliseconds = kWaitMilliseconds);
     void kill();
     // The host's number of the process, kept after it ended.
     std::int64_t processId() const { return id_; }
@@ -184,8 +191,7 @@ extern const int kKilled;
 // Runs the program `argv` (its path first) with `environment` set on top of
 // this process's, and waits within the bounded wait: its exit status, or -1
 // when it could not start or did not end in time.
-int runProgram(const std::vector<std::string> &argv,
-               const std::map<std::string, std::string> &environment = {});
+int runProgram(const std::vector<std::string> &argv, const EnvironmentChanges &environment = {});
 
 // Named shared memory of `size` bytes, zeroed when created. The creator
 // removes the name when its object goes; a child attaches by name().

@@ -57,9 +57,8 @@ int reap(pid_t pid, int milliseconds) {
 // Starts `argv` with the descriptors `ends` kept open at their numbers and
 // `overrides` set in the environment; -1 when it cannot start.
 pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
-            const std::vector<PipeHandle> &ends,
-            const std::map<std::string, std::string> &overrides,
-            std::optional<PipeHandle> standardOutput = std::nullopt) {
+            const std::vector<PipeHandle> &ends, const EnvironmentChanges &overrides,
+            const ChildStart &output = {}) {
     std::vector<std::string> environment;
     for (char **entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
@@ -68,7 +67,8 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
             environment.emplace_back(text);
     }
     for (const auto &[name, value] : overrides)
-        environment.push_back(name + "=" + value);
+        if (value)
+            environment.push_back(name + "=" + *value);
 
     auto pointers = [](const std::vector<std::string> &texts) {
         std::vector<char *> list;
@@ -85,8 +85,14 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
     // A descriptor duplicated onto itself loses its close-on-exec flag.
     for (const PipeHandle end : ends)
         ::posix_spawn_file_actions_adddup2(&actions, fd(end), fd(end));
-    if (standardOutput)
-        ::posix_spawn_file_actions_adddup2(&actions, fd(*standardOutput), STDOUT_FILENO);
+    if (output.standardOutput)
+        ::posix_spawn_file_actions_adddup2(&actions, fd(*output.standardOutput), STDOUT_FILENO);
+    else if (!output.outputFile.empty())
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.outputFile.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!output.errorFile.empty())
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.errorFile.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     const int failed =
         ::posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), env.data());
@@ -216,7 +222,7 @@ Child::Child(const char *name, ChildStart start) {
     std::vector<std::string> argv{"/proc/self/exe", std::string(kBodyOption) + name,
                                   std::string(kEndsOption) + ends};
     argv.insert(argv.end(), start.args.begin(), start.args.end());
-    process_ = spawn("/proc/self/exe", argv, start.ends, start.environment, start.standardOutput);
+    process_ = spawn("/proc/self/exe", argv, start.ends, start.environment, start);
     if (process_ < 0)
         std::abort();
     id_ = process_;
@@ -226,8 +232,7 @@ Child::Child(const ProgramArgs &program, const ChildStart &start) {
     // A program that cannot start ends as the shell's "not found" would.
     process_ = program.argv.empty()
                    ? -1
-                   : spawn(program.argv.front(), program.argv, {}, start.environment,
-                           start.standardOutput);
+                   : spawn(program.argv.front(), program.argv, {}, start.environment, start);
     if (process_ < 0)
         process_ = spawn("/bin/sh", {"/bin/sh", "-c", "exit 127"}, {}, {});
     if (process_ < 0)
@@ -242,10 +247,10 @@ Child::~Child() {
     }
 }
 
-int Child::wait() {
+int Child::wait(int milliseconds) {
     if (process_ <= 0)
         return -1;
-    const int status = reap(static_cast<pid_t>(process_), kWaitMilliseconds);
+    const int status = reap(static_cast<pid_t>(process_), milliseconds);
     if (status != -1)
         process_ = -1;
     return status;
@@ -297,8 +302,7 @@ bool forkingHost() {
     return true;
 }
 
-int runProgram(const std::vector<std::string> &argv,
-               const std::map<std::string, std::string> &environment) {
+int runProgram(const std::vector<std::string> &argv, const EnvironmentChanges &environment) {
     if (argv.empty())
         return -1;
     const pid_t pid = spawn(argv.front(), argv, {}, environment);

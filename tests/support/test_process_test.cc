@@ -4,9 +4,13 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
 namespace {
@@ -74,11 +78,34 @@ TEST(ChildProcess, PipeEndsReachOnlyTheChildrenTheyAreHandedTo) {
     EXPECT_EQ(b.wait(), 0);
 }
 
-TEST(ChildProcess, ProgramsRunWithTheirEnvironment) {
+TEST(ChildProcess, ProgramsRunWithTheirEnvironmentAndOutputFiles) {
     EXPECT_EQ(korvo::test::runProgram({"/bin/sh", "-c", "exit $KORVO_CHILD_PROBE"},
                                       {{"KORVO_CHILD_PROBE", "4"}}),
               4);
+    ::setenv("KORVO_CHILD_GONE", "x", 1);
+    EXPECT_EQ(korvo::test::runProgram({"/bin/sh", "-c", "[ -z \"${KORVO_CHILD_GONE+set}\" ]"},
+                                      {{"KORVO_CHILD_GONE", std::nullopt}}),
+              0);
+    ::unsetenv("KORVO_CHILD_GONE");
     EXPECT_EQ(korvo::test::runProgram({"/no/such/program"}), -1);
+
+    const std::string dir =
+        korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "child-");
+    ASSERT_FALSE(dir.empty());
+    {
+        Child program(korvo::test::ProgramArgs{{"/bin/sh", "-c", "echo out; echo err >&2"}},
+                      {.outputFile = dir + "/out", .errorFile = dir + "/err"});
+        EXPECT_EQ(program.wait(), 0);
+        Child missing(korvo::test::ProgramArgs{{"/no/such/program"}});
+        EXPECT_EQ(missing.wait(), 127);
+    }
+    const auto read = [](const std::string &path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read(dir + "/out"), "out\n");
+    EXPECT_EQ(read(dir + "/err"), "err\n");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class AcrossProcesses : public depot_test::IndexedDepotTest {
     // opens an index of its own instead of trusting the one it inherited,
     // which only fork can show.
     int InChild(const std::function<int(Depot *)> &body) {
-        korvo::test::ForkedChild child([&] {
+        Child child([&] {
             KesStatus status;
             Depot *depot = nullptr;
             DepotNew(&status, &depot, dir_.path().c_str(), 0);

@@ -15,7 +15,7 @@
 #include "runtime/cpl.h"
 #include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 

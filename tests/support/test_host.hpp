@@ -5,6 +5,7 @@
 // calls live in test_host_posix.cc (and its Windows twin).
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ std::string makeScratchDirectory(const std::filesystem::path &base, const std::s
 std::vector<std::string> sharedMemoryObjects(const std::string &prefix);
 bool sharedMemoryObjectExists(const std::string &name);
 void removeSharedMemoryObject(const std::string &name);
+// Makes the shared memory object `name` of `size` bytes, for the owner only;
+// false when it exists already or cannot be made.
+bool makeSharedMemoryObject(const std::string &name, std::size_t size);
 // The file that holds the shared memory object `name`, for a look at its
 // owner and mode; empty where such objects are no files.
 std::string sharedMemoryObjectFile(const std::string &name);

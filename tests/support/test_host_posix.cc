@@ -1,6 +1,7 @@
 // What tests look at on POSIX hosts: /proc/self/fd, fdinfo and statm, the
 // objects of /dev/shm, mkdtemp, procfs, the loader's LD_LIBRARY_PATH and
 // alarm.
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -41,6 +42,15 @@ bool sharedMemoryObjectExists(const std::string &name) {
 
 void removeSharedMemoryObject(const std::string &name) {
     ::shm_unlink(("/" + name).c_str());
+}
+
+bool makeSharedMemoryObject(const std::string &name, std::size_t size) {
+    const int fd = ::shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool sized = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    ::close(fd);
+    return sized;
 }
 
 std::string sharedMemoryObjectFile(const std::string &name) {

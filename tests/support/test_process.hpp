@@ -151,6 +151,12 @@ class Child {
     // Runs the program `program` instead of a body of this one; `start.args`
     // and `start.ends` are not used.
     explicit Child(const ProgramArgs &program, const ChildStart &start = {});
+    // Runs `body` in a copy of this process (fork), for what only a copy
+    // can show: state the library keeps per process after a fork, or a body
+    // that uses what the test holds in memory. The copy leaves at once with
+    // the result (125 for an exception), without the test program's exit
+    // handlers. Only where forkingHost() is true; every such test says why.
+    explicit Child(const std::function<int()> &body);
     ~Child();
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
@@ -167,22 +173,7 @@ class Child {
     std::int64_t id_ = -1;
 };
 
-// A child that is a copy of this process, for the few tests about what such
-// a copy inherits (the library's per-process state after fork). It runs
-// `body` and leaves at once with its result, without the exit handlers of
-// the test program. Only hosts that fork have it: without, forkingHost() is
-// false and the constructor aborts, so those tests skip first.
-class ForkedChild {
-  public:
-    explicit ForkedChild(const std::function<int()> &body);
-    ~ForkedChild();
-    ForkedChild(const ForkedChild &) = delete;
-    ForkedChild &operator=(const ForkedChild &) = delete;
-    int wait();
-
-  private:
-    std::intptr_t process_ = -1;
-};
+// Whether this host can start a child as a copy of itself (fork).
 bool forkingHost();
 
 // The status wait() gives for a child ended by Child::kill().

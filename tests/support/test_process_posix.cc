@@ -1,8 +1,7 @@
 // Child processes, pipes and shared memory of the tests on POSIX hosts: a
 // child is /proc/self/exe spawned again, pipe ends are descriptors opened
 // close-on-exec and handed over by number, shared memory is a POSIX shared
-// memory object. ForkedChild, for the tests about what a copy of a process
-// inherits, forks.
+// memory object. Children that must be copies of the test process fork.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -261,7 +260,7 @@ void Child::kill() {
         ::kill(static_cast<pid_t>(process_), SIGKILL);
 }
 
-ForkedChild::ForkedChild(const std::function<int()> &body) {
+Child::Child(const std::function<int()> &body) {
     const pid_t pid = ::fork();
     if (pid < 0)
         std::abort();
@@ -275,27 +274,11 @@ ForkedChild::ForkedChild(const std::function<int()> &body) {
         } catch (...) {
             std::fprintf(stderr, "child process threw\n");
         }
-        // Not exit(): the copied frames of the test must not unwind or run
-        // the test program's exit handlers a second time.
+        // Not exit(): the copied frames of the test must not unwind, nor the
+        // test program's exit handlers run a second time.
         ::_exit(status);
     }
-    process_ = pid;
-}
-
-ForkedChild::~ForkedChild() {
-    if (process_ > 0) {
-        ::kill(static_cast<pid_t>(process_), SIGKILL);
-        ::waitpid(static_cast<pid_t>(process_), nullptr, 0);
-    }
-}
-
-int ForkedChild::wait() {
-    if (process_ <= 0)
-        return -1;
-    const int status = reap(static_cast<pid_t>(process_), kWaitMilliseconds);
-    if (status != -1)
-        process_ = -1;
-    return status;
+    process_ = id_ = pid;
 }
 
 bool forkingHost() {

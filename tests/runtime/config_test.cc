@@ -15,6 +15,7 @@
 #include "runtime/cpl.h"
 #include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
+#include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
 namespace {
@@ -29,9 +30,8 @@ std::string take(char *owned) {
 class Scratch : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "korvo_config_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = korvo::test::makeScratchDirectory(::testing::TempDir(), "korvo_config_");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     std::string write(const std::string &name, const std::string &text) {

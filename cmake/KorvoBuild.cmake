@@ -61,7 +61,7 @@ function(korvo_add_gtest)
   endif()
   add_executable(${arg_NAME} ${arg_SOURCES})
   korvo_library_defaults(${arg_NAME})
-  target_link_libraries(${arg_NAME} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${arg_NAME} PRIVATE ${arg_LIBS} korvo_test_support GTest::gtest GTest::gmock)
   gtest_discover_tests(${arg_NAME}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${arg_TIMEOUT}

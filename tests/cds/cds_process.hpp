@@ -3,14 +3,6 @@
 // a child that hangs is killed and the run fails.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -18,8 +10,7 @@
 #include <vector>
 
 #include "tests/cds_client/cds_test_support.hpp"
-
-extern char **environ;
+#include "tests/support/test_process.hpp"
 
 namespace cds_test {
 
@@ -53,56 +44,22 @@ struct ProgramRun {
 
 // The environment changes of a run: a value sets the variable, nullopt
 // removes it; the rest of the test's environment is inherited.
-using EnvChanges = std::map<std::string, std::optional<std::string>>;
+using EnvChanges = korvo::test::EnvironmentChanges;
 
 inline ProgramRun run_program(const std::string &program, const std::vector<std::string> &arguments,
                               const EnvChanges &changes, const std::string &scratch) {
-    std::vector<std::string> environment;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        if (changes.count(text.substr(0, text.find('='))) == 0)
-            environment.push_back(text);
-    }
-    for (const auto &[name, value] : changes)
-        if (value)
-            environment.push_back(name + "=" + *value);
-    std::vector<char *> env_pointers;
-    for (std::string &text : environment)
-        env_pointers.push_back(text.data());
-    env_pointers.push_back(nullptr);
-    std::vector<std::string> argv_text{program};
-    argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv_pointers;
-    for (std::string &text : argv_text)
-        argv_pointers.push_back(text.data());
-    argv_pointers.push_back(nullptr);
-
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     const std::string out_path = scratch + "/probe.out";
     const std::string err_path = scratch + "/probe.err";
     ProgramRun run;
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return run;
-    if (pid == 0) {
-        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
-            ::_exit(126);
-        ::execve(program.c_str(), argv_pointers.data(), env_pointers.data());
-        ::_exit(127);
-    }
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    pollfd ended{pidfd, POLLIN, 0};
-    const bool in_time =
-        pidfd >= 0 && ::poll(&ended, 1, static_cast<int>(kBoundedWait.count() * 1000)) == 1;
-    if (pidfd >= 0)
-        ::close(pidfd);
-    if (!in_time)
-        ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (in_time && WIFEXITED(status))
-        run.status = WEXITSTATUS(status);
+    {
+        korvo::test::Child child(
+            korvo::test::ProgramArgs{argv},
+            {.environment = changes, .outputFile = out_path, .errorFile = err_path});
+        const int status = child.wait(static_cast<int>(kBoundedWait.count() * 1000));
+        run.status = status >= 0 && status < 128 ? status : -1;
+    }  // a child still running is killed here
     run.out = read_file(out_path);
     run.err = read_file(err_path);
     return run;

@@ -18,8 +18,8 @@
 #include "cds/cds_download.hpp"
 #include "tests/cds/cds_stderr.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
-#include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -50,6 +50,26 @@ Function resolve(void *library, const char *name) {
     return reinterpret_cast<Function>(::dlsym(library, name));
 }
 
+// Loads the scripted client and points `session` and `script` at it; the
+// library handle, null when it could not be loaded.
+void *load_scripted(Session &session, Script &script) {
+    void *library = ::dlopen(CDS_TEST_SCRIPTED_CLIENT, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr)
+        return nullptr;
+    session.cds_funcs = {resolve<CdsDownloadFileFn>(library, "DownloadFile"),
+                         resolve<CdsGetDownloadDirectoryFn>(library, "GetDownloadDirectory"),
+                         resolve<CdsGetSingleFileSizeFn>(library, "GetSingleFileSize"),
+                         resolve<CdsPublishFileFn>(library, "PublishFile"),
+                         resolve<CdsReleaseFileFn>(library, "ReleaseFile")};
+    script = {resolve<decltype(script.reset)>(library, "scripted_reset"),
+              resolve<decltype(script.started)>(library, "scripted_started"),
+              resolve<decltype(script.finish)>(library, "scripted_finish"),
+              resolve<decltype(script.released)>(library, "scripted_released"),
+              resolve<decltype(script.most_at_once)>(library, "scripted_most_at_once"),
+              resolve<decltype(script.finish_all)>(library, "scripted_finish_all")};
+    return library;
+}
+
 struct Segment : props_test::List {
     explicit Segment(const std::string &package) {
         properties_put_string_dup(this, SEGMENT_CDS_PACKAGEID, package.c_str());
@@ -68,19 +88,8 @@ struct Step {
 class DownloadTurnsTest : public testing::Test {
   protected:
     void SetUp() override {
-        library = ::dlopen(CDS_TEST_SCRIPTED_CLIENT, RTLD_NOW | RTLD_LOCAL);
+        library = load_scripted(session, script);
         ASSERT_NE(library, nullptr) << ::dlerror();
-        session.cds_funcs = {resolve<CdsDownloadFileFn>(library, "DownloadFile"),
-                             resolve<CdsGetDownloadDirectoryFn>(library, "GetDownloadDirectory"),
-                             resolve<CdsGetSingleFileSizeFn>(library, "GetSingleFileSize"),
-                             resolve<CdsPublishFileFn>(library, "PublishFile"),
-                             resolve<CdsReleaseFileFn>(library, "ReleaseFile")};
-        script = {resolve<decltype(script.reset)>(library, "scripted_reset"),
-                  resolve<decltype(script.started)>(library, "scripted_started"),
-                  resolve<decltype(script.finish)>(library, "scripted_finish"),
-                  resolve<decltype(script.released)>(library, "scripted_released"),
-                  resolve<decltype(script.most_at_once)>(library, "scripted_most_at_once"),
-                  resolve<decltype(script.finish_all)>(library, "scripted_finish_all")};
         script.reset(folder.path().c_str(), 0);
         current_session = &session;
     }
@@ -287,27 +296,36 @@ TEST_F(DownloadTurnsTest, AStepWhoseCallbackNeverComesHandsTheTurnOnAfterTheLimi
     EXPECT_EQ(b.appended, std::vector<std::string>{file_of("b", b_handle)});
 }
 
+// One step for the package "p" on a session of its own, through a scripted
+// client that calls back inside DownloadFile and keeps its files in arg(0).
+KORVO_CHILD_BODY(StepCalledBackInside) {
+    Session session;
+    Script script{};
+    if (load_scripted(session, script) == nullptr)
+        return 3;
+    script.reset(child.arg(0).c_str(), 1);
+    current_session = &session;
+    Segment segment("p");
+    std::vector<std::string> appended;
+    int waits = 0;
+    DownloadHooks hooks;
+    hooks.wait = [&](auto &, auto &, auto) { ++waits; };
+    const int32_t result =
+        korvo::cds::download_segment(session, &scripted_callback, &segment, hooks,
+                                     [&](const char *path) { appended.emplace_back(path); });
+    if (result != 0 || waits != 0 || appended != std::vector<std::string>{child.arg(0) + "/p.1"})
+        return 1;
+    if (cds_test::read_file(appended[0]) != "inside:p" ||
+        properties_get_long2(&segment, SEGMENT_SIZE_KEY, -1) != 8)
+        return 2;
+    return 0;
+}
+
 // A client that calls back on the caller's thread, inside DownloadFile: the
 // step finds its download ended and does not wait. Run in a child process,
 // so that a step that locks itself out fails the test instead of hanging it.
 TEST_F(DownloadTurnsTest, ACallbackOnTheCallersThreadInsideDownloadFileEndsTheStep) {
-    script.reset(folder.path().c_str(), 1);
-    korvo::test::Child child([&] {
-        Segment segment("p");
-        std::vector<std::string> appended;
-        int waits = 0;
-        DownloadHooks hooks;
-        hooks.wait = [&](auto &, auto &, auto) { ++waits; };
-        const int32_t result =
-            korvo::cds::download_segment(session, &scripted_callback, &segment, hooks,
-                                         [&](const char *path) { appended.emplace_back(path); });
-        if (result != 0 || waits != 0 || appended != std::vector<std::string>{file_of("p", 1)})
-            return 1;
-        if (cds_test::read_file(appended[0]) != "inside:p" ||
-            properties_get_long2(&segment, SEGMENT_SIZE_KEY, -1) != 8)
-            return 2;
-        return 0;
-    });
+    korvo::test::Child child("StepCalledBackInside", {.args = {folder.path()}});
     EXPECT_EQ(child.wait(), 0) << "-1: the step did not end";
 }
 

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "cds/client/sha256.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace cds_test {
 
@@ -32,9 +32,8 @@ inline constexpr std::chrono::seconds kBoundedWait{30};
 class ScratchDir {
   public:
     ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "cds-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
+        path_ =
+            korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "cds-test-");
         EXPECT_FALSE(path_.empty()) << "no scratch directory";
     }
     ~ScratchDir() {

@@ -12,13 +12,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "depot/depot.h"
 #include "depot_test_support.hpp"
 #include "kes/kes_file.h"
 #include "runtime/log_capture.hpp"
-#include "tests/kes/kes_test_process.hpp"
 
 namespace {
 
@@ -29,6 +29,15 @@ using depot_test::ReadBytes;
 using depot_test::WriteBytes;
 using korvo::rt::LogCapture;
 using korvo::rt::LogLine;
+
+// Opens a depot handle on arg(0), adds seg1/1.0 with the properties arg(1)
+// and ends without completing it.
+KORVO_CHILD_BODY(AddAndEnd) {
+    KesStatus status;
+    Depot *depot = nullptr;
+    DepotNew(&status, &depot, child.arg(0).c_str(), 0);
+    return DepotAddEntry(depot, "seg1", "1.0", Bytes(child.arg(1))) != nullptr ? 0 : 1;
+}
 
 // A record written by hand, as another program might.
 std::string Record(const std::string &id, const std::string &location, int state = 1,
@@ -47,24 +56,20 @@ class Hostile : public depot_test::IndexedDepotTest {
   protected:
     // Every operation here must come back: a wait on a FIFO fails the test.
     void SetUp() override {
-        ::alarm(60);
+        watchdog_.emplace(60);
         IndexedDepotTest::SetUp();
     }
     void TearDown() override {
         IndexedDepotTest::TearDown();
-        ::alarm(0);
+        watchdog_.reset();
     }
     void Fifo(const std::string &name) { ASSERT_EQ(::mkfifo((dir_ / name).c_str(), 0600), 0); }
     // Adds seg1/1.0 in a process that ends without completing it.
     void AddAndEnd(const char *properties) {
-        korvo::test::Child writer([&] {
-            KesStatus status;
-            Depot *depot = nullptr;
-            DepotNew(&status, &depot, dir_.path().c_str(), 0);
-            return DepotAddEntry(depot, "seg1", "1.0", Bytes(properties)) != nullptr ? 0 : 1;
-        });
+        korvo::test::Child writer("AddAndEnd", {.args = {dir_.path(), properties}});
         ASSERT_EQ(writer.wait(), 0);
     }
+    std::optional<korvo::test::Watchdog> watchdog_;
 };
 
 INSTANTIATE_TEST_SUITE_P(Index, Hostile, ::testing::Bool(), depot_test::IndexRunName);
@@ -141,12 +146,7 @@ TEST_P(Hostile, AnEntryFileLargerThanAnyRecordIsNotRead) {
         ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
         ::close(fd);
     }
-    const auto resident = [] {
-        std::ifstream statm("/proc/self/statm");
-        long pages = 0, residentPages = 0;
-        statm >> pages >> residentPages;
-        return residentPages * ::sysconf(_SC_PAGESIZE);
-    };
+    const auto resident = [] { return korvo::test::residentBytes(); };
     const long before = resident();
     LogCapture capture;
     DepotEntry *entry = DepotAddEntry(depot_, "seg1", "1.0", Bytes(""));
@@ -337,7 +337,9 @@ TEST_F(Permissions, DirectoriesAndLockObjectsAreForTheOwnerAndTheGroup) {
     struct stat info {};
     ASSERT_EQ(::stat(dir.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0770u);
-    ASSERT_EQ(::stat(("/dev/shm" + LockObject("DEPOT")).c_str(), &info), 0);
+    ASSERT_EQ(
+        ::stat(korvo::test::sharedMemoryObjectFile(LockObject("DEPOT").substr(1)).c_str(), &info),
+        0);
     EXPECT_EQ(info.st_mode & 07777, 0660u);
     DepotEntry *entry = DepotAddEntry(depot, "seg1", "1.0", Bytes(""));
     ASSERT_NE(entry, nullptr);

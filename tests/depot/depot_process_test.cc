@@ -11,14 +11,15 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "depot/depot.h"
 #include "depot_test_support.hpp"
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -29,7 +30,10 @@ using korvo::test::Child;
 class AcrossProcesses : public depot_test::IndexedDepotTest {
   protected:
     // Runs `body` with a depot handle of its own in a child process; the
-    // child's result is body's.
+    // child's result is body's. The child is a copy of this process, which
+    // already holds the directory's index: what it proves is that a copy
+    // opens an index of its own instead of trusting the one it inherited,
+    // which only fork can show.
     int InChild(const std::function<int(Depot *)> &body) {
         Child child([&] {
             KesStatus status;
@@ -48,6 +52,8 @@ class AcrossProcesses : public depot_test::IndexedDepotTest {
 INSTANTIATE_TEST_SUITE_P(Index, AcrossProcesses, ::testing::Bool(), depot_test::IndexRunName);
 
 TEST_P(AcrossProcesses, LookupsSeeWhatAnotherProcessLastWrote) {
+    if (!korvo::test::forkingHost())
+        GTEST_SKIP() << "this host does not fork";
     KesStatus status;
     EXPECT_EQ(DepotGetEntry(depot_, "seg1", "1.0"), nullptr);  // the index knows the directory
 
@@ -120,7 +126,7 @@ namespace {
 // locks and the process's directory index in every order their operations
 // meet them; the test ends (the watchdog fails it otherwise).
 TEST_P(AcrossProcesses, ThreadsOfOneProcessShareTheIndexWithoutDeadlock) {
-    ::alarm(60);
+    korvo::test::Watchdog watchdog(60);
     const auto work = [&](int thread) {
         KesStatus status;
         Depot *depot = nullptr;
@@ -140,33 +146,66 @@ TEST_P(AcrossProcesses, ThreadsOfOneProcessShareTheIndexWithoutDeadlock) {
     std::thread first(work, 0), second(work, 1);
     first.join();
     second.join();
-    ::alarm(0);
 }
 
 }  // namespace
 
 namespace {
 
+// Opens the depot arg(0), waits for a byte on end 0, then completes
+// seg1/1.0 a hundred times: the exit status is the number of failures.
+KORVO_CHILD_BODY(Complete100) {
+    KesStatus status;
+    Depot *depot = nullptr;
+    if (DepotNew(&status, &depot, child.arg(0).c_str(), 0)->code != 0)
+        return 100;
+    child.end(0).receive();
+    int failures = 0;
+    for (int i = 0; i < 100; ++i) {
+        DepotEntry *entry = DepotGetEntry(depot, "seg1", "1.0");
+        failures += entry == nullptr || DepotCompleteEntry(&status, depot, entry, 0)->code != 0;
+    }
+    DepotFree(&status, depot);
+    return failures;
+}
+
+// The record of the file arg(0) with its checksum set to `checksum`.
+std::string WithChecksum(const std::string &path, const std::string &checksum) {
+    std::string record = RecordOf(path);
+    const size_t at = record.find("<checksum>") + 10;
+    record.replace(at, record.find('<', at) - at, checksum);
+    return record;
+}
+
+// Truncates the file arg(0) and writes its record back with the checksum
+// arg(1).
+KORVO_CHILD_BODY(RewriteChecksum) {
+    const std::string record = WithChecksum(child.arg(0), child.arg(1));
+    const int fd = ::open(child.arg(0).c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0 || ::write(fd, record.data(), record.size()) < 0)
+        return 1;
+    return ::close(fd);
+}
+
+// Writes the record of the file arg(0) back in place with the checksum 44,
+// says so on end 0 and keeps the file open until a byte on end 1.
+KORVO_CHILD_BODY(RewriteAndHoldOpen) {
+    const std::string record = WithChecksum(child.arg(0), "44");
+    const int fd = ::open(child.arg(0).c_str(), O_WRONLY);
+    if (fd < 0 || ::write(fd, record.data(), record.size()) < 0)
+        return 1;
+    child.end(0).send();
+    child.end(1).receive();
+    return ::close(fd);
+}
+
 // Two processes count holders of one segment at the same time: every
 // completion counts, whichever process read the entry last.
 TEST_P(AcrossProcesses, NoCompletionIsLostBetweenProcesses) {
     Store("seg1", "1.0");
     korvo::test::Pipe go;
-    const auto complete100 = [&] {
-        KesStatus status;
-        Depot *depot = nullptr;
-        if (DepotNew(&status, &depot, dir_.path().c_str(), 0)->code != 0)
-            return 100;
-        go.receive();
-        int failures = 0;
-        for (int i = 0; i < 100; ++i) {
-            DepotEntry *entry = DepotGetEntry(depot, "seg1", "1.0");
-            failures += entry == nullptr || DepotCompleteEntry(&status, depot, entry, 0)->code != 0;
-        }
-        DepotFree(&status, depot);
-        return failures;
-    };
-    Child first(complete100), second(complete100);
+    const korvo::test::ChildStart complete100{.args = {dir_.path()}, .ends = {go.readEnd()}};
+    Child first("Complete100", complete100), second("Complete100", complete100);
     go.send();
     go.send();
     EXPECT_EQ(first.wait(), 0);
@@ -183,15 +222,7 @@ TEST_P(AcrossProcesses, InPlaceWritesAreSeenByTheNextLookup) {
     // Truncates `through` and writes the record back with another checksum,
     // in another process.
     const auto rewrite = [](const std::string &through, const std::string &checksum) {
-        Child child([&] {
-            std::string record = RecordOf(through);
-            const size_t at = record.find("<checksum>") + 10;
-            record.replace(at, record.find('<', at) - at, checksum);
-            const int fd = ::open(through.c_str(), O_WRONLY | O_TRUNC);
-            if (fd < 0 || ::write(fd, record.data(), record.size()) < 0)
-                return 1;
-            return ::close(fd);
-        });
+        Child child("RewriteChecksum", {.args = {through, checksum}});
         return child.wait();
     };
     DepotEntry *held = DepotGetEntry(depot_, "seg1", "1.0");
@@ -219,16 +250,7 @@ TEST_P(AcrossProcesses, InPlaceWritesAreSeenByTheNextLookup) {
 
     // Through a descriptor that stays open while this process looks.
     korvo::test::Pipe seen, done;
-    Child writer([&] {
-        std::string record = RecordOf(path);
-        record.replace(record.find("<checksum>33<"), 13, "<checksum>44<");
-        const int fd = ::open(path.c_str(), O_WRONLY);
-        if (fd < 0 || ::write(fd, record.data(), record.size()) < 0)
-            return 1;
-        seen.send();
-        done.receive();
-        return ::close(fd);
-    });
+    Child writer("RewriteAndHoldOpen", {.args = {path}, .ends = {seen.writeEnd(), done.readEnd()}});
     ASSERT_EQ(seen.receive(), 'x');
     held = DepotGetEntry(depot_, "seg1", "1.0");
     ASSERT_NE(held, nullptr);
@@ -241,20 +263,8 @@ TEST_P(AcrossProcesses, InPlaceWritesAreSeenByTheNextLookup) {
     EXPECT_EQ(DepotGetEntry(depot_, "seg1", "1.0"), nullptr);
 }
 
-// The number of directories the process's change notifications watch, from
-// the kernel's description of the notification descriptor.
 int Watches() {
-    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(fd.path(), error).string() != "anon_inode:inotify")
-            continue;
-        std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
-        int watches = 0;
-        for (std::string line; std::getline(info, line);)
-            watches += line.rfind("inotify wd:", 0) == 0 ? 1 : 0;
-        return watches;
-    }
-    return 0;
+    return korvo::test::watchedDirectoryCount();
 }
 
 TEST_P(AcrossProcesses, ADirectorysIndexGoesWithItsLastHandle) {

@@ -27,7 +27,8 @@
 #include "depot_test_support.hpp"
 #include "kes/kes_file.h"
 #include "runtime/log.h"
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -79,7 +80,7 @@ struct LineCheck {
     Tally *tally;
     const char *killAt = nullptr;  // ends the process at the n-th such line
     int remaining = 0;
-    int report = -1;
+    korvo::test::PipeEnd *report = nullptr;
 
     static void Take(void *context, int32_t level, const char *text) {
         auto *check = static_cast<LineCheck *>(context);
@@ -87,7 +88,7 @@ struct LineCheck {
             check->classify(text);
         if (check->killAt != nullptr && std::strcmp(text, check->killAt) == 0 &&
             --check->remaining == 0) {
-            static_cast<void>(::write(check->report, "k", 1));
+            check->report->send('k');
             for (;;)
                 ::pause();  // until the parent's SIGKILL
         }
@@ -213,7 +214,7 @@ class Actor {
 // One process's life: `operations` random operations, reporting each on
 // `report` when asked to; ends at the `occurrence`-th `killAt` line.
 int Live(const std::string &dir, uint64_t seed, Tally *tally, int operations, bool watched,
-         const char *killAt = nullptr, int occurrence = 0, int report = -1,
+         const char *killAt = nullptr, int occurrence = 0, korvo::test::PipeEnd *report = nullptr,
          bool reportEach = false) {
     if (!watched)
         ::setenv("KORVO_DEPOT_WATCH", "0", 1);
@@ -225,9 +226,35 @@ int Live(const std::string &dir, uint64_t seed, Tally *tally, int operations, bo
     for (int i = 0; i < operations; ++i) {
         actor.step();
         if (reportEach)
-            static_cast<void>(::write(report, "o", 1));
+            report->send('o');
     }
     return tally->misplaced == 0 ? 0 : 20;
+}
+
+// A worker: the board arg(0), the depot arg(1), its seed arg(2) and number
+// arg(3).
+KORVO_CHILD_BODY(StressWorker) {
+    korvo::test::Shared<Board> board(child.arg(0));
+    const int w = std::stoi(child.arg(3));
+    return Live(child.arg(1), std::stoull(child.arg(2)), &board->tallies[w], kWorkerOperations,
+                w % 2 == 0);
+}
+
+// One life of the victim: the board arg(0), the depot arg(1), its seed arg(2),
+// its life arg(3), its kind arg(4), the line it is killed at arg(5) (empty
+// for none) and how many of them arg(6); it reports on end 0.
+KORVO_CHILD_BODY(StressVictim) {
+    korvo::test::Shared<Board> board(child.arg(0));
+    const int life = std::stoi(child.arg(3)), kind = std::stoi(child.arg(4));
+    if (kind == 2) {
+        const rlimit small{100, 100}, none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &small);  // below any record
+        ::setrlimit(RLIMIT_CORE, &none);
+    }
+    const std::string killAt = child.arg(5);
+    return Live(child.arg(1), std::stoull(child.arg(2)), &board->tallies[kWorkers + life],
+                kVictimOperations, life % 2 == 0, killAt.empty() ? nullptr : killAt.c_str(),
+                std::stoi(child.arg(6)), &child.end(0), kind == 1);
 }
 
 TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
@@ -236,7 +263,7 @@ TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
         seed = std::strtoull(fixed, nullptr, 10);
     std::cout << "stress seed " << seed << " (KORVO_STRESS_SEED=" << seed << " repeats it)\n";
     SCOPED_TRACE("KORVO_STRESS_SEED=" + std::to_string(seed));
-    ::alarm(240);  // the watchdog of the whole test
+    korvo::test::Watchdog watchdog(240);  // the watchdog of the whole test
 
     depot_test::LockNamespace space;
     depot_test::ScratchDir scratch;
@@ -244,9 +271,10 @@ TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
     korvo::test::Shared<Board> board;
     std::vector<std::unique_ptr<Child>> workers;
     for (int w = 0; w < kWorkers; ++w)
-        workers.push_back(std::make_unique<Child>([&, w] {
-            return Live(dir, seed * 31 + w, &board->tallies[w], kWorkerOperations, w % 2 == 0);
-        }));
+        workers.push_back(std::make_unique<Child>(
+            "StressWorker",
+            korvo::test::ChildStart{
+                .args = {board.name(), dir, std::to_string(seed * 31 + w), std::to_string(w)}}));
 
     // The fifth process's lives, in turn: killed at a line it logs while it
     // holds a depot lock, killed after a random number of operations, or
@@ -260,18 +288,12 @@ TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
         const int kind = lives % 3;
         const char *killAt = kind == 0 ? lockedLines[plan() % 4] : nullptr;
         const int count = 1 + static_cast<int>(plan() % (kind == 0 ? 12 : 100));
-        Tally *tally = &board->tallies[kWorkers + lives];
         Pipe report;
-        Child victim([&] {
-            report.closeRead();
-            if (kind == 2) {
-                const rlimit small{100, 100}, none{0, 0};
-                ::setrlimit(RLIMIT_FSIZE, &small);  // below any record
-                ::setrlimit(RLIMIT_CORE, &none);
-            }
-            return Live(dir, seed * 131 + lives, tally, kVictimOperations, lives % 2 == 0, killAt,
-                        count, report.writeEnd(), kind == 1);
-        });
+        Child victim(
+            "StressVictim",
+            {.args = {board.name(), dir, std::to_string(seed * 131 + lives), std::to_string(lives),
+                      std::to_string(kind), killAt != nullptr ? killAt : "", std::to_string(count)},
+             .ends = {report.writeEnd()}});
         report.closeWrite();
         if (kind == 2) {
             EXPECT_EQ(victim.wait(), 128 + SIGXFSZ) << "life " << lives;
@@ -288,7 +310,8 @@ TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
                                          : "a random operation"];
         }
         const int ended = victim.wait();
-        EXPECT_TRUE(ended == 0 || ended == 128 + SIGKILL) << "life " << lives << ": " << ended;
+        EXPECT_TRUE(ended == 0 || ended == korvo::test::kKilled)
+            << "life " << lives << ": " << ended;
     }
     EXPECT_EQ(kills, kKills);
     for (int w = 0; w < kWorkers; ++w)
@@ -352,7 +375,6 @@ TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
     EXPECT_EQ(status.code, 0);
     DepotFree(&status, depot);
     EXPECT_TRUE(depot_test::Names(dir).empty());
-    ::alarm(0);
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +19,8 @@
 #include "depot/depot.h"
 #include "kes/kes_memory.h"
 #include "runtime/log_capture.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace depot_test {
 
@@ -35,7 +35,7 @@ class LockNamespace {
     }
     ~LockNamespace() {
         for (const char *lock : {"DEPOT", "ENTRY", "ENUM"})
-            ::shm_unlink(("/korvo." + space_ + "." + lock).c_str());
+            korvo::test::removeSharedMemoryObject("korvo." + space_ + "." + lock);
         ::unsetenv("KORVO_LOCK_NAMESPACE");
     }
     LockNamespace(const LockNamespace &) = delete;
@@ -49,10 +49,8 @@ class LockNamespace {
 class ScratchDir {
   public:
     ScratchDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "depot-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
+        path_ = korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(),
+                                                  "depot-test-");
     }
     ~ScratchDir() {
         std::error_code ignored;
@@ -168,19 +166,17 @@ namespace depot_test {
 // Takes the machine-wide lock `name` (in the current lock namespace) in a
 // child process that ends without releasing it: the next wait for it meets
 // an abandoned lock.
+// Takes the lock arg(0) and ends without releasing it.
+KORVO_CHILD_BODY(TakeLockAndEnd) {
+    KesStatus status;
+    KesSem sem = nullptr;
+    KesInitSem(&status, &sem, child.arg(0).c_str());
+    return status.code == 0 || status.code == KES_WAIT_FAILED ? 0 : 1;
+}
+
 inline void AbandonLock(const char *name) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::alarm(30);
-        KesStatus status;
-        KesSem sem = nullptr;
-        KesInitSem(&status, &sem, name);
-        ::_exit(status.code == 0 || status.code == KES_WAIT_FAILED ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    korvo::test::Child child("TakeLockAndEnd", {.args = {name}});
+    ASSERT_EQ(child.wait(), 0);
 }
 
 }  // namespace depot_test

@@ -1,7 +1,6 @@
 // Walking the depot, the purges, space accounting, and the handle's
 // directory.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -121,12 +120,15 @@ TEST_F(Walking, ThePurgeKeepsHeldEntriesUnlessForced) {
     EXPECT_TRUE(Names(dir_.path()).empty());
 }
 
+KORVO_CHILD_BODY(EndAtOnce) {
+    return 0;
+}
+
+// A temporary file named after a process that has ended is a dead writer's.
 TEST_F(Walking, PurgesClearTemporaryFilesOfWritersThatDied) {
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    const std::string dead = "00000108.0.xml." + std::to_string(child) + ".1.tmp";
+    korvo::test::Child child("EndAtOnce");
+    ASSERT_EQ(child.wait(), 0);
+    const std::string dead = "00000108.0.xml." + std::to_string(child.processId()) + ".1.tmp";
     const std::string alive = "00000108.0.xml." + std::to_string(::getpid()) + ".1.tmp";
     WriteBytes(dir_ / dead, "half a rec");
     WriteBytes(dir_ / alive, "half a rec");

@@ -24,7 +24,8 @@
 #include "kes/kes_acl.h"
 #include "kes/kes_file.h"
 #include "kes_scratch.hpp"
-#include "kes_test_process.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -90,9 +91,9 @@ class KesAclTest : public kes_test::NoDescriptorLeak,
         if (!HaveAclTools())
             GTEST_SKIP() << "getfacl and setfacl (package acl) are missing";
         const std::filesystem::path base = std::string(GetParam()) == "shm"
-                                               ? std::filesystem::path("/dev/shm")
+                                               ? korvo::test::memoryFileSystemDirectory()
                                                : std::filesystem::temp_directory_path();
-        if (!std::filesystem::is_directory(base))
+        if (base.empty() || !std::filesystem::is_directory(base))
             GTEST_SKIP() << base << " is not a directory here";
         scratch.emplace(base);
         file = *scratch / "file";
@@ -280,9 +281,10 @@ TEST(KesAcl, MissingFilesAndArguments) {
 
 TEST(KesAcl, FileSystemWithoutAclsGivesAClearStatus) {
     // procfs keeps no extended attributes, so no ACLs.
-    const char *path = "/proc/self/comm";
-    if (::access(path, F_OK) != 0)
-        GTEST_SKIP() << "no /proc here";
+    const std::string file = korvo::test::fileWithoutExtendedAttributes();
+    const char *path = file.c_str();
+    if (file.empty() || ::access(path, F_OK) != 0)
+        GTEST_SKIP() << "no such file system here";
     KesStatus status{};
     // Nothing to report: the ACL is what the mode bits make.
     KesAclEntry entry = Entry("stale", 1);
@@ -348,6 +350,34 @@ bool DropEffectiveChown() {
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
+// Drops the effective privilege to change owners, then gives the file arg(1)
+// to nobody: the status goes to the shared KesStatus arg(0), the exit status
+// says whether the privilege was left raised.
+KORVO_CHILD_BODY(SetOwnerWithPrivilegeOnlyPermitted) {
+    korvo::test::Shared<KesStatus> result(child.arg(0));
+    if (!DropEffectiveChown())
+        return 2;
+    KesFileSetOwner(result.get(), "nobody", child.arg(1).c_str());
+    return (Capabilities().effective & kChown) == 0 ? 0 : 1;
+}
+
+// Becomes nobody when root, then asks for the file arg(1) to change owner;
+// the status goes to the shared KesStatus arg(0).
+KORVO_CHILD_BODY(SetOwnerWithoutPrivilege) {
+    korvo::test::Shared<KesStatus> result(child.arg(0));
+    const struct passwd *nobody = ::getpwnam("nobody");
+    if (nobody == nullptr)
+        return 2;
+    const passwd account = *nobody;
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(account.pw_gid) != 0 ||
+                             ::setuid(account.pw_uid) != 0))
+        return 2;
+    if ((Capabilities().permitted & kChown) != 0)
+        return 3;
+    KesFileSetOwner(result.get(), "no-such-account", child.arg(1).c_str());
+    return 0;
+}
+
 }  // namespace
 
 TEST(KesAcl, OwnersChangeUnderThePrivilege) {
@@ -371,12 +401,7 @@ TEST(KesAcl, OwnersChangeUnderThePrivilege) {
     // Held only as permitted, the privilege is raised for the change and
     // lowered again.
     korvo::test::Shared<KesStatus> result;
-    korvo::test::Child child([&] {
-        if (!DropEffectiveChown())
-            return 2;
-        KesFileSetOwner(result.get(), "nobody", file.c_str());
-        return (Capabilities().effective & kChown) == 0 ? 0 : 1;
-    });
+    korvo::test::Child child("SetOwnerWithPrivilegeOnlyPermitted", {.args = {result.name(), file}});
     EXPECT_EQ(child.wait(), 0) << "2: cannot drop the privilege, 1: it was left raised";
     ExpectStatus(*result.get(), KES_OK, 0, 0);
     KesFileGetOwner(&status, owner, file.c_str(), sizeof(owner));
@@ -384,24 +409,14 @@ TEST(KesAcl, OwnersChangeUnderThePrivilege) {
 }
 
 TEST(KesAcl, AccountsWithoutThePrivilegeAreRefused) {
-    const struct passwd *nobody = ::getpwnam("nobody");
-    if (nobody == nullptr)
+    if (::getpwnam("nobody") == nullptr)
         GTEST_SKIP() << "the account nobody is missing";
-    const passwd account = *nobody;
     kes_test::ScratchDir scratch;
     const std::string file = scratch / "file";
     MakeFile(file, 0600);
     // Refused before the account is even looked up. Root becomes nobody.
     korvo::test::Shared<KesStatus> result;
-    korvo::test::Child child([&] {
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(account.pw_gid) != 0 ||
-                                 ::setuid(account.pw_uid) != 0))
-            return 2;
-        if ((Capabilities().permitted & kChown) != 0)
-            return 3;
-        KesFileSetOwner(result.get(), "no-such-account", file.c_str());
-        return 0;
-    });
+    korvo::test::Child child("SetOwnerWithoutPrivilege", {.args = {result.name(), file}});
     const int exit = child.wait();
     if (exit == 3)
         GTEST_SKIP() << "this account holds the privilege to change owners";

@@ -5,12 +5,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
 #include "kes/kes_status.h"
+#include "tests/support/test_host.hpp"
 
 namespace kes_test {
 
@@ -19,9 +19,7 @@ class ScratchDir {
     // A new directory in `base`, by default the system's temporary directory.
     explicit ScratchDir(
         const std::filesystem::path &base = std::filesystem::temp_directory_path()) {
-        std::string pattern = (base / "kes-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
+        path_ = korvo::test::makeScratchDirectory(base, "kes-test-");
         EXPECT_FALSE(path_.empty()) << "no scratch directory";
     }
     ~ScratchDir() {
@@ -37,10 +35,7 @@ class ScratchDir {
 };
 
 inline int OpenDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
+    return korvo::test::openDescriptorCount();
 }
 
 // Fails the test when it ends with more descriptors open than it began with.

@@ -9,18 +9,22 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "kes/kes_sem.h"
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
 using korvo::test::Child;
+using korvo::test::ChildContext;
 using korvo::test::Pipe;
+using korvo::test::PipeEnd;
 using korvo::test::Shared;
 
 struct Status {
@@ -70,7 +74,7 @@ struct Turns {
 };
 
 // `rounds` turns of a process that opens the lock `name` and takes it.
-int takeTurns(Turns *shared, const char *name, int rounds, Pipe *opened, Pipe *start) {
+int takeTurns(Turns *shared, const char *name, int rounds, PipeEnd *opened, PipeEnd *start) {
     KesSem sem = nullptr;
     if (init(&sem, name) != kOk)
         return 1;
@@ -93,52 +97,59 @@ class KesSemTest : public ::testing::Test {
     void SetUp() override {
         space_ = "test" + std::to_string(getpid()) + "x" + std::to_string(std::random_device()());
         setenv("KORVO_LOCK_NAMESPACE", space_.c_str(), 1);
-        alarm(120);  // watchdog of the test process
+        watchdog_.emplace(120);
     }
     void TearDown() override {
-        alarm(0);
+        watchdog_.reset();
         for (const std::string &object : objects())
-            shm_unlink(("/" + object).c_str());
+            korvo::test::removeSharedMemoryObject(object);
         unsetenv("KORVO_LOCK_NAMESPACE");
     }
     std::vector<std::string> objects() const {
-        std::vector<std::string> found;
-        for (const auto &entry : std::filesystem::directory_iterator("/dev/shm")) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("korvo." + space_ + ".", 0) == 0)
-                found.push_back(name);
-        }
-        return found;
+        return korvo::test::sharedMemoryObjects("korvo." + space_ + ".");
     }
     std::string space_;
+    std::optional<korvo::test::Watchdog> watchdog_;
 };
+
+// Creates DEPOT, says so on end 0, and lets it go when end 1 says so. Argument:
+// the shared Turns.
+KORVO_CHILD_BODY(CreateAndHoldDepot) {
+    Shared<Turns> shared(child.arg(0));
+    KesSem sem = nullptr;
+    if (init(&sem, "DEPOT") != kOk)
+        return 1;
+    child.end(0).send();
+    if (child.end(1).receive() != 'x')
+        return 2;
+    shared->flag.store(1);
+    return release(&sem) == kOk && close(&sem) == kOk ? 0 : 3;
+}
+
+// Opens DEPOT between a byte on end 0 and one on end 1; it must find the flag
+// its creator set before letting go.
+KORVO_CHILD_BODY(OpenHeldDepot) {
+    Shared<Turns> shared(child.arg(0));
+    KesSem sem = nullptr;
+    child.end(0).send();
+    const Status status = init(&sem, "DEPOT");
+    child.end(1).send();
+    if (status != kOk || shared->flag.load() != 1)
+        return 1;
+    return release(&sem) == kOk && close(&sem) == kOk ? 0 : 2;
+}
 
 TEST_F(KesSemTest, ANewLockIsHeldByItsCreatorUntilReleased) {
     // Both sides are children, so that the second one opens the lock afresh
-    // rather than through a mapping inherited from this process.
+    // rather than through a mapping this process holds.
     Shared<Turns> shared;
     Pipe created, letGo, ready, got;
-    Child creator([&] {
-        KesSem sem = nullptr;
-        if (init(&sem, "DEPOT") != kOk)
-            return 1;
-        created.send();
-        if (letGo.receive() != 'x')
-            return 2;
-        shared->flag.store(1);
-        return release(&sem) == kOk && close(&sem) == kOk ? 0 : 3;
-    });
+    Child creator("CreateAndHoldDepot",
+                  {.args = {shared.name()}, .ends = {created.writeEnd(), letGo.readEnd()}});
     ASSERT_EQ(created.receive(), 'x');
     EXPECT_EQ(objects(), std::vector<std::string>{"korvo." + space_ + ".DEPOT"});
-    Child other([&] {
-        KesSem sem = nullptr;
-        ready.send();
-        const Status status = init(&sem, "DEPOT");
-        got.send();
-        if (status != kOk || shared->flag.load() != 1)
-            return 1;
-        return release(&sem) == kOk && close(&sem) == kOk ? 0 : 2;
-    });
+    Child other("OpenHeldDepot",
+                {.args = {shared.name()}, .ends = {ready.writeEnd(), got.writeEnd()}});
     ASSERT_EQ(ready.receive(), 'x');
     // Not a synchronisation: a lock that does not hold the other process off
     // shows up here as an early answer.
@@ -148,15 +159,28 @@ TEST_F(KesSemTest, ANewLockIsHeldByItsCreatorUntilReleased) {
     EXPECT_EQ(other.wait(), 0);
 }
 
+// 300 turns of ENTRY; says on end 0 when the lock is open and waits for the
+// end of end 1 before going on.
+KORVO_CHILD_BODY(Contender) {
+    Shared<Turns> shared(child.arg(0));
+    return takeTurns(shared.get(), "ENTRY", 300, &child.end(0), &child.end(1));
+}
+
+// 50 turns of ENUM, once end 0 has ended, so that all start together.
+KORVO_CHILD_BODY(CreatingContender) {
+    Shared<Turns> shared(child.arg(0));
+    if (child.end(0).receive() != -1)
+        return 9;
+    return takeTurns(shared.get(), "ENUM", 50, nullptr, nullptr);
+}
+
 TEST_F(KesSemTest, ProcessesTakeTurns) {
     // Both have the lock open before either goes on.
     Shared<Turns> shared;
     Pipe opened, start;
-    auto contender = [&] {
-        start.closeWrite();
-        return takeTurns(shared.operator->(), "ENTRY", 300, &opened, &start);
-    };
-    Child first(contender), second(contender);
+    const korvo::test::ChildStart contender{.args = {shared.name()},
+                                            .ends = {opened.writeEnd(), start.readEnd()}};
+    Child first("Contender", contender), second("Contender", contender);
     ASSERT_EQ(opened.receive(), 'x');
     ASSERT_EQ(opened.receive(), 'x');
     start.closeWrite();
@@ -171,12 +195,9 @@ TEST_F(KesSemTest, ManyProcessesCreatingOneLockShareIt) {
     Pipe start;  // all start together when it closes
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 0; i < 8; ++i) {
-        children.push_back(std::make_unique<Child>([&] {
-            start.closeWrite();
-            if (start.receive() != -1)
-                return 9;
-            return takeTurns(shared.operator->(), "ENUM", 50, nullptr, nullptr);
-        }));
+        children.push_back(std::make_unique<Child>(
+            "CreatingContender",
+            korvo::test::ChildStart{.args = {shared.name()}, .ends = {start.readEnd()}}));
     }
     start.closeWrite();
     for (auto &child : children)
@@ -186,30 +207,37 @@ TEST_F(KesSemTest, ManyProcessesCreatingOneLockShareIt) {
     EXPECT_EQ(objects().size(), 1u);
 }
 
+// Creates DEPOT, says so on end 0 and waits on end 1 until it is killed.
+KORVO_CHILD_BODY(HoldDepotUntilKilled) {
+    KesSem sem = nullptr;
+    if (init(&sem, "DEPOT") != kOk)
+        return 1;
+    child.end(0).send();
+    child.end(1).receive();  // killed while holding the lock
+    return 2;
+}
+
+// Says on end 0 that it is about to wait for DEPOT, which it must get as
+// abandoned.
+KORVO_CHILD_BODY(WaitForAbandonedDepot) {
+    KesSem sem = nullptr;
+    child.end(0).send();
+    if (init(&sem, "DEPOT") != kAbandoned)
+        return 1;
+    // It holds the lock now: it takes it again and releases it twice.
+    if (take(&sem) != kOk || release(&sem) != kOk || release(&sem) != kOk)
+        return 2;
+    return release(&sem) == kNotHeld && close(&sem) == kOk ? 0 : 3;
+}
+
 TEST_F(KesSemTest, AKilledHoldersLockGoesToTheNextWaiterAsAbandoned) {
     Pipe holding, waiting, never;
-    Child holder([&] {
-        KesSem sem = nullptr;
-        if (init(&sem, "DEPOT") != kOk)
-            return 1;
-        holding.send();
-        never.receive();  // killed while holding the lock
-        return 2;
-    });
+    Child holder("HoldDepotUntilKilled", {.ends = {holding.writeEnd(), never.readEnd()}});
     ASSERT_EQ(holding.receive(), 'x');
-    Child waiter([&] {
-        KesSem sem = nullptr;
-        waiting.send();
-        if (init(&sem, "DEPOT") != kAbandoned)
-            return 1;
-        // It holds the lock now: it takes it again and releases it twice.
-        if (take(&sem) != kOk || release(&sem) != kOk || release(&sem) != kOk)
-            return 2;
-        return release(&sem) == kNotHeld && close(&sem) == kOk ? 0 : 3;
-    });
+    Child waiter("WaitForAbandonedDepot", {.ends = {waiting.writeEnd()}});
     ASSERT_EQ(waiting.receive(), 'x');
     holder.kill();
-    EXPECT_EQ(holder.wait(), 128 + SIGKILL);
+    EXPECT_EQ(holder.wait(), korvo::test::kKilled);
     EXPECT_EQ(waiter.wait(), 0);
 
     // Abandonment is reported once; the lock is sound again.
@@ -268,22 +296,24 @@ TEST_F(KesSemTest, PrivateLocks) {
     EXPECT_EQ(byHolder, kOk);
 }
 
+KORVO_CHILD_BODY(AbandonPrivateLock) {
+    KesSem sem = nullptr;
+    if (init(&sem, nullptr) != kOk || release(&sem) != kOk)
+        return 1;
+    std::thread([&] { take(&sem); }).join();
+    if (take(&sem) != kAbandoned)
+        return 2;
+    if (release(&sem) != kOk || take(&sem) != kOk || release(&sem) != kOk)
+        return 3;  // consistent again: taken and released as usual
+    std::thread([&] { take(&sem); }).join();
+    return close(&sem) == kOk ? 0 : 4;
+}
+
 // A thread that ends holding a private lock abandons it: the next waiter gets
 // it with -2 (step 3) instead of waiting forever, and closing such a lock
 // works. Run in a child, so that a wait that never ends fails the test.
 TEST_F(KesSemTest, APrivateLockLeftByAnEndedThreadIsAbandoned) {
-    Child child([] {
-        KesSem sem = nullptr;
-        if (init(&sem, nullptr) != kOk || release(&sem) != kOk)
-            return 1;
-        std::thread([&] { take(&sem); }).join();
-        if (take(&sem) != kAbandoned)
-            return 2;
-        if (release(&sem) != kOk || take(&sem) != kOk || release(&sem) != kOk)
-            return 3;  // consistent again: taken and released as usual
-        std::thread([&] { take(&sem); }).join();
-        return close(&sem) == kOk ? 0 : 4;
-    });
+    Child child("AbandonPrivateLock");
     EXPECT_EQ(child.wait(), 0);
 }
 
@@ -307,10 +337,10 @@ TEST_F(KesSemTest, NamesAndArguments) {
     const std::string name = space_ + "-plain";
     KesSem sem = nullptr;
     ASSERT_EQ(init(&sem, name.c_str()), kOk);
-    EXPECT_TRUE(std::filesystem::exists("/dev/shm/korvo." + name));
+    EXPECT_TRUE(korvo::test::sharedMemoryObjectExists("korvo." + name));
     EXPECT_EQ(release(&sem), kOk);
     EXPECT_EQ(close(&sem), kOk);
-    shm_unlink(("/korvo." + name).c_str());
+    korvo::test::removeSharedMemoryObject("korvo." + name);
 
     sem = reinterpret_cast<KesSem>(&sem);
     EXPECT_EQ(init(&sem, "a/b"), (Status{KES_SYSTEM_ERROR, EINVAL, 0}));

@@ -11,7 +11,8 @@
 
 #include "kes/kes_rtl.h"
 #include "kes/kes_system.h"
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -49,25 +50,29 @@ TEST(KesSystem, ClockRandomNumbersAndNames) {
     EXPECT_EQ(std::string(osVersion), std::string(names.release).substr(0, 31));
 }
 
-Pipe *exitHandlerPipe = nullptr;
+korvo::test::PipeEnd *exitHandlerEnd = nullptr;
+
+// Standard output goes to end 0, exit handlers write to end 1; both would be
+// reached on an ordinary exit.
+KORVO_CHILD_BODY(ExitWithHandlersAndBufferedText) {
+    exitHandlerEnd = &child.end(1);
+    if (!child.end(0).becomeStandardOutput())
+        return 1;
+    std::setvbuf(stdout, nullptr, _IOFBF, 4096);
+    std::fputs("buffered", stdout);
+    std::atexit([] { exitHandlerEnd->send('h'); });
+    KesSystemExit(7);
+}
 
 TEST(KesSystem, ExitRunsNoHandlersAndFlushesNothing) {
-    // The child's standard output is the pipe, which a buffered text and an
-    // exit handler would both reach on an ordinary exit.
-    Pipe output;
-    exitHandlerPipe = &output;
-    Child child([&] {
-        output.closeRead();
-        if (dup2(output.writeEnd(), STDOUT_FILENO) < 0)
-            return 1;
-        std::setvbuf(stdout, nullptr, _IOFBF, 4096);
-        std::fputs("buffered", stdout);
-        std::atexit([] { exitHandlerPipe->send('h'); });
-        KesSystemExit(7);
-    });
+    Pipe output, handler;
+    Child child("ExitWithHandlersAndBufferedText",
+                {.ends = {output.writeEnd(), handler.writeEnd()}});
     output.closeWrite();
+    handler.closeWrite();
     EXPECT_EQ(child.wait(), 7);
     EXPECT_EQ(output.receive(), -1);  // the end of the pipe, nothing in it
+    EXPECT_EQ(handler.receive(), -1);
 }
 
 // The probe library is built three times (tests/kes/kes_rtl.cmake); each copy
@@ -93,16 +98,8 @@ class KesRtl : public ::testing::Test {
     // the number of the copy it loaded, 100 for none.
     int loadThroughSearchPath(const std::string &searchPath, std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), binaries_ + "/kes_rtl_loader");
-        Child child([&] {
-            std::vector<char *> argv;
-            for (std::string &argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            setenv("LD_LIBRARY_PATH", searchPath.c_str(), 1);
-            execv(argv[0], argv.data());
-            return 127;
-        });
-        return child.wait();
+        return korvo::test::runProgram(arguments,
+                                       {{korvo::test::librarySearchPathVariable(), searchPath}});
     }
     std::string binaries_, rtl_;
 };

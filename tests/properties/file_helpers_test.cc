@@ -18,8 +18,8 @@
 #include "properties/helpers/file_helpers.h"
 #include "properties/helpers/pathname.h"
 #include "tests/kes/kes_scratch.hpp"
-#include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -141,18 +141,22 @@ TEST_F(FileHelpers, EveryFailureRaisesItsMessageWithItsArguments) {
     expect_raises([] { file_seek(nullptr, 0); }, 22, {});
 }
 
+// Writes ten bytes to the new file arg(0) under a file-size limit of 4
+// bytes, which lets the first write through in part.
+KORVO_CHILD_BODY(WriteUnderASizeLimit) {
+    const std::string &path = child.arg(0);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    FileRecord *file = file_create(path.c_str(), O_WRONLY, 0600);
+    expect_raises([&] { file_write(file, "0123456789", 10); }, 21, {path, "10"});
+    file_delete(file);
+    return testing::Test::HasFailure() ? 1 : 0;
+}
+
 TEST_F(FileHelpers, AShortWriteRaises) {
-    // A file-size limit of 4 bytes lets the first write through in part.
     const std::string path = scratch / "limited";
-    korvo::test::Child child([&] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4, 4};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        FileRecord *file = file_create(path.c_str(), O_WRONLY, 0600);
-        expect_raises([&] { file_write(file, "0123456789", 10); }, 21, {path, "10"});
-        file_delete(file);
-        return testing::Test::HasFailure() ? 1 : 0;
-    });
+    korvo::test::Child child("WriteUnderASizeLimit", {.args = {path}});
     EXPECT_EQ(child.wait(), 0);
     EXPECT_EQ(file_get_size(path.c_str()), 4);
 }

@@ -18,8 +18,8 @@
 
 #include "properties/property_files.h"
 #include "tests/kes/kes_scratch.hpp"
-#include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -268,19 +268,23 @@ TEST_F(PropertyFiles, SavesReplaceOnlyRegularFiles) {
 // Loads read regular files only: a FIFO is refused with message 11 at once,
 // instead of waiting for a writer in open (run in a child, so that a wait
 // fails the test).
+// Loads the FIFO arg(0) in every layout, then the directory arg(1).
+KORVO_CHILD_BODY(LoadAFifoAndADirectory) {
+    const std::string &fifo = child.arg(0);
+    for (Layout layout : {kPlain, kMarked, kBare}) {
+        List list;
+        const auto raised = raised_by([&] { load(layout, &list, fifo); });
+        if (raised.number != 11 || raised.arguments != Args{fifo})
+            return 1;
+    }
+    List list;
+    return raised_by([&] { load(kPlain, &list, child.arg(1)); }).number == 11 ? 0 : 2;
+}
+
 TEST_F(PropertyFiles, LoadsReadOnlyRegularFiles) {
     const std::string fifo = scratch / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    korvo::test::Child child([&] {
-        for (Layout layout : {kPlain, kMarked, kBare}) {
-            List list;
-            const auto raised = raised_by([&] { load(layout, &list, fifo); });
-            if (raised.number != 11 || raised.arguments != Args{fifo})
-                return 1;
-        }
-        List list;
-        return raised_by([&] { load(kPlain, &list, scratch.path()); }).number == 11 ? 0 : 2;
-    });
+    korvo::test::Child child("LoadAFifoAndADirectory", {.args = {fifo, scratch.path()}});
     EXPECT_EQ(child.wait(), 0);
 }
 

@@ -15,7 +15,8 @@
 #include "runtime/cpl.h"
 #include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -29,9 +30,8 @@ std::string take(char *owned) {
 class Scratch : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "korvo_config_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = korvo::test::makeScratchDirectory(::testing::TempDir(), "korvo_config_");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     std::string write(const std::string &name, const std::string &text) {
@@ -136,18 +136,21 @@ TEST_F(ConfigFile, ALineLongerThanTheLimitFailsTheRead) {
                                        " bytes; the file is not read."});
 }
 
+// Reads depot_dir from the configuration file arg(0), which must give nothing.
+KORVO_CHILD_BODY(ReadConfigFromAFifo) {
+    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                        {nullptr, 0, 0, nullptr, nullptr}};
+    char *value = nullptr;
+    const MrtConfigQuery query{keys, 0, &value};
+    return mrt_get_config_from_file(child.arg(0).c_str(), &query) == 0 && value == nullptr ? 0 : 1;
+}
+
 // Only a regular file is read; a FIFO is refused at once instead of waiting
 // for a writer (the read runs in a child, so that a wait fails the test).
 TEST_F(ConfigFile, OnlyRegularFilesAreRead) {
     const std::string fifo = dir_ + "/fifo.cfg";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    korvo::test::Child child([&] {
-        static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
-                                            {nullptr, 0, 0, nullptr, nullptr}};
-        char *value = nullptr;
-        const MrtConfigQuery query{keys, 0, &value};
-        return mrt_get_config_from_file(fifo.c_str(), &query) == 0 && value == nullptr ? 0 : 1;
-    });
+    korvo::test::Child child("ReadConfigFromAFifo", {.args = {fifo}});
     EXPECT_EQ(child.wait(), 0);
 }
 

@@ -19,8 +19,8 @@
 #include <string>
 
 #include "runtime/gateway.h"
-#include "tests/kes/kes_test_process.hpp"
 #include "tests/runtime/encoded_bytes.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace korvo::test {
 

@@ -4,7 +4,6 @@
 // files, one with a segment missing stays on the network holding what it
 // claimed, and every reason to go without the depot is logged.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,8 +15,9 @@
 #include "depot/depot.h"
 #include "runtime/log_capture.hpp"
 #include "tests/depot/depot_test_support.hpp"
-#include "tests/kes/kes_test_process.hpp"
 #include "tests/stream/locate_test_support.hpp"
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -33,6 +33,56 @@ struct Stored {
     std::string bytes;
     int holders;  // completions: the distributions that hold it
 };
+
+// Stores segments in the depot arg(0): each as its id, its bytes and its
+// number of holders, three arguments after the depot.
+KORVO_CHILD_BODY(StoreSegments) {
+    KesStatus status{};
+    Depot *handle = nullptr;
+    DepotNew(&status, &handle, child.arg(0).c_str(), 0);
+    for (std::size_t at = 1; at + 2 < child.args().size(); at += 3) {
+        const Stored segment{child.arg(at), child.arg(at + 1), std::stoi(child.arg(at + 2))};
+        DepotEntry *entry =
+            DepotAddEntry(handle, segment.id.c_str(), "1", DepotPropertyBlock{nullptr, 0});
+        KesFile file = nullptr;
+        if (entry == nullptr || DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0)
+            return 1;
+        KesFileWrite(&status, file, segment.bytes.data(), segment.bytes.size(), nullptr);
+        KesFileClose(&status, file);
+        for (int i = 0; i < segment.holders; ++i) {
+            DepotCompleteEntry(&status, handle, entry, 0);
+            entry = i + 1 < segment.holders
+                        ? DepotAddEntry(handle, segment.id.c_str(), "1", {nullptr, 0})
+                        : nullptr;
+        }
+    }
+    DepotFree(&status, handle);
+    return 0;
+}
+
+// What a reader of the depot found: one text a segment.
+struct Found {
+    char text[16][8];
+};
+
+// Looks up the segments arg(2)... in the depot arg(1) and writes what it
+// finds of each into the shared Found arg(0).
+KORVO_CHILD_BODY(FindSegments) {
+    korvo::test::Shared<Found> found(child.arg(0));
+    KesStatus status{};
+    Depot *handle = nullptr;
+    DepotNew(&status, &handle, child.arg(1).c_str(), 0);
+    for (std::size_t i = 0; i + 2 < child.args().size() && i < 16; ++i) {
+        const DepotEntry *entry = DepotGetEntry(handle, child.arg(i + 2).c_str(), "1");
+        std::snprintf(found->text[i], 8, "%s",
+                      entry == nullptr ? "-"
+                                       : (std::to_string(entry->state) + "/" +
+                                          std::to_string(entry->reference_count))
+                                             .c_str());
+    }
+    DepotFree(&status, handle);
+    return 0;
+}
 
 // What another process finds of a segment: "-" for no entry, else the state
 // and the reference count ("2/1").
@@ -60,53 +110,19 @@ class LocalDepot : public locate_test::LocateTest {
     // Another process stores the segments: added, written, completed once
     // per holder; holders 0 leaves the entry pending.
     void store(const std::vector<Stored> &segments, const std::string &where = {}) {
-        const std::string dir = where.empty() ? depot : where;
-        Child writer([&] {
-            KesStatus status{};
-            Depot *handle = nullptr;
-            DepotNew(&status, &handle, dir.c_str(), 0);
-            for (const Stored &segment : segments) {
-                DepotEntry *entry =
-                    DepotAddEntry(handle, segment.id.c_str(), "1", DepotPropertyBlock{nullptr, 0});
-                KesFile file = nullptr;
-                if (entry == nullptr ||
-                    DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0)
-                    return 1;
-                KesFileWrite(&status, file, segment.bytes.data(), segment.bytes.size(), nullptr);
-                KesFileClose(&status, file);
-                for (int i = 0; i < segment.holders; ++i) {
-                    DepotCompleteEntry(&status, handle, entry, 0);
-                    entry = i + 1 < segment.holders
-                                ? DepotAddEntry(handle, segment.id.c_str(), "1", {nullptr, 0})
-                                : nullptr;
-                }
-            }
-            DepotFree(&status, handle);
-            return 0;
-        });
+        korvo::test::ChildStart start{.args = {where.empty() ? depot : where}};
+        for (const Stored &segment : segments)
+            start.args.insert(start.args.end(),
+                              {segment.id, segment.bytes, std::to_string(segment.holders)});
+        Child writer("StoreSegments", start);
         ASSERT_EQ(writer.wait(), 0);
     }
     // What another process finds of each segment.
     Seen seen(const std::vector<std::string> &ids) {
-        struct Found {
-            char text[16][8];
-        };
         korvo::test::Shared<Found> found;
-        Child reader([&] {
-            KesStatus status{};
-            Depot *handle = nullptr;
-            DepotNew(&status, &handle, depot.c_str(), 0);
-            for (std::size_t i = 0; i < ids.size(); ++i) {
-                const DepotEntry *entry = DepotGetEntry(handle, ids[i].c_str(), "1");
-                std::snprintf(found->text[i], 8, "%s",
-                              entry == nullptr ? "-"
-                                               : (std::to_string(entry->state) + "/" +
-                                                  std::to_string(entry->reference_count))
-                                                     .c_str());
-            }
-            DepotFree(&status, handle);
-            return 0;
-        });
+        korvo::test::ChildStart start{.args = {found.name(), depot}};
+        start.args.insert(start.args.end(), ids.begin(), ids.end());
+        Child reader("FindSegments", start);
         EXPECT_EQ(reader.wait(), 0);
         Seen states;
         for (std::size_t i = 0; i < ids.size(); ++i)
@@ -240,14 +256,11 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     // A depot whose machine-wide lock is not one (in a lock namespace this
     // process has not used yet): the depot cannot be opened.
     const std::string broken = std::string(std::getenv("KORVO_LOCK_NAMESPACE")) + "broken";
-    const std::string lock = "/korvo." + broken + ".DEPOT";
-    const int fd = ::shm_open(lock.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::ftruncate(fd, 3), 0);
-    ::close(fd);
+    const std::string lock = "korvo." + broken + ".DEPOT";
+    ASSERT_TRUE(korvo::test::makeSharedMemoryObject(lock, 3));
     ::setenv("KORVO_LOCK_NAMESPACE", broken.c_str(), 1);
     const std::vector<std::string> lines = lines_of_a_stream();
-    ::shm_unlink(lock.c_str());
+    korvo::test::removeSharedMemoryObject(lock);
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "korvo: Failure opening depot directory " + depot + ".", "type 2"}));
 }

@@ -21,8 +21,8 @@
 #include "runtime/log_capture.hpp"
 #include "stream/mstat.h"
 #include "tests/kes/kes_scratch.hpp"
-#include "tests/kes/kes_test_process.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -312,41 +312,49 @@ TEST_F(ProgressRecords, IdsUpToTheLongestFileNameSaveAndLoad) {
     EXPECT_EQ(files().size(), 3u);
 }
 
+// The values a saving child had begun and finished saving.
+struct Progress {
+    std::atomic<uint32_t> started, finished;
+};
+
+// Saves the record "42" with a growing checkpoint until killed, noting each
+// value in the shared Progress arg(0) and each save on end 0.
+KORVO_CHILD_BODY(SaveUntilKilled) {
+    if (korvo_init() != 1)
+        return 3;
+    korvo::test::Shared<Progress> progress(child.arg(0));
+    Record record(mstat_new("42", 0));
+    Properties *list = mstat_get_properties(record.get());
+    properties_put_string_dup(list, "t_len", "1073741824");
+    properties_put_boolean_dup(list, "err", 0);
+    properties_put_boolean_dup(list, "paused", 0);
+    properties_put_boolean_dup(list, "close", 0);
+    for (;;) {
+        const uint32_t next = progress->started + 1;
+        properties_put_string_dup(list, "c_len", std::to_string(next).c_str());
+        progress->started = next;
+        mstat_save(record.get());
+        progress->finished = next;
+        child.end(0).send();
+    }
+}
+
 // A child saves a growing checkpoint in a loop and is killed after a
 // number of saves drawn from a fixed seed; the file must then load and hold
 // a value the child had begun or finished saving.
 TEST_F(ProgressRecords, ASaveSurvivesTheProcessBeingKilled) {
-    struct Progress {
-        std::atomic<uint32_t> started, finished;
-    };
     korvo::test::Shared<Progress> progress;
     std::mt19937 random(20250131);
     for (int round = 0; round < 100; ++round) {
         korvo::test::Pipe saved;
-        korvo::test::Child child([&] {
-            saved.closeRead();
-            Record record(mstat_new("42", 0));
-            Properties *list = mstat_get_properties(record.get());
-            properties_put_string_dup(list, "t_len", "1073741824");
-            properties_put_boolean_dup(list, "err", 0);
-            properties_put_boolean_dup(list, "paused", 0);
-            properties_put_boolean_dup(list, "close", 0);
-            for (;;) {
-                const uint32_t next = progress->started + 1;
-                properties_put_string_dup(list, "c_len", std::to_string(next).c_str());
-                progress->started = next;
-                mstat_save(record.get());
-                progress->finished = next;
-                saved.send();
-            }
-            return 0;
-        });
+        korvo::test::Child child("SaveUntilKilled",
+                                 {.args = {progress.name()}, .ends = {saved.writeEnd()}});
         saved.closeWrite();
         const int saves = std::uniform_int_distribution<int>(1, 40)(random);
         for (int i = 0; i < saves; ++i)
             ASSERT_NE(saved.receive(), -1) << "the child stopped saving";
         child.kill();
-        ASSERT_EQ(child.wait(), 128 + SIGKILL);
+        ASSERT_EQ(child.wait(), korvo::test::kKilled);
 
         Record record(mstat_new("42", 0));
         ASSERT_EQ(raised_by([&] { mstat_load(record.get()); }).number, -1) << "round " << round;

@@ -3,57 +3,36 @@
 // it is still running when the object goes.
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/kes/kes_test_process.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace stream_test {
 
 class Program {
   public:
-    explicit Program(const std::vector<std::string> &argv) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            std::abort();
-        pid_ = ::fork();
-        if (pid_ < 0)
-            std::abort();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            std::vector<char *> args;
-            for (const std::string &arg : argv)
-                args.push_back(const_cast<char *>(arg.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
+    explicit Program(const std::vector<std::string> &argv)
+        : process_(std::make_unique<korvo::test::Child>(
+              korvo::test::ProgramArgs{argv},
+              korvo::test::ChildStart{.standardOutput = out_.writeEnd()})) {
+        out_.closeWrite();
     }
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
 
-    pid_t pid() const { return pid_; }
-    int output() const { return out_; }
+    // The program's process id, for the signals a test sends it.
+    pid_t pid() const { return static_cast<pid_t>(process_->processId()); }
+    int output() const { return static_cast<int>(out_.readEnd().value); }
 
     // Reads what is there without waiting; false at the end of the output.
     bool pump() {
         char chunk[4096];
-        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        const ssize_t n = ::read(output(), chunk, sizeof chunk);
         if (n > 0)
             buffered_.append(chunk, static_cast<std::size_t>(n));
         return n > 0;
@@ -68,7 +47,7 @@ class Program {
                 buffered_.erase(0, end + 1);
                 return line;
             }
-            pollfd ready{out_, POLLIN, 0};
+            pollfd ready{output(), POLLIN, 0};
             if (::poll(&ready, 1, korvo::test::kWaitMilliseconds) != 1 || !pump())
                 return "";
         }
@@ -82,7 +61,7 @@ class Program {
     }
     // The exit status; 128 + the signal that ended it; -1 when it did not
     // end within the bounded wait.
-    int wait() { return korvo::test::wait_for_exit(pid_); }
+    int wait() { return process_->wait(); }
 
     // The gateway peer's transcript lines until the end of the output (a
     // method it started shares its output), those that begin with `prefix`.
@@ -95,8 +74,8 @@ class Program {
     }
 
   private:
-    pid_t pid_ = -1;
-    int out_ = -1;
+    korvo::test::Pipe out_;  // made before the process, which gets its write end
+    std::unique_ptr<korvo::test::Child> process_;
     std::string buffered_;
 };
 

@@ -1,0 +1,102 @@
+// What tests look at on POSIX hosts: /proc/self/fd, fdinfo and statm, the
+// objects of /dev/shm, mkdtemp, procfs, the loader's LD_LIBRARY_PATH and
+// alarm.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "tests/support/test_host.hpp"
+
+namespace korvo::test {
+
+int openDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+std::string makeScratchDirectory(const std::filesystem::path &base, const std::string &prefix) {
+    std::string pattern = (base / (prefix + "XXXXXX")).string();
+    return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+std::vector<std::string> sharedMemoryObjects(const std::string &prefix) {
+    std::vector<std::string> found;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix))
+            found.push_back(name);
+    }
+    return found;
+}
+
+bool sharedMemoryObjectExists(const std::string &name) {
+    std::error_code ignored;
+    return std::filesystem::exists("/dev/shm/" + name, ignored);
+}
+
+void removeSharedMemoryObject(const std::string &name) {
+    ::shm_unlink(("/" + name).c_str());
+}
+
+bool makeSharedMemoryObject(const std::string &name, std::size_t size) {
+    const int fd = ::shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool sized = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    ::close(fd);
+    return sized;
+}
+
+std::string sharedMemoryObjectFile(const std::string &name) {
+    return "/dev/shm/" + name;
+}
+
+long residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, residentPages = 0;
+    statm >> pages >> residentPages;
+    return residentPages * ::sysconf(_SC_PAGESIZE);
+}
+
+// From the kernel's description of the inotify descriptor: one line a watch.
+int watchedDirectoryCount() {
+    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(fd.path(), error).string() != "anon_inode:inotify")
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+        int watches = 0;
+        for (std::string line; std::getline(info, line);)
+            watches += line.starts_with("inotify wd:") ? 1 : 0;
+        return watches;
+    }
+    return 0;
+}
+
+std::filesystem::path memoryFileSystemDirectory() {
+    return "/dev/shm";
+}
+
+std::string fileWithoutExtendedAttributes() {
+    return "/proc/self/comm";  // procfs
+}
+
+const char *librarySearchPathVariable() {
+    return "LD_LIBRARY_PATH";
+}
+
+Watchdog::Watchdog(unsigned seconds) {
+    ::alarm(seconds);
+}
+
+Watchdog::~Watchdog() {
+    ::alarm(0);
+}
+
+}  // namespace korvo::test

@@ -1,0 +1,331 @@
+// Child processes, pipes and shared memory of the tests on POSIX hosts: a
+// child is /proc/self/exe spawned again, pipe ends are descriptors opened
+// close-on-exec and handed over by number, shared memory is a POSIX shared
+// memory object. Children that must be copies of the test process fork.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+#include "tests/support/test_process.hpp"
+
+extern char **environ;
+
+namespace korvo::test {
+namespace {
+
+constexpr std::string_view kBodyOption = "--korvo-child=";
+constexpr std::string_view kEndsOption = "--korvo-child-ends=";
+
+std::map<std::string, ChildBody> &bodies() {
+    static std::map<std::string, ChildBody> registered;
+    return registered;
+}
+
+int fd(PipeHandle handle) {
+    return static_cast<int>(handle.value);
+}
+
+// Waits for `pid` to end within the bounded wait and reaps it.
+int reap(pid_t pid, int milliseconds) {
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd ended{pidfd, POLLIN, 0};
+        const int ready = ::poll(&ended, 1, milliseconds);
+        ::close(pidfd);
+        if (ready != 1)
+            return -1;
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts `argv` with the descriptors `ends` kept open at their numbers and
+// `overrides` set in the environment; -1 when it cannot start.
+pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
+            const std::vector<PipeHandle> &ends, const EnvironmentChanges &overrides,
+            const ChildStart &output = {}) {
+    std::vector<std::string> environment;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const std::string name(text.substr(0, text.find('=')));
+        if (!overrides.contains(name))
+            environment.emplace_back(text);
+    }
+    for (const auto &[name, value] : overrides)
+        if (value)
+            environment.push_back(name + "=" + *value);
+
+    auto pointers = [](const std::vector<std::string> &texts) {
+        std::vector<char *> list;
+        for (const std::string &text : texts)
+            list.push_back(const_cast<char *>(text.c_str()));
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char *> args = pointers(argv), env = pointers(environment);
+
+    posix_spawn_file_actions_t actions;
+    if (::posix_spawn_file_actions_init(&actions) != 0)
+        return -1;
+    // A descriptor duplicated onto itself loses its close-on-exec flag.
+    for (const PipeHandle end : ends)
+        ::posix_spawn_file_actions_adddup2(&actions, fd(end), fd(end));
+    if (output.standardOutput)
+        ::posix_spawn_file_actions_adddup2(&actions, fd(*output.standardOutput), STDOUT_FILENO);
+    else if (!output.outputFile.empty())
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.outputFile.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!output.errorFile.empty())
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.errorFile.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int failed =
+        ::posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), env.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+std::vector<PipeHandle> parseEnds(std::string_view list) {
+    std::vector<PipeHandle> ends;
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        ends.push_back(PipeHandle{std::atoi(std::string(list.substr(0, comma)).c_str())});
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+    }
+    return ends;
+}
+
+}  // namespace
+
+const int kKilled = 128 + SIGKILL;
+
+void PipeEnd::send(char byte) {
+    if (isOpen())
+        static_cast<void>(::write(fd(handle_), &byte, 1));
+}
+
+bool PipeEnd::sendAll(const std::string &bytes) {
+    std::size_t sent = 0;
+    while (isOpen() && sent < bytes.size()) {
+        const ssize_t n = ::write(fd(handle_), bytes.data() + sent, bytes.size() - sent);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return sent == bytes.size();
+}
+
+int PipeEnd::receive(int milliseconds) {
+    pollfd ready{fd(handle_), POLLIN, 0};
+    char byte;
+    if (!isOpen() || ::poll(&ready, 1, milliseconds) != 1 || ::read(fd(handle_), &byte, 1) != 1)
+        return -1;
+    return static_cast<unsigned char>(byte);
+}
+
+std::string PipeEnd::receiveAll(int milliseconds) {
+    std::string bytes;
+    pollfd ready{fd(handle_), POLLIN, 0};
+    char buffer[4096];
+    while (isOpen() && ::poll(&ready, 1, milliseconds) == 1) {
+        const ssize_t n = ::read(fd(handle_), buffer, sizeof(buffer));
+        if (n <= 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+bool PipeEnd::becomeStandardOutput() {
+    const bool moved = isOpen() && ::dup2(fd(handle_), STDOUT_FILENO) == STDOUT_FILENO;
+    close();
+    return moved;
+}
+
+void PipeEnd::close() {
+    if (isOpen())
+        ::close(fd(handle_));
+    handle_ = PipeHandle{};
+}
+
+Pipe::Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        std::abort();
+    read_ = PipeEnd(PipeHandle{fds[0]});
+    write_ = PipeEnd(PipeHandle{fds[1]});
+}
+
+ChildContext::ChildContext(std::vector<std::string> args, std::vector<PipeHandle> ends)
+    : args_(std::move(args)) {
+    for (const PipeHandle end : ends) {
+        // Handed-over ends are not passed on to what this child starts.
+        ::fcntl(fd(end), F_SETFD, FD_CLOEXEC);
+        ends_.emplace_back(end);
+    }
+}
+
+bool registerChildBody(const char *name, ChildBody body) {
+    if (!bodies().emplace(name, body).second) {
+        std::fprintf(stderr, "child body %s is registered twice\n", name);
+        std::abort();
+    }
+    return true;
+}
+
+bool runChildIfAsked(int argc, char **argv, int &status) {
+    if (argc < 3 || !std::string_view(argv[1]).starts_with(kBodyOption) ||
+        !std::string_view(argv[2]).starts_with(kEndsOption))
+        return false;
+    // The watchdog: a child that outlives every bounded wait ends itself.
+    ::alarm(kWaitMilliseconds / 1000 + 5);
+    const std::string name(std::string_view(argv[1]).substr(kBodyOption.size()));
+    ChildContext context(std::vector<std::string>(argv + 3, argv + argc),
+                         parseEnds(std::string_view(argv[2]).substr(kEndsOption.size())));
+    const auto found = bodies().find(name);
+    if (found == bodies().end()) {
+        std::fprintf(stderr, "no child body named %s\n", name.c_str());
+        status = 126;
+        return true;
+    }
+    try {
+        status = found->second(context);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "child process threw: %s\n", e.what());
+        status = 125;
+    } catch (...) {
+        std::fprintf(stderr, "child process threw\n");
+        status = 125;
+    }
+    return true;
+}
+
+Child::Child(const char *name, ChildStart start) {
+    std::string ends;
+    for (const PipeHandle end : start.ends)
+        ends += (ends.empty() ? "" : ",") + std::to_string(end.value);
+    std::vector<std::string> argv{"/proc/self/exe", std::string(kBodyOption) + name,
+                                  std::string(kEndsOption) + ends};
+    argv.insert(argv.end(), start.args.begin(), start.args.end());
+    process_ = spawn("/proc/self/exe", argv, start.ends, start.environment, start);
+    if (process_ < 0)
+        std::abort();
+    id_ = process_;
+}
+
+Child::Child(const ProgramArgs &program, const ChildStart &start) {
+    // A program that cannot start ends as the shell's "not found" would.
+    process_ = program.argv.empty()
+                   ? -1
+                   : spawn(program.argv.front(), program.argv, {}, start.environment, start);
+    if (process_ < 0)
+        process_ = spawn("/bin/sh", {"/bin/sh", "-c", "exit 127"}, {}, {});
+    if (process_ < 0)
+        std::abort();
+    id_ = process_;
+}
+
+Child::~Child() {
+    if (process_ > 0) {
+        kill();
+        ::waitpid(static_cast<pid_t>(process_), nullptr, 0);
+    }
+}
+
+int Child::wait(int milliseconds) {
+    if (process_ <= 0)
+        return -1;
+    const int status = reap(static_cast<pid_t>(process_), milliseconds);
+    if (status != -1)
+        process_ = -1;
+    return status;
+}
+
+void Child::kill() {
+    if (process_ > 0)
+        ::kill(static_cast<pid_t>(process_), SIGKILL);
+}
+
+Child::Child(const std::function<int()> &body) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        std::abort();
+    if (pid == 0) {
+        ::alarm(kWaitMilliseconds / 1000 + 5);
+        int status = 125;
+        try {
+            status = body();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "child process threw: %s\n", e.what());
+        } catch (...) {
+            std::fprintf(stderr, "child process threw\n");
+        }
+        // Not exit(): the copied frames of the test must not unwind, nor the
+        // test program's exit handlers run a second time.
+        ::_exit(status);
+    }
+    process_ = id_ = pid;
+}
+
+bool forkingHost() {
+    return true;
+}
+
+int runProgram(const std::vector<std::string> &argv, const EnvironmentChanges &environment) {
+    if (argv.empty())
+        return -1;
+    const pid_t pid = spawn(argv.front(), argv, {}, environment);
+    if (pid < 0)
+        return -1;
+    const int status = reap(pid, kWaitMilliseconds);
+    if (status == -1) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    return status;
+}
+
+SharedMemory::SharedMemory(std::size_t size) : size_(size), creator_(true) {
+    static std::atomic<unsigned> made{0};
+    name_ = "/korvo-test." + std::to_string(::getpid()) + "." + std::to_string(made++);
+    const int object = ::shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (object < 0 || ::ftruncate(object, static_cast<off_t>(size_)) != 0)
+        std::abort();
+    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, object, 0);
+    ::close(object);
+    if (data_ == MAP_FAILED)
+        std::abort();
+}
+
+SharedMemory::SharedMemory(const std::string &name, std::size_t size)
+    : name_(name), size_(size), creator_(false) {
+    const int object = ::shm_open(name_.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (object < 0)
+        std::abort();
+    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, object, 0);
+    ::close(object);
+    if (data_ == MAP_FAILED)
+        std::abort();
+}
+
+SharedMemory::~SharedMemory() {
+    ::munmap(data_, size_);
+    if (creator_)
+        ::shm_unlink(name_.c_str());
+}
+
+}  // namespace korvo::test

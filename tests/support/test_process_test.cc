@@ -1,0 +1,111 @@
+// The child-process helper itself: what a child gets (arguments, environment,
+// pipe ends, shared memory) and what its parent learns of its end.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
+
+namespace {
+
+using korvo::test::Child;
+using korvo::test::Pipe;
+
+struct Counter {
+    std::atomic<int> value{0};
+};
+
+// Writes its arguments and the variable KORVO_CHILD_PROBE to end 0 and adds
+// them up in the shared counter named by arg(0).
+KORVO_CHILD_BODY(EchoInputs) {
+    korvo::test::Shared<Counter> counter(child.arg(0));
+    std::string text;
+    for (const std::string &arg : child.args())
+        text += arg + "|";
+    const char *probe = std::getenv("KORVO_CHILD_PROBE");
+    text += probe == nullptr ? "(unset)" : probe;
+    counter->value.fetch_add(static_cast<int>(child.args().size()));
+    return child.end(0).sendAll(text) && child.endCount() == 1 ? 3 : 1;
+}
+
+KORVO_CHILD_BODY(Throw) {
+    throw std::runtime_error("out of the body");
+}
+
+// Waits for the end of end 0: it must come only when the parent closes its
+// write end, since no other process got a copy.
+KORVO_CHILD_BODY(WaitForTheEnd) {
+    return child.end(0).receive() == -1 ? 0 : 1;
+}
+
+TEST(ChildProcess, GetsItsInputsAndReturnsItsStatus) {
+    korvo::test::Shared<Counter> counter;
+    Pipe output;
+    Child child("EchoInputs", {.args = {counter.name(), "two words", ""},
+                               .ends = {output.writeEnd()},
+                               .environment = {{"KORVO_CHILD_PROBE", "set"}}});
+    output.closeWrite();
+    EXPECT_EQ(output.receiveAll(), counter.name() + "|two words||set");
+    EXPECT_EQ(child.wait(), 3);
+    EXPECT_EQ(counter->value.load(), 3);
+}
+
+TEST(ChildProcess, FailuresAndKillsAreToldApart) {
+    Child thrower("Throw"), unknown("NoSuchBody");
+    EXPECT_EQ(thrower.wait(), 125);
+    EXPECT_EQ(unknown.wait(), 126);
+
+    Pipe never;
+    Child waiting("WaitForTheEnd", {.ends = {never.readEnd()}});
+    waiting.kill();
+    EXPECT_EQ(waiting.wait(), korvo::test::kKilled);
+}
+
+TEST(ChildProcess, PipeEndsReachOnlyTheChildrenTheyAreHandedTo) {
+    Pipe first, second;
+    Child a("WaitForTheEnd", {.ends = {first.readEnd()}});
+    Child b("WaitForTheEnd", {.ends = {second.readEnd()}});
+    first.closeWrite();
+    EXPECT_EQ(a.wait(), 0);  // b holds no copy of first's write end
+    second.closeWrite();
+    EXPECT_EQ(b.wait(), 0);
+}
+
+TEST(ChildProcess, ProgramsRunWithTheirEnvironmentAndOutputFiles) {
+    EXPECT_EQ(korvo::test::runProgram({"/bin/sh", "-c", "exit $KORVO_CHILD_PROBE"},
+                                      {{"KORVO_CHILD_PROBE", "4"}}),
+              4);
+    ::setenv("KORVO_CHILD_GONE", "x", 1);
+    EXPECT_EQ(korvo::test::runProgram({"/bin/sh", "-c", "[ -z \"${KORVO_CHILD_GONE+set}\" ]"},
+                                      {{"KORVO_CHILD_GONE", std::nullopt}}),
+              0);
+    ::unsetenv("KORVO_CHILD_GONE");
+    EXPECT_EQ(korvo::test::runProgram({"/no/such/program"}), -1);
+
+    const std::string dir =
+        korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "child-");
+    ASSERT_FALSE(dir.empty());
+    {
+        Child program(korvo::test::ProgramArgs{{"/bin/sh", "-c", "echo out; echo err >&2"}},
+                      {.outputFile = dir + "/out", .errorFile = dir + "/err"});
+        EXPECT_EQ(program.wait(), 0);
+        Child missing(korvo::test::ProgramArgs{{"/no/such/program"}});
+        EXPECT_EQ(missing.wait(), 127);
+    }
+    const auto read = [](const std::string &path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read(dir + "/out"), "out\n");
+    EXPECT_EQ(read(dir + "/err"), "err\n");
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

@@ -29,9 +29,10 @@ namespace {
 std::string directory_of(NetStream *stream) {
     if (stream->sourceDir != nullptr)
         return stream->sourceDir;
-    if (state_of(stream) != nullptr || stream->source == nullptr)
+    const StreamKey *key = key_of(stream);
+    if (key == nullptr)
         return {};
-    const std::string_view text = key_text(static_cast<const StreamKey *>(stream->source));
+    const std::string_view text = key_text(key);
     const std::size_t comma = text.find(',');
     return comma == std::string_view::npos ? std::string() : std::string(text.substr(comma + 1));
 }

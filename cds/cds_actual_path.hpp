@@ -9,14 +9,13 @@
 // thread.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "cds/cds.h"
+#include "kes/host_file.hpp"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.h"
 #include "runtime/raise.hpp"
@@ -59,8 +58,8 @@ inline rt::MgPtr<char> actual_path(const CdsFuncs &funcs, uint32_t handle, const
             directory != nullptr ? directory : "<null>");
     if (directory == nullptr)
         return nullptr;
-    struct stat record {};
-    if (::stat(directory, &record) == 0) {
+    host::FileInfo record{};
+    if (host::StatPath(directory, &record)) {
         cds_log(CDS_LOG_TRACE,
                 "korvo: cds_get_actual_path: Existing path valid. cds_handle=%u cds_path=%s\n",
                 handle, directory);

@@ -16,8 +16,6 @@
 // keys. Runs on the caller's thread.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +25,7 @@
 #include "cds/cds_actual_path.hpp"
 #include "cds/cds_session.hpp"
 #include "cds/cds_wait.hpp"
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_exceptions.h"
 #include "properties/korvo_keys.h"
@@ -254,11 +253,10 @@ inline int32_t download_segment(Session &session, CdsStatusCallback callback, Pr
         vaThrow(nullptr, -1,
                 "The file %1$s of a CDS package holds a comma, which a file list cannot carry.\n",
                 path);
-    struct stat record {};
-    const bool exists = ::stat(path, &record) == 0;
+    host::FileInfo record{};
+    const bool exists = host::StatPath(path, &record);
     const int32_t size =
-        exists ? checked_size(request.package_id, path, outcome.handle, record.st_size, expected)
-               : 0;
+        exists ? checked_size(request.package_id, path, outcome.handle, record.size, expected) : 0;
     append(path);
     properties_put_string_dup(segment, SEGMENT_DATA_PATH_KEY, path);
     properties_put_string_dup(segment, SEGMENT_DAT_FILE_KEY, path);

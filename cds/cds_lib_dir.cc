@@ -1,8 +1,5 @@
 // Finding the client's directory from the registry file and the client's
 // configuration file.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
@@ -11,6 +8,8 @@
 #include "cds/cds_config.hpp"
 #include "cds/cds_internal.hpp"
 #include "cds/cds_registry.hpp"
+#include "kes/host_env.hpp"
+#include "kes/host_file.hpp"
 #include "kes/kes_fd.hpp"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"
@@ -29,15 +28,15 @@ constexpr size_t kRegistryValueMax = 259;
 // be opened or is not a regular file. A FIFO or a device in its place is
 // refused without blocking.
 std::optional<std::string> read_configuration(const std::string &path) {
-    const kes::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat record {};
-    if (!file || ::fstat(file.get(), &record) != 0 || !S_ISREG(record.st_mode))
+    const kes::UniqueFd file(host::OpenFile(
+        path.c_str(), host::kOpenRead | host::kOpenNonBlock | host::kOpenNoTerminal));
+    host::FileInfo record{};
+    if (!file || !host::StatFile(file.get(), &record) || record.kind != host::FileKind::kRegular)
         return std::nullopt;
     std::string text;
     char piece[8192];
     while (text.size() < kMaxFileBytes) {
-        const ssize_t got =
-            kes::RetryInterrupted([&] { return ::read(file.get(), piece, sizeof piece); });
+        const int64_t got = host::ReadFile(file.get(), piece, sizeof piece);
         if (got < 0)
             return std::nullopt;
         if (got == 0)
@@ -50,8 +49,8 @@ std::optional<std::string> read_configuration(const std::string &path) {
 }
 
 std::string registry_file() {
-    const char *path = std::getenv(kRegistryFileVariable);
-    return path != nullptr && *path != '\0' ? path : kDefaultRegistryFile;
+    const std::optional<std::string> path = host::GetEnvironment(kRegistryFileVariable);
+    return path && !path->empty() ? *path : kDefaultRegistryFile;
 }
 
 }  // namespace

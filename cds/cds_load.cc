@@ -8,6 +8,7 @@
 #include "cds/cds.h"
 #include "cds/cds_actual_path.hpp"
 #include "cds/cds_internal.hpp"
+#include "kes/host_env.hpp"
 #include "kes/kes_rtl.h"
 #include "runtime/log.h"
 #include "runtime/raise.hpp"
@@ -31,15 +32,6 @@ namespace {
 
 // The short name the client is loaded by: libCDSClient.so or CDSClient.so.
 constexpr const char *kClientName = "CDSClient";
-
-// Appends `directory` to the process's PATH, with ':' between; with PATH
-// unset, the directory becomes the whole PATH. The change stays for the life
-// of the process.
-void extend_path(const char *directory) {
-    const char *old = std::getenv("PATH");
-    std::string value = old != nullptr ? std::string(old) + ":" + directory : directory;
-    ::setenv("PATH", value.c_str(), 1);
-}
 
 // Fills `funcs` from `module` (NULL: the running program), in slot order;
 // false at the first name that does not resolve.
@@ -81,7 +73,9 @@ int cds_load(void) {
             korvo::rt::MgPtr<char> directory(cds_get_lib_dir());
             if (!directory)
                 return -1;
-            extend_path(directory.get());
+            // The client's own libraries may lie beside it, and a host
+            // that finds a library's dependencies through PATH looks there.
+            korvo::host::AppendToSearchPath(directory.get());
             module = KesRtlLoad(kClientName, directory.get());
             if (module == nullptr)
                 return -1;

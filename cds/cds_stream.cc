@@ -1,7 +1,6 @@
 // The CDS source of type-11 streams on the process's session: the exported
-// download step, and the definitions through which the stream code reaches
-// it (stream/cds_source.hpp); they replace the stand-ins that answer "not
-// loaded" when the CDS layer is linked into the library.
+// download step, and the table of operations through which the stream code
+// reaches it (stream/cds_source.hpp), installed when the library loads.
 #include "cds/cds_stream.hpp"
 #include "cds/cds.h"
 #include "cds/cds_internal.hpp"
@@ -27,21 +26,30 @@ extern "C" int32_t cds_download_next(PropertiesList *toc, FileStreamState *state
     return korvo::cds::download_next(loaded_session(), &cds_status_callback, toc, state, command);
 }
 
-namespace korvo::stream {
+namespace {
 
-bool cds_source_open() {
+bool open_source() {
     return korvo::cds::client_ready();
 }
 
-int32_t cds_source_download_next(PropertiesList *toc, FileStreamState *state, char **command) {
+int32_t download_step(PropertiesList *toc, FileStreamState *state, char **command) {
     return cds_download_next(toc, state, command);
 }
 
-void cds_source_size_query(NetStream *stream, Toc *toc) {
-    FileStreamState *state = state_of(stream);
+void size_query(NetStream *stream, Toc *toc) {
+    FileStreamState *state = korvo::stream::state_of(stream);
     if (state == nullptr || toc == nullptr)
         return;
     korvo::cds::size_query(loaded_session(), &cds_status_callback, state, toc);
 }
 
-}  // namespace korvo::stream
+constexpr korvo::stream::CdsSourceOperations kOperations{&open_source, &download_step, &size_query};
+
+// Hands the streams this source as the library loads, before any stream
+// can be opened.
+const bool installed = [] {
+    korvo::stream::install_cds_source(&kOperations);
+    return true;
+}();
+
+}  // namespace

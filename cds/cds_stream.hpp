@@ -13,14 +13,13 @@
 // releases the packet an earlier one left). Runs on the stream's thread.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 
 #include "cds/cds_download.hpp"
 #include "cds/cds_session.hpp"
 #include "cds/cds_wait.hpp"
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
 #include "properties/korvo_keys.h"
@@ -105,8 +104,8 @@ inline std::string command_name(const char *packet) {
 // file.
 inline bool file_came(Properties *segment) {
     const char *file = properties_get_string2(segment, SEGMENT_DAT_FILE_KEY, nullptr);
-    struct stat record {};
-    return file != nullptr && ::stat(file, &record) == 0;
+    host::FileInfo record{};
+    return file != nullptr && host::StatPath(file, &record);
 }
 
 // The size query of a CDS stream: for each segment of `toc` (a view over the

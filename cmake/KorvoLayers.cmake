@@ -5,6 +5,13 @@
 #   KORVO_LAYERS                 the layers in table order
 #   KORVO_LAYER_<layer>_REGEX    the layer's file patterns as one regex
 #   KORVO_LAYER_<layer>_USES     the layers its files may include besides its own
+#   KORVO_LAYER_<layer>_SYSTEM   the lists of system headers its files may include
+#   KORVO_SYSTEM_<list>          a list of system-header patterns
+#   KORVO_PROGRAM_FOLDERS        folders of programs (tools, benchmarks, fuzz
+#                                targets), checked for their includes only
+#   KORVO_PROGRAM_<folder>_SYSTEM   the lists a program folder may include
+#   KORVO_SYSTEM_PENDING         files allowed the "posix" list until their
+#                                host calls move onto the host layer
 
 # Records one row of the table.
 macro(korvo_layer name)
@@ -22,11 +29,54 @@ macro(korvo_layer name)
   list(APPEND KORVO_LAYERS ${name})
 endmacro()
 
+# Records a named list of system headers. Patterns are header names as
+# written between <>; '*' stands for any run of characters other than '/'.
+macro(korvo_system_headers name)
+  set(KORVO_SYSTEM_${name} ${ARGN})
+endmacro()
+
+# The lists of system headers the files of `layer` may include; a layer
+# without such a line may include the list "std" alone.
+macro(korvo_layer_system_headers layer)
+  set(KORVO_LAYER_${layer}_SYSTEM ${ARGN})
+endmacro()
+
+# A folder of programs beside the library, and the lists its files may
+# include.
+macro(korvo_program_folder folder)
+  cmake_parse_arguments(_program "" "" "SYSTEM" ${ARGN})
+  list(APPEND KORVO_PROGRAM_FOLDERS ${folder})
+  set(KORVO_PROGRAM_${folder}_SYSTEM ${_program_SYSTEM})
+endmacro()
+
+# Files that may still include the "posix" list, named one by one.
+macro(korvo_system_headers_pending)
+  list(APPEND KORVO_SYSTEM_PENDING ${ARGN})
+endmacro()
+
 # Reads `table` (default: the project's table) into the variables above.
 macro(korvo_read_layer_table table)
   set(KORVO_LAYERS)
+  set(KORVO_PROGRAM_FOLDERS)
+  set(KORVO_SYSTEM_PENDING)
   include(${table})
 endmacro()
+
+# TRUE in `out` when `header` fits a pattern of one of the named `lists`.
+function(korvo_system_header_allowed header lists out)
+  foreach(list IN LISTS lists)
+    foreach(pattern IN LISTS KORVO_SYSTEM_${list})
+      string(REPLACE "." "\\." regex "${pattern}")
+      string(REPLACE "+" "\\+" regex "${regex}")
+      string(REPLACE "*" "[^/]*" regex "${regex}")
+      if(header MATCHES "^${regex}$")
+        set(${out} TRUE PARENT_SCOPE)
+        return()
+      endif()
+    endforeach()
+  endforeach()
+  set(${out} FALSE PARENT_SCOPE)
+endfunction()
 
 # The layer of `path` (relative to the source root) in `out`; empty when no
 # row of the table claims it.
@@ -40,10 +90,14 @@ function(korvo_layer_of path out)
   set(${out} "" PARENT_SCOPE)
 endfunction()
 
-# The suffix of the host implementation files that this build leaves out.
+# The suffix of this host's implementation files, and of those that this
+# build leaves out. Test programs that build a host file of their own name it
+# as kes/<name>${KORVO_HOST_SUFFIX}.cc.
 if(WIN32)
+  set(KORVO_HOST_SUFFIX "_win32")
   set(KORVO_OTHER_HOST_SUFFIX "_posix")
 else()
+  set(KORVO_HOST_SUFFIX "_posix")
   set(KORVO_OTHER_HOST_SUFFIX "_win32")
 endif()
 

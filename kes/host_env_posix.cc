@@ -1,6 +1,8 @@
 // The environment on a POSIX host. setenv copies its value into a block the C
 // library may later replace; putenv installs a block of ours instead, which
 // is never released, so a getenv result another thread holds stays valid.
+#include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -16,6 +18,13 @@ std::mutex &EnvironmentLock() {
     static std::mutex lock;
     return lock;
 }
+
+// The entries AppendToSearchPath installed. The environment points at them
+// for the life of the process; holding them here too keeps them reachable
+// when a later change replaces the environment's pointer. A plain array, so
+// that nothing releases it at exit while the environment may still be read.
+constinit std::array<char *, 16> installed_entries{};
+constinit std::size_t installed_count = 0;
 
 }  // namespace
 
@@ -47,6 +56,8 @@ bool AppendToSearchPath(const char *directory) noexcept {
             std::free(block);
             return false;
         }
+        if (installed_count < installed_entries.size())
+            installed_entries[installed_count++] = block;
         return true;
     } catch (const std::bad_alloc &) {
         return false;

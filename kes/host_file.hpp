@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace korvo::host {
 
@@ -44,6 +45,10 @@ int OpenFileHostFlags(const char *path, int host_flags, unsigned mode = 0666) no
 // The host's own open(2) numbers for `flags` (close-on-exec aside), for the
 // public file helpers, which take flags in those numbers.
 int HostOpenFlags(unsigned flags) noexcept;
+
+// A C stream over the open descriptor `fd` (mode as fopen's); on success the
+// stream owns the descriptor and fclose closes both. NULL with errno.
+std::FILE *StreamOfFile(int fd, const char *mode) noexcept;
 
 // Closes `fd`; false when the close reported an error (a write-back failure
 // shows here). The descriptor is released either way.

@@ -99,6 +99,10 @@ int OpenFileHostFlags(const char *path, int host_flags, unsigned mode) noexcept 
     return Retry([&] { return ::open(path, host_flags | O_CLOEXEC, static_cast<mode_t>(mode)); });
 }
 
+std::FILE *StreamOfFile(int fd, const char *mode) noexcept {
+    return ::fdopen(fd, mode);
+}
+
 bool CloseFile(int fd) noexcept {
     // Linux releases the descriptor even when close reports EINTR: never
     // close it a second time.

@@ -1,10 +1,6 @@
 // Property encoding and the three property-file layouts.
 #include "properties/property_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "kes/kes_fd.hpp"
+#include "kes/host_file.hpp"
 #include "kes/kes_replace.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
@@ -83,8 +79,7 @@ void read_word(FileRecord *file, uint8_t *word) {
     errno = 0;
     size_t done = 0;
     while (done < 4) {
-        const ssize_t got =
-            korvo::kes::RetryInterrupted([&] { return ::read(file->fd, word + done, 4 - done); });
+        const int64_t got = korvo::host::ReadFile(file->fd, word + done, 4 - done);
         if (got <= 0)
             raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, 0, got < 0 ? errno : 0);
         done += static_cast<size_t>(got);
@@ -93,10 +88,10 @@ void read_word(FileRecord *file, uint8_t *word) {
 
 // The size of the open file in bytes; message 19 when it cannot be had.
 uint64_t file_size(const FileRecord *file, uint32_t length) {
-    struct stat status;
-    if (::fstat(file->fd, &status) != 0)
+    korvo::host::FileInfo status;
+    if (!korvo::host::StatFile(file->fd, &status))
         raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, length, errno);
-    return static_cast<uint64_t>(status.st_size);
+    return static_cast<uint64_t>(status.size);
 }
 
 // Reads `length` bytes (all of them, or message 19 unless `partial`) and
@@ -156,11 +151,12 @@ void save(const Properties *list, const char *path, Layout layout) {
 // for a writer in open) and keeps it only when it is a regular file; message
 // 11 (path) otherwise.
 FilePtr open_regular(const char *path) {
-    FilePtr file(file_open(path, O_RDONLY | O_NONBLOCK));
-    struct stat status;
-    if (::fstat(file->fd, &status) != 0 || !S_ISREG(status.st_mode))
+    using namespace korvo::host;
+    FilePtr file(file_open(path, HostOpenFlags(kOpenRead | kOpenNonBlock)));
+    FileInfo status;
+    if (!StatFile(file->fd, &status) || status.kind != FileKind::kRegular)
         raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
-    ::fcntl(file->fd, F_SETFL, ::fcntl(file->fd, F_GETFL) & ~O_NONBLOCK);
+    MakeBlocking(file->fd);
     return file;
 }
 

@@ -2,7 +2,10 @@
  * time, "YYYY/MM/DD HH:MM:SS " (with a trailing space). The text is written
  * into the caller's buffer; nothing is allocated.
  *
- * Threads: any thread (localtime_r).
+ * time_t is 64 bits wide for every caller of one build: a caller compiled
+ * with a 32-bit time_t does not compile against this header.
+ *
+ * Threads: any thread.
  */
 #ifndef KORVO_RECORDS_KORVO_TIME_H
 #define KORVO_RECORDS_KORVO_TIME_H
@@ -13,6 +16,8 @@
 #include "runtime/korvo_export.h"
 
 KORVO_BEGIN_DECLS
+
+typedef char KorvoTimeIs64Bits[sizeof(time_t) == 8 ? 1 : -1];
 
 /* Writes the local time of `*seconds` as "%Y/%m/%d %H:%M:%S " into `buffer`
  * (at most `size` bytes, the terminating NUL included) and returns the

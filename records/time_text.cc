@@ -1,6 +1,7 @@
 // The local time text of progress output.
 #include <ctime>
 
+#include "kes/host_time.hpp"
 #include "records/korvo_time.h"
 
 extern "C" {
@@ -8,10 +9,9 @@ extern "C" {
 size_t time_to_string(char *buffer, size_t size, const time_t *seconds) {
     if (buffer == nullptr || seconds == nullptr || size == 0)
         return 0;
-    // Follow the zone the environment names now, as localtime does.
-    tzset();
+    // The zone the environment names now, as localtime follows it.
     std::tm local{};
-    if (localtime_r(seconds, &local) == nullptr)
+    if (!korvo::host::LocalTime(static_cast<int64_t>(*seconds), &local))
         return 0;
     return std::strftime(buffer, size, "%Y/%m/%d %H:%M:%S ", &local);
 }

@@ -1,9 +1,8 @@
 // The CD search: the roots of the CD file systems of the mount table.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "kes/host_file.hpp"
 #include "runtime/cpl.h"
 #include "runtime/log.h"
 #include "runtime/raise.hpp"
@@ -25,8 +24,7 @@ bool read_table(const std::string &path, std::string &text) {
     // A file in /proc says it is empty: read up to the end, within the bound.
     char chunk[65536];
     for (;;) {
-        const ssize_t got =
-            korvo::kes::RetryInterrupted([&] { return ::read(fd.get(), chunk, sizeof chunk); });
+        const ssize_t got = korvo::host::ReadFile(fd.get(), chunk, sizeof chunk);
         if (got < 0)
             return false;
         if (got == 0)

@@ -1,13 +1,12 @@
 // The directory search: description files ("*.toc", then "*.itc") name the
 // segments a directory holds; each unmarked segment they name whose data
 // file is there is located.
-#include <sys/stat.h>
-
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "kes/host_file.hpp"
 #include "properties/helpers/dir_enum.h"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
@@ -48,8 +47,9 @@ bool ends_in_separator(const std::string &text) {
 }
 
 bool is_directory(const std::string &path) {
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    korvo::host::FileInfo status;
+    return korvo::host::StatPath(path.c_str(), &status) &&
+           status.kind == korvo::host::FileKind::kDirectory;
 }
 
 std::string joined(const std::string &directory, const char *name) {

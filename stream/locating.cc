@@ -1,11 +1,10 @@
 // The pieces every way of locating segments uses, and the searches by
 // stream type.
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
 
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
 #include "properties/korvo_properties.h"
@@ -30,9 +29,10 @@ namespace {
 std::string directory_of(NetStream *stream) {
     if (stream->sourceDir != nullptr)
         return stream->sourceDir;
-    if (state_of(stream) != nullptr || stream->source == nullptr)
+    const StreamKey *key = key_of(stream);
+    if (key == nullptr)
         return {};
-    const std::string_view text = key_text(static_cast<const StreamKey *>(stream->source));
+    const std::string_view text = key_text(key);
     const std::size_t comma = text.find(',');
     return comma == std::string_view::npos ? std::string() : std::string(text.substr(comma + 1));
 }
@@ -82,21 +82,22 @@ void mark_located(Toc *toc, Segment *segment, const std::string &path, int32_t s
 }
 
 int32_t data_file_size(const std::string &path) {
-    struct stat status;
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    korvo::host::FileInfo status;
+    if (!korvo::host::StatPath(path.c_str(), &status) ||
+        status.kind != korvo::host::FileKind::kRegular)
         return -1;
-    if (status.st_size > INT32_MAX)
+    if (status.size > INT32_MAX)
         korvo::helpers::raise_message(KORVO_MSG_FILE_STAT_FAILED, path.c_str());
-    return static_cast<int32_t>(status.st_size);
+    return static_cast<int32_t>(status.size);
 }
 
 korvo::kes::UniqueFd open_regular_file(const std::string &path) {
-    korvo::kes::UniqueFd fd(korvo::kes::RetryInterrupted(
-        [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
-    struct stat status;
-    if (fd && ::fstat(fd.get(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    using namespace korvo::host;
+    korvo::kes::UniqueFd fd(OpenFile(path.c_str(), kOpenRead | kOpenNonBlock));
+    FileInfo status;
+    if (fd && StatFile(fd.get(), &status) && status.kind != FileKind::kRegular) {
         fd.reset();
-        errno = S_ISDIR(status.st_mode) ? EISDIR : ENXIO;
+        errno = status.kind == FileKind::kDirectory ? EISDIR : ENXIO;
     }
     return fd;
 }

@@ -81,7 +81,7 @@ NetStream *open_stream(StreamKey *key) {
             return nullptr;
         adopt_state(stream.get(), state);
     } else {
-        stream->source = key;
+        use_key_source(stream.get(), key);
     }
     stream->type = type;
     stream->chunkSize = NET_STREAM_CHUNK_SIZE;
@@ -146,7 +146,7 @@ void free_state(FileStreamState *state) {
 void adopt_state(NetStream *stream, FileStreamState *state) {
     free_state(state_of(stream));
     stream->source = state;
-    block_of(stream)->ownsState = true;
+    block_of(stream)->sourceKind = SourceKind::kFileList;
 }
 
 void free_stream(NetStream *stream) {

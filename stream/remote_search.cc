@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
 #include "runtime/cpl.h"
@@ -34,7 +35,8 @@ void search_remote_directories(Toc *toc, const SegmentIndex &index, FoundPaths &
     if (path.empty())
         korvo::helpers::raise_message(KORVO_MSG_NOT_IN_DEPOT, "remote.dir (QEL_DATDIR is not set)");
     korvo::kes::UniqueFd fd = open_regular_file(path);
-    const std::unique_ptr<std::FILE, FileClose> file(fd ? ::fdopen(fd.get(), "r") : nullptr);
+    const std::unique_ptr<std::FILE, FileClose> file(fd ? korvo::host::StreamOfFile(fd.get(), "r")
+                                                        : nullptr);
     if (file == nullptr)
         korvo::helpers::raise_message(KORVO_MSG_NOT_IN_DEPOT, path.c_str());
     fd.release();  // the stream closes it now

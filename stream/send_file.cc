@@ -1,13 +1,10 @@
 // Sending a file through a net stream: from an offset (64-bit, so that the
 // tail of a file beyond 4 GiB can be sent) to its end, read straight into
 // the stream's chunk buffer in pieces of the granted size.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <memory>
 
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
 #include "properties/helpers/file_helpers.h"
@@ -31,12 +28,13 @@ using FilePtr = std::unique_ptr<FileRecord, FileDelete>;
 // sent (a FIFO or a device has no end to send up to); it is opened without
 // waiting for a FIFO's writer.
 FilePtr open_source(const char *path, int64_t offset) {
-    FilePtr file(file_open(path, O_RDONLY | O_NONBLOCK));
-    struct stat status;
-    if (::fstat(file->fd, &status) != 0 || !S_ISREG(status.st_mode))
+    using namespace korvo::host;
+    FilePtr file(file_open(path, HostOpenFlags(kOpenRead | kOpenNonBlock)));
+    FileInfo status;
+    if (!StatFile(file->fd, &status) || status.kind != FileKind::kRegular)
         raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
-    ::fcntl(file->fd, F_SETFL, ::fcntl(file->fd, F_GETFL) & ~O_NONBLOCK);
-    if (offset > 0 && ::lseek(file->fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+    MakeBlocking(file->fd);
+    if (offset > 0 && SeekFile(file->fd, static_cast<int64_t>(offset)) < 0)
         raise_message(KORVO_MSG_FILE_SEEK_FAILED, file->name, errno);
     return file;
 }

@@ -3,9 +3,9 @@
 //
 // A stream made by net_stream_open or file_stream_open lives in a
 // StreamBlock: the public NetStream first, then what the library must know
-// about it and the structure has no field for (whether `source` is a
-// FileStreamState the stream owns or still the caller's key, where its
-// reads stand in the TOC, the bytes of the last read not yet checkpointed).
+// about it and the structure has no field for (what `source` holds, where
+// its reads stand in the TOC, the bytes of the last read not yet
+// checkpointed).
 #pragma once
 
 #include <cstdint>
@@ -19,9 +19,19 @@
 
 namespace korvo::stream {
 
+// What the public `source` of a stream of ours holds, recorded beside it so
+// that the caller's key and the stream's own file-list state are told apart
+// by what was put there, not by the stream's type. (A channel stream, type
+// 1, is the caller's own structure: its `source` is always its I/O handle.)
+enum class SourceKind : uint8_t {
+    kNone,      // nothing (a send stream)
+    kKey,       // the caller's StreamKey, which the stream reads its text from
+    kFileList,  // a FileStreamState the stream owns and frees
+};
+
 struct StreamBlock {
-    NetStream stream;        // first, so that a NetStream * is a StreamBlock *
-    bool ownsState = false;  // `source` is a FileStreamState of the stream's own
+    NetStream stream;                           // first, so that a NetStream * is a StreamBlock *
+    SourceKind sourceKind = SourceKind::kNone;  // what `stream.source` holds
     // Where the reads stand in the TOC (owned; made at the first read that
     // finds a TOC, released with the block).
     SegmentCursor *cursor = nullptr;
@@ -42,9 +52,25 @@ inline StreamBlock *block_of(NetStream *stream) {
 // (the caller's key, an I/O handle, nothing). A type-1 stream is the
 // caller's own structure, not a block of ours.
 inline FileStreamState *state_of(NetStream *stream) {
-    return stream != nullptr && stream->type != NET_STREAM_IOM && block_of(stream)->ownsState
+    return stream != nullptr && stream->type != NET_STREAM_IOM &&
+                   block_of(stream)->sourceKind == SourceKind::kFileList
                ? static_cast<FileStreamState *>(stream->source)
                : nullptr;
+}
+
+// The caller's key the stream was opened with, while it is the source;
+// nullptr otherwise.
+inline const StreamKey *key_of(NetStream *stream) {
+    return stream != nullptr && stream->type != NET_STREAM_IOM &&
+                   block_of(stream)->sourceKind == SourceKind::kKey
+               ? static_cast<const StreamKey *>(stream->source)
+               : nullptr;
+}
+
+// Makes the caller's `key` the stream's source.
+inline void use_key_source(NetStream *stream, StreamKey *key) {
+    stream->source = key;
+    block_of(stream)->sourceKind = SourceKind::kKey;
 }
 
 inline bool is_file_kind(const NetStream *stream) {

@@ -1,7 +1,5 @@
 // Stream keys built from a type, an id and a source text or an array of data
 // files, and the checkpoint of a distribution's progress record.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kes/host_file.hpp"
 #include "properties/korvo_properties.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
@@ -120,8 +119,8 @@ int32_t korvo_progress_checkpoint(const char *dist_id, int64_t *bytes) {
     // No record is no checkpoint; anything else at its path is read (and
     // refused with a message when it is not a regular file).
     const std::string path = std::string(record->dir) + "/" + dist_id + "." + record->suffix;
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0 && errno == ENOENT)
+    korvo::host::FileInfo status;
+    if (!korvo::host::StatLink(path.c_str(), &status) && errno == ENOENT)
         return 0;
     if (mstat_load(record.get()) != 0)
         return 0;

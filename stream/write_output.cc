@@ -1,14 +1,11 @@
 // The output file of a file-list stream that is written: the distribution
 // id as a file name in the "korvo" directory under the work directory.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
 #include "properties/helpers/file_helpers.h"
@@ -57,15 +54,15 @@ bool is_plain_name(const char *name) {
 // exist. One that another account made, or a link into one, could be
 // changed under the file by that account and is refused.
 void prepare_directory(const std::string &dir, const std::string &path) {
-    struct stat entry, target;
-    if (::lstat(dir.c_str(), &entry) != 0) {
-        if (errno == ENOENT && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    using namespace korvo::host;
+    FileInfo entry, target;
+    if (!StatLink(dir.c_str(), &entry)) {
+        if (errno == ENOENT && !MakeDirectory(dir.c_str(), 0700) && errno != EEXIST)
             raise_message(KORVO_MSG_FILE_CREATE_FAILED, path.c_str(), errno);
         return;
     }
-    const uid_t self = ::geteuid();
-    if (entry.st_uid != self ||
-        (::stat(dir.c_str(), &target) == 0 && S_ISDIR(target.st_mode) && target.st_uid != self))
+    if (!entry.owned_by_self || (StatPath(dir.c_str(), &target) &&
+                                 target.kind == FileKind::kDirectory && !target.owned_by_self))
         raise_message(KORVO_MSG_FILE_CREATE_FAILED, path.c_str(), EPERM);
 }
 
@@ -79,12 +76,13 @@ FileRecord *create_output_file(const char *distId) {
     prepare_directory(dir, path);
     // Not through a link, and without waiting for a reader when a FIFO
     // stands there; only a regular file is kept.
-    std::unique_ptr<FileRecord, FileDelete> file(
-        file_create(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, S_IRUSR));
-    struct stat status;
-    if (::fstat(file->fd, &status) != 0 || !S_ISREG(status.st_mode))
+    using namespace korvo::host;
+    const int flags = HostOpenFlags(kOpenWrite | kOpenTruncate | kOpenNoFollow | kOpenNonBlock);
+    std::unique_ptr<FileRecord, FileDelete> file(file_create(path.c_str(), flags, 0400));
+    FileInfo status;
+    if (!StatFile(file->fd, &status) || status.kind != FileKind::kRegular)
         raise_message(KORVO_MSG_FILE_CREATE_FAILED, path.c_str(), EINVAL);
-    ::fcntl(file->fd, F_SETFL, ::fcntl(file->fd, F_GETFL) & ~O_NONBLOCK);
+    MakeBlocking(file->fd);
     return file.release();
 }
 

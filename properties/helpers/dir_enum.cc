@@ -1,15 +1,14 @@
 // Directory helpers and the case-insensitive entry enumerator.
 #include "properties/helpers/dir_enum.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 #include <string>
 
+#include "kes/host_file.hpp"
 #include "properties/errors/catalog_raise.hpp"
+#include "properties/errors/korvo_catalog.h"
 #include "properties/helpers/match.h"
 #include "properties/helpers/pathname.h"
-#include "properties/errors/korvo_catalog.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
 #include "runtime/vri.h"
@@ -22,7 +21,7 @@ extern "C" {
 int32_t dir_create_directory(const char *path) {
     if (path == nullptr)
         raise_message(KORVO_MSG_DIR_CREATE_NULL_PATH);
-    if (::mkdir(path, 0777) != 0)
+    if (!korvo::host::MakeDirectory(path, 0777))
         raise_message(KORVO_MSG_DIR_CREATE_FAILED, path);
     return 0;
 }
@@ -33,8 +32,9 @@ int32_t dir_is_directory(const char *path) {
     std::string trimmed(path);
     while (trimmed.size() > 1 && trimmed.back() == '/')
         trimmed.pop_back();
-    struct stat status;
-    return ::stat(trimmed.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    korvo::host::FileInfo status;
+    return korvo::host::StatPath(trimmed.c_str(), &status) &&
+           status.kind == korvo::host::FileKind::kDirectory;
 }
 
 DirRecord *dir_new(const char *path) {

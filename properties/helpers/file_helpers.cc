@@ -2,14 +2,12 @@
 // raising the catalog's messages.
 #include "properties/helpers/file_helpers.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "kes/host_file.hpp"
+#include "kes/host_stat_record.hpp"
 #include "properties/errors/catalog_raise.hpp"
 #include "properties/errors/korvo_catalog.h"
 #include "runtime/mg_memory.h"
@@ -27,7 +25,7 @@ FileRecord *make_record(const char *path, int fd) {
     char *name = mg_strdup(path);
     if (record == nullptr || name == nullptr) {
         mg_free(name);
-        ::close(fd);
+        korvo::host::CloseFile(fd);
         errno = ENOMEM;
         return nullptr;
     }
@@ -41,7 +39,7 @@ FileRecord *make_record(const char *path, int fd) {
 extern "C" {
 
 FileRecord *file_open(const char *path, int32_t flags) {
-    const int fd = path != nullptr ? ::open(path, flags | O_CLOEXEC) : -1;
+    const int fd = path != nullptr ? korvo::host::OpenFileHostFlags(path, flags) : -1;
     FileRecord *record = fd >= 0 ? make_record(path, fd) : nullptr;
     if (record == nullptr)
         raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
@@ -50,7 +48,11 @@ FileRecord *file_open(const char *path, int32_t flags) {
 
 FileRecord *file_create(const char *path, int32_t flags, int32_t mode) {
     errno = EFAULT;
-    const int fd = path != nullptr ? ::open(path, flags | O_CREAT | O_CLOEXEC, mode) : -1;
+    const int fd = path != nullptr
+                       ? korvo::host::OpenFileHostFlags(
+                             path, flags | korvo::host::HostOpenFlags(korvo::host::kOpenCreate),
+                             static_cast<unsigned>(mode))
+                       : -1;
     FileRecord *record = fd >= 0 ? make_record(path, fd) : nullptr;
     if (record == nullptr)
         raise_message(KORVO_MSG_FILE_CREATE_FAILED, path, errno);
@@ -64,9 +66,9 @@ int32_t file_is_open(const FileRecord *file) {
 int32_t file_close(FileRecord *file) {
     if (file == nullptr)
         raise_message(KORVO_MSG_FILE_CLOSE_NULL_HANDLE);
-    const int result = ::close(file->fd);
+    const bool closed = korvo::host::CloseFile(file->fd);
     file->fd = -1;
-    if (result != 0)
+    if (!closed)
         raise_message(KORVO_MSG_FILE_CLOSE_FAILED, file->name);
     return 0;
 }
@@ -74,7 +76,7 @@ int32_t file_close(FileRecord *file) {
 int32_t file_remove(FileRecord *file) {
     if (file == nullptr)
         raise_message(KORVO_MSG_FILE_REMOVE_NULL_HANDLE);
-    if (file->name == nullptr || ::unlink(file->name) != 0)
+    if (file->name == nullptr || !korvo::host::RemoveFile(file->name))
         raise_message(KORVO_MSG_FILE_REMOVE_FAILED, file->name);
     return 0;
 }
@@ -83,7 +85,7 @@ void file_delete(FileRecord *file) {
     if (file == nullptr)
         raise_message(KORVO_MSG_FILE_DELETE_NULL_HANDLE);
     if (file->fd != -1)
-        ::close(file->fd);
+        korvo::host::CloseFile(file->fd);
     mg_free(file->name);
     mg_free(file);
 }
@@ -99,9 +101,8 @@ int32_t file_read(FileRecord *file, void *buffer, int32_t count) {
     auto *bytes = static_cast<char *>(buffer);
     int32_t done = 0;
     while (done < count) {
-        const ssize_t got = ::read(file->fd, bytes + done, static_cast<size_t>(count - done));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const int64_t got =
+            korvo::host::ReadFile(file->fd, bytes + done, static_cast<size_t>(count - done));
         if (got < 0)
             raise_message(KORVO_MSG_FILE_READ_FAILED, file->name, count, errno);
         if (got == 0)
@@ -119,9 +120,8 @@ int32_t file_write(FileRecord *file, const void *buffer, int32_t count) {
     const auto *bytes = static_cast<const char *>(buffer);
     int32_t done = 0;
     while (done < count) {
-        const ssize_t put = ::write(file->fd, bytes + done, static_cast<size_t>(count - done));
-        if (put < 0 && errno == EINTR)
-            continue;
+        const int64_t put =
+            korvo::host::WriteFile(file->fd, bytes + done, static_cast<size_t>(count - done));
         if (put <= 0)
             raise_message(KORVO_MSG_FILE_WRITE_FAILED, file->name, count);
         done += static_cast<int32_t>(put);
@@ -132,30 +132,30 @@ int32_t file_write(FileRecord *file, const void *buffer, int32_t count) {
 int32_t file_seek(FileRecord *file, int32_t offset) {
     if (file == nullptr)
         raise_message(KORVO_MSG_FILE_SEEK_NULL_HANDLE);
-    const off_t position = ::lseek(file->fd, offset, SEEK_SET);
+    const int64_t position = korvo::host::SeekFile(file->fd, offset);
     if (position < 0)
         raise_message(KORVO_MSG_FILE_SEEK_FAILED, file->name, errno);
     return static_cast<int32_t>(position);
 }
 
 int32_t file_get_size(const char *path) {
-    struct stat status;
-    if (path == nullptr || ::stat(path, &status) != 0 || status.st_size > INT32_MAX)
+    korvo::host::FileInfo status;
+    if (path == nullptr || !korvo::host::StatPath(path, &status) || status.size > INT32_MAX)
         raise_message(KORVO_MSG_FILE_STAT_FAILED, path);
-    return static_cast<int32_t>(status.st_size);
+    return static_cast<int32_t>(status.size);
 }
 
 int32_t file_access(const char *path, int32_t mode) {
-    if (path == nullptr || ::access(path, mode) != 0)
+    if (path == nullptr || !korvo::host::CheckAccess(path, mode))
         raise_message(KORVO_MSG_FILE_ACCESS_FAILED, path, mode);
     return 0;
 }
 
 int64_t file_get_mtime(const char *path) {
-    struct stat status;
-    if (path == nullptr || ::stat(path, &status) != 0)
+    korvo::host::FileInfo status;
+    if (path == nullptr || !korvo::host::StatPath(path, &status))
         return -1;
-    return static_cast<int64_t>(status.st_mtim.tv_sec);
+    return status.modified_seconds;
 }
 
 int32_t stat_ex(const char *path, struct stat *record) {
@@ -165,11 +165,10 @@ int32_t stat_ex(const char *path, struct stat *record) {
     }
     // One stat gives both the record and the modification time that
     // file_get_mtime would read, so the two cannot disagree.
-    const int result = ::stat(path, record);
-    if (result != 0)
-        return result;
-    if (!S_ISDIR(record->st_mode))
-        record->st_mtim.tv_nsec = 0;
+    if (!korvo::host::StatRecord(path, record))
+        return -1;
+    if (!korvo::host::RecordIsDirectory(*record))
+        korvo::host::CutModifiedToSeconds(record);
     return 0;
 }
 }

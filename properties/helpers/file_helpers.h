@@ -5,7 +5,8 @@
  * (raise.h) with their arguments; paths go to the system unchanged.
  *
  * Flags are the host's open(2) flags (O_RDONLY, O_WRONLY | O_TRUNC, ...);
- * descriptors are opened close-on-exec. Numbers in messages are 32 bits, as
+ * descriptors are opened close-on-exec. stat_ex fills the host's status
+ * record (kes/kes_host_stat.h), 64-bit wide in every caller. Numbers in messages are 32 bits, as
  * the catalog's placeholders are.
  *
  * Ownership: file_open and file_create return a FileRecord the caller owns
@@ -19,8 +20,7 @@
 #define KORVO_PROPERTIES_FILE_HELPERS_H
 
 #include <stdint.h>
-#include <sys/stat.h>
-
+#include "kes/kes_host_stat.h"
 #include "runtime/korvo_export.h"
 
 KORVO_BEGIN_DECLS

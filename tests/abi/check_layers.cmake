@@ -8,7 +8,10 @@ cmake_minimum_required(VERSION 3.25)
 # included file's layer; it must stay within the layer, go to a layer the
 # row's USES names, or name runtime/korvo_export.h. The table's own USES must
 # not loop, and neither may the folders once the edges are drawn between
-# them. Fails with one line per fault.
+# them. System headers must come from the lists the table gives the layer
+# ("std" alone by default), and no include goes through '..'. The program
+# folders the table names (tools/, bench/, fuzz/) are checked for these two
+# as well, against lists of their own. Fails with one line per fault.
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/KorvoLayers.cmake)
 korvo_read_layer_table(${TABLE})
 
@@ -79,17 +82,35 @@ foreach(top IN LISTS folders)
       continue()
     endif()
     get_filename_component(directory ${file} DIRECTORY)
+    set(system_lists ${KORVO_LAYER_${layer}_SYSTEM})
+    if(NOT system_lists)
+      set(system_lists std)
+    endif()
+    if(file IN_LIST KORVO_SYSTEM_PENDING)
+      list(APPEND system_lists posix)
+    endif()
     file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
     foreach(line IN LISTS lines)
       if(NOT line MATCHES "include[ \t]*[<\"]([^>\"]+)[>\"]")
         continue()
       endif()
       set(included ${CMAKE_MATCH_1})
+      if(included MATCHES "(^|/)\\.\\.(/|$)")
+        list(APPEND faults "${file}: includes ${included} through '..'")
+        continue()
+      endif()
       if(NOT included MATCHES "/" AND EXISTS ${ROOT}/${directory}/${included})
         set(included ${directory}/${included})
       endif()
       if(NOT included MATCHES "^([^/]+)/" OR NOT CMAKE_MATCH_1 IN_LIST folders)
-        continue()  # the system's or the C/C++ library's
+        # The system's or the C/C++ library's: only from the layer's lists.
+        korvo_system_header_allowed(${included} "${system_lists}" allowed)
+        if(NOT allowed)
+          list(JOIN system_lists ", " names)
+          list(APPEND faults
+            "${file}: the layer ${layer} may not include the system header ${included} (lists: ${names})")
+        endif()
+        continue()
       endif()
       set(included_top ${CMAKE_MATCH_1})
       if(included STREQUAL macros_header)
@@ -104,6 +125,37 @@ foreach(top IN LISTS folders)
       string(REGEX MATCH "^[^/]+" file_top ${file})
       if(NOT included_top STREQUAL file_top)
         list(APPEND folder_edges "${file_top}>${included_top}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+# The program folders: no '..', and system headers from their own lists.
+foreach(top IN LISTS KORVO_PROGRAM_FOLDERS)
+  file(GLOB_RECURSE files RELATIVE ${ROOT}
+    ${ROOT}/${top}/*.c ${ROOT}/${top}/*.cc ${ROOT}/${top}/*.h ${ROOT}/${top}/*.hpp
+    ${ROOT}/${top}/*.inc)
+  foreach(file IN LISTS files)
+    math(EXPR checked "${checked} + 1")
+    get_filename_component(directory ${file} DIRECTORY)
+    file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line IN LISTS lines)
+      if(NOT line MATCHES "include[ \t]*[<\"]([^>\"]+)[>\"]")
+        continue()
+      endif()
+      set(included ${CMAKE_MATCH_1})
+      if(included MATCHES "(^|/)\\.\\.(/|$)")
+        list(APPEND faults "${file}: includes ${included} through '..'")
+        continue()
+      endif()
+      if(EXISTS ${ROOT}/${directory}/${included} OR EXISTS ${ROOT}/${included})
+        continue()  # ours
+      endif()
+      korvo_system_header_allowed(${included} "${KORVO_PROGRAM_${top}_SYSTEM}" allowed)
+      if(NOT allowed)
+        list(JOIN KORVO_PROGRAM_${top}_SYSTEM ", " names)
+        list(APPEND faults
+          "${file}: ${top}/ may not include the system header ${included} (lists: ${names})")
       endif()
     endforeach()
   endforeach()

@@ -1,3 +1,4 @@
 # The host calls are internal to the library: the test program builds its
-# own copy of this host's implementation.
-target_sources(kes_tests PRIVATE ${KORVO_INCLUDE_ROOT}/kes/host_file_posix.cc)
+# own copies of this host's implementations.
+target_sources(kes_tests PRIVATE ${KORVO_INCLUDE_ROOT}/kes/host_file${KORVO_HOST_SUFFIX}.cc
+                                 ${KORVO_INCLUDE_ROOT}/kes/host_env${KORVO_HOST_SUFFIX}.cc)

@@ -1,0 +1,2 @@
+// Reaches a header through '..': refused.
+#include "../sub/plain.hpp"

@@ -1,0 +1,87 @@
+// The CDS source as the streams see it: absent in a build without the CDS
+// layer, and reached through whatever table of operations is installed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stream/cds_source.hpp"
+#include "stream/korvo_stream_key_builder.h"
+#include "stream/net_stream.h"
+#include "stream/stream_key.h"
+#include "tests/kes/kes_scratch.hpp"
+
+namespace {
+
+using korvo::stream::CdsSourceOperations;
+
+int opens = 0;
+int size_queries = 0;
+bool client_loaded = true;
+
+bool fake_open() {
+    ++opens;
+    return client_loaded;
+}
+int32_t fake_download(PropertiesList *, FileStreamState *, char **) {
+    return -3;
+}
+void fake_size_query(NetStream *, Toc *) {
+    ++size_queries;
+}
+constexpr CdsSourceOperations kFake{&fake_open, &fake_download, &fake_size_query};
+
+class CdsSource : public testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("KORVO_WORK_DIR", work.path().c_str(), 1);
+        opens = size_queries = 0;
+        client_loaded = true;
+    }
+    void TearDown() override { korvo::stream::install_cds_source(nullptr); }
+
+    NetStream *open_cds() {
+        StreamKey *key = korvo_stream_key_new(NET_STREAM_CDS, 0, "dist", nullptr);
+        EXPECT_NE(key, nullptr);
+        keys.emplace_back(key);
+        return net_stream_open(key);
+    }
+
+    struct KeyFree {
+        void operator()(StreamKey *key) const { stream_key_delete(key); }
+    };
+    std::vector<std::unique_ptr<StreamKey, KeyFree>> keys;
+    kes_test::ScratchDir work;
+};
+
+TEST_F(CdsSource, WithoutTheCdsLayerACdsStreamIsNotOpened) {
+    EXPECT_FALSE(korvo::stream::cds_source_open());
+    EXPECT_EQ(open_cds(), nullptr);
+    EXPECT_EQ(korvo::stream::cds_source_download_next(nullptr, nullptr, nullptr), 0);
+    korvo::stream::cds_source_size_query(nullptr, nullptr);  // nothing to do, no crash
+}
+
+TEST_F(CdsSource, AnInstalledSourceIsWhatTheStreamsReach) {
+    korvo::stream::install_cds_source(&kFake);
+    NetStream *stream = open_cds();
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(stream->type, NET_STREAM_CDS);
+    EXPECT_EQ(korvo::stream::cds_source_download_next(nullptr, nullptr, nullptr), -3);
+    korvo::stream::cds_source_size_query(stream, nullptr);
+    EXPECT_EQ(size_queries, 1);
+    net_stream_close(stream);
+
+    // A source whose client did not load opens nothing; removing the table
+    // makes the source absent again.
+    client_loaded = false;
+    EXPECT_EQ(open_cds(), nullptr);
+    EXPECT_EQ(opens, 2);
+    korvo::stream::install_cds_source(nullptr);
+    EXPECT_EQ(open_cds(), nullptr);
+    EXPECT_EQ(opens, 2);
+}
+
+}  // namespace

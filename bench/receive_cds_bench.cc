@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_cds_packages.hpp"
 #include "bench/bench_programs.hpp"
 #include "bench/bench_scratch.hpp"
 #include "properties/korvo_properties.h"
@@ -34,29 +35,13 @@
 
 namespace {
 
-constexpr int kPackages = 4;
-constexpr size_t kPackageBytes = 64u << 20;
-
-std::string package_bytes(size_t size, uint64_t seed) {
-    std::string bytes(size, '\0');
-    uint64_t state = seed * 0x9e3779b97f4a7c15ull + 1;
-    for (size_t i = 0; i + 8 <= size; i += 8) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        __builtin_memcpy(&bytes[i], &state, 8);
-    }
-    return bytes;
-}
+using korvo::bench::cdsPackageBytes;
+using korvo::bench::kCdsPackageBytes;
+using korvo::bench::kCdsPackages;
 
 void write_text(const std::string &path, const std::string &text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        std::abort();
-    ::close(fd);
-}
-
-void sync_file(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0)
         std::abort();
     ::close(fd);
 }
@@ -69,8 +54,9 @@ class Setting {
     Setting() : server_(std::chrono::seconds(3600)) {
         korvo_init();
         std::vector<cds_stream_test::Package> packages;
-        for (int i = 0; i < kPackages; ++i) {
-            packages.push_back({"bench-" + std::to_string(i), package_bytes(kPackageBytes, i + 1)});
+        for (int i = 0; i < kCdsPackages; ++i) {
+            packages.push_back(
+                {korvo::bench::cdsPackageId(i), cdsPackageBytes(kCdsPackageBytes, i + 1)});
             server_.put_package(packages.back().id, packages.back().bytes);
             ids_.push_back(packages.back().id);
         }
@@ -98,19 +84,8 @@ class Setting {
     std::string out() const { return scratch_ / "out"; }
     std::string cache() const { return scratch_ / "cache"; }
     std::string fetched() const { return scratch_ / "curl"; }
-    std::vector<std::string> curl_args() const {
-        std::vector<std::string> args{"-s", "-S", "-f"};
-        for (const std::string &id : ids_) {
-            args.push_back("-o");
-            args.push_back(fetched() + "/" + id);
-            args.push_back(server_.url() + "/packages/" + id);
-        }
-        return args;
-    }
-    void sync_fetched() const {
-        for (const std::string &id : ids_)
-            sync_file(fetched() + "/" + id);
-    }
+    void curl() const { korvo::bench::curlPackages(server_.url(), fetched()); }
+    void sync_fetched() const { korvo::bench::syncCdsPackages(fetched()); }
     // Forgets what the last iteration received and downloaded.
     void clear() const {
         std::filesystem::remove_all(out());
@@ -162,8 +137,7 @@ void BM_ReceiveFromCdsAgainstCurl(benchmark::State &state) {
         const auto time_curl = [&] {
             const double cpu_before = korvo::bench::childrenCpuSeconds();
             const auto start = Clock::now();
-            if (korvo::bench::runProgram("curl", setting.curl_args()) != 0)
-                state.SkipWithError("curl failed");
+            setting.curl();
             const auto fetched = Clock::now();
             setting.sync_fetched();
             curl += seconds_between(start, fetched);
@@ -180,7 +154,8 @@ void BM_ReceiveFromCdsAgainstCurl(benchmark::State &state) {
         state.SetIterationTime(seconds);
     }
     setting.clear();
-    state.SetBytesProcessed(state.iterations() * kPackages * static_cast<int64_t>(kPackageBytes));
+    state.SetBytesProcessed(state.iterations() * kCdsPackages *
+                            static_cast<int64_t>(kCdsPackageBytes));
     state.counters["cpu_s"] = benchmark::Counter(receive_cpu, benchmark::Counter::kAvgIterations);
     state.counters["curl_cpu_s"] = benchmark::Counter(curl_cpu, benchmark::Counter::kAvgIterations);
     if (curl > 0) {

@@ -34,7 +34,7 @@ std::string value_of(const Property &property) {
 }
 
 // Each digit turned into another one, so that every byte of the value
-// differs from the original.
+// differs from what it was.
 void shift_digits(char *text, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i)
         text[i] = text[i] == '0' ? '1' : '0';

@@ -48,13 +48,6 @@ constexpr int64_t kAll = int64_t{1} << 40;  // no bound of the caller's
 
 class CopiedSegments : public stream_test::StreamTest {
   protected:
-    Stream open(const std::vector<std::string> &names, bool progress) {
-        std::string text = "d";
-        for (const std::string &name : names)
-            text += "," + name;
-        stream_test::RawKey key(NET_STREAM_FILES, progress ? 1 : 2, text);
-        return Stream(net_stream_open(&key.key));
-    }
     std::string file(const std::string &name, size_t size, unsigned seed) {
         const std::string path = scratch / name;
         write_file(path, pattern(size, seed));

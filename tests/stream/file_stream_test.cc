@@ -58,16 +58,6 @@ TEST(StreamKeys, FileListKeysHoldTheirExactBytes) {
 
 class FileStreams : public stream_test::StreamTest {
   protected:
-    // A type-4 stream over `names` for the distribution "d".
-    Stream open(const std::vector<std::string> &names, bool progress) {
-        std::string text = "d";
-        for (const std::string &name : names)
-            text += "," + name;
-        stream_test::RawKey key(NET_STREAM_FILES, progress ? 1 : 2, text);
-        Stream stream(net_stream_open(&key.key));
-        EXPECT_EQ(key.text(), text);  // the key is left as it was
-        return stream;
-    }
     // Reads once: the bytes, or "<n>" for a count that is not positive.
     std::string read(NetStream *stream) {
         char *data = nullptr;

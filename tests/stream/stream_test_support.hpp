@@ -141,6 +141,17 @@ class StreamTest : public kes_test::NoDescriptorLeak {
     std::map<std::string, std::string> progress(const std::string &id) const {
         return progress_of(work, id);
     }
+    // A type-4 stream over `names` for the distribution "d", with the
+    // progress record kept or not.
+    Stream open(const std::vector<std::string> &names, bool progress) {
+        std::string text = "d";
+        for (const std::string &name : names)
+            text += "," + name;
+        RawKey key(NET_STREAM_FILES, progress ? 1 : 2, text);
+        Stream stream(net_stream_open(&key.key));
+        EXPECT_EQ(key.text(), text);  // the key is left as it was
+        return stream;
+    }
 
     kes_test::ScratchDir scratch;
     std::string work;

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 
 #include "cli_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace cli_test {
 namespace {
@@ -34,7 +35,7 @@ TEST_F(EndpointDirs, LockObjectsOfAnotherAccountAreNamedWithTheWayOut) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving the lock objects to another account needs root";
     std::string space = std::getenv("KORVO_LOCK_NAMESPACE");
-    std::string depot_lock = "/dev/shm/korvo." + space + ".DEPOT";
+    std::string depot_lock = korvo::test::sharedMemoryObjectFile("korvo." + space + ".DEPOT");
     ASSERT_TRUE(std::filesystem::exists(depot_lock));
     ASSERT_EQ(::chown(depot_lock.c_str(), 65534, 65534), 0);
     Outcome run = Korvo({"depot", "list"});

@@ -9,6 +9,7 @@
 #include "file_size_limit.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
 #include "tests/kes/kes_scratch.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace cli_test {
 namespace {
@@ -63,12 +64,13 @@ TEST_F(ReceiveByCopy, AReceiveKilledInTheMiddleOfACopyResumesFromItsCheckpoint) 
 }
 
 TEST_F(ReceiveByCopy, SourcesTheKernelWillNotCopyFromArriveThroughReads) {
+    const std::filesystem::path tmpfs = korvo::test::memoryFileSystemDirectory();
     struct stat shm {
     }, here{};
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(scratch_.path().c_str(), &here) != 0 ||
-        shm.st_dev == here.st_dev)
-        GTEST_SKIP() << "no second file system (tmpfs at /dev/shm) beside the scratch directory";
-    kes_test::ScratchDir memory("/dev/shm");
+    if (tmpfs.empty() || ::stat(tmpfs.c_str(), &shm) != 0 ||
+        ::stat(scratch_.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
+        GTEST_SKIP() << "no second file system (tmpfs) beside the scratch directory";
+    kes_test::ScratchDir memory(tmpfs);
     const std::string big = Write(memory / "big.bin", (9u << 20) + 5, 3);
     Outcome run = korvo({"receive", "dist", "--files", big, "-o", out_, "--json"}, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;

@@ -12,6 +12,7 @@
 #include "kes/kes_copy_range.hpp"
 #include "kes/kes_fd.hpp"
 #include "tests/kes/kes_scratch.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -97,11 +98,12 @@ TEST_F(KesCopyRanges, RefusedSourcesAndOutputsAreLeftToPlainReads) {
 
     // Another file system: tmpfs against the scratch directory's, where the
     // two differ on this machine.
+    const std::filesystem::path tmpfs = korvo::test::memoryFileSystemDirectory();
     struct stat shm {
     }, here{};
-    if (::stat("/dev/shm", &shm) == 0 && ::stat(scratch.path().c_str(), &here) == 0 &&
-        shm.st_dev != here.st_dev) {
-        kes_test::ScratchDir memory("/dev/shm");
+    if (!tmpfs.empty() && ::stat(tmpfs.c_str(), &shm) == 0 &&
+        ::stat(scratch.path().c_str(), &here) == 0 && shm.st_dev != here.st_dev) {
+        kes_test::ScratchDir memory(tmpfs);
         write_file(memory / "in", bytes(5000, 3));
         UniqueFd elsewhere(::open((memory / "in").c_str(), O_RDONLY | O_CLOEXEC));
         EXPECT_EQ(KesCopyRange(elsewhere.get(), 0, out.get(), 0, 5000, &status), -1);

@@ -21,6 +21,7 @@
 #include "runtime/mg_memory.h"
 #include "runtime/mg_pool.hpp"
 #include "tests/runtime/sample_types.hpp"
+#include "tests/support/test_host.hpp"
 
 // Built with the sanitizer, the runtime's blocks come from the C heap.
 #if defined(__SANITIZE_ADDRESS__)
@@ -110,13 +111,9 @@ std::vector<void *> strip(sample::PropertiesList &toc) {
 
 // The resident set of this process in bytes.
 double resident_bytes() {
-    std::FILE *statm = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    const bool read = statm != nullptr && std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
-    if (statm != nullptr)
-        std::fclose(statm);
-    EXPECT_TRUE(read);
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+    const long resident = korvo::test::residentBytes();
+    EXPECT_GT(resident, 0);
+    return static_cast<double>(resident);
 }
 
 class DecodedBlocks : public ::testing::Test {

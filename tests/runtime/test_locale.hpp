@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include "tests/support/test_host.hpp"
 
 class TestLocale {
   public:
@@ -29,8 +30,9 @@ class TestLocale {
     // Builds GBK and loads it through LOCPATH; once loaded, neither the
     // directory nor LOCPATH is needed any more.
     TestLocale() : previous_(std::setlocale(LC_CTYPE, nullptr)) {
-        std::string dir = (std::filesystem::temp_directory_path() / "korvo_locale_XXXXXX").string();
-        if (mkdtemp(dir.data()) == nullptr)
+        const std::string dir = korvo::test::makeScratchDirectory(
+            std::filesystem::temp_directory_path(), "korvo_locale_");
+        if (dir.empty())
             return;
         const std::string command = "localedef -c -i C -f GBK '" + dir + "/C.GBK' >/dev/null 2>&1";
         if (std::system(command.c_str()) == 0 && setenv("LOCPATH", dir.c_str(), 1) == 0) {

@@ -28,6 +28,7 @@
 #include "runtime/mg_memory.h"
 #include "stream/mstat.h"
 #include "tests/depot/depot_test_support.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace cli_test {
 
@@ -127,25 +128,36 @@ inline void drain(pid_t child, std::vector<std::pair<int, std::string *>> source
 
 }  // namespace detail
 
-// Runs `program args...` with its output and error on pipes.
+// Runs `program args...` with its output and error on pipes and its input
+// empty. A program still running when the time is up is killed and the test
+// fails.
 inline Outcome run_program(const char *program, const std::vector<std::string> &args,
                            const Options &options = {}) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, STDIN_FILENO);
-        detail::exec_program(program, args, options);
-    }
-    close(out[1]);
-    close(err[1]);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    korvo::test::EnvironmentChanges environment;
+    for (const auto &[name, value] : options.env)
+        environment[name] = value;
+    korvo::test::Pipe out, err;
+    korvo::test::Child child(korvo::test::ProgramArgs{argv}, {.environment = environment,
+                                                              .standardOutput = out.writeEnd(),
+                                                              .standardError = err.writeEnd(),
+                                                              .emptyInput = true});
+    out.closeWrite();
+    err.closeWrite();
     Outcome run;
-    detail::drain(child, {{out[0], &run.out}, {err[0], &run.err}}, options.timeout_seconds);
-    run.exit_code = detail::wait_exit(child);
+    const int milliseconds = options.timeout_seconds * 1000;
+    if (!korvo::test::receiveAllOf({{out.readEnd(), &run.out}, {err.readEnd(), &run.err}},
+                                   milliseconds)) {
+        child.kill();
+        ADD_FAILURE() << "the program did not end within " << options.timeout_seconds << " s";
+    }
+    run.exit_code = child.wait(milliseconds);
+    if (run.exit_code == -1) {
+        child.kill();
+        ADD_FAILURE() << "the program did not end within " << options.timeout_seconds << " s";
+        run.exit_code = child.wait();
+    }
     return run;
 }
 

@@ -128,14 +128,18 @@ using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 // How a child starts: its arguments, the pipe ends it gets, the changes to
 // its environment, and where its standard output goes: the write end
 // `standardOutput`, or else the file `outputFile` (made or emptied), when
-// given; `errorFile` likewise for its standard error.
+// given; `standardError` and `errorFile` likewise for its standard error.
+// With `emptyInput` its standard input reads nothing (the host's null
+// device), as for a program run with no one at the keyboard.
 struct ChildStart {
     std::vector<std::string> args{};
     std::vector<PipeHandle> ends{};
     EnvironmentChanges environment{};
     std::optional<PipeHandle> standardOutput{};
     std::string outputFile{};
+    std::optional<PipeHandle> standardError{};
     std::string errorFile{};
+    bool emptyInput = false;
 };
 
 // Another program to start as a child: its path first, then its arguments.
@@ -183,6 +187,12 @@ extern const int kKilled;
 // this process's, and waits within the bounded wait: its exit status, or -1
 // when it could not start or did not end in time.
 int runProgram(const std::vector<std::string> &argv, const EnvironmentChanges &environment = {});
+
+// Reads each handle into its string until every one is at its end, within
+// `milliseconds` in all; false when the time ran out first. The handles stay
+// open (their owners close them).
+bool receiveAllOf(const std::vector<std::pair<PipeHandle, std::string *>> &sources,
+                  int milliseconds = kWaitMilliseconds);
 
 // Named shared memory of `size` bytes, zeroed when created. The creator
 // removes the name when its object goes; a child attaches by name().

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,9 +91,13 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
     else if (!output.outputFile.empty())
         ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.outputFile.c_str(),
                                            O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!output.errorFile.empty())
+    if (output.standardError)
+        ::posix_spawn_file_actions_adddup2(&actions, fd(*output.standardError), STDERR_FILENO);
+    else if (!output.errorFile.empty())
         ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.errorFile.c_str(),
                                            O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (output.emptyInput)
+        ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = -1;
     const int failed =
         ::posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), env.data());
@@ -297,6 +303,42 @@ int runProgram(const std::vector<std::string> &argv, const EnvironmentChanges &e
         ::waitpid(pid, nullptr, 0);
     }
     return status;
+}
+
+bool receiveAllOf(const std::vector<std::pair<PipeHandle, std::string *>> &sources,
+                  int milliseconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    std::vector<std::pair<PipeHandle, std::string *>> open = sources;
+    while (!open.empty()) {
+        std::vector<pollfd> polled;
+        for (const auto &[handle, sink] : open)
+            polled.push_back({fd(handle), POLLIN, 0});
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return false;
+        const int ready = ::poll(polled.data(), polled.size(), static_cast<int>(left));
+        if (ready == 0)
+            return false;
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (std::size_t i = polled.size(); i-- > 0;) {
+            if (polled[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t got = ::read(polled[i].fd, buffer, sizeof buffer);
+            if (got > 0)
+                open[i].second->append(buffer, static_cast<std::size_t>(got));
+            else if (got == 0 || errno != EINTR)
+                open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    return true;
 }
 
 SharedMemory::SharedMemory(std::size_t size) : size_(size), creator_(true) {

@@ -108,4 +108,25 @@ TEST(ChildProcess, ProgramsRunWithTheirEnvironmentAndOutputFiles) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(ChildProcess, ProgramsWriteToPipesAndReadNothing) {
+    korvo::test::Pipe out, err;
+    // `cat` ends at once on empty input; its bytes count and the error line
+    // come back apart, each on its own pipe.
+    Child program(
+        korvo::test::ProgramArgs{{"/bin/sh", "-c", "cat | wc -c; echo err >&2"}},
+        {.standardOutput = out.writeEnd(), .standardError = err.writeEnd(), .emptyInput = true});
+    out.closeWrite();
+    err.closeWrite();
+    std::string output, error;
+    EXPECT_TRUE(korvo::test::receiveAllOf({{out.readEnd(), &output}, {err.readEnd(), &error}}));
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_EQ(output, "0\n");
+    EXPECT_EQ(error, "err\n");
+
+    // A writer that never closes its end runs the bounded read out.
+    korvo::test::Pipe held;
+    std::string none;
+    EXPECT_FALSE(korvo::test::receiveAllOf({{held.readEnd(), &none}}, 10));
+}
+
 }  // namespace

@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,10 +131,11 @@ inline void drain(pid_t child, std::vector<std::pair<int, std::string *>> source
 }  // namespace detail
 
 // Runs `program args...` with its output and error on pipes and its input
-// empty. A program still running when the time is up is killed and the test
-// fails.
+// empty, its files limited to `file_size_limit` bytes when given. A program
+// still running when the time is up is killed and the test fails.
 inline Outcome run_program(const char *program, const std::vector<std::string> &args,
-                           const Options &options = {}) {
+                           const Options &options = {},
+                           std::optional<std::uint64_t> file_size_limit = {}) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     korvo::test::EnvironmentChanges environment;
@@ -142,7 +145,8 @@ inline Outcome run_program(const char *program, const std::vector<std::string> &
     korvo::test::Child child(korvo::test::ProgramArgs{argv}, {.environment = environment,
                                                               .standardOutput = out.writeEnd(),
                                                               .standardError = err.writeEnd(),
-                                                              .emptyInput = true});
+                                                              .emptyInput = true,
+                                                              .fileSizeLimit = file_size_limit});
     out.closeWrite();
     err.closeWrite();
     Outcome run;

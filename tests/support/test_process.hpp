@@ -130,7 +130,10 @@ using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 // `standardOutput`, or else the file `outputFile` (made or emptied), when
 // given; `standardError` and `errorFile` likewise for its standard error.
 // With `emptyInput` its standard input reads nothing (the host's null
-// device), as for a program run with no one at the keyboard.
+// device), as for a program run with no one at the keyboard. With
+// `fileSizeLimit` no file it writes grows past that many bytes: the write
+// that would pass it ends the child there (SIGXFSZ on POSIX hosts), and it
+// leaves no core file; the limit holds from its first instruction on.
 struct ChildStart {
     std::vector<std::string> args{};
     std::vector<PipeHandle> ends{};
@@ -140,6 +143,7 @@ struct ChildStart {
     std::optional<PipeHandle> standardError{};
     std::string errorFile{};
     bool emptyInput = false;
+    std::optional<std::uint64_t> fileSizeLimit{};
 };
 
 // Another program to start as a child: its path first, then its arguments.

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,11 @@ namespace {
 
 constexpr std::string_view kBodyOption = "--korvo-child=";
 constexpr std::string_view kEndsOption = "--korvo-child-ends=";
+// Starts the program that follows with a file size limit: posix_spawn sets
+// no resource limits, so the test program is spawned first, sets them on
+// itself and becomes the program (the limits survive the exec). Setting
+// them on the started process from outside would race with its first write.
+constexpr std::string_view kLimitOption = "--korvo-file-size-limit=";
 
 std::map<std::string, ChildBody> &bodies() {
     static std::map<std::string, ChildBody> registered;
@@ -98,9 +104,17 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
                                            O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (output.emptyInput)
         ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::string limited = path, limit;
+    if (output.fileSizeLimit) {
+        limited = "/proc/self/exe";
+        limit = std::string(kLimitOption) + std::to_string(*output.fileSizeLimit);
+        args.insert(args.begin(),
+                    {const_cast<char *>(limited.c_str()), const_cast<char *>(limit.c_str()),
+                     const_cast<char *>(path.c_str())});
+    }
     pid_t pid = -1;
     const int failed =
-        ::posix_spawn(&pid, path.c_str(), &actions, nullptr, args.data(), env.data());
+        ::posix_spawn(&pid, limited.c_str(), &actions, nullptr, args.data(), env.data());
     ::posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : -1;
 }
@@ -193,7 +207,22 @@ bool registerChildBody(const char *name, ChildBody body) {
     return true;
 }
 
+// Sets the limits of kLimitOption and becomes `argv[2]` with the arguments
+// after it; 126 when a limit cannot be set, 127 when the program cannot start.
+namespace {
+[[noreturn]] void execLimited(char **argv) {
+    const rlim_t bytes = std::strtoull(argv[1] + kLimitOption.size(), nullptr, 10);
+    const rlimit size{bytes, bytes}, core{0, 0};
+    if (::setrlimit(RLIMIT_FSIZE, &size) != 0 || ::setrlimit(RLIMIT_CORE, &core) != 0)
+        ::_exit(126);
+    ::execv(argv[2], argv + 3);
+    ::_exit(127);
+}
+}  // namespace
+
 bool runChildIfAsked(int argc, char **argv, int &status) {
+    if (argc >= 4 && std::string_view(argv[1]).starts_with(kLimitOption))
+        execLimited(argv);
     if (argc < 3 || !std::string_view(argv[1]).starts_with(kBodyOption) ||
         !std::string_view(argv[2]).starts_with(kEndsOption))
         return false;

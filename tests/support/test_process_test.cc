@@ -123,6 +123,18 @@ TEST(ChildProcess, ProgramsWriteToPipesAndReadNothing) {
     EXPECT_EQ(output, "0\n");
     EXPECT_EQ(error, "err\n");
 
+    // Files stop at the limit: the write past it ends the writer, from the
+    // first byte on, and what its environment says still holds.
+    const std::string dir =
+        korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "child-");
+    ASSERT_FALSE(dir.empty());
+    Child limited(korvo::test::ProgramArgs{{"/bin/sh", "-c",
+                                            "head -c 5000 /dev/zero > \"$KORVO_CHILD_FILE\""}},
+                  {.environment = {{"KORVO_CHILD_FILE", dir + "/limited"}}, .fileSizeLimit = 1000});
+    EXPECT_NE(limited.wait(), 0);
+    EXPECT_EQ(std::filesystem::file_size(dir + "/limited"), 1000u);
+    std::filesystem::remove_all(dir);
+
     // A writer that never closes its end runs the bounded read out.
     korvo::test::Pipe held;
     std::string none;

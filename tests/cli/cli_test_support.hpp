@@ -76,6 +76,14 @@ inline std::vector<std::string> environment(const Options &options) {
     return result;
 }
 
+// The environment changes `options` makes, for a child of the test helper.
+inline korvo::test::EnvironmentChanges changes(const Options &options) {
+    korvo::test::EnvironmentChanges result;
+    for (const auto &[name, value] : options.env)
+        result[name] = value;
+    return result;
+}
+
 [[noreturn]] inline void exec_program(const char *program, const std::vector<std::string> &args,
                                       const Options &options) {
     std::vector<std::string> env = environment(options);
@@ -138,15 +146,13 @@ inline Outcome run_program(const char *program, const std::vector<std::string> &
                            std::optional<std::uint64_t> file_size_limit = {}) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    korvo::test::EnvironmentChanges environment;
-    for (const auto &[name, value] : options.env)
-        environment[name] = value;
     korvo::test::Pipe out, err;
-    korvo::test::Child child(korvo::test::ProgramArgs{argv}, {.environment = environment,
-                                                              .standardOutput = out.writeEnd(),
-                                                              .standardError = err.writeEnd(),
-                                                              .emptyInput = true,
-                                                              .fileSizeLimit = file_size_limit});
+    korvo::test::Child child(korvo::test::ProgramArgs{argv},
+                             {.environment = detail::changes(options),
+                              .standardOutput = out.writeEnd(),
+                              .standardError = err.writeEnd(),
+                              .emptyInput = true,
+                              .fileSizeLimit = file_size_limit});
     out.closeWrite();
     err.closeWrite();
     Outcome run;

@@ -9,22 +9,21 @@
 // Threads: the test's main thread.
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli_test_support.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace cli_test {
 
@@ -47,27 +46,19 @@ class HostileGateway {
         options.env["KORVO_GATEWAY"] = "fd:" + std::to_string(ends[1]);
         options.env["KORVO_GATEWAY_SESSION"] = "7";
         options.env["KORVO_GATEWAY_TIMEOUT"] = "30";
-        child_ = fork();
-        if (child_ == 0) {
-            ::close(fd_);
-            ::fcntl(ends[1], F_SETFD, 0);  // the channel stays open across exec
-            int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int in = ::open("/dev/null", O_RDONLY);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(err, STDERR_FILENO);
-            ::dup2(in, STDIN_FILENO);
-            detail::exec_program(program, args, options);
-        }
+        // The channel end is handed over at its number; the test keeps none.
+        child_ = std::make_unique<korvo::test::Child>(
+            korvo::test::ProgramArgs{Argv(program, args)},
+            korvo::test::ChildStart{.ends = {korvo::test::PipeHandle{ends[1]}},
+                                    .environment = detail::changes(options),
+                                    .outputFile = out_path_,
+                                    .errorFile = err_path_,
+                                    .emptyInput = true});
         ::close(ends[1]);
     }
-    ~HostileGateway() {
-        close();
-        if (child_ > 0) {
-            ::kill(child_, SIGKILL);
-            detail::wait_exit(child_);
-        }
-    }
+    // Hangs up first; the program, if still running, is killed as the
+    // child goes.
+    ~HostileGateway() { close(); }
     HostileGateway(const HostileGateway &) = delete;
     HostileGateway &operator=(const HostileGateway &) = delete;
 
@@ -116,16 +107,12 @@ class HostileGateway {
     Outcome finish(int seconds = 60) {
         close();
         Outcome run;
-        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child_, 0));
-        pollfd ended{pidfd, POLLIN, 0};
-        if (pidfd < 0 || ::poll(&ended, 1, seconds * 1000) != 1) {
-            ::kill(child_, SIGKILL);
+        run.exit_code = child_->wait(seconds * 1000);
+        if (run.exit_code == -1) {
+            child_->kill();
             ADD_FAILURE() << "the program did not end within " << seconds << " s";
+            run.exit_code = child_->wait();
         }
-        if (pidfd >= 0)
-            ::close(pidfd);
-        run.exit_code = detail::wait_exit(child_);
-        child_ = -1;
         run.out = slurp(out_path_);
         run.err = slurp(err_path_);
         return run;
@@ -148,6 +135,12 @@ class HostileGateway {
             at += part;
         } while (at < payload.size());
     }
+    static std::vector<std::string> Argv(const char *program,
+                                         const std::vector<std::string> &args) {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
     static std::string slurp(const std::string &path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
@@ -157,7 +150,7 @@ class HostileGateway {
 
     std::string out_path_, err_path_;
     int fd_ = -1;
-    pid_t child_ = -1;
+    std::unique_ptr<korvo::test::Child> child_;
 };
 
 }  // namespace cli_test

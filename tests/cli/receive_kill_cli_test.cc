@@ -7,6 +7,7 @@
 
 #include "cli_test_support.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace cli_test {
 namespace {
@@ -136,17 +137,18 @@ TEST_F(KilledReceive, UnderTheGatewayPeer) {
                                       "--timeout", "30", "--",       KORVO_PROGRAM, "-q"};
         args.insert(args.end(), receive.begin(), receive.end());
         args.insert(args.end(), {"--limit-rate", "2M"});
-        pid_t peer = fork();
-        if (peer == 0) {
-            int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            detail::exec_program(KORVO_GATEWAY_PROGRAM, args, With({{"KORVO_WORK_DIR", work_}}));
-        }
+        // Its output is of no interest: only the record and the outputs are.
+        std::vector<std::string> argv{KORVO_GATEWAY_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        korvo::test::Child peer(korvo::test::ProgramArgs{argv},
+                                {.environment = {{"KORVO_WORK_DIR", work_}},
+                                 .outputFile = scratch_ / "peer.out",
+                                 .errorFile = scratch_ / "peer.err",
+                                 .emptyInput = true});
         const pid_t pid = WaitForProgress("k2", last);
-        if (pid > 0 && ChildOf(pid, peer))
+        if (pid > 0 && ChildOf(pid, static_cast<pid_t>(peer.processId())))
             ::kill(pid, SIGKILL);
-        detail::wait_exit(peer);
+        EXPECT_NE(peer.wait(), -1) << "the peer did not end";
         if (pid < 0)
             break;
         last = ProgressValues(work_, "k2")["c_len"];

@@ -157,7 +157,8 @@ class Child {
   public:
     explicit Child(const char *name, ChildStart start = {});
     // Runs the program `program` instead of a body of this one; `start.args`
-    // and `start.ends` are not used.
+    // is not used, and the handles of `start.ends` stay open in the program
+    // as they are numbered here.
     explicit Child(const ProgramArgs &program, const ChildStart &start = {});
     // Runs `body` in a copy of this process (fork), for what only a copy
     // can show: state the library keeps per process after a fork, or a body

@@ -264,9 +264,9 @@ Child::Child(const char *name, ChildStart start) {
 
 Child::Child(const ProgramArgs &program, const ChildStart &start) {
     // A program that cannot start ends as the shell's "not found" would.
-    process_ = program.argv.empty()
-                   ? -1
-                   : spawn(program.argv.front(), program.argv, {}, start.environment, start);
+    process_ = program.argv.empty() ? -1
+                                    : spawn(program.argv.front(), program.argv, start.ends,
+                                            start.environment, start);
     if (process_ < 0)
         process_ = spawn("/bin/sh", {"/bin/sh", "-c", "exit 127"}, {}, {});
     if (process_ < 0)

@@ -135,6 +135,16 @@ TEST(ChildProcess, ProgramsWriteToPipesAndReadNothing) {
     EXPECT_EQ(std::filesystem::file_size(dir + "/limited"), 1000u);
     std::filesystem::remove_all(dir);
 
+    // A handed-over end is open in the program at the number it has here.
+    korvo::test::Pipe channel;
+    Child writer(
+        korvo::test::ProgramArgs{
+            {"/bin/sh", "-c", "echo in >&" + std::to_string(channel.writeEnd().value)}},
+        {.ends = {channel.writeEnd()}});
+    channel.closeWrite();
+    EXPECT_EQ(channel.receiveAll(), "in\n");
+    EXPECT_EQ(writer.wait(), 0);
+
     // A writer that never closes its end runs the bounded read out.
     korvo::test::Pipe held;
     std::string none;

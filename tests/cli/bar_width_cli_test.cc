@@ -11,17 +11,7 @@ namespace {
 // Everything `korvo args...` shows on a pseudo-terminal of `columns`.
 Outcome OnTerminal(unsigned short columns, const std::vector<std::string> &args,
                    const Options &options) {
-    struct winsize size = {24, columns, 0, 0};
-    int master = -1;
-    pid_t child = forkpty(&master, nullptr, nullptr, &size);
-    if (child < 0)
-        throw std::runtime_error("forkpty");
-    if (child == 0)
-        detail::exec_program(KORVO_PROGRAM, args, options);
-    Outcome run;
-    detail::drain(child, {{master, &run.out}}, options.timeout_seconds);
-    run.exit_code = detail::wait_exit(child);
-    return run;
+    return TerminalRun(args, options, columns).finish();
 }
 
 // The texts drawn after each "\r\033[K", without the summary's line end.

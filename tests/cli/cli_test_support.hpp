@@ -1,6 +1,7 @@
 // Test support for the korvo command: runs the program as a user would,
-// with pipes (standard output and error apart) or under a pseudo-terminal,
-// with a bounded wait; fills depots, property files and progress records
+// with pipes (standard output and error apart, started through the test
+// process helper) or under a pseudo-terminal (POSIX only), with a bounded
+// wait; fills depots, property files and progress records
 // through the library; and reads the program's JSON.
 #pragma once
 
@@ -176,13 +177,19 @@ inline Outcome korvo(const std::vector<std::string> &args, const Options &option
     return run_program(KORVO_PROGRAM, args, options);
 }
 
-// A program started under a pseudo-terminal of 100 columns; everything it
-// writes (output and error alike) is read from the terminal's master side.
+// A program started under a pseudo-terminal of `columns` columns;
+// everything it writes (output and error alike) is read from the terminal's
+// master side. This is the one place of the cli tests that needs a
+// pseudo-terminal (the progress bar draws only on one), and so the one that
+// stays POSIX-only: forkpty makes the terminal the child's controlling one,
+// which the test process helper cannot. detail::exec_program, drain and
+// wait_exit are its own.
 class TerminalRun {
   public:
-    TerminalRun(const std::vector<std::string> &args, const Options &options = {})
+    TerminalRun(const std::vector<std::string> &args, const Options &options = {},
+                unsigned short columns = 100)
         : options_(options) {
-        struct winsize size = {24, 100, 0, 0};
+        struct winsize size = {24, columns, 0, 0};
         child_ = forkpty(&master_, nullptr, nullptr, &size);
         if (child_ < 0)
             throw std::runtime_error("forkpty");

@@ -23,20 +23,25 @@
 
 namespace korvo::bench {
 
-// The CPU time of the calling thread, as a clock.
-struct ThreadCpuClock {
+// The CPU time that clock `Id` counts, as a clock.
+template <clockid_t Id>
+struct CpuClock {
     using duration = std::chrono::nanoseconds;
     using rep = duration::rep;
     using period = duration::period;
-    using time_point = std::chrono::time_point<ThreadCpuClock>;
+    using time_point = std::chrono::time_point<CpuClock>;
     static constexpr bool is_steady = true;
     static time_point now() {
         timespec spent{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spent);
+        clock_gettime(Id, &spent);
         return time_point(std::chrono::seconds(spent.tv_sec) +
                           std::chrono::nanoseconds(spent.tv_nsec));
     }
 };
+// The calling thread's CPU time, which a shared machine does not inflate.
+using ThreadCpuClock = CpuClock<CLOCK_THREAD_CPUTIME_ID>;
+// The whole process's, for work shared with threads of its own.
+using ProcessCpuClock = CpuClock<CLOCK_PROCESS_CPUTIME_ID>;
 
 template <typename Clock = std::chrono::steady_clock, typename Operation, typename Limit,
           typename Untimed>

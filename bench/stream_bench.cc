@@ -120,21 +120,9 @@ void untimed_part(Untimed &untimed, Work work) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
 }
 
-// The CPU time of the whole process, as a clock: for the network stream,
-// whose sender is a thread of the same process.
-struct ProcessCpuClock {
-    using duration = std::chrono::nanoseconds;
-    using rep = duration::rep;
-    using period = duration::period;
-    using time_point = std::chrono::time_point<ProcessCpuClock>;
-    static constexpr bool is_steady = true;
-    static time_point now() {
-        timespec spent{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &spent);
-        return time_point(std::chrono::seconds(spent.tv_sec) +
-                          std::chrono::nanoseconds(spent.tv_nsec));
-    }
-};
+// The network stream's sender is a thread of this process: its CPU time is
+// the whole process's.
+using korvo::bench::ProcessCpuClock;
 
 // A contender of a side-by-side run: its name in the counters and one
 // whole run of its work, which may leave a part of itself untimed.

@@ -28,12 +28,8 @@
 #include "runtime/korvo_export.h"
 #include "stream/file_stream.h"
 
-#if defined(__GNUC__)
 #define CDS_PRINTF_LIKE(format_index, first_argument) \
-    __attribute__((format(printf, format_index, first_argument)))
-#else
-#define CDS_PRINTF_LIKE(format_index, first_argument)
-#endif
+    KORVO_PRINTF_FORMAT(format_index, first_argument)
 
 KORVO_BEGIN_DECLS
 

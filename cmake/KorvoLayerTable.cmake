@@ -88,6 +88,10 @@ korvo_system_headers(std
 korvo_system_headers(posix
   unistd.h fcntl.h dirent.h dlfcn.h pwd.h grp.h poll.h pthread.h sched.h
   spawn.h fnmatch.h sys/* linux/*)
+korvo_system_headers(win32
+  windows.h winhttp.h winsock2.h ws2tcpip.h afunix.h aclapi.h accctrl.h sddl.h
+  securitybaseapi.h bcrypt.h psapi.h winioctl.h winternl.h ntsecapi.h lm.h
+  userenv.h shlobj.h tlhelp32.h io.h direct.h share.h process.h malloc.h)
 korvo_system_headers(acl acl/*)
 korvo_system_headers(intrinsics immintrin.h)
 korvo_system_headers(curl curl/*)
@@ -99,11 +103,11 @@ korvo_system_headers(bench_libraries benchmark/* msgpack.h openssl/*)
 korvo_system_headers(bench_generated bench/*.pb.h)
 korvo_system_headers(fuzz_libraries sanitizer/*)
 
-korvo_layer_system_headers(runtime std posix)
-korvo_layer_system_headers(kes std posix acl intrinsics)
-korvo_layer_system_headers(cds_client std posix curl)
+korvo_layer_system_headers(runtime std posix win32)
+korvo_layer_system_headers(kes std posix win32 acl intrinsics)
+korvo_layer_system_headers(cds_client std posix win32 curl)
 
-korvo_program_folder(tools SYSTEM std posix public program_libraries)
+korvo_program_folder(tools SYSTEM std posix win32 public program_libraries)
 korvo_program_folder(bench SYSTEM std posix bench_libraries bench_generated)
 korvo_program_folder(fuzz SYSTEM std posix fuzz_libraries)
 

@@ -139,6 +139,8 @@ function(korvo_add_layer layer)
   endif()
   add_library(korvo_${layer} OBJECT ${files})
   korvo_library_defaults(korvo_${layer})
+  # Its exported names are dllexport on Windows (runtime/korvo_export.h).
+  target_compile_definitions(korvo_${layer} PRIVATE KORVO_BUILDING_KORVO=1)
   target_link_libraries(korvo PRIVATE korvo_${layer})
   foreach(header IN LISTS headers)
     set_property(GLOBAL APPEND PROPERTY KORVO_PUBLIC_HEADERS ${header})

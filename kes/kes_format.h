@@ -11,12 +11,8 @@
 
 #include "runtime/korvo_export.h"
 
-#if defined(__GNUC__)
 #define KES_PRINTF_LIKE(format_index, first_argument) \
-    __attribute__((format(printf, format_index, first_argument)))
-#else
-#define KES_PRINTF_LIKE(format_index, first_argument)
-#endif
+    KORVO_PRINTF_FORMAT(format_index, first_argument)
 
 KORVO_BEGIN_DECLS
 

@@ -26,11 +26,11 @@
 KORVO_BEGIN_DECLS
 
 /* The work directory (KORVO_WORK_DIR), or NULL when it is not set or empty. */
-KORVO_EXPORT char *mrt_get_work_dir(void);
+KORVO_RUNTIME_EXPORT char *mrt_get_work_dir(void);
 
 /* The configuration file's path (KORVO_CONFIG_FILE), or NULL when it is not
  * set or empty. The file need not exist. */
-KORVO_EXPORT char *mrt_get_config_filespec(void);
+KORVO_RUNTIME_EXPORT char *mrt_get_config_filespec(void);
 
 /* The longest line the configuration reader reads, in bytes without its end
  * of line. */
@@ -68,13 +68,13 @@ typedef struct MrtConfigQuery {
  *   MrtConfigQuery query = {keys, 0, &depot_dir};
  *   if (!mrt_get_config_from_file(path, &query)) ...
  */
-KORVO_EXPORT int mrt_get_config_from_file(const char *path, const MrtConfigQuery *query);
+KORVO_RUNTIME_EXPORT int mrt_get_config_from_file(const char *path, const MrtConfigQuery *query);
 
 /* A normalised copy of `path`: runs of '/' become one, "." components are
  * dropped, a trailing '/' is dropped (the root stays "/"); ".." is kept, as
  * the path may cross symbolic links. With `native` nonzero, '\' separators
  * become '/' first. An empty path gives "."; NULL gives NULL. */
-KORVO_EXPORT char *CorrectPath(const char *path, int32_t native);
+KORVO_RUNTIME_EXPORT char *CorrectPath(const char *path, int32_t native);
 
 KORVO_END_DECLS
 

@@ -16,11 +16,11 @@
 KORVO_BEGIN_DECLS
 
 /* The value of environment variable `name`, or NULL. */
-KORVO_EXPORT const char *cpl_getenv(const char *name);
+KORVO_RUNTIME_EXPORT const char *cpl_getenv(const char *name);
 
 /* A directory for temporary files: KORVO_TMPDIR, else TMPDIR, else "/tmp"
  * (empty values are skipped). */
-KORVO_EXPORT const char *cpl_tmpdir(void);
+KORVO_RUNTIME_EXPORT const char *cpl_tmpdir(void);
 
 /* A directory entry: the name's length in bytes, then the NUL-terminated
  * name, two bytes into the record. */
@@ -32,12 +32,12 @@ typedef struct CplDirEntry {
 typedef struct CplDir CplDir;
 
 /* Opens a directory for listing; NULL (errno set) when it cannot. */
-KORVO_EXPORT CplDir *cpl_opendir(const char *path);
+KORVO_RUNTIME_EXPORT CplDir *cpl_opendir(const char *path);
 /* The next entry ("." and ".." included, in the order the system gives), or
  * NULL at the end, on error or for a NULL handle. */
-KORVO_EXPORT CplDirEntry *cpl_readdir(CplDir *dir);
+KORVO_RUNTIME_EXPORT CplDirEntry *cpl_readdir(CplDir *dir);
 /* Releases the handle; NULL is ignored. Returns 0, or -1 on error. */
-KORVO_EXPORT int cpl_closedir(CplDir *dir);
+KORVO_RUNTIME_EXPORT int cpl_closedir(CplDir *dir);
 
 KORVO_END_DECLS
 

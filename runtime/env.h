@@ -28,15 +28,15 @@ typedef struct Env {
  * built from (catalog, number, format, arguments) like vaThrow's. Callers
  * without a catalog pass (env, 0, -1, format, ...). An exception already
  * recorded is replaced. A NULL `env` is ignored. */
-KORVO_EXPORT void vaRaiseException(Env *env, const char *catalog, int32_t number,
-                                   const char *format, ...);
+KORVO_RUNTIME_EXPORT void vaRaiseException(Env *env, const char *catalog, int32_t number,
+                                           const char *format, ...);
 
 /* Raises the exception recorded in `env`, leaving `env` cleared; returns at
  * once when none is recorded (or `env` is NULL). */
-KORVO_EXPORT void ev_to_exception(Env *env);
+KORVO_RUNTIME_EXPORT void ev_to_exception(Env *env);
 
 /* Releases a recorded exception, if any, and zeroes `env`. */
-KORVO_EXPORT void env_clear(Env *env);
+KORVO_RUNTIME_EXPORT void env_clear(Env *env);
 
 KORVO_END_DECLS
 

@@ -64,25 +64,26 @@ typedef struct GatewayReply {
 
 /* The process's channel to its gateway (connecting on the first call), or
  * NULL when the channel is absent or was closed. */
-KORVO_EXPORT IomHandle *ecp_get_ipc_handle(void);
+KORVO_RUNTIME_EXPORT IomHandle *ecp_get_ipc_handle(void);
 
 /* The session id the gateway gave this method: KORVO_GATEWAY_SESSION (a
  * decimal number), or 0. Every packet up carries it. */
-KORVO_EXPORT int32_t ep_session_id(void);
+KORVO_RUNTIME_EXPORT int32_t ep_session_id(void);
 
 /* Sends `length` bytes at `data` (NULL when length is 0) as one message of
  * `kind` (GATEWAY_KIND_DATA, _END with no data, or _TOC) with `session`. 0,
  * or -1 when the channel fails or the arguments do not fit the kind. */
-KORVO_EXPORT int32_t net_send_protected(IomHandle *handle, const void *data, uint32_t length,
-                                        int32_t kind, int32_t session);
+KORVO_RUNTIME_EXPORT int32_t net_send_protected(IomHandle *handle, const void *data,
+                                                uint32_t length, int32_t kind, int32_t session);
 
 /* Sends a method status (`kind` GATEWAY_KIND_STATUS). 0 or -1. */
-KORVO_EXPORT int32_t send_methstat(IomHandle *handle, int32_t kind, const GatewayStatus *status);
+KORVO_RUNTIME_EXPORT int32_t send_methstat(IomHandle *handle, int32_t kind,
+                                           const GatewayStatus *status);
 
 /* Waits for the gateway's next answer (`kind` GATEWAY_KIND_REPLY) and stores
  * it in *reply. 0; -1 when the channel fails or the wait times out, with
  * *reply set to {0, -1}. */
-KORVO_EXPORT int32_t recv_struct(IomHandle *handle, int32_t kind, GatewayReply *reply);
+KORVO_RUNTIME_EXPORT int32_t recv_struct(IomHandle *handle, int32_t kind, GatewayReply *reply);
 
 /* The stream's next packet from the gateway. When `toc` is not NULL its bytes
  * are first sent up as the modified TOC of a new stream, and the channel
@@ -96,18 +97,18 @@ KORVO_EXPORT int32_t recv_struct(IomHandle *handle, int32_t kind, GatewayReply *
  * empty packet (the end of a segment) and, from then on, once the gateway
  * said that nothing more comes; -1 with *data NULL when the channel
  * fails. */
-KORVO_EXPORT int32_t ep_korvo_recv(char **data, const OctetList *toc);
+KORVO_RUNTIME_EXPORT int32_t ep_korvo_recv(char **data, const OctetList *toc);
 
 /* Without waiting for the gateway: nonzero when a stream packet had arrived,
  * which is then stored in *command (as ep_korvo_recv stores it; an empty
  * packet as one zero byte). With `command` NULL the packet is only looked at
  * and stays for the next receive. 0 when none is there or the channel is
  * absent. */
-KORVO_EXPORT int32_t ep_korvo_poll(char **command);
+KORVO_RUNTIME_EXPORT int32_t ep_korvo_poll(char **command);
 
 /* Closes an I/O handle. Closing the gateway channel's handle ends the channel
  * for the rest of the process. NULL is ignored. */
-KORVO_EXPORT void iom_close(IomHandle *handle);
+KORVO_RUNTIME_EXPORT void iom_close(IomHandle *handle);
 
 KORVO_END_DECLS
 

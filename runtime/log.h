@@ -32,21 +32,21 @@ KORVO_BEGIN_DECLS
 #define LOG_LEVEL_TRACE 3
 
 /* A diagnostic line at level 2. */
-KORVO_EXPORT void LogQ(const char *format, ...);
+KORVO_RUNTIME_EXPORT void LogQ(const char *format, ...);
 
 /* A line at `level`. The three middle arguments are kept for the callers'
  * calling form, (level, 0, 0, -1, format, ...), and ignored. */
-KORVO_EXPORT void LogMsg(int32_t level, int32_t category, int32_t flags, int32_t id,
-                         const char *format, ...);
+KORVO_RUNTIME_EXPORT void LogMsg(int32_t level, int32_t category, int32_t flags, int32_t id,
+                                 const char *format, ...);
 
 /* Sets the level filter (lines above it are dropped); a negative level
  * restores the one from the environment. */
-KORVO_EXPORT void log_set_level(int32_t level);
-KORVO_EXPORT int32_t log_get_level(void);
+KORVO_RUNTIME_EXPORT void log_set_level(int32_t level);
+KORVO_RUNTIME_EXPORT int32_t log_get_level(void);
 
 /* Reads KORVO_LOG_LEVEL and KORVO_LOG_FILE again (the log reads them once,
  * at its first line) and reopens the sink. */
-KORVO_EXPORT void log_configure(void);
+KORVO_RUNTIME_EXPORT void log_configure(void);
 
 /* While a capture function is set, every line, whatever its level and the
  * filter, goes to fn(context, level, text) instead of the sink; `text` is the
@@ -54,7 +54,7 @@ KORVO_EXPORT void log_configure(void);
  * and lives for the call only. Lines that the function itself logs are
  * dropped. Calls are serialised. fn NULL ends capturing. */
 typedef void (*LogCaptureFn)(void *context, int32_t level, const char *text);
-KORVO_EXPORT void log_set_capture(LogCaptureFn fn, void *context);
+KORVO_RUNTIME_EXPORT void log_set_capture(LogCaptureFn fn, void *context);
 
 KORVO_END_DECLS
 

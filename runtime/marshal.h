@@ -101,46 +101,46 @@ typedef struct AdrBuffer {
  * with `length` bytes when nonzero) or an mg block of `length` bytes that the
  * buffer takes over and writes from its start. NULL when memory is
  * exhausted. */
-KORVO_EXPORT AdrBuffer *adr_init_encode_buffer(void *data, uint32_t length);
+KORVO_RUNTIME_EXPORT AdrBuffer *adr_init_encode_buffer(void *data, uint32_t length);
 
 /* A decode buffer over `length` bytes at `data`, which stay the caller's and
  * must outlive the buffer. NULL when memory is exhausted. */
-KORVO_EXPORT AdrBuffer *adr_init_decode_buffer(const void *data, uint32_t length);
+KORVO_RUNTIME_EXPORT AdrBuffer *adr_init_decode_buffer(const void *data, uint32_t length);
 
 /* Releases the buffer, and the encoded bytes of an encode buffer. NULL is
  * ignored. (mg_free on an encode buffer releases the buffer alone and leaves
  * `data` to the caller.) */
-KORVO_EXPORT void adr_free_buf(AdrBuffer *buffer);
+KORVO_RUNTIME_EXPORT void adr_free_buf(AdrBuffer *buffer);
 
 /* Encodes or decodes one value of type `type` at `value`. Nonzero on
  * success; 0 with the error word set. Decoding zeroes the value's storage
  * first. */
-KORVO_EXPORT int marshal_item(AdrBuffer *buffer, TypeCode type, void *value);
+KORVO_RUNTIME_EXPORT int marshal_item(AdrBuffer *buffer, TypeCode type, void *value);
 
 /* Building blocks for marshal functions, each for either direction. */
-KORVO_EXPORT int adr_v_string(AdrBuffer *buffer, char **value);
-KORVO_EXPORT int adr_v_long(AdrBuffer *buffer, int32_t *value);
-KORVO_EXPORT int adr_v_ulong(AdrBuffer *buffer, uint32_t *value);
-KORVO_EXPORT int adr_v_short(AdrBuffer *buffer, int16_t *value);
-KORVO_EXPORT int adr_v_boolean(AdrBuffer *buffer, uint8_t *value);
-KORVO_EXPORT int adr_v_octet(AdrBuffer *buffer, uint8_t *value);
-KORVO_EXPORT int adr_v_any(AdrBuffer *buffer, Any *value);
+KORVO_RUNTIME_EXPORT int adr_v_string(AdrBuffer *buffer, char **value);
+KORVO_RUNTIME_EXPORT int adr_v_long(AdrBuffer *buffer, int32_t *value);
+KORVO_RUNTIME_EXPORT int adr_v_ulong(AdrBuffer *buffer, uint32_t *value);
+KORVO_RUNTIME_EXPORT int adr_v_short(AdrBuffer *buffer, int16_t *value);
+KORVO_RUNTIME_EXPORT int adr_v_boolean(AdrBuffer *buffer, uint8_t *value);
+KORVO_RUNTIME_EXPORT int adr_v_octet(AdrBuffer *buffer, uint8_t *value);
+KORVO_RUNTIME_EXPORT int adr_v_any(AdrBuffer *buffer, Any *value);
 /* An object reference (`value` points to an ObjectRef); the marshal function
  * of object reference types, hence the untyped pointer. */
-KORVO_EXPORT int adr_v_Object(AdrBuffer *buffer, void *value);
+KORVO_RUNTIME_EXPORT int adr_v_Object(AdrBuffer *buffer, void *value);
 /* A sequence of type `type` (a tk_sequence code) at `sequence`. */
-KORVO_EXPORT int adr_v_tc_sequence(AdrBuffer *buffer, TypeCode type, void *sequence);
+KORVO_RUNTIME_EXPORT int adr_v_tc_sequence(AdrBuffer *buffer, TypeCode type, void *sequence);
 /* A message list (TC_Vem_Types_XOpenMessage). */
-KORVO_EXPORT int adr_v_Vem_Types_XOpenMessage(AdrBuffer *buffer, MessageList *value);
+KORVO_RUNTIME_EXPORT int adr_v_Vem_Types_XOpenMessage(AdrBuffer *buffer, MessageList *value);
 /* Bracket the members of a structure; they count its nesting depth and write
  * no bytes. */
-KORVO_EXPORT int adr_start_struct(AdrBuffer *buffer);
-KORVO_EXPORT int adr_end_struct(AdrBuffer *buffer);
+KORVO_RUNTIME_EXPORT int adr_start_struct(AdrBuffer *buffer);
+KORVO_RUNTIME_EXPORT int adr_end_struct(AdrBuffer *buffer);
 /* The marshal function of types the runtime walks itself (sequences):
  * marshals nothing, returns the buffer's state. marshal_item walks a type
  * whose marshal function is NULL, adr_v_dummy or declared with
  * adr_declare_member_walk from its member table. */
-KORVO_EXPORT int adr_v_dummy(AdrBuffer *buffer, void *value);
+KORVO_RUNTIME_EXPORT int adr_v_dummy(AdrBuffer *buffer, void *value);
 
 /* Declares that `fn`, the own marshal function of one or more structure
  * types, marshals exactly the structure's members in order with the adr_v_*
@@ -151,7 +151,7 @@ KORVO_EXPORT int adr_v_dummy(AdrBuffer *buffer, void *value);
  * sequence of structures of a string then an any is marshalled without the
  * general walk. At most 16 functions can be declared. Returns 1 (also when
  * `fn` was declared before), or 0 when `fn` is NULL or the table is full. */
-KORVO_EXPORT int adr_declare_member_walk(AdrMarshalFn fn);
+KORVO_RUNTIME_EXPORT int adr_declare_member_walk(AdrMarshalFn fn);
 
 KORVO_END_DECLS
 

@@ -37,14 +37,14 @@ KORVO_BEGIN_DECLS
  * arguments as an Any of type TC_Vem_Types_StringList. Returns 1, or 0 when
  * memory is exhausted or `entry`/`text` is NULL (then `entry` is zeroed).
  * Release the entry with vem_free_generic(entry, TC_Vem_Types_XOpenMessageEntry). */
-KORVO_EXPORT int msg_entry_build(MessageEntry *entry, const char *catalog, int32_t number,
-                                 const char *text, ...);
-KORVO_EXPORT int msg_entry_vbuild(MessageEntry *entry, const char *catalog, int32_t number,
-                                  const char *text, va_list arguments);
+KORVO_RUNTIME_EXPORT int msg_entry_build(MessageEntry *entry, const char *catalog, int32_t number,
+                                         const char *text, ...);
+KORVO_RUNTIME_EXPORT int msg_entry_vbuild(MessageEntry *entry, const char *catalog, int32_t number,
+                                          const char *text, va_list arguments);
 
 /* The entry's text with its arguments filled in, as a new mg block owned by
  * the caller; NULL when memory is exhausted or `entry` is NULL. */
-KORVO_EXPORT char *msg_entry_render(const MessageEntry *entry);
+KORVO_RUNTIME_EXPORT char *msg_entry_render(const MessageEntry *entry);
 
 KORVO_END_DECLS
 

@@ -19,16 +19,16 @@
 KORVO_BEGIN_DECLS
 
 /* A block of `size` bytes, or NULL when it cannot be had. */
-KORVO_EXPORT void *mg_malloc(size_t size);
+KORVO_RUNTIME_EXPORT void *mg_malloc(size_t size);
 /* A zero-filled block of `count` * `size` bytes, or NULL. */
-KORVO_EXPORT void *mg_calloc(size_t count, size_t size);
+KORVO_RUNTIME_EXPORT void *mg_calloc(size_t count, size_t size);
 /* The block resized to `size` bytes (a new one when `block` is NULL), or NULL
  * with `block` untouched. */
-KORVO_EXPORT void *mg_realloc(void *block, size_t size);
+KORVO_RUNTIME_EXPORT void *mg_realloc(void *block, size_t size);
 /* A copy of `text`, or NULL when `text` is NULL or memory is exhausted. */
-KORVO_EXPORT char *mg_strdup(const char *text);
+KORVO_RUNTIME_EXPORT char *mg_strdup(const char *text);
 /* Releases a block of this family; NULL is ignored. */
-KORVO_EXPORT void mg_free(void *block);
+KORVO_RUNTIME_EXPORT void mg_free(void *block);
 
 KORVO_END_DECLS
 

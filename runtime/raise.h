@@ -57,19 +57,19 @@ KORVO_BEGIN_DECLS
  * "%7$M", time_stamp now, msg_context empty, and emsg one entry built by
  * msg_entry_build(catalog, number, text, ...). Its text is the rendered
  * entry. */
-KORVO_NORETURN KORVO_EXPORT void vaThrow(const char *catalog, int32_t number, const char *text,
-                                         ...);
+KORVO_NORETURN KORVO_RUNTIME_EXPORT void vaThrow(const char *catalog, int32_t number,
+                                                 const char *text, ...);
 
 /* Raises `record` (an mg block, taken over) under the type chain
  * `type_name`. The record's type code is the registered type named by the
  * chain's last name; a record of a chain derived from EH_ERROR_CHAIN whose
  * type is not registered is treated as an ErrorRecord. The exception frees
  * the record with its type code when it ends. */
-KORVO_NORETURN KORVO_EXPORT void eh_throw(const char *type_name, void *record);
+KORVO_NORETURN KORVO_RUNTIME_EXPORT void eh_throw(const char *type_name, void *record);
 
 /* Nonzero when the type chain `chain` matches the prefix `prefix` of whole
  * names (equal, or followed by a ':' that begins the next name). */
-KORVO_EXPORT int eh_chain_matches(const char *chain, const char *prefix);
+KORVO_RUNTIME_EXPORT int eh_chain_matches(const char *chain, const char *prefix);
 
 /* Frames. ex_delegate hands `object` to the innermost open frame of the
  * calling thread, which calls destructor(object) when it closes, normally or
@@ -80,8 +80,8 @@ KORVO_EXPORT int eh_chain_matches(const char *chain, const char *prefix);
  * open, objects wait for the thread's end. Both return 1, or 0 when nothing
  * was done (NULL arguments; an object not delegated; memory exhausted, in
  * which case ex_delegate destroys the object at once). */
-KORVO_EXPORT int ex_delegate(void *object, void (*destructor)(void *object));
-KORVO_EXPORT int ex_undelegate(void *object, void *unused);
+KORVO_RUNTIME_EXPORT int ex_delegate(void *object, void (*destructor)(void *object));
+KORVO_RUNTIME_EXPORT int ex_undelegate(void *object, void *unused);
 
 /* The catch adapter for C. */
 typedef struct EhException EhException;
@@ -90,23 +90,23 @@ typedef void (*EhTryFn)(void *context);
 /* Runs fn(context) inside a frame. Returns NULL when it returns normally,
  * else the exception it raised (an exception that is not the runtime's is
  * wrapped as a runtime error whose text is its description). */
-KORVO_EXPORT EhException *eh_catch_call(EhTryFn fn, void *context);
+KORVO_RUNTIME_EXPORT EhException *eh_catch_call(EhTryFn fn, void *context);
 
 /* Accessors. The message accessors read the record's first message entry
  * (NULL / 0 when there is none). */
-KORVO_EXPORT const char *eh_exception_catalog(const EhException *exception);
-KORVO_EXPORT int32_t eh_exception_number(const EhException *exception);
-KORVO_EXPORT const StringList *eh_exception_arguments(const EhException *exception);
+KORVO_RUNTIME_EXPORT const char *eh_exception_catalog(const EhException *exception);
+KORVO_RUNTIME_EXPORT int32_t eh_exception_number(const EhException *exception);
+KORVO_RUNTIME_EXPORT const StringList *eh_exception_arguments(const EhException *exception);
 /* The rendered message (what() of the C++ exception). */
-KORVO_EXPORT const char *eh_exception_text(const EhException *exception);
-KORVO_EXPORT const char *eh_exception_type_chain(const EhException *exception);
-KORVO_EXPORT int eh_exception_is_a(const EhException *exception, const char *chain_prefix);
+KORVO_RUNTIME_EXPORT const char *eh_exception_text(const EhException *exception);
+KORVO_RUNTIME_EXPORT const char *eh_exception_type_chain(const EhException *exception);
+KORVO_RUNTIME_EXPORT int eh_exception_is_a(const EhException *exception, const char *chain_prefix);
 /* The raised record and its type code (NULL when the type is unknown). */
-KORVO_EXPORT void *eh_exception_record(const EhException *exception);
-KORVO_EXPORT TypeCode eh_exception_type(const EhException *exception);
+KORVO_RUNTIME_EXPORT void *eh_exception_record(const EhException *exception);
+KORVO_RUNTIME_EXPORT TypeCode eh_exception_type(const EhException *exception);
 /* Raises the exception again; consumes it. */
-KORVO_NORETURN KORVO_EXPORT void eh_exception_rethrow(EhException *exception);
-KORVO_EXPORT void eh_exception_free(EhException *exception);
+KORVO_NORETURN KORVO_RUNTIME_EXPORT void eh_exception_rethrow(EhException *exception);
+KORVO_RUNTIME_EXPORT void eh_exception_free(EhException *exception);
 
 KORVO_END_DECLS
 

@@ -26,7 +26,7 @@ namespace korvo::rt {
 // A raised record with its type chain and type code. Copies share the
 // record, which is freed (vem_free_generic with its type, then mg_free)
 // when the last copy ends.
-class KORVO_EXPORT Exception : public std::exception {
+class KORVO_RUNTIME_EXPORT Exception : public std::exception {
   public:
     // Takes over `record` (an mg block, or NULL) raised under `type_chain`.
     Exception(const char *type_chain, void *record);
@@ -61,7 +61,7 @@ class KORVO_EXPORT Exception : public std::exception {
 // innermost frame of its thread are destroyed when it ends (latest first),
 // normally or by an exception. Frames opened inside it and not closed (by
 // code that cannot use scopes) are closed with it.
-class KORVO_EXPORT Frame {
+class KORVO_RUNTIME_EXPORT Frame {
   public:
     Frame();
     ~Frame();

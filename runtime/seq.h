@@ -36,17 +36,17 @@ typedef struct Sequence KORVO_SEQUENCE(void) Sequence;
  * element's index; the buffer grows (doubling, at least 8 slots) when it is
  * full. Returns -1, with the sequence unchanged, when memory is exhausted,
  * the sequence already holds INT32_MAX elements or an argument is NULL. */
-KORVO_EXPORT int32_t seq_add(void *seq, const void *element, size_t size);
+KORVO_RUNTIME_EXPORT int32_t seq_add(void *seq, const void *element, size_t size);
 
 /* Takes element `index` out of the sequence, moving the elements behind it
  * one slot down, and returns its bytes in a new block owned by the caller.
  * Returns NULL, with the sequence unchanged, when `index` is not below the
  * length, memory is exhausted or `seq` is NULL. */
-KORVO_EXPORT void *seq_remove(void *seq, uint32_t index, size_t size);
+KORVO_RUNTIME_EXPORT void *seq_remove(void *seq, uint32_t index, size_t size);
 
 /* Releases the buffer (not what the elements own) and zeroes the header.
  * NULL is ignored. */
-KORVO_EXPORT void seq_free_buffer(void *seq);
+KORVO_RUNTIME_EXPORT void seq_free_buffer(void *seq);
 
 KORVO_END_DECLS
 

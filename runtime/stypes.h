@@ -69,28 +69,28 @@ typedef struct ErrorRecord {
 } ErrorRecord;
 
 /* The bound word of unbounded sequences: 0. */
-KORVO_EXPORT extern const uint32_t _any_bound_zero;
+KORVO_RUNTIME_EXPORT extern const uint32_t _any_bound_zero;
 
-KORVO_EXPORT extern TypeCodeRec TC_string[1];  /* "string" */
-KORVO_EXPORT extern TypeCodeRec TC_long[1];    /* "long" */
-KORVO_EXPORT extern TypeCodeRec TC_short[1];   /* "short" */
-KORVO_EXPORT extern TypeCodeRec TC_ulong[1];   /* "ulong" */
-KORVO_EXPORT extern TypeCodeRec TC_boolean[1]; /* "boolean" */
-KORVO_EXPORT extern TypeCodeRec TC_octet[1];   /* "octet" */
-KORVO_EXPORT extern TypeCodeRec TC_any[1];     /* "any" */
-KORVO_EXPORT extern TypeCodeRec TC_Object[1];  /* "Object" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_string[1];  /* "string" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_long[1];    /* "long" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_short[1];   /* "short" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_ulong[1];   /* "ulong" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_boolean[1]; /* "boolean" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_octet[1];   /* "octet" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_any[1];     /* "any" */
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_Object[1];  /* "Object" */
 /* "Vem_Types::OctetList": sequence of octets */
-KORVO_EXPORT extern TypeCodeRec TC_Vem_Types_OctetList[1];
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_Vem_Types_OctetList[1];
 /* "Vem_Types::StringList": sequence of strings */
-KORVO_EXPORT extern TypeCodeRec TC_Vem_Types_StringList[1];
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_Vem_Types_StringList[1];
 /* "_sequence_any_MsgContext": sequence of any (an exception's context) */
-KORVO_EXPORT extern TypeCodeRec TC__sequence_any_MsgContext[1];
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC__sequence_any_MsgContext[1];
 /* "Vem_Types::XOpenMessageEntry": structure MessageEntry */
-KORVO_EXPORT extern TypeCodeRec TC_Vem_Types_XOpenMessageEntry[1];
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_Vem_Types_XOpenMessageEntry[1];
 /* "Vem_Types::XOpenMessage": sequence of MessageEntry (a message list) */
-KORVO_EXPORT extern TypeCodeRec TC_Vem_Types_XOpenMessage[1];
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_Vem_Types_XOpenMessage[1];
 /* "ExErrorMsg": structure ErrorRecord */
-KORVO_EXPORT extern TypeCodeRec TC_ExErrorMsg[1];
+KORVO_RUNTIME_EXPORT extern TypeCodeRec TC_ExErrorMsg[1];
 
 KORVO_END_DECLS
 

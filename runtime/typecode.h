@@ -34,7 +34,7 @@
  *
  *   static void init_property(TypeCodeRec *tc);
  *   static TcWord property_members[5] = {{.init = init_property}};
- *   KORVO_EXPORT TypeCodeRec TC_Vem_Korvo2_Property[1] = {{
+ *   KORVO_RUNTIME_EXPORT TypeCodeRec TC_Vem_Korvo2_Property[1] = {{
  *       "Vem_Korvo2::Property", TC_STATE_UNFILLED, tk_struct, sizeof(Property),
  *       adr_v_Vem_Korvo2_Property, 5, property_members}};
  *   static void init_property(TypeCodeRec *tc) {
@@ -143,8 +143,8 @@ typedef struct TypeRepository {
 
 /* The runtime's standard repository (the codes of stypes.h) and the empty
  * repository that may end a list given to adr_type_init. */
-KORVO_EXPORT extern TypeRepository stypes_type_repository[1];
-KORVO_EXPORT extern TypeRepository type_repository_null[1];
+KORVO_RUNTIME_EXPORT extern TypeRepository stypes_type_repository[1];
+KORVO_RUNTIME_EXPORT extern TypeRepository type_repository_null[1];
 
 /* Registers repositories for name lookups (decoding an `any`, eh_throw). The
  * list ends with NULL or type_repository_null. Each repository is initialised
@@ -153,36 +153,36 @@ KORVO_EXPORT extern TypeRepository type_repository_null[1];
  * changes nothing. Returns 1, or 0 when a table is malformed or a name is
  * already registered for a type that is not equal (TypeCode_equal); then
  * nothing of that call is registered. */
-KORVO_EXPORT int adr_type_init(TypeRepository *const *repositories);
+KORVO_RUNTIME_EXPORT int adr_type_init(TypeRepository *const *repositories);
 
 /* The type code registered under `name`, or NULL. */
-KORVO_EXPORT TypeCode tc_lookup(const char *name);
+KORVO_RUNTIME_EXPORT TypeCode tc_lookup(const char *name);
 
 /* Makes `tc` ready for use: runs its initialiser when the member table is
  * still unfilled. Returns `tc`, or NULL when `tc` is NULL or malformed (no
  * initialiser, a kind the runtime does not handle, a missing member type). */
-KORVO_EXPORT TypeCode tc_prepare(TypeCode tc);
+KORVO_RUNTIME_EXPORT TypeCode tc_prepare(TypeCode tc);
 
 /* For initialisers: marks the member table complete (TC_STATE_READY), with
  * the ordering that publishes the table to other threads. */
-KORVO_EXPORT void tc_set_ready(TypeCode tc);
+KORVO_RUNTIME_EXPORT void tc_set_ready(TypeCode tc);
 
 /* Members of a prepared structure type: their count, and the name, type
  * code and byte offset of member `index` (NULL / SIZE_MAX out of range). */
-KORVO_EXPORT uint32_t tc_member_count(TypeCode tc);
-KORVO_EXPORT const char *tc_member_name(TypeCode tc, uint32_t index);
-KORVO_EXPORT TypeCode tc_member_type(TypeCode tc, uint32_t index);
-KORVO_EXPORT size_t tc_member_offset(TypeCode tc, uint32_t index);
+KORVO_RUNTIME_EXPORT uint32_t tc_member_count(TypeCode tc);
+KORVO_RUNTIME_EXPORT const char *tc_member_name(TypeCode tc, uint32_t index);
+KORVO_RUNTIME_EXPORT TypeCode tc_member_type(TypeCode tc, uint32_t index);
+KORVO_RUNTIME_EXPORT size_t tc_member_offset(TypeCode tc, uint32_t index);
 
 /* The element type of a prepared sequence type, or NULL. */
-KORVO_EXPORT TypeCode tc_content_type(TypeCode tc);
+KORVO_RUNTIME_EXPORT TypeCode tc_content_type(TypeCode tc);
 
 struct Env;
 /* Nonzero when `a` and `b` describe the same type: the same record, or the
  * same kind and, for named kinds (structures, sequences, object references),
  * the same name, with equal member names and member types (sequences: equal
  * element types and bounds). `env` may be NULL; the comparison never fails. */
-KORVO_EXPORT int TypeCode_equal(TypeCode a, struct Env *env, TypeCode b);
+KORVO_RUNTIME_EXPORT int TypeCode_equal(TypeCode a, struct Env *env, TypeCode b);
 
 KORVO_END_DECLS
 

@@ -24,12 +24,12 @@ KORVO_BEGIN_DECLS
  * valid character, an offset at or past the terminator, a NULL text or a
  * context other than NULL give VRI_MBC_ILLEGAL; the reading continues after an
  * invalid byte as if it were a character of its own. */
-KORVO_EXPORT int vri_mbsbtype(void *context, const char *text, size_t offset);
+KORVO_RUNTIME_EXPORT int vri_mbsbtype(void *context, const char *text, size_t offset);
 
 /* Upper-cases the ASCII letters of `text` in place and returns `text`; other
  * bytes are left as they are. `flags` is reserved and must be 0. A NULL text,
  * a context other than NULL or other flags change nothing. */
-KORVO_EXPORT char *vri_strupper(void *context, int flags, char *text);
+KORVO_RUNTIME_EXPORT char *vri_strupper(void *context, int flags, char *text);
 
 KORVO_END_DECLS
 

@@ -17,7 +17,13 @@
 extern "C" {
 #endif
 
+/* The client is loaded by name at run time, never linked: on Windows its
+ * entry points are only ever exported. */
+#if defined(_WIN32)
+#define CDS_CLIENT_EXPORT __declspec(dllexport)
+#else
 #define CDS_CLIENT_EXPORT __attribute__((visibility("default")))
+#endif
 
 #define CDS_OK 0
 #define CDS_NOT_FOUND 2         /* the server does not have the package (404) */

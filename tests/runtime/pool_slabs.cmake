@@ -5,9 +5,10 @@
 set(pool_host_files)
 if(KORVO_MEMORY_POOL STREQUAL "plain")
   set(pool_files mg_pool_plain.cc)
+  set(pool_host_files runtime/mg_heap)
 else()
   set(pool_files mg_pool_magazines.cc mg_pool_slabs.cc)
-  set(pool_host_files runtime/mg_pool_lock runtime/mg_slab_memory)
+  set(pool_host_files runtime/mg_pool_lock runtime/mg_slab_memory runtime/mg_heap)
 endif()
 list(TRANSFORM pool_files PREPEND ${PROJECT_SOURCE_DIR}/runtime/)
 korvo_add_gtest(NAME runtime_pool_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/pool_slabs.cc

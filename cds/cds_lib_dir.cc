@@ -67,7 +67,7 @@ extern "C" char *cds_get_lib_dir(void) {
             LogQ("korvo: cds_get_lib_dir: Could not determine the CDS configuration file.");
             return nullptr;
         }
-        std::string config = *home + "/cds.cfg";
+        std::string config = *home + kConfigFileSuffix;
         if (config.size() > kConfigPathMax)
             config.resize(kConfigPathMax);
         const std::optional<std::string> text = read_configuration(config);

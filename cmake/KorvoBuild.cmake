@@ -83,9 +83,14 @@ endfunction()
 # LLVMFuzzerTestOneInput). Whatever the compiler, the same source is also
 # linked with a replay driver and registered as the test
 # `fuzz_replay.<name>`, which runs every file of fuzz/corpus/<name>.
-#   korvo_add_fuzz_target(NAME name SOURCE file [LIBS ...])
+# POSIX_ONLY keeps a target whose harness sets up its input with POSIX
+# calls (temporary files, sockets, the environment) out of Windows builds.
+#   korvo_add_fuzz_target(NAME name SOURCE file [LIBS ...] [POSIX_ONLY])
 function(korvo_add_fuzz_target)
-  cmake_parse_arguments(arg "" "NAME;SOURCE" "LIBS" ${ARGN})
+  cmake_parse_arguments(arg "POSIX_ONLY" "NAME;SOURCE" "LIBS" ${ARGN})
+  if(arg_POSIX_ONLY AND WIN32)
+    return()
+  endif()
   set(corpus ${KORVO_FUZZ_CORPUS_DIR}/${arg_NAME})
   add_executable(replay_${arg_NAME} ${arg_SOURCE} ${KORVO_FUZZ_REPLAY_MAIN})
   korvo_library_defaults(replay_${arg_NAME})

@@ -1,3 +1,5 @@
+# POSIX_ONLY: a harness that makes its temporary files, folders, sockets or
+# environment with POSIX calls is replayed on POSIX hosts only.
 # The gateway channel's packet headers and message reassembly, fed a series
 # of datagrams. The packet code is internal to korvo_runtime, so the target
 # compiles it in.
@@ -12,4 +14,4 @@ endforeach()
 # bytes, empty packets, data of any length and ends of stream, read over a
 # TOC through the library.
 korvo_add_fuzz_target(NAME channel_stream_reads
-  SOURCE ${CMAKE_CURRENT_LIST_DIR}/channel_stream_reads.cc LIBS korvo)
+  SOURCE ${CMAKE_CURRENT_LIST_DIR}/channel_stream_reads.cc LIBS korvo POSIX_ONLY)

@@ -18,6 +18,7 @@
 #include <korvo/korvo.hpp>
 
 #include "tests/kes/kes_scratch.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -30,10 +31,11 @@ class CxxOwners : public ::testing::Test {
   protected:
     void SetUp() override {
         korvo::init();
-        ::setenv("KORVO_WORK_DIR", scratch.path().c_str(), 1);
-        ::setenv("KORVO_LOCK_NAMESPACE", ("cxx." + std::to_string(::getpid())).c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", scratch.path().c_str());
+        korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE",
+                                            ("cxx." + std::to_string(::getpid())).c_str());
     }
-    void TearDown() override { ::unsetenv("KORVO_WORK_DIR"); }
+    void TearDown() override { korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr); }
     kes_test::ScratchDir scratch;
 };
 

@@ -273,6 +273,8 @@ TEST_P(AcrossProcesses, ADirectorysIndexGoesWithItsLastHandle) {
 #else
     const int watching = GetParam() ? 1 : 0;
 #endif
+    if (Watches() < 0)
+        GTEST_SKIP() << "this host keeps no count of the directories a process watches";
     Store("seg1", "1.0");
     EXPECT_EQ(Watches(), watching);
     Depot *second = nullptr;

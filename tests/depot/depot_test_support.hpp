@@ -31,12 +31,12 @@ class LockNamespace {
     LockNamespace()
         : space_("depot" + std::to_string(::getpid()) + "x" +
                  std::to_string(std::random_device()())) {
-        ::setenv("KORVO_LOCK_NAMESPACE", space_.c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", space_.c_str());
     }
     ~LockNamespace() {
         for (const char *lock : {"DEPOT", "ENTRY", "ENUM"})
             korvo::test::removeSharedMemoryObject("korvo." + space_ + "." + lock);
-        ::unsetenv("KORVO_LOCK_NAMESPACE");
+        korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", nullptr);
     }
     LockNamespace(const LockNamespace &) = delete;
     LockNamespace &operator=(const LockNamespace &) = delete;
@@ -146,12 +146,12 @@ class IndexedDepotTest : public DepotTest, public ::testing::WithParamInterface<
   protected:
     void SetUp() override {
         if (!GetParam())
-            ::setenv("KORVO_DEPOT_WATCH", "0", 1);
+            korvo::test::setEnvironmentVariable("KORVO_DEPOT_WATCH", "0");
         DepotTest::SetUp();
     }
     void TearDown() override {
         DepotTest::TearDown();
-        ::unsetenv("KORVO_DEPOT_WATCH");
+        korvo::test::setEnvironmentVariable("KORVO_DEPOT_WATCH", nullptr);
     }
 };
 

@@ -2,6 +2,7 @@
 // extension that replaced setenv, which must leave every text a reader
 // already holds intact.
 #include "kes/host_env.hpp"
+#include "tests/support/test_host.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -18,9 +19,9 @@ class SavedPath {
     SavedPath() : old_(korvo::host::GetEnvironment("PATH")) {}
     ~SavedPath() {
         if (old_)
-            ::setenv("PATH", old_->c_str(), 1);
+            korvo::test::setEnvironmentVariable("PATH", old_->c_str());
         else
-            ::unsetenv("PATH");
+            korvo::test::setEnvironmentVariable("PATH", nullptr);
     }
 
   private:
@@ -29,7 +30,7 @@ class SavedPath {
 
 TEST(HostEnvironment, PathGrowsByOneDirectoryAtATime) {
     SavedPath saved;
-    ::setenv("PATH", "/usr/bin:/bin", 1);
+    korvo::test::setEnvironmentVariable("PATH", "/usr/bin:/bin");
     const char *before = std::getenv("PATH");
     const std::string held(before);
 
@@ -41,21 +42,21 @@ TEST(HostEnvironment, PathGrowsByOneDirectoryAtATime) {
     ASSERT_TRUE(korvo::host::AppendToSearchPath("/opt/more"));
     EXPECT_STREQ(std::getenv("PATH"), "/usr/bin:/bin:/opt/client:/opt/more");
 
-    ::unsetenv("PATH");
+    korvo::test::setEnvironmentVariable("PATH", nullptr);
     EXPECT_EQ(korvo::host::GetEnvironment("PATH"), std::nullopt);
     ASSERT_TRUE(korvo::host::AppendToSearchPath("/opt/client"));
     EXPECT_EQ(korvo::host::GetEnvironment("PATH"), "/opt/client");
 }
 
 TEST(HostEnvironment, ValuesAreCopies) {
-    ::setenv("KORVO_HOST_ENV_TEST", "one", 1);
+    korvo::test::setEnvironmentVariable("KORVO_HOST_ENV_TEST", "one");
     const std::optional<std::string> value = korvo::host::GetEnvironment("KORVO_HOST_ENV_TEST");
-    ::setenv("KORVO_HOST_ENV_TEST", "two", 1);
+    korvo::test::setEnvironmentVariable("KORVO_HOST_ENV_TEST", "two");
     EXPECT_EQ(value, "one");
     EXPECT_EQ(korvo::host::GetEnvironment("KORVO_HOST_ENV_TEST"), "two");
-    ::setenv("KORVO_HOST_ENV_TEST", "", 1);
+    korvo::test::setEnvironmentVariable("KORVO_HOST_ENV_TEST", "");
     EXPECT_EQ(korvo::host::GetEnvironment("KORVO_HOST_ENV_TEST"), "");
-    ::unsetenv("KORVO_HOST_ENV_TEST");
+    korvo::test::setEnvironmentVariable("KORVO_HOST_ENV_TEST", nullptr);
 }
 
 }  // namespace

@@ -96,14 +96,14 @@ class KesSemTest : public ::testing::Test {
   protected:
     void SetUp() override {
         space_ = "test" + std::to_string(getpid()) + "x" + std::to_string(std::random_device()());
-        setenv("KORVO_LOCK_NAMESPACE", space_.c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", space_.c_str());
         watchdog_.emplace(120);
     }
     void TearDown() override {
         watchdog_.reset();
         for (const std::string &object : objects())
             korvo::test::removeSharedMemoryObject(object);
-        unsetenv("KORVO_LOCK_NAMESPACE");
+        korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", nullptr);
     }
     std::vector<std::string> objects() const {
         return korvo::test::sharedMemoryObjects("korvo." + space_ + ".");
@@ -147,7 +147,10 @@ TEST_F(KesSemTest, ANewLockIsHeldByItsCreatorUntilReleased) {
     Child creator("CreateAndHoldDepot",
                   {.args = {shared.name()}, .ends = {created.writeEnd(), letGo.readEnd()}});
     ASSERT_EQ(created.receive(), 'x');
-    EXPECT_EQ(objects(), std::vector<std::string>{"korvo." + space_ + ".DEPOT"});
+    EXPECT_TRUE(korvo::test::sharedMemoryObjectExists("korvo." + space_ + ".DEPOT"));
+    if (korvo::test::sharedMemoryObjectsListable()) {
+        EXPECT_EQ(objects(), std::vector<std::string>{"korvo." + space_ + ".DEPOT"});
+    }
     Child other("OpenHeldDepot",
                 {.args = {shared.name()}, .ends = {ready.writeEnd(), got.writeEnd()}});
     ASSERT_EQ(ready.receive(), 'x');
@@ -204,7 +207,11 @@ TEST_F(KesSemTest, ManyProcessesCreatingOneLockShareIt) {
         EXPECT_EQ(child->wait(), 0);
     EXPECT_EQ(shared->collisions.load(), 0);
     EXPECT_EQ(shared->turns.load(), 8 * 50);
-    EXPECT_EQ(objects().size(), 1u);
+    // Where the lock is a file it outlives its users; a kernel object goes
+    // with its last handle.
+    if (korvo::test::sharedMemoryObjectsListable()) {
+        EXPECT_EQ(objects().size(), 1u);
+    }
 }
 
 // Creates DEPOT, says so on end 0 and waits on end 1 until it is killed.
@@ -333,7 +340,7 @@ TEST_F(KesSemTest, ALockWhoseCreationFailedHasNoHandle) {
 
 TEST_F(KesSemTest, NamesAndArguments) {
     // Without a namespace the object is named after the lock alone.
-    unsetenv("KORVO_LOCK_NAMESPACE");
+    korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", nullptr);
     const std::string name = space_ + "-plain";
     KesSem sem = nullptr;
     ASSERT_EQ(init(&sem, name.c_str()), kOk);

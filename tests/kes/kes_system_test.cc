@@ -1,6 +1,5 @@
 // System information and run-time libraries of the Kes layer.
 #include <gtest/gtest.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,14 +39,17 @@ TEST(KesSystem, ClockRandomNumbersAndNames) {
     EXPECT_EQ(actual, expected);
     EXPECT_TRUE(KesSystemHas64BitInt());
 
-    utsname names{};
-    ASSERT_EQ(uname(&names), 0);
     EXPECT_EQ(KesSystemGetOS(), osName);
     EXPECT_EQ(KesSystemGetOSArch(), osArch);
     EXPECT_EQ(KesSystemGetOSVersion(), osVersion);
-    EXPECT_EQ(std::string(osName), std::string(names.sysname).substr(0, 31));
-    EXPECT_EQ(std::string(osArch), std::string(names.machine).substr(0, 31));
-    EXPECT_EQ(std::string(osVersion), std::string(names.release).substr(0, 31));
+    EXPECT_STRNE(osName, "");
+    EXPECT_STRNE(osArch, "");
+    // Where the kernel names itself, the names are its own, cut to 31 bytes.
+    if (const std::optional<korvo::test::HostNames> names = korvo::test::hostNames()) {
+        EXPECT_EQ(std::string(osName), names->system.substr(0, 31));
+        EXPECT_EQ(std::string(osArch), names->machine.substr(0, 31));
+        EXPECT_EQ(std::string(osVersion), names->release.substr(0, 31));
+    }
 }
 
 korvo::test::PipeEnd *exitHandlerEnd = nullptr;

@@ -18,8 +18,8 @@ using props_test::str;
 using props_test::u32;
 using props_test::operator+;
 
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-constexpr TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
+const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
 
 class HostileDecode : public ::testing::Test {
   protected:

@@ -4,13 +4,13 @@
 // texts longer than the room it keeps at hand, and lists nested up to the
 // depth limit.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "properties/korvo_properties.h"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -21,7 +21,7 @@ using props_test::str;
 using props_test::u32;
 using props_test::operator+;
 
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
 
 class ListEncoding : public ::testing::Test {
   protected:
@@ -32,30 +32,15 @@ class ListEncoding : public ::testing::Test {
 // the first page's last byte.
 class GuardedText {
   public:
-    GuardedText() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
-        void *pages =
-            mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        base_ = pages == MAP_FAILED ? nullptr : static_cast<char *>(pages);
-        if (base_ != nullptr)
-            mprotect(base_ + page_, page_, PROT_NONE);
-    }
-    ~GuardedText() {
-        if (base_ != nullptr)
-            munmap(base_, 2 * page_);
-    }
-    GuardedText(const GuardedText &) = delete;
-    GuardedText &operator=(const GuardedText &) = delete;
-
-    bool ok() const { return base_ != nullptr; }
+    bool ok() const { return pages_.ok(); }
     char *place(const std::string &text) {
-        char *at = base_ + page_ - text.size() - 1;
+        char *at = pages_.guard() - text.size() - 1;
         std::memcpy(at, text.c_str(), text.size() + 1);
         return at;
     }
 
   private:
-    size_t page_;
-    char *base_;
+    korvo::test::GuardedPages pages_;
 };
 
 TEST_F(ListEncoding, TextsEndingAtUnreadableMemoryAreReadUpToTheirEnd) {

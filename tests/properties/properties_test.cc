@@ -21,8 +21,8 @@ using props_test::List;
 using props_test::raised_by;
 using props_test::Toc;
 
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-constexpr TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
+const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
 
 class PropertyLists : public ::testing::Test {
   protected:

@@ -23,8 +23,8 @@ using props_test::str;
 using props_test::Toc;
 using props_test::u32;
 
-constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-constexpr TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
+const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
 
 TEST(Types, InitRegistersOnceFromEveryThread) {
     static_assert(sizeof(Korvo2_type_repository[0]) == 2 * sizeof(void *));

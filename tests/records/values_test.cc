@@ -10,6 +10,7 @@
 #include "records/korvo_length.h"
 #include "records/korvo_time.h"
 #include "runtime/mg_memory.h"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -82,7 +83,7 @@ TEST(Int64Length, ReadsDecimalTextsAsStrtolAndCompares) {
 }
 
 std::string time_text(const char *zone, time_t seconds, size_t size = 64) {
-    setenv("TZ", zone, 1);  // each test runs in a process of its own
+    korvo::test::setEnvironmentVariable("TZ", zone);
     char buffer[64];
     const size_t n = time_to_string(buffer, size, &seconds);
     return n == 0 ? "(none)" : std::string(buffer, n);

@@ -1,8 +1,6 @@
 // A stream's checkpoints as its progress file shows them: the count growing
 // and shrinking by a digit, the file changed under the stream between two
 // checkpoints, and a caller's own changes to the record between them.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +59,7 @@ TEST_F(Checkpoints, TheCountGainsAndLosesDigits) {
     const std::string big = scratch / "big";
     const int32_t size = 1'000'100'000;
     write_file(big, "");
-    ASSERT_EQ(::truncate(big.c_str(), size), 0);
+    std::filesystem::resize_file(big, size);
     const Toc toc({{"big", size, 999'950'000, big}});
     Stream stream = open(big, toc);
     const std::vector<std::string> counts = {"999966384", "999982768", "999999152", "1000015536",
@@ -107,22 +105,20 @@ TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
     // Replaced by a copy of the same bytes: the stream's file has no name.
     const std::string copy = scratch / "copy";
     write_file(copy, contents(path));
-    ASSERT_EQ(std::rename(copy.c_str(), path.c_str()), 0);
+    std::filesystem::rename(copy, path);
     checkpoint("32768");
 
     // A second name outside the progress directory keeps what it had.
-    ASSERT_EQ(::link(path.c_str(), linked.c_str()), 0);
+    std::filesystem::create_hard_link(path, linked);
     const std::string before = contents(linked);
     checkpoint("49152");
     EXPECT_EQ(contents(linked), before);
-    struct stat status;
-    ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_nlink, 1u);
+    EXPECT_EQ(std::filesystem::hard_link_count(path), 1u);
 
     // Cut short, then lengthened.
-    ASSERT_EQ(::truncate(path.c_str(), 3), 0);
+    std::filesystem::resize_file(path, 3);
     checkpoint("65536");
-    ASSERT_EQ(::truncate(path.c_str(), std::filesystem::file_size(path) + 4), 0);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) + 4);
     checkpoint("81920");
     checkpoint("98304");
 }

@@ -105,7 +105,8 @@ class LocalDepot : public locate_test::LocateTest {
     }
     void configure(const std::string &lines) {
         stream_test::write_file(scratch / "endpoint.cfg", lines);
-        ::setenv("KORVO_CONFIG_FILE", (scratch / "endpoint.cfg").c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_CONFIG_FILE",
+                                            (scratch / "endpoint.cfg").c_str());
     }
     // Another process stores the segments: added, written, completed once
     // per holder; holders 0 leaves the entry pending.
@@ -217,11 +218,11 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     };
     const std::string config = scratch / "endpoint.cfg";
 
-    ::unsetenv("KORVO_CONFIG_FILE");
+    korvo::test::setEnvironmentVariable("KORVO_CONFIG_FILE", nullptr);
     EXPECT_EQ(lines_of_a_stream(),
               (std::vector<std::string>{"korvo: Unable to locate QEL config file.", "type 2"}));
 
-    ::setenv("KORVO_CONFIG_FILE", (scratch / "missing.cfg").c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_CONFIG_FILE", (scratch / "missing.cfg").c_str());
     EXPECT_EQ(lines_of_a_stream(),
               (std::vector<std::string>{
                   "korvo: Error reading config file " + (scratch / "missing.cfg") + ".",
@@ -230,7 +231,7 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     // Without "depot_dir" the data directory's "depot" serves, when it is one.
     configure("other_key=1\n");
     const std::string data = directory("data");
-    ::setenv("QEL_DATDIR", data.c_str(), 1);
+    korvo::test::setEnvironmentVariable("QEL_DATDIR", data.c_str());
     EXPECT_EQ(
         lines_of_a_stream(),
         (std::vector<std::string>{"korvo: Local depot directory is not configured.", "type 2"}));
@@ -258,7 +259,7 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     const std::string broken = std::string(std::getenv("KORVO_LOCK_NAMESPACE")) + "broken";
     const std::string lock = "korvo." + broken + ".DEPOT";
     ASSERT_TRUE(korvo::test::makeSharedMemoryObject(lock, 3));
-    ::setenv("KORVO_LOCK_NAMESPACE", broken.c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", broken.c_str());
     const std::vector<std::string> lines = lines_of_a_stream();
     korvo::test::removeSharedMemoryObject(lock);
     EXPECT_EQ(lines, (std::vector<std::string>{

@@ -21,6 +21,7 @@
 #include "tests/stream/program.hpp"
 #include "tests/stream/sample_method_run.hpp"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -144,7 +145,7 @@ TEST_F(EndToEnd, UploadsAreAnsweredAndKept) {
                      "-7@3", "--uploads", uploads});
     ASSERT_EQ(gateway.line(), "gateway: listening on " + socket);
     korvo::test::Child method([&] {
-        ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_GATEWAY", socket.c_str());
         IomHandle *channel = ecp_get_ipc_handle();
         const GatewayStatus status{};
         GatewayReply reply{};
@@ -194,8 +195,9 @@ TEST_F(EndToEnd, ASecondStreamAfterAnAbandonedOneGetsItsOwnBytes) {
     Program gateway({kGateway, "--listen", socket, "--timeout", "30", "--toc", toc});
     ASSERT_EQ(gateway.line(), "gateway: listening on " + socket);
     korvo::test::Child method([&] {
-        ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
-        ::setenv("KORVO_GATEWAY_TIMEOUT", "10", 1);  // an end that never comes fails
+        korvo::test::setEnvironmentVariable("KORVO_GATEWAY", socket.c_str());
+        korvo::test::setEnvironmentVariable("KORVO_GATEWAY_TIMEOUT",
+                                            "10");  // an end that never comes fails
         Properties file{};
         properties_load(&file, toc.c_str());
         PropertiesList *segments = properties_get_properties_list(&file, JOB_TOC_KEY);

@@ -19,6 +19,7 @@
 #include "runtime/generic.h"
 #include "stream/segment_search.h"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace locate_test {
 
@@ -114,11 +115,11 @@ class LocateTest : public stream_test::StreamTest {
     void SetUp() override {
         StreamTest::SetUp();
         for (const char *name : kVariables)
-            ::unsetenv(name);
+            korvo::test::setEnvironmentVariable(name, nullptr);
     }
     void TearDown() override {
         for (const char *name : kVariables)
-            ::unsetenv(name);
+            korvo::test::setEnvironmentVariable(name, nullptr);
         StreamTest::TearDown();
     }
     // A new directory in the scratch directory.
@@ -138,13 +139,13 @@ class LocateTest : public stream_test::StreamTest {
                 escaped += c == ' ' ? std::string("\\040") : std::string(1, c);
             table << "/dev/sr0 " << escaped << " " << type << " ro,relatime 0 0\n";
         }
-        ::setenv("KORVO_MOUNT_TABLE", path.c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_MOUNT_TABLE", path.c_str());
     }
     // The endpoint's data directory with a "remote.dir" of these lines.
     void remote_dir(const std::string &lines) {
         const std::string data = directory("data");
         stream_test::write_file(data + "/remote.dir", lines);
-        ::setenv("QEL_DATDIR", data.c_str(), 1);
+        korvo::test::setEnvironmentVariable("QEL_DATDIR", data.c_str());
     }
 
     static constexpr const char *kVariables[] = {"QEL_DATDIR", "KORVO_MOUNT_TABLE",

@@ -8,6 +8,7 @@
 #include "runtime/log_capture.hpp"
 #include "tests/properties/props_test_util.hpp"
 #include "tests/stream/locate_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST_F(LocatedStreams, TheSizeQueryWritesEachSegmentsFileIntoTheCallersToc) {
     EXPECT_EQ(properties_get_long(&list.buffer[1], "offset"), 3);
 
     // The stream keeps to those files: the drive is gone by now.
-    ::setenv("KORVO_MOUNT_TABLE", (scratch / "none").c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_MOUNT_TABLE", (scratch / "none").c_str());
     net_stream_save_modified_toc(stream.get(), &list);
     EXPECT_EQ(locate_test::file_list(stream.get()), cd + "/a.dat," + cd + "/b.dat");
     EXPECT_EQ(text_of(*stream->toc, 1, "data_path"), cd + "/b.dat");

@@ -22,6 +22,7 @@
 #include "stream/mstat.h"
 #include "tests/kes/kes_scratch.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
 namespace {
@@ -42,12 +43,13 @@ class ProgressRecords : public kes_test::NoDescriptorLeak {
     void SetUp() override {
         NoDescriptorLeak::SetUp();
         ASSERT_EQ(korvo_init(), 1);
-        ::setenv("KORVO_WORK_DIR", (scratch.path() + "//work/.").c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR",
+                                            (scratch.path() + "//work/.").c_str());
         std::filesystem::create_directory(scratch / "work");
         dir = scratch / "work/mstat";
     }
     void TearDown() override {
-        ::unsetenv("KORVO_WORK_DIR");
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr);
         NoDescriptorLeak::TearDown();
     }
     std::set<std::string> files() const {
@@ -105,7 +107,7 @@ TEST_F(ProgressRecords, SavedKeysComeBackInALaterRecord) {
 }
 
 TEST_F(ProgressRecords, DoneRenamesOnlyTheExtension) {
-    ::setenv("KORVO_WORK_DIR", (scratch / "work/x.mds").c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", (scratch / "work/x.mds").c_str());
     std::filesystem::create_directory(scratch / "work/x.mds");
     dir = scratch / "work/x.mds/mstat";
     Record record(mstat_new("42", 0));
@@ -136,10 +138,10 @@ TEST_F(ProgressRecords, DoneRenamesOnlyTheExtension) {
 }
 
 TEST_F(ProgressRecords, WithoutAWorkDirectoryRecordsGoToTheTemporaryDirectory) {
-    ::unsetenv("KORVO_WORK_DIR");
-    ::setenv("KORVO_TMPDIR", scratch.path().c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr);
+    korvo::test::setEnvironmentVariable("KORVO_TMPDIR", scratch.path().c_str());
     Record record(mstat_new("42", 0));
-    ::unsetenv("KORVO_TMPDIR");
+    korvo::test::setEnvironmentVariable("KORVO_TMPDIR", nullptr);
     EXPECT_EQ(record->dir, scratch / "mstat");
     EXPECT_TRUE(std::filesystem::is_directory(scratch / "mstat"));
 }

@@ -10,6 +10,7 @@
 #include "runtime/log_capture.hpp"
 #include "tests/properties/props_test_util.hpp"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -35,7 +36,8 @@ TEST_F(NetStreams, KeysThatOpenNothing) {
     EXPECT_TRUE(progress("d").empty());
 
     // A stream that must keep progress and cannot make its record.
-    ::setenv("KORVO_WORK_DIR", (work + "/" + std::string(1100, 'w')).c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_WORK_DIR",
+                                        (work + "/" + std::string(1100, 'w')).c_str());
     korvo::rt::LogCapture capture;
     RawKey network(NET_STREAM_NETWORK, 1, "d");
     EXPECT_EQ(net_stream_open(&network.key), nullptr);

@@ -3,9 +3,7 @@
 // it is still running when the object goes.
 #pragma once
 
-#include <poll.h>
-#include <unistd.h>
-
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,16 +24,16 @@ class Program {
     Program &operator=(const Program &) = delete;
 
     // The program's process id, for the signals a test sends it.
-    pid_t pid() const { return static_cast<pid_t>(process_->processId()); }
+    std::int64_t pid() const { return process_->processId(); }
+    // The read end of its output, for a test that waits on it with others.
     int output() const { return static_cast<int>(out_.readEnd().value); }
 
-    // Reads what is there without waiting; false at the end of the output.
+    // Reads what is there without waiting; false at the end of the output
+    // (and when nothing is there yet).
     bool pump() {
-        char chunk[4096];
-        const ssize_t n = ::read(output(), chunk, sizeof chunk);
-        if (n > 0)
-            buffered_.append(chunk, static_cast<std::size_t>(n));
-        return n > 0;
+        const std::string chunk = out_.receiveSome(0);
+        buffered_ += chunk;
+        return !chunk.empty();
     }
     // The next whole line (without its line feed); "" at the end of the
     // output or when none came within the bounded wait.
@@ -47,9 +45,10 @@ class Program {
                 buffered_.erase(0, end + 1);
                 return line;
             }
-            pollfd ready{output(), POLLIN, 0};
-            if (::poll(&ready, 1, korvo::test::kWaitMilliseconds) != 1 || !pump())
+            const std::string chunk = out_.receiveSome(korvo::test::kWaitMilliseconds);
+            if (chunk.empty())
                 return "";
+            buffered_ += chunk;
         }
     }
     // Every line until the end of the output.

@@ -17,6 +17,7 @@
 #include "tests/properties/props_test_util.hpp"
 #include "tests/stream/locate_test_support.hpp"
 #include "tests/stream/program.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -197,7 +198,7 @@ TEST_F(CdDrives, TheMountTableNamesTheDrivesInItsOrder) {
     EXPECT_EQ(marked(one.get()), "a");
 
     // No mount table: no drive, and the log says why.
-    ::setenv("KORVO_MOUNT_TABLE", (scratch / "no-such-table").c_str(), 1);
+    korvo::test::setEnvironmentVariable("KORVO_MOUNT_TABLE", (scratch / "no-such-table").c_str());
     korvo::rt::LogCapture capture;
     const auto none = view_of(only);
     net_stream_search_cd_drives(none.get(), nullptr);
@@ -292,7 +293,7 @@ TEST_F(RemoteDirectories, AListThatCannotBeReadRaises170) {
     EXPECT_EQ(raised.number, 170);
     EXPECT_EQ(raised.text, "remote.dir (QEL_DATDIR is not set) was not found in the depot.\n");
     const std::string data = directory("data");
-    ::setenv("QEL_DATDIR", data.c_str(), 1);
+    korvo::test::setEnvironmentVariable("QEL_DATDIR", data.c_str());
     raised = located(NET_STREAM_REMOTE_CD);
     EXPECT_EQ(raised.number, 170);
     EXPECT_EQ(raised.arguments, std::vector<std::string>{data + "/remote.dir"});

@@ -20,6 +20,7 @@
 #include "stream/net_stream.h"
 #include "stream/stream_key.h"
 #include "tests/kes/kes_scratch.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace stream_test {
 
@@ -132,10 +133,10 @@ class StreamTest : public kes_test::NoDescriptorLeak {
         ASSERT_EQ(korvo_init(), 1);
         work = scratch / "work";
         std::filesystem::create_directory(work);
-        ::setenv("KORVO_WORK_DIR", work.c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", work.c_str());
     }
     void TearDown() override {
-        ::unsetenv("KORVO_WORK_DIR");
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr);
         NoDescriptorLeak::TearDown();
     }
     std::map<std::string, std::string> progress(const std::string &id) const {

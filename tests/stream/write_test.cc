@@ -23,6 +23,7 @@
 #include "tests/runtime/raw_gateway.hpp"
 #include "tests/stream/program.hpp"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -112,7 +113,7 @@ class PeerUploads : public stream_test::StreamTest {
         Program gateway(argv);
         EXPECT_EQ(gateway.line(), "gateway: listening on " + socket);
         korvo::test::Child method([&] {
-            ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
+            korvo::test::setEnvironmentVariable("KORVO_GATEWAY", socket.c_str());
             return body();
         });
         EXPECT_EQ(method.wait(), 0);
@@ -211,8 +212,9 @@ TEST_F(PeerUploads, AMethodThatNeverReadsItsRepliesIsHeldBack) {
     std::vector<std::string> lines;
     std::thread transcript([&] { lines = gateway.lines(); });
     korvo::test::Child method([&] {
-        ::setenv("KORVO_GATEWAY", socket.c_str(), 1);
-        ::setenv("KORVO_GATEWAY_TIMEOUT", "1", 1);  // a held send fails within a second
+        korvo::test::setEnvironmentVariable("KORVO_GATEWAY", socket.c_str());
+        korvo::test::setEnvironmentVariable("KORVO_GATEWAY_TIMEOUT",
+                                            "1");  // a held send fails within a second
         IomHandle *channel = ecp_get_ipc_handle();
         CHILD_CHECK(channel != nullptr);
         const GatewayStatus status{};

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,16 @@ std::filesystem::path memoryFileSystemDirectory();
 // lists; empty when the host has none.
 std::string fileWithoutExtendedAttributes();
 
+// The name of the account the process runs as.
+std::string currentAccountName();
+
+// What the host's kernel says it is: its name, machine and release (uname);
+// nullopt where there is no such call (Windows).
+struct HostNames {
+    std::string system, machine, release;
+};
+std::optional<HostNames> hostNames();
+
 // Sets (or, with nullptr, removes) the variable `name` in this process's
 // environment, where the C runtime and the programs it starts read it.
 void setEnvironmentVariable(const std::string &name, const char *value);
@@ -58,6 +69,31 @@ void setEnvironmentVariable(const std::string &name, const char *value);
 // The environment variable that lists the directories a started program
 // searches for shared libraries.
 const char *librarySearchPathVariable();
+
+// Limits the size of the files this process writes to `bytes`: the write
+// that would pass it ends the process, with the status
+// fileSizeExceededStatus() and no core file. False where the host has no
+// such limit (Windows: fileSizeLimitHost() in test_process.hpp is false).
+bool limitOwnFileSize(std::uint64_t bytes);
+int fileSizeExceededStatus();
+
+// Pages of memory whose last page cannot be touched: a text placed to end
+// on the page before it shows a read past its end as a crash.
+class GuardedPages {
+  public:
+    // `pages` readable pages and one unreadable page after them.
+    explicit GuardedPages(std::size_t pages = 1);
+    ~GuardedPages();
+    GuardedPages(const GuardedPages &) = delete;
+    GuardedPages &operator=(const GuardedPages &) = delete;
+    bool ok() const { return base_ != nullptr; }
+    // The first unreadable byte.
+    char *guard() const { return base_ + readable_; }
+
+  private:
+    char *base_ = nullptr;
+    std::size_t readable_ = 0;
+};
 
 // Ends the process when a test has not finished within `seconds`, so that a
 // lock that never comes fails the suite instead of hanging it.

@@ -2,7 +2,11 @@
 // objects of /dev/shm, mkdtemp, procfs, the loader's LD_LIBRARY_PATH and
 // alarm.
 #include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -91,6 +95,18 @@ std::string fileWithoutExtendedAttributes() {
     return "/proc/self/comm";  // procfs
 }
 
+std::string currentAccountName() {
+    const passwd *me = ::getpwuid(::geteuid());
+    return me != nullptr ? me->pw_name : std::string();
+}
+
+std::optional<HostNames> hostNames() {
+    utsname names{};
+    if (::uname(&names) != 0)
+        return std::nullopt;
+    return HostNames{names.sysname, names.machine, names.release};
+}
+
 void setEnvironmentVariable(const std::string &name, const char *value) {
     if (value != nullptr)
         ::setenv(name.c_str(), value, 1);
@@ -100,6 +116,31 @@ void setEnvironmentVariable(const std::string &name, const char *value) {
 
 const char *librarySearchPathVariable() {
     return "LD_LIBRARY_PATH";
+}
+
+bool limitOwnFileSize(std::uint64_t bytes) {
+    const rlimit size{bytes, bytes}, core{0, 0};
+    return ::setrlimit(RLIMIT_FSIZE, &size) == 0 && ::setrlimit(RLIMIT_CORE, &core) == 0;
+}
+
+int fileSizeExceededStatus() {
+    return 128 + SIGXFSZ;
+}
+
+GuardedPages::GuardedPages(std::size_t pages) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    void *mapped = ::mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return;
+    base_ = static_cast<char *>(mapped);
+    readable_ = pages * page;
+    ::mprotect(base_ + readable_, page, PROT_NONE);
+}
+
+GuardedPages::~GuardedPages() {
+    if (base_ != nullptr)
+        ::munmap(base_, readable_ + static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)));
 }
 
 Watchdog::Watchdog(unsigned seconds) {

@@ -6,6 +6,7 @@
 // so that callers skip.
 #include <windows.h>
 // psapi.h after windows.h: it needs its types.
+#include <lmcons.h>
 #include <psapi.h>
 
 #include <atomic>
@@ -155,6 +156,16 @@ std::string fileWithoutExtendedAttributes() {
     return std::string();
 }
 
+std::string currentAccountName() {
+    char name[UNLEN + 1];
+    DWORD size = sizeof name;
+    return ::GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
+std::optional<HostNames> hostNames() {
+    return std::nullopt;
+}
+
 void setEnvironmentVariable(const std::string &name, const char *value) {
     // The C runtime keeps a copy of the environment of its own: both change.
     ::_putenv_s(name.c_str(), value != nullptr ? value : "");
@@ -163,6 +174,34 @@ void setEnvironmentVariable(const std::string &name, const char *value) {
 
 const char *librarySearchPathVariable() {
     return "PATH";
+}
+
+// A job object limits memory and time, not the size of files.
+bool limitOwnFileSize(std::uint64_t) {
+    return false;
+}
+
+int fileSizeExceededStatus() {
+    return -1;
+}
+
+GuardedPages::GuardedPages(std::size_t pages) {
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    const std::size_t page = system.dwPageSize;
+    void *reserved =
+        ::VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (reserved == nullptr)
+        return;
+    base_ = static_cast<char *>(reserved);
+    readable_ = pages * page;
+    DWORD previous = 0;
+    ::VirtualProtect(base_ + readable_, page, PAGE_NOACCESS, &previous);
+}
+
+GuardedPages::~GuardedPages() {
+    if (base_ != nullptr)
+        ::VirtualFree(base_, 0, MEM_RELEASE);
 }
 
 // One thread waits for the watchdog's end or its time, whichever comes

@@ -52,6 +52,9 @@ class PipeEnd {
     int receive(int milliseconds = kWaitMilliseconds);
     // Everything up to the end of the pipe (within the bounded wait).
     std::string receiveAll(int milliseconds = kWaitMilliseconds);
+    // What the pipe holds once it holds something, within `milliseconds`;
+    // empty at the end of the pipe or when the wait times out.
+    std::string receiveSome(int milliseconds = kWaitMilliseconds);
     // Makes this end the process's standard output (a write end) and closes it.
     bool becomeStandardOutput();
     void close();
@@ -75,6 +78,9 @@ class Pipe {
     int receive(int milliseconds = kWaitMilliseconds) { return read_.receive(milliseconds); }
     std::string receiveAll(int milliseconds = kWaitMilliseconds) {
         return read_.receiveAll(milliseconds);
+    }
+    std::string receiveSome(int milliseconds = kWaitMilliseconds) {
+        return read_.receiveSome(milliseconds);
     }
     PipeHandle readEnd() const { return read_.handle(); }
     PipeHandle writeEnd() const { return write_.handle(); }

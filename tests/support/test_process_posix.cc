@@ -172,6 +172,15 @@ std::string PipeEnd::receiveAll(int milliseconds) {
     return bytes;
 }
 
+std::string PipeEnd::receiveSome(int milliseconds) {
+    pollfd ready{fd(handle_), POLLIN, 0};
+    char buffer[4096];
+    if (!isOpen() || ::poll(&ready, 1, milliseconds) != 1)
+        return std::string();
+    const ssize_t n = ::read(fd(handle_), buffer, sizeof(buffer));
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
 bool PipeEnd::becomeStandardOutput() {
     const bool moved = isOpen() && ::dup2(fd(handle_), STDOUT_FILENO) == STDOUT_FILENO;
     close();

@@ -111,7 +111,8 @@ KORVO_CHILD_BODY(WriteBytes) {
 
 // Writes a line to the pipe end whose number is arg(0).
 KORVO_CHILD_BODY(WriteToHandedEnd) {
-    korvo::test::PipeEnd end(korvo::test::PipeHandle{std::stoll(child.arg(0))});
+    korvo::test::PipeEnd end(
+        korvo::test::PipeHandle{static_cast<std::intptr_t>(std::stoll(child.arg(0)))});
     return end.sendAll("in\n") ? 0 : 1;
 }
 

@@ -362,6 +362,15 @@ std::string PipeEnd::receiveAll(int milliseconds) {
     return bytes;
 }
 
+std::string PipeEnd::receiveSome(int milliseconds) {
+    char buffer[4096];
+    DWORD got = 0;
+    if (!isOpen() || !awaitReadable(handleOf(handle_), deadlineAfter(milliseconds)) ||
+        !::ReadFile(handleOf(handle_), buffer, sizeof(buffer), &got, nullptr))
+        return std::string();
+    return std::string(buffer, got);
+}
+
 bool PipeEnd::becomeStandardOutput() {
     if (!isOpen())
         return false;

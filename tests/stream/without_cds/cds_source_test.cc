@@ -36,7 +36,7 @@ constexpr CdsSourceOperations kFake{&fake_open, &fake_download, &fake_size_query
 class CdsSource : public testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("KORVO_WORK_DIR", work.path().c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", work.path().c_str());
         opens = size_queries = 0;
         client_loaded = true;
     }

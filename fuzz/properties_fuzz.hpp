@@ -10,7 +10,7 @@
 
 namespace korvo::fuzz {
 
-inline constexpr TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+inline const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
 
 // Checks that a list decoded from `input` encodes back to it (`encoded`),
 // unless the input names a type by one of the repository's short sequence

@@ -107,6 +107,9 @@ endfunction()
 function(korvo_add_test_folder library)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  # Tests of one host's behaviour are <name>_posix_test.cc or
+  # <name>_win32_test.cc; the other host's stay out.
+  list(FILTER sources EXCLUDE REGEX "${KORVO_OTHER_HOST_SUFFIX}_test\\.cc$")
   if(sources)
     korvo_add_gtest(NAME ${folder}_tests SOURCES ${sources} LIBS ${library})
   endif()

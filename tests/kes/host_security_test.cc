@@ -48,6 +48,7 @@ class HostSecurity : public testing::Test {
 TEST_F(HostSecurity, NewFilesAreOwnedByTheProcessAccount) {
     EXPECT_TRUE(korvo::host::PathOwnedBySelf(file.c_str()));
     EXPECT_TRUE(korvo::host::PathOwnedBySelf(directory.string().c_str()));
+    EXPECT_TRUE(korvo::host::LinkOwnedBySelf(file.c_str()));
     const int fd = korvo::host::OpenFile(file.c_str(), korvo::host::kOpenRead);
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(korvo::host::DescriptorOwnedBySelf(fd));
@@ -66,6 +67,7 @@ TEST_F(HostSecurity, NewFilesAreOwnedByTheProcessAccount) {
 TEST_F(HostSecurity, FailuresSayWhichPartFailed) {
     const std::string missing = (directory / "missing").string();
     EXPECT_FALSE(korvo::host::PathOwnedBySelf(missing.c_str()));
+    EXPECT_FALSE(korvo::host::LinkOwnedBySelf(missing.c_str()));
     char name[KES_FILE_ACCOUNT_SIZE] = "stale";
     OwnerFailure failure = OwnerFailure::kNone;
     EXPECT_NE(korvo::host::FileOwnerName(missing.c_str(), name, sizeof name, &failure), 0);

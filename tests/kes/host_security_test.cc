@@ -18,7 +18,7 @@
 #include "kes/host_drives.hpp"
 #include "kes/host_file.hpp"
 #include "kes/host_registry.hpp"
-#include "kes/kes_acl.h"
+#include "kes/kes_file.h"
 
 namespace {
 
@@ -81,17 +81,6 @@ TEST_F(HostSecurity, FailuresSayWhichPartFailed) {
     EXPECT_EQ(tiny[0], '\0');
 
     EXPECT_NE(korvo::host::SetOwnerReadWrite(missing.c_str(), true, true), 0);
-}
-
-TEST_F(HostSecurity, ReadAndWriteComeAndGo) {
-    KesStatus status{};
-    int32_t rights = 0;
-    ASSERT_EQ(korvo::host::SetOwnerReadWrite(file.c_str(), true, false), 0);
-    KesFileGetPermissions(&status, &rights, file.c_str());
-    EXPECT_EQ(rights, KES_FILE_PERMISSION_READ);
-    ASSERT_EQ(korvo::host::SetOwnerReadWrite(file.c_str(), true, true), 0);
-    KesFileGetPermissions(&status, &rights, file.c_str());
-    EXPECT_EQ(rights, KES_FILE_PERMISSION_READ | KES_FILE_PERMISSION_WRITE);
 }
 
 TEST(HostDrives, CdDrivesAreRootsInLetterOrder) {

@@ -208,13 +208,6 @@ TEST_F(KesSecurityTest, SettingOwnersNeedsAKnownAccountAndAFile) {
     EXPECT_EQ(owner, system);
 }
 
-TEST_F(KesSecurityTest, GroupsAreNotSupported) {
-    char name[16] = "kept";
-    ExpectStatus(*KesFileGetGroup(&status, name, file.c_str(), sizeof name), KES_UNSUPPORTED, 0, 0);
-    EXPECT_STREQ(name, "kept");
-    ExpectStatus(*KesFileSetGroup(&status, self.c_str(), file.c_str()), KES_UNSUPPORTED, 0, 0);
-}
-
 TEST_F(KesSecurityTest, PermissionsAreTheReadOnlyAttribute) {
     int32_t rights = 0;
     ExpectStatus(*KesFileSetPermissions(&status, kRead, file.c_str()), KES_OK, 0, 0);

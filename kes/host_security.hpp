@@ -27,8 +27,11 @@ enum class OwnerFailure {
 int FileOwnerName(const char *path, char *name, std::size_t size, OwnerFailure *failure) noexcept;
 
 // Whether the account the process runs as owns `path` (followed when it is
-// a link) or the open descriptor `fd`. False when that cannot be told.
+// a link), the link `path` itself (a symbolic link or another reparse
+// point; any other file as PathOwnedBySelf), or the open descriptor `fd`.
+// False when that cannot be told. These answer FileInfo::owned_by_self.
 bool PathOwnedBySelf(const char *path) noexcept;
+bool LinkOwnedBySelf(const char *path) noexcept;
 bool DescriptorOwnedBySelf(int fd) noexcept;
 
 // Gives the owner of `path` read permission when `read`, write permission

@@ -34,6 +34,11 @@ bool PathOwnedBySelf(const char *path) noexcept {
     return ::stat(path, &st) == 0 && st.st_uid == ::geteuid();
 }
 
+bool LinkOwnedBySelf(const char *path) noexcept {
+    struct stat st;
+    return ::lstat(path, &st) == 0 && st.st_uid == ::geteuid();
+}
+
 bool DescriptorOwnedBySelf(int fd) noexcept {
     struct stat st;
     return ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();

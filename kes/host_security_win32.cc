@@ -59,6 +59,25 @@ bool PathOwnedBySelf(const char *path) noexcept {
     }
 }
 
+bool LinkOwnedBySelf(const char *path) noexcept {
+    // Opened without following a reparse point, and with no right but
+    // reading the security descriptor: a file another process holds open
+    // exclusively still answers.
+    const kes::win32::KernelHandle link(::CreateFileA(
+        path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (link.get() == INVALID_HANDLE_VALUE)
+        return false;
+    try {
+        kes::win32::FileSecurity security;
+        return kes::win32::ReadHandleSecurity(link.get(), OWNER_SECURITY_INFORMATION, &security) ==
+                   0 &&
+               OwnerIsSelf(security.owner);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool DescriptorOwnedBySelf(int fd) noexcept {
     const intptr_t handle = ::_get_osfhandle(fd);
     if (handle == -1)

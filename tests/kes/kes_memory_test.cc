@@ -10,7 +10,8 @@ TEST(KesMemory, AllocationRefusesZeroSizes) {
     EXPECT_EQ(KesMemoryCalloc(8, 0), nullptr);
     auto *block = static_cast<unsigned char *>(KesMemoryCalloc(4, 4));
     ASSERT_NE(block, nullptr);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(block[i], 0);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(block[i], 0);
     KesMemoryFree(block);
     KesMemoryFree(nullptr);
 }

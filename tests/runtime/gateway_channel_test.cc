@@ -301,6 +301,9 @@ KORVO_CHILD_BODY(flood) {
         CHILD_CHECK(net_send_protected(channel, chunk.data(), static_cast<uint32_t>(chunk.size()),
                                        GATEWAY_KIND_DATA, 7) == 0);
     }
+    // Closing lets the last packets go before the process ends (a write the
+    // system still holds goes with the process on Windows).
+    iom_close(channel);
     child.end(0).send();  // every send returned
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include "tests/runtime/test_env.hpp"
 #include "tests/support/test_host.hpp"
 
 class TestLocale {
@@ -35,9 +36,10 @@ class TestLocale {
         if (dir.empty())
             return;
         const std::string command = "localedef -c -i C -f GBK '" + dir + "/C.GBK' >/dev/null 2>&1";
-        if (std::system(command.c_str()) == 0 && setenv("LOCPATH", dir.c_str(), 1) == 0) {
+        if (std::system(command.c_str()) == 0) {
+            korvo::test::setVariable("LOCPATH", dir.c_str());
             ok_ = std::setlocale(LC_CTYPE, "C.GBK") != nullptr && MB_CUR_MAX == 2;
-            unsetenv("LOCPATH");
+            korvo::test::setVariable("LOCPATH", nullptr);
         }
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);

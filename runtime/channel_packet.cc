@@ -1,9 +1,6 @@
 // The gateway channel's packet header and message reassembly.
 #include "runtime/channel_packet.hpp"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "runtime/mg_memory.h"
@@ -205,34 +202,10 @@ uint8_t *Assembler::take() {
     return payload;
 }
 
-Arrival receive_packet(int fd, Assembler &assembler, Fault &fault) {
-    fault = Fault::None;
-    uint8_t *room = assembler.room();
-    if (room == nullptr) {
-        fault = Fault::NoMemory;
-        return Arrival::Failed;
-    }
-    uint8_t head[kHeaderSize];
-    iovec pieces[2] = {{head, kHeaderSize}, {room, kPacketPayloadMax}};
-    msghdr received{};
-    received.msg_iov = pieces;
-    received.msg_iovlen = 2;
-    ssize_t n;
-    do {
-        n = ::recvmsg(fd, &received, MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return Arrival::Nothing;
-        return errno == ECONNRESET ? Arrival::Closed : Arrival::Failed;
-    }
-    if (n == 0)
-        return Arrival::Closed;
-    // A packet longer than the room was cut by the system: refused whole.
+Arrival accept_packet(const uint8_t *head, std::size_t size, bool cut, Assembler &assembler,
+                      Fault &fault) {
     Header header;
-    fault = (received.msg_flags & MSG_TRUNC) != 0
-                ? Fault::TooLong
-                : read_header(head, static_cast<std::size_t>(n), header);
+    fault = cut ? Fault::TooLong : read_header(head, size, header);
     if (fault == Fault::None)
         fault = assembler.commit(header);
     if (fault != Fault::None) {

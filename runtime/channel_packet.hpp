@@ -115,17 +115,21 @@ class Assembler {
     bool cut_ = false;
 };
 
-// What one receive from a socket did.
+// What one receive from the channel's end did.
 enum class Arrival {
     Packet,   // a sound packet went into the assembler (the message may be complete)
     Nothing,  // no packet is waiting
     Closed,   // the other end closed the channel (or reset it)
     Failed,   // a refused packet (`fault` says why; the assembler is empty)
-              // or a system error (`fault` None, errno says which)
+              // or a system error (`fault` None; the host says which)
 };
 
-// Receives one packet from the SOCK_SEQPACKET socket `fd` without waiting,
-// its payload straight into the assembler's room, and checks it.
-Arrival receive_packet(int fd, Assembler &assembler, Fault &fault);
+// Checks one packet that the host received: `size` bytes in all, the
+// header in `head` and the payload already in the assembler's room; `cut`
+// when the host had to cut a packet longer than the room (refused whole).
+// Packet when it went into the assembler, Failed with `fault` otherwise
+// (the assembler is then empty).
+Arrival accept_packet(const uint8_t *head, std::size_t size, bool cut, Assembler &assembler,
+                      Fault &fault);
 
 }  // namespace korvo::rt::channel

@@ -1,4 +1,4 @@
-// The process's channel to its gateway: the socket named by KORVO_GATEWAY
+// The process's channel to its gateway: the end named by KORVO_GATEWAY
 // (runtime/gateway_socket.hpp), the messages on it
 // (runtime/channel_packet.hpp), and the functions of runtime/gateway.h over
 // them.
@@ -67,7 +67,7 @@ enum class Got { Message, Nothing, Failed };
 struct IomHandle {
   public:
     IomHandle() { open(); }
-    ~IomHandle() { korvo::rt::gateway::CloseGatewaySocket(fd_); }
+    ~IomHandle() = default;
     IomHandle(const IomHandle &) = delete;
     IomHandle &operator=(const IomHandle &) = delete;
 
@@ -93,7 +93,7 @@ struct IomHandle {
     Got receive_message(Message &message, Wait wait);
     bool keep_pending(Message &&message);
 
-    int fd_ = -1;
+    korvo::rt::gateway::GatewaySocketPtr socket_;
     std::atomic<State> state_{State::Absent};
     std::atomic<bool> absence_reported_{false};
     int timeout_ms_ = kDefaultTimeoutSeconds * 1000;
@@ -120,12 +120,11 @@ void IomHandle::open() {
     // A gateway was named; whatever goes wrong below is logged there.
     absence_reported_ = true;
     korvo::rt::gateway::ConnectFailure failure;
-    const int fd = korvo::rt::gateway::ConnectGatewaySocket(named, &failure);
-    if (fd < 0) {
+    socket_ = korvo::rt::gateway::ConnectGatewaySocket(named, &failure);
+    if (!socket_) {
         log_failure(failure.what, failure.detail.c_str());
         return;
     }
-    fd_ = fd;
     state_ = State::Open;
 }
 
@@ -146,17 +145,18 @@ void IomHandle::fail(const char *what, const char *detail) {
 
 void IomHandle::close() {
     std::scoped_lock both(send_lock_, receive_lock_);
-    korvo::rt::gateway::CloseGatewaySocket(fd_);
-    fd_ = -1;
     state_ = State::Closed;
+    socket_.reset();
     assembler_.reset();
     pending_.clear();
 }
 
-// Waits until the socket is ready for output or input, at most the timeout.
+// Waits until the channel's end is ready for output or input, at most the
+// timeout.
 bool IomHandle::wait_for(bool output) {
     std::string error;
-    switch (korvo::rt::gateway::WaitForGatewaySocket(fd_, output, timeout_ms_, &error)) {
+    switch (
+        korvo::rt::gateway::WaitForGatewaySocket(*socket_, !output, output, timeout_ms_, &error)) {
         case korvo::rt::gateway::SocketWait::Ready:
             return true;
         case korvo::rt::gateway::SocketWait::TimedOut:
@@ -186,7 +186,7 @@ int32_t IomHandle::send(uint8_t kind, const void *data, std::size_t length, int3
         korvo::rt::channel::write_header(head, header);
         for (;;) {
             std::string error;
-            const auto outcome = korvo::rt::gateway::SendGatewayPacket(fd_, head, kHeaderSize,
+            const auto outcome = korvo::rt::gateway::SendGatewayPacket(*socket_, head, kHeaderSize,
                                                                        bytes + sent, part, &error);
             if (outcome == korvo::rt::gateway::SocketSend::Sent)
                 break;
@@ -211,7 +211,7 @@ Got IomHandle::receive_message(Message &message, Wait wait) {
         if (!ready())
             return Got::Failed;
         Fault fault;
-        switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
+        switch (korvo::rt::gateway::ReceiveGatewayPacket(*socket_, assembler_, fault)) {
             case Arrival::Packet:
                 if (assembler_.complete()) {
                     message.kind = assembler_.kind();

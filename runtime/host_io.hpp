@@ -36,6 +36,9 @@ bool utc_time(std::time_t when, std::tm *out);
 
 int process_id();
 
+// Whether the C library's printf reads numbered conversions ("%1$s").
+bool printf_knows_numbered_conversions();
+
 // The C library's description of `error`, or nullptr when it has none of
 // its own for that number.
 const char *error_description(int error);

@@ -59,6 +59,10 @@ bool utc_time(std::time_t when, std::tm *out) {
     return gmtime_r(&when, out) != nullptr;
 }
 
+bool printf_knows_numbered_conversions() {
+    return true;
+}
+
 int process_id() {
     return static_cast<int>(::getpid());
 }

@@ -58,6 +58,10 @@ bool utc_time(std::time_t when, std::tm *out) {
     return gmtime_s(out, &when) == 0;
 }
 
+bool printf_knows_numbered_conversions() {
+    return false;
+}
+
 int process_id() {
     return ::_getpid();
 }

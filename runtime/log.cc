@@ -13,6 +13,7 @@
 #include <string>
 
 #include "runtime/host_io.hpp"
+#include "runtime/positional_format.hpp"
 
 namespace korvo::rt {
 namespace {
@@ -140,6 +141,13 @@ void vlog(int32_t level, const char *format, va_list arguments) noexcept try {
     Log &sink = log();
     if (format == nullptr || !sink.wanted(level))
         return;
+    if (!host::printf_knows_numbered_conversions()) {
+        std::string text;
+        if (format_positional(format, arguments, &text)) {
+            sink.emit(level, text.c_str());
+            return;
+        }
+    }
     char small[1024];
     va_list copy;
     va_copy(copy, arguments);

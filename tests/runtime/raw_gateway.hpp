@@ -1,5 +1,5 @@
 // Test support for the gateway channel: a method process (a child that finds
-// its end of a socket pair through KORVO_GATEWAY) and the gateway's end in
+// its end of the channel through KORVO_GATEWAY) and the gateway's end in
 // the test, which writes and reads packets byte by byte, so that the tests
 // pin the packet format as docs/gateway-channel.md gives it.
 //
@@ -7,22 +7,25 @@
 // in the child; the test process itself never does.
 #pragma once
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/gateway.h"
 #include "tests/runtime/encoded_bytes.hpp"
 #include "tests/support/test_process.hpp"
 
 namespace korvo::test {
+
+// The bytes of a packet's header.
+inline constexpr std::size_t kHeaderBytes = 12;
 
 // A packet as the channel sends it: kind, flags, version 1, 0, the session
 // and the payload's length (big-endian), the payload.
@@ -41,55 +44,99 @@ inline Bytes text(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
 
-// The gateway's end of a method's channel.
+// The gateway's end of a method's channel, as the host keeps it (a
+// descriptor of a SOCK_SEQPACKET socket, a handle of a message-mode pipe).
+// The host calls live in raw_gateway_<host>.cc.
 class RawGateway {
   public:
-    explicit RawGateway(int fd) : fd_(fd) {}
+    explicit RawGateway(std::intptr_t native = -1) : native_(native) {}
     ~RawGateway() { close(); }
+    RawGateway(RawGateway &&other) noexcept : native_(std::exchange(other.native_, -1)) {}
+    RawGateway &operator=(RawGateway &&other) noexcept {
+        if (this != &other)
+            close(), native_ = std::exchange(other.native_, -1);
+        return *this;
+    }
     RawGateway(const RawGateway &) = delete;
     RawGateway &operator=(const RawGateway &) = delete;
 
-    void send(const Bytes &bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
+    void send(const Bytes &bytes) { ASSERT_TRUE(sendPacket(bytes)) << "packet not sent whole"; }
+    // Sends `bytes` as one packet; false when it did not go whole.
+    bool sendPacket(const Bytes &bytes);
     // The next packet, whole; empty at the end of the channel or when none
     // came within the bounded wait.
-    Bytes receive(int milliseconds = kWaitMilliseconds) {
-        pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, milliseconds) != 1)
-            return {};
-        Bytes bytes(1 << 20);
-        const ssize_t n = ::recv(fd_, bytes.data(), bytes.size(), 0);
-        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-        return bytes;
-    }
-    void close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
+    Bytes receive(int milliseconds = kWaitMilliseconds);
+    void close();
 
   private:
-    int fd_;
+    std::intptr_t native_;
 };
 
-// A method process: `body` runs in a child whose KORVO_GATEWAY names its end
-// of a new SOCK_SEQPACKET pair (and KORVO_GATEWAY_SESSION is 7); its result
-// is the child's exit status. The test plays the gateway on `gateway`.
-class MethodProcess {
-    int method_end_ = -1;  // first: the gateway's initialiser sets it
+// A new channel: the gateway's end, the method's end (for a child to
+// inherit) and what KORVO_GATEWAY says in a process that has it.
+struct ChannelPair {
+    std::intptr_t gateway = -1;
+    PipeHandle method;
+    std::string named;
+};
+ChannelPair makeChannelPair();
+void closeMethodEnd(PipeHandle end);
+// Sets KORVO_GATEWAY and KORVO_GATEWAY_SESSION in this process.
+void setGatewayVariables(const std::string &named, const std::string &session);
 
+// KORVO_GATEWAY values that name no usable end on this host, each with the
+// start of the line the channel logs for it (`directory` holds nothing).
+struct UnusableGateway {
+    std::string value;
+    std::string logged;
+};
+std::vector<UnusableGateway> unusableGateways(const std::string &directory);
+
+// A place a method connects to by name: a socket path in `directory`, or a
+// pipe name; made at once, gone with the object.
+class RawListener {
   public:
-    explicit MethodProcess(const std::function<int()> &body) : gateway(open_pair()) {
+    explicit RawListener(const std::string &directory);
+    ~RawListener();
+    RawListener(const RawListener &) = delete;
+    RawListener &operator=(const RawListener &) = delete;
+
+    // What KORVO_GATEWAY says for a method that connects here.
+    const std::string &name() const { return name_; }
+    // The gateway's end of the first method that connects, within the
+    // bounded wait; an end that is closed (-1) when none came.
+    RawGateway accept();
+
+  private:
+    std::string name_;
+    std::intptr_t native_ = -1;
+};
+
+// A method process: a child whose KORVO_GATEWAY names its end of a new
+// channel (and KORVO_GATEWAY_SESSION is 7); its result is the child's exit
+// status. The test plays the gateway on `gateway`.
+class MethodProcess {
+  public:
+    // Runs the child body `name` (KORVO_CHILD_BODY) as `start` says; the
+    // channel's end is handed over after start's own ends.
+    explicit MethodProcess(const char *name, ChildStart start = {})
+        : MethodProcess(makeChannelPair()) {
+        start.ends.push_back(pair_.method);
+        start.environment["KORVO_GATEWAY"] = pair_.named;
+        start.environment["KORVO_GATEWAY_SESSION"] = "7";
+        child_ = std::make_unique<Child>(name, std::move(start));
+        closeMethodEnd(pair_.method);
+    }
+    // Runs `body` in a copy of this process (Child's fork form: only where
+    // forkingHost() is true), for tests whose method uses what the test
+    // holds in memory.
+    explicit MethodProcess(const std::function<int()> &body) : MethodProcess(makeChannelPair()) {
         child_ = std::make_unique<Child>([&] {
             gateway.close();
-            const std::string channel = "fd:" + std::to_string(method_end_);
-            ::setenv("KORVO_GATEWAY", channel.c_str(), 1);
-            ::setenv("KORVO_GATEWAY_SESSION", "7", 1);
+            setGatewayVariables(pair_.named, "7");
             return body();
         });
-        ::close(method_end_);
+        closeMethodEnd(pair_.method);
     }
     // The child's exit status (see Child::wait).
     int wait() { return child_->wait(); }
@@ -97,14 +144,9 @@ class MethodProcess {
     RawGateway gateway;
 
   private:
-    int open_pair() {
-        int ends[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
-            std::abort();
-        method_end_ = ends[1];
-        return ends[0];
-    }
+    explicit MethodProcess(ChannelPair pair) : gateway(pair.gateway), pair_(std::move(pair)) {}
 
+    ChannelPair pair_;
     std::unique_ptr<Child> child_;
 };
 

@@ -125,9 +125,11 @@ TEST(TypeCode, MalformedRecordsAreRefused) {
     EXPECT_EQ(tc_prepare(unsupported), nullptr);
     EXPECT_EQ(tc_prepare(nullptr), nullptr);
     EXPECT_EQ(tc_prepare(TC_string), TC_string);
-    // A structure whose members do not fit its size.
+    // A structure whose members do not fit its size (half a pointer, on
+    // 32-bit hosts too).
     TcWord big[3] = {{.name = "Sample::Small"}, {.name = "text"}, {.type = TC_string}};
-    TypeCodeRec small[1] = {{"Sample::Small", TC_STATE_STATIC, tk_struct, 4, nullptr, 3, big}};
+    TypeCodeRec small[1] = {
+        {"Sample::Small", TC_STATE_STATIC, tk_struct, sizeof(char *) / 2, nullptr, 3, big}};
     EXPECT_EQ(tc_member_offset(small, 0), SIZE_MAX);
 }
 

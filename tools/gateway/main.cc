@@ -1,19 +1,11 @@
 // korvo_gateway: plays the gateway for one method process over the channel
-// of the runtime (a SOCK_SEQPACKET socket). It serves a distribution from
-// the offsets of the TOC the method hands over, can send a command at a
-// chosen point, answers and keeps uploads, and prints a transcript.
+// of the runtime (a SOCK_SEQPACKET socket, or a message-mode named pipe on
+// Windows). It serves a distribution from the offsets of the TOC the method
+// hands over, can send a command at a chosen point, answers and keeps
+// uploads, and prints a transcript.
 //
 //   korvo_gateway --make-toc dist.toc a.bin b.bin
 //   korvo_gateway --toc dist.toc -- ./method dist1 dist.toc out/
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,10 +13,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "properties/korvo_types.h"
 #include "records/korvo_command.h"
 #include "runtime/gateway.h"
+#include "tools/gateway/method_link.hpp"
 #include "tools/gateway/options.hpp"
 #include "tools/gateway/peer_link.hpp"
 #include "tools/gateway/serving.hpp"
@@ -36,6 +30,8 @@ using namespace korvo::gateway;
 
 namespace {
 
+using korvo::rt::gateway::GatewaySocketPtr;
+
 // Packets kept ready while serving: enough to keep the socket busy.
 constexpr std::size_t kReadyPackets = 4;
 // Packets that may wait for the method to read them before the peer stops
@@ -43,65 +39,6 @@ constexpr std::size_t kReadyPackets = 4;
 // the replies is then held by its own full socket, instead of the peer
 // storing every upload it floods in.
 constexpr std::size_t kWaitingPacketsMax = 64;
-
-[[noreturn]] void fail(const std::string &what) {
-    std::fprintf(stderr, "korvo_gateway: %s\n", what.c_str());
-    std::exit(1);
-}
-
-// Starts the program with its end of a new socket pair in KORVO_GATEWAY;
-// returns the gateway's end.
-int start_program(const Options &options, pid_t &child, const Transcript &transcript) {
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
-        fail(std::string("socketpair: ") + std::strerror(errno));
-    child = ::fork();
-    if (child < 0)
-        fail(std::string("fork: ") + std::strerror(errno));
-    if (child == 0) {
-        ::close(ends[0]);
-        ::fcntl(ends[1], F_SETFD, 0);  // the method inherits its end
-        const std::string channel = "fd:" + std::to_string(ends[1]);
-        const std::string session = std::to_string(options.session);
-        ::setenv("KORVO_GATEWAY", channel.c_str(), 1);
-        ::setenv("KORVO_GATEWAY_SESSION", session.c_str(), 1);
-        std::vector<char *> argv;
-        for (const std::string &arg : options.program)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::fprintf(stderr, "korvo_gateway: cannot start %s: %s\n", argv[0], std::strerror(errno));
-        ::_exit(127);
-    }
-    ::close(ends[1]);
-    transcript.line("started %s (pid %d), session %d", options.program[0].c_str(),
-                    static_cast<int>(child), options.session);
-    return ends[0];
-}
-
-// Waits for one method on the socket path, within the timeout.
-int accept_method(const Options &options, const Transcript &transcript) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (options.listen.size() >= sizeof address.sun_path)
-        fail(options.listen + ": socket path too long");
-    std::strcpy(address.sun_path, options.listen.c_str());
-    const int server = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (server < 0 ||
-        ::bind(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(server, 1) != 0)
-        fail(options.listen + ": " + std::strerror(errno));
-    transcript.line("listening on %s", options.listen.c_str());
-    pollfd ready{server, POLLIN, 0};
-    const int waited = ::poll(&ready, 1, options.timeout > 0 ? options.timeout * 1000 : -1);
-    const int fd = waited == 1 ? ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-    ::close(server);
-    ::unlink(options.listen.c_str());
-    if (fd < 0)
-        fail(waited == 0 ? "no method came within the timeout" : std::strerror(errno));
-    transcript.line("method connected");
-    return fd;
-}
 
 // Runs the conversation until the method closes the channel. False when it
 // ended because the method broke the protocol or a source failed.
@@ -186,10 +123,7 @@ bool converse(PeerLink &link, std::optional<Serving> &serving, Uploads &uploads,
         if (received || (more && flow == PeerLink::Flow::Done))
             continue;
         const bool sending = flow == PeerLink::Flow::Blocked;
-        const short events = static_cast<short>((held ? 0 : POLLIN) | (sending ? POLLOUT : 0));
-        pollfd ready{link.fd(), events, 0};
-        const int n = ::poll(&ready, 1, options.timeout > 0 ? options.timeout * 1000 : -1);
-        if (n == 0) {
+        if (!link.wait(!held, sending, options.timeout > 0 ? options.timeout * 1000 : -1)) {
             transcript.line("no news from the method within %d seconds", options.timeout);
             return false;
         }
@@ -211,12 +145,12 @@ int run(const Options &options) {
         serving.emplace(load_toc_file(options.toc), options);
     Uploads uploads(options);
 
-    pid_t child = -1;
-    const int fd = options.program.empty() ? accept_method(options, transcript)
-                                           : start_program(options, child, transcript);
+    StartedMethod method;
+    GatewaySocketPtr socket = options.program.empty() ? accept_method(options, transcript)
+                                                      : start_method(options, method, transcript);
     bool clean;
     {
-        PeerLink link(fd, options.session);
+        PeerLink link(std::move(socket), options.session);
         if (!serving && options.command != 0) {
             // No distribution to wait for: the command goes out at once, for
             // methods that poll before they read their files.
@@ -226,23 +160,15 @@ int run(const Options &options) {
         clean = converse(link, serving, uploads, options, transcript);
         uploads.on_close(transcript);
     }  // the channel closes: a method still reading sees its end
-    if (child < 0)
+    if (!method.started())
         return clean ? 0 : 1;
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (WIFEXITED(status))
-        transcript.line("method exited with status %d", code);
-    else
-        transcript.line("method ended by signal %d", WTERMSIG(status));
-    return code;
+    return wait_method(method, transcript);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    ::signal(SIGPIPE, SIG_IGN);
+    prepare_host();
     bool help = false;
     Options options;
     try {

@@ -1,13 +1,10 @@
 // The gateway's end of a method's channel.
 #include "tools/gateway/peer_link.hpp"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace korvo::gateway {
 
@@ -16,13 +13,8 @@ using korvo::rt::channel::Header;
 using korvo::rt::channel::kHeaderSize;
 using korvo::rt::channel::kPacketPayloadMax;
 
-PeerLink::PeerLink(int fd, int32_t session) : fd_(fd), session_(session) {
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-}
-
-PeerLink::~PeerLink() {
-    ::close(fd_);
-}
+PeerLink::PeerLink(korvo::rt::gateway::GatewaySocketPtr socket, int32_t session)
+    : socket_(std::move(socket)), session_(session) {}
 
 std::vector<uint8_t> &PeerLink::add_packet(uint8_t kind, std::size_t length, bool more) {
     Header header;
@@ -49,16 +41,17 @@ void PeerLink::queue(uint8_t kind, const uint8_t *payload, std::size_t length) {
 PeerLink::Flow PeerLink::flush(std::string &why) {
     while (!out_.empty()) {
         const std::vector<uint8_t> &packet = out_.front();
-        const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+        switch (korvo::rt::gateway::SendGatewayPacket(*socket_, packet.data(), kHeaderSize,
+                                                      packet.data() + kHeaderSize,
+                                                      packet.size() - kHeaderSize, &why)) {
+            case korvo::rt::gateway::SocketSend::Sent:
+                break;
+            case korvo::rt::gateway::SocketSend::Full:
                 return Flow::Blocked;
-            if (errno == EPIPE || errno == ECONNRESET)
+            case korvo::rt::gateway::SocketSend::Closed:
                 return Flow::Closed;
-            why = std::strerror(errno);
-            return Flow::Failed;
+            case korvo::rt::gateway::SocketSend::Failed:
+                return Flow::Failed;
         }
         out_.pop_front();
     }
@@ -68,7 +61,7 @@ PeerLink::Flow PeerLink::flush(std::string &why) {
 PeerLink::In PeerLink::receive(Message &message, std::string &why) {
     for (;;) {
         Fault fault;
-        switch (korvo::rt::channel::receive_packet(fd_, assembler_, fault)) {
+        switch (korvo::rt::gateway::ReceiveGatewayPacket(*socket_, assembler_, fault)) {
             case korvo::rt::channel::Arrival::Packet:
                 if (assembler_.complete()) {
                     message.kind = assembler_.kind();
@@ -83,10 +76,16 @@ PeerLink::In PeerLink::receive(Message &message, std::string &why) {
                 return In::Closed;
             case korvo::rt::channel::Arrival::Failed:
                 why = fault != Fault::None ? korvo::rt::channel::fault_text(fault)
-                                           : std::strerror(errno);
+                                           : korvo::rt::gateway::LastGatewayErrorText();
                 return In::Refused;
         }
     }
+}
+
+bool PeerLink::wait(bool input, bool output, int timeout_ms) {
+    std::string why;
+    return korvo::rt::gateway::WaitForGatewaySocket(*socket_, input, output, timeout_ms, &why) !=
+           korvo::rt::gateway::SocketWait::TimedOut;
 }
 
 }  // namespace korvo::gateway

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/channel_packet.hpp"
+#include "runtime/gateway_socket.hpp"
 #include "runtime/raise.hpp"
 
 namespace korvo::gateway {
@@ -22,13 +23,11 @@ struct Message {
 
 class PeerLink {
   public:
-    // Takes over `fd` (a SOCK_SEQPACKET socket), which is made non-blocking.
-    PeerLink(int fd, int32_t session);
-    ~PeerLink();
+    // Takes over the gateway's end of the channel.
+    PeerLink(korvo::rt::gateway::GatewaySocketPtr socket, int32_t session);
     PeerLink(const PeerLink &) = delete;
     PeerLink &operator=(const PeerLink &) = delete;
 
-    int fd() const { return fd_; }
     int32_t session() const { return session_; }
 
     // Queues a message of `kind` with a copy of `length` bytes.
@@ -68,10 +67,15 @@ class PeerLink {
     // for a malformed packet.
     In receive(Message &message, std::string &why);
 
+    // Waits until a packet arrives (`input`) or the channel takes more
+    // (`output`), at most `timeout_ms` (-1: without end); false when the
+    // time ran out.
+    bool wait(bool input, bool output, int timeout_ms);
+
   private:
     std::vector<uint8_t> &add_packet(uint8_t kind, std::size_t length, bool more);
 
-    int fd_;
+    korvo::rt::gateway::GatewaySocketPtr socket_;
     int32_t session_;
     std::deque<std::vector<uint8_t>> out_;
     korvo::rt::channel::Assembler assembler_;

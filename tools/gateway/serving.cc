@@ -1,9 +1,6 @@
 // Serving a distribution's segments from the offsets a method handed over.
 #include "tools/gateway/serving.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +8,7 @@
 
 #include "records/korvo_command.h"
 #include "runtime/gateway.h"
+#include "tools/gateway/host_files.hpp"
 
 namespace korvo::gateway {
 
@@ -25,8 +23,7 @@ Serving::~Serving() {
 }
 
 void Serving::close_file() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    close_segment_file(fd_);
     fd_ = -1;
 }
 
@@ -105,27 +102,18 @@ void Serving::produce(PeerLink &link, const Transcript &transcript) {
         return;
     }
     if (fd_ < 0) {
-        fd_ = ::open(segment.location.c_str(), O_RDONLY | O_CLOEXEC);
+        std::string why;
+        fd_ = open_segment_file(segment.location, &why);
         if (fd_ < 0)
-            throw std::runtime_error(segment.location + ": " + std::strerror(errno));
+            throw std::runtime_error(segment.location + ": " + why);
     }
     std::size_t length =
         std::min<std::size_t>(packet_, static_cast<std::size_t>(segment.size - position_));
     if (command_ != 0)
         length = std::min<std::size_t>(length, commandAfter_ - sent_);
-    const off_t at = position_;
+    const int64_t at = position_;
     const bool read = link.queue_stream(KORVO_COMMAND_DATA, length, [&](uint8_t *data) {
-        std::size_t done = 0;
-        while (done < length) {
-            const ssize_t n =
-                ::pread(fd_, data + done, length - done, at + static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return read_segment_file(fd_, data, length, at);
     });
     if (!read)
         throw std::runtime_error(segment.location + ": shorter than its segment's size");

@@ -1,14 +1,10 @@
 // Making, loading and decoding the TOCs the gateway peer serves.
 #include "tools/gateway/toc_file.hpp"
 
-#include <fcntl.h>
-#include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -19,6 +15,7 @@
 #include "properties/property_files.h"
 #include "runtime/mg_memory.h"
 #include "runtime/raise.hpp"
+#include "tools/gateway/host_files.hpp"
 
 namespace korvo::gateway {
 
@@ -53,39 +50,6 @@ auto translating(const std::string &what, Body body) {
     }
 }
 
-// The SHA-256 of the file at `path`, read whole.
-std::vector<uint8_t> file_sha256(const std::string &path) {
-    struct Close {
-        void operator()(int *fd) const { ::close(*fd); }
-    };
-    struct Free {
-        void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-    };
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw std::runtime_error(path + ": cannot be read");
-    std::unique_ptr<int, Close> closing(&fd);
-    std::unique_ptr<EVP_MD_CTX, Free> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 is not available");
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw std::runtime_error(path + ": cannot be read");
-        if (got == 0)
-            break;
-        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
-    }
-    std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest.data(), &length);
-    digest.resize(length);
-    return digest;
-}
-
 }  // namespace
 
 void make_toc_file(const std::string &path, const std::vector<std::string> &files) {
@@ -95,16 +59,17 @@ void make_toc_file(const std::string &path, const std::vector<std::string> &file
             &toc, [](PropertiesList *list) { properties_list_delete(list); });
         std::set<std::string> ids;
         for (const std::string &file : files) {
-            struct stat status;
-            if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            std::error_code failed;
+            if (!std::filesystem::is_regular_file(file, failed))
                 throw std::runtime_error(file + ": not a regular file");
-            if (status.st_size > INT32_MAX)
+            const std::uintmax_t size = std::filesystem::file_size(file, failed);
+            if (failed)
+                throw std::runtime_error(file + ": not a regular file");
+            if (size > INT32_MAX)
                 throw std::runtime_error(file + ": larger than a segment may be (2^31 - 1 bytes)");
-            char *absolute = ::realpath(file.c_str(), nullptr);
-            if (absolute == nullptr)
+            const std::string location = full_path(file);
+            if (location.empty())
                 throw std::runtime_error(file + ": cannot be resolved");
-            const std::string location(absolute);
-            std::free(absolute);
             const std::string id = base_name(file);
             if (!ids.insert(id).second)
                 throw std::runtime_error(file + ": another file has the name " + id);
@@ -112,8 +77,7 @@ void make_toc_file(const std::string &path, const std::vector<std::string> &file
             Properties segment{};
             properties_put_string_dup(&segment, SEGMENT_ID_KEY, id.c_str());
             properties_put_string_dup(&segment, SEGMENT_VERSION_KEY, "1");
-            properties_put_long_dup(&segment, SEGMENT_SIZE_KEY,
-                                    static_cast<int32_t>(status.st_size));
+            properties_put_long_dup(&segment, SEGMENT_SIZE_KEY, static_cast<int32_t>(size));
             properties_put_long_dup(&segment, SEGMENT_OFFSET_KEY, 0);
             properties_put_string_dup(&segment, SEGMENT_LOCATION_KEY, location.c_str());
             const OctetList checksum{static_cast<uint32_t>(digest.size()),

@@ -5,13 +5,15 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "runtime/korvo_export.h"
+
 namespace korvo::gateway {
 
 class Transcript {
   public:
     explicit Transcript(bool quiet) : quiet_(quiet) {}
 
-    [[gnu::format(printf, 2, 3)]] void line(const char *format, ...) const {
+    KORVO_PRINTF_FORMAT(2, 3) void line(const char *format, ...) const {
         if (quiet_)
             return;
         std::fputs("gateway: ", stdout);

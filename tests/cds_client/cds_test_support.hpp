@@ -6,6 +6,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +31,17 @@
 namespace cds_test {
 
 inline constexpr std::chrono::seconds kBoundedWait{30};
+
+// Whether the tests run under Wine, whose WinHTTP differs from Windows' in
+// what a few tests look at (they say which and skip).
+inline bool under_wine() {
+#if defined(_WIN32)
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 class ScratchDir {
   public:

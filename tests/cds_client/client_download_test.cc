@@ -133,6 +133,22 @@ TEST_F(ClientTest, CutDownloadIsReportedAndNotKept) {
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
 }
 
+// A chunked body whose last chunk never comes ends with the connection,
+// which is not the package's end.
+TEST_F(ClientTest, ChunkedBodyWithoutItsLastChunkIsIncomplete) {
+    if (cds_test::under_wine())
+        GTEST_SKIP() << "Wine's WinHTTP ends a cut chunked body as if it were whole";
+    server.put_package("p4c", cds_test::package_bytes(200000, 41));
+    server.answer_with(Answer::kCutChunks);
+    uint32_t handle = 0;
+    ASSERT_EQ(download("p4c", &handle), CDS_OK);
+    const auto completion = Completions::instance().wait_for(handle);
+    ASSERT_TRUE(completion);
+    EXPECT_EQ(completion->status, CDS_INCOMPLETE);
+    EXPECT_EQ(held(), std::vector<std::string>{});
+    EXPECT_EQ(ReleaseFile(handle), CDS_OK);
+}
+
 TEST_F(ClientTest, LateAnswers) {
     server.put_package("p5", "late");
     {
@@ -164,6 +180,9 @@ TEST_F(ClientTest, LateAnswers) {
 }
 
 TEST_F(ClientTest, ReleaseStopsARunningDownloadWithoutACallback) {
+    if (cds_test::under_wine())
+        GTEST_SKIP() << "Wine's WinHTTP does not end a blocked read when its request handle "
+                        "is closed; the transfer ends when the server sends or stalls";
     server.put_package("p6", cds_test::package_bytes(4096, 6));
     server.answer_with(Answer::kLateBody, 60s);
     uint32_t handle = 0;

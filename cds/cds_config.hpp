@@ -20,13 +20,6 @@ namespace korvo::cds {
 
 // Longest path of the configuration file, and longest line read from it.
 inline constexpr size_t kConfigPathMax = 259;
-// What follows the home in the configuration file's path, in the host's
-// own spelling.
-#if defined(_WIN32)
-inline constexpr const char *kConfigFileSuffix = "\\cds.cfg";
-#else
-inline constexpr const char *kConfigFileSuffix = "/cds.cfg";
-#endif
 inline constexpr size_t kConfigLineMax = 259;
 
 struct ClassPathScan {

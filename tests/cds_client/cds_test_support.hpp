@@ -70,17 +70,9 @@ class ScopedEnv {
     ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
         if (const char *old = std::getenv(name))
             old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
+        korvo::test::setEnvironmentVariable(name, value ? value->c_str() : nullptr);
     }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
+    ~ScopedEnv() { korvo::test::setEnvironmentVariable(name_, old_ ? old_->c_str() : nullptr); }
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
 

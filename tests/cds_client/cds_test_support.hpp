@@ -125,7 +125,7 @@ inline std::vector<std::string> files_under(const std::string &root) {
     for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
         if (!it->is_directory(ignored))
-            files.push_back(it->path().lexically_relative(root).string());
+            files.push_back(it->path().lexically_relative(root).generic_string());
     }
     std::sort(files.begin(), files.end());
     return files;

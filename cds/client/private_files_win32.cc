@@ -110,7 +110,8 @@ class OwnerOnly {
     bool ok() const { return descriptor_ != nullptr; }
     SECURITY_ATTRIBUTES *attributes() { return ok() ? &attributes_ : nullptr; }
 
-    // Puts the DACL on the existing `path`.
+    // Puts the DACL on the existing `path`. A new directory gets it this way
+    // as well: not every host applies the one given at its creation.
     bool apply(const std::string &path) const {
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
@@ -179,7 +180,7 @@ bool missing_error(DWORD error) {
 bool make_private_directory(const std::string &path) {
     OwnerOnly security;
     if (CreateDirectoryA(path.c_str(), security.attributes()))
-        return true;
+        return security.apply(path);
     if (GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
     const DWORD attributes = attributes_of(path);
@@ -196,7 +197,7 @@ bool make_private_directory(const std::string &path) {
 
 bool create_private_directory(const std::string &path) {
     OwnerOnly security;
-    return CreateDirectoryA(path.c_str(), security.attributes()) != 0;
+    return CreateDirectoryA(path.c_str(), security.attributes()) != 0 && security.apply(path);
 }
 
 int open_regular(const std::string &path) {

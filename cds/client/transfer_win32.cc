@@ -1,11 +1,15 @@
 // HTTP exchanges over WinHTTP, in its synchronous mode: one session,
-// connection and request per Transfer, closed together when it ends.
+// connection and request per Transfer, closed when it ends (the request
+// sooner when the transfer is told to stop).
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "cds/client/transfer.hpp"
@@ -76,6 +80,58 @@ TransportResult result_of_error(DWORD error, bool head_arrived) {
             return TransportResult::kOther;
     }
 }
+
+// Owns a request handle while the transfer runs and, on a thread of its
+// own, looks every 100 ms whether the transfer is to stop: then it closes
+// the handle, which makes a WinHTTP call blocked on it (a server that sends
+// nothing) return at once instead of after the stall time. Once it has
+// done so the handle is not used again: the transfer's own loop sees the
+// same stop before its next call.
+class StopWatcher {
+  public:
+    StopWatcher(const Transfer &transfer, HINTERNET request) : request_(request) {
+        thread_ = std::thread([this, &transfer] {
+            std::unique_lock lock(mutex_);
+            while (!finished_) {
+                if (done_.wait_for(lock, std::chrono::milliseconds(100),
+                                   [this] { return finished_; }))
+                    break;
+                if (transfer.stop_asked()) {
+                    WinHttpCloseHandle(request_);
+                    closed_ = true;
+                    break;
+                }
+            }
+        });
+    }
+    StopWatcher(const StopWatcher &) = delete;
+    StopWatcher &operator=(const StopWatcher &) = delete;
+    ~StopWatcher() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+            done_.notify_all();
+        }
+        thread_.join();
+        if (!closed_)
+            WinHttpCloseHandle(request_);
+    }
+
+    HINTERNET get() const { return request_; }
+    // Whether the handle was closed because the transfer is to stop.
+    bool fired() {
+        std::lock_guard lock(mutex_);
+        return closed_;
+    }
+
+  private:
+    HINTERNET request_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    bool closed_ = false;
+    std::thread thread_;
+};
 
 // The raw head of the request or of the answer, CR LF between lines.
 std::string raw_headers(HINTERNET request, DWORD which) {
@@ -204,11 +260,17 @@ TransportResult Transfer::perform() {
         return result_of_error(GetLastError(), false);
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                         (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    const InternetHandle request(WinHttpOpenRequest(connection.get(), host.verb, path.c_str(),
-                                                    nullptr, WINHTTP_NO_REFERER,
-                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-    if (!request)
+    const HINTERNET opened =
+        WinHttpOpenRequest(connection.get(), host.verb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                           WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    if (opened == nullptr)
         return result_of_error(GetLastError(), false);
+    StopWatcher request(*this, opened);
+    // A failed call after the watcher closed the handle is the stop's doing.
+    auto failure = [&](bool head_arrived) {
+        const DWORD error = GetLastError();
+        return request.fired() ? TransportResult::kAbandoned : result_of_error(error, head_arrived);
+    };
     // No redirects, no cookies: each request is the package's alone.
     DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
@@ -217,7 +279,7 @@ TransportResult Transfer::perform() {
     if (host.credentials &&
         !WinHttpSetCredentials(request.get(), WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC,
                                host.user_name.c_str(), host.password.c_str(), nullptr))
-        return result_of_error(GetLastError(), false);
+        return failure(false);
 
     // A size that does not fit the call's 32 bits goes as a header of its own.
     std::wstring headers = host.headers;
@@ -234,7 +296,7 @@ TransportResult Transfer::perform() {
                             headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                             headers.empty() ? 0 : static_cast<DWORD>(headers.size()),
                             WINHTTP_NO_REQUEST_DATA, 0, total, 0))
-        return result_of_error(GetLastError(), false);
+        return failure(false);
     if (trace)
         write_trace(TraceKind::kHeaderOut,
                     raw_headers(request.get(), WINHTTP_QUERY_FLAG_REQUEST_HEADERS));
@@ -252,13 +314,13 @@ TransportResult Transfer::perform() {
                 return TransportResult::kAbandoned;
             DWORD written = 0;
             if (!WinHttpWriteData(request.get(), piece.data(), static_cast<DWORD>(got), &written))
-                return result_of_error(GetLastError(), false);
+                return failure(false);
             sent += static_cast<uint64_t>(got);
         }
     }
 
     if (!WinHttpReceiveResponse(request.get(), nullptr))
-        return result_of_error(GetLastError(), false);
+        return failure(false);
     const std::string head = raw_headers(request.get(), 0);
     if (trace)
         write_trace(TraceKind::kHeaderIn, head);
@@ -287,7 +349,7 @@ TransportResult Transfer::perform() {
             return TransportResult::kTimedOut;
         DWORD got = 0;
         if (!WinHttpReadData(request.get(), buffer.data(), kReceiveBuffer, &got))
-            return result_of_error(GetLastError(), true);
+            return failure(true);
         if (got == 0)
             return TransportResult::kOk;
         if (!take_body(buffer.data(), got))

@@ -17,10 +17,19 @@ namespace cds_test {
 
 class StderrCapture {
   public:
+    // The captured bytes as written: no line-end translation where the C
+    // runtime has one.
+#if defined(O_BINARY)
+    static constexpr int kBinary = O_BINARY;
+#else
+    static constexpr int kBinary = 0;
+#endif
+
     explicit StderrCapture(const std::string &file) : file_(file) {
         std::fflush(stderr);
         saved_ = ::dup(2);
-        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+        const int fd =
+            ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | kBinary, 0600);
         ::dup2(fd, 2);
         ::close(fd);
     }

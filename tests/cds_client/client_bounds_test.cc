@@ -4,7 +4,6 @@
 // the client makes its home when none is set, and the SHA-256 it checks
 // packages with.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -125,42 +124,6 @@ TEST_F(BoundsTest, TheTraceMasksCredentials) {
     }
     EXPECT_TRUE(masked);
     EXPECT_TRUE(answered);
-}
-
-// Without CDSCLIENT_HOME the client keeps its cache in the user's cache
-// directory, never beside the library.
-TEST(ClientHome, DefaultsToTheUsersCacheDirectory) {
-    korvo::test::HttpTestServer server;
-    server.put_package("h", "at home");
-    cds_test::ScratchDir scratch;
-    cds_test::ScopedEnv no_home("CDSCLIENT_HOME", std::nullopt);
-    const auto fetch = [&] {
-        uint32_t handle = 0;
-        EXPECT_EQ(DownloadFile(server.address().c_str(), "h", nullptr, nullptr, nullptr,
-                               &Completions::record, &handle),
-                  CDS_OK);
-        EXPECT_TRUE(Completions::instance().wait_for(handle));
-        EXPECT_EQ(ReleaseFile(handle), CDS_OK);
-    };
-    {
-        cds_test::ScopedEnv xdg("XDG_CACHE_HOME", scratch / "xdg");
-        fetch();
-        EXPECT_EQ(cds_test::read_file(
-                      cds_test::cached_package(scratch / "xdg/korvo-cds", server.url(), "h")),
-                  "at home");
-    }
-    {
-        cds_test::ScopedEnv xdg("XDG_CACHE_HOME", std::nullopt);
-        fs::create_directories(scratch / "user");
-        cds_test::ScopedEnv user("HOME", scratch / "user");
-        fetch();
-        EXPECT_EQ(cds_test::read_file(cds_test::cached_package(scratch / "user/.cache/korvo-cds",
-                                                               server.url(), "h")),
-                  "at home");
-        struct stat record {};
-        ASSERT_EQ(::stat((scratch / "user/.cache/korvo-cds").c_str(), &record), 0);
-        EXPECT_EQ(record.st_mode & 0777, 0700u);
-    }
 }
 
 TEST(Sha256, KnownDigestsInAnyPieces) {

@@ -2,10 +2,6 @@
 // cache on threads of the client's own, the answers a server can give, the
 // package ids and servers the client refuses, and releasing.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -14,6 +10,7 @@
 
 #include "cds/client/cds_client.h"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_client/client_test_host.hpp"
 #include "tests/http/http_test_server.hpp"
 
 namespace {
@@ -133,6 +130,22 @@ TEST_F(ClientTest, CutDownloadIsReportedAndNotKept) {
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
 }
 
+// A chunked body whose last chunk never comes ends with the connection,
+// which is not the package's end.
+TEST_F(ClientTest, ChunkedBodyWithoutItsLastChunkIsIncomplete) {
+    if (cds_test::under_wine())
+        GTEST_SKIP() << "Wine's WinHTTP ends a cut chunked body as if it were whole";
+    server.put_package("p4c", cds_test::package_bytes(200000, 41));
+    server.answer_with(Answer::kCutChunks);
+    uint32_t handle = 0;
+    ASSERT_EQ(download("p4c", &handle), CDS_OK);
+    const auto completion = Completions::instance().wait_for(handle);
+    ASSERT_TRUE(completion);
+    EXPECT_EQ(completion->status, CDS_INCOMPLETE);
+    EXPECT_EQ(held(), std::vector<std::string>{});
+    EXPECT_EQ(ReleaseFile(handle), CDS_OK);
+}
+
 TEST_F(ClientTest, LateAnswers) {
     server.put_package("p5", "late");
     {
@@ -164,6 +177,9 @@ TEST_F(ClientTest, LateAnswers) {
 }
 
 TEST_F(ClientTest, ReleaseStopsARunningDownloadWithoutACallback) {
+    if (cds_test::under_wine())
+        GTEST_SKIP() << "Wine's WinHTTP does not end a blocked read when its request handle "
+                        "is closed; the transfer ends when the server sends or stalls";
     server.put_package("p6", cds_test::package_bytes(4096, 6));
     server.answer_with(Answer::kLateBody, 60s);
     uint32_t handle = 0;
@@ -286,15 +302,9 @@ TEST_F(ClientTest, UnusableHomesAndUnreachableServers) {
         EXPECT_EQ(download("p9", &handle), CDS_CACHE_FAILED);
     }
     // A port nobody listens on.
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    ::close(probe);
-    const std::string closed = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    uint16_t port = 0;
+    korvo::test::close_socket(korvo::test::listen_on_loopback(port));
+    const std::string closed = "127.0.0.1:" + std::to_string(port);
     EXPECT_EQ(DownloadFile(closed.c_str(), "p9", nullptr, nullptr, nullptr, &Completions::record,
                            &handle),
               CDS_UNREACHABLE);
@@ -353,10 +363,14 @@ TEST_F(ClientTest, PublishedFilesCanBeDownloaded) {
         bytes);
     EXPECT_EQ(ReleaseFile(handle), CDS_OK);
 
-    // Only regular files are sent; a FIFO does not hold the caller.
+    // Only regular files are sent; a FIFO (where the host has them) does
+    // not hold the caller, nor is a directory sent.
     const std::string fifo = home / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(PublishFile(server.address().c_str(), "f", fifo.c_str(), "bob", "pw"),
+    if (cds_test::make_fifo(fifo)) {
+        EXPECT_EQ(PublishFile(server.address().c_str(), "f", fifo.c_str(), "bob", "pw"),
+                  CDS_INVALID_ARGUMENT);
+    }
+    EXPECT_EQ(PublishFile(server.address().c_str(), "f", home.path().c_str(), "bob", "pw"),
               CDS_INVALID_ARGUMENT);
     EXPECT_EQ(PublishFile(server.address().c_str(), "f", (home / "absent").c_str(), "bob", "pw"),
               CDS_INVALID_ARGUMENT);

@@ -3,9 +3,9 @@
 // killed method does. Usage: cds_download_and_wait <manager> <package id>.
 // Prints "started <handle>" once DownloadFile returned CDS_OK; exits 1 when
 // it did not, and by itself after 120 seconds at the latest.
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "cds/client/cds_client.h"
 
@@ -21,6 +21,6 @@ int main(int argc, char **argv) {
         return 1;
     std::printf("started %u\n", handle);
     std::fflush(stdout);
-    ::sleep(120);
+    std::this_thread::sleep_for(std::chrono::seconds(120));
     return 0;
 }

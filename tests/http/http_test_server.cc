@@ -3,6 +3,7 @@
 #include "tests/http/http_test_server.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -468,6 +469,19 @@ bool HttpTestServer::answer_request(SocketHandle fd, const std::string &method,
             break;
     }
     const std::string length = std::to_string(package->size());
+    if (behaviour.answer == Answer::kCutChunks) {
+        // One chunk with the first half of the package, then the start of
+        // a second chunk that never ends: no last chunk comes.
+        const size_t half = package->size() / 2;
+        char size_line[32];
+        std::snprintf(size_line, sizeof size_line, "%zx\r\n", half);
+        if (!send_text(fd, head(200, "OK", "Transfer-Encoding: chunked\r\n" + extra)) || !with_body)
+            return false;
+        send_text(fd, size_line + package->substr(0, half) + "\r\n");
+        std::snprintf(size_line, sizeof size_line, "%zx\r\n", package->size() - half);
+        send_text(fd, size_line + package->substr(half, (package->size() - half) / 2));
+        return false;
+    }
     if (behaviour.answer == Answer::kNoLength) {
         send_text(fd, head(200, "OK", "Connection: close\r\n"));
         if (with_body)

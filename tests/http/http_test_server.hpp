@@ -36,6 +36,7 @@ enum class Answer {
     kServe,       // 200 with the package and its length; 404 for an unknown id
     kBusy,        // 503 Service Unavailable
     kCut,         // the whole head, half the body, then the connection closes
+    kCutChunks,   // chunked: half the body, part of a chunk, then the connection closes
     kGarbage,     // bytes that are not HTTP, then the connection closes
     kBadLength,   // 200 with a Content-Length that is not a number
     kNoLength,    // 200 without a length; the body ends when the connection closes

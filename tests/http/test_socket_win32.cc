@@ -1,5 +1,6 @@
 // The test HTTP server's TCP calls on Winsock.
 #include <winsock2.h>
+#include <windows.h>
 #include <ws2tcpip.h>
 
 #include <climits>
@@ -88,6 +89,9 @@ int64_t receive_some(SocketHandle socket, char *buffer, size_t size) {
 
 void shut_down(SocketHandle socket) {
     shutdown(native(socket), SD_BOTH);
+    // A receive blocked on the socket is not always woken by the shutdown
+    // alone: cancel it.
+    CancelIoEx(reinterpret_cast<HANDLE>(native(socket)), nullptr);
 }
 
 void close_socket(SocketHandle socket) {

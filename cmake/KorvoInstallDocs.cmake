@@ -5,7 +5,15 @@
 #                                                 Debian expect them)
 #   share/bash-completion/completions/korvo       bash completion for korvo
 #   share/doc/korvo/README.md, share/doc/korvo/*.md  the README and docs/
+# On Windows (the ZIP) only the README, at the top, and docs/ in doc/: no
+# man or bash there.
 # Included from KorvoPackaging.cmake after GNUInstallDirs.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT runtime)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    COMPONENT runtime FILES_MATCHING PATTERN "*.md" PATTERN "man" EXCLUDE)
+  return()
+endif()
 find_program(KORVO_GZIP gzip REQUIRED)
 
 set(KORVO_MAN_PAGES korvo korvo_gateway korvo_sample_method)

@@ -37,6 +37,10 @@ if(CMAKE_LIBRARY_ARCHITECTURE)
       "Object code libraries (lib/<multiarch triplet>)" FORCE)
   endif()
 endif()
+# The ZIP for Windows keeps what people read in doc/, beside bin/.
+if(WIN32 AND NOT CMAKE_INSTALL_DOCDIR)  # unset, or left empty by GNUInstallDirs
+  set(CMAKE_INSTALL_DOCDIR doc CACHE PATH "Documentation (doc)" FORCE)
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 include(KorvoRunPath)
@@ -154,6 +158,11 @@ endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/tests/install/consumer/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
 
-# The man pages, the completion and the documents; the Debian packages.
+# The man pages, the completion and the documents; the Debian packages, or
+# on Windows the ZIP.
 include(${CMAKE_CURRENT_LIST_DIR}/KorvoInstallDocs.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/KorvoDebian.cmake)
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/KorvoWindowsPackage.cmake)
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/KorvoDebian.cmake)
+endif()

@@ -14,6 +14,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+#endif
 
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
@@ -59,6 +63,16 @@ static void read_location(void *list) {
     printf("location: %s\n", properties_get_string(list, SEGMENT_LOCATION_KEY));
 }
 
+/* Makes a fresh folder of the example's own under the temporary folder. */
+static int make_scratch_dir(char *directory, size_t size) {
+    snprintf(directory, size, "%s/korvo_example.XXXXXX", cpl_tmpdir());
+#ifdef _WIN32
+    return _mktemp_s(directory, strlen(directory) + 1) == 0 && _mkdir(directory) == 0;
+#else
+    return mkdtemp(directory) != NULL;
+#endif
+}
+
 int main(void) {
     if (korvo_init() != 1)
         return 1;
@@ -73,8 +87,7 @@ int main(void) {
     properties_put_OctetList_dup(segment, SEGMENT_CHECKSUM_KEY, &checksum);
 
     char directory[512], path[600];
-    snprintf(directory, sizeof directory, "%s/korvo_example.XXXXXX", cpl_tmpdir());
-    if (mkdtemp(directory) == NULL)
+    if (!make_scratch_dir(directory, sizeof directory))
         return 1;
     snprintf(path, sizeof path, "%s/segment.plist", directory);
 

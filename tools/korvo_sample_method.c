@@ -23,6 +23,16 @@
 
 #include <korvo/korvo.h>
 
+/* Windows opens files as text unless told otherwise (each "\n" written would
+ * become "\r\n"), and its paths take '\\' and ':' besides '/'. */
+#ifdef _WIN32
+#define OPEN_BYTES O_BINARY
+#define NOT_IN_FILE_NAMES "/\\:"
+#else
+#define OPEN_BYTES 0
+#define NOT_IN_FILE_NAMES "/"
+#endif
+
 struct Job {
     const char *id, *tocPath, *outDir, *report;
     int status;
@@ -60,7 +70,8 @@ static void run(void *context) {
         Properties *segment = &toc->buffer[i];
         const int64_t size = properties_get_long(segment, SEGMENT_SIZE_KEY);
         const char *id = properties_get_string(segment, SEGMENT_ID_KEY);
-        if (strchr(id, '/') != NULL || strcmp(id, "..") == 0 || strcmp(id, ".") == 0) {
+        if (strpbrk(id, NOT_IN_FILE_NAMES) != NULL || strcmp(id, "..") == 0 ||
+            strcmp(id, ".") == 0) {
             fprintf(stderr, "korvo_sample_method: segment id %s is no file name\n", id);
             job->status = 1;
             return;
@@ -73,7 +84,7 @@ static void run(void *context) {
         if (done > left)
             done = left;
         left = done < size ? 0 : left - done;
-        int fd = open(path, O_WRONLY | O_CREAT, 0644);
+        int fd = open(path, O_WRONLY | O_CREAT | OPEN_BYTES, 0644);
         if (fd < 0 || ftruncate(fd, done) != 0) {
             perror(path);
             job->status = 1;
@@ -112,7 +123,7 @@ static void run(void *context) {
             continue; /* complete: the gateway sends nothing for it */
         const char *id = properties_get_string(segment, SEGMENT_ID_KEY);
         output_path(path, sizeof path, job->outDir, segment);
-        int fd = open(path, O_WRONLY | O_APPEND);
+        int fd = open(path, O_WRONLY | O_APPEND | OPEN_BYTES);
         if (fd < 0) {
             perror(path);
             job->status = 1;

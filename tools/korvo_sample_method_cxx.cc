@@ -24,8 +24,12 @@ struct Job {
     std::string id, toc_path, out_dir, report;
 };
 
+// One name of this host's paths: no separator ('/', on Windows '\\' too)
+// and no drive ("C:").
 bool is_file_name(std::string_view id) {
-    return id.find('/') == std::string_view::npos && id != "." && id != ".." && !id.empty();
+    const std::filesystem::path path{std::string(id)};
+    return !id.empty() && id != "." && id != ".." && !path.has_root_name() &&
+           path.filename() == path;
 }
 
 int run(const Job &job) {

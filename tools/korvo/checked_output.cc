@@ -7,9 +7,11 @@
 #include <cstring>
 #include <iostream>
 
+#include "host_system.hpp"
+
 namespace korvo::cli {
 
-CheckedOutput::CheckedOutput(int fd) : fd_(fd), terminal_(isatty(fd) != 0) {
+CheckedOutput::CheckedOutput(int fd) : fd_(fd), terminal_(host::is_terminal(fd)) {
     setp(buffer_.data(), buffer_.data() + buffer_.size());
     previous_ = std::cout.rdbuf(this);
 }

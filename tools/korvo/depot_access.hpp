@@ -88,17 +88,23 @@ bool is_expired(const EntryInfo &entry, std::time_t now);
 // Decodes the property bytes into the empty `list` when they are an encoded
 // property list; false otherwise.
 bool entry_properties(const EntryInfo &entry, PropertyList &list);
+// When the depot's machine-wide lock objects belong to another account,
+// what the user can do about it; empty otherwise (and always on Windows,
+// where the lock objects are named mutexes that carry their own access).
+std::string foreign_lock_advice();
+
 // Which data files a writer holds: a pending entry is its writer's while
-// the writer's process holds an advisory lock on the entry's data file; an
-// expiry purge removes pending entries that nobody holds. Read from
-// /proc/locks, so that looking takes no lock a depot operation would meet.
+// the writer's process holds a lock on the entry's data file; an expiry
+// purge removes pending entries that nobody holds. On Linux read from
+// /proc/locks, so that looking takes no lock a depot operation would meet;
+// on Windows, which lists no locks, by trying the lock for an instant.
 class WriterLocks {
   public:
     WriterLocks();
     bool held(const std::string &data_file) const;
 
   private:
-    std::set<std::string> files_;  // "major:minor:inode" as /proc/locks shows them
+    std::set<std::string> files_;  // Linux: "major:minor:inode" as /proc/locks shows them
 };
 
 // An entry the expiry purge removes: complete with its deadline passed, or

@@ -1,5 +1,4 @@
 // korvo depot list, show and usage; the parent of verify and purge.
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <ctime>
@@ -9,6 +8,7 @@
 #include "depot_commands.hpp"
 #include "endpoint.hpp"
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "output.hpp"
 #include "property_view.hpp"
 #include "units.hpp"
@@ -129,10 +129,10 @@ int run_usage(const DepotOptions &shared, const UsageOptions &options) {
     if (partial)
         std::cerr << "korvo: the permanent storage counts only the data files before one that "
                      "could not be measured; 'korvo depot verify' names it\n";
-    struct statvfs fs {};
-    bool have_fs = statvfs(depot.dir().c_str(), &fs) == 0;
-    uint64_t free_bytes = have_fs ? static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize : 0;
-    uint64_t total_bytes = have_fs ? static_cast<uint64_t>(fs.f_blocks) * fs.f_frsize : 0;
+    uint64_t free_bytes = 0, total_bytes = 0;
+    bool have_fs = host::volume_space(depot.dir(), free_bytes, total_bytes);
+    if (!have_fs)
+        free_bytes = total_bytes = 0;
     uint64_t used_kb = permanent_kb + reserved_kb;
     uint64_t available_kb = options.limit_kb > used_kb ? options.limit_kb - used_kb : 0;
 

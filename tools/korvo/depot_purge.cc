@@ -22,6 +22,7 @@
 #include "depot_commands.hpp"
 #include "endpoint.hpp"
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "interrupt.hpp"
 #include "output.hpp"
 #include "progress_bar.hpp"
@@ -39,7 +40,7 @@ struct PurgeOptions {
 
 bool gone(const std::string &path) {
     struct stat status {};
-    return lstat(path.c_str(), &status) != 0 && errno == ENOENT;
+    return host::lstat_path(path, status) != 0 && errno == ENOENT;
 }
 
 // Counts, every tenth of a second until stopped, the candidates whose entry

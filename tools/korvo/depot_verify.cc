@@ -3,8 +3,6 @@
 // depot's own (its locks, its parser); the entry files it could not return
 // are read and parsed here, read-only, to tell a damaged one from one that
 // appeared during the walk.
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +17,8 @@
 #include "depot_commands.hpp"
 #include "endpoint.hpp"
 #include "failure.hpp"
+#include "host_files.hpp"
+#include "host_system.hpp"
 #include "interrupt.hpp"
 #include "kes/kes_memory.h"
 #include "output.hpp"
@@ -64,7 +64,7 @@ std::vector<DirectoryName> list_directory(const std::string &dir) {
     std::error_code error;
     for (const auto &item : fs::directory_iterator(dir, error)) {
         DirectoryName entry{item.path().filename().string(), {}};
-        if (lstat(item.path().c_str(), &entry.status) != 0)
+        if (host::lstat_path(item.path().string(), entry.status) != 0)
             continue;  // gone since the listing
         names.push_back(std::move(entry));
     }
@@ -74,15 +74,15 @@ std::vector<DirectoryName> list_directory(const std::string &dir) {
 }
 
 std::string file_kind(const struct stat &status) {
+    if (host::is_link(status))
+        return "a symbolic link";
     if (S_ISREG(status.st_mode))
         return "a file of " + std::to_string(status.st_size) + " bytes";
     if (S_ISDIR(status.st_mode))
         return "a directory";
-    if (S_ISLNK(status.st_mode))
-        return "a symbolic link";
     if (S_ISFIFO(status.st_mode))
         return "a FIFO";
-    if (S_ISSOCK(status.st_mode))
+    if (host::is_socket(status))
         return "a socket";
     return "a device";
 }
@@ -96,7 +96,7 @@ fs::path comparable(const fs::path &path) {
 // Reads an entry file the walk did not return and parses it with the
 // depot's parser: the entry, or nothing with `why` set.
 std::optional<EntryInfo> parse_entry_file(Depot *depot, const std::string &path, std::string &why) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    int fd = host::open_read_no_follow(path);
     if (fd < 0) {
         why = std::string("it cannot be opened: ") + std::strerror(errno);
         return std::nullopt;
@@ -167,11 +167,11 @@ class Verifier {
                 "its data file " + data_name + " is also the data file of " + it->second);
         claimed_.insert(data_name);
         struct stat status {};
-        if (lstat(entry.location.c_str(), &status) != 0) {
+        if (host::lstat_path(entry.location, status) != 0) {
             add("missing-data-file", "its data file " + data_name + " is missing");
             return;
         }
-        if (!S_ISREG(status.st_mode)) {
+        if (host::is_link(status) || !S_ISREG(status.st_mode)) {
             add("data-file-not-regular", "its data file " + data_name + " is " + file_kind(status));
             return;
         }
@@ -213,8 +213,8 @@ class Verifier {
                 continue;
             std::smatch parts;
             if (std::regex_match(item.name, parts, temporary) && S_ISREG(item.status.st_mode)) {
-                pid_t pid = static_cast<pid_t>(std::stol(parts[2].str()));
-                if (pid > 0 && (kill(pid, 0) == 0 || errno == EPERM))
+                const int64_t pid = std::stoll(parts[2].str());
+                if (host::process_running(pid))
                     continue;  // a record that a running process is writing
                 strays_.push_back({item.name, "temporary-file",
                                    "a record left half-written by process " + parts[2].str() +

@@ -20,6 +20,7 @@
 
 #include "command_registry.hpp"
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "output.hpp"
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
@@ -79,10 +80,10 @@ void check_data_file(const std::string &dir, const std::string &name) {
         throw Failure(kExitUsage, quote_text(name) + " is a description file, not a data file");
     std::string path = dir + "/" + name;
     struct stat status {};
-    if (lstat(path.c_str(), &status) != 0)
+    if (host::lstat_path(path, status) != 0)
         throw Failure(errno == ENOENT ? kExitNotFound : kExitFailed,
                       "cannot use the data file " + quote_text(path) + ": " + std::strerror(errno));
-    if (!S_ISREG(status.st_mode))
+    if (host::is_link(status) || !S_ISREG(status.st_mode))
         throw Failure(kExitFailed, "the data file " + quote_text(path) +
                                        " is not a regular file (links are not followed)");
 }
@@ -111,7 +112,7 @@ int run_describe(const DescribeOptions &options) {
     for (const std::string &name : names) {
         std::string path = dir + "/" + name + suffix;
         struct stat existing {};
-        if (lstat(path.c_str(), &existing) == 0 && !options.force)
+        if (host::lstat_path(path, existing) == 0 && !options.force)
             throw Failure(kExitFailed, quote_text(path) + " exists; --force replaces it");
     }
     Json written = Json::array();

@@ -1,8 +1,9 @@
-// Ctrl-C (SIGINT), SIGTERM and SIGHUP for long work. While an InterruptScope
-// lives, the first such signal only sets a flag that the work polls
-// (InterruptScope::requested) so that it can stop at a safe point: close its
-// stream (the progress record then says where to resume), end a depot walk,
-// release its locks. A short notice goes to standard error at once. A second
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP for long work; on Windows the console
+// events Ctrl-C, Ctrl-Break and close, counted as SIGINT, SIGTERM and SIGHUP.
+// While an InterruptScope lives, the first such signal only sets a flag
+// that the work polls (InterruptScope::requested) so that it can stop at a
+// safe point: close its stream (the progress record then says where to
+// resume), end a depot walk, release its locks. A short notice goes to standard error at once. A second
 // signal ends the process as the signal normally does.
 //
 // Threads: one scope at a time, made and destroyed on the main thread; the

@@ -11,6 +11,7 @@
 #include "checked_output.hpp"
 #include "command_registry.hpp"
 #include "failure.hpp"
+#include "host_system.hpp"
 #include "properties/korvo_types.h"
 #include "runtime/log.h"
 #include "usage_errors.hpp"
@@ -47,6 +48,7 @@ int check_output(CheckedOutput &out, int code) {
 }
 
 int run(int argc, char **argv) {
+    host::prepare_standard_streams();
     CheckedOutput out(STDOUT_FILENO);
     CLI::App app(
         "korvo: look into and steer a korvo endpoint: its depot, property files, "

@@ -1,11 +1,9 @@
 #include "progress_bar.hpp"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 
+#include "host_system.hpp"
 #include "output.hpp"
 #include "units.hpp"
 
@@ -24,13 +22,6 @@ double plain_interval() {
     char *end = nullptr;
     double seconds = std::strtod(text, &end);
     return end != text && seconds >= 0 ? seconds : kDefaultPlainInterval;
-}
-
-int terminal_width(int fd) {
-    struct winsize size {};
-    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
 }
 
 // "0.4s" for short work, "3m05s" for long.
@@ -55,7 +46,7 @@ ProgressBar::ProgressBar(std::string label, ProgressUnit unit, uint64_t total, b
       unit_(unit),
       total_(total),
       enabled_(enabled),
-      terminal_(isatty(fileno(out)) != 0),
+      terminal_(host::is_terminal(fileno(out))),
       out_(out),
       interval_(plain_interval()),
       start_(Clock::now()),
@@ -235,7 +226,8 @@ void ProgressBar::draw(Clock::time_point now, bool final, const std::string &out
         else
             std::fprintf(out_, "%s\n", line.c_str());
     } else if (terminal_) {
-        std::fprintf(out_, "\r\033[K%s", bar_line(now, terminal_width(fileno(out_))).c_str());
+        std::fprintf(out_, "\r\033[K%s",
+                     bar_line(now, host::terminal_columns(fileno(out_))).c_str());
         drawn_ = true;
     } else {
         std::fprintf(out_, "%s\n", plain_line(now).c_str());

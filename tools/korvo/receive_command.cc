@@ -20,6 +20,7 @@
 #include "command_registry.hpp"
 #include "endpoint.hpp"
 #include "failure.hpp"
+#include "host_system.hpp"
 #include "interrupt.hpp"
 #include "output.hpp"
 #include "progress_bar.hpp"
@@ -218,7 +219,8 @@ int run_receive(ReceiveOptions options) {
                                       " must be a file name without commas");
     uint64_t rate = parse_rate(options.rate);
     if (!options.work_dir.empty())
-        ::setenv("KORVO_WORK_DIR", options.work_dir.c_str(), 1);  // where the library keeps records
+        // Where the library keeps records.
+        host::set_environment("KORVO_WORK_DIR", options.work_dir.c_str());
     Source source = resolve_source(options.source);
 
     // One writer per distribution, and a place for its record, before

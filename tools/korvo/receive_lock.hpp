@@ -2,9 +2,9 @@
 // "<progress dir>/<id>.lock" for as long as it runs, so that a second
 // receive of the same distribution into the same work directory is refused
 // instead of writing the same outputs and record. The lock is the kernel's
-// (flock): it goes with the process, however that ends (kill -9 included),
-// and the file, which stays behind, holds the process id of the last
-// holder for the message.
+// (flock; LockFileEx on Windows): it goes with the process, however that
+// ends (kill -9 included), and the file, which stays behind, holds the
+// process id of the last holder for the message.
 //
 // Ownership: a DistributionLock owns its descriptor; the lock ends with it.
 // Threads: main thread.

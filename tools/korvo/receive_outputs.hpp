@@ -6,17 +6,16 @@
 // that names it, and so is an output that is the very file (device and
 // inode) the receive reads a segment from.
 //
-// Ownership: an OutputFiles owns the folder's descriptor and the files'.
+// Ownership: an OutputFiles owns the folder's handle and the files'.
 // Threads: main thread. Failures are Failures (exit 1).
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "distribution_toc.hpp"
+#include "host_files.hpp"
 
 namespace korvo::cli {
 
@@ -56,8 +55,8 @@ class OutputFiles {
   private:
     struct Identity {
         bool exists = false;
-        dev_t device = 0;
-        ino_t inode = 0;
+        uint64_t device = 0;
+        uint64_t inode = 0;
         uint64_t size = 0;
     };
     // Checks what lies at `name` in the folder: nothing, or a regular file
@@ -65,7 +64,7 @@ class OutputFiles {
     Identity inspect(uint32_t i) const;
 
     std::string out_;
-    int dir_ = -1;
+    host::FolderHandle dir_;
     std::vector<std::string> names_;
     std::vector<Identity> seen_;
     std::vector<int> fds_;

@@ -1,6 +1,5 @@
 #include "receive_record.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 
 #include "endpoint.hpp"
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "output.hpp"
 #include "properties/korvo_properties.h"
 #include "record_fields.hpp"
@@ -48,19 +48,17 @@ std::string prepare_record_place(const std::string &distribution) {
     // for its owner alone, as the library makes it.
     std::error_code error;
     std::filesystem::create_directories(work, error);
-    if (!error && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    if (!error && host::make_private_dir(dir) != 0 && errno != EEXIST)
         error = std::error_code(errno, std::generic_category());
     if (error || !std::filesystem::is_directory(dir))
         throw Failure(kExitFailed, "cannot keep a progress record in " + dir + ": " +
                                        (error ? error.message() : "it is not a directory") +
                                        " (name another work directory with -w)");
     const std::string path = record_path(distribution);
-    long name_max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
-    if (name_max < 0)
-        name_max = 255;
+    const size_t name_max = host::longest_file_name(dir);
     // The finished record's name and the lock's are as long or longer.
     const size_t longest = distribution.size() + std::strlen(".lock");
-    if (longest > static_cast<size_t>(name_max) || path.size() + 1 > kLibraryPathMax)
+    if (longest > name_max || path.size() + 1 > kLibraryPathMax)
         throw Failure(kExitFailed, "the distribution id is " + std::to_string(distribution.size()) +
                                        " characters long: its progress record in " + dir +
                                        " would need a file name of " + std::to_string(longest) +
@@ -77,12 +75,12 @@ Checkpoint load_checkpoint(const std::string &distribution, bool quiet) {
     Checkpoint checkpoint;
     const std::string path = record_path(distribution);
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
+    if (host::lstat_path(path, status) != 0) {
         if (errno == ENOENT)
             return checkpoint;
         refuse_record(path, std::string("cannot be examined: ") + std::strerror(errno));
     }
-    if (!S_ISREG(status.st_mode))
+    if (host::is_link(status) || !S_ISREG(status.st_mode))
         refuse_record(path, "is not a regular file");
     if (status.st_size == 0) {
         // What a save that failed half-way leaves (a full disk): it vouches
@@ -125,18 +123,9 @@ namespace korvo::cli {
 void sync_record(const std::string &distribution) {
     const std::string path = record_path(distribution);
     for (const std::string &name : {path, progress_dir(work_dir(""))}) {
-        const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ENOENT)
-                continue;
+        if (host::flush_named(name) != 0 && errno != ENOENT)
             throw Failure(kExitFailed,
                           "cannot flush " + name + " to disk: " + std::strerror(errno));
-        }
-        const bool flushed = ::fsync(fd) == 0;
-        const int why = errno;
-        ::close(fd);
-        if (!flushed)
-            throw Failure(kExitFailed, "cannot flush " + name + " to disk: " + std::strerror(why));
     }
 }
 

@@ -1,40 +1,8 @@
 #include "segment_digest.hpp"
 
-#include <openssl/evp.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <stdexcept>
 
 namespace korvo::cli {
-
-struct Sha256::Context {
-    struct Free {
-        void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> evp{EVP_MD_CTX_new()};
-};
-
-Sha256::Sha256() : context_(std::make_unique<Context>()) {
-    if (!context_->evp || EVP_DigestInit_ex(context_->evp.get(), EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 is not available");
-}
-
-Sha256::~Sha256() = default;
-Sha256::Sha256(Sha256 &&) noexcept = default;
-Sha256 &Sha256::operator=(Sha256 &&) noexcept = default;
-
-void Sha256::update(const void *data, size_t length) {
-    EVP_DigestUpdate(context_->evp.get(), data, length);
-}
-
-std::vector<uint8_t> Sha256::finish() {
-    std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_->evp.get(), digest.data(), &length);
-    digest.resize(length);
-    return digest;
-}
 
 std::string hex_text(const std::vector<uint8_t> &bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -49,6 +17,7 @@ std::string hex_text(const std::vector<uint8_t> &bytes) {
 }  // namespace korvo::cli
 
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
 
@@ -122,8 +91,7 @@ void SegmentDigests::hash_loop() {
         while (next->hashed < until) {
             const size_t want =
                 static_cast<size_t>(std::min<uint64_t>(buffer.size(), until - next->hashed));
-            const ssize_t got =
-                ::pread(next->fd, buffer.data(), want, static_cast<off_t>(next->hashed));
+            const int64_t got = host::read_at(next->fd, buffer.data(), want, next->hashed);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {

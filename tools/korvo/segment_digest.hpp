@@ -3,7 +3,8 @@
 // it); the receive hashes each such segment's output, the bytes an earlier
 // run left on disk included, and compares once the last byte is in.
 //
-// Ownership: a Sha256 owns its OpenSSL context.
+// Ownership: a Sha256 owns its hashing context (OpenSSL's; bcrypt's on
+// Windows).
 #pragma once
 
 #include <cstddef>

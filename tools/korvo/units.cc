@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host_system.hpp"
+
 namespace korvo::cli {
 
 std::string format_bytes(uint64_t bytes) {
@@ -44,7 +46,7 @@ std::string format_duration(double seconds) {
 
 std::string format_local_time(std::time_t when) {
     std::tm local{};
-    if (localtime_r(&when, &local) == nullptr)
+    if (!host::local_time(when, local))
         return std::to_string(static_cast<long long>(when));
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);

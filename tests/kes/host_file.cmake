@@ -2,3 +2,9 @@
 # own copies of this host's implementations.
 target_sources(kes_tests PRIVATE ${KORVO_INCLUDE_ROOT}/kes/host_file${KORVO_HOST_SUFFIX}.cc
                                  ${KORVO_INCLUDE_ROOT}/kes/host_env${KORVO_HOST_SUFFIX}.cc)
+# On Windows the host file calls stand on the shared handle, error and path
+# helpers.
+if(WIN32)
+  target_sources(kes_tests PRIVATE ${KORVO_INCLUDE_ROOT}/kes/host_handle_win32.cc)
+  target_link_libraries(kes_tests PRIVATE advapi32)
+endif()

@@ -30,7 +30,8 @@ namespace korvo::cds {
 
 namespace {
 
-// The short name the client is loaded by: libCDSClient.so or CDSClient.so.
+// The short name the client is loaded by: CDSClient.so or libCDSClient.so
+// (CDSClient.dll or libCDSClient.dll on Windows).
 constexpr const char *kClientName = "CDSClient";
 
 // Fills `funcs` from `module` (NULL: the running program), in slot order;

@@ -25,6 +25,8 @@ inline constexpr const char *kDefaultRegistryFile = "/etc/korvo/registry.ini";
 // The key and value under which the registry holds the client's home.
 inline constexpr std::string_view kClientKey =
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\CDSClient";
+// The same key below HKEY_LOCAL_MACHINE, as the system registry opens it.
+inline constexpr const char *kClientSubkey = "System\\CurrentControlSet\\Services\\CDSClient";
 inline constexpr std::string_view kClientHomeValue = "cds_home";
 
 namespace registry_text {

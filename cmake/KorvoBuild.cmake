@@ -65,6 +65,14 @@ function(korvo_add_gtest)
   add_executable(${arg_NAME} ${arg_SOURCES})
   korvo_library_defaults(${arg_NAME})
   target_link_libraries(${arg_NAME} PRIVATE ${arg_LIBS} korvo_test_support GTest::gtest GTest::gmock)
+  if(WIN32)
+    # Under Wine: the program is one test (cmake/KorvoWineTests.cmake).
+    add_test(NAME ${arg_NAME} COMMAND ${arg_NAME} --gtest_color=no)
+    set_tests_properties(${arg_NAME} PROPERTIES TIMEOUT 1800)
+    korvo_wine_test_environment(TESTS ${arg_NAME}
+      EXTRA "KORVO_TEST_BINARY_DIR=${CMAKE_CURRENT_BINARY_DIR}")
+    return()
+  endif()
   gtest_discover_tests(${arg_NAME}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${arg_TIMEOUT}
@@ -84,6 +92,7 @@ function(korvo_add_fuzz_target)
   target_link_libraries(replay_${arg_NAME} PRIVATE ${arg_LIBS})
   add_test(NAME fuzz_replay.${arg_NAME} COMMAND replay_${arg_NAME} ${corpus})
   set_tests_properties(fuzz_replay.${arg_NAME} PROPERTIES TIMEOUT 300)
+  korvo_wine_test_environment(TESTS fuzz_replay.${arg_NAME})
   if(KORVO_FUZZ)
     add_executable(fuzz_${arg_NAME} ${arg_SOURCE})
     korvo_library_defaults(fuzz_${arg_NAME})
@@ -104,14 +113,47 @@ endfunction()
 # A test folder: every *_test.cc of the calling folder goes into one test
 # program `<folder>_tests` linked with `library`; further programs (helper
 # processes, test libraries) are declared in *.cmake files of the folder.
+# A test file of one host alone ends in _posix_test.cc or _win32_test.cc;
+# the files listed after POSIX_ONLY (whose tests have no meaning on Windows,
+# the reason beside the list) stay out of a Windows build.
+#   korvo_add_test_folder(<library> [POSIX_ONLY <file>...])
 function(korvo_add_test_folder library)
+  cmake_parse_arguments(arg "" "" "POSIX_ONLY" ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  list(FILTER sources EXCLUDE REGEX "${KORVO_OTHER_HOST_SUFFIX}_test\\.cc$")
+  if(WIN32)
+    foreach(excluded IN LISTS arg_POSIX_ONLY)
+      list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
+  endif()
   if(sources)
     korvo_add_gtest(NAME ${folder}_tests SOURCES ${sources} LIBS ${library})
   endif()
   file(GLOB extras CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
   foreach(extra IN LISTS extras)
     include(${extra})
+  endforeach()
+endfunction()
+
+# Compiles this host's implementation of the host files `names` (paths from
+# the source root without the host suffix: kes/host_file) into the test
+# program `target`, for tests of code that is internal to the library. Where
+# a host file has no implementation for this host yet, the program is left
+# out of the build and its test disabled, with a note, instead of failing
+# the configuration.
+#   korvo_test_host_sources(<target> <name>...)
+function(korvo_test_host_sources target)
+  foreach(name IN LISTS ARGN)
+    set(file ${KORVO_INCLUDE_ROOT}/${name}${KORVO_HOST_SUFFIX}.cc)
+    if(EXISTS ${file})
+      target_sources(${target} PRIVATE ${file})
+    else()
+      message(STATUS "${target}: left out, ${name}${KORVO_HOST_SUFFIX}.cc does not exist")
+      set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+      if(WIN32)
+        set_tests_properties(${target} PROPERTIES DISABLED TRUE)
+      endif()
+    endif()
   endforeach()
 endfunction()

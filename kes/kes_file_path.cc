@@ -7,16 +7,14 @@
 #include <cstring>
 
 #include "kes/host_file.hpp"
-#include "kes/kes_account.hpp"
+#include "kes/host_security.hpp"
 #include "kes/kes_file.h"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_path_rules.hpp"
 #include "kes/kes_status.hpp"
 
-using korvo::kes::AccountName;
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;
-using korvo::kes::StandInError;
 using korvo::kes::SystemError;
 
 namespace {
@@ -79,8 +77,8 @@ KesStatus *KesFileGetInfo(KesStatus *status, const char *path, KesFileInfo *info
     info->rawDevice = static_cast<int32_t>(st.st_rdev);
     // An owner without an account name leaves the field empty; the record
     // is still good.
-    if (AccountName(st.st_uid, info->owner, sizeof(info->owner)) != 0)
-        info->owner[0] = '\0';
+    korvo::host::OwnerFailure failure;
+    korvo::host::FileOwnerName(host.c_str(), info->owner, sizeof(info->owner), &failure);
     return FillStatus(status, KES_OK, 0, 0);
 }
 
@@ -91,13 +89,11 @@ KesStatus *KesFileGetOwner(KesStatus *status, char *name, const char *path, size
     const HostPath host = FilePath(path);
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 2);
-    struct stat st;
-    if (::stat(host.c_str(), &st) != 0)
-        return StandInError(status, 4);
-    if (const int error = AccountName(st.st_uid, name, size); error != 0) {
-        name[0] = '\0';
-        return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + error, 3);
-    }
+    korvo::host::OwnerFailure failure;
+    if (const int error = korvo::host::FileOwnerName(host.c_str(), name, size, &failure);
+        error != 0)
+        return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + error,
+                          failure == korvo::host::OwnerFailure::kFile ? 4 : 3);
     return FillStatus(status, KES_OK, 0, 0);
 }
 }

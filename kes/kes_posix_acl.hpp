@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "kes/kes_acl.h"
+#include "kes/kes_acl_entries.hpp"
 #include "kes/kes_status.h"
 
 namespace korvo::kes {
@@ -21,19 +22,6 @@ struct AclRelease {
     void operator()(void *object) const noexcept { acl_free(object); }
 };
 using AclHandle = std::unique_ptr<std::remove_pointer_t<acl_t>, AclRelease>;
-
-// The rights word with each right asked for by any of its bits reduced to the
-// bit that reports it (0x1, 0x10, 0x100), and the deny bit kept.
-inline int32_t CanonicalRights(int32_t rights) {
-    int32_t canonical = rights & KES_FILE_PERMISSION_DENY;
-    if ((rights & KES_FILE_PERMISSION_READ_ANY) != 0)
-        canonical |= KES_FILE_PERMISSION_READ;
-    if ((rights & KES_FILE_PERMISSION_WRITE_ANY) != 0)
-        canonical |= KES_FILE_PERMISSION_WRITE;
-    if ((rights & KES_FILE_PERMISSION_EXECUTE_ANY) != 0)
-        canonical |= KES_FILE_PERMISSION_EXECUTE;
-    return canonical;
-}
 
 // Calls visit(entry, tag) for each entry of `acl` in order while it answers
 // true. False (errno set) when an entry or its tag cannot be read.

@@ -2,10 +2,6 @@
 // reader and path normalisation.
 #include "runtime/config.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/host_io.hpp"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"
 
@@ -25,15 +22,11 @@ namespace {
 class ConfigReader {
   public:
     explicit ConfigReader(const char *path) : path_(path) {
-        fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        struct stat status;
-        if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
+        bool not_regular = false;
+        fd_ = korvo::rt::host::open_regular_file(path, &not_regular);
+        if (not_regular)
             LogMsg(LOG_LEVEL_FAILURE, 0, 0, -1,
                    "Configuration file %1$s is not a regular file; it is not read.", path);
-            close();
-        }
-        if (fd_ >= 0)
-            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     }
     ~ConfigReader() { close(); }
     ConfigReader(const ConfigReader &) = delete;
@@ -51,9 +44,7 @@ class ConfigReader {
         char chunk[16384];
         int32_t number = 0;
         for (;;) {
-            const ssize_t got = ::read(fd_, chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR)
-                continue;
+            const int64_t got = korvo::rt::host::read_some(fd_, chunk, sizeof chunk);
             if (got < 0)
                 return false;
             pending.append(chunk, static_cast<size_t>(got));
@@ -89,7 +80,7 @@ class ConfigReader {
     }
     void close() {
         if (fd_ >= 0)
-            ::close(fd_);
+            korvo::rt::host::close_file(fd_);
         fd_ = -1;
     }
 

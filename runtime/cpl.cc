@@ -1,5 +1,5 @@
-// Portability services over POSIX: environment, temporary directory and
-// directory listing with the entry records callers expect.
+// Portability services: environment, temporary directory and directory
+// listing with the entry records callers expect.
 #include "runtime/cpl.h"
 
 #include <dirent.h>
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+
+#include "runtime/host_tmpdir.hpp"
 
 struct CplDir {
     DIR *dir;
@@ -26,7 +28,7 @@ const char *cpl_tmpdir(void) {
         if (value != nullptr && *value != '\0')
             return value;
     }
-    return "/tmp";
+    return korvo::rt::HostTempDirectory();
 }
 
 CplDir *cpl_opendir(const char *path) {

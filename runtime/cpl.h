@@ -18,8 +18,9 @@ KORVO_BEGIN_DECLS
 /* The value of environment variable `name`, or NULL. */
 KORVO_RUNTIME_EXPORT const char *cpl_getenv(const char *name);
 
-/* A directory for temporary files: KORVO_TMPDIR, else TMPDIR, else "/tmp"
- * (empty values are skipped). */
+/* A directory for temporary files: KORVO_TMPDIR, else TMPDIR, else the
+ * host's own ("/tmp"; on Windows GetTempPathA's answer without its trailing
+ * separator). Empty values are skipped. */
 KORVO_RUNTIME_EXPORT const char *cpl_tmpdir(void);
 
 /* A directory entry: the name's length in bytes, then the NUL-terminated

@@ -1,10 +1,7 @@
 // The runtime log: formatting, the level filter, the sink (a file or
 // standard error) and capturing for tests. Each kept line is written with a
-// single write(2), so lines of several processes sharing a file do not mix.
+// single write, so lines of several processes sharing a file do not mix.
 #include "runtime/log.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -14,6 +11,8 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+
+#include "runtime/host_io.hpp"
 
 namespace korvo::rt {
 namespace {
@@ -38,11 +37,11 @@ class Log {
             level_.store(env_level_);
         close_file();
         if (const char *path = std::getenv("KORVO_LOG_FILE"); path != nullptr && *path != '\0') {
-            fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            fd_ = host::open_append_file(path);
             if (fd_ < 0) {
                 const std::string note = "korvo_runtime: cannot open the log file " +
                                          std::string(path) + "; logging to standard error\n";
-                write_all(STDERR_FILENO, note);
+                write_all(host::standard_error_fd(), note);
             }
         }
     }
@@ -83,7 +82,7 @@ class Log {
         }
         if (level > this->level())
             return;
-        write_all(fd_ >= 0 ? fd_ : STDERR_FILENO, format_line(level, text));
+        write_all(fd_ >= 0 ? fd_ : host::standard_error_fd(), format_line(level, text));
     }
 
   private:
@@ -91,11 +90,11 @@ class Log {
         char stamp[32] = "";
         const std::time_t now = std::time(nullptr);
         std::tm utc{};
-        if (gmtime_r(&now, &utc) != nullptr)
+        if (host::utc_time(now, &utc))
             std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
         std::string line = stamp;
         line += ' ';
-        line += std::to_string(::getpid());
+        line += std::to_string(host::process_id());
         line += " L";
         line += std::to_string(level);
         line += ' ';
@@ -109,9 +108,7 @@ class Log {
         const char *p = line.data();
         size_t left = line.size();
         while (left > 0) {
-            const ssize_t written = ::write(fd, p, left);
-            if (written < 0 && errno == EINTR)
-                continue;
+            const int64_t written = host::write_some(fd, p, left);
             if (written <= 0)
                 return;
             p += written;
@@ -120,8 +117,7 @@ class Log {
     }
 
     void close_file() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        host::close_file(fd_);
         fd_ = -1;
     }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/generic.h"
+#include "runtime/host_io.hpp"
 #include "runtime/mg_memory.h"
 #include "runtime/render.hpp"
 #include "runtime/stypes.h"
@@ -20,7 +21,7 @@ namespace {
 constexpr const char *kIllegalFormat = "Format has illegal types (%1$s)";
 
 std::string errno_text(int error) {
-    if (const char *text = strerrordesc_np(error))
+    if (const char *text = host::error_description(error))
         return text;
     return "errno=" + std::to_string(error);
 }

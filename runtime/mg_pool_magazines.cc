@@ -21,6 +21,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "runtime/mg_heap.hpp"
 #include "runtime/mg_pool_internal.hpp"
 
 #ifdef KORVO_POOL_PLAIN_HEAP
@@ -62,7 +63,7 @@ Magazine *empty_magazine() {
         if (Magazine *magazine = pop(shared.empty))
             return magazine;
     }
-    auto *magazine = static_cast<Magazine *>(std::malloc(sizeof(Magazine)));
+    auto *magazine = static_cast<Magazine *>(heap_allocate(sizeof(Magazine)));
     if (magazine != nullptr)
         magazine->count = 0;
     return magazine;
@@ -72,7 +73,7 @@ Magazine *empty_magazine() {
 // of the C heap.
 bool fill_new(std::size_t size_class, Magazine *magazine) {
     const std::size_t stride = kHeader + class_capacity(size_class);
-    auto *slab = static_cast<char *>(std::malloc(stride * kRounds));
+    auto *slab = static_cast<char *>(heap_allocate(stride * kRounds));
     if (slab == nullptr)
         return false;
     for (std::uint32_t i = 0; i < kRounds; ++i) {
@@ -201,7 +202,7 @@ std::size_t capacity(const void *block) {
 void *allocate_large(std::size_t size) {
     if (size > SIZE_MAX - kHeader)
         return nullptr;
-    auto *header = static_cast<Header *>(std::malloc(kHeader + size));
+    auto *header = static_cast<Header *>(heap_allocate(kHeader + size));
     if (header == nullptr)
         return nullptr;
     *header = Header{size, kLarge};
@@ -249,7 +250,7 @@ void release_other(void *block) {
     const std::uint64_t size_class = tag_of(block);
     if (size_class >= kClasses) [[unlikely]] {
         if (size_class == kLarge)
-            std::free(header_of(block));
+            heap_release(header_of(block));
         else
             release_carved(block, size_class);
         return;
@@ -278,7 +279,7 @@ void *resize(void *block, std::size_t size) {
     if (tag == kLarge && size > kMaxSmall) {
         if (size > SIZE_MAX - kHeader)
             return nullptr;
-        auto *grown = static_cast<Header *>(std::realloc(header, kHeader + size));
+        auto *grown = static_cast<Header *>(heap_resize(header, kHeader + size));
         if (grown == nullptr)
             return nullptr;
         grown->capacity = size;

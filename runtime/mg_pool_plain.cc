@@ -4,6 +4,7 @@
 // the magazines and the slabs when KORVO_MEMORY_POOL is "plain".
 #include <cstdlib>
 
+#include "runtime/mg_heap.hpp"
 #include "runtime/mg_pool.hpp"
 
 #ifndef KORVO_POOL_PLAIN_HEAP
@@ -12,14 +13,18 @@
 
 namespace korvo::rt::pool {
 
+using detail::heap_allocate;
+using detail::heap_release;
+using detail::heap_resize;
+
 constinit thread_local FreedCarved freed_carved [[gnu::tls_model("initial-exec")]] = {};
 
 void *allocate(std::size_t size) {
-    return std::malloc(size == 0 ? 1 : size);
+    return heap_allocate(size == 0 ? 1 : size);
 }
 
 void release_other(void *block) {
-    std::free(block);
+    heap_release(block);
 }
 
 void settle_freed_carved() {}
@@ -29,7 +34,7 @@ std::size_t slab_bytes_held() {
 }
 
 void *resize(void *block, std::size_t size) {
-    return std::realloc(block, size == 0 ? 1 : size);
+    return heap_resize(block, size == 0 ? 1 : size);
 }
 
 void *Carver::refill(std::size_t size) {

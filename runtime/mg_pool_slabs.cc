@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "runtime/mg_heap.hpp"
 #include "runtime/mg_pool_internal.hpp"
 #include "runtime/mg_slab_memory.hpp"
 
@@ -51,7 +52,7 @@ Slab *new_slab(std::size_t slab_class) {
     } else if (bytes >= kPageBytes) {
         if ((memory = map_pages(bytes)) == nullptr)
             return nullptr;
-    } else if ((memory = std::malloc(bytes)) == nullptr) {
+    } else if ((memory = heap_allocate(bytes)) == nullptr) {
         return nullptr;
     }
     held_slab_bytes.fetch_add(bytes, std::memory_order_relaxed);
@@ -70,7 +71,7 @@ bool delete_slab(Slab *slab) {
         if (!unmap_pages(slab, bytes))
             return false;
     } else {
-        std::free(slab);
+        heap_release(slab);
     }
     held_slab_bytes.fetch_sub(bytes, std::memory_order_relaxed);
     return true;

@@ -2,8 +2,36 @@
 # Sets up a fresh Debian (12 or later) machine for korvo: installs the packages
 # the build needs when they are missing, configures and builds into build/,
 # and runs the example program.
+#   scripts/setup.sh             the Linux build
+#   scripts/setup.sh --windows   also what the Windows cross builds and their
+#                                tests under Wine need (scripts/test.sh --windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# mingw-w64 (the -posix compilers of both targets), Wine for 64-bit and, with
+# the i386 architecture, 32-bit programs, and GoogleTest's sources, which the
+# cross builds compile themselves (cmake/KorvoCrossPackages.cmake).
+if [ "${1:-}" = "--windows" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    $sudo apt-get update -q
+  fi
+  windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
+    googletest)
+  missing=()
+  for package in "${windows_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+      || missing+=("$package")
+  done
+  if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+fi
 
 # libcurl4-openssl-dev: the CDS client's HTTP; curl: the CDS benchmark's reference.
 # libcli11-dev, nlohmann-json3-dev: the korvo command; pkgconf, dpkg-dev, file:
@@ -22,8 +50,6 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

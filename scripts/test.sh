@@ -3,8 +3,62 @@
 # interface checks and the replayed fuzz corpora).
 #   scripts/test.sh              the normal build, in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan/
+#   scripts/test.sh --windows    mingw-w64 cross builds for x86_64 and i686, in
+#                                build-win64/ and build-win32/, run under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# The Windows suite: each target is cross-built and its tests run under
+# WINEPREFIX when it is set, else under a Wine prefix of the build folder's
+# own (made on the first run), so that no run depends on, or changes, the
+# user's ~/.wine. Under Wine one
+# ctest entry is one test program; its GoogleTest totals are summed at the
+# end. Fails when either target fails.
+windows() {
+  local failed=0 dir toolchain prefix=${WINEPREFIX:-}
+  for target in win64:mingw-x86_64 win32:mingw-i686; do
+    dir=build-${target%%:*}
+    toolchain=cmake/toolchains/${target#*:}.cmake
+    echo "== ${dir}"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BENCH=OFF -DKORVO_TESTS=ON >/dev/null
+    if ! cmake --build "$dir"; then
+      failed=1
+      continue
+    fi
+    export WINEPREFIX=${prefix:-$PWD/$dir/wine-prefix}
+    export WINEDEBUG=-all
+    # wine64 serves both targets (WoW64); a new prefix is made once.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "making the Wine prefix $WINEPREFIX"
+      wineboot -i >/dev/null 2>&1 || true
+      wineserver -w || true
+    fi
+    if ! ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$(nproc)" --timeout 1800; then
+      failed=1
+    fi
+    wineserver -k >/dev/null 2>&1 || true
+    windows_counts "$dir"
+  done
+  return $failed
+}
+
+# The GoogleTest totals of the last run in `dir`: tests that passed, were
+# skipped and failed, over every program.
+windows_counts() {
+  local log=$1/Testing/Temporary/LastTest.log
+  [ -f "$log" ] || return 0
+  awk '/^\[  PASSED  \] [0-9]+ test/ { passed += $4 }
+       /^\[  SKIPPED \] [0-9]+ test/ { skipped += $4 }
+       /^\[  FAILED  \] [0-9]+ test/ { failed += $4 }
+       END { printf "%s: GoogleTest cases: %d passed, %d skipped, %d failed\n", dir, passed, skipped, failed }' \
+    dir="$1" "$log"
+}
+
+if [ "${1:-}" = "--windows" ]; then
+  windows
+  exit
+fi
 
 dir=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

@@ -6,7 +6,8 @@
 // (device, mount point, type, options, two numbers), with a blank, tab, line
 // feed or backslash in a field written as a backslash and three octal digits.
 //
-// Threads: any; nothing is kept between calls.
+// Pure text work (cd_drives.hpp reads the machine's table). Threads: any;
+// nothing is kept between calls.
 #pragma once
 
 #include <string>
@@ -18,10 +19,5 @@ namespace korvo::stream {
 // The mount points of CD file systems in the table's text. Lines with fewer
 // than three fields, and mount points that decode to a NUL, are passed over.
 std::vector<std::string> cd_mount_points(std::string_view table);
-
-// The CD mount points of the machine's mount table. A table that cannot be
-// read (missing, not a regular file, larger than 16 MiB) is logged at level
-// 1 and gives none.
-std::vector<std::string> cd_drives();
 
 }  // namespace korvo::stream

@@ -21,8 +21,8 @@ ServerView ask_server(const CheckRecord &record, const std::string &url, const c
     Transfer transfer(url, user_name, password);
     if (!transfer.ready())
         return {Verdict::kRefused, CDS_NO_MEMORY};
-    curl_easy_setopt(transfer.curl(), CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(transfer.curl(), CURLOPT_TIMEOUT, seconds);
+    transfer.head_only();
+    transfer.limit_time(seconds);
     if (!record.etag.empty())
         transfer.add_header("If-None-Match: " + record.etag);
     if (!record.last_modified.empty())
@@ -51,11 +51,11 @@ ServerView ask_server(const CheckRecord &record, const std::string &url, const c
         }
         return true;
     });
-    const CURLcode result = transfer.perform();
+    const TransportResult result = transfer.perform();
     if (!transfer.head_seen()) {
-        const int32_t code = transfer.answer().malformed() || result == CURLE_OK
+        const int32_t code = transfer.answer().malformed() || result == TransportResult::kOk
                                  ? CDS_BAD_ANSWER
-                                 : code_for_curl(result);
+                                 : code_for_transport(result);
         return {Verdict::kRefused, code};
     }
     return view;

@@ -1,10 +1,6 @@
 // Checking, keeping and forgetting cached packages.
 #include "cds/client/cached_package.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <vector>
 
 #include "cds/client/descriptor.hpp"
@@ -24,10 +20,11 @@ std::optional<CheckRecord> read_check_record(const CacheRoot &root, std::string_
 bool package_matches(const CacheRoot &root, std::string_view id, const CheckRecord &record,
                      bool digest) {
     const Descriptor file(open_regular(root.package_file(id)));
-    struct stat status {};
-    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || status.st_uid != ::geteuid() ||
-        static_cast<uint64_t>(status.st_ino) != record.inode ||
-        static_cast<uint64_t>(status.st_size) != record.size)
+    if (file.get() < 0)
+        return false;
+    const std::optional<FileIdentity> identity = identify_file(file.get());
+    if (!identity || !identity->ours || identity->id != record.inode ||
+        identity->size != record.size)
         return false;
     if (!digest || !record.sha256)
         return true;
@@ -35,9 +32,7 @@ bool package_matches(const CacheRoot &root, std::string_view id, const CheckReco
     std::vector<char> buffer(1 << 20);
     uint64_t total = 0;
     for (;;) {
-        const ssize_t got = ::read(file.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const int64_t got = read_some(file.get(), buffer.data(), buffer.size());
         if (got < 0)
             return false;
         if (got == 0)
@@ -49,29 +44,31 @@ bool package_matches(const CacheRoot &root, std::string_view id, const CheckReco
 }
 
 bool forget_package(const CacheRoot &root, std::string_view id) {
-    ::unlink(root.check_file(id).c_str());
+    remove_file(root.check_file(id));
     const std::string package = root.package_file(id);
-    if (::unlink(package.c_str()) == 0 || errno == ENOENT)
+    if (remove_file(package))
         return true;
     // A directory in the package's place: only an empty one goes.
-    return ::rmdir(package.c_str()) == 0;
+    return remove_empty_directory(package);
 }
 
 bool keep_package(const CacheRoot &root, std::string_view id, int fd, const std::string &part,
                   CheckRecord record, const std::string &scratch) {
-    struct stat status {};
-    if (::fsync(fd) != 0 || ::fstat(fd, &status) != 0)
+    if (!sync_file(fd))
         return false;
-    record.inode = static_cast<uint64_t>(status.st_ino);
-    record.size = static_cast<uint64_t>(status.st_size);
+    const std::optional<FileIdentity> identity = identify_file(fd);
+    if (!identity)
+        return false;
+    record.inode = identity->id;
+    record.size = identity->size;
     if (!write_synced_file(scratch, record.encode()))
         return false;
     // The package first: a record without its package vouches for nothing,
     // while a package without a record is not answered.
-    if (::rename(part.c_str(), root.package_file(id).c_str()) != 0)
+    if (!replace_file(part, root.package_file(id)))
         return false;
     sync_directory(root.files_directory());
-    if (::rename(scratch.c_str(), root.check_file(id).c_str()) != 0)
+    if (!replace_file(scratch, root.check_file(id)))
         return false;
     sync_directory(root.checks_directory());
     return true;

@@ -1,12 +1,9 @@
 // The table of downloads and the thread that runs each of them.
 #include "cds/client/downloads.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <system_error>
@@ -170,8 +167,7 @@ void receive(Job job) {
         if (received - written_back >= kWritebackInterval) {
             // Starts the writing without waiting for it; a failure here
             // shows, if it matters, in the sync that keeps the package.
-            ::sync_file_range(job.file.get(), static_cast<off_t>(written_back),
-                              static_cast<off_t>(received - written_back), SYNC_FILE_RANGE_WRITE);
+            start_writeback(job.file.get(), written_back, received - written_back);
             written_back = received;
         }
         if (hash)
@@ -179,12 +175,14 @@ void receive(Job job) {
         return true;
     });
     transfer.on_stop([&] { return download->stop.load(); });
-    const CURLcode result = transfer.ready() ? transfer.perform() : CURLE_OUT_OF_MEMORY;
+    const TransportResult result =
+        transfer.ready() ? transfer.perform() : TransportResult::kNoMemory;
 
     int32_t status = CDS_OK;
     if (!transfer.head_seen()) {
-        status = transfer.answer().malformed() || result == CURLE_OK ? CDS_BAD_ANSWER
-                                                                     : code_for_curl(result);
+        status = transfer.answer().malformed() || result == TransportResult::kOk
+                     ? CDS_BAD_ANSWER
+                     : code_for_transport(result);
         download->publish(status);
     } else if (!body_follows) {
         status = CDS_CANCELLED;
@@ -196,8 +194,8 @@ void receive(Job job) {
         status = CDS_BAD_ANSWER;
     } else if (fault != BodyFault::kNone) {
         status = CDS_CACHE_FAILED;
-    } else if (result != CURLE_OK) {
-        status = code_for_curl(result);
+    } else if (result != TransportResult::kOk) {
+        status = code_for_transport(result);
     } else if (declared && received != *declared) {
         status = CDS_INCOMPLETE;
     } else if (hash && hash->finish() != *record.sha256) {
@@ -226,8 +224,8 @@ Downloads &Downloads::instance() {
     return downloads;
 }
 
-// libcurl starts before the table exists, so that at exit the table's
-// destructor, which joins the download threads, runs before the TLS
+// The HTTP transport starts before the table exists, so that at exit the
+// table's destructor, which joins the download threads, runs before the TLS
 // library's clean-up: a thread that was still ending when the process
 // exited then frees its TLS state as it ends instead of leaving it behind
 // a clean-up that has already run.
@@ -325,8 +323,7 @@ int32_t Downloads::start(const DownloadRequest &request, uint32_t *handle) {
     download->directory = work->path();
     download->part = work->path() + "/" + download->package + ".part";
     std::string part = download->part;
-    Descriptor file(
-        ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Descriptor file(create_private_file(part));
     if (file.get() < 0)
         return CDS_CACHE_FAILED;
     Credentials credentials;

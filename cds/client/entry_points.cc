@@ -1,16 +1,12 @@
 // The client's five entry points. None lets an exception out: a failure that
 // C++ reports by throwing (memory exhausted) becomes CDS_NO_MEMORY.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <new>
 
 #include "cds/client/cds_client.h"
 #include "cds/client/client_home.hpp"
 #include "cds/client/descriptor.hpp"
 #include "cds/client/downloads.hpp"
+#include "cds/client/private_files.hpp"
 #include "cds/client/transfer.hpp"
 
 namespace cdsclient {
@@ -30,23 +26,14 @@ int32_t guarded(Fn &&fn) {
 
 // The code of a request whose answer was judged by `code_of_head`, or of
 // one whose answer never arrived whole.
-int32_t result_of(const Transfer &transfer, CURLcode result, int32_t code_of_head) {
+int32_t result_of(const Transfer &transfer, TransportResult result, int32_t code_of_head) {
     if (!transfer.head_seen())
-        return transfer.answer().malformed() || result == CURLE_OK ? CDS_BAD_ANSWER
-                                                                   : code_for_curl(result);
+        return transfer.answer().malformed() || result == TransportResult::kOk
+                   ? CDS_BAD_ANSWER
+                   : code_for_transport(result);
     if (code_of_head != CDS_OK)
         return code_of_head;
-    return result == CURLE_OK ? CDS_OK : code_for_curl(result);
-}
-
-size_t read_piece(char *buffer, size_t size, size_t count, void *fd) {
-    for (;;) {
-        const ssize_t got = ::read(*static_cast<int *>(fd), buffer, size * count);
-        if (got >= 0)
-            return static_cast<size_t>(got);
-        if (errno != EINTR)
-            return CURL_READFUNC_ABORT;
-    }
+    return code_for_transport(result);
 }
 
 int32_t single_file_size(const char *manager, const char *package_id, const char *user_name,
@@ -60,7 +47,7 @@ int32_t single_file_size(const char *manager, const char *package_id, const char
     Transfer transfer(*url, user_name, password);
     if (!transfer.ready())
         return CDS_NO_MEMORY;
-    curl_easy_setopt(transfer.curl(), CURLOPT_NOBODY, 1L);
+    transfer.head_only();
     int32_t code = CDS_BAD_ANSWER;
     std::optional<uint64_t> length;
     transfer.on_head([&](const HttpAnswer &answer) {
@@ -70,7 +57,7 @@ int32_t single_file_size(const char *manager, const char *package_id, const char
         length = answer.content_length();
         return true;
     });
-    const CURLcode performed = transfer.perform();
+    const TransportResult performed = transfer.perform();
     const int32_t result = result_of(transfer, performed, code);
     if (result != CDS_OK)
         return result;
@@ -89,30 +76,23 @@ int32_t publish_file(const char *manager, const char *package_id, const char *so
     const std::optional<std::string> url = package_url(manager, package_id);
     if (!url)
         return CDS_INVALID_ARGUMENT;
-    // Non-blocking open: a FIFO in the file's place must not hold the caller.
-    const Descriptor file(::open(source_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    int fd = file.get();
+    uint64_t size = 0;
+    const Descriptor file(open_upload_source(source_path, &size));
+    const int fd = file.get();
     if (fd < 0)
         return CDS_INVALID_ARGUMENT;
-    struct stat record {};
-    if (::fstat(fd, &record) != 0 || !S_ISREG(record.st_mode))
-        return CDS_INVALID_ARGUMENT;
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     Transfer transfer(*url, user_name, password);
     if (!transfer.ready())
         return CDS_NO_MEMORY;
-    curl_easy_setopt(transfer.curl(), CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(transfer.curl(), CURLOPT_INFILESIZE_LARGE,
-                     static_cast<curl_off_t>(record.st_size));
-    curl_easy_setopt(transfer.curl(), CURLOPT_READFUNCTION, &read_piece);
-    curl_easy_setopt(transfer.curl(), CURLOPT_READDATA, &fd);
+    transfer.upload(size,
+                    [fd](char *buffer, size_t wanted) { return read_some(fd, buffer, wanted); });
     int32_t code = CDS_BAD_ANSWER;
     transfer.on_head([&](const HttpAnswer &answer) {
         code = code_for_status(answer.status());
         return true;
     });
-    const CURLcode performed = transfer.perform();
+    const TransportResult performed = transfer.perform();
     return result_of(transfer, performed, code);
 }
 

@@ -1,11 +1,12 @@
-// HTTP exchanges over libcurl.
+// The transport-independent part of the client's HTTP exchanges: URLs,
+// limits from the environment, the trace's text, the codes of statuses and
+// transport results, and the answer's head as the transport hands it over.
 #include "cds/client/transfer.hpp"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "cds/client/cds_client.h"
 
@@ -13,24 +14,11 @@ namespace cdsclient {
 
 namespace {
 
-// Seconds allowed to connect, and the time a transfer may go on without a
-// single byte arriving before it counts as stalled.
-constexpr long kConnectSeconds = 30;
-constexpr long kStallSeconds = 300;
-// Bytes libcurl hands over per write: large pieces keep the per-call cost
-// small next to the copy.
-constexpr long kReceiveBuffer = 512 * 1024;
-
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
-
-void initialise_http_once() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::optional<std::string> server_url(const char *manager) {
     if (manager == nullptr || *manager == '\0')
@@ -96,11 +84,11 @@ uint64_t bytes_from_environment(const char *name, uint64_t fallback, uint64_t la
     return *end == '\0' && errno == 0 && value <= largest ? value : fallback;
 }
 
-std::string trace_text(curl_infotype type, std::string_view data) {
-    const char *mark = type == CURLINFO_TEXT         ? "* "
-                       : type == CURLINFO_HEADER_OUT ? "> "
-                       : type == CURLINFO_HEADER_IN  ? "< "
-                                                     : nullptr;
+std::string trace_text(TraceKind kind, std::string_view data) {
+    const char *mark = kind == TraceKind::kNote        ? "* "
+                       : kind == TraceKind::kHeaderOut ? "> "
+                       : kind == TraceKind::kHeaderIn  ? "< "
+                                                       : nullptr;
     if (mark == nullptr)
         return {};
     std::string text;
@@ -110,11 +98,11 @@ std::string trace_text(curl_infotype type, std::string_view data) {
         data = end == std::string_view::npos ? std::string_view() : data.substr(end + 1);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        if (line.empty() && data.empty() && type != CURLINFO_TEXT)
+        if (line.empty() && data.empty() && kind != TraceKind::kNote)
             break;
         text += mark;
         const size_t colon = line.find(':');
-        if (type == CURLINFO_HEADER_OUT && colon != std::string_view::npos) {
+        if (kind == TraceKind::kHeaderOut && colon != std::string_view::npos) {
             std::string name(line.substr(0, colon));
             for (char &c : name)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -147,128 +135,63 @@ int32_t code_for_status(int status) {
     }
 }
 
-int32_t code_for_curl(CURLcode result) {
-    switch (result) {
-        case CURLE_OK:
-            return CDS_OK;
-        case CURLE_OUT_OF_MEMORY:
-            return CDS_NO_MEMORY;
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
-        case CURLE_COULDNT_CONNECT:
-            return CDS_UNREACHABLE;
-        case CURLE_OPERATION_TIMEDOUT:
-            return CDS_TIMED_OUT;
-        case CURLE_PARTIAL_FILE:
-        case CURLE_RECV_ERROR:
-        case CURLE_GOT_NOTHING:
-            return CDS_INCOMPLETE;
-        case CURLE_LOGIN_DENIED:
-            return CDS_DENIED;
-        case CURLE_URL_MALFORMAT:
-            return CDS_INVALID_ARGUMENT;
-        case CURLE_ABORTED_BY_CALLBACK:
-            return CDS_CANCELLED;
-        case CURLE_WRITE_ERROR:
-            return CDS_CACHE_FAILED;
-        default:
-            return CDS_BAD_ANSWER;
-    }
+bool trace_wanted() {
+    const char *trace = std::getenv("CDSCLIENT_TRACE");
+    return trace != nullptr && *trace == '1';
 }
 
-Transfer::Transfer(const std::string &url, const char *user_name, const char *password) {
-    initialise_http_once();
-    curl_.reset(curl_easy_init());
-    if (!curl_)
-        return;
-    CURL *curl = curl_.get();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
-                     seconds_from_environment("CDSCLIENT_CONNECT_TIMEOUT", kConnectSeconds));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
-                     seconds_from_environment("CDSCLIENT_STALL_TIMEOUT", kStallSeconds));
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    // Uploads go at once instead of waiting for a "100 Continue".
-    headers_.reset(curl_slist_append(nullptr, "Expect:"));
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers_.get());
-    if (user_name != nullptr) {
-        user_name_ = user_name;
-        password_ = password != nullptr ? password : "";
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(curl, CURLOPT_USERNAME, user_name_.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str());
-    }
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::header_line);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::body_piece);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    // CDSCLIENT_TRACE=1 shows each exchange on standard error, without the
-    // credentials.
-    if (const char *trace = std::getenv("CDSCLIENT_TRACE"); trace != nullptr && *trace == '1') {
-        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Transfer::trace);
-        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-    }
-}
-
-void Transfer::add_header(const std::string &line) {
-    curl_slist *list = curl_slist_append(headers_.get(), line.c_str());
-    if (list == nullptr)
-        return;
-    headers_.release();
-    headers_.reset(list);
-    curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, headers_.get());
-}
-
-int Transfer::trace(CURL *, curl_infotype type, char *data, size_t size, void *) {
-    const std::string text = trace_text(type, std::string_view(data, size));
+void write_trace(TraceKind kind, std::string_view data) {
+    const std::string text = trace_text(kind, data);
     if (!text.empty()) {
         std::fwrite(text.data(), 1, text.size(), stderr);
         std::fflush(stderr);
     }
-    return 0;
 }
 
-CURLcode Transfer::perform() {
-    if (!curl_)
-        return CURLE_OUT_OF_MEMORY;
-    return curl_easy_perform(curl_.get());
-}
-
-size_t Transfer::header_line(char *data, size_t size, size_t count, void *self) {
-    auto *transfer = static_cast<Transfer *>(self);
-    const size_t length = size * count;
-    transfer->answer_.take_line(std::string_view(data, length));
-    if (transfer->answer_.malformed())
-        return 0;
-    if (transfer->answer_.complete() && !transfer->head_seen_) {
-        transfer->head_seen_ = true;
-        if (transfer->head_ && !transfer->head_(transfer->answer_))
-            return 0;
+int32_t code_for_transport(TransportResult result) {
+    switch (result) {
+        case TransportResult::kOk:
+            return CDS_OK;
+        case TransportResult::kNoMemory:
+            return CDS_NO_MEMORY;
+        case TransportResult::kUnreachable:
+            return CDS_UNREACHABLE;
+        case TransportResult::kTimedOut:
+            return CDS_TIMED_OUT;
+        case TransportResult::kIncomplete:
+            return CDS_INCOMPLETE;
+        case TransportResult::kDenied:
+            return CDS_DENIED;
+        case TransportResult::kBadUrl:
+            return CDS_INVALID_ARGUMENT;
+        case TransportResult::kAbandoned:
+            return CDS_CANCELLED;
+        case TransportResult::kWriteError:
+            return CDS_CACHE_FAILED;
+        case TransportResult::kOther:
+            break;
     }
-    return length;
+    return CDS_BAD_ANSWER;
 }
 
-size_t Transfer::body_piece(char *data, size_t size, size_t count, void *self) {
-    auto *transfer = static_cast<Transfer *>(self);
-    const size_t length = size * count;
-    // A body before a whole head would be a server's mistake libcurl let by.
-    if (!transfer->head_seen_)
-        return 0;
-    if (transfer->body_ && !transfer->body_(data, length))
-        return 0;
-    return length;
+bool Transfer::take_header_line(std::string_view line) {
+    answer_.take_line(line);
+    if (answer_.malformed())
+        return false;
+    if (answer_.complete() && !head_seen_) {
+        head_seen_ = true;
+        if (head_ && !head_(answer_))
+            return false;
+    }
+    return true;
 }
 
-int Transfer::progress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    auto *transfer = static_cast<Transfer *>(self);
-    return transfer->stop_ && transfer->stop_() ? 1 : 0;
+bool Transfer::take_body(const char *data, size_t size) {
+    // A body before a whole head would be a server's mistake the transport
+    // let by.
+    if (!head_seen_)
+        return false;
+    return !body_ || body_(data, size);
 }
 
 }  // namespace cdsclient

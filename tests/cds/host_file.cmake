@@ -1,6 +1,6 @@
 # The CDS headers these tests include call the host file layer, which is
 # internal to the library: the program builds its own copy.
-target_sources(cds_tests PRIVATE ${KORVO_INCLUDE_ROOT}/kes/host_file${KORVO_HOST_SUFFIX}.cc)
+korvo_test_host_sources(cds_tests kes/host_file)
 # On Windows the host file calls stand on the shared handle, error and path
 # helpers.
 if(WIN32)

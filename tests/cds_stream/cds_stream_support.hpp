@@ -4,13 +4,13 @@
 // processes.
 //
 // Reading a CDS stream polls the gateway channel, which connects once per
-// process, so whatever reads a stream runs in a method process (a child),
-// never in the test process itself. A method's standard error (the CDS
-// trace) goes to a file the test reads afterwards.
+// process, so whatever reads a stream runs in a method process: a child
+// started afresh from the test program (a KORVO_CHILD_BODY), never the test
+// process itself. It gets the server's address and the packages (their ids
+// and sizes, from which it makes the same bytes) as arguments and the
+// client's home and work directory through the environment. A method's
+// standard error (the CDS trace) goes to a file the test reads afterwards.
 #pragma once
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,7 @@
 #include "tests/http/http_test_server.hpp"
 #include "tests/runtime/raw_gateway.hpp"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace cds_stream_test {
 
@@ -62,6 +63,62 @@ inline Reading read_segments(NetStream *stream, std::size_t count) {
     return reading;
 }
 
+// The bytes of a test package of `size` bytes: the same in every process.
+inline std::string bytes_of_size(std::size_t size) {
+    return cds_test::package_bytes(size, static_cast<unsigned>(size));
+}
+
+// A package as a method's argument: "<size>:<id>".
+inline std::string package_argument(const Package &package) {
+    return std::to_string(package.bytes.size()) + ":" + package.id;
+}
+
+// What a method process gets from the test: the server's address (its
+// first argument), the packages (the arguments that follow, up to "--")
+// and the test's own further arguments (after "--").
+struct MethodInputs {
+    explicit MethodInputs(korvo::test::ChildContext &child) {
+        const std::vector<std::string> &args = child.args();
+        std::size_t i = 0;
+        if (i < args.size())
+            manager = args[i++];
+        for (; i < args.size() && args[i] != "--"; ++i) {
+            const std::size_t colon = args[i].find(':');
+            packages.push_back(
+                {args[i].substr(colon + 1), bytes_of_size(std::stoull(args[i].substr(0, colon)))});
+        }
+        if (i < args.size())
+            extra.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    }
+    std::vector<std::string> package_bytes() const {
+        std::vector<std::string> bytes;
+        for (const Package &package : packages)
+            bytes.push_back(package.bytes);
+        return bytes;
+    }
+
+    std::string manager;
+    std::vector<Package> packages;
+    std::vector<std::string> extra;
+};
+
+// Runs a method's `body` inside a frame of its own: a raised message ends
+// the method with status 2 and its text on standard error, another
+// exception with 3.
+template <typename Body>
+int as_method(Body &&body) {
+    try {
+        korvo::rt::Frame frame;
+        return body();
+    } catch (const korvo::rt::Exception &e) {
+        std::fprintf(stderr, "method raised: %s\n", e.what());
+        return 2;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "method threw: %s\n", e.what());
+        return 3;
+    }
+}
+
 // A type-11 stream of distribution `id` that keeps its progress record.
 struct CdsKey : stream_test::RawKey {
     explicit CdsKey(const std::string &id) : RawKey(NET_STREAM_CDS, 1, id) {}
@@ -77,7 +134,7 @@ class CdsStreamTest : public testing::Test {
 
     // A package of `size` bytes on the server.
     void add_package(const std::string &id, std::size_t size) {
-        packages.push_back({id, cds_test::package_bytes(size, static_cast<unsigned>(size))});
+        packages.push_back({id, bytes_of_size(size)});
         server.put_package(id, packages.back().bytes);
     }
     std::vector<std::string> package_bytes() const {
@@ -87,30 +144,28 @@ class CdsStreamTest : public testing::Test {
         return bytes;
     }
 
-    // Starts `body` in a method process whose standard error goes to
-    // trace(methods); a raised message ends it with status 2 and its text.
-    std::unique_ptr<korvo::test::Child> start_method(const std::function<int()> &body) {
-        const std::string err = trace_path(++methods);
-        return std::make_unique<korvo::test::Child>([err, body] {
-            const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0)
-                return 126;
-            try {
-                korvo::rt::Frame frame;
-                return body();
-            } catch (const korvo::rt::Exception &e) {
-                std::fprintf(stderr, "method raised: %s\n", e.what());
-                return 2;
-            } catch (const std::exception &e) {
-                // Nothing may leave the method process's body: it would
-                // unwind the test's own frames, copied by fork.
-                std::fprintf(stderr, "method threw: %s\n", e.what());
-                return 3;
-            }
-        });
+    // Starts the method body `name` with the server `manager` (the
+    // fixture's own server when empty), the fixture's packages (or
+    // `chosen`) and the further arguments `extra`; its standard error goes
+    // to trace(methods).
+    std::unique_ptr<korvo::test::Child> start_method(const char *name,
+                                                     korvo::test::ChildStart start = {},
+                                                     const std::string &manager = {},
+                                                     const std::vector<Package> *chosen = nullptr) {
+        std::vector<std::string> args{manager.empty() ? server.address() : manager};
+        for (const Package &package : chosen != nullptr ? *chosen : packages)
+            args.push_back(package_argument(package));
+        args.push_back("--");
+        args.insert(args.end(), start.args.begin(), start.args.end());
+        start.args = std::move(args);
+        start.errorFile = trace_path(++methods);
+        return std::make_unique<korvo::test::Child>(name, std::move(start));
     }
-    // Runs `body` in a method process and waits for its exit status.
-    int run_method(const std::function<int()> &body) { return start_method(body)->wait(); }
+    // Runs the method body `name` (as start_method) and waits for its exit
+    // status.
+    int run_method(const char *name, korvo::test::ChildStart start = {}) {
+        return start_method(name, std::move(start))->wait();
+    }
 
     std::string trace_path(int method) const {
         return scratch / ("method-" + std::to_string(method) + ".err");

@@ -2,20 +2,13 @@
 // reads requests and answers them.
 #include "tests/http/http_test_server.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
 
 #include "cds/client/sha256.hpp"
+#include "tests/http/test_socket.hpp"
 
 namespace korvo::test {
 
@@ -79,21 +72,18 @@ std::string percent_decoded(const std::string &text) {
     return out;
 }
 
-bool send_all(int fd, const char *data, size_t size) {
+bool send_all(SocketHandle fd, const char *data, size_t size) {
     while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
+        const int64_t sent = send_some(fd, data, size);
+        if (sent < 0)
             return false;
-        }
         data += sent;
         size -= static_cast<size_t>(sent);
     }
     return true;
 }
 
-bool send_text(int fd, const std::string &text) {
+bool send_text(SocketHandle fd, const std::string &text) {
     return send_all(fd, text.data(), text.size());
 }
 
@@ -116,8 +106,7 @@ std::string base64_of_digest(const std::string &bytes) {
 // after a fixed day, so that each version has a date of its own.
 std::string http_date(int version) {
     const std::time_t when = 1700000000 + version;
-    std::tm parts{};
-    ::gmtime_r(&when, &parts);
+    const std::tm parts = utc_time(when);
     char text[64];
     std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
     return text;
@@ -130,21 +119,7 @@ constexpr size_t kHugePrefix = 8 << 20;
 
 HttpTestServer::HttpTestServer(std::chrono::seconds lifetime)
     : deadline_(std::chrono::steady_clock::now() + lifetime) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0)
-        throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 64) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        ::close(listener_);
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(address.sin_port);
+    listener_ = listen_on_loopback(port_);
     acceptor_ = std::thread(&HttpTestServer::accept_loop, this);
 }
 
@@ -231,17 +206,17 @@ void HttpTestServer::stop() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
         wake_.notify_all();
-        for (const int fd : open_fds_)
-            ::shutdown(fd, SHUT_RDWR);
+        for (const SocketHandle fd : open_fds_)
+            shut_down(fd);
     }
     if (acceptor_.joinable())
         acceptor_.join();
     for (Connection &connection : connections_)
         connection.thread.join();
     connections_.clear();
-    if (listener_ >= 0)
-        ::close(listener_);
-    listener_ = -1;
+    if (listener_ != kNoSocket)
+        close_socket(listener_);
+    listener_ = kNoSocket;
 }
 
 void HttpTestServer::accept_loop() {
@@ -251,8 +226,8 @@ void HttpTestServer::accept_loop() {
             if (stopping_ || std::chrono::steady_clock::now() >= deadline_) {
                 stopping_ = true;
                 wake_.notify_all();
-                for (const int fd : open_fds_)
-                    ::shutdown(fd, SHUT_RDWR);
+                for (const SocketHandle fd : open_fds_)
+                    shut_down(fd);
                 return;
             }
         }
@@ -264,15 +239,11 @@ void HttpTestServer::accept_loop() {
                 ++connection;
             }
         }
-        pollfd waiting{listener_, POLLIN, 0};
-        if (::poll(&waiting, 1, 100) <= 0)
+        if (!wait_for_connection(listener_, 100))
             continue;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        const SocketHandle fd = accept_connection(listener_, kIdleSeconds);
+        if (fd == kNoSocket)
             continue;
-        timeval idle{kIdleSeconds, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
         {
             std::lock_guard lock(mutex_);
             open_fds_.push_back(fd);
@@ -284,7 +255,7 @@ void HttpTestServer::accept_loop() {
                                                   std::lock_guard lock(mutex_);
                                                   std::erase(open_fds_, fd);
                                               }
-                                              ::close(fd);
+                                              close_socket(fd);
                                               *done = true;
                                           }),
                                           done});
@@ -297,7 +268,7 @@ bool HttpTestServer::wait_for(std::chrono::milliseconds delay) {
     return !stopping_;
 }
 
-void HttpTestServer::serve(int fd) {
+void HttpTestServer::serve(SocketHandle fd) {
     std::string buffer;
     for (;;) {
         size_t end = buffer.find("\r\n\r\n");
@@ -305,7 +276,7 @@ void HttpTestServer::serve(int fd) {
             if (buffer.size() > kMaxHead)
                 return;
             char piece[16384];
-            const ssize_t got = ::recv(fd, piece, sizeof piece, 0);
+            const int64_t got = receive_some(fd, piece, sizeof piece);
             if (got <= 0)
                 return;
             buffer.append(piece, static_cast<size_t>(got));
@@ -355,7 +326,7 @@ void HttpTestServer::serve(int fd) {
             return;
         while (buffer.size() < body_length) {
             char piece[65536];
-            const ssize_t got = ::recv(fd, piece, sizeof piece, 0);
+            const int64_t got = receive_some(fd, piece, sizeof piece);
             if (got <= 0)
                 return;
             buffer.append(piece, static_cast<size_t>(got));
@@ -367,9 +338,9 @@ void HttpTestServer::serve(int fd) {
     }
 }
 
-bool HttpTestServer::answer_request(int fd, const std::string &method, const std::string &target,
-                                    const std::string &authorization, const Conditions &conditions,
-                                    const std::string &body) {
+bool HttpTestServer::answer_request(SocketHandle fd, const std::string &method,
+                                    const std::string &target, const std::string &authorization,
+                                    const Conditions &conditions, const std::string &body) {
     constexpr std::string_view kPrefix = "/packages/";
     const bool is_package = target.compare(0, kPrefix.size(), kPrefix) == 0;
     const std::string id = is_package ? percent_decoded(target.substr(kPrefix.size())) : "";

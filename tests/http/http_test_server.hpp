@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/http/test_socket.hpp"
+
 namespace korvo::test {
 
 // How the server answers a GET or HEAD of a package.
@@ -112,15 +114,15 @@ class HttpTestServer {
     };
 
     void accept_loop();
-    void serve(int fd);
-    bool answer_request(int fd, const std::string &method, const std::string &target,
+    void serve(SocketHandle fd);
+    bool answer_request(SocketHandle fd, const std::string &method, const std::string &target,
                         const std::string &authorization, const Conditions &conditions,
                         const std::string &body);
     // Waits `delay` or until stopped or released; false when stopped.
     bool wait_for(std::chrono::milliseconds delay);
     void stop();
 
-    int listener_ = -1;
+    SocketHandle listener_ = kNoSocket;
     uint16_t port_ = 0;
     std::chrono::steady_clock::time_point deadline_;
 
@@ -136,7 +138,7 @@ class HttpTestServer {
     std::string expected_authorization_;
     std::map<std::string, int> requests_;
     std::map<std::string, int> not_modified_;
-    std::vector<int> open_fds_;
+    std::vector<SocketHandle> open_fds_;
 
     std::vector<Connection> connections_;  // touched by the accept thread only
     std::thread acceptor_;

@@ -1,7 +1,6 @@
 # The host calls are internal to the library: the test program builds its
 # own copies of this host's implementations.
-target_sources(kes_tests PRIVATE ${KORVO_INCLUDE_ROOT}/kes/host_file${KORVO_HOST_SUFFIX}.cc
-                                 ${KORVO_INCLUDE_ROOT}/kes/host_env${KORVO_HOST_SUFFIX}.cc)
+korvo_test_host_sources(kes_tests kes/host_file kes/host_env)
 # On Windows the host file calls stand on the shared handle, error and path
 # helpers.
 if(WIN32)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,7 +21,10 @@ int openDescriptorCount();
 std::string makeScratchDirectory(const std::filesystem::path &base, const std::string &prefix);
 
 // The names of the shared memory objects whose names start with `prefix`,
-// without the host's leading separator.
+// without the host's leading separator. Where the host gives such objects
+// no names that can be listed (Windows), sharedMemoryObjectsListable() is
+// false and the list is empty.
+bool sharedMemoryObjectsListable();
 std::vector<std::string> sharedMemoryObjects(const std::string &prefix);
 bool sharedMemoryObjectExists(const std::string &name);
 void removeSharedMemoryObject(const std::string &name);
@@ -31,10 +35,12 @@ bool makeSharedMemoryObject(const std::string &name, std::size_t size);
 // owner and mode; empty where such objects are no files.
 std::string sharedMemoryObjectFile(const std::string &name);
 
-// The bytes of the process's memory that are resident now.
-long residentBytes();
+// The bytes of the process's memory that are resident now (the working set
+// on Windows).
+std::int64_t residentBytes();
 
-// The number of directories the process's change notifications watch now.
+// The number of directories the process's change notifications watch now;
+// -1 where the host keeps no count of them (callers skip).
 int watchedDirectoryCount();
 
 // A directory on a file system kept in memory (tmpfs here); empty when the
@@ -44,6 +50,10 @@ std::filesystem::path memoryFileSystemDirectory();
 // A file on a file system that keeps no extended attributes, so no access
 // lists; empty when the host has none.
 std::string fileWithoutExtendedAttributes();
+
+// Sets (or, with nullptr, removes) the variable `name` in this process's
+// environment, where the C runtime and the programs it starts read it.
+void setEnvironmentVariable(const std::string &name, const char *value);
 
 // The environment variable that lists the directories a started program
 // searches for shared libraries.

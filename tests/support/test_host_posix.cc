@@ -25,6 +25,10 @@ std::string makeScratchDirectory(const std::filesystem::path &base, const std::s
     return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
+bool sharedMemoryObjectsListable() {
+    return true;
+}
+
 std::vector<std::string> sharedMemoryObjects(const std::string &prefix) {
     std::vector<std::string> found;
     for (const auto &entry : std::filesystem::directory_iterator("/dev/shm")) {
@@ -57,7 +61,7 @@ std::string sharedMemoryObjectFile(const std::string &name) {
     return "/dev/shm/" + name;
 }
 
-long residentBytes() {
+std::int64_t residentBytes() {
     std::ifstream statm("/proc/self/statm");
     long pages = 0, residentPages = 0;
     statm >> pages >> residentPages;
@@ -85,6 +89,13 @@ std::filesystem::path memoryFileSystemDirectory() {
 
 std::string fileWithoutExtendedAttributes() {
     return "/proc/self/comm";  // procfs
+}
+
+void setEnvironmentVariable(const std::string &name, const char *value) {
+    if (value != nullptr)
+        ::setenv(name.c_str(), value, 1);
+    else
+        ::unsetenv(name.c_str());
 }
 
 const char *librarySearchPathVariable() {

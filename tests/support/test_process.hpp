@@ -133,7 +133,8 @@ using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 // device), as for a program run with no one at the keyboard. With
 // `fileSizeLimit` no file it writes grows past that many bytes: the write
 // that would pass it ends the child there (SIGXFSZ on POSIX hosts), and it
-// leaves no core file; the limit holds from its first instruction on.
+// leaves no core file; the limit holds from its first instruction on. Only
+// where fileSizeLimitHost() is true.
 struct ChildStart {
     std::vector<std::string> args{};
     std::vector<PipeHandle> ends{};
@@ -150,6 +151,11 @@ struct ChildStart {
 struct ProgramArgs {
     std::vector<std::string> argv;
 };
+
+// This test program run as another program that runs the body `name` with
+// `args`: for tests of what a program started with ProgramArgs meets, on any
+// host, without a shell. Pipe ends reach it only as numbers in `args`.
+ProgramArgs childProgram(const char *name, std::vector<std::string> args = {});
 
 // A child process running the body `name` of this test program; killed if
 // still running when the object goes.
@@ -185,6 +191,10 @@ class Child {
 // Whether this host can start a child as a copy of itself (fork).
 bool forkingHost();
 
+// Whether this host can limit the size of the files a child writes
+// (ChildStart::fileSizeLimit); a test that needs the limit skips elsewhere.
+bool fileSizeLimitHost();
+
 // The status wait() gives for a child ended by Child::kill().
 extern const int kKilled;
 
@@ -216,6 +226,8 @@ class SharedMemory {
     std::size_t size_;
     void *data_ = nullptr;
     bool creator_;
+    // The host's object behind the name, where it lives only while open.
+    std::intptr_t object_ = 0;
 };
 
 // A value in memory shared between a test and its children: the test makes

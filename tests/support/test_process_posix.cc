@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "tests/support/test_process.hpp"
 
@@ -316,7 +318,19 @@ Child::Child(const std::function<int()> &body) {
     process_ = id_ = pid;
 }
 
+ProgramArgs childProgram(const char *name, std::vector<std::string> args) {
+    std::error_code error;
+    std::vector<std::string> argv{std::filesystem::read_symlink("/proc/self/exe", error).string(),
+                                  std::string(kBodyOption) + name, std::string(kEndsOption)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return ProgramArgs{std::move(argv)};
+}
+
 bool forkingHost() {
+    return true;
+}
+
+bool fileSizeLimitHost() {
     return true;
 }
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -78,42 +80,79 @@ TEST(ChildProcess, PipeEndsReachOnlyTheChildrenTheyAreHandedTo) {
     EXPECT_EQ(b.wait(), 0);
 }
 
+// The bodies below run as other programs (childProgram): what a program
+// started with ProgramArgs gets, on every host, without a shell.
+
+// Exits with the value of KORVO_CHILD_PROBE, or 0 when it is unset.
+KORVO_CHILD_BODY(ExitWithProbe) {
+    const char *probe = std::getenv("KORVO_CHILD_PROBE");
+    return probe == nullptr ? 0 : std::atoi(probe);
+}
+
+// Reads its standard input to the end, writes how many bytes came, and a
+// line to its standard error.
+KORVO_CHILD_BODY(CountInput) {
+    std::size_t count = 0;
+    while (std::fgetc(stdin) != EOF)
+        ++count;
+    std::printf("%zu\n", count);
+    std::fprintf(stderr, "err\n");
+    return 0;
+}
+
+// Writes arg(1) bytes into the file arg(0).
+KORVO_CHILD_BODY(WriteBytes) {
+    std::ofstream out(child.arg(0), std::ios::binary);
+    const std::string bytes(std::stoul(child.arg(1)), '\0');
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    return out ? 0 : 1;
+}
+
+// Writes a line to the pipe end whose number is arg(0).
+KORVO_CHILD_BODY(WriteToHandedEnd) {
+    korvo::test::PipeEnd end(korvo::test::PipeHandle{std::stoll(child.arg(0))});
+    return end.sendAll("in\n") ? 0 : 1;
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 TEST(ChildProcess, ProgramsRunWithTheirEnvironmentAndOutputFiles) {
-    EXPECT_EQ(korvo::test::runProgram({"/bin/sh", "-c", "exit $KORVO_CHILD_PROBE"},
+    EXPECT_EQ(korvo::test::runProgram(korvo::test::childProgram("ExitWithProbe").argv,
                                       {{"KORVO_CHILD_PROBE", "4"}}),
               4);
-    ::setenv("KORVO_CHILD_GONE", "x", 1);
-    EXPECT_EQ(korvo::test::runProgram({"/bin/sh", "-c", "[ -z \"${KORVO_CHILD_GONE+set}\" ]"},
-                                      {{"KORVO_CHILD_GONE", std::nullopt}}),
+    korvo::test::setEnvironmentVariable("KORVO_CHILD_PROBE", "5");
+    EXPECT_EQ(korvo::test::runProgram(korvo::test::childProgram("ExitWithProbe").argv,
+                                      {{"KORVO_CHILD_PROBE", std::nullopt}}),
               0);
-    ::unsetenv("KORVO_CHILD_GONE");
+    EXPECT_EQ(korvo::test::runProgram(korvo::test::childProgram("ExitWithProbe").argv), 5);
+    korvo::test::setEnvironmentVariable("KORVO_CHILD_PROBE", nullptr);
     EXPECT_EQ(korvo::test::runProgram({"/no/such/program"}), -1);
 
     const std::string dir =
         korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "child-");
     ASSERT_FALSE(dir.empty());
     {
-        Child program(korvo::test::ProgramArgs{{"/bin/sh", "-c", "echo out; echo err >&2"}},
-                      {.outputFile = dir + "/out", .errorFile = dir + "/err"});
+        Child program(korvo::test::childProgram("CountInput"),
+                      {.outputFile = dir + "/out", .errorFile = dir + "/err", .emptyInput = true});
         EXPECT_EQ(program.wait(), 0);
         Child missing(korvo::test::ProgramArgs{{"/no/such/program"}});
         EXPECT_EQ(missing.wait(), 127);
     }
-    const auto read = [](const std::string &path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_EQ(read(dir + "/out"), "out\n");
-    EXPECT_EQ(read(dir + "/err"), "err\n");
+    EXPECT_EQ(readFile(dir + "/out"), "0\n");
+    EXPECT_EQ(readFile(dir + "/err"), "err\n");
     std::filesystem::remove_all(dir);
 }
 
 TEST(ChildProcess, ProgramsWriteToPipesAndReadNothing) {
     korvo::test::Pipe out, err;
-    // `cat` ends at once on empty input; its bytes count and the error line
-    // come back apart, each on its own pipe.
+    // The body ends at once on empty input; its byte count and the error
+    // line come back apart, each on its own pipe.
     Child program(
-        korvo::test::ProgramArgs{{"/bin/sh", "-c", "cat | wc -c; echo err >&2"}},
+        korvo::test::childProgram("CountInput"),
         {.standardOutput = out.writeEnd(), .standardError = err.writeEnd(), .emptyInput = true});
     out.closeWrite();
     err.closeWrite();
@@ -123,23 +162,10 @@ TEST(ChildProcess, ProgramsWriteToPipesAndReadNothing) {
     EXPECT_EQ(output, "0\n");
     EXPECT_EQ(error, "err\n");
 
-    // Files stop at the limit: the write past it ends the writer, from the
-    // first byte on, and what its environment says still holds.
-    const std::string dir =
-        korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "child-");
-    ASSERT_FALSE(dir.empty());
-    Child limited(korvo::test::ProgramArgs{{"/bin/sh", "-c",
-                                            "head -c 5000 /dev/zero > \"$KORVO_CHILD_FILE\""}},
-                  {.environment = {{"KORVO_CHILD_FILE", dir + "/limited"}}, .fileSizeLimit = 1000});
-    EXPECT_NE(limited.wait(), 0);
-    EXPECT_EQ(std::filesystem::file_size(dir + "/limited"), 1000u);
-    std::filesystem::remove_all(dir);
-
     // A handed-over end is open in the program at the number it has here.
     korvo::test::Pipe channel;
     Child writer(
-        korvo::test::ProgramArgs{
-            {"/bin/sh", "-c", "echo in >&" + std::to_string(channel.writeEnd().value)}},
+        korvo::test::childProgram("WriteToHandedEnd", {std::to_string(channel.writeEnd().value)}),
         {.ends = {channel.writeEnd()}});
     channel.closeWrite();
     EXPECT_EQ(channel.receiveAll(), "in\n");
@@ -149,6 +175,33 @@ TEST(ChildProcess, ProgramsWriteToPipesAndReadNothing) {
     korvo::test::Pipe held;
     std::string none;
     EXPECT_FALSE(korvo::test::receiveAllOf({{held.readEnd(), &none}}, 10));
+}
+
+TEST(ChildProcess, FilesStopAtTheSizeLimit) {
+    if (!korvo::test::fileSizeLimitHost())
+        GTEST_SKIP() << "this host has no limit on the size of a process's files (a job object "
+                        "limits memory and time, not files)";
+    // The write past the limit ends the writer, from the first byte on.
+    const std::string dir =
+        korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(), "child-");
+    ASSERT_FALSE(dir.empty());
+    Child limited(korvo::test::childProgram("WriteBytes", {dir + "/limited", "5000"}),
+                  {.fileSizeLimit = 1000});
+    EXPECT_NE(limited.wait(), 0);
+    EXPECT_EQ(std::filesystem::file_size(dir + "/limited"), 1000u);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(TestHost, CountsHandlesAndMemory) {
+    // A pipe is two more open descriptors (handles), and closing gives them back.
+    const int before = korvo::test::openDescriptorCount();
+    ASSERT_GT(before, 0);
+    {
+        Pipe pipe;
+        EXPECT_EQ(korvo::test::openDescriptorCount(), before + 2);
+    }
+    EXPECT_EQ(korvo::test::openDescriptorCount(), before);
+    EXPECT_GT(korvo::test::residentBytes(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Changing a file's owner by account name, under the privilege to change
-// owners; groups are not supported.
+// owners.
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -75,13 +75,5 @@ KesStatus *KesFileSetOwner(KesStatus *status, const char *account, const char *p
     if (::chown(host.c_str(), uid, static_cast<gid_t>(-1)) != 0)
         return StandInError(status, 6);
     return FillStatus(status, KES_OK, 0, 0);
-}
-
-KesStatus *KesFileSetGroup(KesStatus *status, const char *, const char *) {
-    return FillStatus(status, KES_UNSUPPORTED, 0, 0);
-}
-
-KesStatus *KesFileGetGroup(KesStatus *status, char *, const char *, size_t) {
-    return FillStatus(status, KES_UNSUPPORTED, 0, 0);
 }
 }

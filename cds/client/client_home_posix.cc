@@ -1,4 +1,4 @@
-// Finding the client's home.
+// Finding the client's home on POSIX.
 #include "cds/client/client_home.hpp"
 
 #include <pwd.h>

@@ -2,12 +2,12 @@
 // the account's entry changed (or appended), and the list written back. Both
 // work from one reading of the file's ACL, so the entries the list does not
 // express are written back as they were read.
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "kes/kes_acl.h"
+#include "kes/kes_acl_entries.hpp"
 #include "kes/kes_block.hpp"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_path_rules.hpp"
@@ -18,23 +18,7 @@ using korvo::kes::FillStatus;
 
 namespace {
 
-enum class Change { kGrant, kRevoke };
-
-// The entry of `account` among the `count` entries of `list`, or the end.
-KesAclEntry *FindEntry(KesAclEntry *list, size_t count, const char *account) {
-    return std::find_if(list, list + count, [account](const KesAclEntry &candidate) {
-        return std::strcmp(candidate.name, account) == 0;
-    });
-}
-
-// Applies `change` to an existing entry.
-void ChangeEntry(Change change, KesAclEntry *entry, int32_t rights) {
-    const bool denies = (entry->rights & KES_FILE_PERMISSION_DENY) != 0;
-    if (change == Change::kGrant)
-        entry->rights = denies ? rights : entry->rights | rights;
-    else
-        entry->rights = denies ? entry->rights | rights : entry->rights & ~rights;
-}
+using korvo::kes::AclChange;
 
 // Appends an entry for `account`, which has none, to the `*count` entries of
 // `list` (which has room for one more); a revoke may change the owner's
@@ -43,10 +27,10 @@ void ChangeEntry(Change change, KesAclEntry *entry, int32_t rights) {
 // less those revoked: it appends an allowing entry with what is left (a
 // denying entry when nothing is), or for the file's owner, whom no named
 // entry concerns, takes the rights from the owner's entry. 0 or an errno.
-int AddEntry(Change change, acl_t acl, const char *path, KesAclEntry *list, size_t *count,
+int AddEntry(AclChange change, acl_t acl, const char *path, KesAclEntry *list, size_t *count,
              const char *account, int32_t rights) {
     KesAclEntry &entry = list[*count];
-    if (change == Change::kGrant) {
+    if (change == AclChange::kGrant) {
         korvo::kes::CopyCut(entry.name, sizeof(entry.name), account);
         entry.rights = rights;
         ++*count;
@@ -66,8 +50,8 @@ int AddEntry(Change change, acl_t acl, const char *path, KesAclEntry *list, size
     return 0;
 }
 
-KesStatus *ChangePermission(KesStatus *status, Change change, const char *account, int32_t rights,
-                            const char *path) {
+KesStatus *ChangePermission(KesStatus *status, AclChange change, const char *account,
+                            int32_t rights, const char *path) {
     if (account == nullptr || path == nullptr)
         return FillStatus(status, KES_INVALID, 0, 1);
     const korvo::kes::HostPath host(path, korvo::kes::HostPath::Foreign::kRefuse);
@@ -91,8 +75,9 @@ KesStatus *ChangePermission(KesStatus *status, Change change, const char *accoun
     if (std::strlen(account) >= sizeof(list[0].name))
         return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + ENOENT, 6);
     const int32_t wanted = korvo::kes::CanonicalRights(rights) & ~KES_FILE_PERMISSION_DENY;
-    if (KesAclEntry *entry = FindEntry(list.get(), count, account); entry != list.get() + count) {
-        ChangeEntry(change, entry, wanted);
+    if (KesAclEntry *entry = korvo::kes::FindAclEntry(list.get(), count, account);
+        entry != list.get() + count) {
+        korvo::kes::ChangeAclEntry(change, entry, wanted);
     } else if (const int error =
                    AddEntry(change, acl.get(), host.c_str(), list.get(), &count, account, wanted);
                error != 0) {
@@ -110,11 +95,11 @@ extern "C" {
 
 KesStatus *KesFileGrantPermission(KesStatus *status, const char *account, int32_t rights,
                                   const char *path) {
-    return ChangePermission(status, Change::kGrant, account, rights, path);
+    return ChangePermission(status, AclChange::kGrant, account, rights, path);
 }
 
 KesStatus *KesFileRevokePermission(KesStatus *status, const char *account, int32_t rights,
                                    const char *path) {
-    return ChangePermission(status, Change::kRevoke, account, rights, path);
+    return ChangePermission(status, AclChange::kRevoke, account, rights, path);
 }
 }

@@ -1,0 +1,107 @@
+// The Windows security helpers of the host layer: descriptors, SIDs,
+// account names and token privileges.
+#include "kes/security_win32.hpp"
+
+#include <cstring>
+
+namespace korvo::kes::win32 {
+
+DWORD ReadFileSecurity(const char *path, SECURITY_INFORMATION what, FileSecurity *security) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetNamedSecurityInfoA(
+        path, SE_FILE_OBJECT, what,
+        (what & OWNER_SECURITY_INFORMATION) ? &security->owner : nullptr, nullptr,
+        (what & DACL_SECURITY_INFORMATION) ? &security->dacl : nullptr, nullptr, &descriptor);
+    security->descriptor.reset(descriptor);
+    return error;
+}
+
+DWORD ReadHandleSecurity(HANDLE handle, SECURITY_INFORMATION what, FileSecurity *security) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetSecurityInfo(
+        handle, SE_FILE_OBJECT, what,
+        (what & OWNER_SECURITY_INFORMATION) ? &security->owner : nullptr, nullptr,
+        (what & DACL_SECURITY_INFORMATION) ? &security->dacl : nullptr, nullptr, &descriptor);
+    security->descriptor.reset(descriptor);
+    return error;
+}
+
+DWORD ProcessUserSid(std::vector<unsigned char> *sid) {
+    KernelHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.out()))
+        return ::GetLastError();
+    DWORD needed = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed);
+    if (needed == 0)
+        return ::GetLastError();
+    std::vector<unsigned char> room(needed);
+    if (!::GetTokenInformation(token.get(), TokenUser, room.data(), needed, &needed))
+        return ::GetLastError();
+    const PSID user = reinterpret_cast<TOKEN_USER *>(room.data())->User.Sid;
+    sid->assign(static_cast<unsigned char *>(user),
+                static_cast<unsigned char *>(user) + ::GetLengthSid(user));
+    return 0;
+}
+
+DWORD AccountNameOfSid(PSID sid, char *name, DWORD size) {
+    char domain[1024];
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use;
+    DWORD nameSize = size;
+    if (!::LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+        if (size > 0)
+            name[0] = '\0';
+        return ::GetLastError();
+    }
+    return 0;
+}
+
+DWORD SidOfAccount(const char *name, std::vector<unsigned char> *sid) {
+    // Room for a SID of eight sub-authorities, the most an account has.
+    sid->assign(::GetSidLengthRequired(8), 0);
+    char domain[1024];
+    DWORD sidSize = static_cast<DWORD>(sid->size());
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use;
+    if (!::LookupAccountNameA(nullptr, name, sid->data(), &sidSize, domain, &domainSize, &use))
+        return ::GetLastError();
+    return 0;
+}
+
+TokenPrivilege::~TokenPrivilege() {
+    if (!enabled_here_)
+        return;
+    const DWORD saved = ::GetLastError();
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid = luid_;
+    privileges.Privileges[0].Attributes = 0;
+    ::AdjustTokenPrivileges(token_, FALSE, &privileges, 0, nullptr, nullptr);
+    ::SetLastError(saved);
+}
+
+DWORD TokenPrivilege::enable(const char *name) noexcept {
+    if (!::LookupPrivilegeValueA(nullptr, name, &luid_))
+        return ::GetLastError();
+    PRIVILEGE_SET check{};
+    check.PrivilegeCount = 1;
+    check.Control = PRIVILEGE_SET_ALL_NECESSARY;
+    check.Privilege[0].Luid = luid_;
+    BOOL held = FALSE;
+    if (::PrivilegeCheck(token_, &check, &held) && held)
+        return 0;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid = luid_;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    // AdjustTokenPrivileges succeeds without enabling a privilege the token
+    // does not have; only the last error tells.
+    if (!::AdjustTokenPrivileges(token_, FALSE, &privileges, 0, nullptr, nullptr))
+        return ::GetLastError();
+    if (const DWORD error = ::GetLastError(); error != ERROR_SUCCESS)
+        return error;
+    enabled_here_ = true;
+    return 0;
+}
+
+}  // namespace korvo::kes::win32

@@ -1,0 +1,61 @@
+cmake_minimum_required(VERSION 3.25)
+# Compares the export table of the DLL LIBRARY with the names listed in the
+# *.syms files of EXPECTED_DIR (the lists the Linux check reads). Fails with
+# the lists of missing and unexpected names, and when the name the DLL gives
+# itself is not its file's.
+#   cmake -DLIBRARY=<dll> -DEXPECTED_DIR=<dir> -DOBJDUMP=<objdump> -P check_dll_exports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} failed on ${LIBRARY}")
+endif()
+
+get_filename_component(file_name ${LIBRARY} NAME)
+if(NOT dump MATCHES "\nName[ \t]+[0-9a-fA-F]+[ \t]+([^\n]+)\n" OR NOT CMAKE_MATCH_1 STREQUAL file_name)
+  message(FATAL_ERROR "${LIBRARY}: names itself '${CMAKE_MATCH_1}', expected '${file_name}'")
+endif()
+
+# The name pointer table: "[ordinal] name" lines after its heading.
+set(actual)
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" table_start)
+if(table_start LESS 0)
+  message(FATAL_ERROR "${LIBRARY}: no export table")
+endif()
+string(SUBSTRING "${dump}" ${table_start} -1 table)
+string(REPLACE "\n" ";" table_lines "${table}")
+list(POP_FRONT table_lines)
+foreach(line IN LISTS table_lines)
+  if(line MATCHES "^[ \t]*\\[[ 0-9]+\\] ([^ \t]+)")
+    list(APPEND actual ${CMAKE_MATCH_1})
+  elseif(NOT line MATCHES "^[ \t]*$")
+    break()
+  endif()
+endforeach()
+
+set(expected)
+file(GLOB lists ${EXPECTED_DIR}/*.syms)
+foreach(list_file IN LISTS lists)
+  file(STRINGS ${list_file} entries)
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "#.*$" "" entry "${entry}")
+    string(STRIP "${entry}" entry)
+    if(entry)
+      list(APPEND expected ${entry})
+    endif()
+  endforeach()
+endforeach()
+
+list(REMOVE_DUPLICATES actual)
+list(REMOVE_DUPLICATES expected)
+set(missing ${expected})
+list(REMOVE_ITEM missing ${actual})
+set(extra ${actual})
+list(REMOVE_ITEM extra ${expected})
+list(LENGTH expected n_expected)
+list(LENGTH actual n_actual)
+if(missing OR extra)
+  list(JOIN missing "\n  " missing_text)
+  list(JOIN extra "\n  " extra_text)
+  message(FATAL_ERROR "${LIBRARY}: ${n_actual} exported, ${n_expected} expected\n"
+    "missing:\n  ${missing_text}\nunexpected:\n  ${extra_text}")
+endif()
+message(STATUS "${LIBRARY}: all ${n_expected} expected names exported, nothing else")

@@ -64,6 +64,11 @@ int64_t WriteFileAt(int fd, const void *buffer, std::size_t count, int64_t offse
 
 // Moves to `offset` bytes from the start; the new position or -1.
 int64_t SeekFile(int fd, int64_t offset) noexcept;
+// Moves to `offset` bytes from SEEK_SET, SEEK_CUR or SEEK_END; the new
+// position or -1.
+int64_t SeekFileFrom(int fd, int64_t offset, int whence) noexcept;
+// Whether `fd` is an open descriptor.
+bool IsOpenFile(int fd) noexcept;
 // Cuts or extends the file to `size` bytes.
 bool TruncateFile(int fd, int64_t size) noexcept;
 // Makes the file's bytes (or a directory's names, for a descriptor opened
@@ -75,6 +80,13 @@ bool SyncDirectory(const char *path) noexcept;
 // Clears the non-blocking flag of a descriptor opened with kOpenNonBlock,
 // once the caller has checked that it holds a regular file.
 bool MakeBlocking(int fd) noexcept;
+
+// Takes an exclusive lock on the whole open file without waiting: true when
+// this open file now holds it. The lock belongs to the open file, so another
+// open of the same file, by this process too, does not get it; it goes with
+// UnlockWholeFile, the last close of the open file, or the process.
+bool TryLockWholeFile(int fd) noexcept;
+void UnlockWholeFile(int fd) noexcept;
 
 enum class FileKind : uint8_t { kRegular, kDirectory, kSymlink, kOther };
 
@@ -114,6 +126,14 @@ bool RemoveFile(const char *path) noexcept;
 // umask; a host without such bits keeps the directory to its owner when
 // `mode` has no bits for others).
 bool MakeDirectory(const char *path, unsigned mode) noexcept;
+
+// Removes the empty directory `path`.
+bool RemoveEmptyDirectory(const char *path) noexcept;
+// Copies the current directory into `buffer` (`size` bytes, terminated);
+// false with errno (ERANGE when it does not fit).
+bool CurrentDirectory(char *buffer, std::size_t size) noexcept;
+// Makes `path` the current directory.
+bool ChangeDirectory(const char *path) noexcept;
 
 // The checks of CheckAccess, combinable as access(2)'s (0 existence, 2 write,
 // 4 read).

@@ -3,6 +3,7 @@
 // check, rename(2), which replaces the target atomically, and unlink(2),
 // which leaves open descriptors working.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,6 +130,22 @@ int64_t SeekFile(int fd, int64_t offset) noexcept {
     return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
 }
 
+int64_t SeekFileFrom(int fd, int64_t offset, int whence) noexcept {
+    return ::lseek(fd, static_cast<off_t>(offset), whence);
+}
+
+bool IsOpenFile(int fd) noexcept {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+bool TryLockWholeFile(int fd) noexcept {
+    return Retry([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
+}
+
+void UnlockWholeFile(int fd) noexcept {
+    ::flock(fd, LOCK_UN);
+}
+
 bool TruncateFile(int fd, int64_t size) noexcept {
     return Retry([&] { return ::ftruncate(fd, static_cast<off_t>(size)); }) == 0;
 }
@@ -210,6 +227,26 @@ bool MakeDirectory(const char *path, unsigned mode) noexcept {
         return false;
     }
     return ::mkdir(path, static_cast<mode_t>(mode)) == 0;
+}
+
+bool RemoveEmptyDirectory(const char *path) noexcept {
+    if (path == nullptr) {
+        errno = EFAULT;
+        return false;
+    }
+    return ::rmdir(path) == 0;
+}
+
+bool CurrentDirectory(char *buffer, std::size_t size) noexcept {
+    return ::getcwd(buffer, size) != nullptr;
+}
+
+bool ChangeDirectory(const char *path) noexcept {
+    if (path == nullptr) {
+        errno = EFAULT;
+        return false;
+    }
+    return ::chdir(path) == 0;
 }
 
 bool CheckAccess(const char *path, int mode) noexcept {

@@ -1,5 +1,6 @@
-// What the host tells about itself: the size of a memory page.
-// Threads: any thread.
+// What the host tells about itself: the size of a memory page, and the
+// operating system's name, architecture and version as the system
+// information calls report them. Threads: any thread.
 #pragma once
 
 #include <cstddef>
@@ -8,5 +9,12 @@ namespace korvo::host {
 
 // The page size in bytes (4096 when the host does not say); read once.
 std::size_t PageSize() noexcept;
+
+enum class SystemFact { kName, kArchitecture, kVersion };
+
+// Copies the text of `fact` into `buffer` (`size` bytes, cut and
+// terminated); false, with the buffer untouched, when the host does not tell
+// it now (a later call may).
+bool SystemFactText(SystemFact fact, char *buffer, std::size_t size) noexcept;
 
 }  // namespace korvo::host

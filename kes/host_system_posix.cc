@@ -1,5 +1,8 @@
-// System facts on a POSIX host, from sysconf.
+// System facts on a POSIX host, from sysconf and uname.
+#include <sys/utsname.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "kes/host_system.hpp"
 
@@ -11,6 +14,18 @@ std::size_t PageSize() noexcept {
         return value > 0 ? static_cast<std::size_t>(value) : std::size_t{4096};
     }();
     return size;
+}
+
+bool SystemFactText(SystemFact fact, char *buffer, std::size_t size) noexcept {
+    struct utsname names {};
+    if (size == 0 || ::uname(&names) != 0)
+        return false;
+    const char *text = fact == SystemFact::kName           ? names.sysname
+                       : fact == SystemFact::kArchitecture ? names.machine
+                                                           : names.release;
+    std::strncpy(buffer, text, size - 1);
+    buffer[size - 1] = '\0';
+    return true;
 }
 
 }  // namespace korvo::host

@@ -1,15 +1,13 @@
-// Kes directory operations over mkdir, rmdir, getcwd, chdir and the
-// opendir/readdir listing.
+// Kes directory operations over the host layer's directory calls and its
+// listing.
 #include "kes/kes_dir.h"
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string_view>
 
+#include "kes/host_dir.hpp"
+#include "kes/host_file.hpp"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_path_rules.hpp"
@@ -21,8 +19,8 @@ using korvo::kes::StandInError;
 using korvo::kes::SystemError;
 
 struct KesDir {
-    DIR *handle;    // null until the first read
-    bool finished;  // the listing has reached its end
+    korvo::host::DirectoryStream *handle;  // null until the first read
+    bool finished;                         // the listing has reached its end
     char path[KES_DIR_PATH_SIZE];
 };
 
@@ -41,21 +39,25 @@ HostPath DirPath(const char *path) {
     return HostPath(path, HostPath::Foreign::kPassUnchanged);
 }
 
+bool IsDirectoryPath(const char *path) {
+    korvo::host::FileInfo info{};
+    return korvo::host::StatPath(path, &info) && info.kind == korvo::host::FileKind::kDirectory;
+}
+
 }  // namespace
 
 extern "C" {
 
 int KesDirIsDirectory(const char *path) {
     const HostPath host = DirPath(path);
-    struct stat info;
-    return host.usable() && ::stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return host.usable() && IsDirectoryPath(host.c_str());
 }
 
 KesStatus *KesDirCreateDirectory(KesStatus *status, const char *path) {
     const HostPath host = DirPath(path);
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 0);
-    if (::mkdir(host.c_str(), 0777) != 0)
+    if (!korvo::host::MakeDirectory(host.c_str(), 0777))
         return SystemError(status, 1);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -64,7 +66,7 @@ KesStatus *KesDirRemoveDirectory(KesStatus *status, const char *path) {
     const HostPath host = DirPath(path);
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 0);
-    if (::rmdir(host.c_str()) != 0)
+    if (!korvo::host::RemoveEmptyDirectory(host.c_str()))
         return SystemError(status, 1);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -72,7 +74,7 @@ KesStatus *KesDirRemoveDirectory(KesStatus *status, const char *path) {
 KesStatus *KesDirGetCurrentDirectory(KesStatus *status, char *buffer) {
     if (buffer == nullptr)
         return FillStatus(status, KES_INVALID, 0, 0);
-    if (::getcwd(buffer, KES_DIR_PATH_SIZE) == nullptr) {
+    if (!korvo::host::CurrentDirectory(buffer, KES_DIR_PATH_SIZE)) {
         buffer[0] = '\0';
         return StandInError(status, 0);
     }
@@ -83,7 +85,7 @@ KesStatus *KesDirSetCurrentDirectory(KesStatus *status, const char *path) {
     const HostPath host = DirPath(path);
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 0);
-    if (::chdir(host.c_str()) != 0)
+    if (!korvo::host::ChangeDirectory(host.c_str()))
         return StandInError(status, 1);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -99,10 +101,10 @@ KesStatus *KesDirOpen(KesStatus *status, KesDir **dir, const char *path) {
     if (text.size() >= sizeof((*dir)->path))
         return FillStatus(status, KES_NAME_TOO_LONG, 0, 4);
     korvo::kes::CopyCut((*dir)->path, sizeof((*dir)->path), text);
-    struct stat info;
-    if (::stat((*dir)->path, &info) != 0)
+    korvo::host::FileInfo info{};
+    if (!korvo::host::StatPath((*dir)->path, &info))
         return SystemError(status, 2);
-    if (!S_ISDIR(info.st_mode))
+    if (info.kind != korvo::host::FileKind::kDirectory)
         return FillStatus(status, KES_NOT_DIRECTORY, 0, 3);
     if (text.size() >= kTooLongDirPath)
         return FillStatus(status, KES_NAME_TOO_LONG, 0, 4);
@@ -117,26 +119,24 @@ KesStatus *KesDirReadDirectory(KesStatus *status, char *name, KesDir *dir) {
     if (dir->finished)
         return FillStatus(status, KES_END, kEndOfListing, 3);
     if (dir->handle == nullptr) {
-        dir->handle = ::opendir(dir->path);
+        dir->handle = korvo::host::OpenDirectoryStream(dir->path);
         if (dir->handle == nullptr)
             return StandInError(status, 2);
     }
-    errno = 0;
-    const dirent *entry = ::readdir(dir->handle);
-    if (entry == nullptr) {
-        if (errno != 0)
-            return StandInError(status, 3);
+    const int read = korvo::host::ReadDirectoryStream(dir->handle, name, KES_DIR_NAME_SIZE);
+    if (read < 0)
+        return StandInError(status, 3);
+    if (read == 0) {
         dir->finished = true;
         return FillStatus(status, KES_END, kEndOfListing, 3);
     }
-    korvo::kes::CopyCut(name, KES_DIR_NAME_SIZE, entry->d_name);
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *KesDirClose(KesStatus *status, KesDir *dir) {
     if (dir != nullptr) {
         if (dir->handle != nullptr)
-            ::closedir(dir->handle);
+            korvo::host::CloseDirectoryStream(dir->handle);
         KesMemoryFree(dir);
     }
     return FillStatus(status, KES_OK, 0, 0);

@@ -2,20 +2,16 @@
 // size, position and flush, and handles for the standard descriptors.
 #include "kes/kes_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
+#include <cstdio>
 
+#include "kes/host_file.hpp"
 #include "kes/kes_fd.hpp"
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_status.hpp"
 
 using korvo::kes::FillStatus;
-using korvo::kes::RetryInterrupted;
 using korvo::kes::SystemError;
 
 namespace korvo::kes {
@@ -29,16 +25,16 @@ int HostOpenFlags(int32_t flags) {
     const bool readWrite = (flags & KES_FILE_READ_WRITE) != 0;
     if (write && readWrite)
         return -1;
-    int host = O_CLOEXEC | (readWrite ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    unsigned bits = readWrite ? host::kOpenReadWrite : write ? host::kOpenWrite : host::kOpenRead;
     if ((flags & KES_FILE_APPEND) != 0)
-        host |= O_APPEND;
+        bits |= host::kOpenAppend;
     if ((flags & KES_FILE_CREATE) != 0)
-        host |= O_CREAT;
+        bits |= host::kOpenCreate;
     if ((flags & KES_FILE_TRUNCATE) != 0)
-        host |= O_TRUNC;
+        bits |= host::kOpenTruncate;
     if ((flags & KES_FILE_EXCLUSIVE) != 0)
-        host |= O_EXCL;
-    return host;
+        bits |= host::kOpenExclusive;
+    return static_cast<int>(bits);
 }
 
 }  // namespace korvo::kes
@@ -47,11 +43,13 @@ namespace {
 
 using korvo::kes::HostOpenFlags;
 
-constexpr mode_t kCreateMode = S_IRUSR | S_IWUSR;
+// Files KesFileOpen creates are for the owner: read and write (0600).
+constexpr unsigned kCreateMode = 0600;
 
-size_t ClampCount(size_t count) {
-    return count > SSIZE_MAX ? SSIZE_MAX : count;
-}
+// The standard descriptors, the same numbers on every host.
+constexpr int kStandardInput = 0;
+constexpr int kStandardOutput = 1;
+constexpr int kStandardError = 2;
 
 KesStatus *StandardHandle(KesStatus *status, KesFile *file, int descriptor) {
     if (file == nullptr)
@@ -64,7 +62,7 @@ KesStatus *StandardHandle(KesStatus *status, KesFile *file, int descriptor) {
 
 // A handle is valid while the descriptor behind it is open.
 bool HasOpenDescriptor(KesFile file) {
-    return ::fcntl(file->descriptor, F_GETFD) != -1;
+    return korvo::host::IsOpenFile(file->descriptor);
 }
 
 }  // namespace
@@ -87,7 +85,7 @@ KesStatus *KesFileOpen(KesStatus *status, KesFile *file, const char *path, int32
     if (hostFlags == -1)
         return FillStatus(status, KES_SYSTEM_ERROR, EINVAL, 3);
     cell->descriptor =
-        RetryInterrupted([&] { return ::open(host.c_str(), hostFlags, kCreateMode); });
+        korvo::host::OpenFile(host.c_str(), static_cast<unsigned>(hostFlags), kCreateMode);
     if (cell->descriptor < 0)
         return SystemError(status, 3);
     return FillStatus(status, KES_OK, 0, 0);
@@ -101,7 +99,7 @@ KesStatus *KesFileClose(KesStatus *status, KesFile file) {
     // close is not retried after EINTR: the descriptor is gone either way. A
     // handle whose open failed holds no descriptor: its close fails (EBADF)
     // and the handle is released all the same.
-    if (::close(descriptor) != 0 && errno != EINTR)
+    if (!korvo::host::CloseFile(descriptor) && errno != EINTR)
         return SystemError(status, 2);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -111,8 +109,7 @@ KesStatus *KesFileRead(KesStatus *status, KesFile file, void *buffer, size_t cou
         *done = 0;
     if (file == nullptr)
         return FillStatus(status, KES_INVALID, 0, 1);
-    const ssize_t got =
-        RetryInterrupted([&] { return ::read(file->descriptor, buffer, ClampCount(count)); });
+    const int64_t got = korvo::host::ReadFile(file->descriptor, buffer, count);
     if (got < 0)
         return SystemError(status, 2);
     if (done != nullptr)
@@ -126,8 +123,7 @@ KesStatus *KesFileWrite(KesStatus *status, KesFile file, const void *buffer, siz
         *done = 0;
     if (file == nullptr)
         return FillStatus(status, KES_INVALID, 0, 1);
-    const ssize_t put =
-        RetryInterrupted([&] { return ::write(file->descriptor, buffer, ClampCount(count)); });
+    const int64_t put = korvo::host::WriteFile(file->descriptor, buffer, count);
     if (put < 0)
         return SystemError(status, 2);
     if (done != nullptr)
@@ -138,12 +134,12 @@ KesStatus *KesFileWrite(KesStatus *status, KesFile file, const void *buffer, siz
 KesStatus *KesFileGetSize(KesStatus *status, KesFile file, int64_t *size) {
     if (file == nullptr || size == nullptr)
         return FillStatus(status, KES_INVALID, 0, 1);
-    struct stat info;
-    if (::fstat(file->descriptor, &info) != 0) {
+    korvo::host::FileInfo info{};
+    if (!korvo::host::StatFile(file->descriptor, &info)) {
         *size = -1;
         return SystemError(status, 2);
     }
-    *size = info.st_size;
+    *size = info.size;
     return FillStatus(status, KES_OK, 0, 0);
 }
 
@@ -154,7 +150,7 @@ KesStatus *KesFileSetSize(KesStatus *status, KesFile file, int64_t size) {
         return SystemError(status, 2);
     if (size < 0)
         return FillStatus(status, KES_SYSTEM_ERROR, korvo::kes::kSystemErrorBase + EINVAL, 3);
-    if (RetryInterrupted([&] { return ::ftruncate(file->descriptor, size); }) != 0)
+    if (!korvo::host::TruncateFile(file->descriptor, size))
         return korvo::kes::StandInError(status, 4);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -176,7 +172,7 @@ KesStatus *KesFileSetLocation(KesStatus *status, KesFile file, int64_t offset, i
     }
     if (file == nullptr)
         return FillStatus(status, KES_INVALID, 0, 1);
-    if (::lseek(file->descriptor, offset, whence) < 0)
+    if (korvo::host::SeekFileFrom(file->descriptor, offset, whence) < 0)
         return SystemError(status, 2);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -184,7 +180,7 @@ KesStatus *KesFileSetLocation(KesStatus *status, KesFile file, int64_t offset, i
 KesStatus *KesFileGetLocation(KesStatus *status, KesFile file, int64_t *location) {
     if (file == nullptr || location == nullptr)
         return FillStatus(status, KES_INVALID, 0, 0);
-    const off_t position = ::lseek(file->descriptor, 0, SEEK_CUR);
+    const int64_t position = korvo::host::SeekFileFrom(file->descriptor, 0, SEEK_CUR);
     if (position < 0)
         return SystemError(status, 1);
     *location = position;
@@ -196,21 +192,21 @@ KesStatus *KesFileFlushBuffers(KesStatus *status, KesFile file) {
         return FillStatus(status, KES_INVALID, 0, 1);
     if (!HasOpenDescriptor(file))
         return SystemError(status, 2);
-    if (RetryInterrupted([&] { return ::fsync(file->descriptor); }) != 0)
+    if (!korvo::host::SyncFile(file->descriptor))
         return FillStatus(status, KES_FLUSH_FAILED, 0, 3);
     return FillStatus(status, KES_OK, 0, 0);
 }
 
 KesStatus *KesFileGetStdIn(KesStatus *status, KesFile *file) {
-    return StandardHandle(status, file, STDIN_FILENO);
+    return StandardHandle(status, file, kStandardInput);
 }
 
 KesStatus *KesFileGetStdOut(KesStatus *status, KesFile *file) {
-    return StandardHandle(status, file, STDOUT_FILENO);
+    return StandardHandle(status, file, kStandardOutput);
 }
 
 KesStatus *KesFileGetStdErr(KesStatus *status, KesFile *file) {
-    return StandardHandle(status, file, STDERR_FILENO);
+    return StandardHandle(status, file, kStandardError);
 }
 
 int32_t KesFileAccessType(void) {

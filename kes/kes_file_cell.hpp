@@ -1,5 +1,5 @@
-// Making the heap cell behind a KesFile, and the host's open flags of Kes
-// open flags.
+// Making the heap cell behind a KesFile, and the host layer's open flags of
+// Kes open flags.
 #pragma once
 
 #include "kes/kes_file.h"
@@ -7,7 +7,8 @@
 
 namespace korvo::kes {
 
-// The host's open flags (O_*, close-on-exec included) of Kes open `flags`.
+// The host layer's open flags (host::OpenFlag bits, for host::OpenFile) of
+// Kes open `flags`; -1 when they name no access mode.
 int HostOpenFlags(int32_t flags);
 
 // A new cell holding `descriptor`; null when memory is exhausted.

@@ -2,16 +2,9 @@
 // cached process id (see kes_file_guard.hpp).
 #include "kes/kes_file_guard.hpp"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 
+#include "kes/host_file.hpp"
 #include "kes/kes_fd.hpp"
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
@@ -25,14 +18,10 @@ namespace {
 // waiting for a FIFO's other end.
 // -1 for flags that name no access mode.
 int HostFlags(int32_t flags) {
-    const int host = HostOpenFlags(flags);
-    return host == -1 ? -1 : (host & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK;
-}
-
-std::atomic<pid_t> cachedProcessId{0};
-
-void ForgetProcessId() {
-    cachedProcessId.store(0, std::memory_order_relaxed);
+    const int bits = HostOpenFlags(flags);
+    return bits == -1 ? -1
+                      : static_cast<int>((static_cast<unsigned>(bits) & ~host::kOpenTruncate) |
+                                         host::kOpenNoFollow | host::kOpenNonBlock);
 }
 
 }  // namespace
@@ -43,30 +32,29 @@ KesStatus *OpenRegularFile(KesStatus *status, KesFile *file, const char *path, i
         *file = nullptr;
     if (file == nullptr || path == nullptr)
         return FillStatus(status, KES_INVALID, 0, 1);
-    const HostPath host(path, HostPath::Foreign::kRefuse);
-    if (!host.usable())
+    const HostPath native(path, HostPath::Foreign::kRefuse);
+    if (!native.usable())
         return FillStatus(status, KES_INVALID, 0, 2);
     // Truncation waits until the file is known to be regular: O_TRUNC on a
     // FIFO or device would act before the check.
     const int hostFlags = HostFlags(flags);
     if (hostFlags == -1)
         return FillStatus(status, KES_SYSTEM_ERROR, EINVAL, 3);
-    UniqueFd fd(RetryInterrupted(
-        [&] { return ::open(host.c_str(), hostFlags, static_cast<mode_t>(kSharedFileMode)); }));
+    UniqueFd fd(host::OpenFile(native.c_str(), static_cast<unsigned>(hostFlags), kSharedFileMode));
     if (!fd)
         return SystemError(status, 3);
     // A file this open created is regular; anything else is looked at. The
     // flag that kept the open from waiting means nothing for a regular file.
     const bool created = (flags & KES_FILE_CREATE) != 0 && (flags & KES_FILE_EXCLUSIVE) != 0;
-    struct stat info {};
-    if (!created && ::fstat(fd.get(), &info) != 0)
+    host::FileInfo info{};
+    if (!created && !host::StatFile(fd.get(), &info))
         return SystemError(status, 3);
-    if (!created && !S_ISREG(info.st_mode))
-        return FillStatus(status, KES_SYSTEM_ERROR, S_ISDIR(info.st_mode) ? EISDIR : ENXIO, 3);
+    if (!created && info.kind != host::FileKind::kRegular)
+        return FillStatus(status, KES_SYSTEM_ERROR,
+                          info.kind == host::FileKind::kDirectory ? EISDIR : ENXIO, 3);
     if (size != nullptr)
-        *size = created ? 0 : info.st_size;
-    if ((flags & KES_FILE_TRUNCATE) != 0 &&
-        RetryInterrupted([&] { return ::ftruncate(fd.get(), 0); }) != 0)
+        *size = created ? 0 : info.size;
+    if ((flags & KES_FILE_TRUNCATE) != 0 && !host::TruncateFile(fd.get(), 0))
         return SystemError(status, 3);
     KesFile cell = NewFileCell(fd.get());
     if (cell == nullptr)
@@ -95,8 +83,7 @@ ReadStep ReadRegularFile(const char *path, size_t limit, std::string *text, KesS
     }
     size_t total = 0;
     while (total < text->size()) {
-        const ssize_t got = RetryInterrupted(
-            [&] { return ::read(fd.get(), text->data() + total, text->size() - total); });
+        const int64_t got = host::ReadFile(fd.get(), text->data() + total, text->size() - total);
         if (got < 0) {
             SystemError(status, 2);
             return ReadStep::kRead;
@@ -111,52 +98,36 @@ ReadStep ReadRegularFile(const char *path, size_t limit, std::string *text, KesS
 }
 
 bool TryLockFile(KesFile file) {
-    return file != nullptr &&
-           RetryInterrupted([&] { return ::flock(file->descriptor, LOCK_EX | LOCK_NB); }) == 0;
+    return file != nullptr && host::TryLockWholeFile(file->descriptor);
 }
 
 void UnlockFile(KesFile file) {
     if (file != nullptr)
-        ::flock(file->descriptor, LOCK_UN);
+        host::UnlockWholeFile(file->descriptor);
 }
 
 bool PathExists(const char *path) {
-    struct stat info {};
-    const HostPath host(path, HostPath::Foreign::kRefuse);
-    return host.usable() && ::lstat(host.c_str(), &info) == 0;
+    host::FileInfo info{};
+    const HostPath native(path, HostPath::Foreign::kRefuse);
+    return native.usable() && host::StatLink(native.c_str(), &info);
 }
 
 bool IdentityOf(const char *path, FileIdentity *identity) {
-    struct stat info {};
-    const HostPath host(path, HostPath::Foreign::kPassUnchanged);
-    if (!host.usable() || ::stat(host.c_str(), &info) != 0)
+    host::FileInfo info{};
+    const HostPath native(path, HostPath::Foreign::kPassUnchanged);
+    if (!native.usable() || !host::StatPath(native.c_str(), &info))
         return false;
-    *identity = FileIdentity{info.st_dev, info.st_ino};
+    *identity = FileIdentity{info.device, info.inode};
     return true;
 }
 
 KesStatus *CreateSharedDirectory(KesStatus *status, const char *path) {
-    const HostPath host(path, HostPath::Foreign::kPassUnchanged);
-    if (!host.usable())
+    const HostPath native(path, HostPath::Foreign::kPassUnchanged);
+    if (!native.usable())
         return FillStatus(status, KES_INVALID, 0, 0);
-    if (::mkdir(host.c_str(), static_cast<mode_t>(kSharedDirectoryMode)) != 0)
+    if (!host::MakeDirectory(native.c_str(), kSharedDirectoryMode))
         return SystemError(status, 1);
     return FillStatus(status, KES_OK, 0, 0);
-}
-
-pid_t ProcessId() {
-    pid_t pid = cachedProcessId.load(std::memory_order_relaxed);
-    if (pid == 0) {
-        static const int registered = ::pthread_atfork(nullptr, nullptr, ForgetProcessId);
-        static_cast<void>(registered);
-        pid = ::getpid();
-        cachedProcessId.store(pid, std::memory_order_relaxed);
-    }
-    return pid;
-}
-
-bool ProcessEnded(pid_t pid) {
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace korvo::kes

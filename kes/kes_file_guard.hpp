@@ -57,11 +57,11 @@ void UnlockFile(KesFile file);
 // included.
 bool PathExists(const char *path);
 
-// Device and inode of what `path` names (links followed); false when it
-// cannot be examined.
+// Device and inode (on Windows: volume serial number and file index) of
+// what `path` names (links followed); false when it cannot be examined.
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
     bool operator==(const FileIdentity &) const = default;
 };
 bool IdentityOf(const char *path, FileIdentity *identity);
@@ -71,7 +71,8 @@ bool IdentityOf(const char *path, FileIdentity *identity);
 KesStatus *CreateSharedDirectory(KesStatus *status, const char *path);
 
 // The calling process's id, without a system call once known; a process
-// made by fork gets its own.
+// made by fork gets its own. (Host calls: kes_process_posix.cc and its
+// Windows twin.)
 pid_t ProcessId();
 
 // True when no process `pid` exists any more.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "kes/host_file.hpp"
 #include "kes/host_security.hpp"
 #include "kes/kes_file.h"
 #include "kes/kes_host_path.hpp"
@@ -36,7 +37,7 @@ KesStatus *KesFileRemove(KesStatus *status, const char *path) {
     const HostPath host = FilePath(path);
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 0);
-    if (::unlink(host.c_str()) != 0)
+    if (!korvo::host::RemoveFile(host.c_str()))
         return SystemError(status, 2);
     return FillStatus(status, KES_OK, 0, 0);
 }
@@ -48,7 +49,7 @@ KesStatus *KesFileRename(KesStatus *status, const char *from, const char *to) {
     const HostPath hostTo = FilePath(to);
     if (!hostFrom.usable() || !hostTo.usable())
         return FillStatus(status, KES_INVALID, 0, 2);
-    if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0)
+    if (!korvo::host::RenameReplacing(hostFrom.c_str(), hostTo.c_str()))
         return SystemError(status, 2);
     return FillStatus(status, KES_OK, 0, 0);
 }

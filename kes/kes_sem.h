@@ -6,7 +6,10 @@
  * memory object "/korvo.<name>", or "/korvo.<namespace>.<name>" when the
  * environment variable KORVO_LOCK_NAMESPACE is set and not empty (test runs
  * use it to keep apart). The object outlives the processes; nothing removes
- * it. It is created with mode 0660 (the owner and the group), whatever the
+ * it. On Windows the lock is the named mutex "Global\korvo.<name>" (or
+ * "Global\korvo.<namespace>.<name>"), which lives while some process holds
+ * a handle on it, and osError is the Windows error (288 for a refused
+ * release); the paragraph on objects and their modes is the POSIX hosts'. It is created with mode 0660 (the owner and the group), whatever the
  * umask; an existing object is used only when it holds a lock of this
  * layout (else EPROTO) and belongs to the calling account, or to an account
  * of the caller's group while granting nothing to other accounts (else

@@ -1,13 +1,12 @@
-// System information over clock_gettime, rand, _exit and uname.
+// System information over the wall clock, rand, _Exit and the host's own
+// facts (host_system.hpp).
 #include "kes/kes_system.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <mutex>
+
+#include "kes/host_system.hpp"
 
 extern "C" {
 char osName[KES_OS_INFO_SIZE];
@@ -17,23 +16,15 @@ char osVersion[KES_OS_INFO_SIZE];
 
 namespace {
 
-enum class Field { Name, Machine, Release };
+using korvo::host::SystemFact;
 
-// Fills `buffer` from uname when it is still empty. The lock keeps two threads
-// from writing one buffer at the same time.
-const char *fillOnce(char *buffer, Field field) {
+// Fills `buffer` from the host when it is still empty. The lock keeps two
+// threads from writing one buffer at the same time.
+const char *fillOnce(char *buffer, SystemFact fact) {
     static std::mutex guard;
     std::lock_guard<std::mutex> hold(guard);
-    if (buffer[0] == '\0') {
-        struct utsname names {};
-        if (::uname(&names) == 0) {
-            const char *text = field == Field::Name      ? names.sysname
-                               : field == Field::Machine ? names.machine
-                                                         : names.release;
-            std::strncpy(buffer, text, KES_OS_INFO_SIZE - 1);
-            buffer[KES_OS_INFO_SIZE - 1] = '\0';
-        }
-    }
+    if (buffer[0] == '\0')
+        korvo::host::SystemFactText(fact, buffer, KES_OS_INFO_SIZE);
     return buffer;
 }
 
@@ -42,9 +33,8 @@ const char *fillOnce(char *buffer, Field field) {
 extern "C" {
 
 int64_t KesSystemGetMilliSeconds(void) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::floor<std::chrono::milliseconds>(now).count();
 }
 
 void KesSystemSeedRandom(unsigned int seed) {
@@ -56,7 +46,8 @@ int KesSystemRandom(void) {
 }
 
 void KesSystemExit(int status) {
-    ::_exit(status);
+    // No exit handlers, no flushing: the process ends here.
+    std::_Exit(status);
 }
 
 int KesSystemHas64BitInt(void) {
@@ -64,14 +55,14 @@ int KesSystemHas64BitInt(void) {
 }
 
 const char *KesSystemGetOS(void) {
-    return fillOnce(osName, Field::Name);
+    return fillOnce(osName, SystemFact::kName);
 }
 
 const char *KesSystemGetOSArch(void) {
-    return fillOnce(osArch, Field::Machine);
+    return fillOnce(osArch, SystemFact::kArchitecture);
 }
 
 const char *KesSystemGetOSVersion(void) {
-    return fillOnce(osVersion, Field::Release);
+    return fillOnce(osVersion, SystemFact::kVersion);
 }
 }

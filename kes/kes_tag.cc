@@ -75,9 +75,9 @@ class Region {
         const ptrdiff_t span = last_ - from;  // bytes from `from` up to, not including, the last
         if (span < static_cast<ptrdiff_t>(name.size()))
             return kNone;
-        const void *hit =
-            ::memmem(text_ + from, static_cast<size_t>(span), name.data(), name.size());
-        return hit == nullptr ? kNone : static_cast<const char *>(hit) - text_;
+        const std::string_view haystack(text_ + from, static_cast<size_t>(span));
+        const size_t hit = haystack.find(name);
+        return hit == std::string_view::npos ? kNone : from + static_cast<ptrdiff_t>(hit);
     }
 
     // The first `c` in from..to (inclusive), or kNone.

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "runtime/vri.h"
@@ -300,10 +301,10 @@ size_t place(Pattern &pattern, const Segment &segment, const char *name, size_t 
         return none;
     const size_t last = n - segment.length;  // the last start that fits
     if (segment.plain) {
-        const void *found =
-            memmem(name + from, n - from, pattern.text() + segment.begin, segment.length);
-        return found == nullptr ? none
-                                : static_cast<size_t>(static_cast<const char *>(found) - name);
+        const std::string_view haystack(name + from, n - from);
+        const size_t found =
+            haystack.find(std::string_view(pattern.text() + segment.begin, segment.length));
+        return found == std::string_view::npos ? none : from + found;
     }
     if (segment.length > kReadOnce) {
         for (size_t j = from; j <= last; ++j)

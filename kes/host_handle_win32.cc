@@ -1,0 +1,199 @@
+// The handle owner's companions on Windows: error numbers, wide paths and
+// file times (see host_handle_win32.hpp).
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "kes/host_handle_win32.hpp"
+
+namespace korvo::host {
+
+namespace {
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// The length of the root of `path` ("C:\", "\", "\\server\share\"), which
+// keeps its trailing separator; 0 for a relative path.
+size_t RootLength(const std::wstring &path) {
+    if (path.size() >= 3 && path[1] == L':' && IsSeparator(path[2]))
+        return 3;
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        size_t parts = 0;
+        for (size_t i = 2; i < path.size(); ++i)
+            if (IsSeparator(path[i]) && ++parts == 2)
+                return i + 1;
+        return path.size();
+    }
+    if (!path.empty() && IsSeparator(path[0]))
+        return 1;
+    return 0;
+}
+
+// Paths of this many characters or more get the long form: CreateDirectory
+// refuses plain paths beyond MAX_PATH less room for an 8.3 name.
+constexpr size_t kLongPath = MAX_PATH - 12;
+
+}  // namespace
+
+int ErrnoOfError(DWORD error) noexcept {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_MOD_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_CANNOT_MAKE:
+        case ERROR_PRIVILEGE_NOT_HELD:
+            return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DIR_NOT_EMPTY:
+            return ENOTEMPTY;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_INVALID_HANDLE:
+        case ERROR_DIRECT_ACCESS_HANDLE:
+            return EBADF;
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_BUFFER_OVERFLOW:
+            return ENAMETOOLONG;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NO_DATA:
+            return EPIPE;
+        case ERROR_CANT_RESOLVE_FILENAME:
+            return ELOOP;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_CALL_NOT_IMPLEMENTED:
+            return ENOSYS;
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_NEGATIVE_SEEK:
+        case ERROR_INVALID_FUNCTION:
+            return EINVAL;
+        case ERROR_BUSY:
+        case ERROR_DRIVE_LOCKED:
+            return EBUSY;
+        default:
+            return EIO;
+    }
+}
+
+bool FailWithLastError() noexcept {
+    errno = ErrnoOfError(::GetLastError());
+    return false;
+}
+
+std::wstring WidePath(const char *path) {
+    if (path == nullptr) {
+        errno = EFAULT;
+        return {};
+    }
+    if (*path == '\0') {
+        errno = ENOENT;
+        return {};
+    }
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (length <= 0) {
+        errno = EINVAL;
+        return {};
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    // A path already in the long or the device form is the caller's exact
+    // choice.
+    if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0)
+        return wide;
+    for (wchar_t &c : wide)
+        if (c == L'/')
+            c = L'\\';
+    const size_t root = RootLength(wide);
+    while (wide.size() > root && wide.size() > 1 && wide.back() == L'\\')
+        wide.pop_back();
+    if (wide.size() < kLongPath)
+        return wide;
+    // The long form takes a full path with nothing left to resolve.
+    const DWORD need = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (need == 0) {
+        FailWithLastError();
+        return {};
+    }
+    std::wstring full(need, L'\0');
+    const DWORD got = ::GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) {
+        errno = ENAMETOOLONG;
+        return {};
+    }
+    full.resize(got);
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+UniqueHandle OpenForStatus(const std::wstring &path, bool link) noexcept {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (link ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    return UniqueHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+bool OwnedBySelf(HANDLE handle) noexcept {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const std::unique_ptr<void, decltype(&::LocalFree)> held(descriptor, &::LocalFree);
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    const UniqueHandle tokenOwner(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0)
+        return false;
+    std::vector<unsigned char> user(size);
+    if (!::GetTokenInformation(token, TokenUser, user.data(), size, &size))
+        return false;
+    const auto *tokenUser = reinterpret_cast<const TOKEN_USER *>(user.data());
+    return owner != nullptr && ::EqualSid(owner, tokenUser->User.Sid) != 0;
+}
+
+int64_t UnixNanoseconds(LARGE_INTEGER time) noexcept {
+    // 100 ns units from 1601-01-01 to 1970-01-01.
+    constexpr int64_t kEpochOffset = INT64_C(116444736000000000);
+    return (time.QuadPart - kEpochOffset) * 100;
+}
+
+int64_t UnixNanoseconds(const FILETIME &time) noexcept {
+    LARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+    return UnixNanoseconds(value);
+}
+
+}  // namespace korvo::host

@@ -3,33 +3,16 @@
 // it); the receive hashes each such segment's output, the bytes an earlier
 // run left on disk included, and compares once the last byte is in.
 //
-// Ownership: a Sha256 owns its hashing context (OpenSSL's; bcrypt's on
-// Windows).
+// The digests are Sha256's (sha256.hpp).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "sha256.hpp"
+
 namespace korvo::cli {
-
-inline constexpr size_t kSha256Bytes = 32;
-
-class Sha256 {
-  public:
-    Sha256();
-    ~Sha256();
-    Sha256(Sha256 &&) noexcept;
-    Sha256 &operator=(Sha256 &&) noexcept;
-    void update(const void *data, size_t length);
-    std::vector<uint8_t> finish();
-
-  private:
-    struct Context;
-    std::unique_ptr<Context> context_;
-};
 
 // Lower-case hexadecimal.
 std::string hex_text(const std::vector<uint8_t> &bytes);

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "segment_digest.hpp"
+#include "sha256.hpp"
 
 namespace korvo::cli {
 

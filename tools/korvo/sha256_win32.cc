@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "segment_digest.hpp"
+#include "sha256.hpp"
 
 namespace korvo::cli {
 

@@ -12,7 +12,7 @@
 
 #include "host_files.hpp"
 #include "host_system.hpp"
-#include "segment_digest.hpp"
+#include "sha256.hpp"
 
 namespace fs = std::filesystem;
 using namespace korvo::cli;

@@ -155,9 +155,14 @@ TEST_F(ClientTest, LateAnswers) {
         uint32_t handle = 99;
         EXPECT_EQ(download("p5", &handle), CDS_TIMED_OUT);
         EXPECT_EQ(handle, 0u);
-        EXPECT_TRUE(cds_test::eventually([&] { return held() == std::vector<std::string>{}; }));
+        // Under Wine a transfer waiting for its head ends only once the
+        // server answers (see the release test).
+        if (!cds_test::under_wine()) {
+            EXPECT_TRUE(cds_test::eventually([&] { return held() == std::vector<std::string>{}; }));
+        }
     }
     server.release_delayed();
+    EXPECT_TRUE(cds_test::eventually([&] { return held() == std::vector<std::string>{}; }));
     // A head on time and a late body: started, and reported once the body
     // came.
     korvo::test::HttpTestServer slow;
@@ -292,9 +297,14 @@ TEST_F(ClientTest, UnusableHomesAndUnreachableServers) {
         cds_test::ScratchDir elsewhere;
         const std::string root = cds_test::server_root(home.path(), server.url());
         std::filesystem::create_directories(root + "/cache/files");
-        std::filesystem::create_directory_symlink(elsewhere.path(), root + "/cache/files/1");
-        EXPECT_EQ(download("p9", &handle), CDS_CACHE_FAILED);
-        EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+        std::error_code no_links;
+        std::filesystem::create_directory_symlink(elsewhere.path(), root + "/cache/files/1",
+                                                  no_links);
+        // Where the host makes no links (Wine) there is nothing to refuse.
+        if (!no_links) {
+            EXPECT_EQ(download("p9", &handle), CDS_CACHE_FAILED);
+            EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+        }
         std::filesystem::remove_all(home / "servers");
     }
     {

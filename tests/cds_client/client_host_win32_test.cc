@@ -94,14 +94,17 @@ TEST(ClientRights, EverythingUnderTheHomeIsTheOwnersAlone) {
                   static_cast<DWORD>(ERROR_SUCCESS));
         const std::unique_ptr<void, LocalFreer> held(descriptor);
         ASSERT_NE(dacl, nullptr);
-        // The account's own entry, with full access, comes first.
-        ASSERT_GE(dacl->AceCount, 1);
-        void *entry = nullptr;
-        ASSERT_TRUE(GetAce(dacl, 0, &entry));
-        const auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
-        EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_EQ(allowed->Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS));
-        EXPECT_TRUE(EqualSid(const_cast<DWORD *>(&allowed->SidStart), sid));
+        // The account's own entry, with full access.
+        bool own = false;
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void *entry = nullptr;
+            ASSERT_TRUE(GetAce(dacl, i, &entry));
+            const auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
+            own = own || (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                          (allowed->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS &&
+                          EqualSid(const_cast<DWORD *>(&allowed->SidStart), sid));
+        }
+        EXPECT_TRUE(own);
         // Wine keeps neither the protection nor the list alone: it adds the
         // parent's inheritable entries. Windows keeps both.
         if (!cds_test::under_wine()) {

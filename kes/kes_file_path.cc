@@ -1,13 +1,13 @@
 // Kes file operations on a path: remove, rename, describe a file and name its
 // owner.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "kes/host_file.hpp"
 #include "kes/host_security.hpp"
+#include "kes/host_stat_record.hpp"
 #include "kes/kes_file.h"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_path_rules.hpp"
@@ -23,8 +23,9 @@ HostPath FilePath(const char *path) {
     return HostPath(path, HostPath::Foreign::kRefuse);
 }
 
-int64_t Milliseconds(const struct timespec &time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000;
+// Whole seconds as milliseconds: the record keeps no fraction.
+int64_t Milliseconds(time_t seconds) {
+    return static_cast<int64_t>(seconds) * 1000;
 }
 
 }  // namespace
@@ -62,11 +63,11 @@ KesStatus *KesFileGetInfo(KesStatus *status, const char *path, KesFileInfo *info
     if (!host.usable())
         return FillStatus(status, KES_INVALID, 0, 2);
     struct stat st;
-    if (::stat(host.c_str(), &st) != 0)
+    if (!korvo::host::StatRecord(host.c_str(), &st))
         return SystemError(status, 3);
-    info->changeTime = Milliseconds(st.st_ctim);
-    info->accessTime = Milliseconds(st.st_atim);
-    info->modificationTime = Milliseconds(st.st_mtim);
+    info->changeTime = Milliseconds(st.st_ctime);
+    info->accessTime = Milliseconds(st.st_atime);
+    info->modificationTime = Milliseconds(st.st_mtime);
     if ((st.st_mode & S_IRUSR) != 0)
         info->permissions |= KES_FILE_PERMISSION_READ;
     if ((st.st_mode & S_IWUSR) != 0)

@@ -16,7 +16,6 @@
 #include "runtime/cpl.h"
 #include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
-#include "tests/runtime/test_env.hpp"
 #include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
@@ -45,15 +44,15 @@ class Scratch : public ::testing::Test {
 };
 
 TEST(Configuration, LocationsComeFromTheEnvironment) {
-    korvo::test::setVariable("KORVO_WORK_DIR", "/var/korvo/work");
-    korvo::test::setVariable("KORVO_CONFIG_FILE", "/etc/korvo/endpoint.cfg");
+    korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", "/var/korvo/work");
+    korvo::test::setEnvironmentVariable("KORVO_CONFIG_FILE", "/etc/korvo/endpoint.cfg");
     EXPECT_EQ(take(mrt_get_work_dir()), "/var/korvo/work");
     EXPECT_EQ(take(mrt_get_config_filespec()), "/etc/korvo/endpoint.cfg");
-    korvo::test::setVariable("KORVO_WORK_DIR", "");
-    korvo::test::setVariable("KORVO_CONFIG_FILE", nullptr);
+    korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", "");
+    korvo::test::setEnvironmentVariable("KORVO_CONFIG_FILE", nullptr);
     EXPECT_EQ(mrt_get_work_dir(), nullptr);
     EXPECT_EQ(mrt_get_config_filespec(), nullptr);
-    korvo::test::setVariable("KORVO_WORK_DIR", nullptr);
+    korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr);
 }
 
 using ConfigFile = Scratch;
@@ -179,21 +178,21 @@ TEST(Configuration, CorrectPathNormalises) {
 }
 
 TEST(Portability, EnvironmentAndTemporaryDirectory) {
-    korvo::test::setVariable("KORVO_TEST_VALUE", "v");
+    korvo::test::setEnvironmentVariable("KORVO_TEST_VALUE", "v");
     EXPECT_STREQ(cpl_getenv("KORVO_TEST_VALUE"), "v");
     EXPECT_EQ(cpl_getenv("KORVO_TEST_UNSET_VALUE"), nullptr);
     EXPECT_EQ(cpl_getenv(nullptr), nullptr);
-    korvo::test::setVariable("KORVO_TEST_VALUE", nullptr);
+    korvo::test::setEnvironmentVariable("KORVO_TEST_VALUE", nullptr);
 
     const char *saved = std::getenv("TMPDIR");
     const std::string saved_tmpdir = saved != nullptr ? saved : "";
-    korvo::test::setVariable("KORVO_TMPDIR", "/korvo-tmp");
-    korvo::test::setVariable("TMPDIR", "/system-tmp");
+    korvo::test::setEnvironmentVariable("KORVO_TMPDIR", "/korvo-tmp");
+    korvo::test::setEnvironmentVariable("TMPDIR", "/system-tmp");
     EXPECT_STREQ(cpl_tmpdir(), "/korvo-tmp");
-    korvo::test::setVariable("KORVO_TMPDIR", "");
+    korvo::test::setEnvironmentVariable("KORVO_TMPDIR", "");
     EXPECT_STREQ(cpl_tmpdir(), "/system-tmp");
-    korvo::test::setVariable("KORVO_TMPDIR", nullptr);
-    korvo::test::setVariable("TMPDIR", nullptr);
+    korvo::test::setEnvironmentVariable("KORVO_TMPDIR", nullptr);
+    korvo::test::setEnvironmentVariable("TMPDIR", nullptr);
 #ifdef _WIN32
     // Windows' own temporary folder (GetTempPath), wherever the system keeps it.
     EXPECT_TRUE(std::filesystem::is_directory(cpl_tmpdir())) << cpl_tmpdir();
@@ -201,7 +200,7 @@ TEST(Portability, EnvironmentAndTemporaryDirectory) {
     EXPECT_STREQ(cpl_tmpdir(), "/tmp");
 #endif
     if (saved != nullptr)
-        korvo::test::setVariable("TMPDIR", saved_tmpdir.c_str());
+        korvo::test::setEnvironmentVariable("TMPDIR", saved_tmpdir.c_str());
 }
 
 using Directory = Scratch;

@@ -11,7 +11,7 @@
 
 #include "runtime/log.h"
 #include "runtime/log_capture.hpp"
-#include "tests/runtime/test_env.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -22,8 +22,8 @@ using korvo::rt::LogLine;
 class Log : public ::testing::Test {
   protected:
     void TearDown() override {
-        korvo::test::setVariable("KORVO_LOG_FILE", nullptr);
-        korvo::test::setVariable("KORVO_LOG_LEVEL", nullptr);
+        korvo::test::setEnvironmentVariable("KORVO_LOG_FILE", nullptr);
+        korvo::test::setEnvironmentVariable("KORVO_LOG_LEVEL", nullptr);
         log_set_level(-1);
         log_configure();
     }
@@ -56,8 +56,8 @@ TEST_F(Log, FileLinesCarryTimePidAndLevelAndPassTheFilter) {
     const std::string path =
         ::testing::TempDir() + "korvo_log_" + std::to_string(getpid()) + ".log";
     std::remove(path.c_str());
-    korvo::test::setVariable("KORVO_LOG_FILE", path.c_str());
-    korvo::test::setVariable("KORVO_LOG_LEVEL", "1");
+    korvo::test::setEnvironmentVariable("KORVO_LOG_FILE", path.c_str());
+    korvo::test::setEnvironmentVariable("KORVO_LOG_LEVEL", "1");
     log_configure();
     EXPECT_EQ(log_get_level(), 1);
     LogMsg(0, 0, 0, -1, "DepotSaveEntry exit.  Error %d(%d) obtaining lock\n", -2, 0);
@@ -82,8 +82,8 @@ TEST_F(Log, FileLinesCarryTimePidAndLevelAndPassTheFilter) {
 }
 
 TEST_F(Log, BadSettingsFallBackToDefaults) {
-    korvo::test::setVariable("KORVO_LOG_LEVEL", "verbose");
-    korvo::test::setVariable("KORVO_LOG_FILE", "/nonexistent-dir/korvo.log");
+    korvo::test::setEnvironmentVariable("KORVO_LOG_LEVEL", "verbose");
+    korvo::test::setEnvironmentVariable("KORVO_LOG_FILE", "/nonexistent-dir/korvo.log");
     ::testing::internal::CaptureStderr();
     log_configure();
     LogQ("to standard error");

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include "tests/runtime/test_env.hpp"
 #include "tests/support/test_host.hpp"
 
 class TestLocale {
@@ -37,9 +36,9 @@ class TestLocale {
             return;
         const std::string command = "localedef -c -i C -f GBK '" + dir + "/C.GBK' >/dev/null 2>&1";
         if (std::system(command.c_str()) == 0) {
-            korvo::test::setVariable("LOCPATH", dir.c_str());
+            korvo::test::setEnvironmentVariable("LOCPATH", dir.c_str());
             ok_ = std::setlocale(LC_CTYPE, "C.GBK") != nullptr && MB_CUR_MAX == 2;
-            korvo::test::setVariable("LOCPATH", nullptr);
+            korvo::test::setEnvironmentVariable("LOCPATH", nullptr);
         }
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);

@@ -19,9 +19,11 @@
 
 namespace korvo::cli::host {
 
-// The path separators of this host, for splitting and checking names.
+// The characters no single file name of this host holds: its path
+// separators and, on Windows, the ':' of a drive or of a file's alternate
+// data stream ("name:stream" writes inside "name").
 #ifdef _WIN32
-inline constexpr const char *kPathSeparators = "/\\";
+inline constexpr const char *kPathSeparators = "/\\:";
 #else
 inline constexpr const char *kPathSeparators = "/";
 #endif

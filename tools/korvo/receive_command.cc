@@ -20,6 +20,7 @@
 #include "command_registry.hpp"
 #include "endpoint.hpp"
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "host_system.hpp"
 #include "interrupt.hpp"
 #include "output.hpp"
@@ -214,7 +215,9 @@ Failure read_failure(const ReadResult &result, const std::vector<SegmentState> &
 
 int run_receive(ReceiveOptions options) {
     const std::string &id = options.distribution;
-    if (id.empty() || id.find_first_of(",/") != std::string::npos || id == "." || id == "..")
+    if (id.empty() ||
+        id.find_first_of(std::string(",") + host::kPathSeparators) != std::string::npos ||
+        id == "." || id == "..")
         throw Failure(kExitUsage, "the distribution id " + quote_text(id) +
                                       " must be a file name without commas");
     uint64_t rate = parse_rate(options.rate);

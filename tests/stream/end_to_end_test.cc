@@ -2,6 +2,7 @@
 // distribution over the channel and the sample method writing it to files,
 // stopped by commands, killed at random points and restarted until done;
 // and uploads answered and kept by the peer.
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 

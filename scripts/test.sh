@@ -5,6 +5,8 @@
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan/
 #   scripts/test.sh --windows    mingw-w64 cross builds for x86_64 and i686, in
 #                                build-win64/ and build-win32/, run under Wine
+#   scripts/test.sh --windows-build   the same two cross builds, tests
+#                                included, without running them
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +17,7 @@ cd "$(dirname "$0")/.."
 # ctest entry is one test program; its GoogleTest totals are summed at the
 # end. Fails when either target fails.
 windows() {
-  local failed=0 dir toolchain prefix=${WINEPREFIX:-}
+  local run=$1 failed=0 dir toolchain prefix=${WINEPREFIX:-}
   for target in win64:mingw-x86_64 win32:mingw-i686; do
     dir=build-${target%%:*}
     toolchain=cmake/toolchains/${target#*:}.cmake
@@ -26,6 +28,7 @@ windows() {
       failed=1
       continue
     fi
+    [ "$run" = run ] || continue
     export WINEPREFIX=${prefix:-$PWD/$dir/wine-prefix}
     export WINEDEBUG=-all
     # wine64 serves both targets (WoW64); a new prefix is made once.
@@ -56,7 +59,11 @@ windows_counts() {
 }
 
 if [ "${1:-}" = "--windows" ]; then
-  windows
+  windows run
+  exit
+fi
+if [ "${1:-}" = "--windows-build" ]; then
+  windows build
   exit
 fi
 

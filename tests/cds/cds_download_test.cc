@@ -83,8 +83,8 @@ class DownloadStepTest : public testing::Test {
     }
 
     std::string cached(const std::string &id, const char *user = nullptr) const {
-        return cds_test::cached_package(std::filesystem::canonical(home.path()), server.url(), id,
-                                        user);
+        return cds_test::cached_package(std::filesystem::canonical(home.path()).string(),
+                                        server.url(), id, user);
     }
 
     cds_test::ScratchDir home;

@@ -7,6 +7,9 @@
 # The tests download through the real client, linked into cds_tests, from the
 # test suite's HTTP server, and copy the client's library into the places
 # the loader searches.
+# The loader's probes read the process's loaded ELF objects (link.h): they
+# and the loader tests that run them are POSIX-only (tests/cds/CMakeLists.txt).
+if(NOT WIN32)
 foreach(variant IN ITEMS cds_probe cds_probe_linked)
   add_executable(${variant} ${CMAKE_CURRENT_SOURCE_DIR}/cds_probe.cc)
   korvo_library_defaults(${variant})
@@ -15,6 +18,10 @@ foreach(variant IN ITEMS cds_probe cds_probe_linked)
 endforeach()
 target_link_libraries(cds_probe_linked PRIVATE CDSClient)
 target_compile_definitions(cds_probe_linked PRIVATE CDS_PROBE_LINKED)
+target_compile_definitions(cds_tests PRIVATE
+  CDS_TEST_PROBE="$<TARGET_FILE:cds_probe>"
+  CDS_TEST_PROBE_LINKED="$<TARGET_FILE:cds_probe_linked>")
+endif()
 
 add_library(cds_stub_client MODULE ${CMAKE_CURRENT_SOURCE_DIR}/cds_stub_client.c)
 korvo_warnings(cds_stub_client)
@@ -32,6 +39,4 @@ target_link_libraries(cds_tests PRIVATE CDSClient korvo_http_test_server ${CMAKE
 target_compile_definitions(cds_tests PRIVATE
   CDS_TEST_CLIENT="$<TARGET_FILE:CDSClient>"
   CDS_TEST_STUB_CLIENT="$<TARGET_FILE:cds_stub_client>"
-  CDS_TEST_SCRIPTED_CLIENT="$<TARGET_FILE:cds_scripted_client>"
-  CDS_TEST_PROBE="$<TARGET_FILE:cds_probe>"
-  CDS_TEST_PROBE_LINKED="$<TARGET_FILE:cds_probe_linked>")
+  CDS_TEST_SCRIPTED_CLIENT="$<TARGET_FILE:cds_scripted_client>")

@@ -322,7 +322,8 @@ TEST_F(CdsStreamTest, TheSizeQueryDownloadsAheadOfTheReads) {
     add_package("b", 16385);
     add_package("c", 3);
     const std::string cache =
-        cds_test::server_root(std::filesystem::canonical(home), server.url()) + "/cache/files/1/";
+        cds_test::server_root(std::filesystem::canonical(home).string(), server.url()) +
+        "/cache/files/1/";
 
     korvo::test::ChildStart start;
     start.args = {cache};

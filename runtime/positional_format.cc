@@ -28,7 +28,7 @@ enum class Kind {
 struct Conversion {
     std::size_t begin = 0, end = 0;  // the literal text before it: [previous end, begin)
     int number = 0;
-    std::string spec;  // "%" flags width precision length conversion, without "N$"
+    std::string directive;  // "%" flags width precision length conversion, without "N$"
     Kind kind = Kind::Int;
 };
 
@@ -107,24 +107,24 @@ Value take(Kind kind, va_list &arguments) {
     return value;
 }
 
-// One conversion of `spec`, its length modifier replaced by the widest one
+// One conversion of `directive`, its length modifier replaced by the widest one
 // of its kind, so that every integer goes through as long long.
 std::string format_one(const Conversion &c, const Value &value) {
-    std::string spec = c.spec;
-    const char conversion = spec.back();
-    std::size_t length = spec.size() - 1;
-    while (length > 1 && std::strchr("hljzt", spec[length - 1]) != nullptr)
+    std::string directive = c.directive;
+    const char conversion = directive.back();
+    std::size_t length = directive.size() - 1;
+    while (length > 1 && std::strchr("hljzt", directive[length - 1]) != nullptr)
         --length;
-    spec.erase(length, spec.size() - 1 - length);
+    directive.erase(length, directive.size() - 1 - length);
     char small[256];
     const auto print = [&](auto argument) {
-        const int n = std::snprintf(small, sizeof small, spec.c_str(), argument);
+        const int n = std::snprintf(small, sizeof small, directive.c_str(), argument);
         if (n < 0)
             return std::string();
         if (static_cast<std::size_t>(n) < sizeof small)
             return std::string(small, static_cast<std::size_t>(n));
         std::string large(static_cast<std::size_t>(n) + 1, '\0');
-        std::snprintf(large.data(), large.size(), spec.c_str(), argument);
+        std::snprintf(large.data(), large.size(), directive.c_str(), argument);
         large.resize(static_cast<std::size_t>(n));
         return large;
     };
@@ -141,7 +141,7 @@ std::string format_one(const Conversion &c, const Value &value) {
     }
     if (conversion == 'c')
         return print(static_cast<int>(value.integer));
-    spec.insert(spec.size() - 1, "ll");
+    directive.insert(directive.size() - 1, "ll");
     const bool is_signed = conversion == 'd' || conversion == 'i';
     return is_signed ? print(value.integer) : print(value.unsigned_integer);
 }
@@ -181,7 +181,7 @@ bool format_positional(const char *format, va_list arguments, std::string *out) 
             !kind_of(std::string_view(format + length_start, p - length_start), conversion,
                      &c.kind))
             return false;
-        c.spec = "%" + std::string(format + spec_start, p + 1 - spec_start);
+        c.directive = "%" + std::string(format + spec_start, p + 1 - spec_start);
         c.end = p + 1;
         i = p;
         conversions.push_back(std::move(c));

@@ -19,6 +19,7 @@
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_status.hpp"
+#include "kes/kes_temp_name.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;
@@ -27,22 +28,10 @@ using korvo::kes::UniqueFd;
 
 namespace {
 
-constexpr char kNamePrefix[] = "kes";
-constexpr size_t kRandomLetters = 8;
-constexpr size_t kNameSize = sizeof(kNamePrefix) - 1 + kRandomLetters + 1;
-// Names tried before giving up; with 62^8 names a clash is already rare.
-constexpr int kAttempts = 100;
-
-struct TempName {
-    char text[kNameSize];
-};
-
-uint64_t Mix(uint64_t x) {
-    x += 0x9e3779b97f4a7c15u;
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
-    return x ^ (x >> 31);
-}
+using korvo::kes::kTempNameAttempts;
+using korvo::kes::kTempNameSize;
+using korvo::kes::MixTempBits;
+using korvo::kes::TempName;
 
 // Random bits from the kernel; when it has none to give, from the clock, the
 // process id and a counter, which still differ from call to call.
@@ -53,22 +42,13 @@ uint64_t RandomBits() {
     static std::atomic<uint64_t> counter{0};
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return Mix(static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 30) ^
-               (static_cast<uint64_t>(::getpid()) << 20) ^ counter.fetch_add(1));
+    return MixTempBits(static_cast<uint64_t>(now.tv_nsec) ^
+                       (static_cast<uint64_t>(now.tv_sec) << 30) ^
+                       (static_cast<uint64_t>(::getpid()) << 20) ^ counter.fetch_add(1));
 }
 
 TempName NewName() {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    TempName name;
-    std::memcpy(name.text, kNamePrefix, sizeof(kNamePrefix) - 1);
-    uint64_t bits = RandomBits();
-    for (size_t i = 0; i < kRandomLetters; ++i) {
-        name.text[sizeof(kNamePrefix) - 1 + i] = kLetters[bits % 62];
-        bits /= 62;
-    }
-    name.text[kNameSize - 1] = '\0';
-    return name;
+    return korvo::kes::TempNameFrom(RandomBits());
 }
 
 // The directory to make names in: an O_PATH descriptor, or the current
@@ -98,7 +78,7 @@ bool NameIsFree(int dir, const TempName &name) {
 // A new temporary file in `dir` under a fresh name that is removed at once:
 // the descriptor, or -1 with errno set (EEXIST when every name was taken).
 int CreateAndUnlink(int dir) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         const TempName name = NewName();
         UniqueFd fd(RetryInterrupted([&] {
             return ::openat(dir, name.text, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
@@ -123,15 +103,15 @@ extern "C" {
 
 KesStatus *KesFileTempFilename(KesStatus *status, const char *directory, char *buffer,
                                size_t size) {
-    if (buffer == nullptr || size < kNameSize)
+    if (buffer == nullptr || size < kTempNameSize)
         return FillStatus(status, KES_INVALID, 0, 0);
     UniqueFd dir;
     if (!OpenDirectory(status, directory, &dir))
         return status;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         const TempName name = NewName();
         if (NameIsFree(DirFd(dir), name)) {
-            std::memcpy(buffer, name.text, kNameSize);
+            std::memcpy(buffer, name.text, kTempNameSize);
             return FillStatus(status, KES_OK, 0, 0);
         }
     }

@@ -21,6 +21,7 @@
 #include "kes/kes_file_cell.hpp"
 #include "kes/kes_host_path.hpp"
 #include "kes/kes_status.hpp"
+#include "kes/kes_temp_name.hpp"
 
 using korvo::kes::FillStatus;
 using korvo::kes::HostPath;
@@ -28,21 +29,10 @@ using korvo::kes::UniqueFd;
 
 namespace {
 
-constexpr char kNamePrefix[] = "kes";
-constexpr size_t kRandomLetters = 8;
-constexpr size_t kNameSize = sizeof(kNamePrefix) - 1 + kRandomLetters + 1;
-constexpr int kAttempts = 100;
-
-struct TempName {
-    char text[kNameSize];
-};
-
-uint64_t Mix(uint64_t x) {
-    x += 0x9e3779b97f4a7c15u;
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
-    return x ^ (x >> 31);
-}
+using korvo::kes::kTempNameAttempts;
+using korvo::kes::kTempNameSize;
+using korvo::kes::MixTempBits;
+using korvo::kes::TempName;
 
 // Random bits from the system; when it has none to give, from the
 // performance counter, the process id and a counter.
@@ -54,22 +44,13 @@ uint64_t RandomBits() {
     static std::atomic<uint64_t> counter{0};
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
-    return Mix(static_cast<uint64_t>(now.QuadPart) ^
-               (static_cast<uint64_t>(::GetCurrentProcessId()) << 20) ^ counter.fetch_add(1));
+    return MixTempBits(static_cast<uint64_t>(now.QuadPart) ^
+                       (static_cast<uint64_t>(::GetCurrentProcessId()) << 20) ^
+                       counter.fetch_add(1));
 }
 
 TempName NewName() {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    TempName name;
-    std::memcpy(name.text, kNamePrefix, sizeof(kNamePrefix) - 1);
-    uint64_t bits = RandomBits();
-    for (size_t i = 0; i < kRandomLetters; ++i) {
-        name.text[sizeof(kNamePrefix) - 1 + i] = kLetters[bits % 62];
-        bits /= 62;
-    }
-    name.text[kNameSize - 1] = '\0';
-    return name;
+    return korvo::kes::TempNameFrom(RandomBits());
 }
 
 // The directory names are made in, with a separator to append a name to
@@ -106,16 +87,16 @@ extern "C" {
 
 KesStatus *KesFileTempFilename(KesStatus *status, const char *directory, char *buffer,
                                size_t size) {
-    if (buffer == nullptr || size < kNameSize)
+    if (buffer == nullptr || size < kTempNameSize)
         return FillStatus(status, KES_INVALID, 0, 0);
     try {
         std::string prefix;
         if (!DirectoryPrefix(status, directory, &prefix))
             return status;
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
             const TempName name = NewName();
             if (NameIsFree(prefix, name)) {
-                std::memcpy(buffer, name.text, kNameSize);
+                std::memcpy(buffer, name.text, kTempNameSize);
                 return FillStatus(status, KES_OK, 0, 0);
             }
         }
@@ -138,14 +119,14 @@ KesStatus *KesFileOpenTemporary(KesStatus *status, const char *directory, KesFil
         if (!DirectoryPrefix(status, directory, &prefix))
             return status;
         int attempt = 0;
-        for (; attempt < kAttempts; ++attempt) {
+        for (; attempt < kTempNameAttempts; ++attempt) {
             const std::string path = prefix + NewName().text;
             fd.reset(korvo::host::OpenFileHostFlags(
                 path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_TEMPORARY, 0600));
             if (fd || errno != EEXIST)
                 break;
         }
-        if (attempt == kAttempts)
+        if (attempt == kTempNameAttempts)
             return FillStatus(status, KES_END, 0, 1);
     } catch (const std::bad_alloc &) {
         return FillStatus(status, KES_NO_MEMORY, 0, 3);

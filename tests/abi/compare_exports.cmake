@@ -1,0 +1,32 @@
+# Compares the names a library exports (the list `actual`, read from its
+# symbol table by the including script) with the lists
+# EXPECTED_DIR/*.syms, and fails naming what is missing and what is extra.
+# Included by check_exports.cmake (ELF) and check_dll_exports.cmake (PE).
+set(expected)
+file(GLOB lists ${EXPECTED_DIR}/*.syms)
+foreach(list_file IN LISTS lists)
+  file(STRINGS ${list_file} entries)
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "#.*$" "" entry "${entry}")
+    string(STRIP "${entry}" entry)
+    if(entry)
+      list(APPEND expected ${entry})
+    endif()
+  endforeach()
+endforeach()
+
+list(REMOVE_DUPLICATES actual)
+list(REMOVE_DUPLICATES expected)
+set(missing ${expected})
+list(REMOVE_ITEM missing ${actual})
+set(extra ${actual})
+list(REMOVE_ITEM extra ${expected})
+list(LENGTH expected n_expected)
+list(LENGTH actual n_actual)
+if(missing OR extra)
+  list(JOIN missing "\n  " missing_text)
+  list(JOIN extra "\n  " extra_text)
+  message(FATAL_ERROR "${LIBRARY}: ${n_actual} exported, ${n_expected} expected\n"
+    "missing:\n  ${missing_text}\nunexpected:\n  ${extra_text}")
+endif()
+message(STATUS "${LIBRARY}: all ${n_expected} expected names exported, nothing else")

@@ -261,8 +261,10 @@ TEST_P(Operations, OpeningTheDataFileCountsAndStampsTheObject) {
 
 TEST_P(Operations, AFailedOpenLeavesNoHandle) {
     DepotEntry *entry = DepotAddEntry(depot_, "seg1", "1.0", Bytes(""));
-    std::filesystem::remove(entry->location);
     KesStatus status;
+    // Removed as the depot removes files, so that the name goes at once on
+    // every host, also while the depot holds the file.
+    ASSERT_EQ(KesFileRemove(&status, entry->location)->code, KES_OK);
     KesFile file = nullptr;
     LogCapture capture;
     DepotFileOpenForWrite(&status, depot_, entry, &file, 0);

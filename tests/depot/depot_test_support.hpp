@@ -94,11 +94,20 @@ inline bool Exists(const std::string &path) {
     return std::filesystem::exists(path);
 }
 
-// The names in a directory, sorted.
+// The names in a directory, sorted. On Windows a removed file that is still
+// held open keeps a hidden name (".korvo-removed-...") until its last handle
+// closes, where the volume cannot delete with POSIX semantics (Wine): such
+// names are no files of the depot's and are left out.
 inline std::vector<std::string> Names(const std::string &dir) {
     std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+#if defined(_WIN32)
+        if (name.starts_with(".korvo-removed-"))
+            continue;
+#endif
+        names.push_back(name);
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -1,5 +1,3 @@
-# The in-kernel copy is internal to the library: the test program builds its
-# own copy of it (on POSIX hosts, where its tests run).
-if(NOT WIN32)
-  korvo_test_host_sources(kes_tests kes/kes_copy_range)
-endif()
+# The copy between open files is internal to the library: the test program
+# builds its own copy of this host's implementation.
+korvo_test_host_sources(kes_tests kes/kes_copy_range)

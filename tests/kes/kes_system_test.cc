@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -20,10 +21,12 @@ using korvo::test::Child;
 using korvo::test::Pipe;
 
 TEST(KesSystem, ClockRandomNumbersAndNames) {
+    // The wall clock in milliseconds since 1970 (system_clock's epoch on
+    // every host; 32-bit Windows has two timespec layouts to mix up).
     auto now = [] {
-        timespec time{};
-        clock_gettime(CLOCK_REALTIME, &time);
-        return static_cast<int64_t>(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
     };
     const int64_t before = now();
     const int64_t milliseconds = KesSystemGetMilliSeconds();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "kes/host_handle_win32.hpp"
@@ -161,6 +162,28 @@ UniqueHandle OpenForStatus(const std::wstring &path, bool link) noexcept {
                                       nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
+namespace {
+
+// The TOKEN_USER of the process's own token, or nothing when it cannot be
+// read. The process token's user never changes, so it is read once: every
+// status record asks for it.
+std::vector<unsigned char> ReadProcessUser() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    const UniqueHandle tokenOwner(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0)
+        return {};
+    std::vector<unsigned char> user(size);
+    if (!::GetTokenInformation(token, TokenUser, user.data(), size, &size))
+        return {};
+    return user;
+}
+
+}  // namespace
+
 bool OwnedBySelf(HANDLE handle) noexcept {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -168,19 +191,15 @@ bool OwnedBySelf(HANDLE handle) noexcept {
                           nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     const std::unique_ptr<void, decltype(&::LocalFree)> held(descriptor, &::LocalFree);
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    try {
+        static const std::vector<unsigned char> user = ReadProcessUser();
+        if (user.empty() || owner == nullptr)
+            return false;
+        const auto *tokenUser = reinterpret_cast<const TOKEN_USER *>(user.data());
+        return ::EqualSid(owner, tokenUser->User.Sid) != 0;
+    } catch (const std::bad_alloc &) {
         return false;
-    const UniqueHandle tokenOwner(token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0)
-        return false;
-    std::vector<unsigned char> user(size);
-    if (!::GetTokenInformation(token, TokenUser, user.data(), size, &size))
-        return false;
-    const auto *tokenUser = reinterpret_cast<const TOKEN_USER *>(user.data());
-    return owner != nullptr && ::EqualSid(owner, tokenUser->User.Sid) != 0;
+    }
 }
 
 int64_t UnixNanoseconds(LARGE_INTEGER time) noexcept {

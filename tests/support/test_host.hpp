@@ -105,4 +105,10 @@ class Watchdog {
     Watchdog &operator=(const Watchdog &) = delete;
 };
 
+// Renames `from` over the file `to`, as a writer that replaces a file does:
+// rename(2) here, MoveFileEx replacing on Windows (where the C runtime's
+// rename, and so std::filesystem::rename, refuses an existing target).
+// False when it failed.
+bool replaceFile(const std::string &from, const std::string &to);
+
 }  // namespace korvo::test

@@ -9,6 +9,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
@@ -149,6 +150,10 @@ Watchdog::Watchdog(unsigned seconds) {
 
 Watchdog::~Watchdog() {
     ::alarm(0);
+}
+
+bool replaceFile(const std::string &from, const std::string &to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace korvo::test

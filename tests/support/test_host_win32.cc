@@ -240,4 +240,8 @@ Watchdog::~Watchdog() {
     armed.reset();
 }
 
+bool replaceFile(const std::string &from, const std::string &to) {
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 }  // namespace korvo::test

@@ -13,6 +13,7 @@
 #include "kes/kes_file.h"
 #include "kes/kes_memory.h"
 #include "kes/kes_path.h"
+#include "kes/kes_path_rules.hpp"
 
 namespace korvo::depot {
 namespace {
@@ -148,7 +149,7 @@ std::optional<std::string> InsideDepot(const Depot *depot, const char *location)
     if (depot == nullptr || depot->dir == nullptr || location == nullptr)
         return std::nullopt;
     const std::string_view path(location);
-    const size_t slash = path.rfind('/');
+    const size_t slash = path.find_last_of(korvo::kes::kHostPathSeparators);
     if (slash == std::string_view::npos)
         return std::nullopt;
     const std::string_view name = path.substr(slash + 1);

@@ -271,8 +271,12 @@ TransportResult Transfer::perform() {
         const DWORD error = GetLastError();
         return request.fired() ? TransportResult::kAbandoned : result_of_error(error, head_arrived);
     };
-    // No redirects, no cookies: each request is the package's alone.
-    DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
+    // No redirects, no cookies, no kept connection: each request is the
+    // package's alone. A connection left open after an answer that sent
+    // more than its length would hand those bytes to the next request as
+    // its answer (WinHTTP may pool connections beyond the session).
+    DWORD disabled =
+        WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);

@@ -117,6 +117,14 @@ struct FileBrief {
 };
 bool BriefStatFile(int fd, FileBrief *brief) noexcept;
 
+// Whether a file that was replaced or removed while open may keep a name
+// until its last handle closes (Windows moves it aside), so that the link
+// count of BriefStatFile does not show it gone: callers that must know then
+// ask PathNamesFile. False on POSIX hosts.
+bool ReplacedFilesKeepAName() noexcept;
+// Whether `path` names the file open as `fd` (the same device and file).
+bool PathNamesFile(const char *path, int fd) noexcept;
+
 // Renames `from` to `to`, replacing a file that `to` names (also one that
 // other processes hold open).
 bool RenameReplacing(const char *from, const char *to) noexcept;

@@ -205,6 +205,16 @@ bool BriefStatFile(int fd, FileBrief *brief) noexcept {
     return true;
 }
 
+bool ReplacedFilesKeepAName() noexcept {
+    return false;
+}
+
+bool PathNamesFile(const char *path, int fd) noexcept {
+    struct stat named, held;
+    return ::stat(path, &named) == 0 && ::fstat(fd, &held) == 0 && named.st_dev == held.st_dev &&
+           named.st_ino == held.st_ino;
+}
+
 bool RenameReplacing(const char *from, const char *to) noexcept {
     if (from == nullptr || to == nullptr) {
         errno = EFAULT;

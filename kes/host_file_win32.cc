@@ -432,6 +432,24 @@ bool BriefStatFile(int fd, FileBrief *brief) noexcept {
     return true;
 }
 
+bool ReplacedFilesKeepAName() noexcept {
+    return true;
+}
+
+bool PathNamesFile(const char *path, int fd) noexcept {
+    const HANDLE held = HandleOf(fd);
+    const std::wstring wide = WidePath(path);
+    if (held == INVALID_HANDLE_VALUE || wide.empty())
+        return false;
+    const UniqueHandle named = OpenForStatus(wide, false);
+    BY_HANDLE_FILE_INFORMATION ours, theirs;
+    return named && ::GetFileInformationByHandle(held, &ours) &&
+           ::GetFileInformationByHandle(named.get(), &theirs) &&
+           ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           ours.nFileIndexHigh == theirs.nFileIndexHigh &&
+           ours.nFileIndexLow == theirs.nFileIndexLow;
+}
+
 bool RenameReplacing(const char *from, const char *to) noexcept {
     const std::wstring wide_from = WidePath(from);
     const std::wstring wide_to = WidePath(to);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "kes/host_file.hpp"
 #include "kes/host_handle_win32.hpp"
 #include "kes/host_stat_record.hpp"
 
@@ -18,7 +19,15 @@ bool StatRecord(const char *path, struct stat *record) noexcept {
     const std::wstring wide = WidePath(path);
     if (wide.empty())
         return false;
-    return ::_wstat64(wide.c_str(), record) == 0;
+    if (::_wstat64(wide.c_str(), record) != 0)
+        return false;
+    // The C runtime turns the file's time into seconds through local time
+    // and gives nonsense before 1970; the file's own time, as StatPath
+    // reads it, is what file_get_mtime answers too.
+    FileInfo info;
+    if (StatPath(path, &info))
+        record->st_mtime = info.modified_seconds;
+    return true;
 }
 
 bool RecordIsDirectory(const struct stat &record) noexcept {

@@ -40,6 +40,16 @@ void init_stream_key(TypeCodeRec *tc) {
     tc_set_ready(tc);
 }
 
+// The marshal function `fn` of the runtime as the runtime itself knows it.
+// Named in constant data, a function of another DLL resolves to this DLL's
+// import stub, whose address neither the runtime nor callers recognise (the
+// runtime compares marshal words with adr_v_dummy); taken while the library
+// loads, it is the address the import table holds. Elsewhere both are the
+// same address.
+AdrMarshalFn runtime_marshal(AdrMarshalFn fn) {
+    return fn;
+}
+
 TcWord property_members[5] = {{.init = init_property}};
 TcWord properties_members[2] = {{.init = init_properties}, {.bound = &_any_bound_zero}};
 TcWord properties_list_members[2] = {{.init = init_properties_list}, {.bound = &_any_bound_zero}};
@@ -57,18 +67,19 @@ TypeCodeRec TC_Vem_Korvo2_Property[1] = {{"Vem_Korvo2::Property", TC_STATE_UNFIL
                                           property_members}};
 TypeCodeRec TC_Vem_Korvo2__sequence_Property_Properties[1] = {
     {"Vem_Korvo2::_sequence_Property_Properties", TC_STATE_UNFILLED, tk_sequence,
-     sizeof(Properties), adr_v_dummy, 2, properties_members}};
+     sizeof(Properties), runtime_marshal(adr_v_dummy), 2, properties_members}};
 TypeCodeRec TC_Vem_Korvo2__sequence_Properties_PropertiesList[1] = {
     {"Vem_Korvo2::_sequence_Properties_PropertiesList", TC_STATE_UNFILLED, tk_sequence,
-     sizeof(PropertiesList), adr_v_dummy, 2, properties_list_members}};
+     sizeof(PropertiesList), runtime_marshal(adr_v_dummy), 2, properties_list_members}};
 TypeCodeRec TC_Vem_Korvo2__sequence_PropertiesList_PropertiesListList[1] = {
     {"Vem_Korvo2::_sequence_PropertiesList_PropertiesListList", TC_STATE_UNFILLED, tk_sequence,
-     sizeof(PropertiesListList), adr_v_dummy, 2, properties_list_list_members}};
+     sizeof(PropertiesListList), runtime_marshal(adr_v_dummy), 2, properties_list_list_members}};
 TypeCodeRec TC_Vem_Korvo2__sequence_octet_StreamKey[1] = {
     {"Vem_Korvo2::_sequence_octet_StreamKey", TC_STATE_UNFILLED, tk_sequence, sizeof(StreamKey),
-     adr_v_dummy, 2, stream_key_members}};
+     runtime_marshal(adr_v_dummy), 2, stream_key_members}};
 TypeCodeRec TC_Vem_Korvo2_Repeater[1] = {{"Vem_Korvo2::Repeater", TC_STATE_STATIC, tk_objref,
-                                          sizeof(Repeater), adr_v_Object, 1, repeater_members}};
+                                          sizeof(Repeater), runtime_marshal(adr_v_Object), 1,
+                                          repeater_members}};
 
 int adr_v_Vem_Korvo2_Property(AdrBuffer *buffer, void *value) {
     if (value == nullptr || !adr_start_struct(buffer))

@@ -14,14 +14,17 @@ namespace korvo::stream {
 
 namespace {
 
-// Whether the held file still has one name (its own) and `length` bytes.
-// Only the kind, the link count and the size are asked for: asking for the
-// file's times as well (a full status does) marks them as seen, and a file
-// system with fine-grained timestamps then updates them at the next write.
-bool holds_only_name(const ProgressFile &file, uint32_t length) {
+// Whether the held file still has one name (its own, `path`) and `length`
+// bytes. Only the kind, the link count and the size are asked for: asking
+// for the file's times as well (a full status does) marks them as seen, and
+// a file system with fine-grained timestamps then updates them at the next
+// write. Where a replaced file keeps a name of its own while it is held
+// (Windows), the path is asked whether it still names the held file.
+bool holds_only_name(const ProgressFile &file, const char *path, uint32_t length) {
     host::FileBrief brief;
     return host::BriefStatFile(file.fd, &brief) && brief.regular && brief.links == 1 &&
-           brief.size == static_cast<int64_t>(length);
+           brief.size == static_cast<int64_t>(length) &&
+           (!host::ReplacedFilesKeepAName() || host::PathNamesFile(path, file.fd));
 }
 
 }  // namespace
@@ -30,10 +33,11 @@ uint32_t in_place_limit() {
     return static_cast<uint32_t>(host::PageSize());
 }
 
-bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length) {
-    if (!file.open || length != file.size || length == 0 || length > in_place_limit())
+bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length) {
+    if (!file.open || path == nullptr || length != file.size || length == 0 ||
+        length > in_place_limit())
         return false;
-    if (!holds_only_name(file, length))
+    if (!holds_only_name(file, path, length))
         return false;
     return host::WriteFileAt(file.fd, bytes, length, 0) == static_cast<int64_t>(length);
 }

@@ -33,10 +33,11 @@ struct ProgressFile {
 };
 
 // Rewrites the whole file in place with the `length` bytes when that is
-// safe: the file is open, at most a page, and still has one name (its own)
-// and `length` bytes, which one statx asking for nothing else tells. False
-// when the caller must replace the file instead.
-bool rewrite_in_place(ProgressFile &file, const uint8_t *bytes, uint32_t length);
+// safe: the file is open, at most a page, and still has one name (its own,
+// `path`) and `length` bytes, which one statx asking for nothing else tells
+// (on Windows, where a replaced file keeps a name while held, the path is
+// asked too). False when the caller must replace the file instead.
+bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length);
 
 // The largest record rewritten in place: a page.
 uint32_t in_place_limit();

@@ -12,6 +12,7 @@
 
 #include "stream/mstat.h"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
@@ -105,7 +106,7 @@ TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
     // Replaced by a copy of the same bytes: the stream's file has no name.
     const std::string copy = scratch / "copy";
     write_file(copy, contents(path));
-    std::filesystem::rename(copy, path);
+    ASSERT_TRUE(korvo::test::replaceFile(copy, path));
     checkpoint("32768");
 
     // A second name outside the progress directory keeps what it had.

@@ -39,14 +39,25 @@ struct Stored {
 KORVO_CHILD_BODY(StoreSegments) {
     KesStatus status{};
     Depot *handle = nullptr;
-    DepotNew(&status, &handle, child.arg(0).c_str(), 0);
+    if (DepotNew(&status, &handle, child.arg(0).c_str(), 0)->code != 0) {
+        std::fprintf(stderr, "depot %s: not opened (%d, %d, %d)\n", child.arg(0).c_str(),
+                     status.code, status.osError, status.step);
+        return 1;
+    }
     for (std::size_t at = 1; at + 2 < child.args().size(); at += 3) {
         const Stored segment{child.arg(at), child.arg(at + 1), std::stoi(child.arg(at + 2))};
         DepotEntry *entry =
             DepotAddEntry(handle, segment.id.c_str(), "1", DepotPropertyBlock{nullptr, 0});
         KesFile file = nullptr;
-        if (entry == nullptr || DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0)
+        if (entry == nullptr) {
+            std::fprintf(stderr, "segment %s: not added\n", segment.id.c_str());
             return 1;
+        }
+        if (DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0) {
+            std::fprintf(stderr, "segment %s: not opened for writing (%d, %d, %d)\n",
+                         segment.id.c_str(), status.code, status.osError, status.step);
+            return 1;
+        }
         KesFileWrite(&status, file, segment.bytes.data(), segment.bytes.size(), nullptr);
         KesFileClose(&status, file);
         for (int i = 0; i < segment.holders; ++i) {
@@ -144,7 +155,7 @@ class LocalDepot : public locate_test::LocateTest {
 };
 
 TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
-    store({{"a", "alpha", 2}, {"b", "bravo!", 1}, {"c", "charlie", 2}});
+    ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo!", 1}, {"c", "charlie", 2}}));
     korvo::rt::LogCapture capture;
     Toc list({{"a", 5}, {"b", 6, 2}, {"c", 7}});
     RawKey key(NET_STREAM_NETWORK, 1, "dep1");
@@ -175,7 +186,7 @@ TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
 }
 
 TEST_F(LocalDepot, AMissingSegmentKeepsTheNetworkStreamHoldingTheSegmentsBeforeIt) {
-    store({{"a", "alpha", 2}, {"b", "bravo", 2}, {"c", "pending", 0}});
+    ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo", 2}, {"c", "pending", 0}}));
     korvo::rt::LogCapture capture;
     Toc list({{"a", 5}, {"b", 5}, {"c", 7}, {"d", 1}});
     RawKey key(NET_STREAM_NETWORK, 2, "dep2");
@@ -185,7 +196,7 @@ TEST_F(LocalDepot, AMissingSegmentKeepsTheNetworkStreamHoldingTheSegmentsBeforeI
               std::vector<std::string>{"korvo: Unable to find entry for segment c^1."});
     EXPECT_EQ(stream->type, NET_STREAM_NETWORK);
     EXPECT_EQ(stream->source, &key.key);
-    EXPECT_EQ(stream->claimed.length, 2u);
+    ASSERT_EQ(stream->claimed.length, 2u);
     EXPECT_EQ(text_of(*stream->toc, 1, "data_path"), stream->claimed.buffer[1]->location);
     EXPECT_EQ(text_of(*stream->toc, 2, "data_path"), "");
     EXPECT_EQ(seen({"a", "b", "c", "d"}), (Seen{"2/2", "2/2", "0/0", "-"}));
@@ -205,7 +216,7 @@ TEST_F(LocalDepot, AMissingSegmentKeepsTheNetworkStreamHoldingTheSegmentsBeforeI
 }
 
 TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
-    store({{"a", "alpha", 2}, {"b", "bravo", 2}});
+    ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo", 2}}));
     Toc list({{"a", 5}, {"b", 5}});
     const auto lines_of_a_stream = [&] {
         korvo::rt::LogCapture capture;
@@ -236,7 +247,7 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
         lines_of_a_stream(),
         (std::vector<std::string>{"korvo: Local depot directory is not configured.", "type 2"}));
     directory("data/depot");
-    store({{"a", "alpha", 2}, {"b", "bravo", 2}}, data + "/depot");
+    ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo", 2}}, data + "/depot"));
     EXPECT_EQ(lines_of_a_stream(),
               (std::vector<std::string>{
                   "korvo: All segments available locally, resetting stream type.", "type 10"}));
@@ -248,8 +259,11 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
         RawKey key(NET_STREAM_NETWORK, 2, "loc");
         Stream stream(net_stream_open(&key.key));
         net_stream_save_modified_toc(stream.get(), &list);
-        return std::string(stream->claimed.buffer[0]->location);
+        EXPECT_EQ(stream->claimed.length, 2u);
+        return stream->claimed.length > 0 ? std::string(stream->claimed.buffer[0]->location)
+                                          : std::string();
     }();
+    ASSERT_FALSE(location.empty());
     std::filesystem::remove(location);
     EXPECT_EQ(lines_of_a_stream(),
               (std::vector<std::string>{"korvo: Stat of " + location + " failed.", "type 2"}));

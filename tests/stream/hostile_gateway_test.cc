@@ -1,7 +1,8 @@
 // Network streams under a gateway that breaks the stream's shape: every read
 // either hands out bytes the TOC allows, in the segment they belong to, or
 // ends with a defined answer; the record never counts more than the TOC.
-// The method runs in a child; the test plays the gateway byte by byte.
+// The method runs in a child (a body of this program, started again); the
+// test plays the gateway byte by byte.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,6 +57,27 @@ std::string read_transcript(NetStream *stream, int reads) {
         }
     }
     return transcript;
+}
+
+// Reads the stream arg(0) over segments a and b arg(1) times and expects
+// the transcript arg(2); a stream that refused a packet stays broken.
+KORVO_CHILD_BODY(ReadFromAHostileGateway) {
+    CHILD_CHECK(korvo_init() == 1);
+    RawKey key(NET_STREAM_NETWORK, 1, child.arg(0));
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 300, 0}, {"b", 100, 40}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    const std::string &expected = child.arg(2);
+    const std::string transcript = read_transcript(stream.get(), std::stoi(child.arg(1)));
+    if (transcript != expected) {
+        std::fprintf(stderr, "read: %s\n", transcript.c_str());
+        return 1;
+    }
+    if (expected.find("raised") != std::string::npos) {
+        char *data = nullptr;
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == -1 && data == nullptr);
+    }
+    return 0;
 }
 
 struct Case {
@@ -122,23 +144,8 @@ TEST_F(HostileGateways, EveryReadHandsOutOnlyWhatTheTocAllowsOrSaysWhy) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         const std::string id = "hostile" + std::to_string(round++);
-        MethodProcess method([&] {
-            RawKey key(NET_STREAM_NETWORK, 1, id);
-            Stream stream(net_stream_open(&key.key));
-            Toc toc({{"a", 300, 0}, {"b", 100, 40}});
-            net_stream_save_modified_toc(stream.get(), &toc);
-            const std::string transcript = read_transcript(stream.get(), c.reads);
-            if (transcript != c.transcript) {
-                std::fprintf(stderr, "read: %s\n", transcript.c_str());
-                return 1;
-            }
-            // A stream that refused a packet stays broken.
-            if (std::string(c.transcript).find("raised") != std::string::npos) {
-                char *data = nullptr;
-                CHILD_CHECK(net_stream_read(stream.get(), &data) == -1 && data == nullptr);
-            }
-            return 0;
-        });
+        MethodProcess method("ReadFromAHostileGateway",
+                             {.args = {id, std::to_string(c.reads), c.transcript}});
         EXPECT_EQ(method.gateway.receive()[0], GATEWAY_KIND_TOC);
         for (const Bytes &p : c.packets)
             method.gateway.send(p);
@@ -153,18 +160,21 @@ TEST_F(HostileGateways, EveryReadHandsOutOnlyWhatTheTocAllowsOrSaysWhy) {
 
 // One message of 64 MiB for a segment of 200 000 bytes: nothing of it is
 // handed out or counted.
+KORVO_CHILD_BODY(ReadAHugeMessage) {
+    CHILD_CHECK(korvo_init() == 1);
+    RawKey key(NET_STREAM_NETWORK, 1, "huge");
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 200000, 0}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    const std::string transcript = read_transcript(stream.get(), 2);
+    CHILD_CHECK(transcript ==
+                "raised: The gateway sent 67108863 bytes for segment a^1, which has 200000 "
+                "bytes left.");
+    return 0;
+}
+
 TEST_F(HostileGateways, AMessageFarBeyondItsSegmentIsRefusedWhole) {
-    MethodProcess method([&] {
-        RawKey key(NET_STREAM_NETWORK, 1, "huge");
-        Stream stream(net_stream_open(&key.key));
-        Toc toc({{"a", 200000, 0}});
-        net_stream_save_modified_toc(stream.get(), &toc);
-        const std::string transcript = read_transcript(stream.get(), 2);
-        CHILD_CHECK(transcript ==
-                    "raised: The gateway sent 67108863 bytes for segment a^1, which has 200000 "
-                    "bytes left.");
-        return 0;
-    });
+    MethodProcess method("ReadAHugeMessage");
     EXPECT_EQ(method.gateway.receive()[0], GATEWAY_KIND_TOC);
     const std::size_t whole = GATEWAY_MESSAGE_MAX;
     for (std::size_t sent = 0; sent < whole; sent += 65536) {
@@ -182,27 +192,30 @@ TEST_F(HostileGateways, AMessageFarBeyondItsSegmentIsRefusedWhole) {
 // segment, the commands and the codes that name none end the read with the
 // code negated and hand out nothing; what follows a command's code byte is
 // never counted as data.
-TEST_F(HostileGateways, EveryCodeByteHasItsAnswer) {
-    MethodProcess method([&] {
-        RawKey key(NET_STREAM_NETWORK, 1, "codes");
-        Stream stream(net_stream_open(&key.key));
-        Toc toc({{"a", 100000, 0}});
-        net_stream_save_modified_toc(stream.get(), &toc);
-        char *data = nullptr;
-        CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
-        net_stream_free_buffer(stream.get(), data);
-        for (int code = 2; code <= 255; ++code) {
-            data = reinterpret_cast<char *>(1);
-            if (net_stream_read(stream.get(), &data) != -code || data != nullptr) {
-                std::fprintf(stderr, "code %d\n", code);
-                return 1;
-            }
-            CHILD_CHECK((decode_command(code) == nullptr) == (code > KORVO_COMMAND_ROAM));
+KORVO_CHILD_BODY(ReadEveryCodeByte) {
+    CHILD_CHECK(korvo_init() == 1);
+    RawKey key(NET_STREAM_NETWORK, 1, "codes");
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 100000, 0}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    char *data = nullptr;
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
+    net_stream_free_buffer(stream.get(), data);
+    for (int code = 2; code <= 255; ++code) {
+        data = reinterpret_cast<char *>(1);
+        if (net_stream_read(stream.get(), &data) != -code || data != nullptr) {
+            std::fprintf(stderr, "code %d\n", code);
+            return 1;
         }
-        CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
-        net_stream_free_buffer(stream.get(), data);
-        return 0;
-    });
+        CHILD_CHECK((decode_command(code) == nullptr) == (code > KORVO_COMMAND_ROAM));
+    }
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
+    net_stream_free_buffer(stream.get(), data);
+    return 0;
+}
+
+TEST_F(HostileGateways, EveryCodeByteHasItsAnswer) {
+    MethodProcess method("ReadEveryCodeByte");
     EXPECT_EQ(method.gateway.receive()[0], GATEWAY_KIND_TOC);
     method.gateway.send(data_packet(20000));
     for (int code = 2; code <= 255; ++code)
@@ -218,31 +231,34 @@ TEST_F(HostileGateways, EveryCodeByteHasItsAnswer) {
 // A checkpoint counts only what earlier reads handed out: the bytes of a
 // read are counted by the next one, and the last bytes by the read that
 // ends the stream.
-TEST_F(HostileGateways, CheckpointsFollowTheReadsThatHandedTheBytesOut) {
-    MethodProcess method([&] {
-        RawKey key(NET_STREAM_NETWORK, 1, "behind");
-        Stream stream(net_stream_open(&key.key));
-        Toc toc({{"a", 40000, 0}});
-        net_stream_save_modified_toc(stream.get(), &toc);
-        const char *work = std::getenv("KORVO_WORK_DIR");
-        const auto c_len = [&] {
-            const auto values = stream_test::progress_of(work, "behind");
-            return values.count("c_len") ? values.at("c_len") : std::string("none");
-        };
-        char *data = nullptr;
-        const std::vector<std::pair<int32_t, std::string>> steps = {
-            {20000, "none"}, {20000, "20000"}, {0, "40000"}};
-        for (const auto &[n, checkpoint] : steps) {
-            CHILD_CHECK(net_stream_read(stream.get(), &data) == n);
-            if (n > 0)
-                net_stream_free_buffer(stream.get(), data);
-            if (c_len() != checkpoint) {
-                std::fprintf(stderr, "after a read of %d: c_len %s\n", n, c_len().c_str());
-                return 1;
-            }
+KORVO_CHILD_BODY(ReadBehindTheCheckpoints) {
+    CHILD_CHECK(korvo_init() == 1);
+    RawKey key(NET_STREAM_NETWORK, 1, "behind");
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 40000, 0}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    const char *work = std::getenv("KORVO_WORK_DIR");
+    const auto c_len = [&] {
+        const auto values = stream_test::progress_of(work, "behind");
+        return values.count("c_len") ? values.at("c_len") : std::string("none");
+    };
+    char *data = nullptr;
+    const std::vector<std::pair<int32_t, std::string>> steps = {
+        {20000, "none"}, {20000, "20000"}, {0, "40000"}};
+    for (const auto &[n, checkpoint] : steps) {
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == n);
+        if (n > 0)
+            net_stream_free_buffer(stream.get(), data);
+        if (c_len() != checkpoint) {
+            std::fprintf(stderr, "after a read of %d: c_len %s\n", n, c_len().c_str());
+            return 1;
         }
-        return 0;
-    });
+    }
+    return 0;
+}
+
+TEST_F(HostileGateways, CheckpointsFollowTheReadsThatHandedTheBytesOut) {
+    MethodProcess method("ReadBehindTheCheckpoints");
     EXPECT_EQ(method.gateway.receive()[0], GATEWAY_KIND_TOC);
     method.gateway.send(data_packet(20000));
     method.gateway.send(data_packet(20000));

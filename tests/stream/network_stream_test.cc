@@ -1,10 +1,12 @@
 // Network streams through the channel: the TOC handed over on the first
 // read, the code byte of each packet, checkpoints of what arrived, the
 // commands that end a read, and polling for them. The method runs in a
-// child; the test plays the gateway byte by byte.
+// child (a body of this program, started again); the test plays the gateway
+// byte by byte.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "properties/property_files.h"
 #include "runtime/gateway.h"
@@ -25,24 +27,30 @@ using stream_test::Toc;
 
 class NetworkStreams : public stream_test::StreamTest {};
 
+const std::vector<stream_test::SegmentEntry> kTwoSegments = {{"a", 40000, 0}, {"b", 10, 6}};
+
+KORVO_CHILD_BODY(ReadTwoSegments) {
+    CHILD_CHECK(korvo_init() == 1);
+    Toc toc(kTwoSegments);
+    RawKey key(NET_STREAM_NETWORK, 1, "net1");
+    Stream stream(net_stream_open(&key.key));
+    net_stream_save_modified_toc(stream.get(), &toc);
+    char *data = nullptr;
+    // A 5-byte packet starting with 1: four data bytes, past the code byte.
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == 4);
+    CHILD_CHECK(std::string(data, 4) == "wxyz" && data[-1] == 1);
+    net_stream_free_buffer(stream.get(), data);  // frees from the code byte
+    const int32_t sizes[] = {16384, 16384, 7228, 0, 4, 0};
+    for (int32_t size : sizes) {
+        CHILD_CHECK(net_stream_read(stream.get(), &data) == size);
+        net_stream_free_buffer(stream.get(), data);
+    }
+    return 0;
+}
+
 TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
-    Toc toc({{"a", 40000, 0}, {"b", 10, 6}});
-    MethodProcess method([&] {
-        RawKey key(NET_STREAM_NETWORK, 1, "net1");
-        Stream stream(net_stream_open(&key.key));
-        net_stream_save_modified_toc(stream.get(), &toc);
-        char *data = nullptr;
-        // A 5-byte packet starting with 1: four data bytes, past the code byte.
-        CHILD_CHECK(net_stream_read(stream.get(), &data) == 4);
-        CHILD_CHECK(std::string(data, 4) == "wxyz" && data[-1] == 1);
-        net_stream_free_buffer(stream.get(), data);  // frees from the code byte
-        const int32_t sizes[] = {16384, 16384, 7228, 0, 4, 0};
-        for (int32_t size : sizes) {
-            CHILD_CHECK(net_stream_read(stream.get(), &data) == size);
-            net_stream_free_buffer(stream.get(), data);
-        }
-        return 0;
-    });
+    Toc toc(kTwoSegments);
+    MethodProcess method("ReadTwoSegments");
     auto &gateway = method.gateway;
     // The modified TOC, as the stream encodes its copy.
     void *encoded = nullptr;
@@ -70,21 +78,26 @@ TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
     EXPECT_EQ(values.at("close"), "true");
 }
 
+// Reads the stream arg(0) until the command arg(1) ends a read.
+KORVO_CHILD_BODY(ReadUntilACommand) {
+    CHILD_CHECK(korvo_init() == 1);
+    const int code = std::stoi(child.arg(1));
+    RawKey key(NET_STREAM_NETWORK, 1, child.arg(0));
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 100, 0}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    char *data = reinterpret_cast<char *>(1);
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
+    net_stream_free_buffer(stream.get(), data);
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == -code && data == nullptr);
+    return 0;
+}
+
 TEST_F(NetworkStreams, CommandsEndTheReadAndOnlyPauseMarksTheRecord) {
     for (const uint8_t code : {2, 3, 4, 5}) {
         SCOPED_TRACE(int(code));
         const std::string id = "cmd" + std::to_string(code);
-        MethodProcess method([&] {
-            RawKey key(NET_STREAM_NETWORK, 1, id);
-            Stream stream(net_stream_open(&key.key));
-            Toc toc({{"a", 100, 0}});
-            net_stream_save_modified_toc(stream.get(), &toc);
-            char *data = reinterpret_cast<char *>(1);
-            CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
-            net_stream_free_buffer(stream.get(), data);
-            CHILD_CHECK(net_stream_read(stream.get(), &data) == -code && data == nullptr);
-            return 0;
-        });
+        MethodProcess method("ReadUntilACommand", {.args = {id, std::to_string(code)}});
         method.gateway.send(data_packet(10));
         method.gateway.send(packet(GATEWAY_KIND_STREAM, {code}));
         EXPECT_EQ(method.wait(), 0);
@@ -92,18 +105,21 @@ TEST_F(NetworkStreams, CommandsEndTheReadAndOnlyPauseMarksTheRecord) {
     }
 }
 
+KORVO_CHILD_BODY(ReadFromALostChannel) {
+    CHILD_CHECK(korvo_init() == 1);
+    RawKey key(NET_STREAM_NETWORK, 1, "lost");
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 100000, 0}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    char *data = nullptr;
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
+    net_stream_free_buffer(stream.get(), data);
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == -1 && data == nullptr);
+    return 0;
+}
+
 TEST_F(NetworkStreams, AFailedChannelMarksTheRecordInError) {
-    MethodProcess method([] {
-        RawKey key(NET_STREAM_NETWORK, 1, "lost");
-        Stream stream(net_stream_open(&key.key));
-        Toc toc({{"a", 100000, 0}});
-        net_stream_save_modified_toc(stream.get(), &toc);
-        char *data = nullptr;
-        CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
-        net_stream_free_buffer(stream.get(), data);
-        CHILD_CHECK(net_stream_read(stream.get(), &data) == -1 && data == nullptr);
-        return 0;
-    });
+    MethodProcess method("ReadFromALostChannel");
     EXPECT_EQ(method.gateway.receive()[0], GATEWAY_KIND_TOC);
     method.gateway.send(data_packet(20000));
     method.gateway.close();  // in the middle of the segment
@@ -114,27 +130,32 @@ TEST_F(NetworkStreams, AFailedChannelMarksTheRecordInError) {
     EXPECT_EQ(values.at("close"), "true");
 }
 
+// Polls once, says so on end(0), waits for end(1), then polls for what the
+// gateway sent meanwhile.
+KORVO_CHILD_BODY(PollForCommands) {
+    korvo::rt::LogCapture capture;
+    char *command = nullptr;
+    CHILD_CHECK(is_stream_stopped(&command) == 0 && command == nullptr);
+    child.end(0).send();
+    CHILD_CHECK(child.end(1).receive() == 'x');
+    CHILD_CHECK(is_stream_stopped(&command) == -2);
+    mg_free(command);
+    CHILD_CHECK(is_stream_stopped(&command) == -3);
+    mg_free(command);
+    command = nullptr;
+    CHILD_CHECK(is_stream_stopped(&command) == 0);  // another packet stays with the caller
+    CHILD_CHECK(command != nullptr && command[0] == 1 && command[1] == 'd');
+    mg_free(command);
+    CHILD_CHECK(capture.texts(2) ==
+                (std::vector<std::string>{"from_file distribution has been canceled",
+                                          "from_file distribution has been paused"}));
+    return 0;
+}
+
 TEST_F(NetworkStreams, PollingFindsCancelAndPause) {
     korvo::test::Pipe polled, sent;
-    MethodProcess method([&] {
-        korvo::rt::LogCapture capture;
-        char *command = nullptr;
-        CHILD_CHECK(is_stream_stopped(&command) == 0 && command == nullptr);
-        polled.send();
-        CHILD_CHECK(sent.receive() == 'x');
-        CHILD_CHECK(is_stream_stopped(&command) == -2);
-        mg_free(command);
-        CHILD_CHECK(is_stream_stopped(&command) == -3);
-        mg_free(command);
-        command = nullptr;
-        CHILD_CHECK(is_stream_stopped(&command) == 0);  // another packet stays with the caller
-        CHILD_CHECK(command != nullptr && command[0] == 1 && command[1] == 'd');
-        mg_free(command);
-        CHILD_CHECK(capture.texts(2) ==
-                    (std::vector<std::string>{"from_file distribution has been canceled",
-                                              "from_file distribution has been paused"}));
-        return 0;
-    });
+    MethodProcess method("PollForCommands", {.ends = {polled.writeEnd(), sent.readEnd()}});
+    polled.closeWrite();
     ASSERT_EQ(polled.receive(), 'x');
     method.gateway.send(packet(GATEWAY_KIND_STREAM, {2}));
     method.gateway.send(packet(GATEWAY_KIND_STREAM, {3}));
@@ -145,20 +166,25 @@ TEST_F(NetworkStreams, PollingFindsCancelAndPause) {
 
 // A CD stream polls before each read: a pending CANCEL ends it before any
 // file is opened (its data file does not even exist).
+// Opens a CD stream over the data file arg(0) and reads once the gateway
+// has sent its command (end(0) says when).
+KORVO_CHILD_BODY(ReadAPollingStream) {
+    CHILD_CHECK(korvo_init() == 1);
+    RawKey key(NET_STREAM_CD, 1, "cd1");
+    Stream stream(net_stream_open(&key.key));
+    Toc toc({{"a", 10, 0, "", child.arg(0)}});
+    net_stream_save_modified_toc(stream.get(), &toc);
+    CHILD_CHECK(child.end(0).receive() == 'x');
+    char *data = nullptr;
+    CHILD_CHECK(net_stream_read(stream.get(), &data) == -2 && data == nullptr);
+    CHILD_CHECK(stream->started == 0);
+    return 0;
+}
+
 TEST_F(NetworkStreams, APollingStreamStopsBeforeTouchingItsFiles) {
     const std::string missing = scratch / "missing.dat";
     korvo::test::Pipe sent;
-    MethodProcess method([&] {
-        RawKey key(NET_STREAM_CD, 1, "cd1");
-        Stream stream(net_stream_open(&key.key));
-        Toc toc({{"a", 10, 0, "", missing}});
-        net_stream_save_modified_toc(stream.get(), &toc);
-        CHILD_CHECK(sent.receive() == 'x');
-        char *data = nullptr;
-        CHILD_CHECK(net_stream_read(stream.get(), &data) == -2 && data == nullptr);
-        CHILD_CHECK(stream->started == 0);
-        return 0;
-    });
+    MethodProcess method("ReadAPollingStream", {.args = {missing}, .ends = {sent.readEnd()}});
     method.gateway.send(packet(GATEWAY_KIND_STREAM, {2}));
     sent.send();
     EXPECT_EQ(method.wait(), 0);
@@ -166,44 +192,46 @@ TEST_F(NetworkStreams, APollingStreamStopsBeforeTouchingItsFiles) {
     EXPECT_EQ(progress("cd1").at("err"), "false");  // a stop is no error
 }
 
-}  // namespace
-
 // Several streams on one channel, one after the other. Each new TOC starts
 // over: what the gateway still sends of the previous stream, up to its end
 // of stream, is dropped, whether that stream was read to its last segment,
 // stopped by a command, or left in the middle of a segment.
-TEST_F(NetworkStreams, EachNewTocStartsTheChannelOver) {
-    struct Round {
-        std::string id;
-        int32_t size;
-        std::vector<int32_t> reads;  // what the method's reads answer
-    };
-    const std::vector<Round> rounds = {
-        {"first", 10, {10, 0}},    // its end of stream stays unread
-        {"second", 5, {5, 0, 0}},  // read to its end of stream
-        {"paused", 100, {10, -3}}, {"after", 3, {3, 0}},
-        {"left", 100, {10}},  // left in the middle of its segment
-        {"last", 4, {4, 0, 0}},
-    };
-    MethodProcess method([&] {
-        for (const Round &round : rounds) {
-            RawKey key(NET_STREAM_NETWORK, 1, round.id);
-            Stream stream(net_stream_open(&key.key));
-            Toc toc({{round.id, round.size, 0}});
-            net_stream_save_modified_toc(stream.get(), &toc);
-            for (const int32_t expected : round.reads) {
-                char *data = nullptr;
-                const int32_t n = net_stream_read(stream.get(), &data);
-                if (n != expected) {
-                    std::fprintf(stderr, "%s: read %d, not %d\n", round.id.c_str(), n, expected);
-                    return 1;
-                }
-                if (n > 0)
-                    net_stream_free_buffer(stream.get(), data);
+struct Round {
+    std::string id;
+    int32_t size;
+    std::vector<int32_t> reads;  // what the method's reads answer
+};
+const std::vector<Round> kRounds = {
+    {"first", 10, {10, 0}},    // its end of stream stays unread
+    {"second", 5, {5, 0, 0}},  // read to its end of stream
+    {"paused", 100, {10, -3}}, {"after", 3, {3, 0}},
+    {"left", 100, {10}},  // left in the middle of its segment
+    {"last", 4, {4, 0, 0}},
+};
+
+KORVO_CHILD_BODY(ReadStreamAfterStream) {
+    CHILD_CHECK(korvo_init() == 1);
+    for (const Round &round : kRounds) {
+        RawKey key(NET_STREAM_NETWORK, 1, round.id);
+        Stream stream(net_stream_open(&key.key));
+        Toc toc({{round.id, round.size, 0}});
+        net_stream_save_modified_toc(stream.get(), &toc);
+        for (const int32_t expected : round.reads) {
+            char *data = nullptr;
+            const int32_t n = net_stream_read(stream.get(), &data);
+            if (n != expected) {
+                std::fprintf(stderr, "%s: read %d, not %d\n", round.id.c_str(), n, expected);
+                return 1;
             }
+            if (n > 0)
+                net_stream_free_buffer(stream.get(), data);
         }
-        return 0;
-    });
+    }
+    return 0;
+}
+
+TEST_F(NetworkStreams, EachNewTocStartsTheChannelOver) {
+    MethodProcess method("ReadStreamAfterStream");
     auto &gateway = method.gateway;
     const Bytes segment_end = packet(GATEWAY_KIND_STREAM, {});
     const Bytes stream_end = packet(GATEWAY_KIND_END_OF_STREAM, {});
@@ -236,3 +264,5 @@ TEST_F(NetworkStreams, EachNewTocStartsTheChannelOver) {
     EXPECT_EQ(progress("second").at("c_len"), "5");
     EXPECT_EQ(progress("last").at("c_len"), "4");
 }
+
+}  // namespace

@@ -115,4 +115,21 @@ class Watchdog {
     Watchdog &operator=(const Watchdog &) = delete;
 };
 
+// Renames `from` over the file `to`, as a writer that replaces a file does:
+// rename(2) here, MoveFileEx replacing on Windows (where the C runtime's
+// rename, and so std::filesystem::rename, refuses an existing target).
+// False when it failed.
+bool replaceFile(const std::string &from, const std::string &to);
+
+// Sets the modification time of the file or directory `path` to `seconds`
+// since 1970 UTC and `nanoseconds` more (as finely as the host keeps it:
+// 100 ns on Windows), leaving its access time; false when it failed.
+bool setModificationTime(const std::string &path, std::int64_t seconds, std::int32_t nanoseconds);
+
+// What tells the file at `path` apart from every other file of the machine
+// (its device and inode; its volume and file index on Windows), as text;
+// empty when it cannot be examined. A file replaced under the same name
+// gets another identity.
+std::string fileIdentity(const std::string &path);
+
 }  // namespace korvo::test

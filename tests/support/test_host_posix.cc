@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
@@ -157,6 +159,22 @@ Watchdog::Watchdog(unsigned seconds) {
 
 Watchdog::~Watchdog() {
     ::alarm(0);
+}
+
+bool replaceFile(const std::string &from, const std::string &to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool setModificationTime(const std::string &path, std::int64_t seconds, std::int32_t nanoseconds) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+std::string fileIdentity(const std::string &path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0)
+        return std::string();
+    return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
 }
 
 }  // namespace korvo::test

@@ -258,4 +258,64 @@ Watchdog::~Watchdog() {
     armed.reset();
 }
 
+bool replaceFile(const std::string &from, const std::string &to) {
+    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    if (::GetLastError() != ERROR_ACCESS_DENIED)
+        return false;
+    // A target that someone holds open is moved aside, as korvo's own
+    // replacement does, and goes with its last handle.
+    static std::atomic<unsigned> moved{0};
+    const std::string aside =
+        to + ".replaced-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(moved++);
+    if (!::MoveFileExA(to.c_str(), aside.c_str(), 0))
+        return false;
+    if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ::MoveFileExA(aside.c_str(), to.c_str(), 0);
+        return false;
+    }
+    const HANDLE old =
+        ::CreateFileA(aside.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (old != INVALID_HANDLE_VALUE) {
+        FILE_DISPOSITION_INFO gone{TRUE};
+        ::SetFileInformationByHandle(old, FileDispositionInfo, &gone, sizeof gone);
+        ::CloseHandle(old);
+    }
+    return true;
+}
+
+bool setModificationTime(const std::string &path, std::int64_t seconds, std::int32_t nanoseconds) {
+    // Directories open only with backup semantics.
+    const HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    // 100-nanosecond intervals since 1601.
+    const std::int64_t ticks = seconds * 10000000 + nanoseconds / 100 + 116444736000000000LL;
+    FILETIME at;
+    at.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks));
+    at.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+    const bool set = ::SetFileTime(file, nullptr, nullptr, &at) != 0;
+    ::CloseHandle(file);
+    return set;
+}
+
+std::string fileIdentity(const std::string &path) {
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = ::GetFileInformationByHandle(file, &info) != 0;
+    ::CloseHandle(file);
+    if (!known)
+        return std::string();
+    const std::uint64_t index =
+        static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
+}
+
 }  // namespace korvo::test

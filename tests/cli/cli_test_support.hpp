@@ -1,22 +1,21 @@
 // Test support for the korvo command: runs the program as a user would,
 // with pipes (standard output and error apart, started through the test
-// process helper) or under a pseudo-terminal (POSIX only), with a bounded
-// wait; fills depots, property files and progress records
-// through the library; and reads the program's JSON.
+// process helper), in the background with its output in files, or under a
+// pseudo-terminal (where the host has one), always with a bounded wait;
+// fills depots, property files and progress records through the library;
+// and reads the program's JSON. The host's calls (the terminal, processes
+// found by their number) live in cli_test_support_<host>.cc. Objects here
+// belong to the test's main thread.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -59,23 +58,20 @@ inline Options With(std::map<std::string, std::string> env) {
     return options;
 }
 
-namespace detail {
-
-inline std::vector<std::string> environment(const Options &options) {
-    std::map<std::string, std::string> merged;
-    for (char **item = environ; *item != nullptr; ++item) {
-        std::string text = *item;
-        size_t equals = text.find('=');
-        if (equals != std::string::npos)
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    for (const auto &[name, value] : options.env)
-        merged[name] = value;
-    std::vector<std::string> result;
-    for (const auto &[name, value] : merged)
-        result.push_back(name + "=" + value);
-    return result;
+// How the command shows a directory it resolved (the depot, the work
+// directory) and the paths under it: '/' between names on every host, so
+// that on Windows "C:\Temp\x" shows as "C:/Temp/x". The same text here.
+inline std::string Shown(const std::string &path) {
+    return std::filesystem::path(path).generic_string();
 }
+
+// A path as the library writes the paths it makes (a depot's data files):
+// with the host's own separator, '\\' on Windows.
+inline std::string NativePath(const std::string &path) {
+    return std::filesystem::path(path).make_preferred().string();
+}
+
+namespace detail {
 
 // The environment changes `options` makes, for a child of the test helper.
 inline korvo::test::EnvironmentChanges changes(const Options &options) {
@@ -83,58 +79,6 @@ inline korvo::test::EnvironmentChanges changes(const Options &options) {
     for (const auto &[name, value] : options.env)
         result[name] = value;
     return result;
-}
-
-[[noreturn]] inline void exec_program(const char *program, const std::vector<std::string> &args,
-                                      const Options &options) {
-    std::vector<std::string> env = environment(options);
-    std::vector<char *> argv{const_cast<char *>(program)};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char *> envp;
-    for (std::string &item : env)
-        envp.push_back(item.data());
-    envp.push_back(nullptr);
-    execve(program, argv.data(), envp.data());
-    _exit(127);
-}
-
-inline int wait_exit(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Reads the descriptors until all are closed or the deadline passes (then
-// the child is killed and the test fails).
-inline void drain(pid_t child, std::vector<std::pair<int, std::string *>> sources, int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!sources.empty()) {
-        std::vector<pollfd> polled;
-        for (auto &[fd, sink] : sources)
-            polled.push_back({fd, POLLIN, 0});
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || poll(polled.data(), polled.size(), left.count()) == 0) {
-            kill(child, SIGKILL);
-            ADD_FAILURE() << "the program did not end within " << seconds << " s";
-            return;
-        }
-        for (size_t i = polled.size(); i-- > 0;) {
-            if (polled[i].revents == 0)
-                continue;
-            char buffer[4096];
-            ssize_t got = read(polled[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                sources[i].second->append(buffer, static_cast<size_t>(got));
-            } else if (got == 0 || errno != EINTR) {  // EIO: the terminal's last writer left
-                close(polled[i].fd);
-                sources.erase(sources.begin() + static_cast<long>(i));
-            }
-        }
-    }
 }
 
 }  // namespace detail
@@ -177,60 +121,101 @@ inline Outcome korvo(const std::vector<std::string> &args, const Options &option
     return run_program(KORVO_PROGRAM, args, options);
 }
 
-// A program started under a pseudo-terminal of `columns` columns;
-// everything it writes (output and error alike) is read from the terminal's
-// master side. This is the one place of the cli tests that needs a
-// pseudo-terminal (the progress bar draws only on one), and so the one that
-// stays POSIX-only: forkpty makes the terminal the child's controlling one,
-// which the test process helper cannot. detail::exec_program, drain and
-// wait_exit are its own.
-class TerminalRun {
+// A program left running while the test watches what it does (its progress
+// record, its lock), with its output and error in files of a scratch
+// directory of its own, so that it never blocks on a full pipe. `ends` are
+// handed to it at their numbers. Killed, if still running, when the object
+// goes.
+class BackgroundRun {
   public:
-    TerminalRun(const std::vector<std::string> &args, const Options &options = {},
-                unsigned short columns = 100)
-        : options_(options) {
-        struct winsize size = {24, columns, 0, 0};
-        child_ = forkpty(&master_, nullptr, nullptr, &size);
-        if (child_ < 0)
-            throw std::runtime_error("forkpty");
-        if (child_ == 0)
-            detail::exec_program(KORVO_PROGRAM, args, options);
+    BackgroundRun(const char *program, const std::vector<std::string> &args,
+                  const Options &options = {}, std::vector<korvo::test::PipeHandle> ends = {})
+        : out_path_(files_ / "run.out"), err_path_(files_ / "run.err") {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        child_ = std::make_unique<korvo::test::Child>(
+            korvo::test::ProgramArgs{argv},
+            korvo::test::ChildStart{.ends = std::move(ends),
+                                    .environment = detail::changes(options),
+                                    .outputFile = out_path_,
+                                    .errorFile = err_path_,
+                                    .emptyInput = true});
     }
-    ~TerminalRun() {
-        if (child_ > 0 && !finished_) {
-            kill(child_, SIGKILL);
-            detail::wait_exit(child_);
-        }
-    }
-    pid_t pid() const { return child_; }
+    // `korvo args...` in the background.
+    explicit BackgroundRun(const std::vector<std::string> &args, const Options &options = {})
+        : BackgroundRun(KORVO_PROGRAM, args, options) {}
+    BackgroundRun(const BackgroundRun &) = delete;
+    BackgroundRun &operator=(const BackgroundRun &) = delete;
 
-    // True once the program catches `signal` (it installed its handler).
-    bool catches(int signal, int seconds = 30) const {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::ifstream status("/proc/" + std::to_string(child_) + "/status");
-            std::string line;
-            while (std::getline(status, line))
-                if (line.rfind("SigCgt:", 0) == 0 &&
-                    (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1))
-                    return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
+    std::int64_t pid() const { return child_->processId(); }
+    // Ends it at once, as SIGKILL does: finish() then gives korvo::test::kKilled.
+    void kill() { child_->kill(); }
 
-    // Waits for the end; everything shown on the terminal.
-    Outcome finish() {
+    // Waits for the end within `seconds` (then kills it and fails the test);
+    // what it wrote.
+    Outcome finish(int seconds = 60) {
         Outcome run;
-        detail::drain(child_, {{master_, &run.out}}, options_.timeout_seconds);
-        run.exit_code = detail::wait_exit(child_);
-        finished_ = true;
+        run.exit_code = child_->wait(seconds * 1000);
+        if (run.exit_code == -1) {
+            child_->kill();
+            ADD_FAILURE() << "the program did not end within " << seconds << " s";
+            run.exit_code = child_->wait();
+        }
+        run.out = depot_test::ReadBytes(out_path_);
+        run.err = depot_test::ReadBytes(err_path_);
         return run;
     }
 
   private:
+    ScratchDir files_;
+    std::string out_path_, err_path_;
+    std::unique_ptr<korvo::test::Child> child_;
+};
+
+// Whether the process `pid` is running and a child of `parent`: a process
+// id read from a file is killed only then.
+bool runningChildOf(std::int64_t pid, std::int64_t parent);
+
+// Ends the process `pid` at once, as SIGKILL does; false when it cannot.
+bool killProcess(std::int64_t pid);
+
+// A device whose every write fails as on a full disk; empty where the
+// host has none (Windows).
+std::string fullDevice();
+
+// Whether this host can run a program under a pseudo-terminal
+// (TerminalRun); the tests of the progress bar and of Ctrl-C skip
+// elsewhere.
+bool terminalHost();
+
+// A program started under a pseudo-terminal of `columns` columns;
+// everything it writes (output and error alike) is read from the
+// terminal's side. The progress bar draws only on a terminal and Ctrl-C
+// comes from one; the terminal must be the child's controlling one, which
+// the test process helper cannot give, so this is the one run of the cli
+// tests that forks (forkpty). Only where terminalHost() is true: elsewhere
+// the constructor throws.
+class TerminalRun {
+  public:
+    TerminalRun(const std::vector<std::string> &args, const Options &options = {},
+                unsigned short columns = 100);
+    ~TerminalRun();
+    TerminalRun(const TerminalRun &) = delete;
+    TerminalRun &operator=(const TerminalRun &) = delete;
+
+    // True once the program handles the terminal's interrupt (it installed
+    // its handler), within `seconds`.
+    bool catchesInterrupt(int seconds = 30) const;
+    // The terminal's interrupt, as Ctrl-C sends it; false when it could not
+    // be sent.
+    bool interrupt();
+
+    // Waits for the end; everything shown on the terminal.
+    Outcome finish();
+
+  private:
     Options options_;
-    pid_t child_ = -1;
+    std::int64_t child_ = -1;
     int master_ = -1;
     bool finished_ = false;
 };
@@ -264,7 +249,9 @@ class DepotFixture : public ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(korvo_init(), 1);
         ASSERT_FALSE(scratch_.path().empty());
-        dir_ = scratch_ / "depot";
+        // In the host's own form, as the command makes a relative depot
+        // directory absolute: the depot compares its paths by their bytes.
+        dir_ = NativePath(scratch_ / "depot");
         KesStatus status;
         DepotNew(&status, &depot_, dir_.c_str(), 0);
         ASSERT_NE(depot_, nullptr);

@@ -1,7 +1,5 @@
 // korvo depot list, show, usage, verify and purge, run as a user runs them
 // on a depot that the library filled.
-#include <sys/stat.h>
-
 #include <fstream>
 
 #include "cli_test_support.hpp"
@@ -133,8 +131,8 @@ TEST_F(DepotCommand, VerifyNamesEveryProblemAndStrayFileAndChangesNothing) {
     std::string lost = Store("lost", "1", "data");
     std::string cut = Store("cut", "1", "0123456789");
     Store("writing", "1", "0123", 0, 0, 100);  // pending: short is expected
-    ASSERT_EQ(::unlink(lost.c_str()), 0);
-    ASSERT_EQ(::truncate(cut.c_str(), 4), 0);
+    ASSERT_TRUE(std::filesystem::remove(lost));
+    std::filesystem::resize_file(cut, 4);
     WriteBytes(dir_ + "/notes.txt", "mine");
     // Bucket numbers stay below 251: these names belong to no segment.
     WriteBytes(dir_ + "/99999998.0.xml", "<<id>broken");
@@ -142,7 +140,7 @@ TEST_F(DepotCommand, VerifyNamesEveryProblemAndStrayFileAndChangesNothing) {
     // A record left half-written by a process that has ended (no process
     // id is that large).
     WriteBytes(dir_ + "/99999997.0.xml.999999999.1.tmp", "half");
-    ASSERT_EQ(::mkdir((dir_ + "/sub").c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/sub"));
     auto before = Snapshot(dir_);
 
     Outcome run = Korvo({"depot", "verify", "--json"});
@@ -154,7 +152,9 @@ TEST_F(DepotCommand, VerifyNamesEveryProblemAndStrayFileAndChangesNothing) {
         problems[p["name"]] = p["kind"];
     for (const Json &s : report["stray_files"])
         strays[s["name"]] = s["kind"];
-    auto name = [](const std::string &path) { return path.substr(path.rfind('/') + 1); };
+    auto name = [](const std::string &path) {
+        return std::filesystem::path(path).filename().string();
+    };
     auto entry_of = [&](const std::string &data) {
         return name(data.substr(0, data.size() - 3) + "xml");
     };

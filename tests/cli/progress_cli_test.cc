@@ -1,5 +1,6 @@
 // korvo progress list and show on records that the library saved.
 #include "cli_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace cli_test {
 namespace {
@@ -8,9 +9,9 @@ class ProgressCommand : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(korvo_init(), 1);
-        ::setenv("KORVO_WORK_DIR", work_.path().c_str(), 1);
+        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", work_.path().c_str());
     }
-    void TearDown() override { ::unsetenv("KORVO_WORK_DIR"); }
+    void TearDown() override { korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr); }
 
     // Saves the record of `id` with string and boolean keys; finished ones
     // are marked done.
@@ -42,7 +43,7 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
     Outcome run = korvo({"progress", "list", "--json"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     Json listing = run.json();
-    EXPECT_EQ(listing["progress_directory"], work_ / "mstat");
+    EXPECT_EQ(listing["progress_directory"], Shown(work_ / "mstat"));
     std::map<std::string, std::pair<std::string, Json>> seen;
     for (const Json &record : listing["records"])
         seen[record["distribution"]] = {record["state"], record["percent"]};
@@ -68,7 +69,7 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
     ScratchDir other;
     run = korvo({"progress", "list", "--work-dir", other.path()});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.out, "No progress records in " + other.path() + "/mstat.\n");
+    EXPECT_EQ(run.out, "No progress records in " + Shown(other.path()) + "/mstat.\n");
 }
 
 TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
@@ -80,7 +81,7 @@ TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
         << run.out;
     EXPECT_NE(run.out.find("  note      string      \"mine\"\n"), std::string::npos);
     Json record = korvo({"progress", "show", "42", "--json"}).json();
-    EXPECT_EQ(record["file"], work_ / "mstat/42.mds");
+    EXPECT_EQ(record["file"], Shown(work_ / "mstat/42.mds"));
     EXPECT_EQ(record["properties"][0],
               (Json{{"key", "c_len"}, {"type", "string"}, {"value", "150"}}));
 
@@ -90,7 +91,7 @@ TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
 }
 
 TEST_F(ProgressCommand, AnUnreadableRecordIsListedAsSuch) {
-    ASSERT_EQ(::mkdir((work_ / "mstat").c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(work_ / "mstat"));
     depot_test::WriteBytes(work_ / "mstat/bad.mds", "\x01\x02");
     Json listing = korvo({"progress", "list", "--json"}).json();
     ASSERT_EQ(listing["records"].size(), 1u);

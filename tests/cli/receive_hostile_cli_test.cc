@@ -55,7 +55,7 @@ class HostileGatewayReceive : public ::testing::Test {
     std::vector<std::string> SampleArgs() const { return {"dist-h", toc_, out_}; }
     // Serves what the handed TOC asks for, as the gateway peer does.
     Outcome ServeHonestly(bool sample = false) {
-        HostileGateway gateway(sample ? SampleArgs() : Args(), Env(), scratch_.path(),
+        HostileGateway gateway(sample ? SampleArgs() : Args(), Env(),
                                sample ? KORVO_SAMPLE_METHOD_PROGRAM : KORVO_PROGRAM);
         std::vector<uint8_t> toc = gateway.toc();
         EXPECT_FALSE(toc.empty()) << "no TOC came";
@@ -121,7 +121,7 @@ TEST_F(HostileGatewayReceive, ASegmentUnlikeItsDigestIsFetchedAgain) {
     std::string altered = a_;
     altered[123456] ^= 1;
     {
-        HostileGateway gateway(Args(), Env(), scratch_.path());
+        HostileGateway gateway(Args(), Env());
         ASSERT_FALSE(gateway.toc().empty());
         gateway.data(altered);
         gateway.end_segment();
@@ -149,7 +149,7 @@ TEST_F(HostileGatewayReceive, ASegmentUnlikeItsDigestIsFetchedAgain) {
     fs::remove_all(work_ + "/mstat");
     fs::remove_all(out_);
     {
-        HostileGateway gateway(Args(), Env(), scratch_.path());
+        HostileGateway gateway(Args(), Env());
         ASSERT_FALSE(gateway.toc().empty());
         gateway.data(a_.substr(0, 100000));
         EXPECT_EQ(gateway.finish().exit_code, 5);
@@ -245,7 +245,7 @@ TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsT
          }},
     };
     for (const Script &script : scripts) {
-        HostileGateway gateway(Args(), Env(), scratch_.path());
+        HostileGateway gateway(Args(), Env());
         ASSERT_FALSE(gateway.toc().empty()) << script.what;
         script.play(gateway);
         ExpectRightOrNamed(gateway.finish(), script.names, script.what);
@@ -267,7 +267,7 @@ TEST_F(HostileGatewayReceive, TheSampleMethodCountsEachSegmentToo) {
          [&](HostileGateway &g) { g.data(a_ + b_); }},
     };
     for (const auto &[says, play] : scripts) {
-        HostileGateway gateway(SampleArgs(), Env(), scratch_.path(), KORVO_SAMPLE_METHOD_PROGRAM);
+        HostileGateway gateway(SampleArgs(), Env(), KORVO_SAMPLE_METHOD_PROGRAM);
         ASSERT_FALSE(gateway.toc().empty());
         play(gateway);
         Outcome run = gateway.finish();
@@ -302,7 +302,7 @@ TEST_F(HostileGatewayReceive, EveryCommandByteHasItsOwnOutcome) {
         {0xff, 5, "korvo: the gateway sent the undefined command byte 0xff in segment seg-a: "},
     };
     for (const Case &c : cases) {
-        HostileGateway gateway(Args(), Env(), scratch_.path());
+        HostileGateway gateway(Args(), Env());
         ASSERT_FALSE(gateway.toc().empty());
         gateway.data(a_.substr(0, 50000));
         gateway.command(c.code);

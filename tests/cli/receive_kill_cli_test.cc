@@ -1,10 +1,8 @@
-// korvo receive killed outright (SIGKILL) again and again, at whatever
+// korvo receive killed outright (SIGKILL, TerminateProcess) again and again, at whatever
 // point it has reached, from a distribution directory whose segments are
 // located in another order than the TOC's and under the gateway peer: every
 // rerun resumes from what the outputs hold and the record vouches for, and
 // the last one ends with byte-identical outputs.
-#include <sstream>
-
 #include "cli_test_support.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
 #include "tests/support/test_process.hpp"
@@ -51,31 +49,17 @@ class KilledReceive : public ::testing::Test {
     // The process id in the distribution's lock file, once a receive holds
     // it and its record has moved past `after` ("c_len"); -1 when that did
     // not happen within the bounded wait.
-    pid_t WaitForProgress(const std::string &id, const std::string &after) const {
+    std::int64_t WaitForProgress(const std::string &id, const std::string &after) const {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline) {
             std::string c_len = ProgressValues(work_, id)["c_len"];
             std::ifstream lock(work_ + "/mstat/" + id + ".lock");
-            pid_t pid = -1;
+            std::int64_t pid = -1;
             if (!c_len.empty() && c_len != after && (lock >> pid) && pid > 0)
                 return pid;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return -1;
-    }
-    // Whether `pid` is a running child of `parent` (a process id read from
-    // a file is killed only then).
-    static bool ChildOf(pid_t pid, pid_t parent) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        size_t close = text.rfind(')');
-        if (close == std::string::npos)
-            return false;
-        std::istringstream rest(text.substr(close + 2));
-        char state = 0;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        return ppid == parent && state != 'Z';
     }
     void ExpectOutputsRight() const {
         for (const std::string &name : names_)
@@ -99,12 +83,12 @@ TEST_F(KilledReceive, FromADirectoryLocatedOutOfTocOrder) {
     std::string last;
     int kills = 0;
     for (; kills < kKills; ++kills) {
-        TerminalRun run(slow, Env());
-        const pid_t pid = WaitForProgress("k1", last);
+        BackgroundRun run(slow, Env());
+        const std::int64_t pid = WaitForProgress("k1", last);
         if (pid < 0)
             break;  // it finished in between: nothing left to kill
         ASSERT_EQ(pid, run.pid());
-        ::kill(run.pid(), SIGKILL);
+        run.kill();
         run.finish();
         last = ProgressValues(work_, "k1")["c_len"];
         // The record is saved inside a read, before the command writes its
@@ -145,9 +129,10 @@ TEST_F(KilledReceive, UnderTheGatewayPeer) {
                                  .outputFile = scratch_ / "peer.out",
                                  .errorFile = scratch_ / "peer.err",
                                  .emptyInput = true});
-        const pid_t pid = WaitForProgress("k2", last);
-        if (pid > 0 && ChildOf(pid, static_cast<pid_t>(peer.processId())))
-            ::kill(pid, SIGKILL);
+        const std::int64_t pid = WaitForProgress("k2", last);
+        // A process id read from a file is killed only when it is the peer's child.
+        if (pid > 0 && runningChildOf(pid, peer.processId()))
+            killProcess(pid);
         EXPECT_NE(peer.wait(), -1) << "the peer did not end";
         if (pid < 0)
             break;

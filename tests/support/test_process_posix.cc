@@ -24,24 +24,18 @@
 #include <system_error>
 
 #include "tests/support/test_process.hpp"
+#include "tests/support/test_process_bodies.hpp"
 
 extern char **environ;
 
 namespace korvo::test {
 namespace {
 
-constexpr std::string_view kBodyOption = "--korvo-child=";
-constexpr std::string_view kEndsOption = "--korvo-child-ends=";
 // Starts the program that follows with a file size limit: posix_spawn sets
 // no resource limits, so the test program is spawned first, sets them on
 // itself and becomes the program (the limits survive the exec). Setting
 // them on the started process from outside would race with its first write.
 constexpr std::string_view kLimitOption = "--korvo-file-size-limit=";
-
-std::map<std::string, ChildBody> &bodies() {
-    static std::map<std::string, ChildBody> registered;
-    return registered;
-}
 
 int fd(PipeHandle handle) {
     return static_cast<int>(handle.value);
@@ -119,16 +113,6 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &argv,
         ::posix_spawn(&pid, limited.c_str(), &actions, nullptr, args.data(), env.data());
     ::posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : -1;
-}
-
-std::vector<PipeHandle> parseEnds(std::string_view list) {
-    std::vector<PipeHandle> ends;
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        ends.push_back(PipeHandle{std::atoi(std::string(list.substr(0, comma)).c_str())});
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-    }
-    return ends;
 }
 
 }  // namespace
@@ -210,14 +194,6 @@ ChildContext::ChildContext(std::vector<std::string> args, std::vector<PipeHandle
     }
 }
 
-bool registerChildBody(const char *name, ChildBody body) {
-    if (!bodies().emplace(name, body).second) {
-        std::fprintf(stderr, "child body %s is registered twice\n", name);
-        std::abort();
-    }
-    return true;
-}
-
 // Sets the limits of kLimitOption and becomes `argv[2]` with the arguments
 // after it; 126 when a limit cannot be set, 127 when the program cannot start.
 namespace {
@@ -234,39 +210,17 @@ namespace {
 bool runChildIfAsked(int argc, char **argv, int &status) {
     if (argc >= 4 && std::string_view(argv[1]).starts_with(kLimitOption))
         execLimited(argv);
-    if (argc < 3 || !std::string_view(argv[1]).starts_with(kBodyOption) ||
-        !std::string_view(argv[2]).starts_with(kEndsOption))
+    if (!bodies::namesBody(argc, argv))
         return false;
     // The watchdog: a child that outlives every bounded wait ends itself.
     ::alarm(kWaitMilliseconds / 1000 + 5);
-    const std::string name(std::string_view(argv[1]).substr(kBodyOption.size()));
-    ChildContext context(std::vector<std::string>(argv + 3, argv + argc),
-                         parseEnds(std::string_view(argv[2]).substr(kEndsOption.size())));
-    const auto found = bodies().find(name);
-    if (found == bodies().end()) {
-        std::fprintf(stderr, "no child body named %s\n", name.c_str());
-        status = 126;
-        return true;
-    }
-    try {
-        status = found->second(context);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "child process threw: %s\n", e.what());
-        status = 125;
-    } catch (...) {
-        std::fprintf(stderr, "child process threw\n");
-        status = 125;
-    }
+    status = bodies::runNamedBody(argc, argv);
     return true;
 }
 
 Child::Child(const char *name, ChildStart start) {
-    std::string ends;
-    for (const PipeHandle end : start.ends)
-        ends += (ends.empty() ? "" : ",") + std::to_string(end.value);
-    std::vector<std::string> argv{"/proc/self/exe", std::string(kBodyOption) + name,
-                                  std::string(kEndsOption) + ends};
-    argv.insert(argv.end(), start.args.begin(), start.args.end());
+    const std::vector<std::string> argv =
+        bodies::commandLine("/proc/self/exe", name, start.ends, start.args);
     process_ = spawn("/proc/self/exe", argv, start.ends, start.environment, start);
     if (process_ < 0)
         std::abort();
@@ -329,10 +283,8 @@ Child::Child(const std::function<int()> &body) {
 
 ProgramArgs childProgram(const char *name, std::vector<std::string> args) {
     std::error_code error;
-    std::vector<std::string> argv{std::filesystem::read_symlink("/proc/self/exe", error).string(),
-                                  std::string(kBodyOption) + name, std::string(kEndsOption)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return ProgramArgs{std::move(argv)};
+    return ProgramArgs{bodies::commandLine(
+        std::filesystem::read_symlink("/proc/self/exe", error).string(), name, {}, args)};
 }
 
 bool forkingHost() {

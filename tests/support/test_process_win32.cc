@@ -20,22 +20,16 @@
 #include <thread>
 
 #include "tests/support/test_process.hpp"
+#include "tests/support/test_process_bodies.hpp"
 
 namespace korvo::test {
 namespace {
 
-constexpr std::string_view kBodyOption = "--korvo-child=";
-constexpr std::string_view kEndsOption = "--korvo-child-ends=";
 // Ends the program at once with the status that follows: what a program
 // that cannot start is replaced with, as a shell's "not found" would be.
 constexpr std::string_view kExitOption = "--korvo-child-exit=";
 // The local namespace of kernel objects: a test's mappings are its session's.
 constexpr std::string_view kMappingPrefix = "Local\\";
-
-std::map<std::string, ChildBody> &bodies() {
-    static std::map<std::string, ChildBody> registered;
-    return registered;
-}
 
 HANDLE handleOf(PipeHandle end) {
     return reinterpret_cast<HANDLE>(end.value);
@@ -269,17 +263,6 @@ int waitFor(HANDLE process, int milliseconds) {
     return exitStatus(process);
 }
 
-std::vector<PipeHandle> parseEnds(std::string_view list) {
-    std::vector<PipeHandle> ends;
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        ends.push_back(PipeHandle{static_cast<std::intptr_t>(
-            std::strtoll(std::string(list.substr(0, comma)).c_str(), nullptr, 10))});
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-    }
-    return ends;
-}
-
 // What a pipe holds now: > 0 bytes waiting, 0 none yet, -1 at its end (every
 // write end closed) or when the handle is no pipe.
 long long available(HANDLE handle) {
@@ -413,21 +396,12 @@ ChildContext::ChildContext(std::vector<std::string> args, std::vector<PipeHandle
     }
 }
 
-bool registerChildBody(const char *name, ChildBody body) {
-    if (!bodies().emplace(name, body).second) {
-        std::fprintf(stderr, "child body %s is registered twice\n", name);
-        std::abort();
-    }
-    return true;
-}
-
 bool runChildIfAsked(int argc, char **argv, int &status) {
     if (argc >= 2 && std::string_view(argv[1]).starts_with(kExitOption)) {
         status = std::atoi(argv[1] + kExitOption.size());
         return true;
     }
-    if (argc < 3 || !std::string_view(argv[1]).starts_with(kBodyOption) ||
-        !std::string_view(argv[2]).starts_with(kEndsOption))
+    if (!bodies::namesBody(argc, argv))
         return false;
     armChildWatchdog();
     // Standard streams in binary mode, as on POSIX hosts: what a body writes
@@ -435,35 +409,13 @@ bool runChildIfAsked(int argc, char **argv, int &status) {
     ::_setmode(0, _O_BINARY);
     ::_setmode(1, _O_BINARY);
     ::_setmode(2, _O_BINARY);
-    const std::string name(std::string_view(argv[1]).substr(kBodyOption.size()));
-    ChildContext context(std::vector<std::string>(argv + 3, argv + argc),
-                         parseEnds(std::string_view(argv[2]).substr(kEndsOption.size())));
-    const auto found = bodies().find(name);
-    if (found == bodies().end()) {
-        std::fprintf(stderr, "no child body named %s\n", name.c_str());
-        status = 126;
-        return true;
-    }
-    try {
-        status = found->second(context);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "child process threw: %s\n", e.what());
-        status = 125;
-    } catch (...) {
-        std::fprintf(stderr, "child process threw\n");
-        status = 125;
-    }
+    status = bodies::runNamedBody(argc, argv);
     return true;
 }
 
 Child::Child(const char *name, ChildStart start) {
-    std::string ends;
-    for (const PipeHandle end : start.ends)
-        ends += (ends.empty() ? "" : ",") + std::to_string(end.value);
     const std::string self = selfPath();
-    std::vector<std::string> argv{self, std::string(kBodyOption) + name,
-                                  std::string(kEndsOption) + ends};
-    argv.insert(argv.end(), start.args.begin(), start.args.end());
+    const std::vector<std::string> argv = bodies::commandLine(self, name, start.ends, start.args);
     DWORD pid = 0;
     OwnedHandle process = spawn(self, argv, start.ends, start.environment, start, &pid);
     if (!process)
@@ -521,10 +473,7 @@ void Child::kill() {
 }
 
 ProgramArgs childProgram(const char *name, std::vector<std::string> args) {
-    std::vector<std::string> argv{selfPath(), std::string(kBodyOption) + name,
-                                  std::string(kEndsOption)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return ProgramArgs{std::move(argv)};
+    return ProgramArgs{bodies::commandLine(selfPath(), name, {}, args)};
 }
 
 bool forkingHost() {

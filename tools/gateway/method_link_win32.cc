@@ -4,6 +4,8 @@
 // of the name --listen gives that one method connects to (see
 // method_link.hpp). Both ends are opened for overlapped use, as the
 // runtime's channel needs.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -126,8 +128,13 @@ void fail(const std::string &what) {
     std::exit(1);
 }
 
-// Windows reports a write to a closed pipe as an error of that write.
-void prepare_host() {}
+// Windows reports a write to a closed pipe as an error of that write, so
+// nothing is to be ignored. The transcript and listings go out in binary
+// mode: lines end with "\n" as on POSIX hosts, not the C runtime's "\r\n".
+void prepare_host() {
+    ::_setmode(1, _O_BINARY);
+    ::_setmode(2, _O_BINARY);
+}
 
 GatewaySocketPtr start_method(const Options &options, StartedMethod &method,
                               const Transcript &transcript) {

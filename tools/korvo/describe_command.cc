@@ -66,14 +66,14 @@ std::vector<std::string> data_files(const std::string &dir) {
             names.push_back(name);
     }
     if (error)
-        throw Failure(kExitFailed, "cannot list " + quote_text(dir) + ": " + error.message());
+        throw Failure(kExitFailed, "cannot list " + quote_path(dir) + ": " + error.message());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 void check_data_file(const std::string &dir, const std::string &name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        throw Failure(kExitUsage, "name the data file by its name in " + quote_text(dir) +
+        throw Failure(kExitUsage, "name the data file by its name in " + quote_path(dir) +
                                       ", not " + quote_text(name) +
                                       " (a description names a file beside it)");
     if (is_description_name(name))
@@ -82,9 +82,9 @@ void check_data_file(const std::string &dir, const std::string &name) {
     struct stat status {};
     if (host::lstat_path(path, status) != 0)
         throw Failure(errno == ENOENT ? kExitNotFound : kExitFailed,
-                      "cannot use the data file " + quote_text(path) + ": " + std::strerror(errno));
+                      "cannot use the data file " + quote_path(path) + ": " + std::strerror(errno));
     if (host::is_link(status) || !S_ISREG(status.st_mode))
-        throw Failure(kExitFailed, "the data file " + quote_text(path) +
+        throw Failure(kExitFailed, "the data file " + quote_path(path) +
                                        " is not a regular file (links are not followed)");
 }
 
@@ -100,7 +100,7 @@ int run_describe(const DescribeOptions &options) {
         throw Failure(kExitFailed, dir + " is not a directory");
     std::vector<std::string> names = options.names.empty() ? data_files(dir) : options.names;
     if (names.empty())
-        throw Failure(kExitNotFound, "the directory " + quote_text(dir) + " holds no data files");
+        throw Failure(kExitNotFound, "the directory " + quote_path(dir) + " holds no data files");
     if (!options.id.empty() && names.size() != 1)
         throw Failure(kExitUsage, "--id names one segment: name one data file with it");
     for (const std::string &name : names)
@@ -113,7 +113,7 @@ int run_describe(const DescribeOptions &options) {
         std::string path = dir + "/" + name + suffix;
         struct stat existing {};
         if (host::lstat_path(path, existing) == 0 && !options.force)
-            throw Failure(kExitFailed, quote_text(path) + " exists; --force replaces it");
+            throw Failure(kExitFailed, quote_path(path) + " exists; --force replaces it");
     }
     Json written = Json::array();
     for (const std::string &name : names) {

@@ -32,11 +32,11 @@ std::string base_name(const std::string &path) {
 int32_t data_file_size(const std::string &path, const std::string &what) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0)
-        throw Failure(kExitNotFound, what + " " + quote_text(path) + " does not exist");
+        throw Failure(kExitNotFound, what + " " + quote_path(path) + " does not exist");
     if (!S_ISREG(status.st_mode))
-        throw Failure(kExitFailed, what + " " + quote_text(path) + " is not a regular file");
+        throw Failure(kExitFailed, what + " " + quote_path(path) + " is not a regular file");
     if (status.st_size > INT32_MAX)
-        throw Failure(kExitFailed, what + " " + quote_text(path) +
+        throw Failure(kExitFailed, what + " " + quote_path(path) +
                                        " is larger than a segment may be (2^31 - 1 bytes)");
     return static_cast<int32_t>(status.st_size);
 }
@@ -114,10 +114,10 @@ std::string segment_text(const Properties &segment, const char *key) {
 DistributionToc toc_from_file(const std::string &path) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0)
-        throw Failure(kExitNotFound, "the TOC file " + quote_text(path) + " does not exist");
+        throw Failure(kExitNotFound, "the TOC file " + quote_path(path) + " does not exist");
     DistributionToc toc;
     PropertyList file;
-    library_call_about("cannot read the TOC file " + quote_text(path), [&] {
+    library_call_about("cannot read the TOC file " + quote_path(path), [&] {
         properties_load(file.get(), path.c_str());
         const PropertiesList *list = properties_get_properties_list(file.get(), JOB_TOC_KEY);
         PropertiesList *copy = properties_list_clone(list);
@@ -135,7 +135,7 @@ DistributionToc toc_from_data_files(const std::vector<std::string> &files) {
     for (const std::string &path : files) {
         if (path.find(',') != std::string::npos)
             throw Failure(kExitUsage,
-                          "the data file " + quote_text(path) +
+                          "the data file " + quote_path(path) +
                               " has a comma in its name, which a file list cannot hold");
         int32_t size = data_file_size(path, "the data file");
         std::string id = base_name(path);
@@ -153,7 +153,7 @@ DistributionToc toc_from_data_files(const std::vector<std::string> &files) {
 DistributionToc toc_from_directory(const std::string &dir) {
     struct stat status {};
     if (stat(dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        throw Failure(kExitNotFound, "the directory " + quote_text(dir) + " does not exist");
+        throw Failure(kExitNotFound, "the directory " + quote_path(dir) + " does not exist");
     DistributionToc toc;
     std::set<std::pair<std::string, std::string>> found;
     for (const char *suffix : {".toc", ".itc"}) {
@@ -162,7 +162,7 @@ DistributionToc toc_from_directory(const std::string &dir) {
             std::string path = dir + "/" + name;
             PropertyList description;
             std::string id, version, location;
-            library_call_about("cannot read the description file " + quote_text(path), [&] {
+            library_call_about("cannot read the description file " + quote_path(path), [&] {
                 if (marked)
                     properties_load_improved(description.get(), path.c_str());
                 else
@@ -183,7 +183,7 @@ DistributionToc toc_from_directory(const std::string &dir) {
         }
     }
     if (toc.size() == 0)
-        throw Failure(kExitNotFound, "the directory " + quote_text(dir) +
+        throw Failure(kExitNotFound, "the directory " + quote_path(dir) +
                                          " holds no segment descriptions (*.toc, *.itc)");
     return toc;
 }

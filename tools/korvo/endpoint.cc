@@ -61,17 +61,21 @@ std::optional<std::string> configured_depot_dir(std::string &why) {
 
 namespace {
 
+// An absolute path stays byte for byte as given (the depot compares the
+// paths of its data files by their bytes); a relative one is made absolute
+// in the host's own form ("C:\\work\\depot" on Windows), without a
+// separator at the end.
 std::string absolute(const std::string &path) {
-    if (path.empty() || path[0] == '/')
+    if (path.empty() || std::filesystem::path(path).is_absolute())
         return path;
     std::error_code error;
     std::filesystem::path made = std::filesystem::absolute(path, error);
     if (error)
         return path;
-    std::string text = made.lexically_normal().string();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return text;
+    made = made.lexically_normal();
+    while (made.has_relative_path() && made.filename().empty())
+        made = made.parent_path();
+    return made.string();
 }
 
 }  // namespace

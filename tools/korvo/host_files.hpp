@@ -22,10 +22,14 @@ namespace korvo::cli::host {
 // The characters no single file name of this host holds: its path
 // separators and, on Windows, the ':' of a drive or of a file's alternate
 // data stream ("name:stream" writes inside "name").
+// Whether '\\' separates names in a path, rather than being a character of
+// one (quote_path in output.hpp then leaves it as it is).
 #ifdef _WIN32
 inline constexpr const char *kPathSeparators = "/\\:";
+inline constexpr bool kBackslashSeparates = true;
 #else
 inline constexpr const char *kPathSeparators = "/";
+inline constexpr bool kBackslashSeparates = false;
 #endif
 
 // lstat: 0, or -1 with errno set.

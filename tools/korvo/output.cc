@@ -5,6 +5,8 @@
 #include <iostream>
 #include <utility>
 
+#include "host_files.hpp"
+
 namespace korvo::cli {
 
 namespace {
@@ -112,6 +114,12 @@ std::string quote_text(std::string_view text) {
         shown += c;
     }
     return printable(shown) + "\"";
+}
+
+std::string quote_path(std::string_view path) {
+    if (!host::kBackslashSeparates)
+        return quote_text(path);
+    return "\"" + printable(path) + "\"";
 }
 
 Table::Table(std::vector<std::string> headings)

@@ -19,6 +19,10 @@ void print_json(const Json &document);
 
 // "text" with \", \\, \n, \t and \xNN escapes.
 std::string quote_text(std::string_view text);
+// A path in quotes, as quote_text shows it; where '\\' separates names
+// (Windows, whose names hold no '"' either) it stays as it is, so that
+// "C:\work\a.bin" reads as the user wrote it.
+std::string quote_path(std::string_view path);
 // The text with control bytes shown as \n, \t, \xNN (no quotes).
 std::string printable(std::string_view text);
 

@@ -120,7 +120,8 @@ std::vector<Record> load_records(const std::string &dir) {
         std::smatch parts;
         if (!std::regex_match(name, parts, name_form) || !item.is_regular_file(error))
             continue;
-        records.push_back(load_record(item.path(), parts[1].str(), parts[2].str()));
+        // Joined as every path under the work directory is, with '/'.
+        records.push_back(load_record(fs::path(dir + "/" + name), parts[1].str(), parts[2].str()));
     }
     std::sort(records.begin(), records.end(), [](const Record &a, const Record &b) {
         return std::tie(a.id, a.suffix) < std::tie(b.id, b.suffix);

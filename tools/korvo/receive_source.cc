@@ -129,7 +129,7 @@ Source resolve_source(const SourceRequest &request) {
         if (request.dir.empty())
             throw Failure(kExitUsage, "--from dir needs --dir DIR");
         if (request.dir.find(',') != std::string::npos)
-            throw Failure(kExitUsage, "the directory name " + quote_text(request.dir) +
+            throw Failure(kExitUsage, "the directory name " + quote_path(request.dir) +
                                           " has a comma, which a stream key cannot carry");
         source.toc = request.toc_file.empty() ? toc_from_directory(request.dir)
                                               : toc_from_file(request.toc_file);

@@ -53,9 +53,9 @@ int run_send(const SendOptions &options) {
                       "that starts it, e.g. korvo_gateway --uploads up -- korvo send FILE)");
     struct stat status {};
     if (stat(options.file.c_str(), &status) != 0)
-        throw Failure(kExitNotFound, "the file " + quote_text(options.file) + " does not exist");
+        throw Failure(kExitNotFound, "the file " + quote_path(options.file) + " does not exist");
     if (!S_ISREG(status.st_mode))
-        throw Failure(kExitFailed, quote_text(options.file) + " is not a regular file");
+        throw Failure(kExitFailed, quote_path(options.file) + " is not a regular file");
     const uint64_t size = static_cast<uint64_t>(status.st_size);
     if (options.offset > size)
         throw Failure(kExitUsage, "the offset " + std::to_string(options.offset) +

@@ -13,6 +13,7 @@
 #include "kes/kes_file.h"
 #include "kes/kes_memory.h"
 #include "kes/kes_path.h"
+#include "kes/kes_path_rules.hpp"
 
 namespace korvo::depot {
 namespace {
@@ -148,7 +149,11 @@ std::optional<std::string> InsideDepot(const Depot *depot, const char *location)
     if (depot == nullptr || depot->dir == nullptr || location == nullptr)
         return std::nullopt;
     const std::string_view path(location);
-    const size_t slash = path.rfind('/');
+    // The depot names its files with the host's separator ('\\' on Windows,
+    // where '/' counts as well).
+    const size_t slash = korvo::kes::kHostPathStyle == korvo::kes::PathStyle::kWindows
+                             ? path.find_last_of(korvo::kes::kPathSeparators)
+                             : path.rfind('/');
     if (slash == std::string_view::npos)
         return std::nullopt;
     const std::string_view name = path.substr(slash + 1);

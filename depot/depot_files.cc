@@ -149,11 +149,7 @@ std::optional<std::string> InsideDepot(const Depot *depot, const char *location)
     if (depot == nullptr || depot->dir == nullptr || location == nullptr)
         return std::nullopt;
     const std::string_view path(location);
-    // The depot names its files with the host's separator ('\\' on Windows,
-    // where '/' counts as well).
-    const size_t slash = korvo::kes::kHostPathStyle == korvo::kes::PathStyle::kWindows
-                             ? path.find_last_of(korvo::kes::kPathSeparators)
-                             : path.rfind('/');
+    const size_t slash = path.find_last_of(korvo::kes::kHostPathSeparators);
     if (slash == std::string_view::npos)
         return std::nullopt;
     const std::string_view name = path.substr(slash + 1);

@@ -5,7 +5,9 @@
 // they serialise with each other, and a change never frees the text of an
 // entry that another thread may still be reading (the new entry stays
 // allocated for the life of the process), so a reader sees the old value or
-// the new one. Threads: any thread.
+// the new one. The Windows C runtime frees an entry it replaces: there a
+// text that getenv returned may change under its reader, and only the
+// copies GetEnvironment makes are safe. Threads: any thread.
 #pragma once
 
 #include <optional>

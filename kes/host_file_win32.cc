@@ -52,6 +52,16 @@ FileKind KindOf(HANDLE handle, DWORD attributes, bool link) {
     return ::GetFileType(handle) == FILE_TYPE_DISK ? FileKind::kRegular : FileKind::kOther;
 }
 
+// The names the file has: none once it is marked for deletion (removed or
+// replaced while held, its name on the way out), as a POSIX host counts it.
+uint64_t NameCount(HANDLE handle, DWORD links) {
+    FILE_STANDARD_INFO standard{};
+    if (::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) &&
+        standard.DeletePending)
+        return 0;
+    return links;
+}
+
 bool FillFromHandle(HANDLE handle, FileInfo *info, bool link) {
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         // A pipe or a console: no file information to ask for.
@@ -65,7 +75,7 @@ bool FillFromHandle(HANDLE handle, FileInfo *info, bool link) {
     info->kind = KindOf(handle, data.dwFileAttributes, link);
     info->size =
         static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    info->links = data.nNumberOfLinks;
+    info->links = NameCount(handle, data.nNumberOfLinks);
     info->modified_seconds =
         modified >= 0 ? modified / 1000000000 : -((-modified + 999999999) / 1000000000);
     info->modified_nanoseconds =
@@ -119,10 +129,14 @@ std::wstring AsideName(const std::wstring &path) {
     static std::atomic<uint32_t> counter{0};
     const size_t slash = path.find_last_of(L'\\');
     const std::wstring directory = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
-    wchar_t name[64];
-    std::swprintf(name, sizeof name / sizeof name[0], L".korvo-removed-%08lx-%08lx",
+    // The counter alone tells this process's names apart (mixing it with the
+    // clock could give one name twice); the clock keeps a later process of
+    // the same id off names an earlier one may have left.
+    wchar_t name[80];
+    std::swprintf(name, sizeof name / sizeof name[0], L".korvo-removed-%08lx-%08lx-%08lx",
                   static_cast<unsigned long>(::GetCurrentProcessId()),
-                  static_cast<unsigned long>(counter.fetch_add(1) ^ ::GetTickCount()));
+                  static_cast<unsigned long>(::GetTickCount()),
+                  static_cast<unsigned long>(counter.fetch_add(1)));
     return directory + name;
 }
 
@@ -414,7 +428,7 @@ bool BriefStatFile(int fd, FileBrief *brief) noexcept {
     brief->regular = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     brief->size =
         static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    brief->links = data.nNumberOfLinks;
+    brief->links = NameCount(handle, data.nNumberOfLinks);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // What the host tells about itself: the size of a memory page, and the
 // operating system's name, architecture and version as the system
-// information calls report them. Threads: any thread.
+// information calls report them; and the immediate end of the process.
+// Threads: any thread.
 #pragma once
 
 #include <cstddef>
@@ -16,5 +17,9 @@ enum class SystemFact { kName, kArchitecture, kVersion };
 // terminated); false, with the buffer untouched, when the host does not tell
 // it now (a later call may).
 bool SystemFactText(SystemFact fact, char *buffer, std::size_t size) noexcept;
+
+// Ends the process at once with `status`: no exit handlers, no flushing of
+// C streams, no library unloading code.
+[[noreturn]] void EndProcessNow(int status) noexcept;
 
 }  // namespace korvo::host

@@ -2,6 +2,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "kes/host_system.hpp"
@@ -26,6 +27,10 @@ bool SystemFactText(SystemFact fact, char *buffer, std::size_t size) noexcept {
     std::strncpy(buffer, text, size - 1);
     buffer[size - 1] = '\0';
     return true;
+}
+
+[[noreturn]] void EndProcessNow(int status) noexcept {
+    std::_Exit(status);
 }
 
 }  // namespace korvo::host

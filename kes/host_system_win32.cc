@@ -72,4 +72,12 @@ bool SystemFactText(SystemFact fact, char *buffer, std::size_t size) noexcept {
     return CopyCut(text, buffer, size);
 }
 
+[[noreturn]] void EndProcessNow(int status) noexcept {
+    // The C runtime's _exit ends through ExitProcess, whose unloading of the
+    // runtime DLL flushes every C stream: only TerminateProcess ends the
+    // process with nothing run.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+    std::_Exit(status);
+}
+
 }  // namespace korvo::host

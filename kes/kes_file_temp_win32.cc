@@ -2,11 +2,14 @@
 // random (BCryptGenRandom) as on POSIX hosts and checked against the
 // directory. A temporary file is created under a fresh name with
 // FILE_FLAG_DELETE_ON_CLOSE: it disappears with its last handle, and no
-// name of it outlives the process, whatever ends it.
+// name of it outlives the process, whatever ends it. Where the volume
+// deletes with POSIX semantics the name goes at once, while the file stays
+// open; elsewhere (FAT, Wine) it stays until the close.
 #include <windows.h>
 
 #include <bcrypt.h>
 #include <fcntl.h>
+#include <io.h>
 
 #include <atomic>
 #include <cerrno>
@@ -28,6 +31,18 @@ using korvo::kes::HostPath;
 using korvo::kes::UniqueFd;
 
 namespace {
+
+// Removes the name of the open temporary file `fd` at once where the volume
+// can; the file itself goes with its last handle either way.
+void DropName(int fd) {
+    // FileDispositionInfoEx, which this SDK's enumeration does not name yet.
+    constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    FILE_DISPOSITION_INFO_EX disposition{};
+    disposition.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS;
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (handle != INVALID_HANDLE_VALUE)
+        ::SetFileInformationByHandle(handle, kDispositionInfoEx, &disposition, sizeof disposition);
+}
 
 using korvo::kes::kTempNameAttempts;
 using korvo::kes::kTempNameSize;
@@ -133,6 +148,7 @@ KesStatus *KesFileOpenTemporary(KesStatus *status, const char *directory, KesFil
     }
     if (!fd)
         return korvo::kes::SystemError(status, 3);
+    DropName(fd.get());
     *file = korvo::kes::NewFileCell(fd.get());
     if (*file == nullptr)
         return FillStatus(status, KES_NO_MEMORY, 0, 3);

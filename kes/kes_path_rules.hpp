@@ -27,6 +27,10 @@ inline constexpr PathStyle kHostPathStyle = PathStyle::kPosix;
 #endif
 
 inline constexpr std::string_view kPathSeparators = "/\\";
+// The characters that end a directory's name in a path the host opens: both
+// separators on Windows, only '/' where '\\' is a character of names.
+inline constexpr std::string_view kHostPathSeparators =
+    kHostPathStyle == PathStyle::kWindows ? kPathSeparators : std::string_view("/");
 // What KesPathGetName gives for a path without a separator.
 inline constexpr std::string_view kNoNameText = "Failure";
 

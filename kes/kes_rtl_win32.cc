@@ -28,10 +28,23 @@ void *loadPath(const char *path) {
         native[i] = path[i] == '/' ? '\\' : path[i];
         hasDirectory = hasDirectory || native[i] == '\\';
     }
+    // The loader takes paths of fewer than MAX_PATH characters: a longer one
+    // is given in its full form, without "." and ".." steps, which may fit.
+    wchar_t wide[kCandidateSize], full[kCandidateSize];
+    const bool longPath = hasDirectory && length >= MAX_PATH;
+    if (longPath) {
+        if (::MultiByteToWideChar(CP_ACP, 0, native, -1, wide, kCandidateSize) == 0)
+            return nullptr;
+        const DWORD got = ::GetFullPathNameW(wide, kCandidateSize, full, nullptr);
+        if (got == 0 || got >= kCandidateSize)
+            return nullptr;
+    }
     DWORD oldMode = 0;
     ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-    HMODULE module = hasDirectory ? ::LoadLibraryExA(native, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-                                  : ::LoadLibraryA(native);
+    HMODULE module = longPath ? ::LoadLibraryExW(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                     : hasDirectory
+                         ? ::LoadLibraryExA(native, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                         : ::LoadLibraryA(native);
     ::SetThreadErrorMode(oldMode, nullptr);
     return reinterpret_cast<void *>(module);
 }

@@ -47,7 +47,7 @@ int KesSystemRandom(void) {
 
 void KesSystemExit(int status) {
     // No exit handlers, no flushing: the process ends here.
-    std::_Exit(status);
+    korvo::host::EndProcessNow(status);
 }
 
 int KesSystemHas64BitInt(void) {

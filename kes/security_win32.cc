@@ -44,14 +44,25 @@ DWORD ProcessUserSid(std::vector<unsigned char> *sid) {
 }
 
 DWORD AccountNameOfSid(PSID sid, char *name, DWORD size) {
-    char domain[1024];
-    DWORD domainSize = sizeof domain;
+    // The wide call, and the conversion here: the narrow one of Wine answers
+    // success with a cut or garbled name when the buffer is one byte short.
+    if (size > 0)
+        name[0] = '\0';
+    wchar_t wide[1024], domain[1024];
+    DWORD wideSize = sizeof wide / sizeof wide[0];
+    DWORD domainSize = sizeof domain / sizeof domain[0];
     SID_NAME_USE use;
-    DWORD nameSize = size;
-    if (!::LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
-        if (size > 0)
-            name[0] = '\0';
+    if (!::LookupAccountSidW(nullptr, sid, wide, &wideSize, domain, &domainSize, &use))
         return ::GetLastError();
+    const int need = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (need <= 0)
+        return ::GetLastError();
+    if (static_cast<DWORD>(need) > size)
+        return ERROR_INSUFFICIENT_BUFFER;
+    if (::WideCharToMultiByte(CP_ACP, 0, wide, -1, name, need, nullptr, nullptr) != need) {
+        const DWORD error = ::GetLastError();
+        name[0] = '\0';
+        return error;
     }
     return 0;
 }

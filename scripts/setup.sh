@@ -38,10 +38,11 @@ fi
 # the install tests (pkg-config, cpack -G DEB); doxygen: the API reference (target docs);
 # lintian: the Debian packages' check; man-db, groff-base: the man pages' check.
 # genisoimage: the ISO 9660 image the CD search test mounts (as root, where the kernel can).
+# ccache: CI keeps compiled objects between its runs (.ci/run).
 # The last line: the libraries the benchmarks measure korvo against
 # (msgpack-c, protobuf, OpenSSL's Base64).
 packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev clang libacl1-dev acl doxygen
-  libcurl4-openssl-dev curl libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file lintian man-db groff-base genisoimage
+  libcurl4-openssl-dev curl libcli11-dev nlohmann-json3-dev pkgconf dpkg-dev file lintian man-db groff-base genisoimage ccache
   libmsgpack-dev libprotobuf-dev protobuf-compiler libssl-dev)
 missing=()
 for package in "${packages[@]}"; do

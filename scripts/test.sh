@@ -43,19 +43,32 @@ windows() {
     wineserver -k >/dev/null 2>&1 || true
     windows_counts "$dir"
   done
+  # The Linux suite's size, to set beside the totals above.
+  if [ "$run" = run ] && [ -f build/CTestTestfile.cmake ]; then
+    echo "build (Linux): $(ctest --test-dir build -N | sed -n 's/^Total Tests: //p') tests"
+  fi
   return $failed
 }
 
-# The GoogleTest totals of the last run in `dir`: tests that passed, were
-# skipped and failed, over every program.
+# The totals of the last run in `dir`: GoogleTest cases that passed, were
+# skipped and failed, over every program, and the ctest entries that are no
+# GoogleTest program (interface checks, fuzz replays), so that the sum can be
+# set beside the Linux suite's count of ctest entries.
 windows_counts() {
   local log=$1/Testing/Temporary/LastTest.log
   [ -f "$log" ] || return 0
-  awk '/^\[  PASSED  \] [0-9]+ test/ { passed += $4 }
+  awk '/^[0-9]+\/[0-9]+ Testing: / { gtest = 0 }
+       /^\[==========\] Running/ { gtest = 1 }
+       /^\[  PASSED  \] [0-9]+ test/ { passed += $4 }
        /^\[  SKIPPED \] [0-9]+ test/ { skipped += $4 }
        /^\[  FAILED  \] [0-9]+ test/ { failed += $4 }
-       END { printf "%s: GoogleTest cases: %d passed, %d skipped, %d failed\n", dir, passed, skipped, failed }' \
-    dir="$1" "$log"
+       /^Test Passed\./ && !gtest { other_passed++ }
+       /^Test Failed\./ && !gtest { other_failed++ }
+       END {
+         printf "%s: GoogleTest cases: %d passed, %d skipped, %d failed\n", dir, passed, skipped, failed
+         printf "%s: other checks: %d passed, %d failed\n", dir, other_passed, other_failed
+         printf "%s: %d passed in all\n", dir, passed + other_passed
+       }' dir="$1" "$log"
 }
 
 if [ "${1:-}" = "--windows" ]; then

@@ -47,6 +47,12 @@ class LockNamespace {
 
 // A scratch directory removed with its content.
 class ScratchDir {
+#if defined(_WIN32)
+    static constexpr const char *kSeparator = "\\";
+#else
+    static constexpr const char *kSeparator = "/";
+#endif
+
   public:
     ScratchDir() {
         path_ = korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(),
@@ -59,8 +65,14 @@ class ScratchDir {
     }
     ScratchDir(const ScratchDir &) = delete;
     ScratchDir &operator=(const ScratchDir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+    const std::string &path() const {
+        return path_;
+    }
+    // A name in the directory, spelled as the depot spells its own paths (with
+    // the host's separator: the depot localises every path on Windows).
+    std::string operator/(const std::string &name) const {
+        return path_ + kSeparator + name;
+    }
 
   private:
     std::string path_;

@@ -240,6 +240,15 @@ TEST_F(Vocabulary, TheExpiryPurgeSpellsItsLastReleaseItsOwnWay) {
 // for was abandoned by a process that died holding it.
 TEST_F(Vocabulary, WaitsThatMeetAnAbandonedLock) {
     KesStatus status;
+#if defined(_WIN32)
+    // A Windows mutex lives only while a handle is open on it. The depot
+    // keeps DEPOT and ENTRY open; ENUM is opened per walk, so an enumerator
+    // elsewhere is kept here, or the child's ENUM would go with it.
+    KesSem otherWalk = nullptr;
+    KesInitSem(&status, &otherWalk, "ENUM");
+    ASSERT_EQ(status.code, 0);
+    KesPostSem(&status, &otherWalk);
+#endif
     const auto run = [&](const char *lock, const std::function<bool()> &operation,
                          const std::vector<LogLine> &expected, bool goesOn) {
         AbandonLock(lock);
@@ -325,6 +334,9 @@ TEST_F(Vocabulary, WaitsThatMeetAnAbandonedLock) {
         [&] { return DepotNew(&status, &second, dir_.path().c_str(), 0)->code == 0 && second; },
         {{1, "DepotNew entry continue. Ignore WAIT_TIMEOUT\n"}}, true);
     DepotFree(&status, second);
+#if defined(_WIN32)
+    KesCloseSem(&status, &otherWalk);
+#endif
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "depot/depot.h"
 #include "depot_test_support.hpp"
+#include "kes/kes_file.h"
 #include "kes/kes_string.h"
 #include "runtime/log_capture.hpp"
 
@@ -77,16 +78,19 @@ TEST_F(Walking, ReturnsEveryReadableEntryFileOnce) {
 TEST_F(Walking, NamesThatAreNoReadableFilesArePassedOver) {
     Put("00000108.0", "a", 1, 0, 0);
     std::filesystem::create_directory(dir_ / "broken.xml");
-    std::filesystem::create_symlink(dir_ / "00000108.0.xml", dir_ / "linked.xml");
+    const bool linked = korvo::test::makeSymbolicLink(dir_ / "00000108.0.xml", dir_ / "linked.xml");
     LogCapture capture;
     EXPECT_EQ(Walk(), std::vector<std::string>{"a"});
     std::vector<std::string> lines = capture.texts(1);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(
-        lines,
-        (std::vector<std::string>{
-            "DepotEntryEnumNextElement error -4 opening file " + (dir_ / "broken.xml") + "\n",
-            "DepotEntryEnumNextElement error -4 opening file " + (dir_ / "linked.xml") + "\n"}));
+    std::vector<std::string> expected{"DepotEntryEnumNextElement error -4 opening file " +
+                                      (dir_ / "broken.xml") + "\n"};
+    if (linked)
+        expected.push_back("DepotEntryEnumNextElement error -4 opening file " +
+                           (dir_ / "linked.xml") + "\n");
+    EXPECT_EQ(lines, expected);
+    if (!linked)
+        GTEST_SKIP() << "this host makes no symbolic links: the link's part is unchecked";
 }
 
 TEST_F(Walking, TheExpiryPurgeRemovesCompleteEntriesPastTheirDeadline) {
@@ -202,7 +206,9 @@ TEST_F(Walking, AdjustingGivesBackWhatTheSegmentDidNotUse) {
     EXPECT_EQ(adjust(4095), 7u);
     EXPECT_EQ(adjust(10240), 0u);
     EXPECT_EQ(adjust(20000), 0u);  // a larger file gives nothing back
-    std::filesystem::remove(entry->location);
+    // Removed as the depot removes files, so that no held handle keeps the
+    // name on any host.
+    ASSERT_EQ(KesFileRemove(&status, entry->location)->code, KES_OK);
     limited->availableKb = 0;
     DepotAdjustReservedSpace(&status, limited, "seg1", "1.0");
     EXPECT_EQ(status.code, KES_SYSTEM_ERROR);

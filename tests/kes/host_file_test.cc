@@ -32,13 +32,14 @@ TEST(HostFile, FlagsRefuseWhatTheyName) {
     kes_test::ScratchDir dir;
     const std::string file = dir / "file";
     WriteText(file, "abc");
-    std::filesystem::create_symlink(file, dir / "link");
-
-    errno = 0;
-    EXPECT_EQ(OpenFile((dir / "link").c_str(), kOpenRead | kOpenNoFollow), -1);
-    EXPECT_EQ(errno, ELOOP);
-    UniqueFd followed(OpenFile((dir / "link").c_str(), kOpenRead));
-    EXPECT_TRUE(followed);
+    const bool linked = korvo::test::makeSymbolicLink(file, dir / "link");
+    if (linked) {
+        errno = 0;
+        EXPECT_EQ(OpenFile((dir / "link").c_str(), kOpenRead | kOpenNoFollow), -1);
+        EXPECT_EQ(errno, ELOOP);
+        UniqueFd followed(OpenFile((dir / "link").c_str(), kOpenRead));
+        EXPECT_TRUE(followed);
+    }
 
     EXPECT_EQ(OpenFile(file.c_str(), kOpenWrite | kOpenCreate | kOpenExclusive), -1);
     EXPECT_EQ(errno, EEXIST);
@@ -55,6 +56,8 @@ TEST(HostFile, FlagsRefuseWhatTheyName) {
     FileInfo info{};
     ASSERT_TRUE(StatFile(cut.get(), &info));
     EXPECT_EQ(info.size, 0);
+    if (!linked)
+        GTEST_SKIP() << "this host makes no symbolic links: the no-follow open is unchecked";
 }
 
 TEST(HostFile, PositionedTransfersLeaveThePositionAlone) {
@@ -82,19 +85,34 @@ TEST(HostFile, StatusTellsKindsOwnerAndIdentity) {
     kes_test::ScratchDir dir;
     const std::string file = dir / "file";
     WriteText(file, "12345");
-    std::filesystem::create_symlink(file, dir / "link");
-
-    FileInfo viaLink{}, link{}, plain{};
-    ASSERT_TRUE(StatPath((dir / "link").c_str(), &viaLink));
-    ASSERT_TRUE(StatLink((dir / "link").c_str(), &link));
+    FileInfo plain{}, again{};
     ASSERT_TRUE(StatPath(file.c_str(), &plain));
-    EXPECT_EQ(viaLink.kind, FileKind::kRegular);
-    EXPECT_EQ(viaLink.size, 5);
-    EXPECT_TRUE(viaLink.owned_by_self);
-    EXPECT_EQ(link.kind, FileKind::kSymlink);
-    EXPECT_EQ(viaLink.inode, plain.inode);
-    EXPECT_EQ(viaLink.device, plain.device);
-    EXPECT_NE(link.inode, plain.inode);
+    EXPECT_EQ(plain.kind, FileKind::kRegular);
+    EXPECT_EQ(plain.size, 5);
+    EXPECT_TRUE(plain.owned_by_self);
+    {
+        // The identity is the file's, whichever way it is reached.
+        UniqueFd open(OpenFile(file.c_str(), kOpenRead));
+        ASSERT_TRUE(StatFile(open.get(), &again));
+        EXPECT_EQ(again.inode, plain.inode);
+        EXPECT_EQ(again.device, plain.device);
+        WriteText(dir / "other", "x");
+        ASSERT_TRUE(StatPath((dir / "other").c_str(), &again));
+        EXPECT_NE(again.inode, plain.inode);
+    }
+
+    const bool linked = korvo::test::makeSymbolicLink(file, dir / "link");
+    if (linked) {
+        FileInfo viaLink{}, link{};
+        ASSERT_TRUE(StatPath((dir / "link").c_str(), &viaLink));
+        ASSERT_TRUE(StatLink((dir / "link").c_str(), &link));
+        EXPECT_EQ(viaLink.kind, FileKind::kRegular);
+        EXPECT_EQ(viaLink.size, 5);
+        EXPECT_EQ(link.kind, FileKind::kSymlink);
+        EXPECT_EQ(viaLink.inode, plain.inode);
+        EXPECT_EQ(viaLink.device, plain.device);
+        EXPECT_NE(link.inode, plain.inode);
+    }
 
     FileInfo directory{};
     ASSERT_TRUE(StatPath(dir.path().c_str(), &directory));
@@ -102,6 +120,8 @@ TEST(HostFile, StatusTellsKindsOwnerAndIdentity) {
     errno = 0;
     EXPECT_FALSE(StatPath((dir / "missing").c_str(), &directory));
     EXPECT_EQ(errno, ENOENT);
+    if (!linked)
+        GTEST_SKIP() << "this host makes no symbolic links: the link's status is unchecked";
 }
 
 TEST(HostFile, OpenDescriptorOutlivesRemovalAndReplacement) {
@@ -121,7 +141,12 @@ TEST(HostFile, OpenDescriptorOutlivesRemovalAndReplacement) {
     WriteText(dir / "new", "newer");
     ASSERT_TRUE(RenameReplacing((dir / "new").c_str(), file.c_str()));
     ASSERT_TRUE(BriefStatFile(held.get(), &brief));
-    EXPECT_EQ(brief.links, 0u);
+    // Wine shows neither a pending deletion nor a new name through a held
+    // handle: the replaced file still counts its old name there.
+    const bool namesSeen = !korvo::test::runningUnderWine();
+    if (namesSeen) {
+        EXPECT_EQ(brief.links, 0u);
+    }
     EXPECT_EQ(ReadAll(held.get()), "old");
     UniqueFd current(OpenFile(file.c_str(), kOpenRead));
     EXPECT_EQ(ReadAll(current.get()), "newer");
@@ -131,6 +156,8 @@ TEST(HostFile, OpenDescriptorOutlivesRemovalAndReplacement) {
     EXPECT_FALSE(RemoveFile(file.c_str()));
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(CheckAccess(file.c_str(), kAccessExists));
+    if (!namesSeen)
+        GTEST_SKIP() << "Wine keeps a replaced file's name count: the count is unchecked";
 }
 
 TEST(HostFile, DirectoriesAndAccess) {

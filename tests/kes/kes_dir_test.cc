@@ -75,11 +75,12 @@ TEST_F(KesDirTest, OpenFailuresStillHandBackARecordToClose) {
 
 TEST_F(KesDirTest, PathsWithoutRoomForTheWildcardAreRefused) {
     for (size_t length : {size_t{1021}, size_t{1022}, size_t{1500}}) {
-        std::string path = scratch.path();  // "/." repeated names it at any length
+        // "/." repeated, and a final separator, name it at any length.
+        std::string path = scratch.path();
         while (path.size() + 2 <= length)
             path += "/.";
         if (path.size() < length)
-            path = "/" + path;
+            path += "/";
         KesDir *dir = nullptr;
         KesDirOpen(&status, &dir, path.c_str());
         if (length < 1022)

@@ -130,7 +130,12 @@ TEST_F(KesFileTest, OpenFlagsKeepTheirMeaning) {
     Close(file);
     struct stat info;
     ASSERT_EQ(stat(path.c_str(), &info), 0);
+#if defined(_WIN32)
+    // No POSIX modes here: a created file is writable, not read-only.
+    EXPECT_EQ(info.st_mode & 0200, 0200u);
+#else
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+#endif
 }
 
 // The access bits translate one by one into the host's access modes: read
@@ -273,8 +278,13 @@ TEST_F(KesFileTest, InfoDescribesTheFileAndItsOwner) {
     std::string name(length + 1, '#');
     ExpectStatus(*KesFileGetOwner(&status, name.data(), path.c_str(), length + 1), KES_OK, 0, 0);
     EXPECT_STREQ(name.c_str(), me.c_str());
+#if defined(_WIN32)
+    constexpr int32_t kNoRoom = 122;  // ERROR_INSUFFICIENT_BUFFER
+#else
+    constexpr int32_t kNoRoom = ERANGE;
+#endif
     ExpectStatus(*KesFileGetOwner(&status, name.data(), path.c_str(), length), KES_SYSTEM_ERROR,
-                 200 + ERANGE, 3);
+                 200 + kNoRoom, 3);
     EXPECT_EQ(name[0], '\0');
     ExpectStatus(*KesFileGetOwner(&status, name.data(), (scratch / "missing").c_str(), length + 1),
                  KES_SYSTEM_ERROR, 200 + ENOENT, 4);
@@ -337,7 +347,14 @@ TEST_F(KesFileTest, TemporaryFilesHaveNoNameAndVanishOnClose) {
     size_t done = 0;
     KesFileRead(&status, file, buffer, sizeof buffer, &done);
     EXPECT_EQ(std::string(buffer, done), "scratch data");
+#if defined(_WIN32)
+    // Its name goes at once only where the volume deletes with POSIX
+    // semantics; elsewhere (Wine) one name stays until the close.
+    const auto names = std::distance(std::filesystem::directory_iterator(scratch.path()), {});
+    EXPECT_LE(names, 1);
+#else
     EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
+#endif
     Close(file);
     EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
 

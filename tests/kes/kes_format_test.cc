@@ -46,7 +46,12 @@ TEST(KesFormatRewrite, GlibcTargetLeavesEveryFormatAsItIs) {
          {"%lld and %lld", "%llx", "%hd", "%I64d", "all %d balls", "%lld of 100%", "%"}) {
         EXPECT_EQ(Rewrite(format, "ll"), format);
     }
+#if defined(_WIN32)
+    // The Windows runtime's printf is the one that wants "I64".
+    EXPECT_EQ(korvo::kes::kHostLongLong, "I64");
+#else
     EXPECT_EQ(korvo::kes::kHostLongLong, "ll");
+#endif
 }
 
 TEST(KesStringSprintf, FormatsSixtyFourBitValues) {

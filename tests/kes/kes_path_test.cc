@@ -100,13 +100,29 @@ TEST(KesPath, NameAndParentTakeTheLastSeparatorOfEitherKind) {
     char inPlace[] = "/depot/bucket/entry";
     EXPECT_STREQ(KesPathGetParent(inPlace, inPlace, sizeof inPlace), "/depot/bucket");
 
-    // The host's style: only a leading '/' is absolute, and every path native.
+    // The host's style. On Windows drive letters and UNC names are absolute,
+    // a path that begins with one '/' is not native and is left as it is,
+    // and localising turns slashes into backslashes.
     EXPECT_TRUE(KesPathIsPathAbsolute("/x"));
+    char path[] = "/a/b";
+#if defined(_WIN32)
+    EXPECT_TRUE(KesPathIsPathAbsolute("D:\\x"));
+    EXPECT_TRUE(KesPathIsPathAbsolute("\\\\srv\\share"));
+    EXPECT_FALSE(KesPathIsPathAbsolute("D:/x"));
+    EXPECT_FALSE(KesPathIsPrefixNative("/x"));
+    EXPECT_TRUE(KesPathIsPrefixNative("D:/x"));
+    EXPECT_EQ(KesPathLocalize(path), nullptr);
+    EXPECT_STREQ(path, "/a/b");
+    char relative[] = "a/b/d";
+    EXPECT_EQ(KesPathLocalize(relative), relative);
+    EXPECT_STREQ(relative, "a\\b\\d");
+#else
+    // Only a leading '/' is absolute, and every path native.
     EXPECT_FALSE(KesPathIsPathAbsolute("D:\\x"));
     EXPECT_TRUE(KesPathIsPrefixNative("/x"));
-    char path[] = "/a/b";
     EXPECT_EQ(KesPathLocalize(path), path);
     EXPECT_STREQ(path, "/a/b");
+#endif
 }
 
 TEST(KesPath, MakeAbsoluteStartsFromTheCurrentDirectory) {
@@ -114,8 +130,15 @@ TEST(KesPath, MakeAbsoluteStartsFromTheCurrentDirectory) {
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     char buffer[1200];
     ASSERT_EQ(KesPathMakeAbsolute(buffer, "rel/x", sizeof buffer), buffer);
-    EXPECT_EQ(std::string(buffer),
-              std::string(cwd) + (std::string(cwd) == "/" ? "" : "/") + "rel/x");
+    // The current directory and the path are joined with the host's own
+    // separator; the path itself is copied as given.
+#if defined(_WIN32)
+    const std::string separator = "\\";
+#else
+    const std::string separator = "/";
+#endif
+    const std::string root(cwd);
+    EXPECT_EQ(std::string(buffer), root + (root.ends_with(separator) ? "" : separator) + "rel/x");
     // A current directory that does not fit is a failure with an empty buffer.
     char tiny[2] = "x";
     if (std::string(cwd).size() >= sizeof tiny) {

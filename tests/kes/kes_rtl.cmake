@@ -1,5 +1,6 @@
 # Test libraries and a loader program for KesRtlLoad. The same probe library
-# is built three times; each copy answers kes_rtl_probe() with its own number:
+# is built three times; each copy answers kes_rtl_probe() with its own number
+# (".dll" in place of ".so" on Windows):
 #   rtl/both/kesprobe.so       1
 #   rtl/both/libkesprobe.so    2
 #   rtl/libonly/libkesprobe.so 3
@@ -15,7 +16,7 @@ foreach(variant IN ITEMS "both;;1" "both;lib;2" "libonly;lib;3")
   korvo_warnings(${target})
   target_compile_definitions(${target} PRIVATE KES_RTL_PROBE_NUMBER=${number})
   set_target_properties(${target} PROPERTIES
-    PREFIX "${prefix}" OUTPUT_NAME kesprobe SUFFIX ".so"
+    PREFIX "${prefix}" OUTPUT_NAME kesprobe SUFFIX "${CMAKE_SHARED_LIBRARY_SUFFIX}"
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/rtl/${folder})
   add_dependencies(kes_tests ${target})
 endforeach()

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kes/kes_rtl.h"
@@ -79,7 +80,13 @@ TEST(KesSystem, ExitRunsNoHandlersAndFlushesNothing) {
 
 // The probe library is built three times (tests/kes/kes_rtl.cmake); each copy
 // answers kes_rtl_probe() with its number: rtl/both/kesprobe.so 1,
-// rtl/both/libkesprobe.so 2, rtl/libonly/libkesprobe.so 3.
+// rtl/both/libkesprobe.so 2, rtl/libonly/libkesprobe.so 3 (".dll" on Windows).
+#if defined(_WIN32)
+constexpr std::string_view kLibrarySuffix = ".dll";
+#else
+constexpr std::string_view kLibrarySuffix = ".so";
+#endif
+
 class KesRtl : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -99,9 +106,17 @@ class KesRtl : public ::testing::Test {
     // Runs the loader program with a library search path: its exit status is
     // the number of the copy it loaded, 100 for none.
     int loadThroughSearchPath(const std::string &searchPath, std::vector<std::string> arguments) {
+#if defined(_WIN32)
+        // PATH also finds the loader's own DLLs: the directory goes before it.
+        const char *path = std::getenv("PATH");
+        const std::string search = path != nullptr ? searchPath + ";" + path : searchPath;
+        arguments.insert(arguments.begin(), binaries_ + "/kes_rtl_loader.exe");
+#else
+        const std::string &search = searchPath;
         arguments.insert(arguments.begin(), binaries_ + "/kes_rtl_loader");
+#endif
         return korvo::test::runProgram(arguments,
-                                       {{korvo::test::librarySearchPathVariable(), searchPath}});
+                                       {{korvo::test::librarySearchPathVariable(), search}});
     }
     std::string binaries_, rtl_;
 };
@@ -112,7 +127,8 @@ TEST_F(KesRtl, CandidateOrder) {
     EXPECT_EQ(probe(KesRtlLoad("kesprobe", libOnly.c_str())), 3);
     EXPECT_EQ(probe(KesRtlLoad("kesprobe", rtl_.c_str())), 0);
     // A name with a separator is a path, whatever the directory.
-    EXPECT_EQ(probe(KesRtlLoad((both + "/libkesprobe.so").c_str(), libOnly.c_str())), 2);
+    const std::string path = both + "/libkesprobe" + std::string(kLibrarySuffix);
+    EXPECT_EQ(probe(KesRtlLoad(path.c_str(), libOnly.c_str())), 2);
     EXPECT_EQ(probe(KesRtlLoad(nullptr, both.c_str())), 0);
 
     EXPECT_EQ(loadThroughSearchPath(both, {"kesprobe"}), 1);
@@ -121,15 +137,16 @@ TEST_F(KesRtl, CandidateOrder) {
     EXPECT_EQ(loadThroughSearchPath(rtl_, {"kesprobe"}), 100);
 
     // Candidates longer than 511 characters are not tried: "<dir>/kesprobe.so"
-    // is 12 longer than the directory, padded here with "/.".
+    // is 12 longer than the directory (13 with ".dll"), padded here with "/.".
+    const size_t longest = 511 - (std::string_view("/kesprobe").size() + kLibrarySuffix.size());
     auto padded = [&](size_t length) {
         std::string dir = both + ((length - both.size()) % 2 ? "/" : "");
         while (dir.size() < length)
             dir += "/.";
         return dir;
     };
-    EXPECT_EQ(probe(KesRtlLoad("kesprobe", padded(499).c_str())), 1);
-    EXPECT_EQ(probe(KesRtlLoad("kesprobe", padded(500).c_str())), 0);
+    EXPECT_EQ(probe(KesRtlLoad("kesprobe", padded(longest).c_str())), 1);
+    EXPECT_EQ(probe(KesRtlLoad("kesprobe", padded(longest + 1).c_str())), 0);
 }
 
 TEST_F(KesRtl, ResolvingAndUnloading) {

@@ -55,6 +55,16 @@ std::string fileWithoutExtendedAttributes();
 // The name of the account the process runs as.
 std::string currentAccountName();
 
+// Makes `link` a symbolic link to `target`; false where the host (or the
+// account) cannot make one, so that callers check the rest and skip the
+// link's part. On Windows the link is made without the privilege
+// (developer mode) and only counts once the file system shows it.
+bool makeSymbolicLink(const std::string &target, const std::string &link);
+
+// True when the test runs under Wine rather than on Windows itself, for the
+// checks of what Wine answers differently (and says so when skipping).
+bool runningUnderWine();
+
 // What the host's kernel says it is: its name, machine and release (uname);
 // nullopt where there is no such call (Windows).
 struct HostNames {

@@ -100,6 +100,14 @@ std::string currentAccountName() {
     return me != nullptr ? me->pw_name : std::string();
 }
 
+bool makeSymbolicLink(const std::string &target, const std::string &link) {
+    return ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+bool runningUnderWine() {
+    return false;
+}
+
 std::optional<HostNames> hostNames() {
     utsname names{};
     if (::uname(&names) != 0)

@@ -162,6 +162,24 @@ std::string currentAccountName() {
     return ::GetUserNameA(name, &size) ? std::string(name) : std::string();
 }
 
+bool makeSymbolicLink(const std::string &target, const std::string &link) {
+    // Wine takes the call and makes nothing: the link counts only once its
+    // reparse point is there.
+    constexpr DWORD kWithoutPrivilege = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    const std::wstring wideTarget = std::filesystem::path(target).make_preferred().wstring();
+    const std::wstring wideLink = std::filesystem::path(link).make_preferred().wstring();
+    if (!::CreateSymbolicLinkW(wideLink.c_str(), wideTarget.c_str(), kWithoutPrivilege))
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(wideLink.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool runningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::optional<HostNames> hostNames() {
     return std::nullopt;
 }

@@ -9,9 +9,6 @@
 //   - that key opened as a file-list stream, whose id is the first string.
 // Progress records are made (under a scratch work directory) but never
 // saved.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +17,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_scratch.hpp"
 #include "properties/korvo_types.h"
 #include "runtime/mg_memory.h"
 #include "stream/net_stream.h"
@@ -109,9 +107,8 @@ void make_key(const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // A scratch work directory for the whole run, removed at its end.
     static const bool ready = [] {
-        static char work[] = "/tmp/korvo-fuzz-keys-XXXXXX";
-        check(mkdtemp(work) != nullptr);
-        setenv("KORVO_WORK_DIR", work, 1);
+        static const std::string work = korvo::fuzz::make_scratch_directory("korvo-fuzz-keys-");
+        korvo::fuzz::set_environment("KORVO_WORK_DIR", work.c_str());
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(work, ignored);

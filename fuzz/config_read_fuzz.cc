@@ -1,14 +1,14 @@
 // Fuzzes the configuration reader: the input is the file's contents. The
 // reader must fill a slot only with a value that a line of the file holds,
 // trimmed, and never read a line past its limit.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_scratch.hpp"
 #include "runtime/config.h"
 #include "runtime/log.h"
 #include "runtime/mg_memory.h"
@@ -17,14 +17,16 @@ using korvo::fuzz::check;
 
 namespace {
 
-// One file for the whole run, rewritten for every input.
+// One file for the whole run, rewritten for every input, in a folder that
+// goes when the run ends.
 const std::string &scratch_file() {
     static const std::string path = [] {
-        std::string pattern = "/tmp/korvo_fuzz_config_XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        check(fd >= 0);
-        ::close(fd);
-        return pattern;
+        static const std::string folder = korvo::fuzz::make_scratch_directory("korvo_fuzz_config_");
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
+        return folder + "/config";
     }();
     return path;
 }

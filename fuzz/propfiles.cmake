@@ -1,5 +1,3 @@
-# POSIX_ONLY: a harness that makes its temporary files, folders, sockets or
-# environment with POSIX calls is replayed on POSIX hosts only.
 # Property files of every layout loaded from arbitrary bytes.
 korvo_add_fuzz_target(NAME propfiles_load
-  SOURCE ${CMAKE_CURRENT_LIST_DIR}/propfiles_load.cc LIBS korvo POSIX_ONLY)
+  SOURCE ${CMAKE_CURRENT_LIST_DIR}/propfiles_load.cc LIBS korvo)

@@ -2,17 +2,15 @@
 // marked and a bare file. A load either gives a list whose encoding is the
 // file's body (and whose header words agree with the body's size), or raises
 // message 19 or 35 and leaves the caller's header empty. Everything is
-// freed, so leaks show. The file is a memory file reached by its
-// /proc/self/fd path, so that no disk is touched.
-#include <sys/mman.h>
-#include <unistd.h>
-
+// freed, so leaks show. The file is an InputFile (a memory file on Linux,
+// so that no disk is touched there).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_scratch.hpp"
 #include "fuzz/properties_fuzz.hpp"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
@@ -31,16 +29,6 @@ uint32_t le32(const uint8_t *p) {
 uint32_t be32(const uint8_t *p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
-
-struct MemoryFile {
-    int fd = ::memfd_create("propfiles", MFD_CLOEXEC);
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-    MemoryFile() { check(fd >= 0); }
-    void fill(const uint8_t *data, size_t size) {
-        check(::ftruncate(fd, 0) == 0);
-        check(size == 0 || ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
-    }
-};
 
 // Loads the file in one layout; the header size of the layout is `header`
 // (0 for bare).
@@ -78,7 +66,7 @@ void load_one(const std::string &path, const uint8_t *data, size_t size, size_t 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const int registered = korvo_init();
-    static MemoryFile file;
+    static korvo::fuzz::InputFile file;
     check(registered == 1);
     file.fill(data, size);
     load_one(file.path, data, size, 4, properties_load);

@@ -3,10 +3,13 @@
 // in the input; lines taken and lines skipped are at most the input's lines.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_scratch.hpp"
 #include "stream/remote_dir_lines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -17,7 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     struct Close {
         void operator()(std::FILE *file) const { std::fclose(file); }
     };
-    const std::unique_ptr<std::FILE, Close> file(fmemopen(bytes.data(), bytes.size(), "r"));
+    // The reader reads a FILE: the input becomes a file of its own, read
+    // in binary mode so that every byte arrives as it is.
+    static const std::string path = [] {
+        static const std::string folder = korvo::fuzz::make_scratch_directory("korvo_fuzz_lines_");
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
+        return folder + "/remote.dir";
+    }();
+    korvo::fuzz::write_bytes(path, bytes);
+    const std::unique_ptr<std::FILE, Close> file(std::fopen(path.c_str(), "rb"));
     check(file != nullptr);
     korvo::stream::DirectoryLines lines(file.get());
     std::string line;

@@ -1,12 +1,14 @@
 // Exception frames: a per-thread stack of frames, each a list of objects to
 // destroy when the frame closes. Level 0 is the thread's own frame, for
 // objects delegated while no frame is open; it closes when the thread ends.
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "runtime/log.h"
 #include "runtime/raise.h"
 #include "runtime/raise.hpp"
+#include "runtime/thread_exit.hpp"
 
 namespace korvo::rt {
 namespace {
@@ -75,9 +77,22 @@ class FrameStack {
     std::vector<std::vector<Delegation>> frames_;
 };
 
+void release_frames(void *stack) {
+    std::default_delete<FrameStack>()(static_cast<FrameStack *>(stack));
+}
+
+// The thread's stack, made at its first use and closed when the thread
+// ends (run_at_thread_exit, which does not depend on the thread_local
+// storage that holds the pointer still being there then).
 FrameStack &frames() {
-    thread_local FrameStack stack;
-    return stack;
+    constinit thread_local FrameStack *stack = nullptr;
+    if (stack == nullptr) {
+        auto fresh = std::make_unique<FrameStack>();
+        if (!run_at_thread_exit(&release_frames, fresh.get()))
+            throw std::bad_alloc();
+        stack = fresh.release();
+    }
+    return *stack;
 }
 
 }  // namespace

@@ -34,6 +34,18 @@ constexpr std::int64_t kCarving = std::int64_t{1} << 40;  // the bias of an open
 // The shared pool keeps up to kKeptFreeSlabBytes of free slabs: enough for
 // the decodes of TOCs of a few thousand segments to find their slabs warm.
 
+// Whether a thread's thread_local destructors still see its other
+// thread_local objects as it left them. mingw-w64 emulates thread-local
+// storage and releases a thread's copies before those destructors run,
+// which then find fresh zeroed ones: there a count of freed carved blocks
+// kept for the thread's exit would be lost with its slab, so each free is
+// subtracted from its slab at once.
+#if defined(_WIN32)
+constexpr bool kExitSeesThreadState = false;
+#else
+constexpr bool kExitSeesThreadState = true;
+#endif
+
 // Where a slab's first block tag lies: its bytes must be aligned to 16.
 constexpr std::size_t kFirstTag = (sizeof(Slab) + 8 + 15) / 16 * 16 - 8;
 static_assert(kFirstTag % 16 == 8 && kFirstTag >= sizeof(Slab));

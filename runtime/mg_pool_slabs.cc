@@ -135,7 +135,7 @@ void subtract_freed() {
 
 void release_carved(void *block, std::uint64_t tag) {
     auto *slab = reinterpret_cast<Slab *>(static_cast<char *>(block) - (tag >> 32));
-    if (thread_exiting()) {
+    if (!kExitSeesThreadState || thread_exiting()) {
         subtract(slab, 1);
         return;
     }

@@ -1,204 +1,49 @@
 // Finding and loading the CDS client, each case in a fresh process: in the
-// running program, on the library search path, through the registry file and
-// the client's cds.cfg; clients and configurations the loader must refuse;
-// and concurrent first calls.
+// running program and on the library search path; a client the loader must
+// refuse; and concurrent first calls.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "cds/cds.h"
-#include "tests/cds/cds_process.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds/cds_loader_fixture.hpp"
 
 namespace {
 
-using cds_test::EnvChanges;
-using cds_test::ProgramRun;
-
-const char kSection[] = "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\CDSClient]";
-
-// The lines the loader writes while it fills the first `count` slots.
-std::vector<std::string> loading_lines(int count) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; ++i) {
-        char line[128];
-        std::snprintf(line, sizeof line, "korvo: cds_load: loading %s into cds_funcs + %p",
-                      cds_func_items[i].name, reinterpret_cast<void *>(cds_func_items[i].offset));
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::vector<std::string> with(std::vector<std::string> lines,
-                              const std::vector<std::string> &more) {
-    lines.insert(lines.end(), more.begin(), more.end());
-    return lines;
-}
-
-const std::string kLoaded = "korvo: cds_init: cds_load() returned 0.";
-const std::string kNotLoaded = "korvo: cds_init: cds_load() returned -1.";
-const std::string kNoHome =
-    "korvo: cds_get_lib_dir: Could not determine the CDS configuration file.";
-
-class LoaderTest : public testing::Test {
-  protected:
-    // Runs the probe with nothing to find unless `changes` says otherwise.
-    ProgramRun probe(const EnvChanges &changes, bool linked = false, int threads = 1) {
-        EnvChanges all{{"LD_LIBRARY_PATH", std::nullopt},
-                       {"KORVO_REGISTRY_FILE", scratch / "no-registry.ini"},
-                       {"KORVO_LOG_FILE", std::nullopt},
-                       {"KORVO_LOG_LEVEL", std::nullopt},
-                       {"PATH", "/usr/bin:/bin"}};
-        for (const auto &[name, value] : changes)
-            all[name] = value;
-        ProgramRun run = cds_test::run_program(linked ? CDS_TEST_PROBE_LINKED : CDS_TEST_PROBE,
-                                               {std::to_string(threads)}, all, scratch.path());
-        EXPECT_EQ(run.status, 0) << run.err;
-        return run;
-    }
-
-    // A copy of `library` as <directory>/libCDSClient.so.
-    std::string install(const std::string &library, const std::string &directory) {
-        std::filesystem::create_directories(directory);
-        const std::string target = directory + "/libCDSClient.so";
-        std::filesystem::copy_file(library, target,
-                                   std::filesystem::copy_options::overwrite_existing);
-        return target;
-    }
-
-    // A client home (with its lib/CacheMgr.jar) whose cds.cfg holds
-    // `config`, named by a registry file that holds `registry` (with
-    // "%HOME%" replaced by the home).
-    std::string make_home(const std::string &config, std::string registry) {
-        const std::string home = scratch / "home";
-        std::filesystem::create_directories(home + "/lib");
-        cds_test::write_file(home + "/lib/CacheMgr.jar", "");
-        cds_test::write_file(home + "/cds.cfg", config);
-        for (size_t at; (at = registry.find("%HOME%")) != std::string::npos;)
-            registry.replace(at, 6, home);
-        cds_test::write_file(registry_file(), registry);
-        return home;
-    }
-    std::string registry_file() const { return scratch / "registry.ini"; }
-
-    cds_test::ScratchDir scratch;
-};
+using namespace cds_loader_test;
 
 TEST_F(LoaderTest, ClientInTheRunningProgramIsUsedAsItIs) {
-    const ProgramRun run = probe({}, true);
+    const std::string path = linked_path();
+    const ProgramRun run = probe({{"PATH", path}}, true);
     EXPECT_EQ(run.korvo_lines(), with(loading_lines(5), {kLoaded}));
-    EXPECT_EQ(run.printed("PATH"), "/usr/bin:/bin");
-    EXPECT_EQ(run.printed("CLIENT"), std::filesystem::canonical(CDS_TEST_CLIENT).string());
+    EXPECT_EQ(run.printed("PATH"), path);
+    EXPECT_TRUE(
+        same_file(run.printed("CLIENT"), std::filesystem::canonical(CDS_TEST_CLIENT).string()))
+        << run.out;
 }
 
 TEST_F(LoaderTest, ClientOnTheSearchPathNeedsNoRegistry) {
     const std::string library = install(CDS_TEST_CLIENT, scratch / "lib");
-    const ProgramRun run = probe({{"LD_LIBRARY_PATH", scratch / "lib"}});
+    const std::string path = search_path_with(scratch / "lib");
+    const ProgramRun run = probe({{kLibraryPathVariable, path}});
     EXPECT_EQ(run.korvo_lines(), with(loading_lines(5), {kLoaded}));
-    EXPECT_EQ(run.printed("CLIENT"), library);
-    EXPECT_EQ(run.printed("PATH"), "/usr/bin:/bin");
-}
-
-TEST_F(LoaderTest, ClientFoundThroughTheRegistryAndItsConfiguration) {
-    const std::string home = scratch / "home";
-    make_home(
-        "# client settings\nCacheSize=100\nClassPath = " + home +
-            "/lib/CacheMgr.jar\nClassPath = /elsewhere/CacheMgr.jar\n",
-        std::string("[Other]\ncds_home=/nowhere\n") + kSection + "\r\n  CDS_HOME = %HOME%\r\n");
-    const std::string directory = home + "/lib/../cds";
-    install(CDS_TEST_CLIENT, home + "/cds");
-
-    ProgramRun run = probe({{"KORVO_REGISTRY_FILE", registry_file()}});
-    EXPECT_EQ(run.korvo_lines(), with(loading_lines(5), {kLoaded}));
-    EXPECT_EQ(run.printed("CLIENT"), directory + "/libCDSClient.so");
-    EXPECT_EQ(run.printed("PATH"), "/usr/bin:/bin:" + directory);
-
-    // With PATH unset, the directory becomes the whole PATH.
-    run = probe({{"KORVO_REGISTRY_FILE", registry_file()}, {"PATH", std::nullopt}});
-    EXPECT_EQ(run.printed("PATH"), directory);
-    EXPECT_EQ(run.korvo_lines().back(), kLoaded);
+    EXPECT_TRUE(same_file(run.printed("CLIENT"), library)) << run.out;
+    // The loader leaves the search path as it found it.
+    EXPECT_EQ(run.printed("PATH"), kLibraryPathVariable == std::string("PATH") ? path : base_path);
 }
 
 TEST_F(LoaderTest, ClientWithoutPublishFileIsRefused) {
     install(CDS_TEST_STUB_CLIENT, scratch / "stub");
-    const ProgramRun run = probe({{"LD_LIBRARY_PATH", scratch / "stub"}});
+    const ProgramRun run = probe({{kLibraryPathVariable, search_path_with(scratch / "stub")}});
     EXPECT_EQ(run.korvo_lines(), with(loading_lines(4), {kNotLoaded}));
 }
 
 TEST_F(LoaderTest, ConcurrentFirstCallsLoadOnce) {
     install(CDS_TEST_CLIENT, scratch / "lib");
-    const ProgramRun run = probe({{"LD_LIBRARY_PATH", scratch / "lib"}}, false, 8);
+    const ProgramRun run =
+        probe({{kLibraryPathVariable, search_path_with(scratch / "lib")}}, false, 8);
     EXPECT_EQ(run.korvo_lines(), with(loading_lines(5), {kLoaded}));
-}
-
-TEST_F(LoaderTest, RegistryAndConfigurationFaultsSayWhy) {
-    // No registry file at all.
-    EXPECT_EQ(probe({}).korvo_lines(), (std::vector<std::string>{kNoHome, kNotLoaded}));
-
-    // A registry file without the key, or with the key but not the value.
-    make_home(
-        "ClassPath=/x/CacheMgr.jar\n",
-        "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Other]\ncds_home=%HOME%\n" +
-            std::string(kSection) + "\nhome=%HOME%\n");
-    EXPECT_EQ(probe({{"KORVO_REGISTRY_FILE", registry_file()}}).korvo_lines(),
-              (std::vector<std::string>{kNoHome, kNotLoaded}));
-
-    // A home longer than the registry value may be.
-    cds_test::write_file(registry_file(),
-                         std::string(kSection) + "\ncds_home=/" + std::string(300, 'h') + "\n");
-    EXPECT_EQ(probe({{"KORVO_REGISTRY_FILE", registry_file()}}).korvo_lines(),
-              (std::vector<std::string>{kNoHome, kNotLoaded}));
-
-    // A FIFO in the registry file's place is refused without waiting for a
-    // writer.
-    const std::string fifo = scratch / "fifo.ini";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(probe({{"KORVO_REGISTRY_FILE", fifo}}).korvo_lines(),
-              (std::vector<std::string>{kNoHome, kNotLoaded}));
-
-    // A home without cds.cfg.
-    const std::string home = make_home("", std::string(kSection) + "\ncds_home=%HOME%\n");
-    std::filesystem::remove(home + "/cds.cfg");
-    EXPECT_EQ(
-        probe({{"KORVO_REGISTRY_FILE", registry_file()}}).korvo_lines(),
-        (std::vector<std::string>{
-            "korvo: cds_get_lib_dir: Could not open " + home + "/cds.cfg for read.", kNotLoaded}));
-
-    // A class path without the client's jar, and a line without '='.
-    for (const char *config :
-         {"ClassPath = /opt/cds/lib/other.jar\n", "ClassPath /opt/CacheMgr.jar\n"}) {
-        make_home(config, std::string(kSection) + "\ncds_home=%HOME%\n");
-        EXPECT_EQ(probe({{"KORVO_REGISTRY_FILE", registry_file()}}).korvo_lines(),
-                  (std::vector<std::string>{kNotLoaded}))
-            << config;
-    }
-}
-
-TEST_F(LoaderTest, LongConfigurationLinesAreSkippedWhole) {
-    const std::string home = scratch / "home";
-    install(CDS_TEST_CLIENT, home + "/cds");
-    const std::string skipped =
-        "korvo: cds_get_lib_dir: Skipped 2 lines longer than 259 characters in " + home +
-        "/cds.cfg.";
-    // The tail of a long line is not taken for a line of its own, and a
-    // ClassPath line that is too long is not cut short.
-    const std::string long_comment = "#" + std::string(259, '-') + "ClassPath=/wrong/CacheMgr.jar";
-    const std::string long_class_path =
-        "ClassPath=" + home + "/lib/" + std::string(260, 'x') + "/../../lib/CacheMgr.jar";
-    make_home(long_comment + "\n" + long_class_path + "\n",
-              std::string(kSection) + "\ncds_home=%HOME%\n");
-    EXPECT_EQ(probe({{"KORVO_REGISTRY_FILE", registry_file()}}).korvo_lines(),
-              (std::vector<std::string>{skipped, kNotLoaded}));
-
-    // Long lines before a proper one do not hide it.
-    make_home(long_comment + "\n" + long_comment + "\nClassPath=" + home + "/lib/CacheMgr.jar\n",
-              std::string(kSection) + "\ncds_home=%HOME%\n");
-    EXPECT_EQ(probe({{"KORVO_REGISTRY_FILE", registry_file()}}).korvo_lines(),
-              with({skipped}, with(loading_lines(5), {kLoaded})));
 }
 
 }  // namespace

@@ -3,12 +3,11 @@
 // the same moment, then prints what the process looks like afterwards:
 //   PATH=<the PATH variable, or "(unset)">
 //   CLIENT=<the file of every loaded CDS client library>
+// (cds_probe_modules_posix.cc / _win32.cc list the loaded libraries).
 // The library's own lines go to standard error as usual. Built twice: as
 // cds_probe, and linked with the client as cds_probe_linked (the client is
 // then part of the running program).
 //   cds_probe [threads]
-#include <link.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -21,20 +20,8 @@
 #include "cds/client/cds_client.h"
 #endif
 
-namespace {
-
-int print_client(dl_phdr_info *info, size_t, void *) {
-    const char *name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-    const char *base = std::strrchr(name, '/');
-    base = base != nullptr ? base + 1 : name;
-    // The loaded copies by their link name; the linked client by its SONAME.
-    if (std::strcmp(base, "libCDSClient.so") == 0 || std::strcmp(base, "CDSClient.so") == 0 ||
-        std::strcmp(base, "libCDSClient.so.1") == 0)
-        std::printf("CLIENT=%s\n", name);
-    return 0;
-}
-
-}  // namespace
+// Prints "CLIENT=<file>" for every loaded CDS client library.
+void print_clients();
 
 int main(int argc, char **argv) {
 #if defined(CDS_PROBE_LINKED)
@@ -58,6 +45,6 @@ int main(int argc, char **argv) {
         thread.join();
     const char *path = std::getenv("PATH");
     std::printf("PATH=%s\n", path != nullptr ? path : "(unset)");
-    dl_iterate_phdr(&print_client, nullptr);
+    print_clients();
     return 0;
 }

@@ -26,6 +26,7 @@ struct ProgramRun {
         std::vector<std::string> lines;
         std::istringstream stream(err);
         for (std::string line; std::getline(stream, line);) {
+            drop_carriage_return(line);
             const size_t start = line.find("korvo: ");
             if (start != std::string::npos)
                 lines.push_back(line.substr(start));
@@ -35,10 +36,21 @@ struct ProgramRun {
     // The value printed as "<name>=<value>", if any.
     std::optional<std::string> printed(const std::string &name) const {
         std::istringstream stream(out);
-        for (std::string line; std::getline(stream, line);)
+        for (std::string line; std::getline(stream, line);) {
+            drop_carriage_return(line);
             if (line.compare(0, name.size() + 1, name + "=") == 0)
                 return line.substr(name.size() + 1);
+        }
         return std::nullopt;
+    }
+
+    // A child's standard streams are in text mode on Windows, where lines
+    // end with "\r\n".
+    static void drop_carriage_return([[maybe_unused]] std::string &line) {
+#if defined(_WIN32)
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+#endif
     }
 };
 

@@ -1,12 +1,10 @@
 // Download steps of several threads in one process, through the scripted
-// client (cds_scripted_client.cc, loaded with dlopen) on a session of the
-// test's own: the steps take turns, each ends with its own package whichever
-// order the callbacks come in, a step whose callback never comes hands the
-// turn on after the three-hour limit (run at once through the wait
-// function), and a client that calls back on the caller's thread inside
-// DownloadFile ends the step.
-#include <dlfcn.h>
-
+// client (cds_scripted_client.cc, loaded through the Kes library loader) on
+// a session of the test's own: the steps take turns, each ends with its own
+// package whichever order the callbacks come in, a step whose callback never
+// comes hands the turn on after the three-hour limit (run at once through
+// the wait function), and a client that calls back on the caller's thread
+// inside DownloadFile ends the step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "cds/cds_download.hpp"
+#include "kes/kes_rtl.h"
 #include "tests/cds/cds_stderr.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
 #include "tests/properties/props_test_util.hpp"
@@ -47,13 +46,14 @@ void scripted_callback(uint32_t handle, int32_t status) {
 
 template <typename Function>
 Function resolve(void *library, const char *name) {
-    return reinterpret_cast<Function>(::dlsym(library, name));
+    return reinterpret_cast<Function>(KesRtlResolve(library, name));
 }
 
 // Loads the scripted client and points `session` and `script` at it; the
 // library handle, null when it could not be loaded.
 void *load_scripted(Session &session, Script &script) {
-    void *library = ::dlopen(CDS_TEST_SCRIPTED_CLIENT, RTLD_NOW | RTLD_LOCAL);
+    // A path is loaded as it is given.
+    void *library = KesRtlLoad(CDS_TEST_SCRIPTED_CLIENT, nullptr);
     if (library == nullptr)
         return nullptr;
     session.cds_funcs = {resolve<CdsDownloadFileFn>(library, "DownloadFile"),
@@ -89,7 +89,7 @@ class DownloadTurnsTest : public testing::Test {
   protected:
     void SetUp() override {
         library = load_scripted(session, script);
-        ASSERT_NE(library, nullptr) << ::dlerror();
+        ASSERT_NE(library, nullptr) << CDS_TEST_SCRIPTED_CLIENT;
         script.reset(folder.path().c_str(), 0);
         current_session = &session;
     }

@@ -214,16 +214,23 @@ TEST_F(CdsStreamTest, GatewayCommandsDuringADownloadEndTheStep) {
         for (const auto &package : packages)
             late.put_package(package.id, package.bytes);
         late.answer_with("p1", Answer::kLateHead, 60s);
+        // The channel's name: a socket's path, or on Windows the named pipe
+        // of that name, which is what the method is told.
         const std::string socket = scratch / "gateway.sock";
         std::filesystem::remove(socket);
-        stream_test::Program peer({kGateway, "--listen", socket, "--toc", peer_toc, "--timeout",
+#if defined(_WIN32)
+        const std::string channel = "\\\\.\\pipe\\" + socket;
+#else
+        const std::string channel = socket;
+#endif
+        stream_test::Program peer({kGateway, "--listen", channel, "--toc", peer_toc, "--timeout",
                                    "30", "--command", std::string(c.command) + "@0"});
-        ASSERT_EQ(peer.line(), "gateway: listening on " + socket);
+        ASSERT_EQ(peer.line(), "gateway: listening on " + channel);
         korvo::test::Pipe go, arrived;
         korvo::test::ChildStart start;
         start.args = {c.size_query ? "size-query" : "read", std::to_string(c.stop), late.url()};
         start.ends = {go.readEnd(), arrived.writeEnd()};
-        start.environment = {{"KORVO_GATEWAY", socket}};
+        start.environment = {{"KORVO_GATEWAY", channel}};
         auto method = start_method("StopADownloadByCommand", std::move(start), late.address());
         go.closeRead();
         arrived.closeWrite();

@@ -22,6 +22,12 @@ using stream_test::Program;
 class CxxSampleMethod : public stream_test::SampleMethodRun {
   protected:
     CxxSampleMethod() : SampleMethodRun(KORVO_SAMPLE_METHOD_CXX_PROGRAM) {}
+    void SetUp() override {
+        // What the library opens once per process (on Windows its first
+        // call opens handles it keeps) is open before the count begins.
+        korvo_init();
+        SampleMethodRun::SetUp();
+    }
 
     std::vector<std::string> serve(const std::vector<std::string> &options,
                                    const std::vector<std::string> &extra = {}) {

@@ -34,7 +34,10 @@ class Scratch : public ::testing::Test {
         dir_ = korvo::test::makeScratchDirectory(::testing::TempDir(), "korvo_config_");
         ASSERT_FALSE(dir_.empty());
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
     std::string write(const std::string &name, const std::string &text) {
         const std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << text;

@@ -43,6 +43,12 @@ class Program {
             if (end != std::string::npos) {
                 std::string line = buffered_.substr(0, end);
                 buffered_.erase(0, end + 1);
+#if defined(_WIN32)
+                // A program whose standard output is in text mode ends its
+                // lines with "\r\n" there.
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+#endif
                 return line;
             }
             const std::string chunk = out_.receiveSome(korvo::test::kWaitMilliseconds);

@@ -27,6 +27,46 @@
 
 #include <korvo/korvo.h>
 
+/* The few calls of the host that the example makes around the library: a
+ * directory of its own, the work directory in the environment, and the
+ * removal of what it made. */
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+
+static void make_dir(const char *dir) {
+    _mkdir(dir);
+}
+static char *make_temporary_dir(char *pattern) {
+    if (_mktemp_s(pattern, strlen(pattern) + 1) != 0 || _mkdir(pattern) != 0)
+        return NULL;
+    return pattern;
+}
+static void set_variable(const char *name, const char *value) {
+    _putenv_s(name, value);
+}
+static int remove_tree(const char *dir) {
+    char command[700];
+    snprintf(command, sizeof command, "rmdir /s /q \"%s\"", dir);
+    return system(command);
+}
+#else
+static void make_dir(const char *dir) {
+    mkdir(dir, 0700);
+}
+static char *make_temporary_dir(char *pattern) {
+    return mkdtemp(pattern);
+}
+static void set_variable(const char *name, const char *value) {
+    setenv(name, value, 1);
+}
+static int remove_tree(const char *dir) {
+    char command[700];
+    snprintf(command, sizeof command, "rm -rf '%s'", dir);
+    return system(command);
+}
+#endif
+
 static const char kData[] = "segment data";
 
 /* The segment's description, encoded, as the depot keeps it beside the
@@ -121,15 +161,15 @@ int main(int argc, char **argv) {
     char dir[512];
     if (keep) {
         snprintf(dir, sizeof dir, "%s", argv[1]);
-        mkdir(dir, 0700);
+        make_dir(dir);
     } else {
         snprintf(dir, sizeof dir, "%s/korvo_method.XXXXXX", cpl_tmpdir());
-        if (mkdtemp(dir) == NULL)
+        if (make_temporary_dir(dir) == NULL)
             return 1;
     }
     char depot_dir[600];
     snprintf(depot_dir, sizeof depot_dir, "%s/depot", dir);
-    setenv("KORVO_WORK_DIR", dir, 1);
+    set_variable("KORVO_WORK_DIR", dir);
 
     int failed = keep_segment(depot_dir, keep);
 
@@ -154,11 +194,7 @@ int main(int argc, char **argv) {
     properties_delete(list);
     mg_free(list);
 
-    if (!keep) {
-        char command[700];
-        snprintf(command, sizeof command, "rm -rf '%s'", dir);
-        if (system(command) != 0)
-            failed = 1;
-    }
+    if (!keep && remove_tree(dir) != 0)
+        failed = 1;
     return failed;
 }

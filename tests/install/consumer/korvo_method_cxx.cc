@@ -10,11 +10,34 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <random>
+#include <stdexcept>
 #include <string>
 
 #include <korvo/korvo.hpp>
 
 namespace {
+
+// A directory of this run's own under the endpoint's temporary directory.
+std::filesystem::path make_temporary_dir() {
+    std::random_device random;
+    for (int tries = 0; tries < 100; ++tries) {
+        std::filesystem::path dir = std::filesystem::path(cpl_tmpdir()) /
+                                    ("korvo_method_cxx." + std::to_string(random()));
+        if (std::filesystem::create_directory(dir))
+            return dir;
+    }
+    throw std::runtime_error("no temporary directory could be made");
+}
+
+// The work directory, for the library's progress records.
+void set_work_dir(const std::filesystem::path &dir) {
+#ifdef _WIN32
+    _putenv_s("KORVO_WORK_DIR", dir.string().c_str());
+#else
+    setenv("KORVO_WORK_DIR", dir.c_str(), 1);
+#endif
+}
 
 constexpr std::string_view kData = "segment data";
 
@@ -62,13 +85,10 @@ int main(int argc, char **argv) {
             dir = argv[1];
             std::filesystem::create_directories(dir);
         } else {
-            std::string pattern = std::string(cpl_tmpdir()) + "/korvo_method_cxx.XXXXXX";
-            if (::mkdtemp(pattern.data()) == nullptr)
-                return 1;
-            dir = pattern;
+            dir = make_temporary_dir();
         }
-        ::setenv("KORVO_WORK_DIR", dir.c_str(), 1);
-        keep_segment(dir / "depot", keep);
+        set_work_dir(dir);
+        keep_segment((dir / "depot").string(), keep);
         keep_progress();
 
         // Asking a list for a key it does not hold raises catalog message 36.

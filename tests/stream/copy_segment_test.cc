@@ -3,112 +3,31 @@
 // the kernel refuses to copy, and does not let a segment whose file changed
 // under it pass as whole.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "stream/copy_segment.h"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/stream/copy_segment_support.hpp"
 #include "tests/stream/stream_test_support.hpp"
+#include "tests/support/test_host.hpp"
 
 namespace {
 
-// Owns a descriptor the test opened; closes it when the test is done with it.
-// (The library's own owner is internal to it and not exported.)
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd &operator=(UniqueFd &&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using namespace copy_segment_test;
 using props_test::raised_by;
 using stream_test::contents;
 using stream_test::pattern;
 using stream_test::Stream;
 using stream_test::Toc;
 using stream_test::write_file;
-
-constexpr int64_t kPiece = NET_STREAM_COPY_PIECE;
-constexpr int64_t kAll = int64_t{1} << 40;  // no bound of the caller's
-
-class CopiedSegments : public stream_test::StreamTest {
-  protected:
-    std::string file(const std::string &name, size_t size, unsigned seed) {
-        const std::string path = scratch / name;
-        write_file(path, pattern(size, seed));
-        return path;
-    }
-    UniqueFd output(const std::string &name, int extra = 0) {
-        return UniqueFd(
-            ::open((scratch / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | extra, 0600));
-    }
-    // Reads once and writes what it got at `at` of `out`; the count.
-    int32_t read_into(NetStream *stream, int out, int64_t at) {
-        char *data = nullptr;
-        const int32_t n = net_stream_read(stream, &data);
-        if (n > 0) {
-            EXPECT_EQ(::pwrite(out, data, static_cast<size_t>(n), at), n);
-            net_stream_free_buffer(stream, data);
-        }
-        return n;
-    }
-    // Reads the rest of the current file into `out` from `at` on.
-    int64_t read_rest(NetStream *stream, int out, int64_t at) {
-        int32_t n = 0;
-        int64_t got = 0;
-        while ((n = read_into(stream, out, at + got)) > 0)
-            got += n;
-        return got;
-    }
-    // Reads once, then copies from that read's bytes on, placed at `at`;
-    // the read's bytes are written here only when nothing was copied. The
-    // bytes now in `out` from `at` on, and whether the copy took them.
-    struct Step {
-        int64_t in = 0;
-        bool copied = false;
-    };
-    Step read_and_copy(NetStream *stream, int out, int64_t at, int64_t most,
-                       NetStreamCopyProgress progress = nullptr, void *context = nullptr) {
-        char *data = nullptr;
-        const int32_t n = net_stream_read(stream, &data);
-        if (n <= 0)
-            return {n, false};
-        // Freed also when the copy raises.
-        const auto release = [stream](char *block) { net_stream_free_buffer(stream, block); };
-        const std::unique_ptr<char, decltype(release)> owned(data, release);
-        const int64_t copied = net_stream_copy_segment(stream, out, at, most, progress, context);
-        if (copied == 0) {
-            EXPECT_EQ(::pwrite(out, data, static_cast<size_t>(n), at), n);
-        }
-        return {copied == 0 ? n : copied, copied != 0};
-    }
-};
-
-// What the progress record says after each piece, as the copy reports it.
-struct Pieces {
-    std::string work;
-    std::vector<std::pair<int64_t, std::string>> seen;
-    static int32_t after(void *context, int64_t copied) {
-        auto *pieces = static_cast<Pieces *>(context);
-        pieces->seen.emplace_back(copied, stream_test::progress_of(pieces->work, "d")["c_len"]);
-        return 0;
-    }
-};
 
 TEST_F(CopiedSegments, ASegmentIsCopiedAndCheckpointedPieceByPiece) {
     const size_t size = 2 * kPiece + 100000;
@@ -179,43 +98,6 @@ TEST_F(CopiedSegments, ABoundOrAStopLeavesTheRestToTheReads) {
     EXPECT_EQ(net_stream_copy_segment(fresh.get(), out.get(), 0, kAll, nullptr, nullptr), 0);
 }
 
-// A FIFO as the data file and an output opened for appending: the copy
-// moves nothing and the reads deliver every byte, as without it.
-TEST_F(CopiedSegments, WhatTheKernelWillNotCopyIsRead) {
-    const std::string bytes = pattern(100000, 4);
-    const std::string fifo = scratch / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&] {
-        UniqueFd in(::open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
-        for (size_t at = 0; at < bytes.size();) {
-            const ssize_t n = ::write(in.get(), bytes.data() + at, bytes.size() - at);
-            if (n <= 0)
-                break;
-            at += static_cast<size_t>(n);
-        }
-    });
-    Toc toc({{"p", 100000, 0, fifo}});
-    Stream stream = open({fifo}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
-    UniqueFd out = output("out");
-    const Step first = read_and_copy(stream.get(), out.get(), 0, kAll);
-    EXPECT_FALSE(first.copied);
-    EXPECT_EQ(read_rest(stream.get(), out.get(), first.in), 100000 - first.in);
-    writer.join();
-    EXPECT_EQ(contents(scratch / "out"), bytes);
-    stream.reset();
-    EXPECT_EQ(stream_test::progress_of(work, "d")["c_len"], "100000");
-
-    const std::string a = file("a", 50000, 5);
-    Toc plain({{"a", 50000, 0, a}});
-    Stream again = open({a}, false);
-    net_stream_save_modified_toc(again.get(), &plain);
-    UniqueFd appended = output("appended", O_APPEND);
-    EXPECT_FALSE(read_and_copy(again.get(), appended.get(), 0, kAll).copied);
-    EXPECT_EQ(read_rest(again.get(), appended.get(), 16384), 50000 - 16384);
-    EXPECT_EQ(contents(scratch / "appended"), contents(a));
-}
-
 // The data file is rewritten in place, or cut, while its segment is being
 // copied: the copy that ends the segment raises instead of handing the
 // mixed bytes over as whole; a cut file ends the segment early as a read
@@ -230,15 +112,16 @@ TEST_F(CopiedSegments, AFileChangedUnderTheCopyIsNotHandedOverWhole) {
             const auto *change = static_cast<Change *>(context);
             if (copied != kPiece)
                 return 0;
-            UniqueFd fd(::open(change->path.c_str(), O_WRONLY | O_CLOEXEC));
-            if (change->cut)
-                EXPECT_EQ(::ftruncate(fd.get(), kPiece + 100000), 0);
-            else
-                EXPECT_EQ(::pwrite(fd.get(), "!", 1, 2 * kPiece), 1);
+            {
+                UniqueFd fd(::open(change->path.c_str(), kOutputFlags & ~O_CREAT));
+                if (change->cut)
+                    EXPECT_EQ(::ftruncate(fd.get(), kPiece + 100000), 0);
+                else
+                    EXPECT_EQ(write_at(fd.get(), "!", 1, 2 * kPiece), 1);
+            }
             // Move the file's time clear of the first one, whatever the
             // clock's grain.
-            const timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 60, 0}};
-            EXPECT_EQ(::futimens(fd.get(), later), 0);
+            EXPECT_TRUE(korvo::test::setModificationTime(change->path, ::time(nullptr) + 60, 0));
             return 0;
         }
     };

@@ -6,7 +6,8 @@
 // mutex (machine_key_turn.hpp) while it lasts, so that test programs running side
 // by side take turns, and puts the key back as it found it. A machine whose
 // registry this account cannot write leaves the registration not ready(),
-// with why_not() to skip with. One test thread uses an object.
+// with why_not() to skip with; a turn not had in time fails the test. One
+// test thread uses an object.
 #pragma once
 
 #if defined(_WIN32)

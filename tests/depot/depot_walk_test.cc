@@ -19,18 +19,9 @@ using depot_test::Bytes;
 using depot_test::DepotTest;
 using depot_test::Exists;
 using depot_test::Names;
+using depot_test::Record;
 using depot_test::WriteBytes;
 using korvo::rt::LogCapture;
-
-// A record for a file written by hand.
-std::string Record(const std::string &id, const std::string &location, int state = 1,
-                   int references = 0, long long deadline = 0) {
-    return "<<id>" + id + "</id><version>1</version><reference_count>" +
-           std::to_string(references) + "</reference_count><state>" + std::to_string(state) +
-           "</state><checksum>0</checksum><deadline>" + std::to_string(deadline) +
-           "</deadline><location>" + location + "</location><properties></properties>>" +
-           std::string(1, '\0');
-}
 
 class Walking : public DepotTest {
   protected:

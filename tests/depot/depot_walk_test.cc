@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -144,6 +145,32 @@ TEST_F(Walking, PermanentStorageCountsTheDataFilesInsideTheDepot) {
     DepotGetPermStorage(&status, depot_, &total);
     EXPECT_EQ(status.code, 0);
     EXPECT_EQ(total, 5u + 2 + 1 + 0);
+}
+
+// Which data files lie in the depot follows the host's rules for paths:
+// their bytes on POSIX hosts; on Windows a location that spells the
+// directory in other cases (the drive letter's too) or with the other
+// separator names the same files.
+TEST_F(Walking, PermanentStorageTellsPathsApartAsTheHostDoes) {
+    Put("00000001.0", "a", 1, 0, 0, 1500);
+    std::string respelled = dir_.path();
+    for (char &c : respelled) {
+        const auto letter = static_cast<unsigned char>(c);
+        c = c == '/'                    ? '\\'
+            : c == '\\'                 ? '/'
+            : std::isupper(letter) != 0 ? static_cast<char>(std::tolower(letter))
+                                        : static_cast<char>(std::toupper(letter));
+    }
+    WriteBytes(dir_ / "00000002.0.xml", Record("b", respelled + "/00000001.0.dat"));
+    uint32_t total = 0;
+    KesStatus status;
+    DepotGetPermStorage(&status, depot_, &total);
+    EXPECT_EQ(status.code, 0);
+#if defined(_WIN32)
+    EXPECT_EQ(total, 2u + 2) << respelled;  // both spellings are the depot's
+#else
+    EXPECT_EQ(total, 2u) << respelled;  // another spelling is another directory
+#endif
 }
 
 TEST(Space, KilobytesRoundUp) {

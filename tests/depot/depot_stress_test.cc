@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,11 +45,16 @@ constexpr int kWorkers = 4;
 constexpr int kWorkerOperations = 30;
 constexpr int kVictimOperations = 30;
 constexpr int kKills = 8;
+// A named mutex lasts only while some process holds it open: a lock the
+// victim dies holding is found abandoned only by workers still alive, so
+// the workers go on until the victim's last life has ended.
+constexpr bool kWorkersOutliveTheVictim = true;
 #else
 constexpr int kWorkers = 7;
 constexpr int kWorkerOperations = 400;
 constexpr int kVictimOperations = 300;
 constexpr int kKills = 24;
+constexpr bool kWorkersOutliveTheVictim = false;
 #endif
 // Each handle may reserve this many kilobytes; a write reserves one.
 constexpr uint32_t kLimitKb = 4;
@@ -83,6 +89,7 @@ struct Tally {
 };
 struct Board {
     Tally tallies[kWorkers + 3 * kKills];
+    int victimDone;  // set once the victim's last life has ended
 };
 
 // Checks a process's failure lines: an operation that takes an abandoned lock
@@ -226,7 +233,7 @@ class Actor {
 // `report` when asked to; ends at the `occurrence`-th `killAt` line.
 int Live(const std::string &dir, uint64_t seed, Tally *tally, int operations, bool watched,
          const char *killAt = nullptr, int occurrence = 0, korvo::test::PipeEnd *report = nullptr,
-         bool reportEach = false) {
+         bool reportEach = false, int *until = nullptr) {
     if (!watched)
         korvo::test::setEnvironmentVariable("KORVO_DEPOT_WATCH", "0");
     LineCheck check{tally, killAt, occurrence, report};
@@ -234,7 +241,8 @@ int Live(const std::string &dir, uint64_t seed, Tally *tally, int operations, bo
     Actor actor(dir, seed, tally);
     if (!actor.reopen())
         return 10;
-    for (int i = 0; i < operations; ++i) {
+    for (int i = 0;
+         i < operations || (until != nullptr && std::atomic_ref<int>(*until).load() == 0); ++i) {
         actor.step();
         if (reportEach)
             report->send('o');
@@ -248,7 +256,8 @@ KORVO_CHILD_BODY(StressWorker) {
     korvo::test::Shared<Board> board(child.arg(0));
     const int w = std::stoi(child.arg(3));
     return Live(child.arg(1), std::stoull(child.arg(2)), &board->tallies[w], kWorkerOperations,
-                w % 2 == 0);
+                w % 2 == 0, nullptr, 0, nullptr, false,
+                kWorkersOutliveTheVictim ? &board->victimDone : nullptr);
 }
 
 // One life of the victim: the board arg(0), the depot arg(1), its seed arg(2),
@@ -325,6 +334,7 @@ TEST(Stress, ProcessesThatShareADepotAndDieInItLeaveItConsistent) {
             << "life " << lives << ": " << ended;
     }
     EXPECT_EQ(kills, kKills);
+    std::atomic_ref<int>(board->victimDone).store(1);
     for (int w = 0; w < kWorkers; ++w)
         EXPECT_EQ(workers[w]->wait(), 0) << "worker " << w;
 

@@ -133,6 +133,10 @@ int32_t save(mstat *record, const char *countKey) {
     const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
     korvo::stream::ProgressFile &file = file_of(record);
     if (!korvo::stream::rewrite_in_place(file, record->path, bytes.get(), length)) {
+        // The held file is let go first: a host that cannot rename over a
+        // file some handle holds (Windows) would otherwise have to move the
+        // old record aside, and leave a moment with no record at its name.
+        korvo::stream::close_progress_file(file);
         properties_save_without_len(&record->properties, record->path);
         korvo::stream::hold_replaced(file, record->path, length);
     }

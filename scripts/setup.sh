@@ -13,14 +13,15 @@ sudo=""
 
 # mingw-w64 (the -posix compilers of both targets), Wine for 64-bit and, with
 # the i386 architecture, 32-bit programs, and GoogleTest's sources, which the
-# cross builds compile themselves (cmake/KorvoCrossPackages.cmake).
+# cross builds compile themselves (cmake/KorvoCrossPackages.cmake); unzip: the
+# check that unpacks the Windows ZIP and runs its programs (package.zip).
 if [ "${1:-}" = "--windows" ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
     $sudo apt-get update -q
   fi
   windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386
-    googletest)
+    googletest unzip)
   missing=()
   for package in "${windows_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -2,9 +2,7 @@
 // reader must fill a slot only with a value that a line of the file holds,
 // trimmed, and never read a line past its limit.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "fuzz/fuzz_check.hpp"
@@ -15,31 +13,13 @@
 
 using korvo::fuzz::check;
 
-namespace {
-
-// One file for the whole run, rewritten for every input, in a folder that
-// goes when the run ends.
-const std::string &scratch_file() {
-    static const std::string path = [] {
-        static const std::string folder = korvo::fuzz::make_scratch_directory("korvo_fuzz_config_");
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        });
-        return folder + "/config";
-    }();
-    return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     log_set_level(-1);  // the reader's failure lines are expected here
-    const std::string &path = scratch_file();
-    FILE *file = std::fopen(path.c_str(), "wb");
-    check(file != nullptr);
-    check(std::fwrite(data, 1, size, file) == size);
-    std::fclose(file);
+    // One file for the whole run, rewritten for every input.
+    static const korvo::fuzz::RunScratch scratch("korvo_fuzz_config_");
+    static const std::string path = scratch.file("config");
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    korvo::fuzz::write_bytes(path, text);
 
     static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
                                         {"a", 0, MRT_CONFIG_STRING, nullptr, nullptr},
@@ -48,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char *values[3] = {};
     const MrtConfigQuery query{keys, 0, values};
     const int read = mrt_get_config_from_file(path.c_str(), &query);
-    const std::string text(reinterpret_cast<const char *>(data), size);
     for (char *value : values) {
         check(read == 1 || value == nullptr);
         if (value == nullptr)

@@ -36,6 +36,24 @@ inline std::string make_scratch_directory(const std::string &prefix) {
     return {};
 }
 
+// A scratch folder for a whole run of a harness, removed when the run ends.
+// A harness keeps one as a function-local static, made on its first input.
+class RunScratch {
+  public:
+    explicit RunScratch(const std::string &prefix) : folder(make_scratch_directory(prefix)) {}
+    ~RunScratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    RunScratch(const RunScratch &) = delete;
+    RunScratch &operator=(const RunScratch &) = delete;
+
+    // The path of the entry `name` in the folder.
+    std::string file(const std::string &name) const { return folder + "/" + name; }
+
+    const std::string folder;
+};
+
 // Sets (or, with an empty value, where the host allows no empty value,
 // removes) an environment variable of the process.
 inline void set_environment(const char *name, const char *value) {

@@ -3,8 +3,6 @@
 // in the input; lines taken and lines skipped are at most the input's lines.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,14 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     };
     // The reader reads a FILE: the input becomes a file of its own, read
     // in binary mode so that every byte arrives as it is.
-    static const std::string path = [] {
-        static const std::string folder = korvo::fuzz::make_scratch_directory("korvo_fuzz_lines_");
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        });
-        return folder + "/remote.dir";
-    }();
+    static const korvo::fuzz::RunScratch scratch("korvo_fuzz_lines_");
+    static const std::string path = scratch.file("remote.dir");
     korvo::fuzz::write_bytes(path, bytes);
     const std::unique_ptr<std::FILE, Close> file(std::fopen(path.c_str(), "rb"));
     check(file != nullptr);

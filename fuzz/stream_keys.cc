@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -122,13 +121,9 @@ void make_key(const uint8_t *data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // A scratch work directory for the whole run, removed at its end.
+    static const korvo::fuzz::RunScratch work("korvo-fuzz-keys-");
     static const bool ready = [] {
-        static const std::string work = korvo::fuzz::make_scratch_directory("korvo-fuzz-keys-");
-        korvo::fuzz::set_environment("KORVO_WORK_DIR", work.c_str());
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(work, ignored);
-        });
+        korvo::fuzz::set_environment("KORVO_WORK_DIR", work.folder.c_str());
         return korvo_init() == 1;
     }();
     check(ready);

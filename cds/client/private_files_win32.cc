@@ -14,6 +14,7 @@
 
 #include <climits>
 #include <memory>
+#include <mutex>
 
 #include "cds/client/private_files.hpp"
 
@@ -110,18 +111,23 @@ class OwnerOnly {
     bool ok() const { return descriptor_ != nullptr; }
     SECURITY_ATTRIBUTES *attributes() { return ok() ? &attributes_ : nullptr; }
 
-    // Puts the DACL on the existing `path`. A new directory gets it this way
-    // as well: not every host applies the one given at its creation.
-    bool apply(const std::string &path) const {
+    // Puts the DACL on the directory open as `directory` (with WRITE_DAC).
+    // A new directory gets it this way as well: not every host applies the
+    // one given at its creation. Threads of one process that prepare the
+    // same cache at once set the same directories' DACLs: they take turns,
+    // as a change made while another is under way on the same directory
+    // can fail (seen under Wine with four downloads starting together).
+    bool apply(HANDLE directory) const {
+        static std::mutex changes;
+        const std::lock_guard turn(changes);
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
         PACL dacl = nullptr;
         if (!ok() || !GetSecurityDescriptorDacl(descriptor_.get(), &present, &dacl, &defaulted))
             return false;
-        return SetNamedSecurityInfoA(
-                   const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
-                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                   nullptr, dacl, nullptr) == ERROR_SUCCESS;
+        return SetSecurityInfo(directory, SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
     }
 
   private:
@@ -175,29 +181,38 @@ bool missing_error(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// The directory `path` opened to read and set its security, following no
+// link; null when it cannot be.
+UniqueHandle open_directory_security(const std::string &path) {
+    return owned(CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC, kShareAll, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
 }  // namespace
 
 bool make_private_directory(const std::string &path) {
     OwnerOnly security;
-    if (CreateDirectoryA(path.c_str(), security.attributes()))
-        return security.apply(path);
+    if (CreateDirectoryA(path.c_str(), security.attributes())) {
+        const UniqueHandle created(open_directory_security(path));
+        return created && security.apply(created.get());
+    }
     if (GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
     const DWORD attributes = attributes_of(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return false;
-    const UniqueHandle directory(
-        owned(CreateFileA(path.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
-    if (!directory || !owned_by_us(directory.get()))
-        return false;
-    return security.apply(path);
+    const UniqueHandle directory(open_directory_security(path));
+    return directory && owned_by_us(directory.get()) && security.apply(directory.get());
 }
 
 bool create_private_directory(const std::string &path) {
     OwnerOnly security;
-    return CreateDirectoryA(path.c_str(), security.attributes()) != 0 && security.apply(path);
+    if (!CreateDirectoryA(path.c_str(), security.attributes()))
+        return false;
+    const UniqueHandle created(open_directory_security(path));
+    return created && security.apply(created.get());
 }
 
 int open_regular(const std::string &path) {

@@ -1,5 +1,6 @@
 // korvo receive --from cds as a user sets it up: the CDS client installed in
-// a home of its own that the registry file names, a TOC file whose segments
+// a home of its own that the registry names (the machine's on Windows, the
+// registry file that stands in for it elsewhere), a TOC file whose segments
 // name the content server (the test suite's HTTP server) and the packages.
 // The packages arrive byte for byte, a second receive takes them from the
 // client's cache (in the user's cache directory, never beside the client),
@@ -9,6 +10,7 @@
 #include "cli_test_support.hpp"
 #include "file_size_limit.hpp"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_client/client_registration.hpp"
 #include "tests/cds_stream/cds_distribution.hpp"
 #include "tests/http/http_test_server.hpp"
 
@@ -33,25 +35,23 @@ class ReceiveThroughCds : public ::testing::Test {
         ASSERT_EQ(korvo_init(), 1);
         ASSERT_FALSE(scratch_.path().empty());
         fs::create_directory(work_);
-        // The client's layout: <home>/cds/libCDSClient.so, <home>/cds.cfg
+        // The client's layout: <home>/cds/<client library>, <home>/cds.cfg
         // whose class path lies in <home>/lib (the library is found through
         // <home>/lib/../cds, so that directory must exist), and the registry
-        // file naming the home.
+        // naming the home.
         fs::create_directories(client_ + "/cds");
         fs::create_directories(client_ + "/lib");
         fs::copy_file(KORVO_CDS_CLIENT_LIBRARY, client_ + "/cds/" + kClientFile);
         cds_test::write_file(client_ + "/cds.cfg",
                              "ClassPath = " + client_ + "/lib/CacheMgr.jar\n");
-        cds_test::write_file(
-            registry_,
-            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\CDSClient]\n"
-            "cds_home = " +
-                client_ + "\n");
+        registration_.emplace(client_, registry_);
+        if (!registration_->ready())
+            GTEST_SKIP() << registration_->why_not();
     }
 
     // The environment of a run: no gateway, the test's work directory and
-    // registry file, no home for the client, so that it takes the user's
-    // cache directory (the test's own).
+    // registry, no home for the client, so that it takes the user's cache
+    // directory (the test's own).
     Options Env() const {
         Options options = With({{"KORVO_WORK_DIR", work_},
                                 {"KORVO_GATEWAY", ""},
@@ -121,6 +121,7 @@ class ReceiveThroughCds : public ::testing::Test {
     std::string client_ = scratch_ / "client";
     std::string registry_ = scratch_ / "registry.ini";
     std::string user_cache_ = scratch_ / "user-cache";
+    std::optional<cds_test::ClientRegistration> registration_;
     korvo::test::HttpTestServer server_;
     std::vector<Package> packages_;
 };
@@ -153,7 +154,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
               (std::vector<std::string>{"cache/files/1/kernel.img-1", "cache/files/1/notes.txt-1",
                                         "cache/files/1/tools.tar-1"}));
     EXPECT_EQ(cds_test::files_under(client_),
-              (std::vector<std::string>{"cds.cfg", "cds/libCDSClient.so"}));
+              (std::vector<std::string>{"cds.cfg", std::string("cds/") + kClientFile}));
 
     // Into a fresh output the client reports every package already there,
     // and the server is not asked again.
@@ -209,13 +210,15 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     const std::vector<std::string> receive{
         "receive", "dist-2", "--from", "cds", "--toc", TocFile(server_.address()), "-o", out};
 
-    Options nowhere = Env();
-    nowhere.env["KORVO_REGISTRY_FILE"] = scratch_ / "missing.ini";
-    Outcome run = korvo(receive, nowhere);
+    // With the home no longer registered, the client is nowhere.
+    registration_.reset();
+    Outcome run = korvo(receive, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_NE(run.err.find("korvo: the CDS client cannot be loaded: "), std::string::npos)
         << run.err;
     EXPECT_EQ(server_.requests("GET", "first.bin"), 0);
+    registration_.emplace(client_, registry_);
+    ASSERT_TRUE(registration_->ready()) << registration_->why_not();
 
     server_.answer_with("second.bin", Answer::kBusy);
     run = korvo(receive, Env());

@@ -1,6 +1,7 @@
 // Registry values through the host layer, on the key the CDS loader reads
 // (the client's key below HKEY_LOCAL_MACHINE, value "cds_home"): the test
-// writes the value and puts the key back as it found it.
+// writes the value, taking its turn at the machine's key, and puts the key
+// back as it found it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "kes/host_registry.hpp"
+#include "tests/cds_client/machine_key_turn.hpp"
 
 namespace {
 
@@ -21,6 +23,7 @@ constexpr const char *kValue = "cds_home";
 class ClientKey : public testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(turn_.held()) << "another test program kept the client's machine key";
         DWORD disposition = 0;
         if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &key_, &disposition) != ERROR_SUCCESS)
@@ -55,6 +58,7 @@ class ClientKey : public testing::Test {
             ERROR_SUCCESS);
     }
 
+    cds_test::MachineKeyTurn turn_;  // the key is the machine's: one test program at a time
     HKEY key_ = nullptr;
     bool created_ = false;
     DWORD savedType_ = 0;

@@ -91,7 +91,7 @@ korvo_system_headers(posix
 korvo_system_headers(win32
   windows.h winhttp.h winsock2.h ws2tcpip.h afunix.h aclapi.h accctrl.h sddl.h
   securitybaseapi.h bcrypt.h psapi.h winioctl.h winternl.h ntsecapi.h lm.h
-  userenv.h shlobj.h tlhelp32.h io.h direct.h share.h process.h malloc.h)
+  userenv.h shlobj.h shellapi.h tlhelp32.h io.h direct.h share.h process.h malloc.h)
 korvo_system_headers(acl acl/*)
 korvo_system_headers(intrinsics immintrin.h)
 korvo_system_headers(curl curl/*)

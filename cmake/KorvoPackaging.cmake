@@ -102,9 +102,13 @@ function(korvo_install_all)
     if(loaded)
       set(namelink_component lib_${library})
     endif()
+    # On Windows a library is its DLL, which goes beside the programs, and
+    # its import library, which methods link.
     install(TARGETS ${library} EXPORT korvoTargets
       LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        COMPONENT lib_${library} NAMELINK_COMPONENT ${namelink_component})
+        COMPONENT lib_${library} NAMELINK_COMPONENT ${namelink_component}
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT lib_${library}
+      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
   endforeach()
   set_property(GLOBAL PROPERTY KORVO_INSTALLED_LIBRARIES ${libraries})
   set_property(GLOBAL PROPERTY KORVO_INSTALLED_PROGRAMS ${programs})
@@ -139,7 +143,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/korvoConfig.cmake
 
 # pkg-config files. They name the prefix the files are installed under,
 # which is known only when installing (cmake --install --prefix, or the
-# Debian package's /usr), so they are written then.
+# Debian package's /usr), so they are written then. On Windows their Cflags
+# carry the definitions every caller of the headers needs, as the CMake
+# package's targets do.
+set(KORVO_PC_CFLAGS "")
+foreach(definition IN LISTS KORVO_CALLER_DEFINITIONS)
+  string(APPEND KORVO_PC_CFLAGS " -D${definition}")
+endforeach()
 foreach(pc IN ITEMS korvo korvo-runtime)
   set(template ${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in)
   set(written ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/${pc}.pc)
@@ -148,6 +158,7 @@ foreach(pc IN ITEMS korvo korvo-runtime)
     set(KORVO_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
     set(KORVO_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
     set(KORVO_PC_VERSION \"${PROJECT_VERSION}\")
+    set(KORVO_PC_CFLAGS \"${KORVO_PC_CFLAGS}\")
     configure_file(\"${template}\" \"${written}\" @ONLY)
     " COMPONENT dev)
   install(FILES ${written} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

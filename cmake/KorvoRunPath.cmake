@@ -67,7 +67,12 @@ endfunction()
 
 # `libraries` and `programs` are the installed targets (lists); programs
 # find the libraries at $ORIGIN/<bin_to_lib>, libraries beside themselves.
+# Windows has no run paths: a program finds its DLLs in its own folder,
+# where the package puts them.
 function(korvo_set_run_paths libraries programs bin_to_lib)
+  if(WIN32)
+    return()
+  endif()
   foreach(target IN LISTS libraries programs)
     if(target IN_LIST programs)
       set(installed "$ORIGIN/${bin_to_lib}")

@@ -10,6 +10,7 @@
 #include "depot/depot_ops.h"
 #include "depot/depot_prelude.hpp"
 #include "depot/depot_trace.hpp"
+#include "kes/host_path_prefix.hpp"
 #include "kes/kes_file.h"
 
 using namespace korvo::depot;
@@ -98,9 +99,10 @@ KesStatus *DepotGetPermStorage(KesStatus *status, Depot *depot, uint32_t *total)
     const char *dir = depot->dir != nullptr ? depot->dir : "";
     const size_t dirLength = std::strlen(dir);
     while (DepotEntry *entry = DepotEntryEnumNextElement(walk)) {
-        // Only data files inside the depot directory count, by the bytes of
-        // the paths as stored.
-        if (entry->location == nullptr || std::strncmp(entry->location, dir, dirLength) != 0)
+        // Only data files inside the depot directory count: the paths as
+        // stored, compared as the host tells paths apart.
+        if (entry->location == nullptr ||
+            !korvo::host::PathBeginsWith(entry->location, dir, dirLength))
             continue;
         uint64_t size = 0;
         if (DepotEntryGetFileSize(status, depot, entry, &size)->code != KES_OK) {

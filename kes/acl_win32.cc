@@ -1,14 +1,16 @@
 // The translation between Kes entries and a Windows DACL: rights words and
 // access masks, reading the entries in order, and building and storing a new
-// list through SetEntriesInAclA and SetNamedSecurityInfoA.
+// list through SetEntriesInAclW and SetNamedSecurityInfoW.
 #include "kes/acl_win32.hpp"
 
 #include <aclapi.h>
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
+#include "kes/host_handle_win32.hpp"
 #include "kes/kes_acl_entries.hpp"
 #include "kes/kes_status.hpp"
 
@@ -126,10 +128,10 @@ KesStatus *CollectAclEntries(KesStatus *status, PACL dacl, KesAclEntry *entries,
 
 KesStatus *StoreAclEntries(KesStatus *status, const KesAclEntry *entries, size_t count,
                            const char *path) {
-    std::vector<EXPLICIT_ACCESS_A> records;
-    // BuildExplicitAccessWithNameA keeps the name's address: the names live
+    std::vector<EXPLICIT_ACCESS_W> records;
+    // BuildExplicitAccessWithNameW keeps the name's address: the names live
     // here until the list is made.
-    std::vector<std::vector<char>> names;
+    std::vector<std::wstring> names;
     try {
         records.reserve(count);
         names.reserve(count);
@@ -148,9 +150,11 @@ KesStatus *StoreAclEntries(KesStatus *status, const KesAclEntry *entries, size_t
             if (denies)
                 access = access == 0 || access == FILE_ALL_ACCESS ? FILE_ALL_ACCESS
                                                                   : access & ~kSharedStandardRights;
-            names.emplace_back(wanted.name, static_cast<const char *>(end) + 1);
-            EXPLICIT_ACCESS_A record{};
-            ::BuildExplicitAccessWithNameA(&record, names.back().data(), access,
+            names.emplace_back();
+            if (!host::WideOfUtf8(wanted.name, &names.back()))
+                return WindowsError(status, ERROR_INVALID_NAME, 4);
+            EXPLICIT_ACCESS_W record{};
+            ::BuildExplicitAccessWithNameW(&record, names.back().data(), access,
                                            denies ? DENY_ACCESS : SET_ACCESS, NO_INHERITANCE);
             records.push_back(record);
         }
@@ -159,7 +163,7 @@ KesStatus *StoreAclEntries(KesStatus *status, const KesAclEntry *entries, size_t
     }
     PACL made = nullptr;
     if (const DWORD error =
-            ::SetEntriesInAclA(static_cast<ULONG>(records.size()),
+            ::SetEntriesInAclW(static_cast<ULONG>(records.size()),
                                records.empty() ? nullptr : records.data(), nullptr, &made);
         error != ERROR_SUCCESS)
         return error == ERROR_NOT_ENOUGH_MEMORY ? FillStatus(status, KES_NO_MEMORY, 0, 3)
@@ -176,9 +180,11 @@ KesStatus *StoreAclEntries(KesStatus *status, const KesAclEntry *entries, size_t
     }
     // The list replaces the file's: entries inherited from its folder are
     // not merged back in.
-    std::vector<char> target(path, path + std::strlen(path) + 1);
+    std::wstring target;
+    if (const DWORD error = WidePathOrError(path, &target); error != 0)
+        return WindowsError(status, error, 5);
     if (const DWORD error =
-            ::SetNamedSecurityInfoA(target.data(), SE_FILE_OBJECT,
+            ::SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                     nullptr, nullptr, fresh.get(), nullptr);
         error != ERROR_SUCCESS)

@@ -1,5 +1,5 @@
 // Directory listings on a Windows host: FindFirstFileW over "<path>\*", the
-// names handed out in the process's code page.
+// names handed out in UTF-8.
 #include <windows.h>
 
 #include <cerrno>
@@ -21,10 +21,10 @@ struct DirectoryStream {
 };
 
 DirectoryStream *OpenDirectoryStream(const char *path) noexcept {
-    std::wstring pattern = WidePath(path);
-    if (pattern.empty())
-        return nullptr;
     try {
+        std::wstring pattern = WidePath(path);
+        if (pattern.empty())
+            return nullptr;
         if (pattern.back() != L'\\')
             pattern.push_back(L'\\');
         pattern.push_back(L'*');
@@ -64,15 +64,18 @@ int ReadDirectoryStream(DirectoryStream *stream, char *name, std::size_t size) n
     stream->pending = false;
     if (size == 0)
         return 1;
-    char converted[MAX_PATH * 4];
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, stream->entry.cFileName, -1, converted,
-                                             sizeof converted, nullptr, nullptr);
-    if (length <= 0) {
-        FailWithLastError();
+    // A name that has no UTF-8 form (an unpaired surrogate) fails the read
+    // rather than being handed out as a name that opens nothing.
+    std::string converted;
+    try {
+        if (!Utf8OfWide(stream->entry.cFileName, &converted))
+            return -1;
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
         return -1;
     }
-    const std::size_t cut = ::strnlen(converted, size - 1);
-    std::memcpy(name, converted, cut);
+    const std::size_t cut = converted.size() < size - 1 ? converted.size() : size - 1;
+    std::memcpy(name, converted.data(), cut);
     name[cut] = '\0';
     return 1;
 }

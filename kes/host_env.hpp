@@ -23,7 +23,8 @@ std::optional<std::string> GetEnvironment(const char *name);
 
 // Appends `directory` to "PATH" with the separator between; with "PATH"
 // unset, the directory becomes the whole of it. The change stays for the
-// life of the process. False when memory ran out (nothing changed then).
+// life of the process. False when memory ran out, or on Windows when
+// `directory` is not UTF-8 (nothing changed then).
 bool AppendToSearchPath(const char *directory) noexcept;
 
 }  // namespace korvo::host

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 
 #include "kes/host_file.hpp"
@@ -546,15 +547,33 @@ bool CurrentDirectory(char *buffer, std::size_t size) noexcept {
         errno = EINVAL;
         return false;
     }
-    const DWORD length = ::GetCurrentDirectoryA(static_cast<DWORD>(size), buffer);
-    if (length == 0)
-        return FailWithLastError();
-    if (length >= size) {
-        buffer[0] = '\0';
-        errno = ERANGE;
+    buffer[0] = '\0';
+    try {
+        std::wstring wide(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD length =
+                ::GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), wide.data());
+            if (length == 0)
+                return FailWithLastError();
+            if (length < wide.size()) {
+                wide.resize(length);
+                break;
+            }
+            wide.assign(length, L'\0');  // the size it needs, with its terminator
+        }
+        std::string text;
+        if (!Utf8OfWide(wide.c_str(), &text))
+            return false;
+        if (text.size() >= size) {
+            errno = ERANGE;
+            return false;
+        }
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        return true;
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
         return false;
     }
-    return true;
 }
 
 bool ChangeDirectory(const char *path) noexcept {

@@ -91,6 +91,8 @@ int ErrnoOfError(DWORD error) noexcept {
         case ERROR_NOT_SUPPORTED:
         case ERROR_CALL_NOT_IMPLEMENTED:
             return ENOSYS;
+        case ERROR_NO_UNICODE_TRANSLATION:
+            return EILSEQ;
         case ERROR_INVALID_PARAMETER:
         case ERROR_NEGATIVE_SEEK:
         case ERROR_INVALID_FUNCTION:
@@ -108,6 +110,49 @@ bool FailWithLastError() noexcept {
     return false;
 }
 
+bool WideOfUtf8(const char *text, std::wstring *wide) {
+    wide->clear();
+    if (*text == '\0')
+        return true;
+    // MB_ERR_INVALID_CHARS: a stray byte fails the conversion instead of
+    // becoming U+FFFD, which would name another file.
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (length <= 0) {
+        errno = EILSEQ;
+        return false;
+    }
+    wide->resize(static_cast<size_t>(length));
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide->data(), length) !=
+        length) {
+        wide->clear();
+        errno = EILSEQ;
+        return false;
+    }
+    wide->resize(static_cast<size_t>(length) - 1);
+    return true;
+}
+
+bool Utf8OfWide(const wchar_t *wide, std::string *text) {
+    text->clear();
+    if (*wide == L'\0')
+        return true;
+    const int length = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, nullptr, 0,
+                                             nullptr, nullptr);
+    if (length <= 0) {
+        errno = EILSEQ;
+        return false;
+    }
+    text->resize(static_cast<size_t>(length));
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, text->data(), length,
+                              nullptr, nullptr) != length) {
+        text->clear();
+        errno = EILSEQ;
+        return false;
+    }
+    text->resize(static_cast<size_t>(length) - 1);
+    return true;
+}
+
 std::wstring WidePath(const char *path) {
     if (path == nullptr) {
         errno = EFAULT;
@@ -117,14 +162,9 @@ std::wstring WidePath(const char *path) {
         errno = ENOENT;
         return {};
     }
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (length <= 0) {
-        errno = EINVAL;
+    std::wstring wide;
+    if (!WideOfUtf8(path, &wide))
         return {};
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
-    wide.resize(static_cast<size_t>(length) - 1);
     // A path already in the long or the device form is the caller's exact
     // choice.
     if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0)

@@ -1,8 +1,9 @@
 // What the Windows host files share: the owner of a kernel handle, the errno
-// value of a Win32 error, and the wide form of a caller's path that the
-// Win32 calls take (separators made backslashes, trailing separators dropped
-// but for a root, and the "\\?\" prefix for paths too long for the plain
-// form).
+// value of a Win32 error, the conversions between the library's narrow
+// texts (UTF-8, as on every host) and the UTF-16 the Win32 calls take, and
+// the wide form of a caller's path (separators made backslashes, trailing
+// separators dropped but for a root, and the "\\?\" prefix for paths too
+// long for the plain form).
 //
 // Only the *_win32.cc files of kes/ include this header. Nothing here keeps
 // state; any thread may call.
@@ -57,9 +58,18 @@ int ErrnoOfError(DWORD error) noexcept;
 // report failure that way.
 bool FailWithLastError() noexcept;
 
-// The wide path Win32 calls take for the caller's `path` (in the process's
-// code page). Empty with errno set (ENOENT for an empty path, ENAMETOOLONG,
-// EINVAL for text that does not convert) when there is none.
+// The UTF-16 form of the UTF-8 text `text` into `wide`. False with errno
+// EILSEQ when `text` is not well-formed UTF-8: a malformed name is refused
+// rather than read as some other file's.
+bool WideOfUtf8(const char *text, std::wstring *wide);
+
+// The UTF-8 form of the UTF-16 text `wide` into `text`. False with errno
+// EILSEQ for text holding an unpaired surrogate, which has no UTF-8 form.
+bool Utf8OfWide(const wchar_t *wide, std::string *text);
+
+// The wide path Win32 calls take for the caller's UTF-8 `path`. Empty with
+// errno set (ENOENT for an empty path, ENAMETOOLONG, EILSEQ for text that is
+// not UTF-8) when there is none.
 std::wstring WidePath(const char *path);
 
 // Opens `path` for the attributes only (links followed unless `link`), as

@@ -1,5 +1,5 @@
 // File owners on Windows: the owner SID of the file's security descriptor,
-// named with LookupAccountSidA and compared with the process token's user.
+// named with LookupAccountSidW (in UTF-8) and compared with the process token's user.
 // Permissions are the C runtime's read and write mode bits, which the file's
 // read-only attribute carries.
 #include "kes/host_security.hpp"
@@ -8,8 +8,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
 #include <vector>
 
+#include "kes/host_handle_win32.hpp"
 #include "kes/security_win32.hpp"
 
 namespace korvo::host {
@@ -63,8 +65,16 @@ bool LinkOwnedBySelf(const char *path) noexcept {
     // Opened without following a reparse point, and with no right but
     // reading the security descriptor: a file another process holds open
     // exclusively still answers.
-    const kes::win32::KernelHandle link(::CreateFileA(
-        path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    std::wstring wide;
+    try {
+        wide = WidePath(path);
+    } catch (...) {
+        return false;
+    }
+    if (wide.empty())
+        return false;
+    const kes::win32::KernelHandle link(::CreateFileW(
+        wide.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (link.get() == INVALID_HANDLE_VALUE)
         return false;
@@ -100,7 +110,14 @@ int SetOwnerReadWrite(const char *path, bool read, bool write) noexcept {
         mode |= _S_IREAD;
     if (write)
         mode |= _S_IWRITE;
-    return ::_chmod(path, mode) == 0 ? 0 : errno;
+    try {
+        const std::wstring wide = WidePath(path);
+        if (wide.empty())
+            return errno;
+        return ::_wchmod(wide.c_str(), mode) == 0 ? 0 : errno;
+    } catch (...) {
+        return ENOMEM;
+    }
 }
 
 }  // namespace korvo::host

@@ -5,6 +5,7 @@
 #include <aclapi.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "kes/kes_acl.h"
@@ -49,10 +50,12 @@ KesStatus *KesFileSetOwner(KesStatus *status, const char *account, const char *p
         std::vector<unsigned char> sid;
         if (const DWORD error = win32::SidOfAccount(account, &sid); error != 0)
             return WindowsError(status, error, 5);
-        // SetNamedSecurityInfoA takes the path as a writable string.
-        std::vector<char> target(host.c_str(), host.c_str() + std::strlen(host.c_str()) + 1);
+        // SetNamedSecurityInfoW takes the path as a writable string.
+        std::wstring target;
+        if (const DWORD error = win32::WidePathOrError(host.c_str(), &target); error != 0)
+            return WindowsError(status, error, 6);
         if (const DWORD error =
-                ::SetNamedSecurityInfoA(target.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                ::SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                         sid.data(), nullptr, nullptr, nullptr);
             error != ERROR_SUCCESS)
             return WindowsError(status, error, 6);

@@ -1,6 +1,6 @@
 // Run-time libraries on a Windows host over LoadLibrary, GetProcAddress and
 // FreeLibrary. Candidates are "<name>.dll" then "lib<name>.dll" (the
-// mingw-w64 spelling). A path is handed over with backslashes, and loaded
+// mingw-w64 spelling). A path (UTF-8) is handed over with backslashes, and loaded
 // so that the libraries it needs are found beside it first.
 #include <windows.h>
 
@@ -8,8 +8,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "kes/host_handle_win32.hpp"
 #include "kes/kes_rtl.h"
 
 namespace {
@@ -28,14 +30,21 @@ void *loadPath(const char *path) {
         native[i] = path[i] == '/' ? '\\' : path[i];
         hasDirectory = hasDirectory || native[i] == '\\';
     }
+    // The name is UTF-8, as every name the library takes; one that is not
+    // loads nothing.
+    std::wstring wide;
+    try {
+        if (!korvo::host::WideOfUtf8(native, &wide))
+            return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
     // The loader takes paths of fewer than MAX_PATH characters: a longer one
     // is given in its full form, without "." and ".." steps, which may fit.
-    wchar_t wide[kCandidateSize], full[kCandidateSize];
-    const bool longPath = hasDirectory && length >= MAX_PATH;
+    wchar_t full[kCandidateSize];
+    const bool longPath = hasDirectory && wide.size() >= MAX_PATH;
     if (longPath) {
-        if (::MultiByteToWideChar(CP_ACP, 0, native, -1, wide, kCandidateSize) == 0)
-            return nullptr;
-        const DWORD got = ::GetFullPathNameW(wide, kCandidateSize, full, nullptr);
+        const DWORD got = ::GetFullPathNameW(wide.c_str(), kCandidateSize, full, nullptr);
         if (got == 0 || got >= kCandidateSize)
             return nullptr;
     }
@@ -43,8 +52,8 @@ void *loadPath(const char *path) {
     ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
     HMODULE module = longPath ? ::LoadLibraryExW(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                      : hasDirectory
-                         ? ::LoadLibraryExA(native, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-                         : ::LoadLibraryA(native);
+                         ? ::LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                         : ::LoadLibraryW(wide.c_str());
     ::SetThreadErrorMode(oldMode, nullptr);
     return reinterpret_cast<void *>(module);
 }

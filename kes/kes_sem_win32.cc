@@ -14,6 +14,7 @@
 #include <string>
 
 #include "kes/host_env.hpp"
+#include "kes/host_handle_win32.hpp"
 #include "kes/kes_memory.h"
 #include "kes/kes_sem.h"
 #include "kes/kes_status.hpp"
@@ -68,8 +69,15 @@ KesStatus *KesInitSem(KesStatus *status, KesSem *sem, const char *name) {
 
     try {
         const bool named = name != nullptr && *name != '\0';
-        const std::string full = named ? mutexName(name) : std::string();
-        cell->mutex = ::CreateMutexA(nullptr, FALSE, named ? full.c_str() : nullptr);
+        // Lock names are UTF-8, as every name of the library.
+        std::wstring full;
+        if (named && !korvo::host::WideOfUtf8(mutexName(name).c_str(), &full))
+            return FillStatus(status, KES_SYSTEM_ERROR, ERROR_NO_UNICODE_TRANSLATION, 0);
+        // Kernel object names are bounded as paths are, so that a name is
+        // usable on every Windows the library runs on.
+        if (full.size() >= MAX_PATH)
+            return FillStatus(status, KES_SYSTEM_ERROR, ERROR_FILENAME_EXCED_RANGE, 0);
+        cell->mutex = ::CreateMutexW(nullptr, FALSE, named ? full.c_str() : nullptr);
     } catch (const std::bad_alloc &) {
         return FillStatus(status, KES_NO_MEMORY, ENOMEM, 0);
     }

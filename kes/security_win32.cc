@@ -2,14 +2,37 @@
 // account names and token privileges.
 #include "kes/security_win32.hpp"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "kes/host_handle_win32.hpp"
 
 namespace korvo::kes::win32 {
 
+DWORD WidePathOrError(const char *path, std::wstring *wide) {
+    *wide = host::WidePath(path);
+    if (!wide->empty())
+        return 0;
+    switch (errno) {
+        case EILSEQ:
+            return ERROR_NO_UNICODE_TRANSLATION;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_FILE_NOT_FOUND;
+    }
+}
+
 DWORD ReadFileSecurity(const char *path, SECURITY_INFORMATION what, FileSecurity *security) {
+    std::wstring wide;
+    if (const DWORD error = WidePathOrError(path, &wide); error != 0)
+        return error;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error = ::GetNamedSecurityInfoA(
-        path, SE_FILE_OBJECT, what,
+    const DWORD error = ::GetNamedSecurityInfoW(
+        wide.c_str(), SE_FILE_OBJECT, what,
         (what & OWNER_SECURITY_INFORMATION) ? &security->owner : nullptr, nullptr,
         (what & DACL_SECURITY_INFORMATION) ? &security->dacl : nullptr, nullptr, &descriptor);
     security->descriptor.reset(descriptor);
@@ -54,27 +77,27 @@ DWORD AccountNameOfSid(PSID sid, char *name, DWORD size) {
     SID_NAME_USE use;
     if (!::LookupAccountSidW(nullptr, sid, wide, &wideSize, domain, &domainSize, &use))
         return ::GetLastError();
-    const int need = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (need <= 0)
-        return ::GetLastError();
-    if (static_cast<DWORD>(need) > size)
+    std::string text;
+    if (!host::Utf8OfWide(wide, &text))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    if (text.size() >= size)
         return ERROR_INSUFFICIENT_BUFFER;
-    if (::WideCharToMultiByte(CP_ACP, 0, wide, -1, name, need, nullptr, nullptr) != need) {
-        const DWORD error = ::GetLastError();
-        name[0] = '\0';
-        return error;
-    }
+    std::memcpy(name, text.c_str(), text.size() + 1);
     return 0;
 }
 
 DWORD SidOfAccount(const char *name, std::vector<unsigned char> *sid) {
     // Room for a SID of eight sub-authorities, the most an account has.
+    std::wstring wide;
+    if (!host::WideOfUtf8(name, &wide))
+        return ERROR_NO_UNICODE_TRANSLATION;
     sid->assign(::GetSidLengthRequired(8), 0);
-    char domain[1024];
+    wchar_t domain[1024];
     DWORD sidSize = static_cast<DWORD>(sid->size());
-    DWORD domainSize = sizeof domain;
+    DWORD domainSize = sizeof domain / sizeof domain[0];
     SID_NAME_USE use;
-    if (!::LookupAccountNameA(nullptr, name, sid->data(), &sidSize, domain, &domainSize, &use))
+    if (!::LookupAccountNameW(nullptr, wide.c_str(), sid->data(), &sidSize, domain, &domainSize,
+                              &use))
         return ::GetLastError();
     return 0;
 }

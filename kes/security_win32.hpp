@@ -11,6 +11,7 @@
 #include <aclapi.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace korvo::kes::win32 {
@@ -41,7 +42,12 @@ class KernelHandle {
     HANDLE handle_ = nullptr;
 };
 
-// A file's security descriptor as GetNamedSecurityInfoA or GetSecurityInfo
+// The wide form of the UTF-8 `path` (as host::WidePath makes it) into
+// `wide`: 0, or the Windows error that stands for why there is none
+// (ERROR_NO_UNICODE_TRANSLATION for a path that is not UTF-8).
+DWORD WidePathOrError(const char *path, std::wstring *wide);
+
+// A file's security descriptor as GetNamedSecurityInfoW or GetSecurityInfo
 // hand it out; `owner` and `dacl` point into it.
 struct FileSecurity {
     LocalBlock<void> descriptor;
@@ -60,11 +66,12 @@ DWORD ReadHandleSecurity(HANDLE handle, SECURITY_INFORMATION what, FileSecurity 
 DWORD ProcessUserSid(std::vector<unsigned char> *sid);
 
 // The account name of `sid` on the local system, without its domain, into
-// `name` of `size` bytes. 0 or the Windows error (ERROR_INSUFFICIENT_BUFFER
-// when the name does not fit).
+// `name` of `size` bytes, in UTF-8. 0 or the Windows error
+// (ERROR_INSUFFICIENT_BUFFER when the name does not fit).
 DWORD AccountNameOfSid(PSID sid, char *name, DWORD size);
 
-// The SID of the account `name` on the local system. 0 or the Windows error.
+// The SID of the account `name` (UTF-8) on the local system. 0 or the
+// Windows error.
 DWORD SidOfAccount(const char *name, std::vector<unsigned char> *sid);
 
 // One privilege of the process token, enabled for the lifetime of the object

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "kes/host_file.hpp"
+#include "kes/kes_path_rules.hpp"
 #include "properties/helpers/pathname.h"
 #include "properties/korvo_properties.h"
 #include "properties/property_files.h"
@@ -86,6 +87,15 @@ bool owned_directory(const char *dir) {
     return false;
 }
 
+// Whether the id holds what would make a path of it and put the file
+// outside the progress directory: a '/', and on Windows also a '\\' or
+// the ':' of a drive (or of a stream of the file).
+bool names_a_path(const char *id) {
+    const char *breaking =
+        korvo::kes::kHostPathStyle == korvo::kes::PathStyle::kWindows ? "/\\:" : "/";
+    return std::strpbrk(id, breaking) != nullptr;
+}
+
 // The progress file's path, built on first use: the directory, '/', the id,
 // '.', the suffix. False when it cannot be built.
 bool build_path(mstat *record) {
@@ -95,8 +105,7 @@ bool build_path(mstat *record) {
         return true;
     if (!owned_directory(record->dir))
         return false;
-    // An id with a '/' would put the file outside the progress directory.
-    if (std::strchr(record->distId, '/') != nullptr)
+    if (names_a_path(record->distId))
         return false;
     PathPtr path(pathname_clone(record->dir));
     if (path == nullptr || pathname_append(path.get(), record->distId) != 0)
@@ -133,6 +142,7 @@ int32_t save(mstat *record, const char *countKey) {
     const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
     korvo::stream::ProgressFile &file = file_of(record);
     if (!korvo::stream::rewrite_in_place(file, record->path, bytes.get(), length)) {
+        korvo::stream::release_before_replace(file);
         properties_save_without_len(&record->properties, record->path);
         korvo::stream::hold_replaced(file, record->path, length);
     }

@@ -65,6 +65,13 @@ void close_progress_file(ProgressFile &file) {
     file.renamed = false;
 }
 
+void release_before_replace(ProgressFile &file) {
+    // A replaced file that keeps a name while held is one that was moved
+    // aside: the same hosts replace a held file in two steps.
+    if (host::ReplacedFilesKeepAName())
+        close_progress_file(file);
+}
+
 bool sync_progress_file(ProgressFile &file, const char *dir) {
     if (!file.open || !host::SyncFile(file.fd))
         return false;

@@ -48,6 +48,13 @@ void hold_replaced(ProgressFile &file, const char *path, uint32_t length);
 
 void close_progress_file(ProgressFile &file);
 
+// Before a save replaces the file: where the host cannot rename over a file
+// that is held open in one step (Windows moves the held file aside first,
+// which leaves a moment in which the path names nothing), the record lets
+// go of its own file, so that a process killed during the save leaves the
+// old file or the new one. Nothing on POSIX hosts.
+void release_before_replace(ProgressFile &file);
+
 // Makes the held file's bytes durable (fsync), and its name too: the
 // directory `dir` is synced after a save that replaced the file. False when
 // no file is held or a sync fails.

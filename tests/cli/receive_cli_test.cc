@@ -4,55 +4,20 @@
 // progress record instead of starting over; the progress bar on a terminal
 // and plain lines on a pipe; and the exit codes of requests that cannot
 // work (receive and send). The gateway's part is in gateway_cli_test.cc.
-#include "cli_test_support.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 
 namespace cli_test {
 namespace {
 
 namespace fs = std::filesystem;
 
-class Receive : public ::testing::Test {
+class Receive : public ReceiveFixture {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        ASSERT_FALSE(scratch_.path().empty());
-        for (const std::string &dir : {work_, src_})
-            fs::create_directory(dir);
-    }
-    // The environment of a run: the test's work directory, and no gateway
-    // unless the gateway peer starts the program.
-    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
-    std::string Source(const std::string &name, size_t size, uint32_t seed) {
-        std::string path = src_ + "/" + name;
-        cds_test::write_file(path, cds_test::package_bytes(size, seed));
-        return path;
-    }
     // Saves the description of segment `id`^`version` as `dir`/`file`.
     static void Describe(const std::string &dir, const std::string &file, const char *id,
                          const char *version, const char *location, bool marked = false) {
-        Properties segment{}, description{};
-        properties_put_string_dup(&segment, "id", id);
-        properties_put_string_dup(&segment, "version", version);
-        properties_put_string_dup(&segment, "location", location);
-        properties_put_properties_dup(&description, "segment", &segment);
-        std::string path = dir + "/" + file;
-        if (marked)
-            properties_save_improved(&description, path.c_str());
-        else
-            properties_save_without_len(&description, path.c_str());
-        properties_delete(&description);
-        properties_delete(&segment);
+        DescribeSegment(dir + "/" + file, id, version, location, marked);
     }
-    void ExpectSame(const std::string &source, const std::string &name) const {
-        EXPECT_TRUE(depot_test::ReadBytes(source) == depot_test::ReadBytes(out_ + "/" + name))
-            << name << " differs from " << source;
-    }
-
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
-    std::string src_ = scratch_ / "src";
-    std::string out_ = scratch_ / "out";
 };
 
 TEST_F(Receive, DataFilesArriveByteForByteAndARepeatFindsNothingLeft) {
@@ -187,9 +152,13 @@ TEST_F(Receive, EachOutputHoldsItsOwnSegmentWhateverOrderTheyAreLocatedIn) {
     Options env = Env();
     env.env["QEL_DATDIR"] = data;
     env.env["KORVO_MOUNT_TABLE"] = data + "/mounts";
-    const std::vector<std::vector<std::string>> sources{{"--from", "remote", "--toc", toc},
-                                                        {"--from", "cd", "--toc", toc},
-                                                        {"--dir", both, "--toc", toc}};
+    std::vector<std::vector<std::string>> sources{{"--from", "remote", "--toc", toc},
+                                                  {"--dir", both, "--toc", toc}};
+#ifndef _WIN32
+    // Windows finds its CD drives by drive letter, with no table a test can
+    // lay out: its drive search is checked by the kes layer's tests.
+    sources.push_back({"--from", "cd", "--toc", toc});
+#endif
     int round = 0;
     for (const std::vector<std::string> &source : sources) {
         std::string id = "order-" + std::to_string(++round);

@@ -5,9 +5,8 @@
 // same way through plain reads.
 #include <sys/stat.h>
 
-#include "cli_test_support.hpp"
 #include "file_size_limit.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 #include "tests/kes/kes_scratch.hpp"
 #include "tests/support/test_host.hpp"
 
@@ -16,27 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ReceiveByCopy : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        ASSERT_FALSE(scratch_.path().empty());
-        fs::create_directory(work_);
-    }
-    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
-    static std::string Write(const std::string &path, size_t size, unsigned seed) {
-        cds_test::write_file(path, cds_test::package_bytes(size, seed));
-        return path;
-    }
-    void ExpectSame(const std::string &source, const std::string &output) const {
-        EXPECT_TRUE(depot_test::ReadBytes(source) == depot_test::ReadBytes(output))
-            << output << " differs from " << source;
-    }
-
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
-    std::string out_ = scratch_ / "out";
-};
+class ReceiveByCopy : public ReceiveFixture {};
 
 TEST_F(ReceiveByCopy, AReceiveKilledInTheMiddleOfACopyResumesFromItsCheckpoint) {
     if (!korvo::test::fileSizeLimitHost())
@@ -60,8 +39,8 @@ TEST_F(ReceiveByCopy, AReceiveKilledInTheMiddleOfACopyResumesFromItsCheckpoint) 
     Outcome run = korvo({"receive", "dist", "--files", small, big, "-o", out_}, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_NE(run.out.find("(resumed at "), std::string::npos) << run.out;
-    ExpectSame(big, out_ + "/big.bin");
-    ExpectSame(small, out_ + "/small.bin");
+    ExpectSame(big, "big.bin");
+    ExpectSame(small, "small.bin");
     EXPECT_EQ(ProgressValues(work_, "dist")["c_len"], std::to_string((40u << 20) + 4321 + 70000));
 }
 
@@ -77,7 +56,7 @@ TEST_F(ReceiveByCopy, SourcesTheKernelWillNotCopyFromArriveThroughReads) {
     Outcome run = korvo({"receive", "dist", "--files", big, "-o", out_, "--json"}, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.json()["received_bytes"], (9u << 20) + 5);
-    ExpectSame(big, out_ + "/big.bin");
+    ExpectSame(big, "big.bin");
     EXPECT_EQ(ProgressValues(work_, "dist")["c_len"], std::to_string((9u << 20) + 5));
 }
 

@@ -6,8 +6,7 @@
 // file and leaves everything as it was.
 #include <sys/stat.h>
 
-#include "cli_test_support.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 #include "tests/support/test_process.hpp"
 
 namespace cli_test {
@@ -15,36 +14,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ReceiveGuards : public ::testing::Test {
+class ReceiveGuards : public ReceiveFixture {
   protected:
     void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        for (const std::string &dir : {work_, src_, out_})
-            fs::create_directory(dir);
+        ReceiveFixture::SetUp();
+        fs::create_directory(out_);
         bytes_ = cds_test::package_bytes(50000, 41);
         cds_test::write_file(input_, bytes_);
     }
-    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
     std::vector<std::string> Args(const std::string &id = "g1") const {
         return {"receive", id, "--files", input_, "-o", out_};
     }
     // The source folder's description of its data file a.bin, the segment
     // "a.bin" version 1.
-    void DescribeInput() const {
-        Properties segment{}, description{};
-        properties_put_string_dup(&segment, "id", "a.bin");
-        properties_put_string_dup(&segment, "version", "1");
-        properties_put_string_dup(&segment, "location", "a.bin");
-        properties_put_properties_dup(&description, "segment", &segment);
-        properties_save_without_len(&description, (src_ + "/a.toc").c_str());
-        properties_delete(&description);
-        properties_delete(&segment);
-    }
+    void DescribeInput() const { DescribeSegment(src_ + "/a.toc", "a.bin", "1", "a.bin"); }
 
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
-    std::string src_ = scratch_ / "src";
-    std::string out_ = scratch_ / "out";
     std::string input_ = src_ + "/a.bin";
     std::string bytes_;
 };

@@ -3,8 +3,7 @@
 // located in another order than the TOC's and under the gateway peer: every
 // rerun resumes from what the outputs hold and the record vouches for, and
 // the last one ends with byte-identical outputs.
-#include "cli_test_support.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 #include "tests/support/test_process.hpp"
 
 namespace cli_test {
@@ -14,38 +13,25 @@ namespace fs = std::filesystem;
 
 constexpr int kKills = 50;
 
-class KilledReceive : public ::testing::Test {
+class KilledReceive : public ReceiveFixture {
   protected:
     void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        for (const std::string &dir : {work_, src_})
-            fs::create_directory(dir);
+        ReceiveFixture::SetUp();
         // The TOC lists A, B, C; the directory's descriptions locate C
         // first ("*.toc" before "*.itc").
         const std::vector<std::pair<std::string, size_t>> files{
             {"A.bin", 700000}, {"B.bin", 5000}, {"C.bin", 500000}};
         std::vector<std::string> args{"--make-toc", toc_};
         for (size_t i = 0; i < files.size(); ++i) {
-            const std::string path = src_ + "/" + files[i].first;
-            cds_test::write_file(path, cds_test::package_bytes(files[i].second, 50 + i));
-            args.push_back(path);
-            Properties segment{}, description{};
-            properties_put_string_dup(&segment, "id", files[i].first.c_str());
-            properties_put_string_dup(&segment, "version", "1");
-            properties_put_string_dup(&segment, "location", files[i].first.c_str());
-            properties_put_properties_dup(&description, "segment", &segment);
-            const std::string name = src_ + "/" + files[i].first;
-            if (files[i].first == "C.bin")
-                properties_save_without_len(&description, (name + ".toc").c_str());
-            else
-                properties_save_improved(&description, (name + ".itc").c_str());
-            properties_delete(&description);
-            properties_delete(&segment);
-            names_.push_back(files[i].first);
+            const std::string &name = files[i].first;
+            args.push_back(Source(name, files[i].second, 50 + i));
+            const bool marked = name != "C.bin";
+            DescribeSegment(src_ + "/" + name + (marked ? ".itc" : ".toc"), name.c_str(), "1",
+                            name.c_str(), marked);
+            names_.push_back(name);
         }
         ASSERT_EQ(run_program(KORVO_GATEWAY_PROGRAM, args).exit_code, 0);
     }
-    Options Env() const { return With({{"KORVO_WORK_DIR", work_}, {"KORVO_GATEWAY", ""}}); }
     // The process id in the distribution's lock file, once a receive holds
     // it and its record has moved past `after` ("c_len"); -1 when that did
     // not happen within the bounded wait.
@@ -63,15 +49,9 @@ class KilledReceive : public ::testing::Test {
     }
     void ExpectOutputsRight() const {
         for (const std::string &name : names_)
-            EXPECT_TRUE(depot_test::ReadBytes(src_ + "/" + name) ==
-                        depot_test::ReadBytes(out_ + "/" + name))
-                << name;
+            ExpectSame(src_ + "/" + name, name);
     }
 
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
-    std::string src_ = scratch_ / "src";
-    std::string out_ = scratch_ / "out";
     std::string toc_ = scratch_ / "dist.toc";
     std::vector<std::string> names_;
 };

@@ -113,6 +113,16 @@ inline std::vector<std::string> Names(const std::string &dir) {
 }
 
 // The record text of an entry file, up to its zero byte.
+// A record written by hand, as another program might.
+inline std::string Record(const std::string &id, const std::string &location, int state = 1,
+                          int references = 0, long long deadline = 0) {
+    return "<<id>" + id + "</id><version>1</version><reference_count>" +
+           std::to_string(references) + "</reference_count><state>" + std::to_string(state) +
+           "</state><checksum>0</checksum><deadline>" + std::to_string(deadline) +
+           "</deadline><location>" + location + "</location><properties></properties>>" +
+           std::string(1, '\0');
+}
+
 inline std::string RecordOf(const std::string &path) {
     const std::string bytes = ReadBytes(path);
     return bytes.substr(0, bytes.find('\0'));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -19,18 +20,9 @@ using depot_test::Bytes;
 using depot_test::DepotTest;
 using depot_test::Exists;
 using depot_test::Names;
+using depot_test::Record;
 using depot_test::WriteBytes;
 using korvo::rt::LogCapture;
-
-// A record for a file written by hand.
-std::string Record(const std::string &id, const std::string &location, int state = 1,
-                   int references = 0, long long deadline = 0) {
-    return "<<id>" + id + "</id><version>1</version><reference_count>" +
-           std::to_string(references) + "</reference_count><state>" + std::to_string(state) +
-           "</state><checksum>0</checksum><deadline>" + std::to_string(deadline) +
-           "</deadline><location>" + location + "</location><properties></properties>>" +
-           std::string(1, '\0');
-}
 
 class Walking : public DepotTest {
   protected:
@@ -153,6 +145,32 @@ TEST_F(Walking, PermanentStorageCountsTheDataFilesInsideTheDepot) {
     DepotGetPermStorage(&status, depot_, &total);
     EXPECT_EQ(status.code, 0);
     EXPECT_EQ(total, 5u + 2 + 1 + 0);
+}
+
+// Which data files lie in the depot follows the host's rules for paths:
+// their bytes on POSIX hosts; on Windows a location that spells the
+// directory in other cases (the drive letter's too) or with the other
+// separator names the same files.
+TEST_F(Walking, PermanentStorageTellsPathsApartAsTheHostDoes) {
+    Put("00000001.0", "a", 1, 0, 0, 1500);
+    std::string respelled = dir_.path();
+    for (char &c : respelled) {
+        const auto letter = static_cast<unsigned char>(c);
+        c = c == '/'                    ? '\\'
+            : c == '\\'                 ? '/'
+            : std::isupper(letter) != 0 ? static_cast<char>(std::tolower(letter))
+                                        : static_cast<char>(std::toupper(letter));
+    }
+    WriteBytes(dir_ / "00000002.0.xml", Record("b", respelled + "/00000001.0.dat"));
+    uint32_t total = 0;
+    KesStatus status;
+    DepotGetPermStorage(&status, depot_, &total);
+    EXPECT_EQ(status.code, 0);
+#if defined(_WIN32)
+    EXPECT_EQ(total, 2u + 2) << respelled;  // both spellings are the depot's
+#else
+    EXPECT_EQ(total, 2u) << respelled;  // another spelling is another directory
+#endif
 }
 
 TEST(Space, KilobytesRoundUp) {

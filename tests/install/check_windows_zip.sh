@@ -74,11 +74,19 @@ run_wine "$top/bin/korvo_gateway.exe" --toc release.toc --quiet --timeout 60 -- 
 cmp -s kernel.img received/kernel.img || fail "received/kernel.img differs from what was sent"
 cmp -s notes.txt received/notes.txt || fail "received/notes.txt differs from what was sent"
 
-# A method of one's own (with 64-bit file offsets, which the public headers
-# check), built against the ZIP's headers and import
-# libraries, runs from bin/ beside the DLLs.
-"$cc" -std=c11 -D_FILE_OFFSET_BITS=64 -Wall -Wextra -Werror -I"$top/include" "$top/doc/examples/korvo_method.c" \
-  -L"$top/lib" -lkorvo -lkorvo_runtime -o "$top/bin/korvo_method.exe" 2>c.err ||
+# A method of one's own, built against the ZIP's headers and import
+# libraries, runs from bin/ beside the DLLs. The C one takes its flags from
+# the ZIP's pkg-config file, which must carry the 64-bit file offsets and
+# times that the public headers check; the C++ one names them itself.
+pc_flags=$(PKG_CONFIG_PATH="$top/lib/pkgconfig" PKG_CONFIG_LIBDIR="$top/lib/pkgconfig" \
+  pkg-config --define-prefix --cflags --libs korvo) || fail "pkg-config does not read lib/pkgconfig/korvo.pc"
+case "$pc_flags" in
+  *-D_FILE_OFFSET_BITS=64*-D__MINGW_USE_VC2005_COMPAT=1*) ;;
+  *) fail "lib/pkgconfig/korvo.pc lacks the definitions callers need: $pc_flags" ;;
+esac
+# shellcheck disable=SC2086 # the flags are words
+"$cc" -std=c11 -Wall -Wextra -Werror "$top/doc/examples/korvo_method.c" $pc_flags \
+  -o "$top/bin/korvo_method.exe" 2>c.err ||
   fail "the C example does not build against the ZIP: $(cat c.err)"
 "$cxx" -std=c++20 -D_FILE_OFFSET_BITS=64 -Wall -Wextra -Werror -I"$top/include" "$top/doc/examples/korvo_method_cxx.cc" \
   -L"$top/lib" -lkorvo -lkorvo_runtime -o "$top/bin/korvo_method_cxx.exe" 2>cxx.err ||

@@ -1,11 +1,12 @@
 // What callers of the host file layer count on whatever the host: a removed
 // or replaced file that someone holds open frees its name at once, paths
 // far beyond the old 260-character limit work up to the 1024-byte buffers,
-// directory paths may end in a separator, and a whole-file lock keeps other
-// processes out until it is let go.
+// directory paths may end in a separator, names are UTF-8 on every host,
+// and a whole-file lock keeps other processes out until it is let go.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -105,6 +106,46 @@ TEST(HostPaths, DirectoryPathsMayEndInASeparator) {
     EXPECT_EQ(info.kind, FileKind::kDirectory);
     EXPECT_TRUE(KesDirIsDirectory((dir.path() + "/").c_str()));
     EXPECT_EQ(Names(dir.path() + "/"), std::set<std::string>{"one"});
+}
+
+TEST(HostPaths, NamesAreUtf8OnEveryHost) {
+    kes_test::ScratchDir dir;
+    // Characters that no single code page holds together.
+    const std::string name = "\xe6\x97\xa5\xe6\x9c\xac-\xc3\xa9.txt";
+    ASSERT_TRUE(WriteNew(dir / name, "bytes"));
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{name});
+    UniqueFd fd(OpenFile((dir / name).c_str(), kOpenRead));
+    ASSERT_TRUE(fd);
+    EXPECT_EQ(ReadAt0(fd.get()), "bytes");
+#if defined(_WIN32)
+    // The name on disk is the characters themselves, not the bytes read in
+    // the ANSI code page.
+    EXPECT_TRUE(
+        std::filesystem::exists(std::filesystem::path(dir.path()) / L"\x65e5\x672c-\x00e9.txt"));
+#endif
+
+    // A directory made current under such a name reads back in the same
+    // bytes.
+    const std::string sub = dir / "\xe6\x97\xa5";
+    KesStatus status{};
+    ASSERT_EQ(KesDirCreateDirectory(&status, sub.c_str())->code, KES_OK);
+    char before[KES_DIR_PATH_SIZE], inside[KES_DIR_PATH_SIZE];
+    ASSERT_EQ(KesDirGetCurrentDirectory(&status, before)->code, KES_OK);
+    ASSERT_EQ(KesDirSetCurrentDirectory(&status, sub.c_str())->code, KES_OK);
+    KesDirGetCurrentDirectory(&status, inside);
+    EXPECT_EQ(KesDirSetCurrentDirectory(&status, before)->code, KES_OK);
+    EXPECT_TRUE(std::string(inside).ends_with("\xe6\x97\xa5")) << inside;
+
+#if defined(_WIN32)
+    // Bytes that are no UTF-8 are refused rather than read as another name
+    // (a POSIX host takes any bytes as a name).
+    errno = 0;
+    EXPECT_FALSE(UniqueFd(OpenFile((dir / "bad\xff.txt").c_str(), kOpenWrite | kOpenCreate, 0600)));
+    EXPECT_EQ(errno, EILSEQ);
+    EXPECT_EQ(KesDirCreateDirectory(&status, (dir / "bad\xc3").c_str())->code, KES_SYSTEM_ERROR);
+    EXPECT_EQ(status.osError, EILSEQ);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{name, "\xe6\x97\xa5"}));
+#endif
 }
 
 // Tries the whole-file lock of arg 0 and exits 1 when it got it, 0 when

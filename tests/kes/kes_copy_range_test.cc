@@ -1,6 +1,12 @@
 // Copies between open files: what a copy moves, between which places,
 // without moving either file's position, and the shape that shows a file
-// changed. (What a POSIX kernel refuses is in kes_copy_range_posix_test.cc.)
+// changed; on POSIX hosts, the sources and outputs the kernel refuses.
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -41,9 +47,9 @@ UniqueFd open_in(const std::string &path, unsigned flags = korvo::host::kOpenRea
     return UniqueFd(korvo::host::OpenFile(path.c_str(), flags));
 }
 
-UniqueFd open_out(const std::string &path) {
+UniqueFd open_out(const std::string &path, unsigned extra = 0) {
     return UniqueFd(korvo::host::OpenFile(
-        path.c_str(), korvo::host::kOpenWrite | korvo::host::kOpenCreate, 0600));
+        path.c_str(), korvo::host::kOpenWrite | korvo::host::kOpenCreate | extra, 0600));
 }
 
 int64_t position(int fd) {
@@ -105,5 +111,50 @@ TEST_F(KesCopyRanges, AShapeChangesWithTheFileAndOnlyThen) {
 
     EXPECT_FALSE(KesFileShapeOf(-1, &again));
 }
+
+#if !defined(_WIN32)
+// FIFOs, /proc and a second file system are a POSIX kernel's refusals; a
+// Windows copy goes through the library's buffer and refuses only what is
+// no regular file.
+// Each refusal takes nothing from the source, so that reading it gives
+// every byte the copy did not move.
+TEST_F(KesCopyRanges, RefusedSourcesAndOutputsAreLeftToPlainReads) {
+    UniqueFd out = open_out(scratch / "out");
+    KesStatus status{};
+
+    ASSERT_EQ(::mkfifo((scratch / "fifo").c_str(), 0600), 0);
+    UniqueFd fifo(::open((scratch / "fifo").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::write(fifo.get(), "abc", 3), 3);
+    EXPECT_EQ(KesCopyRange(fifo.get(), 0, out.get(), 0, 3, &status), -1);
+    EXPECT_EQ(status.code, KES_UNSUPPORTED);
+    char back[3];
+    EXPECT_EQ(::read(fifo.get(), back, 3), 3);  // nothing was taken out of the pipe
+
+    UniqueFd proc(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(KesCopyRange(proc.get(), 0, out.get(), 0, 4096, &status), -1);
+    EXPECT_EQ(status.code, KES_UNSUPPORTED);
+
+    write_file(scratch / "in", bytes(5000, 2));
+    UniqueFd in(::open((scratch / "in").c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd appending = open_out(scratch / "appended", korvo::host::kOpenAppend);
+    EXPECT_EQ(KesCopyRange(in.get(), 0, appending.get(), 0, 5000, &status), -1);
+    EXPECT_EQ(status.code, KES_UNSUPPORTED);
+
+    // Another file system: tmpfs against the scratch directory's, where the
+    // two differ on this machine.
+    const std::filesystem::path tmpfs = korvo::test::memoryFileSystemDirectory();
+    struct stat shm {
+    }, here{};
+    if (!tmpfs.empty() && ::stat(tmpfs.c_str(), &shm) == 0 &&
+        ::stat(scratch.path().c_str(), &here) == 0 && shm.st_dev != here.st_dev) {
+        kes_test::ScratchDir memory(tmpfs);
+        write_file(memory / "in", bytes(5000, 3));
+        UniqueFd elsewhere(::open((memory / "in").c_str(), O_RDONLY | O_CLOEXEC));
+        EXPECT_EQ(KesCopyRange(elsewhere.get(), 0, out.get(), 0, 5000, &status), -1);
+        EXPECT_EQ(status.code, KES_UNSUPPORTED);
+        EXPECT_EQ(status.osError, EXDEV);
+    }
+}
+#endif
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "depot/depot.h"
+#include "kes/kes_path.h"
 #include "runtime/log_capture.hpp"
 #include "tests/depot/depot_test_support.hpp"
 #include "tests/stream/locate_test_support.hpp"
@@ -166,11 +167,14 @@ TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
                                        "stream type."});
     EXPECT_EQ(stream->type, NET_STREAM_DEPOT);
     ASSERT_EQ(stream->claimed.length, 3u);
+    // The depot spells its data files' paths with the host's separators.
+    std::string in_depot = depot + "/";
+    KesPathLocalize(in_depot.data());
     for (uint32_t i = 0; i < 3; ++i) {
         const DepotEntry *entry = stream->claimed.buffer[i];
         EXPECT_EQ(text_of(*stream->toc, i, "dat_file"), entry->location);
         EXPECT_EQ(text_of(*stream->toc, i, "data_path"), entry->location);
-        EXPECT_EQ(std::string(entry->location).rfind(depot + "/", 0), 0u);
+        EXPECT_EQ(std::string(entry->location).rfind(in_depot, 0), 0u);
     }
     EXPECT_EQ(text_of(list, 0, "dat_file"), "");  // the caller's TOC is left alone
     // Another process sees the entries in use while the stream holds them.
@@ -272,7 +276,7 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     // process has not used yet): the depot cannot be opened.
     const std::string broken = std::string(std::getenv("KORVO_LOCK_NAMESPACE")) + "broken";
     const std::string lock = "korvo." + broken + ".DEPOT";
-    ASSERT_TRUE(korvo::test::makeSharedMemoryObject(lock, 3));
+    ASSERT_TRUE(korvo::test::makeBrokenLock(lock));
     korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", broken.c_str());
     const std::vector<std::string> lines = lines_of_a_stream();
     korvo::test::removeSharedMemoryObject(lock);

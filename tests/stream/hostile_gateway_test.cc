@@ -21,9 +21,6 @@ using korvo::test::data_packet;
 using korvo::test::MethodProcess;
 using korvo::test::packet;
 using korvo::test::operator+;
-using stream_test::RawKey;
-using stream_test::Stream;
-using stream_test::Toc;
 
 class HostileGateways : public stream_test::StreamTest {};
 
@@ -62,11 +59,8 @@ std::string read_transcript(NetStream *stream, int reads) {
 // Reads the stream arg(0) over segments a and b arg(1) times and expects
 // the transcript arg(2); a stream that refused a packet stays broken.
 KORVO_CHILD_BODY(ReadFromAHostileGateway) {
-    CHILD_CHECK(korvo_init() == 1);
-    RawKey key(NET_STREAM_NETWORK, 1, child.arg(0));
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 300, 0}, {"b", 100, 40}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream(child.arg(0), {{"a", 300, 0}, {"b", 100, 40}});
+    CHILD_CHECK(stream.ready());
     const std::string &expected = child.arg(2);
     const std::string transcript = read_transcript(stream.get(), std::stoi(child.arg(1)));
     if (transcript != expected) {
@@ -161,11 +155,8 @@ TEST_F(HostileGateways, EveryReadHandsOutOnlyWhatTheTocAllowsOrSaysWhy) {
 // One message of 64 MiB for a segment of 200 000 bytes: nothing of it is
 // handed out or counted.
 KORVO_CHILD_BODY(ReadAHugeMessage) {
-    CHILD_CHECK(korvo_init() == 1);
-    RawKey key(NET_STREAM_NETWORK, 1, "huge");
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 200000, 0}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream("huge", {{"a", 200000, 0}});
+    CHILD_CHECK(stream.ready());
     const std::string transcript = read_transcript(stream.get(), 2);
     CHILD_CHECK(transcript ==
                 "raised: The gateway sent 67108863 bytes for segment a^1, which has 200000 "
@@ -193,11 +184,8 @@ TEST_F(HostileGateways, AMessageFarBeyondItsSegmentIsRefusedWhole) {
 // code negated and hand out nothing; what follows a command's code byte is
 // never counted as data.
 KORVO_CHILD_BODY(ReadEveryCodeByte) {
-    CHILD_CHECK(korvo_init() == 1);
-    RawKey key(NET_STREAM_NETWORK, 1, "codes");
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 100000, 0}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream("codes", {{"a", 100000, 0}});
+    CHILD_CHECK(stream.ready());
     char *data = nullptr;
     CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
     net_stream_free_buffer(stream.get(), data);
@@ -232,11 +220,8 @@ TEST_F(HostileGateways, EveryCodeByteHasItsAnswer) {
 // read are counted by the next one, and the last bytes by the read that
 // ends the stream.
 KORVO_CHILD_BODY(ReadBehindTheCheckpoints) {
-    CHILD_CHECK(korvo_init() == 1);
-    RawKey key(NET_STREAM_NETWORK, 1, "behind");
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 40000, 0}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream("behind", {{"a", 40000, 0}});
+    CHILD_CHECK(stream.ready());
     const char *work = std::getenv("KORVO_WORK_DIR");
     const auto c_len = [&] {
         const auto values = stream_test::progress_of(work, "behind");

@@ -15,6 +15,7 @@
 #include "stream/mstat.h"
 #include "tests/kes/kes_scratch.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/stream/stream_test_support.hpp"
 #include "tests/support/test_host.hpp"
 
 namespace mstat_test {
@@ -35,10 +36,7 @@ inline std::string generic(const std::string &path) {
 class ProgressRecords : public kes_test::NoDescriptorLeak {
   protected:
     void SetUp() override {
-        // What the process makes once and keeps (the registration's locks,
-        // GoogleTest's trace stack: handles on Windows) comes before the count.
-        ASSERT_EQ(korvo_init(), 1);
-        { SCOPED_TRACE("made before the count"); }
+        ASSERT_NO_FATAL_FAILURE(stream_test::make_what_the_process_keeps());
         NoDescriptorLeak::SetUp();
         korvo::test::setEnvironmentVariable("KORVO_WORK_DIR",
                                             (scratch.path() + "//work/.").c_str());

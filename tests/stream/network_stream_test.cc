@@ -30,11 +30,8 @@ class NetworkStreams : public stream_test::StreamTest {};
 const std::vector<stream_test::SegmentEntry> kTwoSegments = {{"a", 40000, 0}, {"b", 10, 6}};
 
 KORVO_CHILD_BODY(ReadTwoSegments) {
-    CHILD_CHECK(korvo_init() == 1);
-    Toc toc(kTwoSegments);
-    RawKey key(NET_STREAM_NETWORK, 1, "net1");
-    Stream stream(net_stream_open(&key.key));
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream("net1", kTwoSegments);
+    CHILD_CHECK(stream.ready());
     char *data = nullptr;
     // A 5-byte packet starting with 1: four data bytes, past the code byte.
     CHILD_CHECK(net_stream_read(stream.get(), &data) == 4);
@@ -80,12 +77,9 @@ TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
 
 // Reads the stream arg(0) until the command arg(1) ends a read.
 KORVO_CHILD_BODY(ReadUntilACommand) {
-    CHILD_CHECK(korvo_init() == 1);
     const int code = std::stoi(child.arg(1));
-    RawKey key(NET_STREAM_NETWORK, 1, child.arg(0));
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 100, 0}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream(child.arg(0), {{"a", 100, 0}});
+    CHILD_CHECK(stream.ready());
     char *data = reinterpret_cast<char *>(1);
     CHILD_CHECK(net_stream_read(stream.get(), &data) == 10);
     net_stream_free_buffer(stream.get(), data);
@@ -106,11 +100,8 @@ TEST_F(NetworkStreams, CommandsEndTheReadAndOnlyPauseMarksTheRecord) {
 }
 
 KORVO_CHILD_BODY(ReadFromALostChannel) {
-    CHILD_CHECK(korvo_init() == 1);
-    RawKey key(NET_STREAM_NETWORK, 1, "lost");
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 100000, 0}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream("lost", {{"a", 100000, 0}});
+    CHILD_CHECK(stream.ready());
     char *data = nullptr;
     CHILD_CHECK(net_stream_read(stream.get(), &data) == 20000);
     net_stream_free_buffer(stream.get(), data);
@@ -169,11 +160,8 @@ TEST_F(NetworkStreams, PollingFindsCancelAndPause) {
 // Opens a CD stream over the data file arg(0) and reads once the gateway
 // has sent its command (end(0) says when).
 KORVO_CHILD_BODY(ReadAPollingStream) {
-    CHILD_CHECK(korvo_init() == 1);
-    RawKey key(NET_STREAM_CD, 1, "cd1");
-    Stream stream(net_stream_open(&key.key));
-    Toc toc({{"a", 10, 0, "", child.arg(0)}});
-    net_stream_save_modified_toc(stream.get(), &toc);
+    const stream_test::MethodStream stream("cd1", {{"a", 10, 0, "", child.arg(0)}}, NET_STREAM_CD);
+    CHILD_CHECK(stream.ready());
     CHILD_CHECK(child.end(0).receive() == 'x');
     char *data = nullptr;
     CHILD_CHECK(net_stream_read(stream.get(), &data) == -2 && data == nullptr);

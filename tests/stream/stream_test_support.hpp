@@ -21,6 +21,7 @@
 #include "stream/stream_key.h"
 #include "tests/kes/kes_scratch.hpp"
 #include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace stream_test {
 
@@ -85,6 +86,31 @@ struct RawKey {
     std::string text() const { return reinterpret_cast<const char *>(bytes.data() + 3); }
 };
 
+// What a method child reads through: the library registered (this must be
+// its first registration), a stream of `type` over the key text `id` that
+// keeps its progress, and its modified TOC saved from `segments`. The key
+// and the TOC outlive the stream.
+struct MethodStream {
+    MethodStream(const std::string &id, const std::vector<SegmentEntry> &segments,
+                 uint8_t type = NET_STREAM_NETWORK)
+        : registered(korvo_init() == 1),
+          key(type, 1, id),
+          toc(segments),
+          stream(net_stream_open(&key.key)) {
+        if (stream)
+            net_stream_save_modified_toc(stream.get(), &toc);
+    }
+    // Whether the library was registered here and the stream opened.
+    bool ready() const { return registered && stream != nullptr; }
+    NetStream *get() const { return stream.get(); }
+    NetStream *operator->() const { return stream.get(); }
+
+    bool registered;
+    RawKey key;
+    Toc toc;
+    Stream stream;
+};
+
 // The progress file of `id` as text: strings as they are, booleans as
 // "true"/"false"; empty when there is no file.
 inline std::map<std::string, std::string> progress_of(const std::string &workDir,
@@ -126,17 +152,22 @@ inline std::string pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
+// Makes what the process keeps for good, so that a fixture that counts
+// handles counts only a test's own acquisitions: the registration's first
+// run (the thread library's semaphores behind its locks), GoogleTest's
+// per-thread trace stack (from the first SCOPED_TRACE on) and the directory
+// of named objects that the first named shared memory opens (handles on
+// Windows).
+inline void make_what_the_process_keeps() {
+    ASSERT_EQ(korvo_init(), 1);
+    { SCOPED_TRACE("made before the count"); }
+    { korvo::test::Shared<int> named; }
+}
+
 class StreamTest : public kes_test::NoDescriptorLeak {
   protected:
     void SetUp() override {
-        // The registration's first run makes what the process keeps for
-        // good (the thread library's semaphores behind its locks, handles
-        // on Windows): before the count, so that only a test's own
-        // acquisitions are counted.
-        ASSERT_EQ(korvo_init(), 1);
-        // GoogleTest keeps its per-thread trace stack from the first
-        // SCOPED_TRACE on, on Windows with a handle on the thread.
-        { SCOPED_TRACE("made before the count"); }
+        ASSERT_NO_FATAL_FAILURE(make_what_the_process_keeps());
         NoDescriptorLeak::SetUp();
         work = scratch / "work";
         std::filesystem::create_directory(work);

@@ -32,6 +32,13 @@ void removeSharedMemoryObject(const std::string &name);
 // Makes the shared memory object `name` of `size` bytes, for the owner only;
 // false when it exists already or cannot be made.
 bool makeSharedMemoryObject(const std::string &name, std::size_t size);
+// Puts an object that is no lock under the name of the machine-wide lock
+// `name` ("korvo.<namespace>.<lock>"), so that the lock cannot be made: a
+// shared memory object too small for one on POSIX hosts, a file mapping in
+// the machine-wide namespace on Windows (a mutex cannot take the name of
+// an object of another kind). removeSharedMemoryObject(name) removes it;
+// false when it exists already or cannot be made.
+bool makeBrokenLock(const std::string &name);
 // The file that holds the shared memory object `name`, for a look at its
 // owner and mode; empty where such objects are no files.
 std::string sharedMemoryObjectFile(const std::string &name);

@@ -63,6 +63,10 @@ bool makeSharedMemoryObject(const std::string &name, std::size_t size) {
     return sized;
 }
 
+bool makeBrokenLock(const std::string &name) {
+    return makeSharedMemoryObject(name, 3);
+}
+
 std::string sharedMemoryObjectFile(const std::string &name) {
     return "/dev/shm/" + name;
 }

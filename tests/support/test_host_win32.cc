@@ -53,6 +53,24 @@ bool namedObjectExists(const std::string &fullName) {
     return ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
+// Makes the mapping `fullName` of `size` bytes and keeps it under `name`
+// until removeSharedMemoryObject; false when it exists or cannot be made.
+bool keepNewMapping(const std::string &name, const std::string &fullName, std::size_t size) {
+    const std::uint64_t bytes = size;
+    const HANDLE mapping = ::CreateFileMappingA(
+        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
+        static_cast<DWORD>(bytes & 0xffffffffu), fullName.c_str());
+    if (mapping == nullptr)
+        return false;
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(mapping);
+        return false;
+    }
+    const std::lock_guard<std::mutex> hold(madeLock);
+    madeObjects()[name] = mapping;
+    return true;
+}
+
 }  // namespace
 
 int openDescriptorCount() {
@@ -117,19 +135,12 @@ void removeSharedMemoryObject(const std::string &name) {
 }
 
 bool makeSharedMemoryObject(const std::string &name, std::size_t size) {
-    const std::uint64_t bytes = size;
-    const HANDLE mapping = ::CreateFileMappingA(
-        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
-        static_cast<DWORD>(bytes & 0xffffffffu), ("Local\\" + name).c_str());
-    if (mapping == nullptr)
-        return false;
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        ::CloseHandle(mapping);
-        return false;
-    }
-    const std::lock_guard<std::mutex> hold(madeLock);
-    madeObjects()[name] = mapping;
-    return true;
+    return keepNewMapping(name, "Local\\" + name, size);
+}
+
+bool makeBrokenLock(const std::string &name) {
+    // The locks are mutexes in the machine-wide namespace.
+    return keepNewMapping(name, "Global\\" + name, 3);
 }
 
 std::string sharedMemoryObjectFile(const std::string &) {

@@ -11,6 +11,14 @@
 
 namespace korvo::gateway {
 
+// The characters that end a folder's name in a path on this host: '/', and
+// on Windows '\\' and the ':' of a drive ("C:name").
+#ifdef _WIN32
+inline constexpr const char *kPathSeparators = "/\\:";
+#else
+inline constexpr const char *kPathSeparators = "/";
+#endif
+
 // The file at `path` opened for reading (binary, not inherited), or -1 with
 // the host's reason in *error.
 int open_segment_file(const std::string &path, std::string *error);

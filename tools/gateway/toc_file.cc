@@ -34,8 +34,9 @@ std::string text_of(const Properties *list, const char *key) {
     return value != nullptr ? value : "";
 }
 
+// A file's name without its folders: the segment id the TOC gives it.
 std::string base_name(const std::string &path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kPathSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <filesystem>
+#include <string>
+
 #include "depot_access.hpp"
 
 namespace korvo::cli {
@@ -13,7 +16,9 @@ WriterLocks::WriterLocks() = default;
 bool WriterLocks::held(const std::string &data_file) const {
     // The writer locks the whole data file; a one-byte lock of its first
     // byte, taken without waiting and given back at once, meets it.
-    HANDLE file = CreateFileA(data_file.c_str(), GENERIC_READ,
+    // The library's paths are UTF-8.
+    const std::filesystem::path path(std::u8string(data_file.begin(), data_file.end()));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)

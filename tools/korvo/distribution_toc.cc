@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "failure.hpp"
+#include "host_files.hpp"
 #include "output.hpp"
 #include "properties/korvo_keys.h"
 #include "properties/korvo_properties.h"
@@ -22,8 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The last name of a path, after the host's last separator (on Windows
+// '\\' and a drive's ':' as well as '/').
 std::string base_name(const std::string &path) {
-    size_t slash = path.find_last_of('/');
+    size_t slash = path.find_last_of(host::kPathSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -42,6 +42,19 @@ int errno_of(DWORD error) {
     }
 }
 
+// The wide form of a UTF-8 path (the command's arguments are UTF-8); text
+// that is not UTF-8 gives an empty path, which names no file.
+std::wstring wide(const std::string &path) {
+    const int length =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, text.data(), length);
+    text.resize(static_cast<size_t>(length) - 1);
+    return text;
+}
+
 int fail(DWORD error) {
     errno = errno_of(error);
     return -1;
@@ -100,7 +113,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Opens without following a final reparse point, and refuses one: what
 // O_NOFOLLOW does on POSIX. Binary, not inherited.
 int open_no_follow(const std::string &path, DWORD access, DWORD disposition, int flags) {
-    Handle handle(CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition,
+    Handle handle(CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid())
         return fail(GetLastError());
@@ -126,7 +139,7 @@ int open_no_follow(const std::string &path, DWORD access, DWORD disposition, int
 
 int lstat_path(const std::string &path, struct stat &status) {
     const std::string plain = without_trailing_separator(path);
-    const DWORD attributes = GetFileAttributesA(plain.c_str());
+    const DWORD attributes = GetFileAttributesW(wide(plain).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return fail(GetLastError());
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -151,7 +164,7 @@ int identity_of(int fd, FileIdentity &identity) {
 
 int identity_of(const std::string &path, FileIdentity &identity) {
     // No access needed to read the identity; backup semantics open folders.
-    Handle handle(CreateFileA(without_trailing_separator(path).c_str(), 0, kShareAll, nullptr,
+    Handle handle(CreateFileW(wide(without_trailing_separator(path)).c_str(), 0, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid())
         return fail(GetLastError());
@@ -207,7 +220,7 @@ int flush_file(int fd) {
 }
 
 int flush_named(const std::string &path) {
-    const DWORD attributes = GetFileAttributesA(without_trailing_separator(path).c_str());
+    const DWORD attributes = GetFileAttributesW(wide(without_trailing_separator(path)).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return fail(GetLastError());
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -238,18 +251,18 @@ int try_lock_exclusive(int fd) {
 }
 
 int make_private_dir(const std::string &path) {
-    if (!CreateDirectoryA(without_trailing_separator(path).c_str(), nullptr))
+    if (!CreateDirectoryW(wide(without_trailing_separator(path)).c_str(), nullptr))
         return fail(GetLastError());
     return 0;
 }
 
 size_t longest_file_name(const std::string &dir) {
     DWORD longest = 0;
-    std::string root = dir;
-    char full[MAX_PATH];
-    if (GetVolumePathNameA(dir.c_str(), full, sizeof full))
+    std::wstring root = wide(dir);
+    wchar_t full[MAX_PATH];
+    if (GetVolumePathNameW(root.c_str(), full, MAX_PATH))
         root = full;
-    if (GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) &&
+    if (GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) &&
         longest > 0)
         return longest;
     return 255;
@@ -257,7 +270,7 @@ size_t longest_file_name(const std::string &dir) {
 
 bool volume_space(const std::string &dir, uint64_t &available, uint64_t &total) {
     ULARGE_INTEGER mine{}, all{};
-    if (!GetDiskFreeSpaceExA(dir.c_str(), &mine, &all, nullptr))
+    if (!GetDiskFreeSpaceExW(wide(dir).c_str(), &mine, &all, nullptr))
         return false;
     available = mine.QuadPart;
     total = all.QuadPart;
@@ -268,7 +281,7 @@ FolderHandle::~FolderHandle() = default;
 
 int FolderHandle::open(const std::string &path) {
     path_ = without_trailing_separator(path);
-    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    const DWORD attributes = GetFileAttributesW(wide(path_).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return fail(GetLastError());
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -286,7 +299,7 @@ int FolderHandle::inspect(const std::string &name, struct stat &status,
     identity = {};
     if (is_link(status))
         return 0;
-    Handle handle(CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+    Handle handle(CreateFileW(wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid())
         return fail(GetLastError());

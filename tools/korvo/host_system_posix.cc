@@ -11,6 +11,8 @@ namespace korvo::cli::host {
 
 void prepare_standard_streams() {}
 
+void utf8_arguments(int &, char **&) {}
+
 int64_t process_id() {
     return ::getpid();
 }

@@ -3,7 +3,12 @@
 #include <process.h>
 #include <windows.h>
 
+#include <shellapi.h>  // after windows.h, whose types it uses
+
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "host_system.hpp"
 
@@ -13,6 +18,71 @@ void prepare_standard_streams() {
     _setmode(0, _O_BINARY);
     _setmode(1, _O_BINARY);
     _setmode(2, _O_BINARY);
+    // Names and messages are UTF-8 bytes; a console shows them as such only
+    // in the UTF-8 code page. Pipes and files get the bytes unchanged.
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+namespace {
+
+// The UTF-8 form of `wide`; `ok` false when it has none (an unpaired
+// surrogate).
+std::string utf8_of(const wchar_t *wide, bool &ok) {
+    ok = true;
+    const int length =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        ok = false;
+        return {};
+    }
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, text.data(), length, nullptr,
+                        nullptr);
+    text.resize(static_cast<size_t>(length) - 1);
+    return text;
+}
+
+std::wstring wide_of(const char *text, bool &ok) {
+    ok = true;
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (length <= 0) {
+        ok = false;
+        return {};
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide.data(), length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
+
+struct LocalRelease {
+    void operator()(wchar_t **block) const { LocalFree(block); }
+};
+
+}  // namespace
+
+void utf8_arguments(int &argc, char **&argv) {
+    int count = 0;
+    const std::unique_ptr<wchar_t *, LocalRelease> wide(
+        CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!wide || count <= 0)
+        return;  // keep the runtime's arguments
+    static std::vector<std::string> texts;
+    static std::vector<char *> pointers;
+    texts.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        bool ok = true;
+        texts.push_back(utf8_of(wide.get()[i], ok));
+        // An argument with no UTF-8 form stays as the runtime read it: the
+        // command then refuses it as the name of nothing.
+        if (!ok && i < argc)
+            texts.back() = argv[i];
+    }
+    for (std::string &text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    argc = count;
+    argv = pointers.data();
 }
 
 int64_t process_id() {
@@ -33,8 +103,17 @@ bool process_running(int64_t pid) {
 
 bool set_environment(const char *name, const char *value) {
     // The C runtime's copy (getenv, the library's too) and the process's
-    // (what children inherit).
-    return _putenv_s(name, value) == 0 && SetEnvironmentVariableA(name, value) != 0;
+    // (what children inherit), both in their wide form so that a UTF-8
+    // value keeps every character.
+    bool ok = true;
+    const std::wstring wide_name = wide_of(name, ok);
+    if (!ok)
+        return false;
+    const std::wstring wide_value = wide_of(value, ok);
+    if (!ok)
+        return false;
+    return _wputenv_s(wide_name.c_str(), wide_value.c_str()) == 0 &&
+           SetEnvironmentVariableW(wide_name.c_str(), wide_value.c_str()) != 0;
 }
 
 bool local_time(std::time_t when, std::tm &local) {

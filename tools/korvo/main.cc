@@ -102,5 +102,6 @@ int run(int argc, char **argv) {
 }  // namespace korvo::cli
 
 int main(int argc, char **argv) {
+    korvo::cli::host::utf8_arguments(argc, argv);
     return korvo::cli::run(argc, argv);
 }

@@ -76,11 +76,23 @@ struct Record {
     }
 };
 
+// The UTF-8 text of a path, and the path of a UTF-8 text: names are UTF-8
+// to the library on every host, where a plain string of a path is in the
+// ANSI code page on Windows.
+std::string utf8_of(const fs::path &path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path path_of(const std::string &text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 Record load_record(const fs::path &path, std::string id, std::string suffix) {
     Record record;
     record.id = std::move(id);
     record.suffix = std::move(suffix);
-    record.path = path.string();
+    record.path = utf8_of(path);
     struct stat status {};
     if (stat(record.path.c_str(), &status) == 0)
         record.modified = status.st_mtime;
@@ -108,7 +120,7 @@ std::vector<Record> load_records(const std::string &dir) {
     static const std::regex name_form(R"((.+)\.(mds|ads|mdf|adf))");
     std::vector<Record> records;
     std::error_code error;
-    fs::directory_iterator listing(dir, error);
+    fs::directory_iterator listing(path_of(dir), error);
     if (error) {
         if (error == std::errc::no_such_file_or_directory)
             return records;
@@ -116,12 +128,12 @@ std::vector<Record> load_records(const std::string &dir) {
                       "cannot list the progress directory " + dir + ": " + error.message());
     }
     for (const auto &item : listing) {
-        std::string name = item.path().filename().string();
+        std::string name = utf8_of(item.path().filename());
         std::smatch parts;
         if (!std::regex_match(name, parts, name_form) || !item.is_regular_file(error))
             continue;
         // Joined as every path under the work directory is, with '/'.
-        records.push_back(load_record(fs::path(dir + "/" + name), parts[1].str(), parts[2].str()));
+        records.push_back(load_record(path_of(dir + "/" + name), parts[1].str(), parts[2].str()));
     }
     std::sort(records.begin(), records.end(), [](const Record &a, const Record &b) {
         return std::tie(a.id, a.suffix) < std::tie(b.id, b.suffix);

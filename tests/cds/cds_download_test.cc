@@ -136,9 +136,9 @@ TEST_F(DownloadStepTest, DownloadsThePackageAndRecordsItsFile) {
                             " cds_path=" + cached("p1"));
     EXPECT_EQ(GetDownloadDirectory(static_cast<uint32_t>(std::stoul(handle))), nullptr)
         << "the handle was not released";
-    EXPECT_GE(waits, 1);
-
-    // The package is held now: the next step takes it without waiting.
+    // The first step may or may not have waited: the download can end before
+    // it first looks. The package is held now: the next step takes it
+    // without waiting.
     Segment again;
     again.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p1");
     waits = 0;

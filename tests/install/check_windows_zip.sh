@@ -75,9 +75,9 @@ cmp -s kernel.img received/kernel.img || fail "received/kernel.img differs from 
 cmp -s notes.txt received/notes.txt || fail "received/notes.txt differs from what was sent"
 
 # A method of one's own, built against the ZIP's headers and import
-# libraries, runs from bin/ beside the DLLs. The C one takes its flags from
-# the ZIP's pkg-config file, which must carry the 64-bit file offsets and
-# times that the public headers check; the C++ one names them itself.
+# libraries, runs from bin/ beside the DLLs. Both take their flags from the
+# ZIP's pkg-config file, which must carry the 64-bit file offsets and times
+# that the public headers check (32-bit Windows has neither by default).
 pc_flags=$(PKG_CONFIG_PATH="$top/lib/pkgconfig" PKG_CONFIG_LIBDIR="$top/lib/pkgconfig" \
   pkg-config --define-prefix --cflags --libs korvo) || fail "pkg-config does not read lib/pkgconfig/korvo.pc"
 case "$pc_flags" in
@@ -88,8 +88,9 @@ esac
 "$cc" -std=c11 -Wall -Wextra -Werror "$top/doc/examples/korvo_method.c" $pc_flags \
   -o "$top/bin/korvo_method.exe" 2>c.err ||
   fail "the C example does not build against the ZIP: $(cat c.err)"
-"$cxx" -std=c++20 -D_FILE_OFFSET_BITS=64 -Wall -Wextra -Werror -I"$top/include" "$top/doc/examples/korvo_method_cxx.cc" \
-  -L"$top/lib" -lkorvo -lkorvo_runtime -o "$top/bin/korvo_method_cxx.exe" 2>cxx.err ||
+# shellcheck disable=SC2086
+"$cxx" -std=c++20 -Wall -Wextra -Werror "$top/doc/examples/korvo_method_cxx.cc" $pc_flags \
+  -o "$top/bin/korvo_method_cxx.exe" 2>cxx.err ||
   fail "the C++ example does not build against the ZIP: $(cat cxx.err)"
 # Machine-wide locks of this check's own.
 export KORVO_LOCK_NAMESPACE="zip-check-$$"

@@ -141,7 +141,8 @@ int32_t save(mstat *record, const char *countKey) {
                       &length);
     const MgPtr<uint8_t> bytes(static_cast<uint8_t *>(encoded));
     korvo::stream::ProgressFile &file = file_of(record);
-    if (!korvo::stream::rewrite_in_place(file, record->path, bytes.get(), length)) {
+    if (!korvo::stream::rewrite_in_place(file, record->path, bytes.get(), length,
+                                         korvo::stream::FileLook::kEverySave)) {
         korvo::stream::release_before_replace(file);
         properties_save_without_len(&record->properties, record->path);
         korvo::stream::hold_replaced(file, record->path, length);
@@ -168,7 +169,8 @@ int32_t save_count(mstat *record, const char *key, std::string_view digits) {
     // kept bytes, which are written over the file's.
     if (block.encoded != nullptr && block.file.open &&
         block.encoded->patch(&record->properties, digits) &&
-        rewrite_in_place(block.file, record->path, block.encoded->data(), block.encoded->size()))
+        rewrite_in_place(block.file, record->path, block.encoded->data(), block.encoded->size(),
+                         FileLook::kWhenDue))
         return 0;
     properties_put_string_dup(&record->properties, key, std::string(digits).c_str());
     return save(record, key);
@@ -268,6 +270,7 @@ void mstat_done(mstat *record) {
     if (korvo::host::RenameReplacing(record->path, finished.get())) {
         korvo::stream::close_progress_file(file_of(record));
         korvo::stream::give_finished_file(finished.get());
+        korvo::stream::note_replacement();
     }
     std::strcpy(record->path, finished.get());
     std::memcpy(record->suffix, extension, 4);

@@ -23,7 +23,11 @@
  * which the page cache takes whole; records over a page are always
  * replaced, and so is a file that no longer has exactly its one name and
  * the size last written (replaced, linked elsewhere, cut or lengthened by
- * another program). A stream's checkpoint does not encode the list again:
+ * another program). mstat_save looks at the file every time; a stream's
+ * checkpoints look when another record of the process has replaced or
+ * renamed a progress file since, or when their last look is a millisecond
+ * old, so that a change by another program is repaired by the first
+ * checkpoint after that. A stream's checkpoint does not encode the list again:
  * when only "c_len" changed and kept its number of digits, the new digits
  * are written into the bytes the last checkpoint wrote. The file's
  * permission bits are 0600.

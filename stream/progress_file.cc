@@ -2,6 +2,8 @@
 // keeps.
 #include "stream/progress_file.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <vector>
 
@@ -27,22 +29,55 @@ bool holds_only_name(const ProgressFile &file, const char *path, uint32_t length
            (!host::ReplacedFilesKeepAName() || host::PathNamesFile(path, file.fd));
 }
 
+// Replacements of progress files by this process, so that a record whose
+// file another record replaced looks at once rather than when due.
+std::atomic<uint64_t> g_replacements{0};
+
+int64_t steady_now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Whether the file must be looked at before this write: always for a
+// caller's save, and for a checkpoint after a replacement by this process
+// or once the last look is kRecheckInterval old.
+bool look_due(const ProgressFile &file, FileLook look, uint64_t replacements, int64_t now) {
+    return look == FileLook::kEverySave || replacements != file.replacements ||
+           now - file.lookedAt >= std::chrono::nanoseconds(kRecheckInterval).count();
+}
+
 }  // namespace
+
+void note_replacement() {
+    g_replacements.fetch_add(1, std::memory_order_relaxed);
+}
 
 uint32_t in_place_limit() {
     return static_cast<uint32_t>(host::PageSize());
 }
 
-bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length) {
+bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length,
+                      FileLook look) {
     if (!file.open || path == nullptr || length != file.size || length == 0 ||
         length > in_place_limit())
         return false;
-    if (!holds_only_name(file, path, length))
-        return false;
+    // The count is read before the look, so that a replacement during it
+    // makes the next checkpoint look again.
+    const uint64_t replacements = g_replacements.load(std::memory_order_relaxed);
+    const int64_t now = steady_now();
+    if (look_due(file, look, replacements, now)) {
+        if (!holds_only_name(file, path, length))
+            return false;
+        file.lookedAt = now;
+        file.replacements = replacements;
+    }
     return host::WriteFileAt(file.fd, bytes, length, 0) == static_cast<int64_t>(length);
 }
 
 void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
+    // Other records of the id may hold the file this save replaced.
+    note_replacement();
     close_progress_file(file);
     // The record's own file, never a link planted in its place.
     kes::UniqueFd fd(
@@ -54,6 +89,8 @@ void hold_replaced(ProgressFile &file, const char *path, uint32_t length) {
     file.fd = fd.release();
     file.size = length;
     file.renamed = true;
+    file.lookedAt = steady_now();
+    file.replacements = g_replacements.load(std::memory_order_relaxed);
 }
 
 void close_progress_file(ProgressFile &file) {
@@ -63,6 +100,8 @@ void close_progress_file(ProgressFile &file) {
     file.fd = -1;
     file.size = 0;
     file.renamed = false;
+    file.lookedAt = 0;
+    file.replacements = 0;
 }
 
 void release_before_replace(ProgressFile &file) {

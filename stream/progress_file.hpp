@@ -10,6 +10,16 @@
 // (the descriptor's file has no name any more) is replaced again, so the
 // last save wins; so is one with a second name (a hard link made
 // elsewhere would see every save) and one whose size changed under us.
+//
+// A save the caller makes (mstat_save) looks at the file every time. A
+// stream's checkpoints come every few microseconds, and looking costs as
+// much as half the write, so a checkpoint looks only when another record of
+// this process has replaced or renamed a progress file since its last look,
+// or when that look is kRecheckInterval old: a change another program makes
+// is repaired by the first checkpoint after that interval. Until then the
+// checkpoints go to the file the record holds; each is still one whole
+// write, so what lies at the path is always some whole record (the other
+// program's, or ours cut or lengthened by it for at most that interval).
 // mstat_done gives the finished name a file of its own
 // (give_finished_file), so that a record holding the file open never
 // rewrites the finished file: its file then has no name, and its next save
@@ -18,6 +28,7 @@
 // One record, one thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -25,19 +36,37 @@
 
 namespace korvo::stream {
 
+// Zero-filled is closed (records are allocated with mg_calloc).
 struct ProgressFile {
     bool open;  // `fd` holds the record's file
     int32_t fd;
-    uint32_t size;  // the bytes the file holds
-    bool renamed;   // replaced since the last sync: the directory needs one too
+    uint32_t size;          // the bytes the file holds
+    bool renamed;           // replaced since the last sync: the directory needs one too
+    int64_t lookedAt;       // steady-clock nanoseconds of the last look at the file
+    uint64_t replacements;  // the process's count of replacements at that look
+};
+
+// How old a checkpoint's last look at its file may be.
+inline constexpr std::chrono::milliseconds kRecheckInterval{1};
+
+enum class FileLook {
+    kEverySave,  // look at the file before this write
+    kWhenDue,    // a checkpoint: look only when due (see above)
 };
 
 // Rewrites the whole file in place with the `length` bytes when that is
 // safe: the file is open, at most a page, and still has one name (its own,
 // `path`) and `length` bytes, which one statx asking for nothing else tells
 // (on Windows, where a replaced file keeps a name while held, the path is
-// asked too). False when the caller must replace the file instead.
-bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length);
+// asked too). With FileLook::kWhenDue the last such look stands for this
+// one while it is due neither by time nor by a replacement. False when the
+// caller must replace the file instead.
+bool rewrite_in_place(ProgressFile &file, const char *path, const uint8_t *bytes, uint32_t length,
+                      FileLook look);
+
+// Counts a replacement, removal or rename of a progress file by this
+// process, after which every record's next checkpoint looks at its file.
+void note_replacement();
 
 // The largest record rewritten in place: a page.
 uint32_t in_place_limit();

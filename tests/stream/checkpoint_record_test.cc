@@ -4,18 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "stream/mstat.h"
+#include "stream/progress_file.hpp"
+#include "tests/stream/mstat_test_support.hpp"
 #include "tests/stream/stream_test_support.hpp"
 #include "tests/support/test_host.hpp"
 
 namespace {
 
+using mstat_test::Record;
 using stream_test::contents;
 using stream_test::pattern;
 using stream_test::Stream;
@@ -46,6 +51,13 @@ class Checkpoints : public stream_test::StreamTest {
         return count != nullptr ? count : "";
     }
     std::string record_path() const { return work + "/mstat/d.mds"; }
+    // Lets the stream's last look at its file grow older than the interval
+    // after which a checkpoint looks again.
+    static void wait_out_the_recheck_interval() {
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start <= korvo::stream::kRecheckInterval)
+            std::this_thread::sleep_for(korvo::stream::kRecheckInterval);
+    }
     static Values expected(const std::string &total, const std::string &count) {
         return {{"msid", "d"},       {"err", "false"}, {"close", "false"},
                 {"paused", "false"}, {"t_len", total}, {"c_len", count}};
@@ -85,7 +97,8 @@ TEST_F(Checkpoints, TheCountGainsAndLosesDigits) {
 }
 
 // Between two checkpoints another program replaces the record's file, gives
-// it a second name, cuts it short or lengthens it: the next checkpoint still
+// it a second name, cuts it short or lengthens it: the first checkpoint once
+// the stream's last look at its file is older than the recheck interval
 // leaves the whole record at the record's path, and nothing under the other
 // name changes.
 TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
@@ -100,6 +113,7 @@ TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
     const std::string path = record_path();
     const std::string linked = scratch / "linked";
     const auto checkpoint = [&](const std::string &count) {
+        wait_out_the_recheck_interval();
         ASSERT_EQ(read(stream.get()), 16384);
         EXPECT_EQ(progress("d"), expected("131072", count));
     };
@@ -121,7 +135,16 @@ TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
     checkpoint("65536");
     std::filesystem::resize_file(path, std::filesystem::file_size(path) + 4);
     checkpoint("81920");
-    checkpoint("98304");
+
+    // Another record of this process replaces the file: the very next
+    // checkpoint looks, without waiting for the interval.
+    {
+        Record other(mstat_new("d", 0));
+        properties_put_string_dup(mstat_get_properties(other.get()), "c_len", "7");
+        ASSERT_EQ(mstat_save(other.get()), 0);
+    }
+    ASSERT_EQ(read(stream.get()), 16384);
+    EXPECT_EQ(progress("d"), expected("131072", "98304"));
 }
 
 // Keys a caller changes on the stream's record between checkpoints are in

@@ -94,11 +94,12 @@ int32_t read_stream(NetStream *stream, char **data) {
     // The buffer a read hands out is zeroed behind the bytes read; zeroing
     // only that tail spares a pass over every full chunk.
     const auto size = static_cast<std::size_t>(stream->chunkSize);
-    korvo::rt::MgPtr<char> buffer(static_cast<char *>(mg_malloc(size)));
+    korvo::rt::MgPtr<char> buffer(take_read_buffer(stream, size));
     if (buffer == nullptr)
         vaThrow(nullptr, -1, "Not enough memory for a %1$s.\n", "stream buffer");
     const auto hand_out = [&](int32_t n) {
         std::memset(buffer.get() + n, 0, size - static_cast<std::size_t>(n));
+        note_handed_out(stream, buffer.get(), size);
         *data = buffer.release();
         return n;
     };

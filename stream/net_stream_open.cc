@@ -109,6 +109,21 @@ NetStream *new_stream() {
     return block != nullptr ? &block->stream : nullptr;
 }
 
+char *take_read_buffer(NetStream *stream, std::size_t size) {
+    StreamBlock *block = block_of(stream);
+    if (block->spare != nullptr && block->spareSize >= size) {
+        char *buffer = block->spare;
+        block->spare = nullptr;
+        return buffer;
+    }
+    return static_cast<char *>(mg_malloc(size));
+}
+
+void note_handed_out(NetStream *stream, char *buffer, std::size_t size) {
+    block_of(stream)->lastOut = buffer;
+    block_of(stream)->lastOutSize = size;
+}
+
 SegmentCursor *cursor_of(NetStream *stream) {
     StreamBlock *block = block_of(stream);
     if (stream->toc == nullptr)
@@ -173,6 +188,7 @@ void free_stream(NetStream *stream) {
     // A type-1 stream is the caller's own structure, without a block's tail.
     if (stream->type != NET_STREAM_IOM) {
         const std::unique_ptr<SegmentCursor> cursor(block_of(stream)->cursor);
+        mg_free(block_of(stream)->spare);
     }
     mg_free(block_of(stream));
 }
@@ -230,7 +246,21 @@ void net_stream_close(NetStream *stream) {
 void net_stream_free_buffer(NetStream *stream, char *data) {
     if (stream == nullptr || data == nullptr)
         return;
-    // A network read hands out the data behind the packet's code byte.
-    mg_free(is_file_kind(stream) ? data : data - 1);
+    if (!is_file_kind(stream)) {
+        // A network read hands out the data behind the packet's code byte.
+        mg_free(data - 1);
+        return;
+    }
+    // The buffer of the last read comes back as the next read's.
+    StreamBlock *block = block_of(stream);
+    if (data == block->lastOut && block->spare == nullptr) {
+        block->spare = data;
+        block->spareSize = block->lastOutSize;
+        block->lastOut = nullptr;
+        return;
+    }
+    if (data == block->lastOut)
+        block->lastOut = nullptr;
+    mg_free(data);
 }
 }

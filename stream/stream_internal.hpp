@@ -8,6 +8,7 @@
 // checkpointed).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,7 +43,21 @@ struct StreamBlock {
     bool broken = false;
     // Checkpoints are synced to the disk (net_stream_set_durable).
     bool durable = false;
+    // The buffer the last file-kind read handed out, and its size: when the
+    // caller gives that one back it becomes the spare, which the next read
+    // fills instead of allocating (owned; released with the block).
+    char *lastOut = nullptr;
+    std::size_t lastOutSize = 0;
+    char *spare = nullptr;
+    std::size_t spareSize = 0;
 };
+
+// A buffer of `size` bytes for a file-kind read: the spare when it is large
+// enough, else a new mg block (nullptr when memory is exhausted).
+char *take_read_buffer(NetStream *stream, std::size_t size);
+
+// Remembers `buffer` (of `size` bytes) as the one a read hands out.
+void note_handed_out(NetStream *stream, char *buffer, std::size_t size);
 
 inline StreamBlock *block_of(NetStream *stream) {
     return reinterpret_cast<StreamBlock *>(stream);

@@ -129,6 +129,42 @@ TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
     EXPECT_EQ(read(untold.get()), "<0>");
 }
 
+// A buffer the caller gave back may carry the next read; one it still holds
+// never does, and a reused buffer is zeroed behind a short read as a new
+// one is.
+TEST_F(FileStreams, OnlyBuffersGivenBackAreFilledAgain) {
+    const std::string c = file("c", 16384 * 4 + 100, 5);
+    const std::string bytes = contents(c);
+    Toc toc({{"c", 16384 * 4 + 100, 0, c}});
+    Stream stream = open({c}, true);
+    net_stream_save_modified_toc(stream.get(), &toc);
+    const auto take = [&](std::size_t piece) {
+        char *data = nullptr;
+        EXPECT_GT(net_stream_read(stream.get(), &data), 0);
+        EXPECT_NE(data, nullptr);
+        if (data != nullptr) {
+            EXPECT_EQ(std::string(data, 100), bytes.substr(piece * 16384, 100)) << piece;
+        }
+        return data;
+    };
+    char *first = take(0);
+    char *second = take(1);
+    net_stream_free_buffer(stream.get(), first);  // not the last one handed out
+    char *third = take(2);
+    EXPECT_NE(third, second);
+    net_stream_free_buffer(stream.get(), third);
+    char *fourth = take(3);
+    EXPECT_NE(fourth, second);
+    EXPECT_EQ(std::string(second, 16384), bytes.substr(16384, 16384));
+    net_stream_free_buffer(stream.get(), second);
+    net_stream_free_buffer(stream.get(), fourth);
+    char *last = nullptr;
+    ASSERT_EQ(net_stream_read(stream.get(), &last), 100);
+    EXPECT_EQ(std::string(last, 100), bytes.substr(16384 * 4));
+    EXPECT_EQ(std::string(last + 100, 16384 - 100), std::string(16384 - 100, '\0'));
+    net_stream_free_buffer(stream.get(), last);  // held by the stream until its close
+}
+
 // A file hands out exactly its segment: a longer file only up to the
 // segment's size, a shorter one raises once its bytes are out, and a name
 // listed twice reads its segment once. Names that match no segment left to

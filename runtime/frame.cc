@@ -33,6 +33,11 @@ class FrameStack {
     // taken out before its objects are destroyed, so that a destructor may
     // delegate or open frames itself.
     void close_to(size_t level) {
+        // The usual close: the top frame, with nothing delegated to it.
+        if (level > 0 && frames_.size() == level + 1 && frames_.back().empty()) {
+            frames_.pop_back();
+            return;
+        }
         for (;;) {
             if (level > 0 && frames_.size() <= level)
                 return;

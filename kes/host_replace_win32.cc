@@ -309,6 +309,10 @@ bool RenameReplacing(const char *from, const char *to) noexcept {
 
 int OpenFileOrReplacement(const char *path, unsigned flags) noexcept {
     try {
+        // The path names nothing only when a look finds nothing beside it
+        // twice in a row: a replacement may have finished between the open
+        // and the listing of one look, which then sees nothing of it.
+        bool quiet = false;
         for (int look = 0; look < kLooks; ++look) {
             const int fd = OpenFile(path, flags);
             if (fd >= 0 || errno != ENOENT)
@@ -317,9 +321,12 @@ int OpenFileOrReplacement(const char *path, unsigned flags) noexcept {
             const std::optional<std::wstring> fresh =
                 wide.empty() ? std::nullopt : SettleReplacements(wide);
             if (!fresh) {
-                errno = ENOENT;
-                return -1;
+                if (quiet)
+                    break;
+                quiet = true;
+                continue;
             }
+            quiet = false;
             std::string fresh_path;
             if (!fresh->empty() && Utf8OfWide(fresh->c_str(), &fresh_path)) {
                 const int replacement = OpenFile(fresh_path.c_str(), flags);

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "kes/host_replace.hpp"
+
 namespace korvo::host {
 
 // What OpenFile is asked for. kOpenRead, kOpenWrite and kOpenReadWrite are
@@ -125,9 +127,7 @@ bool ReplacedFilesKeepAName() noexcept;
 // Whether `path` names the file open as `fd` (the same device and file).
 bool PathNamesFile(const char *path, int fd) noexcept;
 
-// Renames `from` to `to`, replacing a file that `to` names (also one that
-// other processes hold open).
-bool RenameReplacing(const char *from, const char *to) noexcept;
+// RenameReplacing and OpenFileOrReplacement: kes/host_replace.hpp.
 // Removes the file `path`; a process that holds it open keeps reading it.
 bool RemoveFile(const char *path) noexcept;
 // Creates the directory `path` with permission bits `mode` (before the

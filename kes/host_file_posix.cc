@@ -1,7 +1,6 @@
 // Files through a POSIX host: open(2) and its flags, pread/pwrite, stat with
-// 64-bit sizes (checked below), statx for the cheap
-// check, rename(2), which replaces the target atomically, and unlink(2),
-// which leaves open descriptors working.
+// 64-bit sizes (checked below), statx for the cheap check, and unlink(2),
+// which leaves open descriptors working (renames: host_replace_posix.cc).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -213,14 +212,6 @@ bool PathNamesFile(const char *path, int fd) noexcept {
     struct stat named, held;
     return ::stat(path, &named) == 0 && ::fstat(fd, &held) == 0 && named.st_dev == held.st_dev &&
            named.st_ino == held.st_ino;
-}
-
-bool RenameReplacing(const char *from, const char *to) noexcept {
-    if (from == nullptr || to == nullptr) {
-        errno = EFAULT;
-        return false;
-    }
-    return ::rename(from, to) == 0;
 }
 
 bool RemoveFile(const char *path) noexcept {

@@ -10,12 +10,10 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <new>
 #include <string>
 
@@ -30,9 +28,6 @@ namespace {
 constexpr int kHostNoFollow = 0x100000;
 constexpr int kHostDirectory = 0x200000;
 constexpr int kHostNonBlock = 0x400000;  // nothing blocks an open here: no FIFOs
-
-// FileDispositionInfoEx, which this SDK's enumeration does not name yet.
-constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 
 // Reads and writes move at most this much per call (a DWORD count).
 constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
@@ -87,11 +82,6 @@ bool FillFromHandle(HANDLE handle, FileInfo *info, bool link) {
     return true;
 }
 
-bool IsDirectory(const std::wstring &path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Moves the file pointer of `handle` back to `position` after a positioned
 // call, which moves it on a synchronous handle; POSIX positioned calls leave
 // the position alone.
@@ -122,54 +112,6 @@ OVERLAPPED At(int64_t offset) {
     place.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset) & 0xffffffffu);
     place.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
     return place;
-}
-
-// A name beside `path` for a file on its way out: a dot name of the
-// library's that nothing looks for, unique to this process and moment.
-std::wstring AsideName(const std::wstring &path) {
-    static std::atomic<uint32_t> counter{0};
-    const size_t slash = path.find_last_of(L'\\');
-    const std::wstring directory = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
-    // The counter alone tells this process's names apart (mixing it with the
-    // clock could give one name twice); the clock keeps a later process of
-    // the same id off names an earlier one may have left.
-    wchar_t name[80];
-    std::swprintf(name, sizeof name / sizeof name[0], L".korvo-removed-%08lx-%08lx-%08lx",
-                  static_cast<unsigned long>(::GetCurrentProcessId()),
-                  static_cast<unsigned long>(::GetTickCount()),
-                  static_cast<unsigned long>(counter.fetch_add(1)));
-    return directory + name;
-}
-
-// Marks the file `path` for deletion through a handle opened with every
-// sharing mode, so that whoever holds it open keeps reading it: POSIX
-// deletion where the host has it, else deletion with the last handle. The
-// read-only attribute is cleared first, as unlink ignores it.
-bool DeleteWhenClosed(const std::wstring &path) {
-    UniqueHandle handle(::CreateFileW(
-        path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle)
-        return FailWithLastError();
-    FILE_DISPOSITION_INFO_EX posix{};
-    posix.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
-                  FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
-    if (::SetFileInformationByHandle(handle.get(), kDispositionInfoEx, &posix, sizeof posix))
-        return true;
-    FILE_BASIC_INFO basic{};
-    if (::GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof basic) &&
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        if (basic.FileAttributes == 0)
-            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        ::SetFileInformationByHandle(handle.get(), FileBasicInfo, &basic, sizeof basic);
-    }
-    FILE_DISPOSITION_INFO plain{};
-    plain.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &plain, sizeof plain) !=
-               0 ||
-           FailWithLastError();
 }
 
 }  // namespace
@@ -449,38 +391,6 @@ bool PathNamesFile(const char *path, int fd) noexcept {
            ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
            ours.nFileIndexHigh == theirs.nFileIndexHigh &&
            ours.nFileIndexLow == theirs.nFileIndexLow;
-}
-
-bool RenameReplacing(const char *from, const char *to) noexcept {
-    const std::wstring wide_from = WidePath(from);
-    const std::wstring wide_to = WidePath(to);
-    if (wide_from.empty() || wide_to.empty())
-        return false;
-    constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (::MoveFileExW(wide_from.c_str(), wide_to.c_str(), kReplace))
-        return true;
-    // A target that another process holds open cannot be replaced where
-    // the host lacks POSIX renames: it is moved aside (its holders keep
-    // reading it), the new file takes its name, and the old one goes with
-    // its last handle.
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ACCESS_DENIED || IsDirectory(wide_to) ||
-        ::GetFileAttributesW(wide_to.c_str()) == INVALID_FILE_ATTRIBUTES ||
-        ::GetFileAttributesW(wide_from.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        errno = ErrnoOfError(error);
-        return false;
-    }
-    const std::wstring aside = AsideName(wide_to);
-    if (!::MoveFileExW(wide_to.c_str(), aside.c_str(), 0))
-        return FailWithLastError();
-    if (!::MoveFileExW(wide_from.c_str(), wide_to.c_str(), kReplace)) {
-        const DWORD failed = ::GetLastError();
-        ::MoveFileExW(aside.c_str(), wide_to.c_str(), 0);
-        errno = ErrnoOfError(failed);
-        return false;
-    }
-    DeleteWhenClosed(aside);
-    return true;
 }
 
 bool RemoveFile(const char *path) noexcept {

@@ -4,8 +4,10 @@
 
 #include <aclapi.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <vector>
@@ -15,6 +17,14 @@
 namespace korvo::host {
 
 namespace {
+
+// FileDispositionInfoEx, which this SDK's enumeration does not name yet.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
+size_t NameStart(const std::wstring &path) {
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? 0 : slash + 1;
+}
 
 bool IsSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -108,49 +118,6 @@ int ErrnoOfError(DWORD error) noexcept {
 bool FailWithLastError() noexcept {
     errno = ErrnoOfError(::GetLastError());
     return false;
-}
-
-bool WideOfUtf8(const char *text, std::wstring *wide) {
-    wide->clear();
-    if (*text == '\0')
-        return true;
-    // MB_ERR_INVALID_CHARS: a stray byte fails the conversion instead of
-    // becoming U+FFFD, which would name another file.
-    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (length <= 0) {
-        errno = EILSEQ;
-        return false;
-    }
-    wide->resize(static_cast<size_t>(length));
-    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide->data(), length) !=
-        length) {
-        wide->clear();
-        errno = EILSEQ;
-        return false;
-    }
-    wide->resize(static_cast<size_t>(length) - 1);
-    return true;
-}
-
-bool Utf8OfWide(const wchar_t *wide, std::string *text) {
-    text->clear();
-    if (*wide == L'\0')
-        return true;
-    const int length = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, nullptr, 0,
-                                             nullptr, nullptr);
-    if (length <= 0) {
-        errno = EILSEQ;
-        return false;
-    }
-    text->resize(static_cast<size_t>(length));
-    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, text->data(), length,
-                              nullptr, nullptr) != length) {
-        text->clear();
-        errno = EILSEQ;
-        return false;
-    }
-    text->resize(static_cast<size_t>(length) - 1);
-    return true;
 }
 
 std::wstring WidePath(const char *path) {
@@ -253,6 +220,58 @@ int64_t UnixNanoseconds(const FILETIME &time) noexcept {
     value.LowPart = time.dwLowDateTime;
     value.HighPart = static_cast<LONG>(time.dwHighDateTime);
     return UnixNanoseconds(value);
+}
+
+bool IsDirectory(const std::wstring &path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The counter alone tells this process's names
+// apart (mixing it with the clock could give one name twice); the clock
+// keeps a later process of the same id off names an earlier one may have
+// left.
+std::wstring AsideTag() {
+    static std::atomic<uint32_t> counter{0};
+    wchar_t tag[kAsideTagLength + 1];
+    std::swprintf(tag, kAsideTagLength + 1, L"%08lx-%08lx-%08lx",
+                  static_cast<unsigned long>(::GetCurrentProcessId()),
+                  static_cast<unsigned long>(::GetTickCount()),
+                  static_cast<unsigned long>(counter.fetch_add(1)));
+    return tag;
+}
+
+std::wstring AsideName(const std::wstring &path) {
+    return path.substr(0, NameStart(path)) + L".korvo-removed-" + AsideTag();
+}
+
+bool DeleteWhenClosed(const std::wstring &path) {
+    UniqueHandle handle(::CreateFileW(
+        path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle)
+        return FailWithLastError();
+    FILE_DISPOSITION_INFO_EX posix{};
+    posix.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                  FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+    if (::SetFileInformationByHandle(handle.get(), kDispositionInfoEx, &posix, sizeof posix))
+        return true;
+    // Without POSIX deletion the read-only attribute is cleared first, as
+    // unlink ignores it.
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (basic.FileAttributes == 0)
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(handle.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO plain{};
+    plain.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &plain, sizeof plain) !=
+               0 ||
+           FailWithLastError();
 }
 
 }  // namespace korvo::host

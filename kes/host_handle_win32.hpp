@@ -1,19 +1,23 @@
 // What the Windows host files share: the owner of a kernel handle, the errno
-// value of a Win32 error, the conversions between the library's narrow
-// texts (UTF-8, as on every host) and the UTF-16 the Win32 calls take, and
-// the wide form of a caller's path (separators made backslashes, trailing
+// value of a Win32 error, the conversions between UTF-8 and UTF-16 (from
+// host_utf8_win32.hpp, which the programs' host files share too), the wide
+// form of a caller's path (separators made backslashes, trailing
 // separators dropped but for a root, and the "\\?\" prefix for paths too
-// long for the plain form).
+// long for the plain form), and the names and deletion of files on their
+// way out.
 //
 // Only the *_win32.cc files of kes/ include this header. Nothing here keeps
-// state; any thread may call.
+// state but the counter of AsideTag; any thread may call.
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
+
+#include "kes/host_utf8_win32.hpp"
 
 namespace korvo::host {
 
@@ -58,15 +62,6 @@ int ErrnoOfError(DWORD error) noexcept;
 // report failure that way.
 bool FailWithLastError() noexcept;
 
-// The UTF-16 form of the UTF-8 text `text` into `wide`. False with errno
-// EILSEQ when `text` is not well-formed UTF-8: a malformed name is refused
-// rather than read as some other file's.
-bool WideOfUtf8(const char *text, std::wstring *wide);
-
-// The UTF-8 form of the UTF-16 text `wide` into `text`. False with errno
-// EILSEQ for text holding an unpaired surrogate, which has no UTF-8 form.
-bool Utf8OfWide(const wchar_t *wide, std::string *text);
-
 // The wide path Win32 calls take for the caller's UTF-8 `path`. Empty with
 // errno set (ENOENT for an empty path, ENAMETOOLONG, EILSEQ for text that is
 // not UTF-8) when there is none.
@@ -85,5 +80,25 @@ bool OwnedBySelf(HANDLE handle) noexcept;
 // units since 1601).
 int64_t UnixNanoseconds(const FILETIME &time) noexcept;
 int64_t UnixNanoseconds(LARGE_INTEGER time) noexcept;
+
+// Whether `path` names a directory.
+bool IsDirectory(const std::wstring &path);
+
+// The tag that tells apart the names of files on their way out:
+// "<pid>-<ticks>-<counter>", each 8 hex digits, unique to this process and
+// moment.
+constexpr size_t kAsideTagLength = 26;
+std::wstring AsideTag();
+
+// A name beside `path` for the file at `path` on its way out:
+// ".korvo-removed-<tag>", a dot name of the library's that nothing looks
+// for.
+std::wstring AsideName(const std::wstring &path);
+
+// Marks the file `path` for deletion through a handle opened with every
+// sharing mode, so that whoever holds it open keeps reading it: POSIX
+// deletion where the host has it, else deletion with the last handle.
+// False with errno set when it cannot be marked.
+bool DeleteWhenClosed(const std::wstring &path);
 
 }  // namespace korvo::host

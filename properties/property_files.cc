@@ -149,10 +149,22 @@ void save(const Properties *list, const char *path, Layout layout) {
 
 // Opens the file at `path` for reading without blocking (a FIFO would wait
 // for a writer in open) and keeps it only when it is a regular file; message
-// 11 (path) otherwise.
+// 11 (path) otherwise. Where the host replaces a held file in two steps, a
+// save replacing the file at that moment leaves the path empty: the file
+// then opened is the one the save is putting in place (kes/host_replace.hpp).
 FilePtr open_regular(const char *path) {
     using namespace korvo::host;
-    FilePtr file(file_open(path, HostOpenFlags(kOpenRead | kOpenNonBlock)));
+    const int fd = path != nullptr ? OpenFileOrReplacement(path, kOpenRead | kOpenNonBlock) : -1;
+    if (fd < 0)
+        raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
+    // The record file_open would make: the path as given, and the descriptor.
+    FilePtr file(static_cast<FileRecord *>(mg_calloc(1, sizeof(FileRecord))));
+    if (file == nullptr)
+        CloseFile(fd);
+    else
+        file->fd = fd;
+    if (file == nullptr || (file->name = mg_strdup(path)) == nullptr)
+        raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);
     FileInfo status;
     if (!StatFile(file->fd, &status) || status.kind != FileKind::kRegular)
         raise_message(KORVO_MSG_FILE_OPEN_FAILED, path);

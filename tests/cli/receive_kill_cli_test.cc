@@ -38,17 +38,7 @@ class KilledReceive : public ReceiveFixture {
     std::int64_t WaitForProgress(const std::string &id, const std::string &after) const {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline) {
-            // While this poll holds the record open, Windows cannot rename
-            // the next save over it in one step: for an instant the record
-            // is being replaced and does not open. The poll tries again; the
-            // read after each kill, with nothing running, must succeed.
-            std::string c_len;
-            try {
-                c_len = ProgressValues(work_, id)["c_len"];
-            } catch (const std::exception &) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
+            std::string c_len = ProgressValues(work_, id)["c_len"];
             std::ifstream lock(work_ + "/mstat/" + id + ".lock");
             std::int64_t pid = -1;
             if (!c_len.empty() && c_len != after && (lock >> pid) && pid > 0)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host_files.hpp"
+#include "kes/host_utf8_win32.hpp"
 
 namespace korvo::cli::host {
 namespace {
@@ -45,13 +46,8 @@ int errno_of(DWORD error) {
 // The wide form of a UTF-8 path (the command's arguments are UTF-8); text
 // that is not UTF-8 gives an empty path, which names no file.
 std::wstring wide(const std::string &path) {
-    const int length =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, text.data(), length);
-    text.resize(static_cast<size_t>(length) - 1);
+    std::wstring text;
+    korvo::host::WideOfUtf8(path.c_str(), &text);
     return text;
 }
 

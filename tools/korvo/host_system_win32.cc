@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host_system.hpp"
+#include "kes/host_utf8_win32.hpp"
 
 namespace korvo::cli::host {
 
@@ -24,36 +25,6 @@ void prepare_standard_streams() {
 }
 
 namespace {
-
-// The UTF-8 form of `wide`; `ok` false when it has none (an unpaired
-// surrogate).
-std::string utf8_of(const wchar_t *wide, bool &ok) {
-    ok = true;
-    const int length =
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) {
-        ok = false;
-        return {};
-    }
-    std::string text(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, text.data(), length, nullptr,
-                        nullptr);
-    text.resize(static_cast<size_t>(length) - 1);
-    return text;
-}
-
-std::wstring wide_of(const char *text, bool &ok) {
-    ok = true;
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (length <= 0) {
-        ok = false;
-        return {};
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide.data(), length);
-    wide.resize(static_cast<size_t>(length) - 1);
-    return wide;
-}
 
 struct LocalRelease {
     void operator()(wchar_t **block) const { LocalFree(block); }
@@ -71,11 +42,10 @@ void utf8_arguments(int &argc, char **&argv) {
     static std::vector<char *> pointers;
     texts.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        bool ok = true;
-        texts.push_back(utf8_of(wide.get()[i], ok));
+        texts.emplace_back();
         // An argument with no UTF-8 form stays as the runtime read it: the
         // command then refuses it as the name of nothing.
-        if (!ok && i < argc)
+        if (!korvo::host::Utf8OfWide(wide.get()[i], &texts.back()) && i < argc)
             texts.back() = argv[i];
     }
     for (std::string &text : texts)
@@ -105,12 +75,8 @@ bool set_environment(const char *name, const char *value) {
     // The C runtime's copy (getenv, the library's too) and the process's
     // (what children inherit), both in their wide form so that a UTF-8
     // value keeps every character.
-    bool ok = true;
-    const std::wstring wide_name = wide_of(name, ok);
-    if (!ok)
-        return false;
-    const std::wstring wide_value = wide_of(value, ok);
-    if (!ok)
+    std::wstring wide_name, wide_value;
+    if (!korvo::host::WideOfUtf8(name, &wide_name) || !korvo::host::WideOfUtf8(value, &wide_value))
         return false;
     return _wputenv_s(wide_name.c_str(), wide_value.c_str()) == 0 &&
            SetEnvironmentVariableW(wide_name.c_str(), wide_value.c_str()) != 0;

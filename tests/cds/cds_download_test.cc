@@ -2,6 +2,7 @@
 // real client against the test suite's HTTP server, and through small fake
 // clients where a test must decide exactly when a callback comes. The wait
 // function is replaced where the test needs the three-hour limit at once.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,6 +28,8 @@ using korvo::cds::DownloadHooks;
 using korvo::cds::Session;
 using korvo::test::Answer;
 using props_test::raised_by;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using namespace std::chrono_literals;
 
 // The client's entry points have the types the loader's table expects.
@@ -147,7 +150,7 @@ TEST_F(DownloadStepTest, DownloadsThePackageAndRecordsItsFile) {
     EXPECT_EQ(counted, 2);
     EXPECT_EQ(appended, (std::vector<std::string>{cached("p1"), cached("p1")}));
     EXPECT_EQ(properties_get_long2(&again, SEGMENT_SIZE_KEY, -1), 100000);
-    EXPECT_NE(capture.lines()[3].find(").  rc=16"), std::string::npos);
+    EXPECT_THAT(capture.lines()[3], HasSubstr("). rc=16"));
     EXPECT_EQ(server.requests("GET", "p1"), 1);
 }
 
@@ -165,11 +168,10 @@ TEST_F(DownloadStepTest, CredentialsReachTheServerButNeverTheLog) {
     EXPECT_EQ(cds_test::read_file(cached("p2", "alice")), "guarded bytes");
     const std::vector<std::string> lines = capture.lines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines[0].find("DownloadFile(" + server.address() + ", p2, dest, alice, <??}, "),
-              std::string::npos)
-        << lines[0];
+    EXPECT_THAT(lines[0],
+                HasSubstr("DownloadFile(" + server.address() + ", p2, dest, alice, <??}, "));
     for (const std::string &line : lines)
-        EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
+        EXPECT_THAT(line, Not(HasSubstr("s3cret")));
 }
 
 TEST_F(DownloadStepTest, RefusalsRaiseTheirMessages) {
@@ -249,8 +251,7 @@ TEST_F(DownloadStepTest, AFileOfAnotherSizeThanTheSegmentStatesIsAnError) {
         EXPECT_EQ(segment.text(SEGMENT_DAT_FILE_KEY), "<absent>");
         EXPECT_EQ(properties_get_long2(&segment, SEGMENT_SIZE_KEY, -1), 100000);
         const std::vector<std::string> lines = capture.lines();
-        EXPECT_NE(lines.at(lines.size() - 4).find(").  rc=" + std::to_string(expected_rc)),
-                  std::string::npos);
+        EXPECT_THAT(lines.at(lines.size() - 4), HasSubstr("). rc=" + std::to_string(expected_rc)));
         EXPECT_EQ(lines.back(), "korvo: The CDS package p6 arrived as " + cached("p6") + " with " +
                                     std::to_string(page.size()) +
                                     " bytes, but its segment states 100000 bytes.");

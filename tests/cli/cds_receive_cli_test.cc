@@ -161,8 +161,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     const std::string again = scratch_ / "again";
     run = korvo({"receive", "dist-1", "--from", "cds", "--toc", toc, "-o", again}, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("Received dist-1 into " + again + ": 3 segments, "), std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out, HasSubstr("Received dist-1 into " + again + ": 3 segments, "));
     ExpectReceived(again);
     EXPECT_EQ(cds_stream_test::download_results(run.err), std::vector<int>(3, 16)) << run.err;
     for (const Package &package : packages_)
@@ -193,7 +192,7 @@ TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
 
     Outcome run = korvo(receive, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("(resumed at "), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("(resumed at "));
     ExpectReceived(out);
     EXPECT_EQ(server_.requests("GET", "image.bin"), 1);
 }
@@ -214,8 +213,7 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     registration_.reset();
     Outcome run = korvo(receive, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: the CDS client cannot be loaded: "), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: the CDS client cannot be loaded: "));
     EXPECT_EQ(server_.requests("GET", "first.bin"), 0);
     registration_.emplace(client_, registry_);
     ASSERT_TRUE(registration_->ready()) << registration_->why_not();
@@ -223,10 +221,9 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     server_.answer_with("second.bin", Answer::kBusy);
     run = korvo(receive, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS package 'second.bin' can not be retrieved due to the "
-                           "depot server being too busy.  Retry in 300 seconds. (message 206)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS package 'second.bin' can not be retrieved due to the "
+                          "depot server being too busy. Retry in 300 seconds. (message 206)\n"));
     EXPECT_TRUE(cds_test::read_file(out + "/first.bin") == packages_[0].bytes);
 
     server_.answer_with("second.bin", Answer::kServe);
@@ -244,10 +241,9 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
                  scratch_ / "denied"},
                 Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                           "a return of 13. (message 203)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                          "a return of 13. (message 203)\n"));
 }
 
 // Hostile caches and servers: each receive either delivers the packages'
@@ -289,10 +285,9 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     ExpectReceived(scratch_ / "locked");
     run = receive(TocFile(other.address()), "no-credentials", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                           "a return of 13. (message 203)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                          "a return of 13. (message 203)\n"));
     EXPECT_EQ(cds_test::read_file(scratch_ / "no-credentials/locked.img"), "");
 
     // 10 GB declared: refused before a byte is written.
@@ -300,10 +295,9 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     server_.answer_with("base.img", Answer::kHugeLength);
     run = receive(TocFile(server_.address()), "huge", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                           "a return of 27. (message 203)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                          "a return of 27. (message 203)\n"));
 
     // A body that never ends stops at the client's limit, and the receive
     // fails without a file.
@@ -312,15 +306,12 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     limited.env["CDSCLIENT_SIZE_LIMIT"] = "1048576";
     run = receive(TocFile(server_.address()), "endless", limited);
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: Received a bad status of 27 for CDS handle of "),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: Received a bad status of 27 for CDS handle of "));
     // The client names no file for it, and no older copy either.
-    EXPECT_NE(run.err.find("korvo: Cannot open the file " +
-                           cds_test::server_root(user_cache_ + "/korvo-cds", server_.url()) +
-                           "/downloads/cache/files/1/base.img-1. (message 11)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: Cannot open the file " +
+                          cds_test::server_root(user_cache_ + "/korvo-cds", server_.url()) +
+                          "/downloads/cache/files/1/base.img-1. (message 11)\n"));
     EXPECT_TRUE(
         cds_test::held_packages(user_cache_ + "/korvo-cds") ==
         (std::vector<std::string>{"cache/files/1/base.img-1", "cache/files/1/locked.img-1"}))
@@ -331,10 +322,8 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     server_.answer_with("base.img", Answer::kHtmlPage);
     run = receive(TocFile(server_.address()), "html", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("bytes, but its segment states 100000 bytes."), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("' failed with a return of 74. (message 203)\n"), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("bytes, but its segment states 100000 bytes."));
+    EXPECT_THAT(run.err, HasSubstr("' failed with a return of 74. (message 203)\n"));
     EXPECT_EQ(cds_test::read_file(scratch_ / "html/base.img"), "");
 }
 

@@ -26,9 +26,8 @@ TEST_F(EndpointDirs, LockObjectsOfAnotherAccountAreNamedWithTheWayOut) {
                             0),
               0u)
         << run.err;
-    EXPECT_NE(run.err.find("and this account may not share them. Run korvo as "),
-              std::string::npos);
-    EXPECT_NE(run.err.find("or set KORVO_LOCK_NAMESPACE to a name of your own"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("and this account may not share them. Run korvo as "));
+    EXPECT_THAT(run.err, HasSubstr("or set KORVO_LOCK_NAMESPACE to a name of your own"));
     // The way out works: locks of a namespace of the command's own.
     run = korvo({"depot", "list", "--depot", dir_},
                 With({{"KORVO_LOCK_NAMESPACE", space + ".mine"}}));

@@ -28,7 +28,7 @@ TEST_F(EndpointDirs, ARelativeDepotDirectoryCountsItsPermanentStorage) {
     EXPECT_EQ(run.json()["permanent_storage_kb"], 3000);
     EXPECT_EQ(run.json()["depot"], dir_);
     run = KorvoIn(scratch_.path(), {"depot", "list", "-d", "./depot/"});
-    EXPECT_NE(run.out.find("  " + NativePath(dir_ + "/")), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr(" " + NativePath(dir_ + "/")));
 }
 
 class ProgressStates : public ::testing::Test {

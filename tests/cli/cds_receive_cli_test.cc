@@ -7,9 +7,8 @@
 // and a client that cannot be loaded or a server that refuses a package
 // fails the receive with exit code 1 and a message saying why. Hostile
 // servers and caches either yield the right bytes or such a failure.
-#include "cli_test_support.hpp"
 #include "file_size_limit.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 #include "tests/cds_client/client_registration.hpp"
 #include "tests/cds_stream/cds_distribution.hpp"
 #include "tests/http/http_test_server.hpp"
@@ -29,12 +28,10 @@ using cds_stream_test::Distribution;
 using cds_stream_test::Package;
 using korvo::test::Answer;
 
-class ReceiveThroughCds : public ::testing::Test {
+class ReceiveThroughCds : public ReceiveFixture {
   protected:
     void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        ASSERT_FALSE(scratch_.path().empty());
-        fs::create_directory(work_);
+        ReceiveFixture::SetUp();
         // The client's layout: <home>/cds/<client library>, <home>/cds.cfg
         // whose class path lies in <home>/lib (the library is found through
         // <home>/lib/../cds, so that directory must exist), and the registry
@@ -53,11 +50,10 @@ class ReceiveThroughCds : public ::testing::Test {
     // registry, no home for the client, so that it takes the user's cache
     // directory (the test's own).
     Options Env() const {
-        Options options = With({{"KORVO_WORK_DIR", work_},
-                                {"KORVO_GATEWAY", ""},
-                                {"KORVO_REGISTRY_FILE", registry_},
-                                {"CDSCLIENT_HOME", ""},
-                                {"XDG_CACHE_HOME", user_cache_}});
+        Options options = ReceiveFixture::Env();
+        options.env.insert({{"KORVO_REGISTRY_FILE", registry_},
+                            {"CDSCLIENT_HOME", ""},
+                            {"XDG_CACHE_HOME", user_cache_}});
 #ifdef _WIN32
         // The user's cache is under LOCALAPPDATA there; and the build's
         // client folder, which the test program's PATH holds for its own
@@ -116,8 +112,6 @@ class ReceiveThroughCds : public ::testing::Test {
                 << package.id << " in " << out << " differs from the package";
     }
 
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
     std::string client_ = scratch_ / "client";
     std::string registry_ = scratch_ / "registry.ini";
     std::string user_cache_ = scratch_ / "user-cache";
@@ -132,7 +126,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     AddPackage("tools.tar", 7);
     const std::string toc = TocFile(server_.address());
     const uint64_t total = 200003 + 16384 + 7;
-    const std::string out = scratch_ / "out";
+    const std::string &out = out_;
 
     Outcome run =
         korvo({"receive", "dist-1", "--from", "cds", "--toc", toc, "-o", out, "--json"}, Env());
@@ -181,7 +175,7 @@ TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
             .exit_code,
         0);
 
-    const std::string out = scratch_ / "out";
+    const std::string &out = out_;
     const std::vector<std::string> receive{"receive", "dist-k", "--from", "cds",
                                            "--toc",   toc,      "-o",     out};
     ASSERT_EQ(korvo_with_file_limit(receive, Env(), (11u << 20) + 5),
@@ -205,7 +199,7 @@ TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
 TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     AddPackage("first.bin", 3000);
     AddPackage("second.bin", 5000);
-    const std::string out = scratch_ / "out";
+    const std::string &out = out_;
     const std::vector<std::string> receive{
         "receive", "dist-2", "--from", "cds", "--toc", TocFile(server_.address()), "-o", out};
 

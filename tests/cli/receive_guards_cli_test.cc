@@ -129,11 +129,7 @@ TEST_F(ReceiveGuards, OneDistributionHasOneWriterAndTheLockGoesWithItsProcess) {
     std::vector<std::string> slow = args;
     slow.insert(slow.end(), {"--limit-rate", "64K"});
     BackgroundRun first(slow, Env());
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ProgressValues(work_, "g3")["c_len"].empty() &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_FALSE(ProgressValues(work_, "g3")["c_len"].empty()) << "the first receive never began";
+    ASSERT_TRUE(Checkpointed("g3")) << "the first receive never began";
 
     Outcome second = korvo(args, Env());
     EXPECT_EQ(second.exit_code, 1) << second.err;

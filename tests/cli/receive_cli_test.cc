@@ -229,7 +229,7 @@ TEST_F(Receive, APipeGetsPlainLines) {
     plain.env["KORVO_PROGRESS_INTERVAL"] = "0";
     Outcome run = korvo({"receive", "d6", "--files", file, "-o", out_}, plain);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_THAT(run.err, Not(HasSubstr('\r')));
+    EXPECT_THAT(run.err, Not(HasSubstr("\r")));
     EXPECT_THAT(run.err, HasSubstr("receiving: 100% (1.00 MiB/1.00 MiB), "));
     EXPECT_THAT(run.err, HasSubstr("\nreceiving done: 1.00 MiB/1.00 MiB in "));
 }

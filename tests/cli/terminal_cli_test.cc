@@ -39,8 +39,8 @@ TEST_F(LongWork, ATerminalShowsABarRedrawnInPlace) {
 TEST_F(LongWork, APipeGetsPlainLinesAndQuietGetsNone) {
     Outcome run = korvo(Verify(), With({{"KORVO_PROGRESS_INTERVAL", "0"}}));
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_THAT(run.err, Not(HasSubstr('\r')));
-    EXPECT_THAT(run.err, Not(HasSubstr('\033')));
+    EXPECT_THAT(run.err, Not(HasSubstr("\r")));
+    EXPECT_THAT(run.err, Not(HasSubstr("\033")));
     EXPECT_THAT(run.err, HasSubstr("verifying: 3% (1/30 entries), "));
     EXPECT_THAT(run.err, HasSubstr("verifying: 100% (30/30 entries), "));
     EXPECT_THAT(run.err, HasSubstr("\nverifying done: 30/30 entries in "));

@@ -35,6 +35,8 @@ using props_test::str;
 using props_test::u32;
 using Args = std::vector<std::string>;
 
+const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+
 // The list {id = "seg1"} and its 28 encoded bytes.
 const Bytes kSeg1 = u32(1) + str("id") + str("string") + str("seg1");
 

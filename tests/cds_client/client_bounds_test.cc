@@ -3,7 +3,6 @@
 // the body does not have), the trace that must not show credentials, where
 // the client makes its home when none is set, and the SHA-256 it checks
 // packages with.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,9 +18,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 using cds_test::Completions;
 using korvo::test::Answer;
 using korvo::test::DigestHeader;
@@ -121,8 +117,8 @@ TEST_F(BoundsTest, TheTraceMasksCredentials) {
     }
     bool masked = false, answered = false;
     for (const std::string &line : lines) {
-        EXPECT_THAT(line, Not(HasSubstr("YWxpY2U6czNjcmV0")));  // alice:s3cret
-        EXPECT_THAT(line, Not(HasSubstr("s3cret")));
+        EXPECT_EQ(line.find("YWxpY2U6czNjcmV0"), std::string::npos) << line;  // alice:s3cret
+        EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
         masked = masked || line == "> Authorization: <??}";
         answered = answered || line == "< HTTP/1.1 200 OK";
     }

@@ -217,7 +217,7 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_THAT(run.err,
                 HasSubstr("korvo: The CDS package 'second.bin' can not be retrieved due to the "
-                          "depot server being too busy. Retry in 300 seconds. (message 206)\n"));
+                          "depot server being too busy.  Retry in 300 seconds. (message 206)\n"));
     EXPECT_TRUE(cds_test::read_file(out + "/first.bin") == packages_[0].bytes);
 
     server_.answer_with("second.bin", Answer::kServe);

@@ -85,10 +85,10 @@ TEST_F(DepotCommand, ShowPrintsOneEntryAndTheSegmentsProperties) {
     std::string data_file = Store("seg-1", "1.0", "12345", 1);
     Outcome run = Korvo({"depot", "show", "seg-1", "1.0"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_THAT(run.out, HasSubstr("Segment seg-1 1.0\n"));
-    EXPECT_THAT(run.out, HasSubstr("State complete (1)\n"));
-    EXPECT_THAT(run.out, HasSubstr("Data file " + data_file + " (5 bytes)\n"));
-    EXPECT_THAT(run.out, HasSubstr("\n size long 5\n"));
+    EXPECT_THAT(run.out, HasSubstr("Segment          seg-1 1.0\n"));
+    EXPECT_THAT(run.out, HasSubstr("State            complete (1)\n"));
+    EXPECT_THAT(run.out, HasSubstr("Data file        " + data_file + " (5 bytes)\n"));
+    EXPECT_THAT(run.out, HasSubstr("\n  size      long        5\n"));
 
     run = Korvo({"depot", "show", "seg-1", "1.0", "--json"});
     ASSERT_EQ(run.exit_code, 0);

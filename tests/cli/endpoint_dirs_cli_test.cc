@@ -35,7 +35,7 @@ TEST_F(EndpointDirs, ARelativeDepotDirectoryCountsItsPermanentStorage) {
     EXPECT_EQ(run.json()["permanent_storage_kb"], 3000);
     EXPECT_EQ(run.json()["depot"], dir_);
     run = KorvoIn(scratch_.path(), {"depot", "list", "-d", "./depot/"});
-    EXPECT_THAT(run.out, HasSubstr(" " + NativePath(dir_ + "/")));
+    EXPECT_THAT(run.out, HasSubstr("  " + NativePath(dir_ + "/")));
 }
 
 #if !defined(_WIN32)

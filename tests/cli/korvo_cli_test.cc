@@ -24,7 +24,7 @@ TEST(KorvoCommand, EverySubcommandHelpsWithExamples) {
         help.push_back("--help");
         Outcome run = korvo(help);
         EXPECT_EQ(run.exit_code, 0) << args[0];
-        EXPECT_THAT(run.out, HasSubstr("\nExamples:\n korvo " + args[0]))
+        EXPECT_THAT(run.out, HasSubstr("\nExamples:\n  korvo " + args[0]))
             << args[0] << " " << args.back() << ":\n"
             << run.out;
     }
@@ -56,7 +56,7 @@ TEST(KorvoCommand, CatalogPrintsMessagesByNumber) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), KORVO_CATALOG_MESSAGES);
     EXPECT_THAT(run.out,
-                HasSubstr("\n 44 An error occurred while creating the file cache due to one or "
+                HasSubstr("\n 44  An error occurred while creating the file cache due to one or "
                           "more of the following parameters: \\n maxCacheSize"));
 
     Json all = korvo({"catalog", "--json"}).json();

@@ -61,7 +61,7 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
               "DISTRIBUTION  STATE        DONE  RECEIVED   TOTAL  UPDATED");
-    EXPECT_THAT(run.out, HasSubstr("d-half open 50% 100 B 200 B "));
+    EXPECT_THAT(run.out, HasSubstr("d-half        open          50%     100 B   200 B  "));
 
     // --work-dir names another endpoint's work directory.
     ScratchDir other;
@@ -74,8 +74,8 @@ TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
     Save("42", {{"t_len", "300"}, {"c_len", "150"}, {"note", "mine"}}, {{"paused", true}});
     Outcome run = korvo({"progress", "show", "42"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_THAT(run.out, HasSubstr("State paused\nDone 50% (150 B of 300 B)\n"));
-    EXPECT_THAT(run.out, HasSubstr(" note string \"mine\"\n"));
+    EXPECT_THAT(run.out, HasSubstr("State         paused\nDone          50% (150 B of 300 B)\n"));
+    EXPECT_THAT(run.out, HasSubstr("  note      string      \"mine\"\n"));
     Json record = korvo({"progress", "show", "42", "--json"}).json();
     EXPECT_EQ(record["file"], Shown(work_ / "mstat/42.mds"));
     EXPECT_EQ(record["properties"][0],

@@ -217,7 +217,7 @@ TEST_F(Receive, ATerminalShowsABar) {
     size_t bar = run.out.find("\r\033[Kreceiving [");
     ASSERT_NE(bar, std::string::npos) << run.out;
     std::string drawn = run.out.substr(bar, run.out.find('\r', bar + 1) - bar);
-    EXPECT_THAT(drawn, HasSubstr("/1.00 MiB "));
+    EXPECT_THAT(drawn, HasSubstr("/1.00 MiB  "));
     EXPECT_THAT(drawn, HasSubstr("/s"));
     EXPECT_THAT(run.out, HasSubstr("\r\033[Kreceiving done: 1.00 MiB/1.00 MiB in "));
     EXPECT_THAT(run.out, HasSubstr("Received d5 into "));

@@ -27,8 +27,8 @@ TEST_F(LongWork, ATerminalShowsABarRedrawnInPlace) {
     ASSERT_NE(bar, std::string::npos) << run.out;
     std::string drawn = run.out.substr(bar, run.out.find('\r', bar + 1) - bar);
     EXPECT_THAT(drawn, HasSubstr("] "));
-    EXPECT_THAT(drawn, HasSubstr("% "));
-    EXPECT_THAT(drawn, HasSubstr("/30 entries "));
+    EXPECT_THAT(drawn, HasSubstr("%  "));
+    EXPECT_THAT(drawn, HasSubstr("/30 entries  "));
     EXPECT_THAT(drawn, HasSubstr(" entries/s"));
     EXPECT_LE(drawn.size() - 4, 100u) << "the bar is wider than the terminal";
     // It gives way to the summary, then the report.

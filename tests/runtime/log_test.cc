@@ -1,6 +1,5 @@
 // The runtime log: captured lines with their levels, the line format in a
 // log file, and the level filter from the environment.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,7 +17,6 @@ namespace {
 
 using korvo::rt::LogCapture;
 using korvo::rt::LogLine;
-using ::testing::HasSubstr;
 
 // Restores the log's configuration from a clean environment.
 class Log : public ::testing::Test {
@@ -91,8 +89,8 @@ TEST_F(Log, BadSettingsFallBackToDefaults) {
     LogQ("to standard error");
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(log_get_level(), LOG_LEVEL_NOTICE);
-    EXPECT_THAT(err, HasSubstr("cannot open the log file /nonexistent-dir/korvo.log"));
-    EXPECT_THAT(err, HasSubstr(" L2 to standard error\n"));
+    EXPECT_NE(err.find("cannot open the log file /nonexistent-dir/korvo.log"), std::string::npos);
+    EXPECT_NE(err.find(" L2 to standard error\n"), std::string::npos) << err;
 }
 
 }  // namespace

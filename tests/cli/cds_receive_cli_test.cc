@@ -7,9 +7,8 @@
 // and a client that cannot be loaded or a server that refuses a package
 // fails the receive with exit code 1 and a message saying why. Hostile
 // servers and caches either yield the right bytes or such a failure.
-#include "cli_test_support.hpp"
 #include "file_size_limit.hpp"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 #include "tests/cds_client/client_registration.hpp"
 #include "tests/cds_stream/cds_distribution.hpp"
 #include "tests/http/http_test_server.hpp"
@@ -29,12 +28,10 @@ using cds_stream_test::Distribution;
 using cds_stream_test::Package;
 using korvo::test::Answer;
 
-class ReceiveThroughCds : public ::testing::Test {
+class ReceiveThroughCds : public ReceiveFixture {
   protected:
     void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        ASSERT_FALSE(scratch_.path().empty());
-        fs::create_directory(work_);
+        ReceiveFixture::SetUp();
         // The client's layout: <home>/cds/<client library>, <home>/cds.cfg
         // whose class path lies in <home>/lib (the library is found through
         // <home>/lib/../cds, so that directory must exist), and the registry
@@ -53,11 +50,10 @@ class ReceiveThroughCds : public ::testing::Test {
     // registry, no home for the client, so that it takes the user's cache
     // directory (the test's own).
     Options Env() const {
-        Options options = With({{"KORVO_WORK_DIR", work_},
-                                {"KORVO_GATEWAY", ""},
-                                {"KORVO_REGISTRY_FILE", registry_},
-                                {"CDSCLIENT_HOME", ""},
-                                {"XDG_CACHE_HOME", user_cache_}});
+        Options options = ReceiveFixture::Env();
+        options.env.insert({{"KORVO_REGISTRY_FILE", registry_},
+                            {"CDSCLIENT_HOME", ""},
+                            {"XDG_CACHE_HOME", user_cache_}});
 #ifdef _WIN32
         // The user's cache is under LOCALAPPDATA there; and the build's
         // client folder, which the test program's PATH holds for its own
@@ -116,8 +112,6 @@ class ReceiveThroughCds : public ::testing::Test {
                 << package.id << " in " << out << " differs from the package";
     }
 
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
     std::string client_ = scratch_ / "client";
     std::string registry_ = scratch_ / "registry.ini";
     std::string user_cache_ = scratch_ / "user-cache";
@@ -132,7 +126,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     AddPackage("tools.tar", 7);
     const std::string toc = TocFile(server_.address());
     const uint64_t total = 200003 + 16384 + 7;
-    const std::string out = scratch_ / "out";
+    const std::string &out = out_;
 
     Outcome run =
         korvo({"receive", "dist-1", "--from", "cds", "--toc", toc, "-o", out, "--json"}, Env());
@@ -161,8 +155,7 @@ TEST_F(ReceiveThroughCds, PackagesArriveWholeAndARepeatTakesThemFromTheCache) {
     const std::string again = scratch_ / "again";
     run = korvo({"receive", "dist-1", "--from", "cds", "--toc", toc, "-o", again}, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("Received dist-1 into " + again + ": 3 segments, "), std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out, HasSubstr("Received dist-1 into " + again + ": 3 segments, "));
     ExpectReceived(again);
     EXPECT_EQ(cds_stream_test::download_results(run.err), std::vector<int>(3, 16)) << run.err;
     for (const Package &package : packages_)
@@ -182,7 +175,7 @@ TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
             .exit_code,
         0);
 
-    const std::string out = scratch_ / "out";
+    const std::string &out = out_;
     const std::vector<std::string> receive{"receive", "dist-k", "--from", "cds",
                                            "--toc",   toc,      "-o",     out};
     ASSERT_EQ(korvo_with_file_limit(receive, Env(), (11u << 20) + 5),
@@ -193,7 +186,7 @@ TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
 
     Outcome run = korvo(receive, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("(resumed at "), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("(resumed at "));
     ExpectReceived(out);
     EXPECT_EQ(server_.requests("GET", "image.bin"), 1);
 }
@@ -206,7 +199,7 @@ TEST_F(ReceiveThroughCds, AReceiveKilledWhileCopyingACachedPackageResumes) {
 TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     AddPackage("first.bin", 3000);
     AddPackage("second.bin", 5000);
-    const std::string out = scratch_ / "out";
+    const std::string &out = out_;
     const std::vector<std::string> receive{
         "receive", "dist-2", "--from", "cds", "--toc", TocFile(server_.address()), "-o", out};
 
@@ -214,8 +207,7 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     registration_.reset();
     Outcome run = korvo(receive, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: the CDS client cannot be loaded: "), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: the CDS client cannot be loaded: "));
     EXPECT_EQ(server_.requests("GET", "first.bin"), 0);
     registration_.emplace(client_, registry_);
     ASSERT_TRUE(registration_->ready()) << registration_->why_not();
@@ -223,10 +215,9 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
     server_.answer_with("second.bin", Answer::kBusy);
     run = korvo(receive, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS package 'second.bin' can not be retrieved due to the "
-                           "depot server being too busy.  Retry in 300 seconds. (message 206)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS package 'second.bin' can not be retrieved due to the "
+                          "depot server being too busy.  Retry in 300 seconds. (message 206)\n"));
     EXPECT_TRUE(cds_test::read_file(out + "/first.bin") == packages_[0].bytes);
 
     server_.answer_with("second.bin", Answer::kServe);
@@ -244,10 +235,9 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
                  scratch_ / "denied"},
                 Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                           "a return of 13. (message 203)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                          "a return of 13. (message 203)\n"));
 }
 
 // Hostile caches and servers: each receive either delivers the packages'
@@ -289,10 +279,9 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     ExpectReceived(scratch_ / "locked");
     run = receive(TocFile(other.address()), "no-credentials", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                           "a return of 13. (message 203)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                          "a return of 13. (message 203)\n"));
     EXPECT_EQ(cds_test::read_file(scratch_ / "no-credentials/locked.img"), "");
 
     // 10 GB declared: refused before a byte is written.
@@ -300,10 +289,9 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     server_.answer_with("base.img", Answer::kHugeLength);
     run = receive(TocFile(server_.address()), "huge", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                           "a return of 27. (message 203)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
+                          "a return of 27. (message 203)\n"));
 
     // A body that never ends stops at the client's limit, and the receive
     // fails without a file.
@@ -312,15 +300,12 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     limited.env["CDSCLIENT_SIZE_LIMIT"] = "1048576";
     run = receive(TocFile(server_.address()), "endless", limited);
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: Received a bad status of 27 for CDS handle of "),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: Received a bad status of 27 for CDS handle of "));
     // The client names no file for it, and no older copy either.
-    EXPECT_NE(run.err.find("korvo: Cannot open the file " +
-                           cds_test::server_root(user_cache_ + "/korvo-cds", server_.url()) +
-                           "/downloads/cache/files/1/base.img-1. (message 11)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: Cannot open the file " +
+                          cds_test::server_root(user_cache_ + "/korvo-cds", server_.url()) +
+                          "/downloads/cache/files/1/base.img-1. (message 11)\n"));
     EXPECT_TRUE(
         cds_test::held_packages(user_cache_ + "/korvo-cds") ==
         (std::vector<std::string>{"cache/files/1/base.img-1", "cache/files/1/locked.img-1"}))
@@ -331,10 +316,8 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     server_.answer_with("base.img", Answer::kHtmlPage);
     run = receive(TocFile(server_.address()), "html", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("bytes, but its segment states 100000 bytes."), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("' failed with a return of 74. (message 203)\n"), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("bytes, but its segment states 100000 bytes."));
+    EXPECT_THAT(run.err, HasSubstr("' failed with a return of 74. (message 203)\n"));
     EXPECT_EQ(cds_test::read_file(scratch_ / "html/base.img"), "");
 }
 

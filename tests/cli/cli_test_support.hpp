@@ -8,6 +8,7 @@
 // belong to the test's main thread.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,6 +37,8 @@ namespace cli_test {
 
 using depot_test::LockNamespace;
 using depot_test::ScratchDir;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using Json = nlohmann::json;
 
 // What a run of the program left.

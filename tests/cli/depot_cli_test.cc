@@ -42,8 +42,8 @@ TEST_F(DepotCommand, ListShowsEveryEntryWithItsFields) {
     run = Korvo({"depot", "list"});
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')).substr(0, 16), "ID     VERSION  ");
-    EXPECT_NE(run.out.find("(expired)"), std::string::npos);
-    EXPECT_NE(run.out.find(held), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("(expired)"));
+    EXPECT_THAT(run.out, HasSubstr(held));
     EXPECT_EQ(run.err, "");
 }
 
@@ -55,7 +55,7 @@ TEST_F(DepotCommand, AnEmptyDepotAndAMissingOneAreTold) {
     std::string missing = scratch_ / "nowhere";
     run = korvo({"depot", "list", "--depot", missing});
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("cannot use the depot directory " + missing), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("cannot use the depot directory " + missing));
     EXPECT_FALSE(depot_test::Exists(missing)) << "a reading command created the depot";
 }
 
@@ -77,18 +77,18 @@ TEST_F(DepotCommand, TheDefaultDepotIsTheConfiguredOne) {
 
     run = korvo({"depot", "list"}, With({{"KORVO_CONFIG_FILE", config}, {"QEL_DATDIR", ""}}));
     EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("has no depot_dir"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("--depot DIR"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("has no depot_dir"));
+    EXPECT_THAT(run.err, HasSubstr("--depot DIR"));
 }
 
 TEST_F(DepotCommand, ShowPrintsOneEntryAndTheSegmentsProperties) {
     std::string data_file = Store("seg-1", "1.0", "12345", 1);
     Outcome run = Korvo({"depot", "show", "seg-1", "1.0"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("Segment          seg-1 1.0\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("State            complete (1)\n"), std::string::npos);
-    EXPECT_NE(run.out.find("Data file        " + data_file + " (5 bytes)\n"), std::string::npos);
-    EXPECT_NE(run.out.find("\n  size      long        5\n"), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("Segment          seg-1 1.0\n"));
+    EXPECT_THAT(run.out, HasSubstr("State            complete (1)\n"));
+    EXPECT_THAT(run.out, HasSubstr("Data file        " + data_file + " (5 bytes)\n"));
+    EXPECT_THAT(run.out, HasSubstr("\n  size      long        5\n"));
 
     run = Korvo({"depot", "show", "seg-1", "1.0", "--json"});
     ASSERT_EQ(run.exit_code, 0);
@@ -97,7 +97,7 @@ TEST_F(DepotCommand, ShowPrintsOneEntryAndTheSegmentsProperties) {
 
     run = Korvo({"depot", "show", "seg-1", "9.9"});
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("is not in the depot"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("is not in the depot"));
 }
 
 TEST_F(DepotCommand, UsageCountsWhatTheDepotHolds) {
@@ -172,9 +172,8 @@ TEST_F(DepotCommand, VerifyNamesEveryProblemAndStrayFileAndChangesNothing) {
 
     run = Korvo({"depot", "verify"});
     EXPECT_EQ(run.exit_code, 4);
-    EXPECT_NE(run.out.find(": 3 problems, 4 stray files.\nProblems:\n"), std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("holds 4 bytes; the segment has 10"), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr(": 3 problems, 4 stray files.\nProblems:\n"));
+    EXPECT_THAT(run.out, HasSubstr("holds 4 bytes; the segment has 10"));
 }
 
 TEST_F(DepotCommand, PurgeRunsTheDepotsPurgesAndADryRunRemovesNothing) {
@@ -194,7 +193,7 @@ TEST_F(DepotCommand, PurgeRunsTheDepotsPurgesAndADryRunRemovesNothing) {
 
     run = Korvo({"depot", "purge", "--unreferenced"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("removed 1 entry."), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("removed 1 entry."));
     EXPECT_FALSE(depot_test::Exists(abandoned));
     EXPECT_TRUE(depot_test::Exists(expired));
 
@@ -207,7 +206,7 @@ TEST_F(DepotCommand, PurgeRunsTheDepotsPurgesAndADryRunRemovesNothing) {
 
     run = Korvo({"depot", "purge"});
     EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("--expired or --unreferenced"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("--expired or --unreferenced"));
 }
 
 TEST_F(DepotCommand, AnExpiryPurgeLeavesAPendingEntryWhoseWriterLives) {
@@ -227,8 +226,7 @@ TEST_F(DepotCommand, IdsThatAreNotTextStillGiveValidJson) {
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.json()["entries"][0]["id"], "seg\xef\xbf\xbd\x01");
     run = Korvo({"depot", "list"});
-    EXPECT_NE(run.out.find("seg\xff\\x01"), std::string::npos)
-        << "control bytes reach the terminal";
+    EXPECT_THAT(run.out, HasSubstr("seg\xff\\x01")) << "control bytes reach the terminal";
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ TEST_F(Describe, ReplacesOnlyWithForceAndStaysInsideTheDirectory) {
     ASSERT_EQ(::mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
     run = korvo({"describe", dir_, "link"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find("is not a regular file (links are not followed)"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("is not a regular file (links are not followed)"));
     EXPECT_EQ(korvo({"describe", dir_, "fifo"}).exit_code, 1);
 #endif
     EXPECT_EQ(korvo({"describe", dir_, "missing"}).exit_code, 3);
@@ -99,18 +99,16 @@ TEST_F(Describe, AFileThatDoesNotDecodeIsNamed) {
     depot_test::WriteBytes(dir_ + "/broken.toc", std::string("\x07\x01garbage", 9));
     Outcome run = korvo({"-q", "receive", "rel-1", "--dir", dir_, "-o", scratch_ / "out"}, Work());
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find("korvo: cannot read the description file \"" + dir_ + "/broken.toc\": "),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("(message 35)"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: cannot read the description file \"" + dir_ + "/broken.toc\": "));
+    EXPECT_THAT(run.err, HasSubstr("(message 35)"));
 
     run = korvo({"-q", "receive", "rel-1", "--toc", dir_ + "/broken.toc", "--from", "remote", "-o",
                  scratch_ / "out"},
                 Work());
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find("korvo: cannot read the TOC file \"" + dir_ + "/broken.toc\": "),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: cannot read the TOC file \"" + dir_ + "/broken.toc\": "));
 }
 
 }  // namespace

@@ -24,12 +24,12 @@ TEST(KorvoCommand, EverySubcommandHelpsWithExamples) {
         help.push_back("--help");
         Outcome run = korvo(help);
         EXPECT_EQ(run.exit_code, 0) << args[0];
-        EXPECT_NE(run.out.find("\nExamples:\n  korvo " + args[0]), std::string::npos)
+        EXPECT_THAT(run.out, HasSubstr("\nExamples:\n  korvo " + args[0]))
             << args[0] << " " << args.back() << ":\n"
             << run.out;
     }
     Outcome run = korvo({"--help"});
-    EXPECT_NE(run.out.find("Exit codes: 0 done, 1 failed"), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("Exit codes: 0 done, 1 failed"));
     EXPECT_EQ(korvo({"--version"}).out, "korvo " KORVO_VERSION_TEXT "\n");
 }
 
@@ -55,9 +55,9 @@ TEST(KorvoCommand, CatalogPrintsMessagesByNumber) {
     run = korvo({"catalog"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), KORVO_CATALOG_MESSAGES);
-    EXPECT_NE(run.out.find("\n 44  An error occurred while creating the file cache due to one or "
-                           "more of the following parameters: \\n maxCacheSize"),
-              std::string::npos);
+    EXPECT_THAT(run.out,
+                HasSubstr("\n 44  An error occurred while creating the file cache due to one or "
+                          "more of the following parameters: \\n maxCacheSize"));
 
     Json all = korvo({"catalog", "--json"}).json();
     ASSERT_EQ(all["messages"].size(), static_cast<size_t>(KORVO_CATALOG_MESSAGES));
@@ -68,7 +68,7 @@ TEST(KorvoCommand, CatalogPrintsMessagesByNumber) {
     for (const char *missing : {"0", "212", "-1"}) {
         run = korvo({"catalog", missing});
         EXPECT_EQ(run.exit_code, 3) << missing;
-        EXPECT_NE(run.err.find("the catalog holds messages 1 to 211"), std::string::npos);
+        EXPECT_THAT(run.err, HasSubstr("the catalog holds messages 1 to 211"));
     }
 }
 

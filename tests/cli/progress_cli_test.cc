@@ -61,9 +61,7 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
               "DISTRIBUTION  STATE        DONE  RECEIVED   TOTAL  UPDATED");
-    EXPECT_NE(run.out.find("d-half        open          50%     100 B   200 B  "),
-              std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out, HasSubstr("d-half        open          50%     100 B   200 B  "));
 
     // --work-dir names another endpoint's work directory.
     ScratchDir other;
@@ -76,10 +74,8 @@ TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
     Save("42", {{"t_len", "300"}, {"c_len", "150"}, {"note", "mine"}}, {{"paused", true}});
     Outcome run = korvo({"progress", "show", "42"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("State         paused\nDone          50% (150 B of 300 B)\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("  note      string      \"mine\"\n"), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("State         paused\nDone          50% (150 B of 300 B)\n"));
+    EXPECT_THAT(run.out, HasSubstr("  note      string      \"mine\"\n"));
     Json record = korvo({"progress", "show", "42", "--json"}).json();
     EXPECT_EQ(record["file"], Shown(work_ / "mstat/42.mds"));
     EXPECT_EQ(record["properties"][0],
@@ -87,7 +83,7 @@ TEST_F(ProgressCommand, ShowPrintsTheWholeRecord) {
 
     run = korvo({"progress", "show", "43"});
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("no progress record of \"43\""), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("no progress record of \"43\""));
 }
 
 TEST_F(ProgressCommand, AnUnreadableRecordIsListedAsSuch) {
@@ -96,8 +92,7 @@ TEST_F(ProgressCommand, AnUnreadableRecordIsListedAsSuch) {
     Json listing = korvo({"progress", "list", "--json"}).json();
     ASSERT_EQ(listing["records"].size(), 1u);
     EXPECT_EQ(listing["records"][0]["state"], "unreadable");
-    EXPECT_NE(listing["records"][0]["unreadable"].get<std::string>().find("(message 35)"),
-              std::string::npos);
+    EXPECT_THAT(listing["records"][0]["unreadable"].get<std::string>(), HasSubstr("(message 35)"));
 }
 
 }  // namespace

@@ -86,12 +86,12 @@ TEST_F(PropsCommand, ShowFindsTheLayoutAndPrintsTypedValues) {
     Outcome run = korvo({"props", "show", marked});
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), marked + ": marked layout, 8 properties");
-    EXPECT_NE(run.out.find("  id          string      \"seg-1\"\n"), std::string::npos) << run.out;
-    EXPECT_NE(
-        run.out.find("  segment     properties  1 property\n    location  string      \"/a/b\"\n"),
-        std::string::npos);
-    EXPECT_NE(run.out.find("  toc         list        1 list\n    [0]\n      location  string"),
-              std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("  id          string      \"seg-1\"\n"));
+    EXPECT_THAT(
+        run.out,
+        HasSubstr("  segment     properties  1 property\n    location  string      \"/a/b\"\n"));
+    EXPECT_THAT(run.out,
+                HasSubstr("  toc         list        1 list\n    [0]\n      location  string"));
 }
 
 TEST_F(PropsCommand, SetPutsTypedValuesAndKeepsTheFilesLayout) {

@@ -86,13 +86,12 @@ TEST_F(Receive, ADistributionDirectoryIsReadThroughItsDescriptions) {
     fs::remove(b);
     run = korvo({"receive", "d2b", "--dir", src_, "-o", out_}, Env());
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("the data file of seg-b^2.0 \"" + src_ + "/seg-b.bin\" does not exist"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("the data file of seg-b^2.0 \"" + src_ + "/seg-b.bin\" does not exist"));
 
     run = korvo({"receive", "d2c", "--dir", work_, "-o", out_}, Env());
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("holds no segment descriptions"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("holds no segment descriptions"));
 }
 
 TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
@@ -123,7 +122,7 @@ TEST_F(Receive, ATocFileNamesWhatTheRemoteDirectoriesHold) {
     env.env["QEL_DATDIR"] = "";
     run = korvo({"receive", "d10", "--from", "remote", "--toc", toc, "-o", out_}, env);
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find("(message 170)"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("(message 170)"));
 }
 
 TEST_F(Receive, EachOutputHoldsItsOwnSegmentWhateverOrderTheyAreLocatedIn) {
@@ -183,19 +182,13 @@ TEST_F(Receive, CtrlCLeavesACheckpointThatTheNextRunResumesFrom) {
     std::vector<std::string> limited = args;
     limited.insert(limited.end(), {"--limit-rate", "128K"});
     TerminalRun terminal(limited, Env());
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ProgressValues(work_, "d4")["c_len"].empty() &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_FALSE(ProgressValues(work_, "d4")["c_len"].empty()) << "no checkpoint within 30 s";
+    ASSERT_TRUE(Checkpointed("d4")) << "no checkpoint within 30 s";
     ASSERT_TRUE(terminal.interrupt());
     Outcome run = terminal.finish();
     EXPECT_EQ(run.exit_code, 130) << run.out;
-    EXPECT_NE(run.out.find("receiving interrupted: "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("korvo: receive of d4 interrupted: the progress record keeps "),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("run the same command again to resume"), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("receiving interrupted: "));
+    EXPECT_THAT(run.out, HasSubstr("korvo: receive of d4 interrupted: the progress record keeps "));
+    EXPECT_THAT(run.out, HasSubstr("run the same command again to resume"));
 
     auto record = ProgressValues(work_, "d4");
     EXPECT_EQ(record["close"], "true");
@@ -224,10 +217,10 @@ TEST_F(Receive, ATerminalShowsABar) {
     size_t bar = run.out.find("\r\033[Kreceiving [");
     ASSERT_NE(bar, std::string::npos) << run.out;
     std::string drawn = run.out.substr(bar, run.out.find('\r', bar + 1) - bar);
-    EXPECT_NE(drawn.find("/1.00 MiB  "), std::string::npos) << drawn;
-    EXPECT_NE(drawn.find("/s"), std::string::npos) << drawn;
-    EXPECT_NE(run.out.find("\r\033[Kreceiving done: 1.00 MiB/1.00 MiB in "), std::string::npos);
-    EXPECT_NE(run.out.find("Received d5 into "), std::string::npos);
+    EXPECT_THAT(drawn, HasSubstr("/1.00 MiB  "));
+    EXPECT_THAT(drawn, HasSubstr("/s"));
+    EXPECT_THAT(run.out, HasSubstr("\r\033[Kreceiving done: 1.00 MiB/1.00 MiB in "));
+    EXPECT_THAT(run.out, HasSubstr("Received d5 into "));
 }
 
 TEST_F(Receive, APipeGetsPlainLines) {
@@ -236,9 +229,9 @@ TEST_F(Receive, APipeGetsPlainLines) {
     plain.env["KORVO_PROGRESS_INTERVAL"] = "0";
     Outcome run = korvo({"receive", "d6", "--files", file, "-o", out_}, plain);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.err.find('\r'), std::string::npos);
-    EXPECT_NE(run.err.find("receiving: 100% (1.00 MiB/1.00 MiB), "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("\nreceiving done: 1.00 MiB/1.00 MiB in "), std::string::npos);
+    EXPECT_THAT(run.err, Not(HasSubstr("\r")));
+    EXPECT_THAT(run.err, HasSubstr("receiving: 100% (1.00 MiB/1.00 MiB), "));
+    EXPECT_THAT(run.err, HasSubstr("\nreceiving done: 1.00 MiB/1.00 MiB in "));
 }
 
 TEST_F(Receive, RequestsThatCannotWorkExitWithTheirCodes) {
@@ -273,7 +266,7 @@ TEST_F(Receive, RequestsThatCannotWorkExitWithTheirCodes) {
          }) {
         Outcome run = korvo(c.args, Env());
         EXPECT_EQ(run.exit_code, c.code) << c.args[0] << " " << c.args.back() << ": " << run.err;
-        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.says));
     }
     EXPECT_FALSE(fs::exists(work_ + "/mstat/d.mds")) << "a refused request left a record";
 }
@@ -298,7 +291,7 @@ TEST_F(ReceiveFromDepot, CompleteEntriesAreReadFromTheirDataFiles) {
 
     run = Korvo({"receive", "d8", "--segment", "seg-3:1", "-o", out}, env);
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("holds no complete entry of seg-3^1"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("holds no complete entry of seg-3^1"));
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST_F(ReceiveByCopy, AReceiveKilledInTheMiddleOfACopyResumesFromItsCheckpoint) 
 
     Outcome run = korvo({"receive", "dist", "--files", small, big, "-o", out_}, Env());
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("(resumed at "), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("(resumed at "));
     ExpectSame(big, "big.bin");
     ExpectSame(small, "small.bin");
     EXPECT_EQ(ProgressValues(work_, "dist")["c_len"], std::to_string((40u << 20) + 4321 + 70000));

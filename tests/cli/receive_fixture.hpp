@@ -51,6 +51,11 @@ class ReceiveFixture : public ::testing::Test {
     std::string Source(const std::string &name, size_t size, unsigned seed) const {
         return Write(src_ + "/" + name, size, seed);
     }
+    // Whether the progress record of `id` shows a checkpoint within 30 s.
+    bool Checkpointed(const std::string &id) const {
+        return cds_test::eventually([&] { return !ProgressValues(work_, id)["c_len"].empty(); },
+                                    std::chrono::seconds(30));
+    }
     static void ExpectSameBytes(const std::string &source, const std::string &output) {
         EXPECT_TRUE(depot_test::ReadBytes(source) == depot_test::ReadBytes(output))
             << output << " differs from " << source;

@@ -36,10 +36,8 @@ class ReceiveGuards : public ReceiveFixture {
 TEST_F(ReceiveGuards, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
     Outcome run = korvo({"receive", "g1", "--files", input_, "-o", src_}, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: the output " + src_ + "/a.bin is the file " + input_ +
-                           " that segment a.bin is read from: receiving would destroy it"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: the output " + src_ + "/a.bin is the file " + input_ +
+                                   " that segment a.bin is read from: receiving would destroy it"));
     EXPECT_TRUE(depot_test::ReadBytes(input_) == bytes_);
 
     // A distribution directory received into itself, its description
@@ -47,7 +45,7 @@ TEST_F(ReceiveGuards, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
     DescribeInput();
     run = korvo({"receive", "g2", "--dir", src_, "-o", src_}, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("receiving would destroy it"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("receiving would destroy it"));
     EXPECT_TRUE(depot_test::ReadBytes(input_) == bytes_);
 }
 
@@ -77,10 +75,8 @@ TEST_F(ReceiveGuards, OnlyRegularFilesOfItsOwnAreWrittenInTheOutputFolder) {
         c.place(out_ + "/a.bin");
         Outcome run = korvo(Args(), Env());
         EXPECT_EQ(run.exit_code, 1) << c.says << ": " << run.err;
-        EXPECT_NE(run.err.find("korvo: " + out_ + "/a.bin " + c.says +
-                               ": korvo receive writes only regular files of its own"),
-                  std::string::npos)
-            << run.err;
+        EXPECT_THAT(run.err, HasSubstr("korvo: " + out_ + "/a.bin " + c.says +
+                                       ": korvo receive writes only regular files of its own"));
         EXPECT_TRUE(depot_test::ReadBytes(victim) == "keep me");
     }
 
@@ -94,7 +90,7 @@ TEST_F(ReceiveGuards, OnlyRegularFilesOfItsOwnAreWrittenInTheOutputFolder) {
     fs::create_symlink(copy, out_ + "/a.bin");
     Outcome run = korvo(Args(), Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("is a symbolic link"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("is a symbolic link"));
     EXPECT_TRUE(depot_test::ReadBytes(copy) == bytes_);
 #endif
 }
@@ -110,17 +106,14 @@ TEST_F(ReceiveGuards, ADataFileThatIsNotItsSegmentsSizeIsNamed) {
     fs::resize_file(input_, 30000);
     Outcome run = korvo(args, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: segment a.bin ended after 30000 of its 50000 bytes: "),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: segment a.bin ended after 30000 of its 50000 bytes: "));
 
     cds_test::write_file(input_, bytes_ + "and more");
     run = korvo(args, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: the source sent more than the 50000 bytes of segment a.bin; "
-                           "its output was emptied so that the next run fetches it again: "),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: the source sent more than the 50000 bytes of segment a.bin; "
+                          "its output was emptied so that the next run fetches it again: "));
     EXPECT_EQ(fs::file_size(out_ + "/a.bin"), 0u);
 
     cds_test::write_file(input_, bytes_);
@@ -136,19 +129,14 @@ TEST_F(ReceiveGuards, OneDistributionHasOneWriterAndTheLockGoesWithItsProcess) {
     std::vector<std::string> slow = args;
     slow.insert(slow.end(), {"--limit-rate", "64K"});
     BackgroundRun first(slow, Env());
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ProgressValues(work_, "g3")["c_len"].empty() &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_FALSE(ProgressValues(work_, "g3")["c_len"].empty()) << "the first receive never began";
+    ASSERT_TRUE(Checkpointed("g3")) << "the first receive never began";
 
     Outcome second = korvo(args, Env());
     EXPECT_EQ(second.exit_code, 1) << second.err;
-    EXPECT_NE(second.err.find("korvo: another korvo receive of g3 is running with this work "
-                              "directory (process " +
-                              std::to_string(first.pid()) + "); one distribution has one writer"),
-              std::string::npos)
-        << second.err;
+    EXPECT_THAT(second.err,
+                HasSubstr("korvo: another korvo receive of g3 is running with this work "
+                          "directory (process " +
+                          std::to_string(first.pid()) + "); one distribution has one writer"));
 
     first.kill();
     EXPECT_EQ(first.finish().exit_code, korvo::test::kKilled);
@@ -172,11 +160,9 @@ TEST_F(ReceiveGuards, ARecordThatCannotBeKeptIsSaidAtTheStart) {
     fs::remove_all(out_);
     run = korvo(Args(long_id), Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("the distribution id is 1100 characters long: its progress record"),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("so no record could be kept and nothing could resume"),
-              std::string::npos);
+    EXPECT_THAT(run.err,
+                HasSubstr("the distribution id is 1100 characters long: its progress record"));
+    EXPECT_THAT(run.err, HasSubstr("so no record could be kept and nothing could resume"));
     EXPECT_FALSE(fs::exists(out_));
 }
 
@@ -191,19 +177,16 @@ TEST_F(ReceiveGuards, ARecordThatCannotBeSavedOnAFullDiskIsSaidAtTheEnd) {
     shell.insert(shell.end(), full.begin(), full.end());
     Outcome run = run_program("/bin/sh", shell, Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: cannot keep the progress record " + work_ +
-                           "/mstat/g4.mds (run with -v for why): if this receive stops, the next "
-                           "run starts over\n"),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(
-        run.err.find("cannot write " + out_ +
-                     "/a.bin: File too large\n"
-                     "korvo: in segment a.bin: no progress record could be kept; the next run "
-                     "starts over\n"),
-        std::string::npos)
-        << run.err;
-    EXPECT_EQ(run.err.find("run the same command again to resume"), std::string::npos);
+    EXPECT_THAT(run.err,
+                HasSubstr("korvo: cannot keep the progress record " + work_ +
+                          "/mstat/g4.mds (run with -v for why): if this receive stops, the next "
+                          "run starts over\n"));
+    EXPECT_THAT(run.err,
+                HasSubstr("cannot write " + out_ +
+                          "/a.bin: File too large\n"
+                          "korvo: in segment a.bin: no progress record could be kept; the next run "
+                          "starts over\n"));
+    EXPECT_THAT(run.err, Not(HasSubstr("run the same command again to resume")));
 }
 
 TEST_F(ReceiveGuards, ADamagedRecordIsNamedAndNotReadWhole) {
@@ -212,23 +195,18 @@ TEST_F(ReceiveGuards, ADamagedRecordIsNamedAndNotReadWhole) {
     cds_test::write_file(record, "this is no progress record");
     Outcome run = korvo(Args("g5"), Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: the progress record " + Shown(record) +
-                           " cannot be read as a progress record ("),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("; remove it (or move it away) to receive the distribution from the "
-                           "start\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: the progress record " + Shown(record) +
+                                   " cannot be read as a progress record ("));
+    EXPECT_THAT(run.err,
+                HasSubstr("; remove it (or move it away) to receive the distribution from the "
+                          "start\n"));
 
     fs::resize_file(record, 1ull << 30);  // sparse: 1 GiB that takes no room
     run = korvo(Args("g5"), Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_NE(run.err.find("korvo: the progress record " + Shown(record) +
-                           " is 1073741824 bytes long, more than a progress record can be "
-                           "(1048576), and was not read"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: the progress record " + Shown(record) +
+                                   " is 1073741824 bytes long, more than a progress record can be "
+                                   "(1048576), and was not read"));
     EXPECT_FALSE(fs::exists(out_ + "/a.bin"));
 
     // An empty record (a save that failed) vouches for nothing: the receive
@@ -236,10 +214,8 @@ TEST_F(ReceiveGuards, ADamagedRecordIsNamedAndNotReadWhole) {
     fs::resize_file(record, 0);
     run = korvo(Args("g5"), Env());
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.err.find("korvo: the progress record " + Shown(record) +
-                           " is empty (a save that failed?): it keeps no checkpoint\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("korvo: the progress record " + Shown(record) +
+                                   " is empty (a save that failed?): it keeps no checkpoint\n"));
     EXPECT_TRUE(depot_test::ReadBytes(out_ + "/a.bin") == bytes_);
 }
 

@@ -6,7 +6,7 @@
 // and an honest gateway's rerun then ends with the right bytes.
 #include "hostile_gateway.hpp"
 #include "properties/korvo_keys.h"
-#include "tests/cds_client/cds_test_support.hpp"
+#include "receive_fixture.hpp"
 
 namespace cli_test {
 namespace {
@@ -16,11 +16,10 @@ namespace fs = std::filesystem;
 constexpr size_t kSizeA = 200000;
 constexpr size_t kSizeB = 5000;
 
-class HostileGatewayReceive : public ::testing::Test {
+class HostileGatewayReceive : public ReceiveFixture {
   protected:
     void SetUp() override {
-        ASSERT_EQ(korvo_init(), 1);
-        fs::create_directory(work_);
+        ReceiveFixture::SetUp();
         a_ = cds_test::package_bytes(kSizeA, 21);
         b_ = cds_test::package_bytes(kSizeB, 22);
         cds_test::write_file(scratch_ / "seg-a", a_);
@@ -32,11 +31,6 @@ class HostileGatewayReceive : public ::testing::Test {
     }
     std::vector<std::string> Args() const {
         return {"receive", "dist-h", "--from", "network", "--toc", toc_, "-o", out_};
-    }
-    Options Env() const {
-        Options options = With({{"KORVO_WORK_DIR", work_}});
-        options.timeout_seconds = 60;
-        return options;
     }
     // The offsets of the TOC the receive handed over, by segment id.
     static std::map<std::string, int32_t> Offsets(const std::vector<uint8_t> &toc) {
@@ -85,7 +79,7 @@ class HostileGatewayReceive : public ::testing::Test {
         if (run.exit_code == 0) {
             EXPECT_TRUE(OutputsAreRight()) << script << ": exit 0 with wrong outputs";
         } else {
-            EXPECT_NE(run.err.find(segment), std::string::npos)
+            EXPECT_THAT(run.err, HasSubstr(segment))
                 << script << ": the error does not name " << segment << ":\n"
                 << run.err;
         }
@@ -100,9 +94,6 @@ class HostileGatewayReceive : public ::testing::Test {
         fs::remove_all(out_);
     }
 
-    ScratchDir scratch_;
-    std::string work_ = scratch_ / "work";
-    std::string out_ = scratch_ / "out";
     std::string toc_ = scratch_ / "dist.toc";
     std::string a_, b_;
 };
@@ -111,9 +102,8 @@ TEST_F(HostileGatewayReceive, AnHonestGatewayDeliversEverySegmentExactly) {
     Outcome run = ServeHonestly();
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(OutputsAreRight());
-    EXPECT_NE(run.out.find("Received dist-h into " + out_ + ": 2 segments, 200 KiB, 2 verified.\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out,
+                HasSubstr("Received dist-h into " + out_ + ": 2 segments, 200 KiB, 2 verified.\n"));
 }
 
 TEST_F(HostileGatewayReceive, ASegmentUnlikeItsDigestIsFetchedAgain) {
@@ -130,13 +120,11 @@ TEST_F(HostileGatewayReceive, ASegmentUnlikeItsDigestIsFetchedAgain) {
         gateway.end_stream();
         Outcome run = gateway.finish();
         EXPECT_EQ(run.exit_code, 1) << run.err;
-        EXPECT_NE(run.err.find("korvo: segment seg-a does not match its checksum (SHA-256 "),
-                  std::string::npos)
-            << run.err;
-        EXPECT_NE(run.err.find("); its output was emptied so that the next run fetches it again: "
-                               "the progress record keeps 4.88 KiB of 200 KiB"),
-                  std::string::npos)
-            << run.err;
+        EXPECT_THAT(run.err,
+                    HasSubstr("korvo: segment seg-a does not match its checksum (SHA-256 "));
+        EXPECT_THAT(run.err,
+                    HasSubstr("); its output was emptied so that the next run fetches it again: "
+                              "the progress record keeps 4.88 KiB of 200 KiB"));
         EXPECT_EQ(fs::file_size(out_ + "/seg-a"), 0u);
         EXPECT_EQ(ProgressValues(work_, "dist-h")["c_len"], "5000");
     }
@@ -160,8 +148,7 @@ TEST_F(HostileGatewayReceive, ASegmentUnlikeItsDigestIsFetchedAgain) {
     cds_test::write_file(out_ + "/seg-a", on_disk);
     rerun = ServeHonestly();
     EXPECT_EQ(rerun.exit_code, 1) << rerun.err;
-    EXPECT_NE(rerun.err.find("korvo: segment seg-a does not match its checksum"), std::string::npos)
-        << rerun.err;
+    EXPECT_THAT(rerun.err, HasSubstr("korvo: segment seg-a does not match its checksum"));
     rerun = ServeHonestly();
     EXPECT_EQ(rerun.exit_code, 0) << rerun.err;
     EXPECT_TRUE(OutputsAreRight());
@@ -272,7 +259,7 @@ TEST_F(HostileGatewayReceive, TheSampleMethodCountsEachSegmentToo) {
         play(gateway);
         Outcome run = gateway.finish();
         EXPECT_EQ(run.exit_code, 1) << run.err;
-        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(says));
         // The record claims no more than the output holds (a record the
         // stream had no checkpoint for yet claims nothing).
         auto record = ProgressValues(work_, "dist-h");
@@ -308,7 +295,7 @@ TEST_F(HostileGatewayReceive, EveryCommandByteHasItsOwnOutcome) {
         gateway.command(c.code);
         Outcome run = gateway.finish();
         EXPECT_EQ(run.exit_code, c.exit_code) << int(c.code) << ": " << run.err;
-        EXPECT_NE(run.err.find(c.says), std::string::npos) << int(c.code) << ": " << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.says)) << int(c.code) << ": " << run.err;
         // Resumed or restarted, the rerun ends with the right bytes.
         Outcome rerun = ServeHonestly();
         EXPECT_EQ(rerun.exit_code, 0) << int(c.code) << ": " << rerun.err;

@@ -26,24 +26,24 @@ TEST_F(LongWork, ATerminalShowsABarRedrawnInPlace) {
     size_t bar = run.out.find("\r\033[Kverifying [#");
     ASSERT_NE(bar, std::string::npos) << run.out;
     std::string drawn = run.out.substr(bar, run.out.find('\r', bar + 1) - bar);
-    EXPECT_NE(drawn.find("] "), std::string::npos);
-    EXPECT_NE(drawn.find("%  "), std::string::npos);
-    EXPECT_NE(drawn.find("/30 entries  "), std::string::npos) << drawn;
-    EXPECT_NE(drawn.find(" entries/s"), std::string::npos) << drawn;
+    EXPECT_THAT(drawn, HasSubstr("] "));
+    EXPECT_THAT(drawn, HasSubstr("%  "));
+    EXPECT_THAT(drawn, HasSubstr("/30 entries  "));
+    EXPECT_THAT(drawn, HasSubstr(" entries/s"));
     EXPECT_LE(drawn.size() - 4, 100u) << "the bar is wider than the terminal";
     // It gives way to the summary, then the report.
-    EXPECT_NE(run.out.find("\r\033[Kverifying done: 30/30 entries in "), std::string::npos);
-    EXPECT_NE(run.out.find("Verified 30 entries of "), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("\r\033[Kverifying done: 30/30 entries in "));
+    EXPECT_THAT(run.out, HasSubstr("Verified 30 entries of "));
 }
 
 TEST_F(LongWork, APipeGetsPlainLinesAndQuietGetsNone) {
     Outcome run = korvo(Verify(), With({{"KORVO_PROGRESS_INTERVAL", "0"}}));
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.err.find('\r'), std::string::npos);
-    EXPECT_EQ(run.err.find('\033'), std::string::npos);
-    EXPECT_NE(run.err.find("verifying: 3% (1/30 entries), "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("verifying: 100% (30/30 entries), "), std::string::npos);
-    EXPECT_NE(run.err.find("\nverifying done: 30/30 entries in "), std::string::npos);
+    EXPECT_THAT(run.err, Not(HasSubstr("\r")));
+    EXPECT_THAT(run.err, Not(HasSubstr("\033")));
+    EXPECT_THAT(run.err, HasSubstr("verifying: 3% (1/30 entries), "));
+    EXPECT_THAT(run.err, HasSubstr("verifying: 100% (30/30 entries), "));
+    EXPECT_THAT(run.err, HasSubstr("\nverifying done: 30/30 entries in "));
 
     // Lines come an interval apart (5 s by default); within the first one
     // only the end shows.
@@ -71,10 +71,9 @@ TEST_F(LongWork, CtrlCStopsAVerifyAtASafePointAndChangesNothing) {
     walks.release();
     Outcome run = terminal.finish();
     EXPECT_EQ(run.exit_code, 130) << run.out;
-    EXPECT_NE(run.out.find("korvo: stopping at the next safe point"), std::string::npos);
-    EXPECT_NE(run.out.find("verifying interrupted: 1/30 entries"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("korvo: verify stopped after 1 entries; nothing was changed"),
-              std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("korvo: stopping at the next safe point"));
+    EXPECT_THAT(run.out, HasSubstr("verifying interrupted: 1/30 entries"));
+    EXPECT_THAT(run.out, HasSubstr("korvo: verify stopped after 1 entries; nothing was changed"));
     EXPECT_EQ(Snapshot(dir_), before);
     // The depot's locks were let go: the next command walks at once.
     EXPECT_EQ(korvo(Verify()).exit_code, 0);

@@ -69,15 +69,14 @@ TEST(UsageErrors, NameWhatWasWrongWithASuggestion) {
     Outcome run = korvo({"depot", "show", "only-an-id"});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.err.rfind("korvo depot show: ", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find("version"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("version"));
 }
 
 TEST(UsageErrors, ValuesOutOfRangeAreRefusedNotWrapped) {
     Outcome run = korvo({"send", "file", "--offset", "-1"});
     EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("wants a byte offset of 0 or more, not -1"), std::string::npos)
-        << run.err;
-    EXPECT_EQ(run.err.find("18446744073709551615"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("wants a byte offset of 0 or more, not -1"));
+    EXPECT_THAT(run.err, Not(HasSubstr("18446744073709551615")));
     EXPECT_EQ(korvo({"send", "file", "--offset", "+5"}).exit_code, 2);
 
     ScratchDir scratch;
@@ -88,9 +87,8 @@ TEST(UsageErrors, ValuesOutOfRangeAreRefusedNotWrapped) {
                      "--limit-rate", wrong},
                     work);
         EXPECT_EQ(run.exit_code, 2) << wrong;
-        EXPECT_NE(run.err.find("--limit-rate wants bytes per second (65536, 64K, 1.5M, 2G, 1T)"),
-                  std::string::npos)
-            << run.err;
+        EXPECT_THAT(run.err,
+                    HasSubstr("--limit-rate wants bytes per second (65536, 64K, 1.5M, 2G, 1T)"));
     }
     for (const char *right : {"1T", "2g", "1.5GiB", "64K"}) {
         run = korvo({"-q", "receive", std::string("d-") + right, "--files", scratch / "data", "-o",
@@ -112,7 +110,7 @@ TEST(OutputErrors, AFullDiskBehindStandardOutputFailsTheCommand) {
     // A failure keeps its own exit code and message, after the write error.
     Outcome run = KorvoWritingTo(fullDevice(), {"catalog", "999"});
     EXPECT_EQ(run.exit_code, 3);
-    EXPECT_NE(run.err.find("the catalog holds messages 1 to 211"), std::string::npos);
+    EXPECT_THAT(run.err, HasSubstr("the catalog holds messages 1 to 211"));
 }
 
 TEST(OutputErrors, AFileBehindStandardOutputTakesTheListing) {

@@ -1,17 +1,24 @@
 // The raising file, directory and path-name helpers: path-name text rules,
 // the file object's round trip and every message it raises with its
-// arguments, times and stat, and the case-insensitive directory listing.
+// arguments (on POSIX hosts also a write cut short by a file-size limit),
+// times and stat, and the case-insensitive directory listing.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "properties/helpers/dir_enum.h"
 #include "properties/helpers/file_helpers.h"
@@ -19,6 +26,7 @@
 #include "tests/kes/kes_scratch.hpp"
 #include "tests/properties/props_test_util.hpp"
 #include "tests/support/test_host.hpp"
+#include "tests/support/test_process.hpp"
 
 namespace {
 
@@ -228,5 +236,32 @@ TEST_F(FileHelpers, ListingMatchesIgnoringCaseAndKeepsNamesAsOnDisk) {
     EXPECT_FALSE(dir_entry_enum_has_more_elements(nullptr));
     EXPECT_EQ(raised_by([] { dir_new(nullptr); }).number, 32);
 }
+
+#if !defined(_WIN32)
+// A write cut short by the process's file-size limit (setrlimit, SIGXFSZ),
+// which Windows has no counterpart of.
+
+// Writes ten bytes to the new file arg(0) under a file-size limit of 4
+// bytes, which lets the first write through in part.
+KORVO_CHILD_BODY(WriteUnderASizeLimit) {
+    const std::string &path = child.arg(0);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    FileRecord *file = file_create(path.c_str(), O_WRONLY, 0600);
+    const auto raised = raised_by([&] { file_write(file, "0123456789", 10); });
+    EXPECT_EQ(raised.number, 21);
+    EXPECT_EQ(raised.arguments, (std::vector<std::string>{path, "10"}));
+    file_delete(file);
+    return testing::Test::HasFailure() ? 1 : 0;
+}
+
+TEST_F(FileHelpers, AShortWriteUnderAFileSizeLimitRaises) {
+    const std::string path = scratch / "limited";
+    korvo::test::Child child("WriteUnderASizeLimit", {.args = {path}});
+    EXPECT_EQ(child.wait(), 0);
+    EXPECT_EQ(file_get_size(path.c_str()), 4);
+}
+#endif  // !_WIN32
 
 }  // namespace

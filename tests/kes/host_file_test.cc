@@ -6,27 +6,18 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "kes/kes_fd.hpp"
+#include "tests/kes/host_file_text.hpp"
 #include "tests/kes/kes_scratch.hpp"
 
 namespace {
 
 using namespace korvo::host;
+using kes_test::ReadAll;
+using kes_test::WriteText;
 using korvo::kes::UniqueFd;
-
-void WriteText(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadAll(int fd) {
-    std::string text(64, '\0');
-    const int64_t got = ReadFileAt(fd, text.data(), text.size(), 0);
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return text;
-}
 
 TEST(HostFile, FlagsRefuseWhatTheyName) {
     kes_test::ScratchDir dir;

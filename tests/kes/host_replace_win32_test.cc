@@ -9,17 +9,19 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
 #include "kes/host_file.hpp"
 #include "kes/kes_fd.hpp"
+#include "tests/kes/host_file_text.hpp"
 #include "tests/kes/kes_scratch.hpp"
 
 namespace {
 
 using namespace korvo::host;
+using kes_test::ReadAll;
+using kes_test::WriteText;
 using korvo::kes::UniqueFd;
 
 // The tag of a process that cannot be running (ids are multiples of 4 far
@@ -30,17 +32,6 @@ std::string OwnTag() {
     std::snprintf(tag, sizeof tag, "%08lx-00000001-00000000",
                   static_cast<unsigned long>(::GetCurrentProcessId()));
     return tag;
-}
-
-void WriteText(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadAll(int fd) {
-    std::string text(64, '\0');
-    const int64_t got = ReadFileAt(fd, text.data(), text.size(), 0);
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return text;
 }
 
 std::set<std::string> Names(const std::string &dir) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -200,10 +201,15 @@ std::map<std::wstring, Pending> PendingReplacements(const std::wstring &path) {
     const std::wstring directory = DirectoryOf(path);
     const std::wstring name = path.substr(directory.size());
     WIN32_FIND_DATAW entry;
-    const HANDLE search = ::FindFirstFileExW((directory + L".korvo-*").c_str(), FindExInfoBasic,
-                                             &entry, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    struct FindClose {
+        void operator()(HANDLE search) const noexcept { ::FindClose(search); }
+    };
+    const HANDLE first = ::FindFirstFileExW((directory + L".korvo-*").c_str(), FindExInfoBasic,
+                                            &entry, FindExSearchNameMatch, nullptr, 0);
+    if (first == INVALID_HANDLE_VALUE)
         return found;
+    // Closed on every way out, a failed allocation of `found` included.
+    const std::unique_ptr<void, FindClose> search(first);
     do {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             continue;
@@ -222,8 +228,7 @@ std::map<std::wstring, Pending> PendingReplacements(const std::wstring &path) {
         } else {
             pending.old = directory + entry.cFileName;
         }
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.get(), &entry));
     return found;
 }
 
@@ -313,11 +318,13 @@ int OpenFileOrReplacement(const char *path, unsigned flags) noexcept {
         // twice in a row: a replacement may have finished between the open
         // and the listing of one look, which then sees nothing of it.
         bool quiet = false;
+        std::wstring wide;
         for (int look = 0; look < kLooks; ++look) {
             const int fd = OpenFile(path, flags);
             if (fd >= 0 || errno != ENOENT)
                 return fd;
-            const std::wstring wide = WidePath(path);
+            if (wide.empty())
+                wide = WidePath(path);
             const std::optional<std::wstring> fresh =
                 wide.empty() ? std::nullopt : SettleReplacements(wide);
             if (!fresh) {

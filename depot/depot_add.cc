@@ -87,10 +87,13 @@ KesFile LockDataFile(KesStatus *status, const Depot *depot, const DepotEntry *en
 // A pending entry whose writer has gone (its process ended or released the
 // object without completing it) is this caller's to write now: it takes
 // the writer's lock and the new property bytes. False when its writer
-// lives, or the entry is not pending any more.
+// lives, or the entry is not pending any more. Like the add's own lock,
+// an entry lock that a dead process left is taken over: the entry file it
+// may have been writing is whole (it is replaced in one step) and is read
+// again under the lock.
 bool TakeOver(Depot *depot, DepotEntry *entry, const DepotPropertyBlock &properties) {
     KesStatus status;
-    const LockHold entryHold = TakeLock(&status, &depot->entryLock, kOp, Abandoned::kFail);
+    const LockHold entryHold = TakeLock(&status, &depot->entryLock, kOp, Abandoned::kTolerate);
     if (!entryHold || !Refresh(depot, entry) || entry->state != DepotStatePending)
         return false;
     KesFile locked = LockDataFile(&status, depot, entry);

@@ -291,6 +291,17 @@ TEST_F(Vocabulary, WaitsThatMeetAnAbandonedLock) {
     run(
         "ENTRY", [&] { return DepotUnregisterEntry(&status, depot_, held, 0)->code == 0; },
         {{0, "DepotUnregisterEntry exit.  Error -2 obtaining entry lock\n"}}, false);
+    // A pending entry whose writer let it go is taken over by the next add,
+    // which goes on past an abandoned entry lock as past its own.
+    DepotEntry *left = DepotAddEntry(depot_, "seg3", "1.0", Bytes(""));
+    ASSERT_NE(left, nullptr);
+    const std::string leftFile = left->entryFile;
+    DepotFreeEntry(&status, depot_, left);
+    run(
+        "ENTRY", [&] { return DepotAddEntry(depot_, "seg3", "1.0", Bytes("")) != nullptr; },
+        {{1, "DepotAddEntry continue. Ignore WAIT_TIMEOUT\n"},
+         {1, "DepotAddEntry taking over entry " + leftFile + " of a writer that ended\n"}},
+        true);
     run(
         "ENTRY", [&] { return DepotCompleteEntry(&status, depot_, held, 0)->code == 0; },
         {{1, "DepotCompleteEntry entry continue. Ignore WAIT_TIMEOUT\n"}}, true);

@@ -23,8 +23,7 @@
 
 namespace {
 
-using korvo::cds::DownloadHooks;
-using korvo::cds::Session;
+using namespace korvo::cds;
 using korvo::test::Answer;
 using props_test::raised_by;
 using namespace std::chrono_literals;

@@ -21,9 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using cds_test::Completions;
-using korvo::test::Answer;
-using korvo::test::DigestHeader;
-using korvo::test::HttpTestServer;
+using namespace korvo::test;
 
 class CacheTest : public testing::Test {
   protected:

@@ -23,10 +23,7 @@
 
 namespace {
 
-using cds_stream_test::CdsKey;
-using cds_stream_test::CdsStreamTest;
-using cds_stream_test::Distribution;
-using cds_stream_test::read_segments;
+using namespace cds_stream_test;
 using korvo::test::Answer;
 using props_test::raised_by;
 using namespace std::chrono_literals;

@@ -26,8 +26,7 @@
 
 namespace {
 
-using stream_test::contents;
-using stream_test::Program;
+using namespace stream_test;
 
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
 constexpr const char *kMethod = KORVO_SAMPLE_METHOD_PROGRAM;

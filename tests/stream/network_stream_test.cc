@@ -16,13 +16,8 @@
 
 namespace {
 
-using korvo::test::Bytes;
-using korvo::test::data_packet;
-using korvo::test::MethodProcess;
-using korvo::test::packet;
-using korvo::test::operator+;
-using stream_test::RawKey;
-using stream_test::Stream;
+using namespace korvo::test;
+using namespace stream_test;
 using stream_test::Toc;
 
 class NetworkStreams : public stream_test::StreamTest {};

@@ -16,6 +16,16 @@ namespace {
 namespace fs = std::filesystem;
 using cds_test::Completions;
 
+// Downloads package `id` and releases it once it is whole.
+void fetch(const korvo::test::HttpTestServer &server, const char *id) {
+    uint32_t handle = 0;
+    EXPECT_EQ(DownloadFile(server.address().c_str(), id, nullptr, nullptr, nullptr,
+                           &Completions::record, &handle),
+              CDS_OK);
+    EXPECT_TRUE(Completions::instance().wait_for(handle));
+    EXPECT_EQ(ReleaseFile(handle), CDS_OK);
+}
+
 // Without CDSCLIENT_HOME the client keeps its cache in the user's cache
 // directory, never beside the library.
 TEST(ClientHome, DefaultsToTheUsersCacheDirectory) {
@@ -23,17 +33,9 @@ TEST(ClientHome, DefaultsToTheUsersCacheDirectory) {
     server.put_package("h", "at home");
     cds_test::ScratchDir scratch;
     cds_test::ScopedEnv no_home("CDSCLIENT_HOME", std::nullopt);
-    const auto fetch = [&] {
-        uint32_t handle = 0;
-        EXPECT_EQ(DownloadFile(server.address().c_str(), "h", nullptr, nullptr, nullptr,
-                               &Completions::record, &handle),
-                  CDS_OK);
-        EXPECT_TRUE(Completions::instance().wait_for(handle));
-        EXPECT_EQ(ReleaseFile(handle), CDS_OK);
-    };
     {
         cds_test::ScopedEnv xdg("XDG_CACHE_HOME", scratch / "xdg");
-        fetch();
+        fetch(server, "h");
         EXPECT_EQ(cds_test::read_file(
                       cds_test::cached_package(scratch / "xdg/korvo-cds", server.url(), "h")),
                   "at home");
@@ -42,7 +44,7 @@ TEST(ClientHome, DefaultsToTheUsersCacheDirectory) {
         cds_test::ScopedEnv xdg("XDG_CACHE_HOME", std::nullopt);
         fs::create_directories(scratch / "user");
         cds_test::ScopedEnv user("HOME", scratch / "user");
-        fetch();
+        fetch(server, "h");
         EXPECT_EQ(cds_test::read_file(cds_test::cached_package(scratch / "user/.cache/korvo-cds",
                                                                server.url(), "h")),
                   "at home");
@@ -58,12 +60,7 @@ TEST(ClientRights, EverythingUnderTheHomeIsTheOwnersAlone) {
     cds_test::ScratchDir home;
     cds_test::ScopedEnv home_env("CDSCLIENT_HOME", home.path());
     const mode_t old_mask = ::umask(0);
-    uint32_t handle = 0;
-    EXPECT_EQ(DownloadFile(server.address().c_str(), "r", nullptr, nullptr, nullptr,
-                           &Completions::record, &handle),
-              CDS_OK);
-    EXPECT_TRUE(Completions::instance().wait_for(handle));
-    EXPECT_EQ(ReleaseFile(handle), CDS_OK);
+    fetch(server, "r");
     ::umask(old_mask);
     for (auto it = fs::recursive_directory_iterator(home.path() + "/servers");
          it != fs::recursive_directory_iterator(); ++it) {

@@ -157,10 +157,8 @@ TEST_F(DownloadStepTest, CredentialsReachTheServerButNeverTheLog) {
     use_real_client();
     server.put_package("p2", "guarded bytes");
     server.require_credentials("alice", "s3cret");
-    Segment segment;
-    segment.put(SEGMENT_CDS_MANAGER, server.address())
-        .put(SEGMENT_CDS_PACKAGEID, "p2")
-        .put(SEGMENT_CDS_DESTINATION, "dest")
+    Segment segment(server.address(), "p2");
+    segment.put(SEGMENT_CDS_DESTINATION, "dest")
         .put(SEGMENT_CDS_USERNAME, "alice")
         .put(SEGMENT_CDS_PASSWORD, "s3cret");
     ASSERT_EQ(step(segment, {}), 0);
@@ -235,10 +233,8 @@ TEST_F(DownloadStepTest, AFileOfAnotherSizeThanTheSegmentStatesIsAnError) {
     hooks.counted = [&] { ++counted; };
     for (const int expected_rc : {CDS_DOWNLOAD_STARTED, CDS_DOWNLOAD_ALREADY_THERE}) {
         SCOPED_TRACE(expected_rc);
-        Segment segment;
-        segment.put(SEGMENT_CDS_MANAGER, server.address())
-            .put(SEGMENT_CDS_PACKAGEID, "p6")
-            .put(SEGMENT_SIZE_KEY, 100000);
+        Segment segment(server.address(), "p6");
+        segment.put(SEGMENT_SIZE_KEY, 100000);
         const props_test::Raised raised = raised_by([&] { step(segment, hooks); });
         EXPECT_EQ(raised.number, KORVO_MSG_CDS_COMMAND_FAILED);
         ASSERT_EQ(raised.arguments.size(), 3u);

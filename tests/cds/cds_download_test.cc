@@ -23,8 +23,7 @@
 
 namespace {
 
-using korvo::cds::DownloadHooks;
-using korvo::cds::Session;
+using namespace korvo::cds;
 using korvo::test::Answer;
 using props_test::raised_by;
 using namespace std::chrono_literals;
@@ -51,6 +50,11 @@ std::string address_text(const void *address) {
 
 // A segment's property list that frees itself.
 struct Segment : props_test::List {
+    Segment() = default;
+    // A segment of package `id` on the server at `manager`.
+    Segment(const std::string &manager, const std::string &id) {
+        put(SEGMENT_CDS_MANAGER, manager).put(SEGMENT_CDS_PACKAGEID, id);
+    }
     Segment &put(const char *key, const std::string &value) {
         properties_put_string_dup(this, key, value.c_str());
         return *this;
@@ -103,8 +107,7 @@ TEST_F(DownloadStepTest, DownloadsThePackageAndRecordsItsFile) {
     use_real_client();
     const std::string bytes = cds_test::package_bytes(100000, 21);
     server.put_package("p1", bytes);
-    Segment segment;
-    segment.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p1");
+    Segment segment(server.address(), "p1");
     DownloadHooks hooks;
     hooks.counted = [&] { ++counted; };
     hooks.wait = [&](auto &lock, auto &done, auto step) {
@@ -139,8 +142,7 @@ TEST_F(DownloadStepTest, DownloadsThePackageAndRecordsItsFile) {
     // The first step may or may not have waited: the download can end before
     // it first looks. The package is held now: the next step takes it
     // without waiting.
-    Segment again;
-    again.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p1");
+    Segment again(server.address(), "p1");
     waits = 0;
     ASSERT_EQ(step(again, hooks), 0);
     EXPECT_EQ(waits, 0);
@@ -155,10 +157,8 @@ TEST_F(DownloadStepTest, CredentialsReachTheServerButNeverTheLog) {
     use_real_client();
     server.put_package("p2", "guarded bytes");
     server.require_credentials("alice", "s3cret");
-    Segment segment;
-    segment.put(SEGMENT_CDS_MANAGER, server.address())
-        .put(SEGMENT_CDS_PACKAGEID, "p2")
-        .put(SEGMENT_CDS_DESTINATION, "dest")
+    Segment segment(server.address(), "p2");
+    segment.put(SEGMENT_CDS_DESTINATION, "dest")
         .put(SEGMENT_CDS_USERNAME, "alice")
         .put(SEGMENT_CDS_PASSWORD, "s3cret");
     ASSERT_EQ(step(segment, {}), 0);
@@ -180,8 +180,7 @@ TEST_F(DownloadStepTest, RefusalsRaiseTheirMessages) {
     hooks.counted = [&] { ++counted; };
 
     for (const auto &[deferred, expected] : {std::pair{0, 300}, std::pair{42, 42}}) {
-        Segment segment;
-        segment.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p3");
+        Segment segment(server.address(), "p3");
         if (deferred != 0)
             segment.put(SEGMENT_CDS_DEFERRED, deferred);
         int32_t defer_time = -1;
@@ -202,8 +201,7 @@ TEST_F(DownloadStepTest, RefusalsRaiseTheirMessages) {
         EXPECT_EQ(segment.text(SEGMENT_DATA_PATH_KEY), "<absent>");
     }
 
-    Segment unknown;
-    unknown.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "unknown");
+    Segment unknown(server.address(), "unknown");
     props_test::Raised raised = raised_by([&] { step(unknown, hooks); });
     EXPECT_EQ(raised.number, KORVO_MSG_CDS_COMMAND_FAILED);
     EXPECT_EQ(raised.arguments, (std::vector<std::string>{"DownloadFile", "0", "2"}));
@@ -235,10 +233,8 @@ TEST_F(DownloadStepTest, AFileOfAnotherSizeThanTheSegmentStatesIsAnError) {
     hooks.counted = [&] { ++counted; };
     for (const int expected_rc : {CDS_DOWNLOAD_STARTED, CDS_DOWNLOAD_ALREADY_THERE}) {
         SCOPED_TRACE(expected_rc);
-        Segment segment;
-        segment.put(SEGMENT_CDS_MANAGER, server.address())
-            .put(SEGMENT_CDS_PACKAGEID, "p6")
-            .put(SEGMENT_SIZE_KEY, 100000);
+        Segment segment(server.address(), "p6");
+        segment.put(SEGMENT_SIZE_KEY, 100000);
         const props_test::Raised raised = raised_by([&] { step(segment, hooks); });
         EXPECT_EQ(raised.number, KORVO_MSG_CDS_COMMAND_FAILED);
         ASSERT_EQ(raised.arguments.size(), 3u);
@@ -259,8 +255,7 @@ TEST_F(DownloadStepTest, AFileOfAnotherSizeThanTheSegmentStatesIsAnError) {
     EXPECT_TRUE(appended.empty());
 
     // Against the size the server stated, for a segment without one.
-    Segment unsized;
-    unsized.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p6");
+    Segment unsized(server.address(), "p6");
     EXPECT_EQ(raised_by([&] { step(unsized, hooks, 100000); }).arguments.at(2), "74");
     EXPECT_EQ(properties_get_long2(&unsized, SEGMENT_SIZE_KEY, -1), -1);
     // With no size stated anywhere, the file's size is the segment's.
@@ -274,8 +269,7 @@ TEST_F(DownloadStepTest, PackageSizesComeFromTheServer) {
     use_real_client();
     server.put_package("s1", cds_test::package_bytes(4321, 5));
     server.require_credentials("alice", "s3cret");
-    Segment segment;
-    segment.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "s1");
+    Segment segment(server.address(), "s1");
     EXPECT_EQ(raised_by([&] { korvo::cds::package_size(session, &segment); }).arguments,
               (std::vector<std::string>{"GetSingleFileSize", "0", "13"}));
     segment.put(SEGMENT_CDS_USERNAME, "alice").put(SEGMENT_CDS_PASSWORD, "s3cret");
@@ -289,8 +283,7 @@ TEST_F(DownloadStepTest, CommandsDuringTheWaitEndTheStep) {
     server.answer_with(Answer::kLateBody, 60s);
     for (const int32_t stop : {-2, -3}) {
         SCOPED_TRACE(stop);
-        Segment segment;
-        segment.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p4");
+        Segment segment(server.address(), "p4");
         uint32_t handle = 0;
         waits = polls = counted = 0;
         DownloadHooks hooks;
@@ -318,8 +311,7 @@ TEST_F(DownloadStepTest, NoCallbackInThreeHoursRaises204) {
     use_real_client();
     server.put_package("p5", "never");
     server.answer_with(Answer::kLateBody, 60s);
-    Segment segment;
-    segment.put(SEGMENT_CDS_MANAGER, server.address()).put(SEGMENT_CDS_PACKAGEID, "p5");
+    Segment segment(server.address(), "p5");
     uint32_t handle = 0;
     DownloadHooks hooks;
     hooks.counted = [&] { ++counted; };

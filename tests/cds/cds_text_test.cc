@@ -14,11 +14,7 @@
 
 namespace {
 
-using korvo::cds::cache_path_near;
-using korvo::cds::kClientHomeValue;
-using korvo::cds::kClientKey;
-using korvo::cds::registry_value;
-using korvo::cds::scan_class_path;
+using namespace korvo::cds;
 
 std::optional<std::string> home_in(const std::string &text) {
     return registry_value(text, kClientKey, kClientHomeValue);

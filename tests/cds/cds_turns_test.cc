@@ -22,8 +22,7 @@
 
 namespace {
 
-using korvo::cds::DownloadHooks;
-using korvo::cds::Session;
+using namespace korvo::cds;
 using props_test::raised_by;
 
 // The scripted client's control interface.

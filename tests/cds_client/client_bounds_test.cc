@@ -19,8 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using cds_test::Completions;
-using korvo::test::Answer;
-using korvo::test::DigestHeader;
+using namespace korvo::test;
 
 class BoundsTest : public testing::Test {
   protected:

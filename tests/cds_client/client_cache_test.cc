@@ -13,6 +13,7 @@
 
 #include "cds/client/cds_client.h"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_client/client_fetch.hpp"
 #include "tests/cds_client/client_test_host.hpp"
 #include "tests/http/http_test_server.hpp"
 #include "tests/support/test_process.hpp"
@@ -21,32 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using cds_test::Completions;
-using korvo::test::Answer;
-using korvo::test::DigestHeader;
-using korvo::test::HttpTestServer;
+using cds_test::fetch;
+using namespace korvo::test;
 
 class CacheTest : public testing::Test {
   protected:
-    // Downloads `id` from `from` to its end; the DownloadFile result, with
-    // the completion's status in place of CDS_OK. The handle is released.
-    int32_t fetch(HttpTestServer &from, const std::string &id, const char *user = nullptr,
-                  const char *password = nullptr, std::string *answered = nullptr) {
-        uint32_t handle = 0;
-        int32_t rc = DownloadFile(from.address().c_str(), id.c_str(), nullptr, user, password,
-                                  &Completions::record, &handle);
-        if (rc == CDS_OK) {
-            const auto completion = Completions::instance().wait_for(handle);
-            if (!completion)
-                return -1;
-            rc = completion->status;
-        }
-        if (handle != 0 && answered != nullptr)
-            *answered = GetDownloadDirectory(handle);
-        if (handle != 0) {
-            EXPECT_EQ(ReleaseFile(handle), CDS_OK);
-        }
-        return rc;
-    }
     std::string cached(const HttpTestServer &from, const std::string &id,
                        const char *user = nullptr) const {
         return cds_test::cached_package(home.path(), from.url(), id, user);

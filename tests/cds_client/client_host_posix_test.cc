@@ -9,12 +9,12 @@
 
 #include "cds/client/cds_client.h"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_client/client_fetch.hpp"
 #include "tests/http/http_test_server.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using cds_test::Completions;
 
 // Without CDSCLIENT_HOME the client keeps its cache in the user's cache
 // directory, never beside the library.
@@ -23,17 +23,9 @@ TEST(ClientHome, DefaultsToTheUsersCacheDirectory) {
     server.put_package("h", "at home");
     cds_test::ScratchDir scratch;
     cds_test::ScopedEnv no_home("CDSCLIENT_HOME", std::nullopt);
-    const auto fetch = [&] {
-        uint32_t handle = 0;
-        EXPECT_EQ(DownloadFile(server.address().c_str(), "h", nullptr, nullptr, nullptr,
-                               &Completions::record, &handle),
-                  CDS_OK);
-        EXPECT_TRUE(Completions::instance().wait_for(handle));
-        EXPECT_EQ(ReleaseFile(handle), CDS_OK);
-    };
     {
         cds_test::ScopedEnv xdg("XDG_CACHE_HOME", scratch / "xdg");
-        fetch();
+        EXPECT_EQ(cds_test::fetch(server, "h"), CDS_OK);
         EXPECT_EQ(cds_test::read_file(
                       cds_test::cached_package(scratch / "xdg/korvo-cds", server.url(), "h")),
                   "at home");
@@ -42,7 +34,7 @@ TEST(ClientHome, DefaultsToTheUsersCacheDirectory) {
         cds_test::ScopedEnv xdg("XDG_CACHE_HOME", std::nullopt);
         fs::create_directories(scratch / "user");
         cds_test::ScopedEnv user("HOME", scratch / "user");
-        fetch();
+        EXPECT_EQ(cds_test::fetch(server, "h"), CDS_OK);
         EXPECT_EQ(cds_test::read_file(cds_test::cached_package(scratch / "user/.cache/korvo-cds",
                                                                server.url(), "h")),
                   "at home");
@@ -58,12 +50,7 @@ TEST(ClientRights, EverythingUnderTheHomeIsTheOwnersAlone) {
     cds_test::ScratchDir home;
     cds_test::ScopedEnv home_env("CDSCLIENT_HOME", home.path());
     const mode_t old_mask = ::umask(0);
-    uint32_t handle = 0;
-    EXPECT_EQ(DownloadFile(server.address().c_str(), "r", nullptr, nullptr, nullptr,
-                           &Completions::record, &handle),
-              CDS_OK);
-    EXPECT_TRUE(Completions::instance().wait_for(handle));
-    EXPECT_EQ(ReleaseFile(handle), CDS_OK);
+    EXPECT_EQ(cds_test::fetch(server, "r"), CDS_OK);
     ::umask(old_mask);
     for (auto it = fs::recursive_directory_iterator(home.path() + "/servers");
          it != fs::recursive_directory_iterator(); ++it) {

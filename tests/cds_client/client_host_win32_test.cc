@@ -12,21 +12,12 @@
 
 #include "cds/client/cds_client.h"
 #include "tests/cds_client/cds_test_support.hpp"
+#include "tests/cds_client/client_fetch.hpp"
 #include "tests/http/http_test_server.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using cds_test::Completions;
-
-void fetch(const korvo::test::HttpTestServer &server, const char *id) {
-    uint32_t handle = 0;
-    EXPECT_EQ(DownloadFile(server.address().c_str(), id, nullptr, nullptr, nullptr,
-                           &Completions::record, &handle),
-              CDS_OK);
-    EXPECT_TRUE(Completions::instance().wait_for(handle));
-    EXPECT_EQ(ReleaseFile(handle), CDS_OK);
-}
 
 TEST(ClientHome, DefaultsToTheUsersLocalApplicationData) {
     korvo::test::HttpTestServer server;
@@ -36,7 +27,7 @@ TEST(ClientHome, DefaultsToTheUsersLocalApplicationData) {
     fs::create_directories(scratch / "local");
     {
         cds_test::ScopedEnv local("LOCALAPPDATA", scratch / "local");
-        fetch(server, "h");
+        EXPECT_EQ(cds_test::fetch(server, "h"), CDS_OK);
         EXPECT_EQ(cds_test::read_file(
                       cds_test::cached_package(scratch / "local/korvo-cds", server.url(), "h")),
                   "at home");
@@ -46,7 +37,7 @@ TEST(ClientHome, DefaultsToTheUsersLocalApplicationData) {
         fs::create_directories(scratch / "profile/AppData/Local");
         cds_test::ScopedEnv local("LOCALAPPDATA", std::nullopt);
         cds_test::ScopedEnv profile("USERPROFILE", scratch / "profile");
-        fetch(server, "h");
+        EXPECT_EQ(cds_test::fetch(server, "h"), CDS_OK);
         EXPECT_EQ(cds_test::read_file(cds_test::cached_package(
                       scratch / "profile/AppData/Local/korvo-cds", server.url(), "h")),
                   "at home");
@@ -78,7 +69,7 @@ TEST(ClientRights, EverythingUnderTheHomeIsTheOwnersAlone) {
     server.put_package("r", "rights");
     cds_test::ScratchDir home;
     cds_test::ScopedEnv home_env("CDSCLIENT_HOME", home.path());
-    fetch(server, "r");
+    EXPECT_EQ(cds_test::fetch(server, "r"), CDS_OK);
     const auto user = user_sid();
     ASSERT_TRUE(user);
     const PSID sid = reinterpret_cast<TOKEN_USER *>(user.get())->User.Sid;

@@ -12,8 +12,7 @@
 
 namespace {
 
-using cdsclient::CheckRecord;
-using cdsclient::HttpAnswer;
+using namespace cdsclient;
 
 HttpAnswer head_of(std::string_view text) {
     HttpAnswer answer;

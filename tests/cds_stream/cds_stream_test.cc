@@ -23,10 +23,7 @@
 
 namespace {
 
-using cds_stream_test::CdsKey;
-using cds_stream_test::CdsStreamTest;
-using cds_stream_test::Distribution;
-using cds_stream_test::read_segments;
+using namespace cds_stream_test;
 using korvo::test::Answer;
 using props_test::raised_by;
 using namespace std::chrono_literals;
@@ -87,8 +84,7 @@ TEST_F(CdsStreamTest, ReadsEveryPackageByteForByteAndTheSecondRunFindsThemThere)
 
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
-        const int status = run_method("ReadWholeDistribution");
-        EXPECT_EQ(status, 0) << trace(methods);
+        EXPECT_EQ(run_method("ReadWholeDistribution"), 0) << trace(methods);
         // The first run downloads each package; the second finds each there.
         EXPECT_EQ(
             download_results(methods),
@@ -248,8 +244,7 @@ TEST_F(CdsStreamTest, GatewayCommandsDuringADownloadEndTheStep) {
     }
 
     // After the pause, a new run downloads and reads everything.
-    const int status = run_method("ReadWholeDistribution");
-    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(run_method("ReadWholeDistribution"), 0) << trace(methods);
     const auto results = download_results(methods);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[1], CDS_DOWNLOAD_STARTED);
@@ -334,8 +329,7 @@ TEST_F(CdsStreamTest, TheSizeQueryDownloadsAheadOfTheReads) {
 
     korvo::test::ChildStart start;
     start.args = {cache};
-    const int status = run_method("QuerySizesThenRead", std::move(start));
-    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(run_method("QuerySizesThenRead", std::move(start)), 0) << trace(methods);
     EXPECT_EQ(download_results(methods), (std::vector<int>{0, 0, 0}));
     for (const auto &package : packages) {
         EXPECT_EQ(server.requests("HEAD", package.id), 1);
@@ -367,8 +361,7 @@ KORVO_CHILD_BODY(QuerySizeOfACutPackage) {
 TEST_F(CdsStreamTest, ASizeQueryWhoseDownloadBringsNoFileWritesNoSize) {
     add_package("cut", 50000);
     server.answer_with("cut", Answer::kCut);
-    const int status = run_method("QuerySizeOfACutPackage");
-    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(run_method("QuerySizeOfACutPackage"), 0) << trace(methods);
     EXPECT_EQ(server.requests("HEAD", "cut"), 1);
     EXPECT_EQ(server.requests("GET", "cut"), 1);
 }
@@ -473,8 +466,7 @@ KORVO_CHILD_BODY(ReadPackagesTheClientCannotFetch) {
 TEST_F(CdsStreamTest, PackagesTheClientCannotFetchFailTheReadAndWriteNothing) {
     add_package("garbled", 1000);
     server.answer_with("garbled", Answer::kGarbage);
-    const int status = run_method("ReadPackagesTheClientCannotFetch");
-    EXPECT_EQ(status, 0) << trace(methods);
+    EXPECT_EQ(run_method("ReadPackagesTheClientCannotFetch"), 0) << trace(methods);
     EXPECT_EQ(server.requests("GET", "garbled"), 1);
     EXPECT_EQ(cds_test::files_under(scratch.path()),
               (std::vector<std::string>{"method-1.err", "work/mstat/dist.mds"}));

@@ -24,27 +24,16 @@ constexpr int kIdleSeconds = 30;
 std::string base64(const std::string &text) {
     static constexpr char kDigits[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    // Each group of three bytes (the last one padded with zeros) gives four
+    // digits; a digit past the group's last byte is '='.
     std::string out;
-    size_t i = 0;
-    for (; i + 2 < text.size(); i += 3) {
-        const uint32_t v =
-            (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
-        out += kDigits[v >> 18];
-        out += kDigits[(v >> 12) & 63];
-        out += kDigits[(v >> 6) & 63];
-        out += kDigits[v & 63];
-    }
-    if (i + 1 == text.size()) {
-        const uint32_t v = uint8_t(text[i]) << 16;
-        out += kDigits[v >> 18];
-        out += kDigits[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == text.size()) {
-        const uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8);
-        out += kDigits[v >> 18];
-        out += kDigits[(v >> 12) & 63];
-        out += kDigits[(v >> 6) & 63];
-        out += '=';
+    for (size_t i = 0; i < text.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, text.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? uint8_t(text[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
     }
     return out;
 }

@@ -11,10 +11,7 @@
 
 namespace {
 
-using records_test::Field;
-using records_test::Kind;
-using records_test::List;
-using records_test::raised_by;
+using namespace records_test;
 
 // clang-format off
 #define MESSAGE_FIELD(key, kind, ...) Field{#key, Kind::kind, offsetof(Message, key), __VA_ARGS__}

@@ -12,10 +12,7 @@
 
 namespace {
 
-using records_test::Field;
-using records_test::Kind;
-using records_test::List;
-using records_test::raised_by;
+using namespace records_test;
 
 // clang-format off
 #define SEGMENT_FIELD(key, kind) Field{#key, Kind::kind, offsetof(Segment, key)}

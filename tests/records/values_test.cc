@@ -30,7 +30,7 @@ std::string sum(const char *thousands, const char *units, std::initializer_list<
     return result;
 }
 
-TEST(Int64Length, AdditionCarriesUnitsIntoThousands) {
+TEST(Int64Length, AdditionCarriesUnitsIntoThousandsAndWrapsTheWords) {
     EXPECT_EQ(sum("0", "0", {}), "0/0 0000");
     EXPECT_EQ(sum("0", "0", {999, 2}), "1/1 1001");
     EXPECT_EQ(sum("0", "0", {999, 1}), "1/0 1000");
@@ -38,20 +38,16 @@ TEST(Int64Length, AdditionCarriesUnitsIntoThousands) {
     EXPECT_EQ(sum("7", "0", {-1}), "7/0 7000");  // a negative count takes nothing off
     std::initializer_list<int32_t> many = {1999, 1999, 1999, 1999, 1999, 1999, 1999, 1999};
     EXPECT_EQ(sum("0", "0", many), "15/992 15992");
-}
 
-// Units read from text are taken as they are; each addition carries at most
-// one thousand out of them, as the record's carry rule says.
-TEST(Int64Length, EachAdditionCarriesOneThousandAtMost) {
+    // Units read from text are taken as they are; each addition carries at
+    // most one thousand out of them, as the record's carry rule says.
     EXPECT_EQ(sum("1", "2500", {}), "1/2500 12500");
     EXPECT_EQ(sum("1", "2500", {0}), "2/1500 21500");
     EXPECT_EQ(sum("1", "2500", {0, 0}), "3/500 3500");
     EXPECT_EQ(sum("1", "2500", {0, 0, 0}), "3/500 3500");
     EXPECT_EQ(sum("0", "999", {1999}), "2/998 2998");
-}
 
-// The words are unsigned 32-bit numbers and wrap round like them.
-TEST(Int64Length, WordsWrapRoundAsUnsigned32BitNumbers) {
+    // The words are unsigned 32-bit numbers and wrap round like them.
     EXPECT_EQ(sum("-2", "999", {1}), "4294967295/0 4294967295000");
     EXPECT_EQ(sum("-1", "999", {1}), "0/0 0000");
     EXPECT_EQ(sum("-1", "-1", {}), "4294967295/4294967295 42949672954294967295");

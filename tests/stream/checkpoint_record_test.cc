@@ -21,11 +21,8 @@
 namespace {
 
 using mstat_test::Record;
-using stream_test::contents;
-using stream_test::pattern;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
-using stream_test::write_file;
 
 using Values = std::map<std::string, std::string>;
 

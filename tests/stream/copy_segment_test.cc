@@ -28,11 +28,8 @@ namespace {
 
 using namespace copy_segment_test;
 using props_test::raised_by;
-using stream_test::contents;
-using stream_test::pattern;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
-using stream_test::write_file;
 
 TEST_F(CopiedSegments, ASegmentIsCopiedAndCheckpointedPieceByPiece) {
     const size_t size = 2 * kPiece + 100000;

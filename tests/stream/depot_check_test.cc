@@ -23,10 +23,8 @@
 namespace {
 
 using korvo::test::Child;
-using locate_test::read_all;
-using locate_test::text_of;
-using stream_test::RawKey;
-using stream_test::Stream;
+using namespace locate_test;
+using namespace stream_test;
 using stream_test::Toc;
 
 struct Stored {

@@ -26,8 +26,7 @@
 
 namespace {
 
-using stream_test::contents;
-using stream_test::Program;
+using namespace stream_test;
 
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
 constexpr const char *kMethod = KORVO_SAMPLE_METHOD_PROGRAM;
@@ -102,10 +101,7 @@ TEST_F(EndToEnd, EveryCommandStopsTheMethod) {
     for (const char *name : {"cancel", "expire", "roam"}) {
         SCOPED_TRACE(name);
         std::filesystem::remove_all(work + "/mstat");
-        peer = std::make_unique<Program>(std::vector<std::string>{
-            kGateway, "--toc", toc, "--timeout", "30", "--command", std::string(name) + "@50000",
-            "--", kMethod, "dist", toc, out});
-        const auto lines = peer->lines();
+        const auto lines = start({"--command", std::string(name) + "@50000"}).lines();
         EXPECT_EQ(peer->wait(), 3);
         std::string upper = name;
         std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
@@ -123,10 +119,7 @@ TEST_F(EndToEnd, TheSampleMethodSendsItsReportUpOnceComplete) {
     const std::string uploads = scratch / "uploads";
     stream_test::write_file(report, stream_test::pattern(20000, 9));
     std::filesystem::create_directory(uploads);
-    peer = std::make_unique<Program>(std::vector<std::string>{kGateway, "--toc", toc, "--timeout",
-                                                              "30", "--uploads", uploads, "--",
-                                                              kMethod, "dist", toc, out, report});
-    const auto lines = peer->lines();
+    const auto lines = start({"--uploads", uploads}, {report}).lines();
     EXPECT_EQ(peer->wait(), 0);
     const auto has = [&](const std::string &line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();

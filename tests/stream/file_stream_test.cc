@@ -14,13 +14,8 @@
 namespace {
 
 using props_test::raised_by;
-using stream_test::contents;
-using stream_test::Key;
-using stream_test::pattern;
-using stream_test::SegmentEntry;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
-using stream_test::write_file;
 
 std::vector<uint8_t> bytes_of(const StreamKey *key, uint32_t extra) {
     return std::vector<uint8_t>(key->buffer, key->buffer + key->length + extra);

@@ -16,11 +16,7 @@
 
 namespace {
 
-using korvo::test::Bytes;
-using korvo::test::data_packet;
-using korvo::test::MethodProcess;
-using korvo::test::packet;
-using korvo::test::operator+;
+using namespace korvo::test;
 
 class HostileGateways : public stream_test::StreamTest {};
 

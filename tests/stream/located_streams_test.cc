@@ -12,12 +12,9 @@
 
 namespace {
 
-using locate_test::place;
-using locate_test::read_all;
-using locate_test::text_of;
+using namespace locate_test;
 using props_test::raised_by;
-using stream_test::RawKey;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
 
 class LocatedStreams : public locate_test::LocateTest {};

@@ -30,10 +30,7 @@
 
 namespace {
 
-using props_test::Bytes;
-using props_test::operator+;
-using props_test::raised_by;
-using props_test::str;
+using namespace props_test;
 using props_test::u32;
 
 using namespace mstat_test;

@@ -18,9 +18,7 @@
 namespace {
 
 using props_test::raised_by;
-using stream_test::contents;
-using stream_test::RawKey;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
 
 class NetStreams : public stream_test::StreamTest {};

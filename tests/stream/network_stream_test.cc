@@ -16,13 +16,8 @@
 
 namespace {
 
-using korvo::test::Bytes;
-using korvo::test::data_packet;
-using korvo::test::MethodProcess;
-using korvo::test::packet;
-using korvo::test::operator+;
-using stream_test::RawKey;
-using stream_test::Stream;
+using namespace korvo::test;
+using namespace stream_test;
 using stream_test::Toc;
 
 class NetworkStreams : public stream_test::StreamTest {};
@@ -224,22 +219,18 @@ TEST_F(NetworkStreams, EachNewTocStartsTheChannelOver) {
     const Bytes segment_end = packet(GATEWAY_KIND_STREAM, {});
     const Bytes stream_end = packet(GATEWAY_KIND_END_OF_STREAM, {});
     const auto expect_toc = [&] { EXPECT_EQ(gateway.receive()[0], GATEWAY_KIND_TOC); };
-    expect_toc();
-    gateway.send(data_packet(10));
-    gateway.send(segment_end);
-    gateway.send(stream_end);
-    expect_toc();
-    gateway.send(data_packet(5));
-    gateway.send(segment_end);
-    gateway.send(stream_end);
-    expect_toc();
-    gateway.send(data_packet(10));
-    gateway.send(packet(GATEWAY_KIND_STREAM, {3}));
-    gateway.send(stream_end);
-    expect_toc();
-    gateway.send(data_packet(3));
-    gateway.send(segment_end);
-    gateway.send(stream_end);
+    // A round: its TOC, then a data packet, the segment's end (or a command)
+    // and the end of the stream.
+    const auto round = [&](std::size_t size, const Bytes &end) {
+        expect_toc();
+        gateway.send(data_packet(size));
+        gateway.send(end);
+        gateway.send(stream_end);
+    };
+    round(10, segment_end);
+    round(5, segment_end);
+    round(10, packet(GATEWAY_KIND_STREAM, {3}));  // a PAUSE
+    round(3, segment_end);
     expect_toc();
     gateway.send(data_packet(10));
     expect_toc();

@@ -16,7 +16,7 @@
 namespace {
 
 using locate_test::place;
-using stream_test::Program;
+using namespace stream_test;
 using stream_test::Toc;
 
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;

@@ -10,10 +10,8 @@
 
 namespace {
 
-using stream_test::pattern;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
-using stream_test::write_file;
 
 class ReadSegment : public stream_test::StreamTest {};
 

@@ -27,17 +27,10 @@
 
 namespace {
 
-using locate_test::describe;
-using locate_test::Layout;
-using locate_test::marked;
-using locate_test::Paths;
-using locate_test::place;
-using locate_test::view_of;
+using namespace locate_test;
 using props_test::raised_by;
-using stream_test::RawKey;
-using stream_test::Stream;
+using namespace stream_test;
 using stream_test::Toc;
-using stream_test::write_file;
 
 class DescriptionFiles : public locate_test::LocateTest {};
 

@@ -27,18 +27,9 @@
 
 namespace {
 
-using korvo::test::Bytes;
-using korvo::test::MethodProcess;
-using korvo::test::packet;
-using korvo::test::u32;
-using korvo::test::operator+;
+using namespace korvo::test;
 using props_test::raised_by;
-using stream_test::contents;
-using stream_test::pattern;
-using stream_test::Program;
-using stream_test::RawKey;
-using stream_test::Stream;
-using stream_test::write_file;
+using namespace stream_test;
 
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
 

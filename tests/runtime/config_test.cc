@@ -16,6 +16,7 @@
 #include "runtime/cpl.h"
 #include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
+#include "tests/kes/kes_scratch.hpp"
 #include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
@@ -30,20 +31,13 @@ std::string take(char *owned) {
 // A fresh directory for one test, removed with its files afterwards.
 class Scratch : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = korvo::test::makeScratchDirectory(::testing::TempDir(), "korvo_config_");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
     std::string write(const std::string &name, const std::string &text) {
         const std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
-    std::string dir_;
+    kes_test::ScratchDir scratch_;
+    const std::string dir_ = scratch_.path();
 };
 
 const MrtConfigKey kDepotDir[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},

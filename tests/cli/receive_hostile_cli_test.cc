@@ -161,6 +161,13 @@ TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsT
         std::function<void(HostileGateway &)> play;
     };
     const std::string half = a_.substr(0, 100000), rest = a_.substr(100000);
+    // Ends seg-a, then sends seg-b whole and ends the stream.
+    const auto then_b = [&](HostileGateway &g) {
+        g.end_segment();
+        g.data(b_);
+        g.end_segment();
+        g.end_stream();
+    };
     const std::vector<Script> scripts{
         {"hang up inside a segment", "seg-a", [&](HostileGateway &g) { g.data(half); }},
         {"end of stream inside a segment", "seg-a",
@@ -179,38 +186,26 @@ TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsT
              g.data(half);
              g.end_segment();
              g.data(rest);
-             g.end_segment();
-             g.data(b_);
-             g.end_segment();
-             g.end_stream();
+             then_b(g);
          }},
         {"NULL command inside a segment", "seg-a",
          [&](HostileGateway &g) {
              g.data(half);
              g.command(0);
              g.data(rest);
-             g.end_segment();
-             g.data(b_);
-             g.end_segment();
-             g.end_stream();
+             then_b(g);
          }},
         {"empty DATA packet inside a segment", "seg-a",
          [&](HostileGateway &g) {
              g.data(half);
              g.data("");
              g.data(rest);
-             g.end_segment();
-             g.data(b_);
-             g.end_segment();
-             g.end_stream();
+             then_b(g);
          }},
         {"data beyond a segment's size", "seg-a",
          [&](HostileGateway &g) {
              g.data(a_ + "0123456789");
-             g.end_segment();
-             g.data(b_);
-             g.end_segment();
-             g.end_stream();
+             then_b(g);
          }},
         {"data beyond the TOC's total", "seg-b",
          [&](HostileGateway &g) {
@@ -225,10 +220,7 @@ TEST_F(HostileGatewayReceive, ShortOrOverlongSegmentsAreNamedAndTheRerunRepairsT
              std::string huge = a_;
              huge.resize((64u << 20) - 1, 'x');
              g.data(huge);
-             g.end_segment();
-             g.data(b_);
-             g.end_segment();
-             g.end_stream();
+             then_b(g);
          }},
     };
     for (const Script &script : scripts) {

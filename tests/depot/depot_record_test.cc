@@ -122,7 +122,6 @@ TEST(Records, HoldTheFieldsInTheirOrderAndAZeroByte) {
                           "<location>C:\\depot\\00000108.0.dat</location>"
                           "<properties>AQID</properties>>") +
                   '\0');
-    EXPECT_EQ(record.size(), 217u);
 
     DepotEntry *parsed = DepotEntryNewFromToc(nullptr, record.c_str());
     ASSERT_NE(parsed, nullptr);
@@ -153,7 +152,6 @@ TEST(Records, OfAnEmptyObjectAreTheTemplateWithZeros) {
                           "<state>0</state><checksum>0</checksum><deadline>0</deadline>"
                           "<location></location><properties></properties>>") +
                   '\0');
-    EXPECT_EQ(record.size(), 173u);
     DepotEntry *parsed = DepotEntryNewFromToc(nullptr, record.c_str());
     ASSERT_NE(parsed, nullptr);
     EXPECT_STREQ(parsed->id, "");

@@ -19,6 +19,7 @@
 #include "depot/depot.h"
 #include "kes/kes_memory.h"
 #include "runtime/log_capture.hpp"
+#include "tests/kes/kes_scratch.hpp"
 #include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
@@ -45,37 +46,18 @@ class LockNamespace {
     std::string space_;
 };
 
-// A scratch directory removed with its content.
-class ScratchDir {
-#if defined(_WIN32)
-    static constexpr const char *kSeparator = "\\";
-#else
-    static constexpr const char *kSeparator = "/";
-#endif
-
+// A scratch directory removed with its content, whose names are spelled as
+// the depot spells its own paths (with the host's separator: the depot
+// localises every path on Windows).
+class ScratchDir : public kes_test::ScratchDir {
   public:
-    ScratchDir() {
-        path_ = korvo::test::makeScratchDirectory(std::filesystem::temp_directory_path(),
-                                                  "depot-test-");
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-    const std::string &path() const {
-        return path_;
-    }
-    // A name in the directory, spelled as the depot spells its own paths (with
-    // the host's separator: the depot localises every path on Windows).
     std::string operator/(const std::string &name) const {
-        return path_ + kSeparator + name;
+#if defined(_WIN32)
+        return path() + "\\" + name;
+#else
+        return path() + "/" + name;
+#endif
     }
-
-  private:
-    std::string path_;
 };
 
 inline std::string ReadBytes(const std::string &path) {

@@ -20,9 +20,11 @@
 
 #include "kes/kes_acl.h"
 #include "kes/kes_file.h"
+#include "kes_scratch.hpp"
 
 namespace {
 
+using kes_test::ExpectStatus;
 using Entries = std::vector<std::pair<std::string, int32_t>>;
 
 constexpr int32_t kRead = KES_FILE_PERMISSION_READ;
@@ -30,12 +32,6 @@ constexpr int32_t kWrite = KES_FILE_PERMISSION_WRITE;
 constexpr int32_t kExecute = KES_FILE_PERMISSION_EXECUTE;
 constexpr int32_t kDeny = KES_FILE_PERMISSION_DENY;
 constexpr int32_t kStandIn = 200;  // offset of the Windows error in the statuses
-
-void ExpectStatus(const KesStatus &status, int32_t code, int32_t osError, int32_t step) {
-    EXPECT_EQ(status.code, code);
-    EXPECT_EQ(status.osError, osError);
-    EXPECT_EQ(status.step, step);
-}
 
 // The account the process runs as, as LookupAccountSidA names it.
 std::string SelfName() {

@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <string>
+#include <utility>
 
 #include "kes/kes_format.h"
 #include "kes/kes_format.hpp"
@@ -21,24 +22,26 @@ std::string Rewrite(std::string_view format, std::string_view target) {
 
 }  // namespace
 
+// Each conversion with "ll" gets the target's own letters; only the first
+// letter after each '%' is examined, so "ll" in plain text is left alone and
+// a lone '%' at the end stops the scan and passes through unchanged.
 TEST(KesFormatRewrite, WindowsRuntimeGetsI64InEachConversion) {
-    EXPECT_EQ(Rewrite("%lld and %lld", "I64"), "%I64d and %I64d");
-    EXPECT_EQ(Rewrite("%llu %llx %-08llX", "I64"), "%I64u %I64x %-08I64X");
-    EXPECT_EQ(Rewrite("%ld %5.2f %s %hd", "I64"), "%ld %5.2f %s %hd");
-    EXPECT_EQ(Rewrite("%I64d", "I64"), "%I64d");
-    EXPECT_EQ(Rewrite("100%% of %lld", "I64"), "100%% of %I64d");
-}
-
-TEST(KesFormatRewrite, OnlyTheFirstLetterAfterEachPercentIsExamined) {
-    // "ll" in plain text, before or after conversions, is left alone.
-    EXPECT_EQ(Rewrite("all %d balls, %s calls", "I64"), "all %d balls, %s calls");
-    EXPECT_EQ(Rewrite("no conversions: hello", "I64"), "no conversions: hello");
-    // A lone '%' at the end stops the scan and passes through unchanged.
-    EXPECT_EQ(Rewrite("%lld of 100%", "I64"), "%I64d of 100%");
-    EXPECT_EQ(Rewrite("50%", "I64"), "50%");
-    EXPECT_EQ(Rewrite("%", "I64"), "%");
-    EXPECT_EQ(Rewrite("%ll", "I64"), "%I64");
-    EXPECT_EQ(Rewrite("", "I64"), "");
+    const std::pair<const char *, const char *> rows[] = {
+        {"%lld and %lld", "%I64d and %I64d"},
+        {"%llu %llx %-08llX", "%I64u %I64x %-08I64X"},
+        {"%ld %5.2f %s %hd", "%ld %5.2f %s %hd"},
+        {"%I64d", "%I64d"},
+        {"100%% of %lld", "100%% of %I64d"},
+        {"all %d balls, %s calls", "all %d balls, %s calls"},
+        {"no conversions: hello", "no conversions: hello"},
+        {"%lld of 100%", "%I64d of 100%"},
+        {"50%", "50%"},
+        {"%", "%"},
+        {"%ll", "%I64"},
+        {"", ""},
+    };
+    for (const auto &[format, expected] : rows)
+        EXPECT_EQ(Rewrite(format, "I64"), expected) << format;
 }
 
 TEST(KesFormatRewrite, GlibcTargetLeavesEveryFormatAsItIs) {

@@ -26,17 +26,11 @@ int c_remove_and_free(void);
 namespace {
 
 using korvo::rt::Exception;
-using props_test::Bytes;
-using props_test::operator+;
-using props_test::str;
-using props_test::u32;
+using namespace props_test;
 
 #define DEFERRED_CHAIN KORVO_EXCEPTION_CHILD_CHAIN("ExDistributionDeferred")
 
-class Exceptions : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
-};
+using Exceptions = Initialized;
 
 std::vector<std::string> arguments_of(const Exception &e) {
     std::vector<std::string> out;

@@ -30,7 +30,7 @@
 
 namespace {
 
-using props_test::raised_by;
+using namespace props_test;
 using Args = std::vector<std::string>;
 
 struct PathDelete {

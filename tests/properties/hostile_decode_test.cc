@@ -10,21 +10,9 @@
 
 namespace {
 
-using props_test::all_zero;
-using props_test::Bytes;
-using props_test::decode;
-using props_test::encode;
-using props_test::str;
-using props_test::u32;
-using props_test::operator+;
+using namespace props_test;
 
-const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
-
-class HostileDecode : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
-};
+using HostileDecode = Initialized;
 
 // A TOC of two segments with a value of every kind a segment carries.
 Bytes sample_toc() {

@@ -14,19 +14,9 @@
 
 namespace {
 
-using props_test::Bytes;
-using props_test::decode;
-using props_test::encode;
-using props_test::str;
-using props_test::u32;
-using props_test::operator+;
+using namespace props_test;
 
-const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-
-class ListEncoding : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
-};
+using ListEncoding = Initialized;
 
 // Two pages, the second unreadable: a text placed so that its terminator is
 // the first page's last byte.

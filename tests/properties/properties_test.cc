@@ -14,20 +14,9 @@
 
 namespace {
 
-using props_test::Bytes;
-using props_test::operator+;
-using props_test::encode;
-using props_test::List;
-using props_test::raised_by;
-using props_test::Toc;
+using namespace props_test;
 
-const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
-
-class PropertyLists : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
-};
+using PropertyLists = Initialized;
 
 std::string keys_of(const Properties &list) {
     std::string keys;

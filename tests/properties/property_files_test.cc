@@ -27,15 +27,8 @@
 
 namespace {
 
-using props_test::Bytes;
-using props_test::List;
-using props_test::operator+;
-using props_test::raised_by;
-using props_test::str;
-using props_test::u32;
+using namespace props_test;
 using Args = std::vector<std::string>;
-
-const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
 
 // The list {id = "seg1"} and its 28 encoded bytes.
 const Bytes kSeg1 = u32(1) + str("id") + str("string") + str("seg1");

@@ -26,6 +26,15 @@ using korvo::test::operator+;
 using korvo::test::str;
 using korvo::test::u32;
 
+const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
+const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
+
+// A test that starts with the library initialised.
+class Initialized : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
+};
+
 // A Properties header on the stack whose contents are deleted with it.
 struct List : Properties {
     List() : Properties{} {}

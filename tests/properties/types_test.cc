@@ -15,16 +15,7 @@
 
 namespace {
 
-using props_test::Bytes;
-using props_test::operator+;
-using props_test::encode;
-using props_test::List;
-using props_test::str;
-using props_test::Toc;
-using props_test::u32;
-
-const TypeCode kProperties = TC_Vem_Korvo2__sequence_Property_Properties;
-const TypeCode kPropertiesList = TC_Vem_Korvo2__sequence_Properties_PropertiesList;
+using namespace props_test;
 
 TEST(Types, InitRegistersOnceFromEveryThread) {
     static_assert(sizeof(Korvo2_type_repository[0]) == 2 * sizeof(void *));

@@ -16,6 +16,7 @@
 #include "runtime/cpl.h"
 #include "runtime/log_capture.hpp"
 #include "runtime/mg_memory.h"
+#include "tests/kes/kes_scratch.hpp"
 #include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
 
@@ -30,21 +31,23 @@ std::string take(char *owned) {
 // A fresh directory for one test, removed with its files afterwards.
 class Scratch : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = korvo::test::makeScratchDirectory(::testing::TempDir(), "korvo_config_");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
     std::string write(const std::string &name, const std::string &text) {
         const std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
-    std::string dir_;
+    kes_test::ScratchDir scratch_;
+    const std::string dir_ = scratch_.path();
 };
+
+const MrtConfigKey kDepotDir[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
+                                  {nullptr, 0, 0, nullptr, nullptr}};
+
+// Reads depot_dir alone from the file at `path` into `*value`.
+int read_depot_dir(const char *path, char **value) {
+    const MrtConfigQuery query{kDepotDir, 0, value};
+    return mrt_get_config_from_file(path, &query);
+}
 
 TEST(Configuration, LocationsComeFromTheEnvironment) {
     korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", "/var/korvo/work");
@@ -101,18 +104,15 @@ TEST_F(ConfigFile, AValueEndsAtItsFirstNulByteWithoutItsBlanks) {
 }
 
 TEST_F(ConfigFile, FailuresLeaveTheSlotsAlone) {
-    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
-                                        {nullptr, 0, 0, nullptr, nullptr}};
     char *value = nullptr;
-    const MrtConfigQuery query{keys, 0, &value};
-    EXPECT_EQ(mrt_get_config_from_file((dir_ + "/absent.cfg").c_str(), &query), 0);
-    EXPECT_EQ(mrt_get_config_from_file(dir_.c_str(), &query), 0);  // a directory
+    EXPECT_EQ(read_depot_dir((dir_ + "/absent.cfg").c_str(), &value), 0);
+    EXPECT_EQ(read_depot_dir(dir_.c_str(), &value), 0);  // a directory
     const std::string path = write("endpoint.cfg", "depot_dir=/d\n");
     static const MrtConfigKey numeric[] = {{"depot_dir", 0, 3, nullptr, nullptr},
                                            {nullptr, 0, 0, nullptr, nullptr}};
     const MrtConfigQuery wrong_kind{numeric, 0, &value};
     EXPECT_EQ(mrt_get_config_from_file(path.c_str(), &wrong_kind), 0);
-    EXPECT_EQ(mrt_get_config_from_file(nullptr, &query), 0);
+    EXPECT_EQ(read_depot_dir(nullptr, &value), 0);
     EXPECT_EQ(mrt_get_config_from_file(path.c_str(), nullptr), 0);
     EXPECT_EQ(value, nullptr);
 }
@@ -120,19 +120,16 @@ TEST_F(ConfigFile, FailuresLeaveTheSlotsAlone) {
 // Lines are bounded: a line longer than MRT_CONFIG_MAX_LINE bytes fails the
 // whole read with a log line saying where, instead of growing without end.
 TEST_F(ConfigFile, ALineLongerThanTheLimitFailsTheRead) {
-    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
-                                        {nullptr, 0, 0, nullptr, nullptr}};
     char *value = nullptr;
-    const MrtConfigQuery query{keys, 0, &value};
     const std::string longest = "x=" + std::string(MRT_CONFIG_MAX_LINE - 2, 'v');
     const std::string fits = write("fits.cfg", longest + "\r\n" + longest + "\ndepot_dir=/d");
-    ASSERT_EQ(mrt_get_config_from_file(fits.c_str(), &query), 1);
+    ASSERT_EQ(read_depot_dir(fits.c_str(), &value), 1);
     EXPECT_EQ(take(value), "/d");
     value = nullptr;
 
     const std::string path = write("long.cfg", "# first\n" + longest + "v\ndepot_dir=/d\n");
     korvo::rt::LogCapture capture;
-    EXPECT_EQ(mrt_get_config_from_file(path.c_str(), &query), 0);
+    EXPECT_EQ(read_depot_dir(path.c_str(), &value), 0);
     EXPECT_EQ(value, nullptr);
     EXPECT_EQ(capture.texts(LOG_LEVEL_FAILURE),
               std::vector<std::string>{"Configuration file " + path + ": line 2 is longer than " +
@@ -142,11 +139,8 @@ TEST_F(ConfigFile, ALineLongerThanTheLimitFailsTheRead) {
 
 // Reads depot_dir from the configuration file arg(0), which must give nothing.
 KORVO_CHILD_BODY(ReadConfigFromAFifo) {
-    static const MrtConfigKey keys[] = {{"depot_dir", 0, MRT_CONFIG_STRING, nullptr, nullptr},
-                                        {nullptr, 0, 0, nullptr, nullptr}};
     char *value = nullptr;
-    const MrtConfigQuery query{keys, 0, &value};
-    return mrt_get_config_from_file(child.arg(0).c_str(), &query) == 0 && value == nullptr ? 0 : 1;
+    return read_depot_dir(child.arg(0).c_str(), &value) == 0 && value == nullptr ? 0 : 1;
 }
 
 // Only a regular file is read; a FIFO is refused at once instead of waiting

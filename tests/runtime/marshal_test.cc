@@ -36,7 +36,6 @@ TEST_F(Marshal, DocumentedExamplesHaveTheirBytes) {
     sample::add_property(one, "id", sample::string_any("seg1"));
     const Bytes one_bytes = sample::encode(sample::TC_Properties, &one);
     EXPECT_EQ(one_bytes, u32(1) + str("id") + str("string") + str("seg1"));
-    EXPECT_EQ(one_bytes.size(), 28u);
 
     sample::PropertiesList toc{};
     sample::Properties first = segment("s1", 1024), second = segment("s2", 2048);
@@ -49,7 +48,6 @@ TEST_F(Marshal, DocumentedExamplesHaveTheirBytes) {
                            u32(2) + str("id") + str("string") + str("s2") +  //
                            str("size") + str("long") + u32(2048);
     EXPECT_EQ(toc_bytes, expected);
-    EXPECT_EQ(toc_bytes.size(), 96u);
 
     // A list nested in a property is carried as an any named by its type's
     // own name, not by an alias.

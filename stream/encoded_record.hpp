@@ -1,7 +1,8 @@
 // The encoded bytes of a progress record, kept from one save to the next
-// with the place of its count's digits ("c_len"), so that a checkpoint,
-// which changes only the count, rewrites those digits instead of encoding
-// the list again.
+// with the place of its count's digits ("c_len") and of each flag's byte,
+// so that a checkpoint, which changes only the count, rewrites those digits
+// instead of encoding the list again, and a save that turns one flag
+// (the stream's close) rewrites that byte.
 //
 // The bytes stay valid while the list is the one they were made from. A
 // caller may change the list between saves (mstat_get_properties hands it
@@ -27,9 +28,10 @@ namespace korvo::stream {
 class EncodedRecord {
   public:
     // Remembers `bytes` (`length` of them), the encoding of `list`, with the
-    // place of the string value of `countKey`. Nothing is remembered when the
-    // list holds no such string, holds values of other types than strings and
-    // booleans, or its encoding does not carry the count's digits as they are.
+    // place of the string value of `countKey` and of every boolean's byte.
+    // Nothing is remembered when the list holds no such string, holds
+    // values of other types than strings and booleans, or its encoding does
+    // not carry the count's digits and the booleans' bytes as they are.
     void remember(const Properties *list, const uint8_t *bytes, uint32_t length,
                   const char *countKey);
     void forget();
@@ -38,6 +40,11 @@ class EncodedRecord {
     // digits as the count it holds: writes them into the list's value and
     // into the bytes, and is true. False changes nothing.
     bool patch(Properties *list, std::string_view digits);
+
+    // When `list` is still the remembered one and holds the boolean `key`:
+    // sets it to `value` in the list and in the bytes, and is true. False
+    // changes nothing.
+    bool set_flag(Properties *list, const char *key, bool value);
 
     const uint8_t *data() const { return bytes_.data(); }
     uint32_t size() const { return static_cast<uint32_t>(bytes_.size()); }
@@ -52,8 +59,8 @@ class EncodedRecord {
 
     std::vector<uint8_t> bytes_;
     std::vector<Entry> entries_;
-    std::size_t count_ = 0;     // the count's entry
-    std::size_t digitsAt_ = 0;  // where its digits lie in bytes_
+    std::vector<std::size_t> places_;  // where each flag's byte and the digits lie in bytes_
+    std::size_t count_ = 0;            // the count's entry
     std::size_t digitsLength_ = 0;
 };
 

@@ -68,15 +68,42 @@ struct PathDelete {
 };
 using PathPtr = std::unique_ptr<char, PathDelete>;
 
+// The progress directory this thread last found or made. A stream opens a
+// record for every distribution it reads, and looking at the directory
+// costs a path walk each time; mstat_new looks only at a directory other
+// than this one. Should the directory go away after all, the first save
+// makes it again (owned_directory).
+thread_local std::string knownDirectory;
+
+// Makes the progress directory when it does not exist, for the owner only:
+// nobody else may plant or read records there. A failure shows at the
+// first save, which cannot write the file. Remembers a directory found or
+// made.
+void make_missing_directory(const char *dir) noexcept {
+    korvo::host::FileInfo status;
+    const bool found = korvo::host::StatLink(dir, &status);
+    if (!found && (errno != ENOENT || !korvo::host::MakeDirectory(dir, 0700)))
+        return;
+    try {
+        knownDirectory = dir;
+    } catch (...) {
+        knownDirectory.clear();  // looked at again next time
+    }
+}
+
 // Whether the progress directory may hold this account's records. One that
 // another account made (or a link that another account planted, or one to
 // such a directory) could hold forged records and is refused, with a log
-// line. One that does not exist, or is no directory, is left to the save,
-// which reports why it cannot write there.
+// line. One that does not exist is made; one that cannot be made, or is no
+// directory, is left to the save, which reports why it cannot write there.
 bool owned_directory(const char *dir) {
     korvo::host::FileInfo entry, target;
-    if (!korvo::host::StatLink(dir, &entry) || !korvo::host::StatPath(dir, &target) ||
-        target.kind != korvo::host::FileKind::kDirectory)
+    if (!korvo::host::StatLink(dir, &entry)) {
+        if (errno != ENOENT || !korvo::host::MakeDirectory(dir, 0700) ||
+            !korvo::host::StatLink(dir, &entry))
+            return true;
+    }
+    if (!korvo::host::StatPath(dir, &target) || target.kind != korvo::host::FileKind::kDirectory)
         return true;
     if (entry.owned_by_self && target.owned_by_self)
         return true;
@@ -176,6 +203,16 @@ int32_t save_count(mstat *record, const char *key, std::string_view digits) {
     return save(record, key);
 }
 
+bool save_flag_in_place(mstat *record, const char *key, bool value) {
+    if (record == nullptr)
+        return false;
+    MstatBlock &block = block_of(record);
+    return block.encoded != nullptr && block.file.open &&
+           block.encoded->set_flag(&record->properties, key, value) &&
+           rewrite_in_place(block.file, record->path, block.encoded->data(), block.encoded->size(),
+                            FileLook::kEverySave);
+}
+
 }  // namespace korvo::stream
 
 extern "C" {
@@ -200,10 +237,8 @@ mstat *mstat_new(const char *distId, int16_t kind) {
     if (pathname_append(dir.get(), kDirectory) != 0)
         return nullptr;
 
-    // For the owner only: nobody else may plant or read records there.
-    korvo::host::FileInfo status;
-    if (!korvo::host::StatLink(dir.get(), &status) && errno == ENOENT)
-        korvo::host::MakeDirectory(dir.get(), 0700);  // a failure shows at the first save
+    if (knownDirectory != dir.get())
+        make_missing_directory(dir.get());
 
     record->distId = mg_strdup(distId);
     if (record->distId == nullptr)

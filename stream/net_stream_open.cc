@@ -227,14 +227,8 @@ void net_stream_close(NetStream *stream) {
         case NET_STREAM_DIRECTORY:
         case NET_STREAM_DEPOT:
         case NET_STREAM_CDS:
-            if (stream->keepsProgress != 0 && stream->progress != nullptr) {
-                try {
-                    put_flag(stream, "close", true);
-                } catch (const korvo::rt::Exception &e) {
-                    LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
-                }
-                save_progress(stream, SaveAfter::Closing);
-            }
+            if (stream->keepsProgress != 0 && stream->progress != nullptr)
+                save_flag(stream, "close", true, SaveAfter::Closing);
             break;
         default:
             korvo::helpers::raise_message(KORVO_MSG_STREAM_CLOSE_BAD_TYPE, stream->type);

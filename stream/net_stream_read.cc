@@ -114,8 +114,7 @@ int32_t network_result(NetStream *stream, char **data, int32_t n) {
     if (code == KORVO_COMMAND_DATA || code == KORVO_COMMAND_NULL)
         return end_of_segment(stream);
     if (code == KORVO_COMMAND_PAUSE && stream->keepsProgress != 0) {
-        put_flag(stream, "paused", true);
-        save_progress(stream, SaveAfter::Closing);
+        save_flag(stream, "paused", true, SaveAfter::Closing);
     }
     return -static_cast<int32_t>(code);
 }

@@ -100,6 +100,14 @@ bool sync_record(mstat *record);
 // the path cannot be built; raises as mstat_save.
 int32_t save_count(mstat *record, const char *key, std::string_view digits);
 
+// Sets the boolean `key` to `value` and saves the record, when the list is
+// still the one the last save_count encoded and its file can be rewritten
+// in place: the flag's byte is patched into the kept bytes, and the file
+// is looked at first, as mstat_save does. False when the caller must put
+// the flag and save the record itself (nothing was written then, though
+// the list may already hold the value).
+bool save_flag_in_place(mstat *record, const char *key, bool value);
+
 // After the rename to the finished name `path`: replaces the file there by
 // a new one holding the same bytes, so that records holding the renamed
 // file open (other records of the distribution, here or in other

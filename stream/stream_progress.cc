@@ -109,6 +109,19 @@ void put_flag(NetStream *stream, const char *key, bool value) {
     properties_put_boolean_dup(mstat_get_properties(stream->progress), key, value ? 1 : 0);
 }
 
+void save_flag(NetStream *stream, const char *key, bool value, SaveAfter after) {
+    // The usual case: the record's last save was a checkpoint, and the
+    // flag's byte is patched into the bytes it wrote.
+    if (save_flag_in_place(stream->progress, key, value))
+        return;
+    try {
+        put_flag(stream, key, value);
+    } catch (const korvo::rt::Exception &e) {
+        LogMsg(LOG_LEVEL_SURVIVED, 0, 0, -1, "korvo: %s", e.what());
+    }
+    save_progress(stream, after);
+}
+
 void put_text(NetStream *stream, const char *key, const char *value) {
     properties_put_string_dup(mstat_get_properties(stream->progress), key, value);
 }
@@ -130,8 +143,7 @@ void take_totals(NetStream *stream, const PropertiesList *toc) {
 }
 
 void account_failure(NetStream *stream) {
-    put_flag(stream, "err", true);
-    save_progress(stream, SaveAfter::Status);
+    save_flag(stream, "err", true, SaveAfter::Status);
 }
 
 void account_bytes(NetStream *stream, int64_t bytes) {

@@ -30,6 +30,12 @@ void save_progress(NetStream *stream, SaveAfter after);
 void sync_progress(NetStream *stream);
 
 void put_flag(NetStream *stream, const char *key, bool value);
+
+// Puts the flag `key` = `value` and saves the record, patching the flag's
+// byte into the bytes of the last checkpoint when the list is otherwise
+// unchanged since (save_flag_in_place); a failure is logged as
+// save_progress logs it, and one to put the flag as a raised message is.
+void save_flag(NetStream *stream, const char *key, bool value, SaveAfter after);
 void put_text(NetStream *stream, const char *key, const char *value);
 
 // Takes the totals from the stream's TOC: `totalLength` = the sum of the

@@ -1,6 +1,7 @@
 // A stream's checkpoints as its progress file shows them: the count growing
 // and shrinking by a digit, the file changed under the stream between two
-// checkpoints, and a caller's own changes to the record between them.
+// checkpoints, a caller's own changes to the record between them, and the
+// close's flag after them.
 
 #include <gtest/gtest.h>
 
@@ -192,6 +193,36 @@ TEST_F(Checkpoints, ACallersChangesReachTheNextCheckpoint) {
     properties_load_without_len(&loaded, record_path().c_str());
     EXPECT_EQ(properties_get_long2(&loaded, "tries", 0), 2);
     properties_delete(&loaded);
+}
+
+// The close turns its flag in the record the last checkpoint wrote: the
+// file holds the whole record with "close" true and every other key as the
+// checkpoints left it, the caller's flags of either value among them; and
+// so it does when the caller changed the record after the last checkpoint.
+TEST_F(Checkpoints, TheCloseTurnsItsFlagInTheLastCheckpoint) {
+    const std::string file = scratch / "a";
+    write_file(file, pattern(16384 * 4, 3));
+    const Toc toc({{"a", 16384 * 4, 0, file}});
+    for (const bool changedAfter : {false, true}) {
+        Stream stream = open(file, toc);
+        Properties *list = mstat_get_properties(stream->progress);
+        properties_put_boolean_dup(list, "verified", 1);
+        properties_put_boolean_dup(list, "retried", 0);
+        ASSERT_EQ(read(stream.get()), 16384);
+        ASSERT_EQ(read(stream.get()), 16384);  // the first checkpoint, encoded
+        ASSERT_EQ(read(stream.get()), 16384);  // patched in place
+        Values want = expected("65536", "32768");
+        want["verified"] = "true";
+        want["retried"] = "false";
+        EXPECT_EQ(progress("d"), want) << changedAfter;
+        if (changedAfter) {
+            properties_put_string_dup(list, "phase", "copied");
+            want["phase"] = "copied";
+        }
+        stream.reset();
+        want["close"] = "true";
+        EXPECT_EQ(progress("d"), want) << changedAfter;
+    }
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ namespace {
 
 using namespace mstat_test;
 
-// The progress directory is made for its owner only, and one that another
+// The progress directory is made for its owner only (again at a save, when
+// it went away after the process made it), and one that another
 // account made (it could hold forged records) is refused: saves and loads
 // answer -1 and say why in the log, and nothing is written there.
 TEST_F(ProgressRecords, TheProgressDirectoryBelongsToItsOwnerOnly) {
@@ -29,6 +30,17 @@ TEST_F(ProgressRecords, TheProgressDirectoryBelongsToItsOwnerOnly) {
     ASSERT_EQ(::stat(dir.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0700u);
     EXPECT_EQ(mstat_save(created.get()), 0);
+
+    // Removed while the process runs: a later record's first save makes it
+    // again, for its owner only as well.
+    std::filesystem::remove_all(dir);
+    const mode_t wide = ::umask(022);
+    Record later(mstat_new("43", 0));
+    EXPECT_EQ(mstat_save(later.get()), 0);
+    ::umask(wide);
+    ASSERT_EQ(::stat(dir.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/43.mds"));
 
     if (::geteuid() != 0)
         GTEST_SKIP() << "handing a directory to another account needs root";

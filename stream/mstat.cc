@@ -75,20 +75,23 @@ using PathPtr = std::unique_ptr<char, PathDelete>;
 // makes it again (owned_directory).
 thread_local std::string knownDirectory;
 
-// Makes the progress directory when it does not exist, for the owner only:
-// nobody else may plant or read records there. A failure shows at the
-// first save, which cannot write the file. Remembers a directory found or
-// made.
-void make_missing_directory(const char *dir) noexcept {
-    korvo::host::FileInfo status;
-    const bool found = korvo::host::StatLink(dir, &status);
-    if (!found && (errno != ENOENT || !korvo::host::MakeDirectory(dir, 0700)))
-        return;
+// Looks at the progress directory's entry (not following a link) into
+// `entry`, and makes the directory first when nothing is there, for the
+// owner only: nobody else may plant or read records there. False when
+// there is still no entry; a directory that cannot be made shows at the
+// save, which cannot write the file. A directory found or made is
+// remembered for mstat_new.
+bool find_or_make_directory(const char *dir, korvo::host::FileInfo *entry) noexcept {
+    if (!korvo::host::StatLink(dir, entry) &&
+        (errno != ENOENT || !korvo::host::MakeDirectory(dir, 0700) ||
+         !korvo::host::StatLink(dir, entry)))
+        return false;
     try {
         knownDirectory = dir;
     } catch (...) {
         knownDirectory.clear();  // looked at again next time
     }
+    return true;
 }
 
 // Whether the progress directory may hold this account's records. One that
@@ -98,11 +101,8 @@ void make_missing_directory(const char *dir) noexcept {
 // directory, is left to the save, which reports why it cannot write there.
 bool owned_directory(const char *dir) {
     korvo::host::FileInfo entry, target;
-    if (!korvo::host::StatLink(dir, &entry)) {
-        if (errno != ENOENT || !korvo::host::MakeDirectory(dir, 0700) ||
-            !korvo::host::StatLink(dir, &entry))
-            return true;
-    }
+    if (!find_or_make_directory(dir, &entry))
+        return true;
     if (!korvo::host::StatPath(dir, &target) || target.kind != korvo::host::FileKind::kDirectory)
         return true;
     if (entry.owned_by_self && target.owned_by_self)
@@ -237,8 +237,10 @@ mstat *mstat_new(const char *distId, int16_t kind) {
     if (pathname_append(dir.get(), kDirectory) != 0)
         return nullptr;
 
-    if (knownDirectory != dir.get())
-        make_missing_directory(dir.get());
+    if (knownDirectory != dir.get()) {
+        korvo::host::FileInfo entry;
+        find_or_make_directory(dir.get(), &entry);
+    }
 
     record->distId = mg_strdup(distId);
     if (record->distId == nullptr)

@@ -66,11 +66,14 @@ TEST_F(BarWidth, EveryRedrawFitsTheTerminalAndTheBarStaysPut) {
         EXPECT_LE(bar_widths.size(), 1u) << columns << " columns: the bar changed its width";
         if (columns >= 80) {
             EXPECT_EQ(bar_widths.size(), 1u) << columns << " columns show a bar:\n" << run.out;
+            EXPECT_THAT(drawn[0], HasSubstr("/3.00 MiB  ")) << columns;
+            EXPECT_THAT(drawn[0], HasSubstr("/s")) << columns;
         } else if (columns <= 58) {
             EXPECT_TRUE(bar_widths.empty()) << columns << " columns leave no room for a bar";
         }
         EXPECT_EQ(drawn.back().rfind("receiving done: 3.00 MiB/3.00 MiB in ", 0), 0u)
             << drawn.back();
+        EXPECT_THAT(run.out, HasSubstr("Received width-" + std::to_string(columns) + " into "));
     }
 }
 

@@ -28,6 +28,12 @@ using cds_stream_test::Distribution;
 using cds_stream_test::Package;
 using korvo::test::Answer;
 
+// The catalog's message for a download the client gave up with `code`.
+std::string DownloadFailed(int code) {
+    return "korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with a return of " +
+           std::to_string(code) + ". (message 203)\n";
+}
+
 class ReceiveThroughCds : public ReceiveFixture {
   protected:
     void SetUp() override {
@@ -235,9 +241,7 @@ TEST_F(ReceiveThroughCds, AMissingClientOrARefusedPackageFailsTheReceive) {
                  scratch_ / "denied"},
                 Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_THAT(run.err,
-                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                          "a return of 13. (message 203)\n"));
+    EXPECT_THAT(run.err, HasSubstr(DownloadFailed(13)));
 }
 
 // Hostile caches and servers: each receive either delivers the packages'
@@ -279,9 +283,7 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     ExpectReceived(scratch_ / "locked");
     run = receive(TocFile(other.address()), "no-credentials", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_THAT(run.err,
-                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                          "a return of 13. (message 203)\n"));
+    EXPECT_THAT(run.err, HasSubstr(DownloadFailed(13)));
     EXPECT_EQ(cds_test::read_file(scratch_ / "no-credentials/locked.img"), "");
 
     // 10 GB declared: refused before a byte is written.
@@ -289,9 +291,7 @@ TEST_F(ReceiveThroughCds, HostileServersAndCachesYieldTheRightBytesOrTheirMessag
     server_.answer_with("base.img", Answer::kHugeLength);
     run = receive(TocFile(server_.address()), "huge", Env());
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    EXPECT_THAT(run.err,
-                HasSubstr("korvo: The CDS command 'DownloadFile' with CDS handle '0' failed with "
-                          "a return of 27. (message 203)\n"));
+    EXPECT_THAT(run.err, HasSubstr(DownloadFailed(27)));
 
     // A body that never ends stops at the client's limit, and the receive
     // fails without a file.

@@ -84,6 +84,18 @@ inline korvo::test::EnvironmentChanges changes(const Options &options) {
     return result;
 }
 
+// The child's exit code within `seconds`; past them it is killed and the
+// test fails.
+inline int wait_bounded(korvo::test::Child &child, int seconds) {
+    int exit_code = child.wait(seconds * 1000);
+    if (exit_code == -1) {
+        child.kill();
+        ADD_FAILURE() << "the program did not end within " << seconds << " s";
+        exit_code = child.wait();
+    }
+    return exit_code;
+}
+
 }  // namespace detail
 
 // Runs `program args...` with its output and error on pipes and its input
@@ -104,18 +116,12 @@ inline Outcome run_program(const char *program, const std::vector<std::string> &
     out.closeWrite();
     err.closeWrite();
     Outcome run;
-    const int milliseconds = options.timeout_seconds * 1000;
     if (!korvo::test::receiveAllOf({{out.readEnd(), &run.out}, {err.readEnd(), &run.err}},
-                                   milliseconds)) {
+                                   options.timeout_seconds * 1000)) {
         child.kill();
         ADD_FAILURE() << "the program did not end within " << options.timeout_seconds << " s";
     }
-    run.exit_code = child.wait(milliseconds);
-    if (run.exit_code == -1) {
-        child.kill();
-        ADD_FAILURE() << "the program did not end within " << options.timeout_seconds << " s";
-        run.exit_code = child.wait();
-    }
+    run.exit_code = detail::wait_bounded(child, options.timeout_seconds);
     return run;
 }
 
@@ -158,12 +164,7 @@ class BackgroundRun {
     // what it wrote.
     Outcome finish(int seconds = 60) {
         Outcome run;
-        run.exit_code = child_->wait(seconds * 1000);
-        if (run.exit_code == -1) {
-            child_->kill();
-            ADD_FAILURE() << "the program did not end within " << seconds << " s";
-            run.exit_code = child_->wait();
-        }
+        run.exit_code = detail::wait_bounded(*child_, seconds);
         run.out = depot_test::ReadBytes(out_path_);
         run.err = depot_test::ReadBytes(err_path_);
         return run;
@@ -191,13 +192,11 @@ std::string fullDevice();
 // elsewhere.
 bool terminalHost();
 
-// A program started under a pseudo-terminal of `columns` columns;
-// everything it writes (output and error alike) is read from the
-// terminal's side. The progress bar draws only on a terminal and Ctrl-C
-// comes from one; the terminal must be the child's controlling one, which
-// the test process helper cannot give, so this is the one run of the cli
-// tests that forks (forkpty). Only where terminalHost() is true: elsewhere
-// the constructor throws.
+// A program started under a pseudo-terminal of `columns` columns, its
+// output and error read from the terminal's side. The terminal must be the
+// child's controlling one, which the test process helper cannot give: this
+// is the one run of the cli tests that forks (forkpty). Only where
+// terminalHost() is true: elsewhere the constructor throws.
 class TerminalRun {
   public:
     TerminalRun(const std::vector<std::string> &args, const Options &options = {},

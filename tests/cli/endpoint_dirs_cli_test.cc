@@ -2,8 +2,7 @@
 // depot directory counts like an absolute one, a missing work directory is
 // an error, and a depot whose lock objects another account made says what
 // to do (on POSIX hosts, where the lock objects are files of shared memory
-// that root can give away; Windows names its mutexes in the kernel). And
-// progress list's states and columns.
+// that root can give away; Windows names its mutexes in the kernel).
 #if !defined(_WIN32)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -60,62 +59,6 @@ TEST_F(EndpointDirs, LockObjectsOfAnotherAccountAreNamedWithTheWayOut) {
         ::shm_unlink(("/korvo." + space + ".mine." + lock).c_str());
 }
 #endif  // !_WIN32
-
-class ProgressStates : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(korvo_init(), 1); }
-    void Save(const std::string &id, const char *total, const char *current, bool closed) {
-        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", work_.path().c_str());
-        mstat *record = mstat_new(id.c_str(), 0);
-        ASSERT_NE(record, nullptr);
-        properties_put_string_dup(mstat_get_properties(record), "t_len", total);
-        properties_put_string_dup(mstat_get_properties(record), "c_len", current);
-        properties_put_boolean_dup(mstat_get_properties(record), "close", closed);
-        EXPECT_EQ(mstat_save(record), 0);
-        mstat_free(record);
-        korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", nullptr);
-    }
-    ScratchDir work_;
-};
-
-TEST_F(ProgressStates, AClosedReceiveIsCompleteOrInterrupted) {
-    Save("whole", "200", "200", true);
-    Save("cut", "200", "60", true);
-    Save("going", "200", "60", false);
-    Json listing = korvo({"progress", "list", "--json", "-w", work_.path()}).json();
-    std::map<std::string, std::string> states;
-    for (const Json &record : listing["records"])
-        states[record["distribution"]] = record["state"];
-    EXPECT_EQ(states, (std::map<std::string, std::string>{
-                          {"cut", "interrupted"}, {"going", "open"}, {"whole", "complete"}}));
-}
-
-TEST_F(ProgressStates, ColumnsLineUpByDisplayWidth) {
-    Save("\xe6\x97\xa5\xe6\x9c\xac", "10", "5", false);  // two wide characters
-    Save("caf\x65\xcc\x81", "10", "5", false);           // e and a combining accent
-    Save("plain-id", "10", "5", false);
-    Outcome run = korvo({"progress", "list", "-w", work_.path()});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    // Every row's state starts in the column of the heading's.
-    std::istringstream lines(run.out);
-    std::string line;
-    std::getline(lines, line);
-    ASSERT_EQ(line.rfind("DISTRIBUTION  STATE", 0), 0u) << line;
-    int rows = 0;
-    while (std::getline(lines, line)) {
-        size_t state = line.find("open");
-        ASSERT_NE(state, std::string::npos) << line;
-        std::string before = line.substr(0, state);
-        size_t wide = before.find("\xe6\x97\xa5") != std::string::npos ? 2 : 0;
-        size_t combining = before.find("\xcc\x81") != std::string::npos ? 1 : 0;
-        size_t characters = 0;
-        for (unsigned char c : before)
-            characters += (c & 0xC0) != 0x80;
-        EXPECT_EQ(characters + wide - combining, 14u) << line;
-        ++rows;
-    }
-    EXPECT_EQ(rows, 3);
-}
 
 TEST(WorkDirectory, AMissingOneIsAnErrorLikeAMissingDepot) {
     for (const auto &args : std::vector<std::vector<std::string>>{

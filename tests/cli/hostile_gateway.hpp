@@ -1,10 +1,9 @@
 // A gateway that the test scripts packet by packet: it starts `korvo
-// args...` (or another method program) with its end of a channel of the
-// test's own (hostile_channel.hpp) named in KORVO_GATEWAY, takes the TOC the receive hands over,
-// and then sends exactly what the test says: data, commands, empty packets, undefined command
-// bytes, the end of the stream, or nothing at all. The program runs in the background
-// (BackgroundRun), its output and error in files, so that a long transfer never blocks on a full
-// pipe. Every wait is bounded.
+// args...` (or another method program) in the background with its end of
+// a channel (hostile_channel.hpp) named in KORVO_GATEWAY, takes the TOC the
+// receive hands over, then sends exactly what the test says: data,
+// commands, empty packets, undefined command bytes, the end of the stream,
+// or nothing at all. Every wait is bounded.
 //
 // Threads: the test's main thread.
 #pragma once

@@ -38,6 +38,7 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
     Save("d-error", {{"t_len", "10"}, {"c_len", "0"}, {"err_msg", "disk full"}}, {{"err", true}});
     Save("d-closed", {{"t_len", "10"}, {"c_len", "5"}}, {{"close", true}});
     Save("d-done", {{"t_len", "10"}, {"c_len", "10"}}, {{"close", true}}, true);
+    Save("d-whole", {{"t_len", "10"}, {"c_len", "10"}}, {{"close", true}});
     Save("d-new", {});
 
     Outcome run = korvo({"progress", "list", "--json"});
@@ -53,7 +54,8 @@ TEST_F(ProgressCommand, ListGivesEachDistributionsStateAndProgress) {
                         {"d-error", {"in error", 0.0}},
                         {"d-half", {"open", 50.0}},
                         {"d-new", {"open", nullptr}},
-                        {"d-paused", {"paused", 1.0}}}));
+                        {"d-paused", {"paused", 1.0}},
+                        {"d-whole", {"complete", 100.0}}}));
     EXPECT_EQ(listing["records"][2]["error_message"], "disk full");
     EXPECT_EQ(listing["records"][3]["received_bytes"], 100);
 
@@ -93,6 +95,34 @@ TEST_F(ProgressCommand, AnUnreadableRecordIsListedAsSuch) {
     ASSERT_EQ(listing["records"].size(), 1u);
     EXPECT_EQ(listing["records"][0]["state"], "unreadable");
     EXPECT_THAT(listing["records"][0]["unreadable"].get<std::string>(), HasSubstr("(message 35)"));
+}
+
+TEST_F(ProgressCommand, ColumnsLineUpByDisplayWidth) {
+    for (const char *id : {"\xe6\x97\xa5\xe6\x9c\xac",  // two wide characters
+                           "caf\x65\xcc\x81",           // e and a combining accent
+                           "plain-id"})
+        Save(id, {{"t_len", "10"}, {"c_len", "5"}});
+    Outcome run = korvo({"progress", "list"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // Every row's state starts in the column of the heading's.
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line);
+    ASSERT_EQ(line.rfind("DISTRIBUTION  STATE", 0), 0u) << line;
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        size_t state = line.find("open");
+        ASSERT_NE(state, std::string::npos) << line;
+        std::string before = line.substr(0, state);
+        size_t wide = before.find("\xe6\x97\xa5") != std::string::npos ? 2 : 0;
+        size_t combining = before.find("\xcc\x81") != std::string::npos ? 1 : 0;
+        size_t characters = 0;
+        for (unsigned char c : before)
+            characters += (c & 0xC0) != 0x80;
+        EXPECT_EQ(characters + wide - combining, 14u) << line;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3);
 }
 
 }  // namespace

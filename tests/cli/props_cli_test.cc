@@ -33,6 +33,16 @@ class PropsCommand : public ::testing::Test {
         properties_list_delete(&toc);
     }
 
+    // Saves the Fill list to `name` with `save`; the file's path.
+    std::string Filled(const std::string &name, void (*save)(const Properties *, const char *)) {
+        Properties list{};
+        Fill(list);
+        const std::string path = scratch_ / name;
+        save(&list, path.c_str());
+        properties_delete(&list);
+        return path;
+    }
+
     // Loads `path` with the library in `layout`.
     static Json Load(const std::string &path, const std::string &layout) {
         Properties list;
@@ -54,15 +64,9 @@ class PropsCommand : public ::testing::Test {
 };
 
 TEST_F(PropsCommand, ShowFindsTheLayoutAndPrintsTypedValues) {
-    Properties list;
-    properties_init(&list);
-    Fill(list);
-    std::string plain = scratch_ / "seg.plist", marked = scratch_ / "seg.itc",
-                bare = scratch_ / "seg.toc";
-    properties_save(&list, plain.c_str());
-    properties_save_improved(&list, marked.c_str());
-    properties_save_without_len(&list, bare.c_str());
-    properties_delete(&list);
+    const std::string plain = Filled("seg.plist", properties_save),
+                      marked = Filled("seg.itc", properties_save_improved),
+                      bare = Filled("seg.toc", properties_save_without_len);
 
     for (const auto &[path, layout] : std::vector<std::pair<std::string, std::string>>{
              {plain, "plain"}, {marked, "marked"}, {bare, "bare"}}) {
@@ -128,12 +132,7 @@ TEST_F(PropsCommand, SetPutsTypedValuesAndKeepsTheFilesLayout) {
 }
 
 TEST_F(PropsCommand, ConvertRewritesTheSameListInAnotherLayout) {
-    Properties list;
-    properties_init(&list);
-    Fill(list);
-    std::string plain = scratch_ / "seg.plist";
-    properties_save(&list, plain.c_str());
-    properties_delete(&list);
+    const std::string plain = Filled("seg.plist", properties_save);
     Json keys = Load(plain, "plain");
 
     std::string marked = scratch_ / "seg.itc";

@@ -1,9 +1,10 @@
 // korvo receive as a user runs it: distributions from data files, a
 // distribution directory, remote directories and the depot arriving byte
 // for byte; a receive stopped by Ctrl-C that the next run resumes from the
-// progress record instead of starting over; the progress bar on a terminal
-// and plain lines on a pipe; and the exit codes of requests that cannot
-// work (receive and send). The gateway's part is in gateway_cli_test.cc.
+// progress record instead of starting over; plain progress lines on a pipe
+// (the bar on a terminal: bar_width_cli_test.cc); and the exit codes of
+// requests that cannot work (receive and send). The gateway's part is in
+// gateway_cli_test.cc.
 #include "receive_fixture.hpp"
 
 namespace cli_test {
@@ -205,22 +206,6 @@ TEST_F(Receive, CtrlCLeavesACheckpointThatTheNextRunResumesFrom) {
     EXPECT_EQ(summary["received_bytes"], size - checkpoint);
     ExpectSame(big, "big.img");
     EXPECT_EQ(ProgressValues(work_, "d4")["c_len"], std::to_string(size));
-}
-
-TEST_F(Receive, ATerminalShowsABar) {
-    if (!terminalHost())
-        GTEST_SKIP() << "no pseudo-terminal on this host: the progress bar draws only on one";
-    std::string file = Source("one.img", 1 << 20, 7);
-    TerminalRun terminal({"receive", "d5", "--files", file, "-o", out_}, Env());
-    Outcome run = terminal.finish();
-    EXPECT_EQ(run.exit_code, 0) << run.out;
-    size_t bar = run.out.find("\r\033[Kreceiving [");
-    ASSERT_NE(bar, std::string::npos) << run.out;
-    std::string drawn = run.out.substr(bar, run.out.find('\r', bar + 1) - bar);
-    EXPECT_THAT(drawn, HasSubstr("/1.00 MiB  "));
-    EXPECT_THAT(drawn, HasSubstr("/s"));
-    EXPECT_THAT(run.out, HasSubstr("\r\033[Kreceiving done: 1.00 MiB/1.00 MiB in "));
-    EXPECT_THAT(run.out, HasSubstr("Received d5 into "));
 }
 
 TEST_F(Receive, APipeGetsPlainLines) {

@@ -47,6 +47,21 @@ class KilledReceive : public ReceiveFixture {
         }
         return -1;
     }
+    // Runs `round` (a receive started and killed once its record has moved
+    // past the checkpoint it is given; false when there was nothing left to
+    // kill) until the record is whole or kKills rounds are done.
+    void KillAgainAndAgain(const std::string &id,
+                           const std::function<bool(const std::string &)> &round) {
+        std::string last;
+        int kills = 0;
+        for (; kills < kKills && last != "1205000"; ++kills) {
+            if (!round(last))
+                break;
+            last = ProgressValues(work_, id)["c_len"];
+        }
+        EXPECT_GE(kills, 10) << "the receive ran through too fast to be killed often";
+        RecordProperty("kills", kills);
+    }
     void ExpectOutputsRight() const {
         for (const std::string &name : names_)
             ExpectSame(src_ + "/" + name, name);
@@ -60,17 +75,16 @@ TEST_F(KilledReceive, FromADirectoryLocatedOutOfTocOrder) {
     const std::vector<std::string> args{"receive", "k1", "--dir", src_, "--toc", toc_, "-o", out_};
     std::vector<std::string> slow = args;
     slow.insert(slow.end(), {"--limit-rate", "2M"});
-    std::string last;
-    int kills = 0;
-    for (; kills < kKills; ++kills) {
+    KillAgainAndAgain("k1", [&](const std::string &last) {
         BackgroundRun run(slow, Env());
         const std::int64_t pid = WaitForProgress("k1", last);
         if (pid < 0)
-            break;  // it finished in between: nothing left to kill
-        ASSERT_EQ(pid, run.pid());
+            return false;  // it finished in between
+        EXPECT_EQ(pid, run.pid());
+        if (pid != run.pid())
+            return false;
         run.kill();
         run.finish();
-        last = ProgressValues(work_, "k1")["c_len"];
         // The record is saved inside a read, before the command writes its
         // bytes: it may be that one read ahead of the outputs, never more
         // (the rerun takes the smaller).
@@ -78,12 +92,10 @@ TEST_F(KilledReceive, FromADirectoryLocatedOutOfTocOrder) {
         for (const std::string &name : names_)
             if (fs::exists(out_ + "/" + name))
                 on_disk += fs::file_size(out_ + "/" + name);
-        EXPECT_LE(std::stoull(last), on_disk + 16384) << "after kill " << kills;
-        if (last == "1205000")
-            break;
-    }
-    EXPECT_GE(kills, 10) << "the receive ran through too fast to be killed often";
-    RecordProperty("kills", kills);
+        EXPECT_LE(std::stoull(ProgressValues(work_, "k1")["c_len"]), on_disk + 16384)
+            << "killed past " << last;
+        return true;
+    });
     Outcome run = korvo(args, Env());
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_NE(run.out.find("3 verified"), std::string::npos) << run.out;
@@ -92,18 +104,14 @@ TEST_F(KilledReceive, FromADirectoryLocatedOutOfTocOrder) {
 
 TEST_F(KilledReceive, UnderTheGatewayPeer) {
     const std::vector<std::string> receive{"receive", "k2", "--toc", toc_, "-o", out_};
-    std::string last;
-    int kills = 0;
-    for (; kills < kKills; ++kills) {
+    KillAgainAndAgain("k2", [&](const std::string &last) {
         // The peer sends small packets, so that the receive checkpoints
-        // often and the kill lands anywhere.
-        std::vector<std::string> args{"--toc",     toc_, "--packet", "1000",        "--quiet",
-                                      "--timeout", "30", "--",       KORVO_PROGRAM, "-q"};
-        args.insert(args.end(), receive.begin(), receive.end());
-        args.insert(args.end(), {"--limit-rate", "2M"});
-        // Its output is of no interest: only the record and the outputs are.
-        std::vector<std::string> argv{KORVO_GATEWAY_PROGRAM};
-        argv.insert(argv.end(), args.begin(), args.end());
+        // often and the kill lands anywhere; its output is of no interest.
+        std::vector<std::string> argv{
+            KORVO_GATEWAY_PROGRAM, "--toc", toc_, "--packet",    "1000", "--quiet",
+            "--timeout",           "30",    "--", KORVO_PROGRAM, "-q"};
+        argv.insert(argv.end(), receive.begin(), receive.end());
+        argv.insert(argv.end(), {"--limit-rate", "2M"});
         korvo::test::Child peer(korvo::test::ProgramArgs{argv},
                                 {.environment = {{"KORVO_WORK_DIR", work_}},
                                  .outputFile = scratch_ / "peer.out",
@@ -114,14 +122,8 @@ TEST_F(KilledReceive, UnderTheGatewayPeer) {
         if (pid > 0 && runningChildOf(pid, peer.processId()))
             killProcess(pid);
         EXPECT_NE(peer.wait(), -1) << "the peer did not end";
-        if (pid < 0)
-            break;
-        last = ProgressValues(work_, "k2")["c_len"];
-        if (last == "1205000")
-            break;
-    }
-    EXPECT_GE(kills, 10) << "the receive ran through too fast to be killed often";
-    RecordProperty("kills", kills);
+        return pid >= 0;
+    });
     Outcome run = run_program(KORVO_GATEWAY_PROGRAM,
                               {"--toc", toc_, "--quiet", "--timeout", "30", "--", KORVO_PROGRAM,
                                "receive", "k2", "--toc", toc_, "-o", out_},

@@ -94,7 +94,6 @@ inline std::vector<std::string> Names(const std::string &dir) {
     return names;
 }
 
-// The record text of an entry file, up to its zero byte.
 // A record written by hand, as another program might.
 inline std::string Record(const std::string &id, const std::string &location, int state = 1,
                           int references = 0, long long deadline = 0) {
@@ -105,6 +104,7 @@ inline std::string Record(const std::string &id, const std::string &location, in
            std::string(1, '\0');
 }
 
+// The record text of an entry file, up to its zero byte.
 inline std::string RecordOf(const std::string &path) {
     const std::string bytes = ReadBytes(path);
     return bytes.substr(0, bytes.find('\0'));

@@ -249,8 +249,8 @@ TEST_F(Vocabulary, WaitsThatMeetAnAbandonedLock) {
     ASSERT_EQ(status.code, 0);
     KesPostSem(&status, &otherWalk);
 #endif
-    const auto run = [&](const char *lock, const std::function<bool()> &operation,
-                         const std::vector<LogLine> &expected, bool goesOn) {
+    const auto run = [&](const char *lock, const std::vector<LogLine> &expected, bool goesOn,
+                         const std::function<bool()> &operation) {
         AbandonLock(lock);
         std::vector<LogLine> reported;
         bool wentOn = false;
@@ -269,81 +269,55 @@ TEST_F(Vocabulary, WaitsThatMeetAnAbandonedLock) {
             KesCloseSem(&status, &sem);
         }
     };
-    const auto entry = [&] {
-        DepotEntry *added = DepotAddEntry(depot_, "seg1", "1.0", Bytes(""));
-        EXPECT_NE(added, nullptr);
-        return added;
-    };
 
-    run(
-        "DEPOT", [&] { return DepotAddEntry(depot_, "seg1", "1.0", Bytes("")) != nullptr; },
-        {{1, "DepotAddEntry continue. Ignore WAIT_TIMEOUT\n"}}, true);
-    run(
-        "DEPOT", [&] { return DepotGetEntry(depot_, "seg1", "1.0") != nullptr; },
-        {{0, "DepotGetEntry exit.  Error -2(0) obtaining lock\n"}}, false);
+    run("DEPOT", {{1, "DepotAddEntry continue. Ignore WAIT_TIMEOUT\n"}}, true,
+        [&] { return DepotAddEntry(depot_, "seg1", "1.0", Bytes("")) != nullptr; });
+    run("DEPOT", {{0, "DepotGetEntry exit.  Error -2(0) obtaining lock\n"}}, false,
+        [&] { return DepotGetEntry(depot_, "seg1", "1.0") != nullptr; });
     DepotEntry *held = DepotGetEntry(depot_, "seg1", "1.0");
-    run(
-        "ENTRY", [&] { return DepotSaveEntry(&status, depot_, held)->code == 0; },
-        {{0, "DepotSaveEntry exit.  Error -2(0) obtaining lock\n"}}, false);
-    run(
-        "DEPOT", [&] { return DepotUnregisterEntry(&status, depot_, held, 0)->code == 0; },
-        {{0, "DepotUnregisterEntry exit.  Error -2 obtaining depot lock\n"}}, false);
-    run(
-        "ENTRY", [&] { return DepotUnregisterEntry(&status, depot_, held, 0)->code == 0; },
-        {{0, "DepotUnregisterEntry exit.  Error -2 obtaining entry lock\n"}}, false);
+    run("ENTRY", {{0, "DepotSaveEntry exit.  Error -2(0) obtaining lock\n"}}, false,
+        [&] { return DepotSaveEntry(&status, depot_, held)->code == 0; });
+    run("DEPOT", {{0, "DepotUnregisterEntry exit.  Error -2 obtaining depot lock\n"}}, false,
+        [&] { return DepotUnregisterEntry(&status, depot_, held, 0)->code == 0; });
+    run("ENTRY", {{0, "DepotUnregisterEntry exit.  Error -2 obtaining entry lock\n"}}, false,
+        [&] { return DepotUnregisterEntry(&status, depot_, held, 0)->code == 0; });
     // A pending entry whose writer let it go is taken over by the next add,
     // which goes on past an abandoned entry lock as past its own.
     DepotEntry *left = DepotAddEntry(depot_, "seg3", "1.0", Bytes(""));
     ASSERT_NE(left, nullptr);
     const std::string leftFile = left->entryFile;
     DepotFreeEntry(&status, depot_, left);
-    run(
-        "ENTRY", [&] { return DepotAddEntry(depot_, "seg3", "1.0", Bytes("")) != nullptr; },
+    run("ENTRY",
         {{1, "DepotAddEntry continue. Ignore WAIT_TIMEOUT\n"},
          {1, "DepotAddEntry taking over entry " + leftFile + " of a writer that ended\n"}},
-        true);
-    run(
-        "ENTRY", [&] { return DepotCompleteEntry(&status, depot_, held, 0)->code == 0; },
-        {{1, "DepotCompleteEntry entry continue. Ignore WAIT_TIMEOUT\n"}}, true);
-    run(
-        "ENTRY",
-        [&] {
-            return DepotFreeEntry(&status, depot_, DepotGetEntry(depot_, "seg1", "1.0"))->code == 0;
-        },
-        {{1, "DepotFree continue. Ignore WAIT_TIMEOUT\n"}}, true);
-    run(
-        "ENUM",
-        [&] {
-            DepotEntryEnum *walk = nullptr;
-            return DepotEnumNew(&status, depot_, &walk)->code == 0 && walk != nullptr;
-        },
-        {{0, "DepotEnumNew error -2 creating lock\n"}}, false);
-    run(
-        "ENUM", [&] { return DepotPurge(&status, depot_, 0)->code == 0; },
+        true, [&] { return DepotAddEntry(depot_, "seg3", "1.0", Bytes("")) != nullptr; });
+    run("ENTRY", {{1, "DepotCompleteEntry entry continue. Ignore WAIT_TIMEOUT\n"}}, true,
+        [&] { return DepotCompleteEntry(&status, depot_, held, 0)->code == 0; });
+    run("ENTRY", {{1, "DepotFree continue. Ignore WAIT_TIMEOUT\n"}}, true, [&] {
+        return DepotFreeEntry(&status, depot_, DepotGetEntry(depot_, "seg1", "1.0"))->code == 0;
+    });
+    run("ENUM", {{0, "DepotEnumNew error -2 creating lock\n"}}, false, [&] {
+        DepotEntryEnum *walk = nullptr;
+        return DepotEnumNew(&status, depot_, &walk)->code == 0 && walk != nullptr;
+    });
+    run("ENUM",
         {{0, "DepotEnumNew error -2 creating lock\n"},
          {0, "DepotPurge exit.  Error -2 creating enumerator\n"}},
-        false);
-    run(
-        "DEPOT", [&] { return DepotPurgeExpiredEntries(&status, depot_)->code == 0; },
-        {{1, "DepotPurgeExpiredEntries entry continue. Ignore WAIT_TIMEOUT\n"}}, true);
+        false, [&] { return DepotPurge(&status, depot_, 0)->code == 0; });
+    run("DEPOT", {{1, "DepotPurgeExpiredEntries entry continue. Ignore WAIT_TIMEOUT\n"}}, true,
+        [&] { return DepotPurgeExpiredEntries(&status, depot_)->code == 0; });
     // A pending entry, which the purge looks at and keeps.
-    EXPECT_NE(entry(), nullptr);
-    run(
-        "ENTRY", [&] { return DepotPurgeExpiredEntries(&status, depot_)->code == 0; },
-        {{1, "DepotPurgeExpiredEntries error -2(0) obtaining lock\n"}}, true);
+    EXPECT_NE(DepotAddEntry(depot_, "seg1", "1.0", Bytes("")), nullptr);
+    run("ENTRY", {{1, "DepotPurgeExpiredEntries error -2(0) obtaining lock\n"}}, true,
+        [&] { return DepotPurgeExpiredEntries(&status, depot_)->code == 0; });
 
     Depot *second = nullptr;
-    run(
-        "DEPOT",
-        [&] { return DepotNew(&status, &second, dir_.path().c_str(), 0)->code == 0 && second; },
-        {{1, "DepotNew depot continue. Ignore WAIT_TIMEOUT\n"}}, true);
-    run(
-        "DEPOT", [&] { return DepotFree(&status, second)->code == 0; },
-        {{1, "DepotFree continue. Ignore WAIT_TIMEOUT\n"}}, true);
-    run(
-        "ENTRY",
-        [&] { return DepotNew(&status, &second, dir_.path().c_str(), 0)->code == 0 && second; },
-        {{1, "DepotNew entry continue. Ignore WAIT_TIMEOUT\n"}}, true);
+    run("DEPOT", {{1, "DepotNew depot continue. Ignore WAIT_TIMEOUT\n"}}, true,
+        [&] { return DepotNew(&status, &second, dir_.path().c_str(), 0)->code == 0 && second; });
+    run("DEPOT", {{1, "DepotFree continue. Ignore WAIT_TIMEOUT\n"}}, true,
+        [&] { return DepotFree(&status, second)->code == 0; });
+    run("ENTRY", {{1, "DepotNew entry continue. Ignore WAIT_TIMEOUT\n"}}, true,
+        [&] { return DepotNew(&status, &second, dir_.path().c_str(), 0)->code == 0 && second; });
     DepotFree(&status, second);
 #if defined(_WIN32)
     KesCloseSem(&status, &otherWalk);

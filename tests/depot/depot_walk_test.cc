@@ -174,13 +174,15 @@ TEST_F(Walking, PermanentStorageTellsPathsApartAsTheHostDoes) {
 }
 
 TEST(Space, KilobytesRoundUp) {
-    EXPECT_EQ(ConvertDataSize(0), 0u);
-    EXPECT_EQ(ConvertDataSize(1), 1u);
-    EXPECT_EQ(ConvertDataSize(1024), 1u);
-    EXPECT_EQ(ConvertDataSize(1025), 2u);
-    EXPECT_EQ(ConvertDataSize(1048576), 1024u);
-    EXPECT_EQ(ConvertDataSize(1048577), 1025u);
-    EXPECT_EQ(ConvertDataSize(1ull << 42), 1ull << 32);
+    for (const auto &[bytes, kb] :
+         std::vector<std::pair<uint64_t, uint64_t>>{{0, 0},
+                                                    {1, 1},
+                                                    {1024, 1},
+                                                    {1025, 2},
+                                                    {1048576, 1024},
+                                                    {1048577, 1025},
+                                                    {1ull << 42, 1ull << 32}})
+        EXPECT_EQ(ConvertDataSize(bytes), kb) << bytes;
 }
 
 TEST_F(Walking, ReservationsCountAgainstTheLimitOnly) {

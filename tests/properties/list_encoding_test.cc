@@ -102,6 +102,7 @@ TEST_F(ListEncoding, NestingUpToTheLimitEncodesAndDecodes) {
                 const Bytes deeper = u32(1) + str("in") + str(kProperties->name) + deepest_bytes;
                 props_test::List refused;
                 EXPECT_EQ(decode(kProperties, deeper, &refused), ADR_E_TOO_DEEP) << kind;
+                EXPECT_TRUE(all_zero(&refused, sizeof(Properties))) << kind;
                 break;
             }
         }

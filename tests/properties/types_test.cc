@@ -36,16 +36,14 @@ TEST(Types, InitRegistersOnceFromEveryThread) {
         EXPECT_EQ(tc_lookup(words[0].name), words[1].type) << words[0].name;
     }
     ASSERT_EQ(names.size(), 33u);
-    EXPECT_EQ(names[0], "Vem_Korvo2::Property");
-    EXPECT_EQ(names[2], "Vem_Korvo2::Properties");
-    EXPECT_EQ(names[6], "Vem_Korvo2::PropertiesListList");
-    EXPECT_EQ(names[7], "Vem_Korvo2::ExKorvoException");
-    EXPECT_EQ(names[8], "Vem_Korvo2::ExDepotNoSpace");
-    EXPECT_EQ(names[28], "Vem_Korvo2::ExDistributionDeferred");
-    EXPECT_EQ(names[29], "Vem_Korvo2::ExInvalidCall");
-    EXPECT_EQ(names[30], "Vem_Korvo2::_sequence_octet_StreamKey");
-    EXPECT_EQ(names[31], "Vem_Korvo2::StreamKey");
-    EXPECT_EQ(names[32], "Vem_Korvo2::Repeater");
+    const std::pair<size_t, const char *> pinned[] = {
+        {0, "Property"},           {2, "Properties"},
+        {6, "PropertiesListList"}, {7, "ExKorvoException"},
+        {8, "ExDepotNoSpace"},     {28, "ExDistributionDeferred"},
+        {29, "ExInvalidCall"},     {30, "_sequence_octet_StreamKey"},
+        {31, "StreamKey"},         {32, "Repeater"}};
+    for (const auto &[at, name] : pinned)
+        EXPECT_EQ(names[at], std::string("Vem_Korvo2::") + name) << at;
     EXPECT_EQ(tc_lookup("Vem_Korvo2::PropertiesList"), kPropertiesList);
     EXPECT_EQ(Korvo2_type_repository[0].uses[0].repo, stypes_type_repository);
     EXPECT_EQ(Korvo2_type_repository[0].uses[1].repo, nullptr);

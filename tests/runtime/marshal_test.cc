@@ -146,34 +146,8 @@ TEST_F(Marshal, DeclaredMemberWalksGiveTheSameBytesWithoutTheCall) {
         vem_free_generic(l, TC_CountedList);
 }
 
-sample::AllKinds full_value() {
-    sample::AllKinds v{};
-    v.s = INT16_MIN;
-    v.l = INT32_MIN;
-    v.ul = UINT32_MAX;
-    v.b = 1;
-    v.o = 0xFF;
-    v.text = mg_strdup("caf\xc3\xa9 with a % sign");
-    v.object = mg_strdup("rpt://gateway:9494");
-    auto *nested = static_cast<sample::Properties *>(mg_calloc(1, sizeof(sample::Properties)));
-    sample::add_property(*nested, "id", sample::string_any("s1"));
-    sample::add_property(*nested, "nothing", Any{nullptr, nullptr});
-    v.any = Any{sample::TC_Properties, nested};
-    const uint8_t octets[] = {0, 1, 0xFF, 0};
-    for (uint8_t o : octets)
-        seq_add(&v.octets, &o, 1);
-    for (const char *s : {"one", "", static_cast<const char *>(nullptr)}) {
-        char *copy = mg_strdup(s);
-        seq_add(&v.strings, &copy, sizeof copy);
-    }
-    for (int32_t n : {-1, 0, 7})
-        seq_add(&v.longs, &n, sizeof n);
-    v.inner = sample::Inner{1, 42};
-    return v;
-}
-
 TEST_F(Marshal, EveryKindRoundTripsAndReencodesToTheSameBytes) {
-    sample::AllKinds value = full_value();
+    sample::AllKinds value = sample::all_kinds();
     int32_t error = -1;
     const Bytes bytes = sample::encode(sample::TC_AllKinds, &value, &error);
     ASSERT_EQ(error, ADR_OK);

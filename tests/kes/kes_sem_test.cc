@@ -22,7 +22,6 @@
 namespace {
 
 using korvo::test::Child;
-using korvo::test::ChildContext;
 using korvo::test::Pipe;
 using korvo::test::Shared;
 

@@ -137,9 +137,28 @@ class KesSecurityTest : public testing::Test {
         std::filesystem::remove_all(directory, ignored);
     }
 
-    // Skips the test when the host does not keep a list as it was given
-    // (Wine: only the mode bits it makes of it).
-    void NeedStoredLists() {
+    // The status of a grant or a revoke of `rights` to `account` on the file.
+    const KesStatus &Grant(const std::string &account, int32_t rights) {
+        return *KesFileGrantPermission(&status, account.c_str(), rights, file.c_str());
+    }
+    const KesStatus &Revoke(const std::string &account, int32_t rights) {
+        return *KesFileRevokePermission(&status, account.c_str(), rights, file.c_str());
+    }
+
+    std::string self, everyone, system;
+    std::filesystem::path directory;
+    std::string file;
+    KesStatus status{};
+};
+
+// For tests of the list itself: skipped where the host does not keep a list
+// as it was given (Wine: only the mode bits it makes of it).
+class KesStoredAclTest : public KesSecurityTest {
+  protected:
+    void SetUp() override {
+        KesSecurityTest::SetUp();
+        if (IsSkipped())
+            return;
         const KesAclEntry probe[] = {Entry(everyone, kRead), Entry(system, kDeny | kWrite)};
         KesStatus stored{};
         KesFileSetAcl(&stored, probe, file.c_str(), 2);
@@ -148,11 +167,6 @@ class KesSecurityTest : public testing::Test {
             kept.entries[0].first != ACCESS_DENIED_ACE_TYPE)
             GTEST_SKIP() << "this host keeps only the mode bits of a list, not the list itself";
     }
-
-    std::string self, everyone, system;
-    std::filesystem::path directory;
-    std::string file;
-    KesStatus status{};
 };
 
 }  // namespace
@@ -224,10 +238,7 @@ TEST_F(KesSecurityTest, PermissionsAreTheReadOnlyAttribute) {
                  3);
 }
 
-TEST_F(KesSecurityTest, SetAclReplacesTheListWithTheGenericFileRights) {
-    NeedStoredLists();
-    if (IsSkipped())
-        return;
+TEST_F(KesStoredAclTest, SetAclReplacesTheListWithTheGenericFileRights) {
     const KesAclEntry wanted[] = {Entry(self, kRead | kWrite | kExecute), Entry(everyone, 0x3),
                                   Entry(system, kDeny | kWrite)};
     ExpectStatus(*KesFileSetAcl(&status, wanted, file.c_str(), 3), KES_OK, 0, 0);
@@ -256,50 +267,38 @@ TEST_F(KesSecurityTest, SetAclReplacesTheListWithTheGenericFileRights) {
     EXPECT_TRUE(ReadAcl(file).empty());
 }
 
-TEST_F(KesSecurityTest, GrantAndRevokeChangeOneAccountAtATime) {
-    NeedStoredLists();
-    if (IsSkipped())
-        return;
+TEST_F(KesStoredAclTest, GrantAndRevokeChangeOneAccountAtATime) {
     const KesAclEntry start[] = {Entry(self, kRead | kWrite)};
     ExpectStatus(*KesFileSetAcl(&status, start, file.c_str(), 1), KES_OK, 0, 0);
 
-    ExpectStatus(*KesFileGrantPermission(&status, everyone.c_str(), kRead, file.c_str()), KES_OK, 0,
-                 0);
+    ExpectStatus(Grant(everyone, kRead), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file), (Entries{{self, kRead | kWrite}, {everyone, kRead}}));
-    ExpectStatus(*KesFileGrantPermission(&status, everyone.c_str(), 0x40, file.c_str()), KES_OK, 0,
-                 0);
+    ExpectStatus(Grant(everyone, 0x40), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file), (Entries{{self, kRead | kWrite}, {everyone, kRead | kWrite}}));
-    ExpectStatus(*KesFileRevokePermission(&status, everyone.c_str(), kWrite, file.c_str()), KES_OK,
-                 0, 0);
+    ExpectStatus(Revoke(everyone, kWrite), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file), (Entries{{self, kRead | kWrite}, {everyone, kRead}}));
 
     // An account without an entry is denied what is revoked from it; a grant
     // then turns the denying entry into one allowing exactly that.
-    ExpectStatus(*KesFileRevokePermission(&status, system.c_str(), kWrite, file.c_str()), KES_OK, 0,
-                 0);
+    ExpectStatus(Revoke(system, kWrite), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file),
               (Entries{{system, kDeny | kWrite}, {self, kRead | kWrite}, {everyone, kRead}}));
-    ExpectStatus(*KesFileRevokePermission(&status, system.c_str(), kRead, file.c_str()), KES_OK, 0,
-                 0);
+    ExpectStatus(Revoke(system, kRead), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file).front(), std::make_pair(system, kDeny | kRead | kWrite));
-    ExpectStatus(*KesFileGrantPermission(&status, system.c_str(), kWrite, file.c_str()), KES_OK, 0,
-                 0);
+    ExpectStatus(Grant(system, kWrite), KES_OK, 0, 0);
     EXPECT_EQ(ReadAcl(file),
               (Entries{{self, kRead | kWrite}, {everyone, kRead}, {system, kWrite}}));
 
     // Names compare exactly: another spelling is another entry, which the
     // system then cannot find.
-    KesFileGrantPermission(&status, "no-such-account-here", kRead, file.c_str());
+    Grant("no-such-account-here", kRead);
     EXPECT_EQ(status.code, KES_SYSTEM_ERROR);
     EXPECT_GT(status.osError, kStandIn);
     EXPECT_EQ(status.step, 6);
     EXPECT_EQ(ReadAcl(file).size(), 3u);
 }
 
-TEST_F(KesSecurityTest, PartialMasksAreNotReportedAsTheRight) {
-    NeedStoredLists();
-    if (IsSkipped())
-        return;
+TEST_F(KesStoredAclTest, PartialMasksAreNotReportedAsTheRight) {
     // A list written by another program: reading the data alone is not the
     // whole of generic read.
     EXPLICIT_ACCESS_A partial{};

@@ -113,11 +113,9 @@ TEST_F(KesCopyRanges, AShapeChangesWithTheFileAndOnlyThen) {
 }
 
 #if !defined(_WIN32)
-// FIFOs, /proc and a second file system are a POSIX kernel's refusals; a
-// Windows copy goes through the library's buffer and refuses only what is
-// no regular file.
-// Each refusal takes nothing from the source, so that reading it gives
-// every byte the copy did not move.
+// FIFOs, /proc, appending outputs and a second file system are a POSIX
+// kernel's refusals; each takes nothing from the source, so that reading it
+// gives every byte the copy did not move.
 TEST_F(KesCopyRanges, RefusedSourcesAndOutputsAreLeftToPlainReads) {
     UniqueFd out = open_out(scratch / "out");
     KesStatus status{};

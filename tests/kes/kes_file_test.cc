@@ -62,8 +62,14 @@ TEST_F(KesFileTest, FailedOpenStillHandsBackAHandleToClose) {
                  KES_SYSTEM_ERROR, ENOENT, 3);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->descriptor, -1);
-    // Closing it releases the handle and reports the failed close of no
-    // descriptor.
+    // Every operation on it reports the missing descriptor; closing it
+    // releases the handle and reports the failed close.
+    int64_t size = 0;
+    ExpectStatus(*KesFileGetSize(&status, file, &size), KES_SYSTEM_ERROR, EBADF, 2);
+    EXPECT_EQ(size, -1);
+    ExpectStatus(*KesFileSetSize(&status, file, 10), KES_SYSTEM_ERROR, EBADF, 2);
+    ExpectStatus(*KesFileFlushBuffers(&status, file), KES_SYSTEM_ERROR, EBADF, 2);
+    ExpectStatus(*KesFileGetLocation(&status, file, &size), KES_SYSTEM_ERROR, EBADF, 1);
     ExpectStatus(*KesFileClose(&status, file), KES_SYSTEM_ERROR, EBADF, 2);
 
     ExpectStatus(*KesFileOpen(&status, &file, nullptr, KES_FILE_READ), KES_INVALID, 0, 1);
@@ -200,19 +206,6 @@ TEST_F(KesFileTest, SparseFileGrowsPastFourGibibytes) {
     EXPECT_EQ(Size(file), 3);
     ExpectStatus(*KesFileSetSize(&status, file, -1), KES_SYSTEM_ERROR, 200 + EINVAL, 3);
     Close(file);
-}
-
-TEST_F(KesFileTest, HandlesWithoutADescriptorAreReported) {
-    KesFile dead = nullptr;
-    KesFileOpen(&status, &dead, (scratch / "missing").c_str(), KES_FILE_READ);
-    ASSERT_NE(dead, nullptr);
-    int64_t size = 0;
-    ExpectStatus(*KesFileGetSize(&status, dead, &size), KES_SYSTEM_ERROR, EBADF, 2);
-    EXPECT_EQ(size, -1);
-    ExpectStatus(*KesFileSetSize(&status, dead, 10), KES_SYSTEM_ERROR, EBADF, 2);
-    ExpectStatus(*KesFileFlushBuffers(&status, dead), KES_SYSTEM_ERROR, EBADF, 2);
-    ExpectStatus(*KesFileGetLocation(&status, dead, &size), KES_SYSTEM_ERROR, EBADF, 1);
-    KesFileClose(&status, dead);
 }
 
 TEST_F(KesFileTest, AtomicReplaceThroughFlushAndRename) {

@@ -22,9 +22,7 @@
 namespace {
 
 using korvo::test::Child;
-using korvo::test::ChildContext;
 using korvo::test::Pipe;
-using korvo::test::PipeEnd;
 using korvo::test::Shared;
 
 struct Status {
@@ -78,25 +76,6 @@ struct Turns {
         inside.store(0);
     }
 };
-
-// `rounds` turns of a process that opens the lock `name` and takes it.
-int takeTurns(Turns *shared, const char *name, int rounds, PipeEnd *opened, PipeEnd *start) {
-    KesSem sem = nullptr;
-    if (init(&sem, name) != kOk)
-        return 1;
-    for (int round = 0; round < rounds; ++round) {
-        if (round > 0 && take(&sem) != kOk)
-            return 2;
-        shared->criticalSection();
-        if (release(&sem) != kOk)
-            return 3;
-        if (round == 0 && opened != nullptr)
-            opened->send();
-        if (round == 0 && start != nullptr && start->receive() != -1)
-            return 4;
-    }
-    return close(&sem) == kOk ? 0 : 5;
-}
 
 class KesSemTest : public ::testing::Test {
   protected:
@@ -168,38 +147,26 @@ TEST_F(KesSemTest, ANewLockIsHeldByItsCreatorUntilReleased) {
     EXPECT_EQ(other.wait(), 0);
 }
 
-// 300 turns of ENTRY; says on end 0 when the lock is open and waits for the
-// end of end 1 before going on.
-KORVO_CHILD_BODY(Contender) {
-    Shared<Turns> shared(child.arg(0));
-    return takeTurns(shared.get(), "ENTRY", 300, &child.end(0), &child.end(1));
-}
-
-// 50 turns of ENUM, once end 0 has ended, so that all start together.
+// 100 turns of ENUM, once end 0 has ended, so that all start together; the
+// lock opened (or created) is held until the first release.
 KORVO_CHILD_BODY(CreatingContender) {
     Shared<Turns> shared(child.arg(0));
     if (child.end(0).receive() != -1)
         return 9;
-    return takeTurns(shared.get(), "ENUM", 50, nullptr, nullptr);
+    KesSem sem = nullptr;
+    if (init(&sem, "ENUM") != kOk)
+        return 1;
+    for (int round = 0; round < 100; ++round) {
+        if (round > 0 && take(&sem) != kOk)
+            return 2;
+        shared->criticalSection();
+        if (release(&sem) != kOk)
+            return 3;
+    }
+    return close(&sem) == kOk ? 0 : 5;
 }
 
-TEST_F(KesSemTest, ProcessesTakeTurns) {
-    // Both have the lock open before either goes on.
-    Shared<Turns> shared;
-    Pipe opened, start;
-    const korvo::test::ChildStart contender{.args = {shared.name()},
-                                            .ends = {opened.writeEnd(), start.readEnd()}};
-    Child first("Contender", contender), second("Contender", contender);
-    ASSERT_EQ(opened.receive(), 'x');
-    ASSERT_EQ(opened.receive(), 'x');
-    start.closeWrite();
-    EXPECT_EQ(first.wait(), 0);
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(shared->collisions.load(), 0);
-    EXPECT_EQ(shared->turns.load(), 600);
-}
-
-TEST_F(KesSemTest, ManyProcessesCreatingOneLockShareIt) {
+TEST_F(KesSemTest, ManyProcessesCreatingOneLockTakeTurns) {
     Shared<Turns> shared;
     Pipe start;  // all start together when it closes
     std::vector<std::unique_ptr<Child>> children;
@@ -212,7 +179,7 @@ TEST_F(KesSemTest, ManyProcessesCreatingOneLockShareIt) {
     for (auto &child : children)
         EXPECT_EQ(child->wait(), 0);
     EXPECT_EQ(shared->collisions.load(), 0);
-    EXPECT_EQ(shared->turns.load(), 8 * 50);
+    EXPECT_EQ(shared->turns.load(), 8 * 100);
     // Where the lock is a file it outlives its users; a kernel object goes
     // with its last handle.
     if (korvo::test::sharedMemoryObjectsListable()) {
@@ -345,20 +312,6 @@ TEST_F(KesSemTest, APrivateLockLeftByAnEndedThreadIsAbandoned) {
     EXPECT_EQ(child.wait(), 0);
 }
 
-// A lock whose creation failed leaves no handle; closing it is the invalid
-// argument, as for any null handle.
-TEST_F(KesSemTest, ALockWhoseCreationFailedHasNoHandle) {
-    KesSem sem = reinterpret_cast<KesSem>(&sem);
-    const std::string name(300, 'n');  // longer than a shared memory name can be
-    const Status failed = init(&sem, name.c_str());
-    EXPECT_EQ(failed.code, KES_SYSTEM_ERROR);
-    EXPECT_NE(failed.osError, 0);
-    EXPECT_EQ(failed.step, 0);
-    EXPECT_EQ(sem, nullptr);
-    EXPECT_EQ(close(&sem), kInvalid);
-    EXPECT_EQ(run(KesCloseSem, &sem), kInvalid);
-}
-
 TEST_F(KesSemTest, NamesAndArguments) {
     // Without a namespace the object is named after the lock alone.
     korvo::test::setEnvironmentVariable("KORVO_LOCK_NAMESPACE", nullptr);
@@ -370,6 +323,8 @@ TEST_F(KesSemTest, NamesAndArguments) {
     EXPECT_EQ(close(&sem), kOk);
     korvo::test::removeSharedMemoryObject("korvo." + name);
 
+    // A lock whose creation failed leaves no handle, which closes as the
+    // invalid argument, as any null handle does.
     sem = reinterpret_cast<KesSem>(&sem);
 #if defined(_WIN32)
     // A backslash would name a namespace below "Global": ERROR_PATH_NOT_FOUND.
@@ -378,9 +333,14 @@ TEST_F(KesSemTest, NamesAndArguments) {
     EXPECT_EQ(init(&sem, "a/b"), (Status{KES_SYSTEM_ERROR, EINVAL, 0}));
 #endif
     EXPECT_EQ(sem, nullptr);
+    sem = reinterpret_cast<KesSem>(&sem);
+    const Status tooLong = init(&sem, std::string(300, 'n').c_str());  // past a shared name's room
+    EXPECT_EQ(tooLong.code, KES_SYSTEM_ERROR);
+    EXPECT_NE(tooLong.osError, 0);
+    EXPECT_EQ(tooLong.step, 0);
+    EXPECT_EQ(sem, nullptr);
     EXPECT_EQ(init(nullptr, "X"), kInvalid);
-    KesSem none = nullptr;
-    for (KesSem *address : {static_cast<KesSem *>(nullptr), &none}) {
+    for (KesSem *address : {static_cast<KesSem *>(nullptr), &sem}) {
         EXPECT_EQ(take(address), kInvalid);
         EXPECT_EQ(release(address), kInvalid);
         EXPECT_EQ(close(address), kInvalid);

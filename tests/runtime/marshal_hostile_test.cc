@@ -55,15 +55,6 @@ class HostileDecode : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(sample::register_types(), 1); }
 };
 
-TEST_F(HostileDecode, EveryTruncationFails) {
-    const Bytes whole = sample_toc();
-    ASSERT_EQ(decode_toc(whole), ADR_OK);
-    for (size_t n = 0; n < whole.size(); ++n) {
-        const int32_t error = decode_toc(Bytes(whole.begin(), whole.begin() + n));
-        EXPECT_TRUE(error == ADR_E_TRUNCATED || error == ADR_E_BAD_LENGTH) << n << ": " << error;
-    }
-}
-
 TEST_F(HostileDecode, RandomCorruptionsFailCleanlyOrDecodeCanonically) {
     const Bytes whole = sample_toc();
     const unsigned seed = 20240531;
@@ -175,12 +166,6 @@ TEST_F(HostileDecode, NestingIsLimited) {
     EXPECT_EQ(sample::encode(TC_any, &any), deepest);
     vem_free_generic(&any, TC_any);
     EXPECT_EQ(sample::decode(TC_any, empty_octets_in(ADR_MAX_DEPTH - 1), &any), ADR_E_TOO_DEEP);
-
-    // Lists in lists in anys count too.
-    Bytes lists;
-    for (int i = 0; i < 40; ++i)
-        lists = lists + u32(1) + str("k") + str("Vem_Korvo2::_sequence_Property_Properties");
-    EXPECT_EQ(decode_toc(u32(1) + lists + u32(0)), ADR_E_TOO_DEEP);
 }
 
 }  // namespace

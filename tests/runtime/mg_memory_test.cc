@@ -160,6 +160,14 @@ TEST(MgMemory, ThreadsTradingBlocksConcurrentlyKeepEveryMark) {
     std::mutex lock;
     std::vector<Marked> exchange;
     std::atomic<int> broken{0};
+    const auto free_all = [&](std::vector<Marked> &blocks) {
+        for (const Marked &held : blocks) {
+            if (!holds(held.block, held.size, held.seed))
+                ++broken;
+            mg_free(held.block);
+        }
+        blocks.clear();
+    };
     const auto work = [&](uint32_t thread) {
         std::vector<Marked> own;
         for (uint32_t i = 0; i < 20000; ++i) {
@@ -180,30 +188,17 @@ TEST(MgMemory, ThreadsTradingBlocksConcurrentlyKeepEveryMark) {
                     exchange.pop_back();
                 }
             }
-            if (own.size() > 500) {
-                for (const Marked &held : own) {
-                    if (!holds(held.block, held.size, held.seed))
-                        ++broken;
-                    mg_free(held.block);
-                }
-                own.clear();
-            }
+            if (own.size() > 500)
+                free_all(own);
         }
-        for (const Marked &held : own) {
-            if (!holds(held.block, held.size, held.seed))
-                ++broken;
-            mg_free(held.block);
-        }
+        free_all(own);
     };
     std::vector<std::thread> threads;
     for (uint32_t t = 0; t < 4; ++t)
         threads.emplace_back(work, t);
     for (std::thread &thread : threads)
         thread.join();
-    for (const Marked &held : exchange) {
-        EXPECT_TRUE(holds(held.block, held.size, held.seed));
-        mg_free(held.block);
-    }
+    free_all(exchange);
     EXPECT_EQ(broken.load(), 0);
 }
 

@@ -189,4 +189,32 @@ inline void add_property(Properties &list, const char *key, Any value) {
     seq_add(&list, &property, sizeof property);
 }
 
+// A value with something in every member: the numbers' extremes, a string
+// with a multibyte character, a list in the any, NULL and empty strings.
+inline AllKinds all_kinds() {
+    AllKinds v{};
+    v.s = INT16_MIN;
+    v.l = INT32_MIN;
+    v.ul = UINT32_MAX;
+    v.b = 1;
+    v.o = 0xFF;
+    v.text = mg_strdup("caf\xc3\xa9 with a % sign");
+    v.object = mg_strdup("rpt://gateway:9494");
+    auto *nested = static_cast<Properties *>(mg_calloc(1, sizeof(Properties)));
+    add_property(*nested, "id", string_any("s1"));
+    add_property(*nested, "nothing", Any{nullptr, nullptr});
+    v.any = Any{TC_Properties, nested};
+    const uint8_t octets[] = {0, 1, 0xFF, 0};
+    for (uint8_t o : octets)
+        seq_add(&v.octets, &o, 1);
+    for (const char *s : {"one", "", static_cast<const char *>(nullptr)}) {
+        char *copy = mg_strdup(s);
+        seq_add(&v.strings, &copy, sizeof copy);
+    }
+    for (int32_t n : {-1, 0, 7})
+        seq_add(&v.longs, &n, sizeof n);
+    v.inner = Inner{1, 42};
+    return v;
+}
+
 }  // namespace sample

@@ -25,7 +25,6 @@ namespace {
 using korvo::test::Child;
 using namespace locate_test;
 using namespace stream_test;
-using stream_test::Toc;
 
 struct Stored {
     std::string id;

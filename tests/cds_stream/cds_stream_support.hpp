@@ -1,15 +1,10 @@
 // Test support for CDS streams: a fixture with a client home, a work
 // directory and the test suite's HTTP server holding a distribution's
-// packages; the distribution's TOC (cds_distribution.hpp); and method
-// processes.
-//
-// Reading a CDS stream polls the gateway channel, which connects once per
-// process, so whatever reads a stream runs in a method process: a child
-// started afresh from the test program (a KORVO_CHILD_BODY), never the test
-// process itself. It gets the server's address and the packages (their ids
-// and sizes, from which it makes the same bytes) as arguments and the
-// client's home and work directory through the environment. A method's
-// standard error (the CDS trace) goes to a file the test reads afterwards.
+// packages, and method processes. Reading a CDS stream polls the gateway
+// channel, which connects once per process, so every read runs in a method
+// (a KORVO_CHILD_BODY): it gets the server and the packages' ids and sizes
+// as arguments, the client's home and work directory through the
+// environment, and its standard error (the CDS trace) goes to a file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,9 +34,8 @@
 
 namespace cds_stream_test {
 
-// The stream's bytes, segment by segment: each segment's reads until the 0
-// that ends it. The read that ended the last segment, or the negative code
-// that stopped the reading, is in `last`.
+// The stream's bytes, segment by segment; `last` is the read that ended the
+// last segment, or the negative code that stopped the reading.
 struct Reading {
     std::vector<std::string> segments;
     int32_t last = 0;
@@ -73,9 +67,8 @@ inline std::string package_argument(const Package &package) {
     return std::to_string(package.bytes.size()) + ":" + package.id;
 }
 
-// What a method process gets from the test: the server's address (its
-// first argument), the packages (the arguments that follow, up to "--")
-// and the test's own further arguments (after "--").
+// A method's arguments: the server's address, the packages up to "--",
+// and the test's own arguments after it.
 struct MethodInputs {
     explicit MethodInputs(korvo::test::ChildContext &child) {
         const std::vector<std::string> &args = child.args();
@@ -102,9 +95,8 @@ struct MethodInputs {
     std::vector<std::string> extra;
 };
 
-// Runs a method's `body` inside a frame of its own: a raised message ends
-// the method with status 2 and its text on standard error, another
-// exception with 3.
+// Runs a method's `body` in a frame: a raised message ends it with status
+// 2, another exception with 3, the text on standard error.
 template <typename Body>
 int as_method(Body &&body) {
     try {
@@ -137,23 +129,15 @@ class CdsStreamTest : public testing::Test {
         packages.push_back({id, bytes_of_size(size)});
         server.put_package(id, packages.back().bytes);
     }
-    std::vector<std::string> package_bytes() const {
-        std::vector<std::string> bytes;
-        for (const Package &package : packages)
-            bytes.push_back(package.bytes);
-        return bytes;
-    }
 
     // Starts the method body `name` with the server `manager` (the
-    // fixture's own server when empty), the fixture's packages (or
-    // `chosen`) and the further arguments `extra`; its standard error goes
-    // to trace(methods).
+    // fixture's own server when empty), the fixture's packages and the
+    // arguments of `start`; its standard error goes to trace(methods).
     std::unique_ptr<korvo::test::Child> start_method(const char *name,
                                                      korvo::test::ChildStart start = {},
-                                                     const std::string &manager = {},
-                                                     const std::vector<Package> *chosen = nullptr) {
+                                                     const std::string &manager = {}) {
         std::vector<std::string> args{manager.empty() ? server.address() : manager};
-        for (const Package &package : chosen != nullptr ? *chosen : packages)
+        for (const Package &package : packages)
             args.push_back(package_argument(package));
         args.push_back("--");
         args.insert(args.end(), start.args.begin(), start.args.end());
@@ -161,8 +145,7 @@ class CdsStreamTest : public testing::Test {
         start.errorFile = trace_path(++methods);
         return std::make_unique<korvo::test::Child>(name, std::move(start));
     }
-    // Runs the method body `name` (as start_method) and waits for its exit
-    // status.
+    // start_method, then its exit status.
     int run_method(const char *name, korvo::test::ChildStart start = {}) {
         return start_method(name, std::move(start))->wait();
     }
@@ -170,9 +153,7 @@ class CdsStreamTest : public testing::Test {
     std::string trace_path(int method) const {
         return scratch / ("method-" + std::to_string(method) + ".err");
     }
-    // What method number `method` wrote to standard error.
     std::string trace(int method) const { return cds_test::read_file(trace_path(method)); }
-    // The return codes of DownloadFile that method `method` logged, in order.
     std::vector<int> download_results(int method) const {
         return cds_stream_test::download_results(trace(method));
     }

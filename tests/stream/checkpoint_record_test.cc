@@ -29,12 +29,6 @@ using Values = std::map<std::string, std::string>;
 
 class Checkpoints : public stream_test::StreamTest {
   protected:
-    Stream open(const std::string &file, const Toc &toc) {
-        stream_test::RawKey key(NET_STREAM_FILES, 1, "d," + file);
-        Stream stream(net_stream_open(&key.key));
-        net_stream_save_modified_toc(stream.get(), &toc);
-        return stream;
-    }
     // Reads once and hands the buffer back; the count.
     int32_t read(NetStream *stream) {
         char *data = nullptr;
@@ -72,7 +66,7 @@ TEST_F(Checkpoints, TheCountGainsAndLosesDigits) {
     write_file(big, "");
     std::filesystem::resize_file(big, size);
     const Toc toc({{"big", size, 999'950'000, big}});
-    Stream stream = open(big, toc);
+    Stream stream = open({big}, true, toc);
     const std::vector<std::string> counts = {"999966384", "999982768", "999999152", "1000015536",
                                              "1000031920"};
     ASSERT_EQ(read(stream.get()), 16384);
@@ -85,7 +79,7 @@ TEST_F(Checkpoints, TheCountGainsAndLosesDigits) {
 
     // Started over from the beginning: "c_len" shrinks to five digits.
     const Toc again({{"big", size, 0, big}});
-    Stream rerun = open(big, again);
+    Stream rerun = open({big}, true, again);
     ASSERT_EQ(read(rerun.get()), 16384);
     ASSERT_EQ(read(rerun.get()), 16384);
     EXPECT_EQ(progress("d"), expected("1000100000", "16384"));
@@ -100,10 +94,9 @@ TEST_F(Checkpoints, TheCountGainsAndLosesDigits) {
 // leaves the whole record at the record's path, and nothing under the other
 // name changes.
 TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
-    const std::string file = scratch / "a";
-    write_file(file, pattern(16384 * 8, 1));
-    const Toc toc({{"a", 16384 * 8, 0, file}});
-    Stream stream = open(file, toc);
+    const std::string data = file("a", 16384 * 8, 1);
+    const Toc toc({{"a", 16384 * 8, 0, data}});
+    Stream stream = open({data}, true, toc);
     ASSERT_EQ(read(stream.get()), 16384);
     ASSERT_EQ(read(stream.get()), 16384);
     ASSERT_EQ(progress("d")["c_len"], "16384");
@@ -149,10 +142,9 @@ TEST_F(Checkpoints, AFileChangedUnderTheStreamIsWrittenWhole) {
 // the next checkpoint's file: values of another length, of the same length,
 // changed twice, added and removed, and of other types than strings.
 TEST_F(Checkpoints, ACallersChangesReachTheNextCheckpoint) {
-    const std::string file = scratch / "a";
-    write_file(file, pattern(16384 * 12, 2));
-    const Toc toc({{"a", 16384 * 12, 0, file}});
-    Stream stream = open(file, toc);
+    const std::string data = file("a", 16384 * 12, 2);
+    const Toc toc({{"a", 16384 * 12, 0, data}});
+    Stream stream = open({data}, true, toc);
     Properties *list = mstat_get_properties(stream->progress);
     ASSERT_EQ(read(stream.get()), 16384);
     ASSERT_EQ(read(stream.get()), 16384);  // the first checkpoint, 5 digits
@@ -200,11 +192,10 @@ TEST_F(Checkpoints, ACallersChangesReachTheNextCheckpoint) {
 // checkpoints left it, the caller's flags of either value among them; and
 // so it does when the caller changed the record after the last checkpoint.
 TEST_F(Checkpoints, TheCloseTurnsItsFlagInTheLastCheckpoint) {
-    const std::string file = scratch / "a";
-    write_file(file, pattern(16384 * 4, 3));
-    const Toc toc({{"a", 16384 * 4, 0, file}});
+    const std::string data = file("a", 16384 * 4, 3);
+    const Toc toc({{"a", 16384 * 4, 0, data}});
     for (const bool changedAfter : {false, true}) {
-        Stream stream = open(file, toc);
+        Stream stream = open({data}, true, toc);
         Properties *list = mstat_get_properties(stream->progress);
         properties_put_boolean_dup(list, "verified", 1);
         properties_put_boolean_dup(list, "retried", 0);

@@ -4,9 +4,10 @@
 // and an output opened for appending), and does not let a segment whose
 // file changed under it pass as whole.
 #include <fcntl.h>
-#include <unistd.h>
-#if !defined(_WIN32)
 #include <sys/stat.h>
+#include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -20,23 +21,117 @@
 
 #include "stream/copy_segment.h"
 #include "tests/properties/props_test_util.hpp"
-#include "tests/stream/copy_segment_support.hpp"
 #include "tests/stream/stream_test_support.hpp"
 #include "tests/support/test_host.hpp"
 
 namespace {
 
-using namespace copy_segment_test;
 using props_test::raised_by;
 using namespace stream_test;
 using stream_test::Toc;
+
+// Owns a descriptor the test opened; closes it when the test is done with it.
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd &operator=(UniqueFd &&) = delete;
+    ~UniqueFd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+// The flags of the test's own outputs: write-only, made when missing, not
+// inherited, and binary on Windows (whose C runtime would otherwise turn
+// each "\n" into "\r\n").
+#ifdef _WIN32
+inline constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_BINARY | O_NOINHERIT;
+#else
+inline constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_CLOEXEC;
+#endif
+
+// Writes `n` bytes at `at` of `fd` without moving what others see of it:
+// pwrite here, a seek and a write on Windows, whose C runtime has no pwrite.
+inline int64_t write_at(int fd, const void *data, size_t n, int64_t at) {
+#ifdef _WIN32
+    if (_lseeki64(fd, at, SEEK_SET) != at)
+        return -1;
+    return _write(fd, data, static_cast<unsigned>(n));
+#else
+    return ::pwrite(fd, data, n, at);
+#endif
+}
+
+inline constexpr int64_t kPiece = NET_STREAM_COPY_PIECE;
+inline constexpr int64_t kAll = int64_t{1} << 40;  // no bound of the caller's
+
+class CopiedSegments : public stream_test::StreamTest {
+  protected:
+    UniqueFd output(const std::string &name, int extra = 0) {
+        return UniqueFd(::open((scratch / name).c_str(), kOutputFlags | extra, 0600));
+    }
+    // Reads once and writes what it got at `at` of `out`; the count.
+    int32_t read_into(NetStream *stream, int out, int64_t at) {
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream, &data);
+        if (n > 0) {
+            EXPECT_EQ(write_at(out, data, static_cast<size_t>(n), at), n);
+            net_stream_free_buffer(stream, data);
+        }
+        return n;
+    }
+    // Reads the rest of the current file into `out` from `at` on.
+    int64_t read_rest(NetStream *stream, int out, int64_t at) {
+        int32_t n = 0;
+        int64_t got = 0;
+        while ((n = read_into(stream, out, at + got)) > 0)
+            got += n;
+        return got;
+    }
+    // Reads once, then copies from that read's bytes on, placed at `at`;
+    // the read's bytes are written here only when nothing was copied. The
+    // bytes now in `out` from `at` on, and whether the copy took them.
+    struct Step {
+        int64_t in = 0;
+        bool copied = false;
+    };
+    Step read_and_copy(NetStream *stream, int out, int64_t at, int64_t most,
+                       NetStreamCopyProgress progress = nullptr, void *context = nullptr) {
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream, &data);
+        if (n <= 0)
+            return {n, false};
+        // Freed also when the copy raises.
+        const auto release = [stream](char *block) { net_stream_free_buffer(stream, block); };
+        const std::unique_ptr<char, decltype(release)> owned(data, release);
+        const int64_t copied = net_stream_copy_segment(stream, out, at, most, progress, context);
+        if (copied == 0) {
+            EXPECT_EQ(write_at(out, data, static_cast<size_t>(n), at), n);
+        }
+        return {copied == 0 ? n : copied, copied != 0};
+    }
+};
+
+// What the progress record says after each piece, as the copy reports it.
+struct Pieces {
+    std::string work;
+    std::vector<std::pair<int64_t, std::string>> seen;
+    static int32_t after(void *context, int64_t copied) {
+        auto *pieces = static_cast<Pieces *>(context);
+        pieces->seen.emplace_back(copied, stream_test::progress_of(pieces->work, "d")["c_len"]);
+        return 0;
+    }
+};
 
 TEST_F(CopiedSegments, ASegmentIsCopiedAndCheckpointedPieceByPiece) {
     const size_t size = 2 * kPiece + 100000;
     const std::string a = file("a", size + 7, 1), b = file("b", 30000, 2);
     Toc toc({{"a", static_cast<int32_t>(size), 0, a}, {"b", 30000, 0, b}});
-    Stream stream = open({a, b}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({a, b}, true, toc);
     UniqueFd out_a = output("out-a"), out_b = output("out-b");
 
     Pieces pieces{work, {}};
@@ -72,8 +167,7 @@ TEST_F(CopiedSegments, ABoundOrAStopLeavesTheRestToTheReads) {
     const int64_t offset = 12345;
     const std::string a = file("a", size, 3);
     Toc toc({{"a", static_cast<int32_t>(size), static_cast<int32_t>(offset), a}});
-    Stream stream = open({a}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({a}, true, toc);
     UniqueFd out = output("out");
 
     // A bound below the read's bytes copies nothing.
@@ -95,8 +189,7 @@ TEST_F(CopiedSegments, ABoundOrAStopLeavesTheRestToTheReads) {
 
     // Nothing to copy without a stream or before the first read.
     EXPECT_EQ(net_stream_copy_segment(nullptr, out.get(), 0, kAll, nullptr, nullptr), 0);
-    Stream fresh = open({a}, false);
-    net_stream_save_modified_toc(fresh.get(), &toc);
+    Stream fresh = open({a}, false, toc);
     EXPECT_EQ(net_stream_copy_segment(fresh.get(), out.get(), 0, kAll, nullptr, nullptr), 0);
 }
 
@@ -129,8 +222,7 @@ TEST_F(CopiedSegments, AFileChangedUnderTheCopyIsNotHandedOverWhole) {
     };
 
     Toc toc({{"a", static_cast<int32_t>(size), 0, a}});
-    Stream stream = open({a}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({a}, true, toc);
     UniqueFd out = output("out");
     Change rewrite{a, false};
     const auto raised = raised_by(
@@ -138,8 +230,7 @@ TEST_F(CopiedSegments, AFileChangedUnderTheCopyIsNotHandedOverWhole) {
     EXPECT_EQ(raised.text, "The file " + a + " changed while segment a^1 was copied from it.\n");
 
     write_file(a, pattern(size, 6));
-    Stream cut = open({a}, false);
-    net_stream_save_modified_toc(cut.get(), &toc);
+    Stream cut = open({a}, false, toc);
     Change shorten{a, true};
     EXPECT_EQ(read_and_copy(cut.get(), out.get(), 0, kAll, &Change::after, &shorten).in,
               kPiece + 100000);
@@ -166,8 +257,7 @@ TEST_F(CopiedSegments, WhatTheKernelWillNotCopyIsRead) {
         }
     });
     Toc toc({{"p", 100000, 0, fifo}});
-    Stream stream = open({fifo}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({fifo}, true, toc);
     UniqueFd out = output("out");
     const Step first = read_and_copy(stream.get(), out.get(), 0, kAll);
     EXPECT_FALSE(first.copied);
@@ -179,8 +269,7 @@ TEST_F(CopiedSegments, WhatTheKernelWillNotCopyIsRead) {
 
     const std::string a = file("a", 50000, 5);
     Toc plain({{"a", 50000, 0, a}});
-    Stream again = open({a}, false);
-    net_stream_save_modified_toc(again.get(), &plain);
+    Stream again = open({a}, false, plain);
     UniqueFd appended = output("appended", O_APPEND);
     EXPECT_FALSE(read_and_copy(again.get(), appended.get(), 0, kAll).copied);
     EXPECT_EQ(read_rest(again.get(), appended.get(), 16384), 50000 - 16384);

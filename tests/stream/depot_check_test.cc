@@ -25,7 +25,6 @@ namespace {
 using korvo::test::Child;
 using namespace locate_test;
 using namespace stream_test;
-using stream_test::Toc;
 
 struct Stored {
     std::string id;
@@ -38,25 +37,19 @@ struct Stored {
 KORVO_CHILD_BODY(StoreSegments) {
     KesStatus status{};
     Depot *handle = nullptr;
-    if (DepotNew(&status, &handle, child.arg(0).c_str(), 0)->code != 0) {
-        std::fprintf(stderr, "depot %s: not opened (%d, %d, %d)\n", child.arg(0).c_str(),
-                     status.code, status.osError, status.step);
+    const auto failed = [&](const std::string &what) {
+        std::fprintf(stderr, "%s failed (%d, %d, %d)\n", what.c_str(), status.code, status.osError,
+                     status.step);
         return 1;
-    }
+    };
+    if (DepotNew(&status, &handle, child.arg(0).c_str(), 0)->code != 0)
+        return failed("opening the depot " + child.arg(0));
     for (std::size_t at = 1; at + 2 < child.args().size(); at += 3) {
         const Stored segment{child.arg(at), child.arg(at + 1), std::stoi(child.arg(at + 2))};
-        DepotEntry *entry =
-            DepotAddEntry(handle, segment.id.c_str(), "1", DepotPropertyBlock{nullptr, 0});
+        DepotEntry *entry = DepotAddEntry(handle, segment.id.c_str(), "1", {nullptr, 0});
         KesFile file = nullptr;
-        if (entry == nullptr) {
-            std::fprintf(stderr, "segment %s: not added\n", segment.id.c_str());
-            return 1;
-        }
-        if (DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0) {
-            std::fprintf(stderr, "segment %s: not opened for writing (%d, %d, %d)\n",
-                         segment.id.c_str(), status.code, status.osError, status.step);
-            return 1;
-        }
+        if (entry == nullptr || DepotFileOpenForWrite(&status, handle, entry, &file, 1)->code != 0)
+            return failed("storing segment " + segment.id);
         KesFileWrite(&status, file, segment.bytes.data(), segment.bytes.size(), nullptr);
         KesFileClose(&status, file);
         for (int i = 0; i < segment.holders; ++i) {
@@ -84,11 +77,10 @@ KORVO_CHILD_BODY(FindSegments) {
     DepotNew(&status, &handle, child.arg(1).c_str(), 0);
     for (std::size_t i = 0; i + 2 < child.args().size() && i < 16; ++i) {
         const DepotEntry *entry = DepotGetEntry(handle, child.arg(i + 2).c_str(), "1");
-        std::snprintf(found->text[i], 8, "%s",
-                      entry == nullptr ? "-"
-                                       : (std::to_string(entry->state) + "/" +
-                                          std::to_string(entry->reference_count))
-                                             .c_str());
+        const std::string text = entry == nullptr ? "-"
+                                                  : std::to_string(entry->state) + "/" +
+                                                        std::to_string(entry->reference_count);
+        std::snprintf(found->text[i], 8, "%s", text.c_str());
     }
     DepotFree(&status, handle);
     return 0;
@@ -156,10 +148,7 @@ class LocalDepot : public locate_test::LocateTest {
 TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
     ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo!", 1}, {"c", "charlie", 2}}));
     korvo::rt::LogCapture capture;
-    Toc list({{"a", 5}, {"b", 6, 2}, {"c", 7}});
-    RawKey key(NET_STREAM_NETWORK, 1, "dep1");
-    Stream stream(net_stream_open(&key.key));
-    net_stream_save_modified_toc(stream.get(), &list);
+    MethodStream stream("dep1", {{"a", 5}, {"b", 6, 2}, {"c", 7}});
     EXPECT_EQ(stream_lines(capture),
               std::vector<std::string>{"korvo: All segments available locally, resetting "
                                        "stream type."});
@@ -174,12 +163,12 @@ TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
         EXPECT_EQ(text_of(*stream->toc, i, "data_path"), entry->location);
         EXPECT_EQ(std::string(entry->location).rfind(in_depot, 0), 0u);
     }
-    EXPECT_EQ(text_of(list, 0, "dat_file"), "");  // the caller's TOC is left alone
+    EXPECT_EQ(text_of(stream.toc, 0, "dat_file"), "");  // the caller's TOC is left alone
     // Another process sees the entries in use while the stream holds them.
     EXPECT_EQ(seen({"a", "b", "c"}), (Seen{"2/2", "2/1", "2/2"}));
 
     EXPECT_EQ(read_all(stream.get()), "alpha|avo!|charlie||");
-    stream.reset();
+    stream.stream.reset();
     EXPECT_EQ(progress("dep1").at("c_len"), "18");
     // Released at the close: complete again with one holder less; "b" went
     // with its last holder.
@@ -190,27 +179,21 @@ TEST_F(LocalDepot, AllSegmentsCompleteMakeADepotStreamThatReadsTheirFiles) {
 TEST_F(LocalDepot, AMissingSegmentKeepsTheNetworkStreamHoldingTheSegmentsBeforeIt) {
     ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo", 2}, {"c", "pending", 0}}));
     korvo::rt::LogCapture capture;
-    Toc list({{"a", 5}, {"b", 5}, {"c", 7}, {"d", 1}});
-    RawKey key(NET_STREAM_NETWORK, 2, "dep2");
-    Stream stream(net_stream_open(&key.key));
-    net_stream_save_modified_toc(stream.get(), &list);
+    MethodStream stream("dep2", {{"a", 5}, {"b", 5}, {"c", 7}, {"d", 1}}, NET_STREAM_NETWORK, 2);
     EXPECT_EQ(stream_lines(capture),
               std::vector<std::string>{"korvo: Unable to find entry for segment c^1."});
     EXPECT_EQ(stream->type, NET_STREAM_NETWORK);
-    EXPECT_EQ(stream->source, &key.key);
+    EXPECT_EQ(stream->source, &stream.key.key);
     ASSERT_EQ(stream->claimed.length, 2u);
     EXPECT_EQ(text_of(*stream->toc, 1, "data_path"), stream->claimed.buffer[1]->location);
     EXPECT_EQ(text_of(*stream->toc, 2, "data_path"), "");
     EXPECT_EQ(seen({"a", "b", "c", "d"}), (Seen{"2/2", "2/2", "0/0", "-"}));
-    stream.reset();
+    stream.stream.reset();
     EXPECT_EQ(seen({"a", "b", "c"}), (Seen{"1/1", "1/1", "0/0"}));
 
     // A first segment that is missing is the only line, and nothing is claimed.
     capture.clear();
-    Toc missing({{"x", 1}, {"a", 5}});
-    RawKey other(NET_STREAM_NETWORK, 2, "dep3");
-    Stream first(net_stream_open(&other.key));
-    net_stream_save_modified_toc(first.get(), &missing);
+    MethodStream first("dep3", {{"x", 1}, {"a", 5}}, NET_STREAM_NETWORK, 2);
     EXPECT_EQ(stream_lines(capture),
               std::vector<std::string>{"korvo: Unable to find entry for segment x^1."});
     EXPECT_EQ(first->claimed.length, 0u);
@@ -219,17 +202,14 @@ TEST_F(LocalDepot, AMissingSegmentKeepsTheNetworkStreamHoldingTheSegmentsBeforeI
 
 TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     ASSERT_NO_FATAL_FAILURE(store({{"a", "alpha", 2}, {"b", "bravo", 2}}));
-    Toc list({{"a", 5}, {"b", 5}});
+    const std::vector<SegmentEntry> list = {{"a", 5}, {"b", 5}};
     const auto lines_of_a_stream = [&] {
         korvo::rt::LogCapture capture;
-        RawKey key(NET_STREAM_NETWORK, 2, "why");
-        Stream stream(net_stream_open(&key.key));
-        net_stream_save_modified_toc(stream.get(), &list);
+        const MethodStream stream("why", list, NET_STREAM_NETWORK, 2);
         std::vector<std::string> lines = stream_lines(capture);
         lines.push_back(stream->type == NET_STREAM_DEPOT ? "type 10" : "type 2");
         return lines;
     };
-    const std::string config = scratch / "endpoint.cfg";
 
     korvo::test::setEnvironmentVariable("KORVO_CONFIG_FILE", nullptr);
     EXPECT_EQ(lines_of_a_stream(),
@@ -258,9 +238,7 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
     // the check goes on with the next segment.
     configure("depot_dir=" + depot + "\n");
     const std::string location = [&] {
-        RawKey key(NET_STREAM_NETWORK, 2, "loc");
-        Stream stream(net_stream_open(&key.key));
-        net_stream_save_modified_toc(stream.get(), &list);
+        const MethodStream stream("loc", list, NET_STREAM_NETWORK, 2);
         EXPECT_EQ(stream->claimed.length, 2u);
         return stream->claimed.length > 0 ? std::string(stream->claimed.buffer[0]->location)
                                           : std::string();
@@ -283,12 +261,9 @@ TEST_F(LocalDepot, EveryReasonToGoWithoutTheDepotIsLogged) {
 }
 
 TEST_F(LocalDepot, AnEmptyTocBecomesAnEmptyDepotStream) {
-    Toc empty({});
-    RawKey key(NET_STREAM_NETWORK, 1, "dep0");
-    Stream stream(net_stream_open(&key.key));
-    net_stream_save_modified_toc(stream.get(), &empty);
+    MethodStream stream("dep0", {});
     EXPECT_EQ(stream->type, NET_STREAM_DEPOT);
-    EXPECT_NE(stream->source, &key.key);
+    EXPECT_NE(stream->source, &stream.key.key);
     EXPECT_EQ(read_all(stream.get()), "||");
 }
 

@@ -105,10 +105,8 @@ TEST_F(EndToEnd, EveryCommandStopsTheMethod) {
         EXPECT_EQ(peer->wait(), 3);
         std::string upper = name;
         std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        EXPECT_NE(std::find(lines.begin(), lines.end(), "stopped: " + upper), lines.end());
-        EXPECT_NE(std::find(lines.begin(), lines.end(),
-                            "gateway: sent " + upper + " after 50000 data bytes"),
-                  lines.end());
+        EXPECT_TRUE(Program::has(lines, "stopped: " + upper));
+        EXPECT_TRUE(Program::has(lines, "gateway: sent " + upper + " after 50000 data bytes"));
         EXPECT_EQ(progress("dist").at("paused"), "false");
     }
 }
@@ -121,12 +119,10 @@ TEST_F(EndToEnd, TheSampleMethodSendsItsReportUpOnceComplete) {
     std::filesystem::create_directory(uploads);
     const auto lines = start({"--uploads", uploads}, {report}).lines();
     EXPECT_EQ(peer->wait(), 0);
-    const auto has = [&](const std::string &line) {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    };
-    EXPECT_TRUE(has("sent " + report + " up"));
-    EXPECT_TRUE(has("gateway: upload 1: 20000 bytes in 2 chunks (16384, 3616), kept in " + uploads +
-                    "/upload-1"));
+    EXPECT_TRUE(Program::has(lines, "sent " + report + " up"));
+    EXPECT_TRUE(
+        Program::has(lines, "gateway: upload 1: 20000 bytes in 2 chunks (16384, 3616), kept in " +
+                                uploads + "/upload-1"));
     EXPECT_TRUE(contents(uploads + "/upload-1") == contents(report));
     expect_complete();
 }
@@ -234,13 +230,11 @@ TEST_F(EndToEnd, ASecondStreamAfterAnAbandonedOneGetsItsOwnBytes) {
 }
 
 // The method is killed with SIGKILL whenever its output passes a threshold
-// drawn a little beyond where it resumed, and restarted until the
-// distribution is complete; when a loaded machine lets the method run far
-// past its thresholds, the distribution is received again from scratch
-// until 20 kills have happened. After each kill the progress record must load;
-// what the method had (its checkpoint or its files, whichever is further)
-// beyond where the next run resumes is fetched again, and that may be at
-// most what arrives between two checkpoints.
+// drawn a little beyond where it resumed, and restarted until done (and the
+// distribution received again from scratch until 20 kills have happened).
+// After each kill the progress record must load, and what the method had
+// (checkpoint or files) beyond where the next run resumes, which is fetched
+// again, may be at most what arrives between two checkpoints.
 TEST_F(EndToEnd, AMethodKilledAtRandomPointsResumesEachTime) {
     const char *fixed = std::getenv("KORVO_KILL_SEED");
     const unsigned seed = fixed != nullptr ? static_cast<unsigned>(std::strtoul(fixed, nullptr, 10))

@@ -1,13 +1,16 @@
-// File-list streams: the type-4 key's bytes, walking the list (skipping
-// complete segments, resuming at offsets, stopping at unknown names), and
-// the progress record a file stream keeps: its checkpoints, its totals and
-// the logged texts of failed saves.
+// File-list streams: walking the list (skipping complete segments, resuming
+// at offsets, stopping at unknown names), the segment each read belongs to,
+// and the progress record a file stream keeps: its checkpoints, its totals
+// and the logged texts of failed saves.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "runtime/log_capture.hpp"
+#include "stream/read_segment.h"
 #include "tests/properties/props_test_util.hpp"
 #include "tests/stream/stream_test_support.hpp"
 
@@ -16,40 +19,6 @@ namespace {
 using props_test::raised_by;
 using namespace stream_test;
 using stream_test::Toc;
-
-std::vector<uint8_t> bytes_of(const StreamKey *key, uint32_t extra) {
-    return std::vector<uint8_t>(key->buffer, key->buffer + key->length + extra);
-}
-
-TEST(StreamKeys, FileListKeysHoldTheirExactBytes) {
-    const Key key(file_stream_key_new(1, 3, "d", "a", "b"));
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(key->maximum, 0u);
-    EXPECT_EQ(key->length, 9u);
-    EXPECT_EQ(bytes_of(key.get(), 1),
-              (std::vector<uint8_t>{4, 0, 1, 'd', ',', 'a', ',', 'b', 0, 0}));
-    EXPECT_EQ(stream_key_get_data(key.get()), reinterpret_cast<char *>(key->buffer) + 3);
-
-    const Key quiet(file_stream_key_new(0, 1, "dist"));
-    EXPECT_EQ(bytes_of(quiet.get(), 1), (std::vector<uint8_t>{4, 0, 2, 'd', 'i', 's', 't', 0, 0}));
-
-    // Without strings the text's NUL lands on the progress flag.
-    const Key empty(file_stream_key_new(1, 0));
-    EXPECT_EQ(bytes_of(empty.get(), 1), (std::vector<uint8_t>{4, 0, 0, 0}));
-    EXPECT_EQ(stream_key_get_data(empty.get()), reinterpret_cast<char *>(empty->buffer) + 3);
-
-    EXPECT_EQ(file_stream_key_new(1, 2, "d", nullptr), nullptr);
-    EXPECT_EQ(file_stream_key_new(1, -1), nullptr);
-    stream_key_delete(nullptr);
-
-    // Other keys' data begins at their progress flag.
-    stream_test::RawKey network(NET_STREAM_NETWORK, 1, "d");
-    EXPECT_EQ(stream_key_get_data(&network.key),
-              reinterpret_cast<char *>(network.bytes.data()) + 2);
-    network.key.length = 1;
-    EXPECT_EQ(stream_key_get_data(&network.key), nullptr);
-    EXPECT_EQ(stream_key_get_data(nullptr), nullptr);
-}
 
 class FileStreams : public stream_test::StreamTest {
   protected:
@@ -64,11 +33,6 @@ class FileStreams : public stream_test::StreamTest {
         std::string bytes(data, static_cast<std::size_t>(n));
         net_stream_free_buffer(stream, data);
         return bytes;
-    }
-    std::string file(const std::string &name, std::size_t size, unsigned seed) {
-        const std::string path = scratch / name;
-        write_file(path, pattern(size, seed));
-        return path;
     }
 };
 
@@ -97,8 +61,7 @@ TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
     const std::string a = file("a", 10, 1), c = file("c", 20, 3);
     const std::string missing = scratch / "missing";
     Toc toc({{"a", 10, 0, a}, {"m", 5, 0, missing}, {"c", 20, 0, c}});
-    Stream stream = open({a, scratch / "unknown", missing, c}, false);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({a, scratch / "unknown", missing, c}, false, toc);
     EXPECT_EQ(read(stream.get()), contents(a));
     EXPECT_EQ(read(stream.get()), "<0>");
     EXPECT_EQ(read(stream.get()), "<0>");  // a name no segment has
@@ -110,8 +73,7 @@ TEST_F(FileStreams, UnknownNamesAndMissingFilesEndTheRead) {
     // A seek that fails leaves no file open at the segment's start: the next
     // read goes on with the next name.
     Toc odd({{"a", 10, -5, a}, {"c", 20, 0, c}});
-    Stream seeking = open({a, c}, false);
-    net_stream_save_modified_toc(seeking.get(), &odd);
+    Stream seeking = open({a, c}, false, odd);
     EXPECT_EQ(raised_by([&] { read(seeking.get()); }).number, 23);
     EXPECT_EQ(read(seeking.get()), contents(c));
 
@@ -131,8 +93,7 @@ TEST_F(FileStreams, OnlyBuffersGivenBackAreFilledAgain) {
     const std::string c = file("c", 16384 * 4 + 100, 5);
     const std::string bytes = contents(c);
     Toc toc({{"c", 16384 * 4 + 100, 0, c}});
-    Stream stream = open({c}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({c}, true, toc);
     const auto take = [&](std::size_t piece) {
         char *data = nullptr;
         EXPECT_GT(net_stream_read(stream.get(), &data), 0);
@@ -167,8 +128,7 @@ TEST_F(FileStreams, OnlyBuffersGivenBackAreFilledAgain) {
 TEST_F(FileStreams, EachFileHandsOutExactlyItsSegment) {
     const std::string longer = file("long", 100, 1), shorter = file("short", 20000, 2);
     Toc toc({{"long", 60, 10, longer}, {"short", 30000, 0, shorter}});
-    Stream stream = open({longer, longer, shorter}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({longer, longer, shorter}, true, toc);
     korvo::rt::LogCapture capture;
     EXPECT_EQ(read(stream.get()), contents(longer).substr(10, 50));
     EXPECT_EQ(read(stream.get()), "<0>");
@@ -190,8 +150,7 @@ TEST_F(FileStreams, EachFileHandsOutExactlyItsSegment) {
 
     // A TOC written without "data_path" reads nothing, and says so.
     Toc bare({{"long", 100, 0}});
-    Stream unnamed = open({longer}, false);
-    net_stream_save_modified_toc(unnamed.get(), &bare);
+    Stream unnamed = open({longer}, false, bare);
     korvo::rt::LogCapture again;
     EXPECT_EQ(read(unnamed.get()), "<0>");
     EXPECT_EQ(again.texts(2).size(), 1u);
@@ -238,61 +197,51 @@ TEST_F(FileStreams, ALongListInAnotherOrderThanTheToc) {
     EXPECT_EQ(progress("d")["c_len"], progress("d")["t_len"]);
 }
 
+// A checkpoint counts what the reads before it handed out. Durable
+// checkpoints (the record and its directory synced) are the same ones and
+// log no failure, also after the first save, which made the file.
 TEST_F(FileStreams, CheckpointsFollowTheBytesRead) {
     const std::string a = file("a", 40000, 1), b = file("b", 100, 2);
     Toc toc({{"a", 40000, 0, a}, {"b", 100, 0, b}});
-    Stream stream = open({a, b}, true);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(stream->keepsProgress, 1);
-    net_stream_save_modified_toc(stream.get(), &toc);
-    EXPECT_TRUE(progress("d").empty());  // nothing is saved before a checkpoint
-
-    // Each read, then "c_len" as the file holds it: a read counts what the
-    // read before it handed out.
-    const std::vector<std::pair<std::string, std::string>> steps = {
-        {"16384", ""},    {"16384", "16384"}, {"7232", "32768"}, {"<0>", "32768"},  // 7232 waits
-        {"100", "32768"}, {"<0>", "40100"},  // the total reached: a checkpoint
-        {"<0>", "40100"},
-    };
-    for (const auto &[got, c_len] : steps) {
-        const std::string bytes = read(stream.get());
-        EXPECT_EQ(bytes.front() == '<' ? bytes : std::to_string(bytes.size()), got);
-        EXPECT_EQ(progress("d")["c_len"], c_len);
-    }
-    EXPECT_EQ(progress("d"), (std::map<std::string, std::string>{{"msid", "d"},
-                                                                 {"err", "false"},
-                                                                 {"close", "false"},
-                                                                 {"paused", "false"},
-                                                                 {"t_len", "40100"},
-                                                                 {"c_len", "40100"}}));
-    stream.reset();
-    EXPECT_EQ(progress("d")["close"], "true");
-}
-
-// Durable checkpoints are the same checkpoints, synced: the record and its
-// directory are flushed without a failure line, including after the first
-// save, which made the file.
-TEST_F(FileStreams, DurableCheckpointsAreTheSameCheckpointsSynced) {
-    const std::string a = file("a", 40000, 1);
-    Toc toc({{"a", 40000, 0, a}});
-    Stream stream = open({a}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
-    net_stream_set_durable(stream.get(), 1);
     net_stream_set_durable(nullptr, 1);
-    korvo::rt::LogCapture capture;
-    for (const char *expected : {"16384", "16384", "7232", "<0>"}) {
-        const std::string bytes = read(stream.get());
-        EXPECT_EQ(bytes.front() == '<' ? bytes : std::to_string(bytes.size()), expected);
+    for (const bool durable : {false, true}) {
+        SCOPED_TRACE(durable);
+        std::filesystem::remove(work + "/mstat/d.mds");
+        Stream stream = open({a, b}, true, toc);
+        ASSERT_NE(stream, nullptr);
+        EXPECT_EQ(stream->keepsProgress, 1);
+        net_stream_set_durable(stream.get(), durable);
+        korvo::rt::LogCapture capture;
+        EXPECT_TRUE(progress("d").empty());  // nothing is saved before a checkpoint
+
+        // Each read, then "c_len" as the file holds it.
+        const std::vector<std::pair<std::string, std::string>> steps = {
+            {"16384", ""},     {"16384", "16384"},
+            {"7232", "32768"}, {"<0>", "32768"},  // 7232 waits
+            {"100", "32768"},  {"<0>", "40100"},  // the total reached: a checkpoint
+            {"<0>", "40100"},
+        };
+        for (const auto &[got, c_len] : steps) {
+            const std::string bytes = read(stream.get());
+            EXPECT_EQ(bytes.front() == '<' ? bytes : std::to_string(bytes.size()), got);
+            EXPECT_EQ(progress("d")["c_len"], c_len);
+        }
+        EXPECT_TRUE(capture.texts(2).empty());
+        EXPECT_EQ(progress("d"), (std::map<std::string, std::string>{{"msid", "d"},
+                                                                     {"err", "false"},
+                                                                     {"close", "false"},
+                                                                     {"paused", "false"},
+                                                                     {"t_len", "40100"},
+                                                                     {"c_len", "40100"}}));
+        stream.reset();
+        EXPECT_EQ(progress("d")["close"], "true");
     }
-    EXPECT_TRUE(capture.texts(2).empty());
-    EXPECT_EQ(progress("d")["c_len"], "40000");
 }
 
 TEST_F(FileStreams, TheTotalMakesACheckpointBelowTheThreshold) {
     const std::string a = file("a", 100, 1), b = file("b", 50, 2);
     Toc toc({{"a", 100, 0, a}, {"b", 50, 20, b}});
-    Stream stream = open({a, b}, true);
-    net_stream_save_modified_toc(stream.get(), &toc);
+    Stream stream = open({a, b}, true, toc);
     EXPECT_EQ(read(stream.get()).size(), 100u);
     EXPECT_EQ(read(stream.get()), "<0>");
     EXPECT_TRUE(progress("d").empty());
@@ -365,6 +314,39 @@ TEST_F(FileStreams, FailedSavesAreLoggedAndTheReadGoesOn) {
     // The path as the library spells it: with '/' between all its names.
     const std::string refused_path = std::filesystem::path(work + "/mstat/r.mds").generic_string();
     EXPECT_NE(why[0].find(refused_path), std::string::npos) << why[0];
+}
+
+class ReadSegment : public stream_test::StreamTest {};
+
+// A list in another order than its TOC names each read's segment by its
+// TOC index; between files and for streams without files the answer is -1.
+TEST_F(ReadSegment, EachReadNamesItsSegmentWhateverTheListOrder) {
+    const std::string a = file("a", 20000, 1), b = file("b", 10, 2);
+    Toc toc({{"a", 20000, 0, a}, {"b", 10, 0, b}});
+    stream_test::RawKey key(NET_STREAM_FILES, 2, "d," + b + "," + a);  // b listed first
+    Stream stream(net_stream_open(&key.key));
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(net_stream_read_segment(stream.get()), -1);  // no TOC yet
+    net_stream_save_modified_toc(stream.get(), &toc);
+    EXPECT_EQ(net_stream_read_segment(stream.get()), -1);  // nothing read yet
+
+    // b (TOC index 1), its end, then a (index 0) in two reads.
+    std::vector<std::pair<int32_t, int32_t>> reads;  // (count, segment)
+    for (int i = 0; i < 6; ++i) {
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream.get(), &data);
+        reads.emplace_back(n, net_stream_read_segment(stream.get()));
+        net_stream_free_buffer(stream.get(), data);
+    }
+    EXPECT_EQ(reads, (std::vector<std::pair<int32_t, int32_t>>{
+                         {10, 1}, {0, -1}, {16384, 0}, {3616, 0}, {0, -1}, {0, -1}}));
+
+    EXPECT_EQ(net_stream_read_segment(nullptr), -1);
+    stream_test::RawKey network(NET_STREAM_NETWORK, 2, "n");
+    Stream other(net_stream_open(&network.key));
+    ASSERT_NE(other, nullptr);
+    net_stream_save_modified_toc(other.get(), &toc);
+    EXPECT_EQ(net_stream_read_segment(other.get()), -1);  // the gateway sends in TOC order
 }
 
 }  // namespace

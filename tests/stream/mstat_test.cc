@@ -1,6 +1,8 @@
 // Progress records: where their files go and what they hold, the finished
-// names, load failures, and that a save survives the saving process being
-// killed at any moment.
+// names, load failures, that a save survives the saving process being
+// killed at any moment, and that a load beside a held record that its
+// writer replaces again and again always finds a whole record (on Windows,
+// where a held file is replaced in two steps, the file being put in place).
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -18,6 +21,7 @@
 
 #include "kes/kes_path_rules.hpp"
 #include "properties/helpers/dir_enum.h"
+#include "properties/helpers/file_helpers.h"
 #include "properties/helpers/pathname.h"
 #include "properties/property_files.h"
 #include "runtime/log_capture.hpp"
@@ -330,6 +334,74 @@ TEST_F(ProgressRecords, ASaveSurvivesTheProcessBeingKilled) {
     dir_delete(listing);
     for (const std::string &name : files())
         EXPECT_TRUE(name == "42.mds" || (name.starts_with(".korvo-") && name.size() == 13)) << name;
+}
+
+constexpr int kSaves = 200;
+
+struct Writing {
+    std::atomic<int> done;
+};
+
+struct FileDelete {
+    void operator()(FileRecord *file) const { file_delete(file); }
+};
+using HeldFile = std::unique_ptr<FileRecord, FileDelete>;
+
+// The file at `path` held through the library's own open, which lets
+// others rename and remove it, as every open of a progress record does;
+// nothing when there is no file.
+HeldFile hold(const std::string &path) {
+    FileRecord *file = nullptr;
+    raised_by([&] { file = file_open(path.c_str(), 0); });
+    return HeldFile(file);
+}
+
+// Saves the record "42" kSaves times, each time while holding its file
+// open as another reader would, and sets the shared flag arg(0) when done.
+// Each save has another size than the last, so that none is rewritten in
+// place: every one replaces the held file.
+KORVO_CHILD_BODY(SaveOverAHolder) {
+    if (korvo_init() != 1)
+        return 3;
+    korvo::test::Shared<Writing> writing(child.arg(0));
+    Record record(mstat_new("42", 0));
+    Properties *list = mstat_get_properties(record.get());
+    int failed = 0;
+    for (int n = 1; n <= kSaves; ++n) {
+        properties_put_string_dup(list, "c_len", std::to_string(n).c_str());
+        properties_put_string_dup(list, "note", std::string(1 + n % 2, 'x').c_str());
+        const HeldFile held = hold(record->path != nullptr ? record->path : "");
+        failed += raised_by([&] { mstat_save(record.get()); }).number != -1 ? 1 : 0;
+    }
+    writing->done = 1;
+    return failed == 0 ? 0 : 1;
+}
+
+TEST_F(ProgressRecords, ALoadBesideAHeldRecordBeingReplacedFindsAWholeRecord) {
+    korvo::test::Shared<Writing> writing;
+    korvo::test::Child writer("SaveOverAHolder", {.args = {writing.name()}});
+    Record reader(mstat_new("42", 0));
+    int loads = 0, misses = 0, torn = 0, last = 0;
+    // Bounded: far more loads than the writer takes saves.
+    for (int round = 0; writing->done == 0 && round < 100 * kSaves; ++round) {
+        if (raised_by([&] { mstat_load(reader.get()); }).number != -1) {
+            misses += last > 0 ? 1 : 0;  // nothing is there before the first save
+            continue;
+        }
+        ++loads;
+        const int n = std::stoi(properties_get_string(&reader->properties, "c_len"));
+        if (std::string(properties_get_string(&reader->properties, "note")) !=
+            std::string(1 + n % 2, 'x'))
+            ++torn;
+        EXPECT_GE(n, last) << "a load went back to an older record";
+        last = n;
+    }
+    ASSERT_EQ(writer.wait(), 0) << "a save failed";
+    EXPECT_EQ(misses, 0) << "of " << loads << " loads";
+    EXPECT_EQ(torn, 0);
+    ASSERT_EQ(raised_by([&] { mstat_load(reader.get()); }).number, -1);
+    EXPECT_STREQ(properties_get_string(&reader->properties, "c_len"),
+                 std::to_string(kSaves).c_str());
 }
 
 }  // namespace

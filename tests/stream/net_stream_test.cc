@@ -11,6 +11,7 @@
 #include "properties/korvo_properties.h"
 #include "runtime/log_capture.hpp"
 #include "tests/properties/props_test_util.hpp"
+#include "tests/stream/locate_test_support.hpp"
 #include "tests/stream/stream_test_support.hpp"
 #include "tests/support/test_host.hpp"
 #include "tests/support/test_process.hpp"
@@ -162,14 +163,7 @@ TEST_F(NetStreams, TheModifiedTocListsTheLocatedDataFiles) {
     EXPECT_EQ(properties_get_string2(&toc.buffer[1], "data_path", nullptr), nullptr);  // a copy
     EXPECT_NE(stream->source, &key.key);  // now the stream's own file list
 
-    std::string read;
-    for (int i = 0; i < 4; ++i) {
-        char *data = nullptr;
-        const int32_t n = net_stream_read(stream.get(), &data);
-        read += n > 0 ? std::string(data, n) : "|";
-        net_stream_free_buffer(stream.get(), data);
-    }
-    EXPECT_EQ(read, "alpha|avo!|");
+    EXPECT_EQ(locate_test::read_all(stream.get()), "alpha|avo!||");
 }
 
 TEST_F(NetStreams, AFileStreamWithAnUnlocatedSegmentRaises) {

@@ -60,9 +60,7 @@ TEST_F(NetworkStreams, TheFirstReadHandsTheTocOverAndPacketsLoseTheirCodeByte) {
     EXPECT_EQ(method.wait(), 0);
     EXPECT_TRUE(gateway.receive(100).empty());  // the TOC went up once
 
-    // Each read counts the bytes of the read before it. From the offsets' 6
-    // bytes: 4 + 16384 made the first checkpoint and 16384 the second; 7228
-    // reached 40006 of the total 40010 without one, and the read that ended
+    // Each read counts the bytes of the read before it; the read that ended
     // b counted its last 4 bytes, which reached the total.
     const auto values = progress("net1");
     EXPECT_EQ(values.at("t_len"), "40010");
@@ -150,8 +148,6 @@ TEST_F(NetworkStreams, PollingFindsCancelAndPause) {
     EXPECT_EQ(method.wait(), 0);
 }
 
-// A CD stream polls before each read: a pending CANCEL ends it before any
-// file is opened (its data file does not even exist).
 // Opens a CD stream over the data file arg(0) and reads once the gateway
 // has sent its command (end(0) says when).
 KORVO_CHILD_BODY(ReadAPollingStream) {
@@ -164,6 +160,8 @@ KORVO_CHILD_BODY(ReadAPollingStream) {
     return 0;
 }
 
+// A CD stream polls before each read: a pending CANCEL ends it before any
+// file is opened (its data file does not even exist).
 TEST_F(NetworkStreams, APollingStreamStopsBeforeTouchingItsFiles) {
     const std::string missing = scratch / "missing.dat";
     korvo::test::Pipe sent;

@@ -1,15 +1,18 @@
 // Streams that poll the gateway before each read (CD, remote, remote then
 // CD): under the real gateway peer, a CANCEL or PAUSE waiting in the channel
 // ends the first read with -2 or -3 before any data file is opened.
+#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "runtime/raise.hpp"
 #include "tests/stream/locate_test_support.hpp"
 #include "tests/stream/program.hpp"
 
@@ -20,7 +23,40 @@ using namespace stream_test;
 using stream_test::Toc;
 
 constexpr const char *kGateway = KORVO_GATEWAY_PROGRAM;
-constexpr const char *kMethod = KORVO_POLLING_METHOD_PROGRAM;
+
+// The method the peer runs: opens a stream of type arg(0) keeping progress
+// for arg(1), gives it the TOC of the file arg(2) (under "j_toc"), which
+// locates the segments, waits until the gateway has sent something on the
+// inherited channel (KORVO_GATEWAY=fd:N), reads once and prints
+// "read <result> started <0|1>".
+KORVO_CHILD_BODY(PollingMethod) {
+    korvo_init();
+    try {
+        korvo::rt::Frame frame;
+        struct File : Properties {
+            File() : Properties{} {}
+            ~File() { properties_delete(this); }
+        } file;
+        properties_load(&file, child.arg(2).c_str());
+        RawKey key(static_cast<uint8_t>(std::stoi(child.arg(0))), 1, child.arg(1));
+        const Stream stream(net_stream_open(&key.key));
+        net_stream_save_modified_toc(stream.get(), properties_get_properties_list(&file, "j_toc"));
+        const char *channel = std::getenv("KORVO_GATEWAY");
+        pollfd ready{channel != nullptr ? std::atoi(channel + 3) : -1, POLLIN, 0};
+        if (::poll(&ready, 1, korvo::test::kWaitMilliseconds) != 1) {
+            std::printf("nothing came from the gateway\n");
+            return 1;
+        }
+        char *data = nullptr;
+        const int32_t n = net_stream_read(stream.get(), &data);
+        std::printf("read %d started %d\n", n, stream->started);
+        net_stream_free_buffer(stream.get(), data);
+        return 0;
+    } catch (const korvo::rt::Exception &e) {
+        std::printf("raised: %s", e.what());
+        return 1;
+    }
+}
 
 class PollingStreams : public locate_test::LocateTest {
   protected:
@@ -63,17 +99,19 @@ TEST_F(PollingStreams, AWaitingCommandEndsTheReadBeforeAnyDataFileIsOpened) {
         for (const std::string command : {"cancel", "pause"}) {
             SCOPED_TRACE(std::to_string(c.type) + " " + command);
             const std::string id = "poll" + std::to_string(c.type) + command;
-            Program peer({kGateway, "--command", command + "@0", "--timeout", "30", "--", kMethod,
-                          std::to_string(c.type), id, job});
+            std::vector<std::string> argv{kGateway,    "--command", command + "@0",
+                                          "--timeout", "30",        "--"};
+            for (const std::string &word :
+                 korvo::test::childProgram("PollingMethod", {std::to_string(c.type), id, job}).argv)
+                argv.push_back(word);
+            Program peer(argv);
             const std::vector<std::string> lines = peer.lines();
             EXPECT_EQ(peer.wait(), 0);
-            const auto has = [&](const std::string &line) {
-                return std::find(lines.begin(), lines.end(), line) != lines.end();
-            };
             const std::string upper = command == "cancel" ? "CANCEL" : "PAUSE";
-            EXPECT_TRUE(has("gateway: sent " + upper + " before any data"));
-            EXPECT_TRUE(has(command == "cancel" ? "read -2 started 0" : "read -3 started 0"));
-            EXPECT_TRUE(has("gateway: method exited with status 0"));
+            EXPECT_TRUE(Program::has(lines, "gateway: sent " + upper + " before any data"));
+            EXPECT_TRUE(Program::has(
+                lines, command == "cancel" ? "read -2 started 0" : "read -3 started 0"));
+            EXPECT_TRUE(Program::has(lines, "gateway: method exited with status 0"));
             // A stop polled before a read is no error and, unlike a PAUSE in
             // the data, leaves "paused" alone.
             const auto record = progress(id);

@@ -3,7 +3,7 @@
 // it is still running when the object goes.
 #pragma once
 
-#include <cstdint>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,8 +23,6 @@ class Program {
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
 
-    // The program's process id, for the signals a test sends it.
-    std::int64_t pid() const { return process_->processId(); }
     // The read end of its output, for a test that waits on it with others.
     int output() const { return static_cast<int>(out_.readEnd().value); }
 
@@ -66,7 +64,9 @@ class Program {
     }
     // The exit status; 128 + the signal that ended it; -1 when it did not
     // end within the bounded wait.
-    int wait() { return process_->wait(); }
+    int wait() {
+        return process_->wait();
+    }
 
     // The gateway peer's transcript lines until the end of the output (a
     // method it started shares its output), those that begin with `prefix`.
@@ -76,6 +76,11 @@ class Program {
             if (next.starts_with(prefix))
                 kept.push_back(next);
         return kept;
+    }
+
+    // Whether `lines` hold `line`.
+    static bool has(const std::vector<std::string> &lines, const std::string &line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
   private:

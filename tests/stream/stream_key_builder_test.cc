@@ -1,5 +1,6 @@
-// Stream keys built from an id and a source or an array of data files, byte
-// for byte, what they refuse, and the checkpoint read from a progress record.
+// Stream keys byte for byte: type-4 keys from their strings, keys built from
+// an id and a source or an array of data files, what they refuse, where
+// their data begins; and the checkpoint read from a progress record.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -19,6 +20,35 @@ using stream_test::Key;
 // The key's bytes including the zero byte behind its counted length.
 std::vector<uint8_t> bytes_of(const StreamKey *key) {
     return {key->buffer, key->buffer + key->length + 1};
+}
+
+TEST(StreamKeys, FileListKeysHoldTheirExactBytes) {
+    const Key key(file_stream_key_new(1, 3, "d", "a", "b"));
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->maximum, 0u);
+    EXPECT_EQ(key->length, 9u);
+    EXPECT_EQ(bytes_of(key.get()), (std::vector<uint8_t>{4, 0, 1, 'd', ',', 'a', ',', 'b', 0, 0}));
+    EXPECT_EQ(stream_key_get_data(key.get()), reinterpret_cast<char *>(key->buffer) + 3);
+
+    const Key quiet(file_stream_key_new(0, 1, "dist"));
+    EXPECT_EQ(bytes_of(quiet.get()), (std::vector<uint8_t>{4, 0, 2, 'd', 'i', 's', 't', 0, 0}));
+
+    // Without strings the text's NUL lands on the progress flag.
+    const Key empty(file_stream_key_new(1, 0));
+    EXPECT_EQ(bytes_of(empty.get()), (std::vector<uint8_t>{4, 0, 0, 0}));
+    EXPECT_EQ(stream_key_get_data(empty.get()), reinterpret_cast<char *>(empty->buffer) + 3);
+
+    EXPECT_EQ(file_stream_key_new(1, 2, "d", nullptr), nullptr);
+    EXPECT_EQ(file_stream_key_new(1, -1), nullptr);
+    stream_key_delete(nullptr);
+
+    // Other keys' data begins at their progress flag.
+    stream_test::RawKey network(NET_STREAM_NETWORK, 1, "d");
+    EXPECT_EQ(stream_key_get_data(&network.key),
+              reinterpret_cast<char *>(network.bytes.data()) + 2);
+    network.key.length = 1;
+    EXPECT_EQ(stream_key_get_data(&network.key), nullptr);
+    EXPECT_EQ(stream_key_get_data(nullptr), nullptr);
 }
 
 TEST(StreamKeyBuilder, KeysHaveTheLayoutStreamsRead) {

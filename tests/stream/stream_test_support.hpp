@@ -86,15 +86,15 @@ struct RawKey {
     std::string text() const { return reinterpret_cast<const char *>(bytes.data() + 3); }
 };
 
-// What a method child reads through: the library registered (this must be
-// its first registration), a stream of `type` over the key text `id` that
-// keeps its progress, and its modified TOC saved from `segments`. The key
-// and the TOC outlive the stream.
+// What a method child reads through: the library registered (in a child,
+// its first registration), a stream of `type` over the key text `id` with
+// the progress flag `progress`, and its modified TOC saved from `segments`.
+// The key and the TOC outlive the stream.
 struct MethodStream {
     MethodStream(const std::string &id, const std::vector<SegmentEntry> &segments,
-                 uint8_t type = NET_STREAM_NETWORK)
+                 uint8_t type = NET_STREAM_NETWORK, uint8_t progress = 1)
         : registered(korvo_init() == 1),
-          key(type, 1, id),
+          key(type, progress, id),
           toc(segments),
           stream(net_stream_open(&key.key)) {
         if (stream)
@@ -153,11 +153,9 @@ inline std::string pattern(std::size_t size, unsigned seed) {
 }
 
 // Makes what the process keeps for good, so that a fixture that counts
-// handles counts only a test's own acquisitions: the registration's first
-// run (the thread library's semaphores behind its locks), GoogleTest's
-// per-thread trace stack (from the first SCOPED_TRACE on) and the directory
-// of named objects that the first named shared memory opens (handles on
-// Windows).
+// handles counts only a test's own: the registration's first run, the
+// per-thread trace stack of the first SCOPED_TRACE, and the directory of
+// named objects the first named shared memory opens (handles on Windows).
 inline void make_what_the_process_keeps() {
     ASSERT_EQ(korvo_init(), 1);
     { SCOPED_TRACE("made before the count"); }
@@ -190,6 +188,18 @@ class StreamTest : public kes_test::NoDescriptorLeak {
         Stream stream(net_stream_open(&key.key));
         EXPECT_EQ(key.text(), text);  // the key is left as it was
         return stream;
+    }
+    // The same with the modified TOC `toc` saved.
+    Stream open(const std::vector<std::string> &names, bool progress, const PropertiesList &toc) {
+        Stream stream = open(names, progress);
+        net_stream_save_modified_toc(stream.get(), &toc);
+        return stream;
+    }
+    // A scratch file of `size` bytes of pattern(size, seed); its path.
+    std::string file(const std::string &name, std::size_t size, unsigned seed) {
+        const std::string path = scratch / name;
+        write_file(path, pattern(size, seed));
+        return path;
     }
 
     kes_test::ScratchDir scratch;

@@ -51,10 +51,9 @@ TEST_F(NetworkWrites, ChunksFollowTheGrantAndWaitForTheirAnswer) {
         CHILD_CHECK(stream->fill == 7232);
         CHILD_CHECK(net_stream_write_end(stream.get()) == 0);
         CHILD_CHECK(stream->buffer == nullptr && stream->fill == 0);
-        // A grant beyond the channel's largest message is used as that size.
-        // A begin starts afresh with a buffer of its own window, dropping
-        // what an unfinished transfer left; an end with nothing waiting
-        // sends only the end of the transfer.
+        // A grant beyond the channel's largest message is cut to it; a begin
+        // drops what an unfinished transfer left; an end with nothing
+        // waiting sends only the end of the transfer.
         CHILD_CHECK(net_stream_write_begin(stream.get()) == 0);
         CHILD_CHECK(stream->chunkSize == GATEWAY_MESSAGE_MAX);
         CHILD_CHECK(net_stream_write(stream.get(), source.data(), 10) == 10);
@@ -191,8 +190,7 @@ TEST_F(PeerUploads, EveryRefusalReturnsThePeersCodeAfterEndingTheTransfer) {
 
 // A method that opens upload after upload and never reads a reply is held
 // by its own full socket: the peer stops reading from it once its replies
-// wait unread, so the uploads it keeps stay few. (The peer's transcript is
-// read as it comes, so that only the method can hold the peer back.)
+// wait unread, so the uploads it keeps stay few.
 TEST_F(PeerUploads, AMethodThatNeverReadsItsRepliesIsHeldBack) {
     constexpr int kFlood = 20000;
     uploads = scratch / "flood";
@@ -201,7 +199,7 @@ TEST_F(PeerUploads, AMethodThatNeverReadsItsRepliesIsHeldBack) {
     Program gateway({kGateway, "--listen", socket, "--timeout", "30", "--uploads", uploads});
     ASSERT_EQ(gateway.line(), "gateway: listening on " + socket);
     std::vector<std::string> lines;
-    std::thread transcript([&] { lines = gateway.lines(); });
+    std::thread transcript([&] { lines = gateway.lines(); });  // only the method holds it back
     korvo::test::Child method([&] {
         korvo::test::setEnvironmentVariable("KORVO_GATEWAY", socket.c_str());
         korvo::test::setEnvironmentVariable("KORVO_GATEWAY_TIMEOUT",

@@ -18,26 +18,21 @@ namespace {
 using korvo::stream::CdsSourceOperations;
 
 int opens = 0;
-int size_queries = 0;
 bool client_loaded = true;
 
 bool fake_open() {
     ++opens;
     return client_loaded;
 }
-int32_t fake_download(PropertiesList *, FileStreamState *, char **) {
-    return -3;
-}
-void fake_size_query(NetStream *, Toc *) {
-    ++size_queries;
-}
-constexpr CdsSourceOperations kFake{&fake_open, &fake_download, &fake_size_query};
+// Only the opening is the streams' own decision; the other two calls pass
+// the table's answer through, as the CDS stream tests show.
+constexpr CdsSourceOperations kFake{&fake_open, nullptr, nullptr};
 
 class CdsSource : public testing::Test {
   protected:
     void SetUp() override {
         korvo::test::setEnvironmentVariable("KORVO_WORK_DIR", work.path().c_str());
-        opens = size_queries = 0;
+        opens = 0;
         client_loaded = true;
     }
     void TearDown() override { korvo::stream::install_cds_source(nullptr); }
@@ -69,9 +64,6 @@ TEST_F(CdsSource, AnInstalledSourceIsWhatTheStreamsReach) {
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(stream->type, NET_STREAM_CDS);
-    EXPECT_EQ(korvo::stream::cds_source_download_next(nullptr, nullptr, nullptr), -3);
-    korvo::stream::cds_source_size_query(stream, nullptr);
-    EXPECT_EQ(size_queries, 1);
     net_stream_close(stream);
 
     // A source whose client did not load opens nothing; removing the table
